@@ -1,0 +1,329 @@
+/*
+ * The appliance's shared web-administration library: every CGI of the web
+ * interface links it. C linkage throughout, so a C program of the appliance
+ * links it too and the symbols are exactly these names.
+ *
+ * Conventions: failures are negative numbers or null results; missing data
+ * (an absent form value, definition or translation) is not a failure.
+ * Results said to be "static" live in process-wide buffers that a later
+ * call of the same function overwrites, exactly as documented per function.
+ * Functions that end the request on bad input do so through qError(), which
+ * writes the error page and exits with status 1.
+ */
+#ifndef WEBADMIN_H
+#define WEBADMIN_H
+
+#include <stdarg.h>
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <sys/types.h>
+#include <time.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define WA_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
+
+/* ------------------------------------------------------------------------
+ * Entry lists: the form value list, text lists, session store, template
+ * arguments and language tables are all singly linked lists of these.
+ * Each entry, its name and its value are separate heap blocks owned by the
+ * list.  The value is NUL-terminated even when it holds binary bytes.
+ * ---------------------------------------------------------------------- */
+typedef struct q_entry {
+    char *name;
+    char *value;
+    struct q_entry *next;
+} q_entry;
+
+/* Empty name: nothing, null.  Empty list: a new head.  Else replaces the
+ * value of the first entry of that name, or appends; returns that entry. */
+q_entry *_EntryAdd(q_entry *first, const char *name, const char *value);
+char *_EntryValue(q_entry *first, const char *name);   /* first match or null */
+int _EntryiValue(q_entry *first, const char *name);    /* atoi of it, or 0 */
+int _EntryNo(q_entry *first, const char *name);        /* 1-based position, 0 when absent */
+q_entry *_EntryRemove(q_entry *first, const char *name); /* removes every match; new head */
+void _EntryFree(q_entry *first);
+int _EntryPrint(q_entry *first);  /* sends text/html header, prints "'%s' = '%s'<br>\n" each */
+
+/* ------------------------------------------------------------------------
+ * Form and query decoding (the process-wide form value list).
+ * Name arguments are printf formats; the formatted name must fit in 1024
+ * bytes or the request ends through qError().
+ * ---------------------------------------------------------------------- */
+char _x2c(char hi, char lo);             /* byte of two hex digits, no validation */
+char *qURLdecode(char *str);             /* in place; '+' to space, %XX; null stays null */
+char *_makeword(char *line, char stop);  /* heap word up to stop; rest moved to line start */
+char *_fgets(char *buf, int size, FILE *stream); /* a line of at most size-1 bytes, or null */
+char *_get_query(const char *method);    /* "GET", "POST", "COOKIE": raw source, heap, or null */
+
+int qDecoder(void);  /* entries decoded; -1 when the list was already filled */
+char *qValue(const char *format, ...) WA_PRINTF(1, 2);
+int qiValue(const char *format, ...) WA_PRINTF(1, 2);
+char *qValueDefault(const char *defstr, const char *format, ...) WA_PRINTF(2, 3);
+char *qValueNotEmpty(const char *errmsg, const char *format, ...) WA_PRINTF(2, 3);
+char *qValueFirst(const char *format, ...) WA_PRINTF(1, 2);
+char *qValueNext(void);
+char *qValueAdd(const char *name, const char *format, ...) WA_PRINTF(2, 3);
+void qValueRemove(const char *format, ...) WA_PRINTF(1, 2);
+/* mode "sn","sr","tn","tr": string or token replacement; n returns a new heap
+ * string from the first entry, r replaces every entry's value in place. */
+char *qValueReplace(const char *mode, const char *name, const char *tokstr, const char *word);
+char qValueType(const char *format, ...) WA_PRINTF(1, 2); /* 'C','G','P','N' or '-' */
+char *qCookieValue(const char *format, ...) WA_PRINTF(1, 2);
+q_entry *qValueList(void);
+int qValuePrint(void);
+/* File parts of later multipart decodes go to files under dir; maxsize 0 = no limit.
+ * A dir of 1024 characters or more is refused (disk mode stays off). */
+void qUploadToDisk(const char *dir, int maxsize);
+void qFree(void);
+void qFreeAll(void);  /* qFree, qSessionFree, qAwkClose */
+
+q_entry *qsDecoder(const char *str);     /* name=value lines; null for null */
+q_entry *qfDecoder(const char *file);    /* the same over a file; null when unreadable */
+char *qsValue(q_entry *first, const char *format, ...) WA_PRINTF(2, 3);
+int qsiValue(q_entry *first, const char *format, ...) WA_PRINTF(2, 3);
+char *qsValueFirst(q_entry *first, const char *format, ...) WA_PRINTF(2, 3);
+char *qsValueNext(void);
+void qsFree(q_entry *first);
+int qsPrint(q_entry *first);
+
+/* Sessions: released at the end of every request by qFreeAll(). */
+void qSessionFree(void);
+
+/* ------------------------------------------------------------------------
+ * Response headers, cookies and the error page.
+ * ---------------------------------------------------------------------- */
+void qContentType(const char *mimetype);  /* "Content-Type: %s\n\n" once per process */
+int qGetContentFlag(void);
+void qResetContentFlag(void);
+/* Before qContentType only.  days 0: no expiry; path must start with '/';
+ * domain must hold a '.' and no '/'. */
+void qCookieSet(const char *name, const char *value, int exp_days,
+                const char *path, const char *domain, int secure);
+void qCookieRemove(const char *name, const char *path, const char *domain, int secure);
+void qRedirect(const char *url);
+void qJavaScript(const char *format, ...) WA_PRINTF(1, 2);
+/* Error page (or "Error: %s\n" outside a web server), then exit(1). */
+void qError(const char *format, ...) WA_PRINTF(1, 2) __attribute__((noreturn));
+void qErrorLog(const char *file);
+void qErrorContact(const char *msg);
+char *qGetenvDefault(const char *nullstr, const char *envname);
+char *qCGIname(void);  /* base name of SCRIPT_NAME in a static 256-byte buffer, or null */
+
+typedef struct q_cgi_env {
+    char *auth_type, *content_length, *content_type, *document_root,
+         *gateway_interface, *http_accept, *http_accept_encoding,
+         *http_accept_language, *http_connection, *http_cookie, *http_host,
+         *http_referer, *http_user_agent, *query_string, *remote_addr,
+         *remote_host, *remote_port, *remote_user, *request_method,
+         *request_uri, *script_filename, *script_name, *server_admin,
+         *server_name, *server_port, *server_protocol, *server_software,
+         *server_signature, *unique_id;
+    int32_t year, mon, day, hour, min, sec;
+} q_cgi_env;
+void qCGIEnvironment(q_cgi_env *env);
+
+void qPuts(int mode, const char *buf);  /* modes 0,1-6,10,11-16,23,26,33,36 */
+int qPrintf(int mode, const char *format, ...) WA_PRINTF(2, 3);
+void qResetState(void);
+
+/* ------------------------------------------------------------------------
+ * Digest, encoding, string and file helpers.
+ * ---------------------------------------------------------------------- */
+typedef struct md5_context {
+    uint32_t state[4];
+    uint32_t count[2];   /* bit count, low word first */
+    unsigned char buffer[64];
+} md5_context;
+void MD5Init(md5_context *ctx);
+void MD5Update(md5_context *ctx, const void *input, size_t len);
+void MD5Pad(md5_context *ctx);
+void MD5Final(unsigned char digest[16], md5_context *ctx);  /* clears ctx */
+
+char *qMD5StrLen(const void *data, size_t len);  /* 32 hex digits, static (own buffer) */
+char *qMD5Str(const char *str);                  /* up to the NUL, static (own buffer) */
+char *qMD5FileStr(const char *filename);         /* static, or null */
+char *qUniqueID(void);                           /* static */
+
+char *qURLencode(const char *str);  /* new heap string, or null */
+char *qRemoveSpace(char *str);
+char *qStrupr(char *str);
+char *qStrLower(char *str);
+int qStrIsAlnum(const char *str);
+int qStrincmp(const char *s1, const char *s2, size_t len);
+int qStrCaseCmp(const char *s1, const char *s2);
+char *qStrCaseStr(const char *s1, const char *s2);
+/* mode "sn","sr","tn","tr"; 'r' writes the result over src (room needed). */
+char *qStrReplace(const char *mode, char *srcstr, const char *tokstr, const char *word);
+int qCheckEmail(const char *email);
+int qCheckURL(const char *url);
+char *_strtok2(char *str, const char *token, char *retstop);
+char *qStrCommaNumber(int number);  /* static 16 bytes */
+
+q_entry *qSedArgAdd(q_entry *first, const char *name, const char *format, ...) WA_PRINTF(3, 4);
+char *qSedStrValue(q_entry *first, const char *name);
+void qSedArgFree(q_entry *first);
+int qSedArgPrint(q_entry *first);
+int qSedStr(q_entry *first, const char *srcstr, FILE *fpout);  /* 0 for null text, else 1 */
+int qSedFile(q_entry *first, const char *filename, FILE *fpout);
+
+/* Awk-style reading: fields is an array of Q_AWK_MAX_FIELDS slots of
+ * Q_AWK_FIELD_SIZE bytes; longer fields are cut, and the last slot keeps
+ * the rest of a line that has more fields than slots. */
+enum { Q_AWK_FIELD_SIZE = 1024, Q_AWK_MAX_FIELDS = 64 };
+int qAwkOpen(const char *filename, char separator);
+int qAwkNext(char array[][Q_AWK_FIELD_SIZE]);
+int qAwkClose(void);
+int qAwkStr(char array[][Q_AWK_FIELD_SIZE], char *str, char delim);
+
+int _flockopen(FILE *fp);
+int _flockclose(FILE *fp);
+FILE *qfopen(const char *path, const char *mode);
+int qfclose(FILE *stream);
+char *qfGetLine(FILE *fp);                   /* heap line with its LF, or null at EOF */
+char *qReadFile(const char *filename, int *size);  /* heap bytes + NUL, or null */
+long qFileSize(const char *filename);        /* -1 when stat fails */
+int qCheckFile(const char *format, ...) WA_PRINTF(1, 2);
+int qCatFile(const char *format, ...) WA_PRINTF(1, 2);
+int qSaveData(const void *data, int size, const char *filename, const char *mode);
+struct tm *qGetTime(void);
+time_t qGetGMTime(char *gmt, time_t plus_sec);
+char *qGetTimeStamp(void);  /* static 16 bytes */
+
+/* ------------------------------------------------------------------------
+ * Product definitions, system information block, theme.
+ * ---------------------------------------------------------------------- */
+/* Splits line in place into at most max tokens (blanks separate, double
+ * quotes group with backslash escapes).  Returns the count, -1 when a
+ * quoted token is not closed. */
+int string_parse(char **tokens, int max, char *line);
+
+int IF_DEFINE(const char *name);           /* 1 when the value begins with y/Y */
+const char *RETURN_DEF_STR(const char *name);  /* in the segment, or null */
+int RETURN_DEF_INT(const char *name);
+unsigned int RETURN_DEF_UINT(const char *name);
+int init_configuration(void);              /* non-zero when attached and loaded */
+int SET_DEFINE(const char *name, const char *value);
+int ADD_DEFINE(const char *name, const char *value);  /* -1 when full or not attached */
+int DEL_DEFINE(const char *name);
+int save_configuration(const char *name, const char *value);
+void *get_define_segment(void);            /* address of the definitions segment, or 0 */
+
+/* The 76-byte system information record (the first 60 bytes are also the
+ * layout of a firmware image's header). */
+typedef struct system_info_record {
+    char vendor[21];
+    char model[20];
+    char major[3];
+    char minor[3];
+    char revision[3];
+    char product_id[26];
+} system_info_record;
+
+extern char html_fmt[200][30];   /* theme table */
+extern char entry_num[100][20];  /* capacity table */
+int my_systemInfo(char *buf);    /* 0, or -1 */
+int write_systemInfo(const char *buf);
+int read_parameter(const char *path, char *buf, int max_rows, int row_size, unsigned int id);
+
+int *RI(int index);
+int *WI(int index, int value);
+char *RS(int index);
+char *WS(int index, const char *str);
+
+/* ------------------------------------------------------------------------
+ * Language strings.  A table is an entry list of ("${NAME}", text).
+ * ---------------------------------------------------------------------- */
+extern char icons_path[128];
+char *now_language(const char *fallback);  /* one of 16 rotating 10-byte slots */
+q_entry *load_my_language(const char *code, const char *group, q_entry **table);
+q_entry *load_static_language(const char *code, const char *group, q_entry **table);
+int load_language(const char *code, const char *group, char *rows, int max_rows, int row_size,
+                  q_entry **table);
+int load_data_file(const char *path, char *rows, int max_rows, int row_size);
+const char *Name2Str(q_entry **table, const char *text);
+
+/* ------------------------------------------------------------------------
+ * Commands, text and file-system helpers.  Every command goes through the
+ * platform layer's runner.
+ * ---------------------------------------------------------------------- */
+int my_system(const char *format, ...) WA_PRINTF(1, 2);  /* wait status, -1 */
+int system_action(const char *command);
+int exec_action(const char *command);
+int my_exec(const char *format, ...) WA_PRINTF(1, 2);
+
+typedef struct my_proc {
+    struct my_proc *next;
+    int pid;
+    char state;
+} my_proc;
+my_proc *my_proc_list(const char *name);  /* caller frees each node */
+int my_proc_pid(const char *name);
+void my_killproc(const char *name, int signo);
+
+void my_rm(const char *format, ...) WA_PRINTF(1, 2);
+void my_mv(const char *from, const char *to);
+void my_mkdir(const char *format, ...) WA_PRINTF(1, 2);
+void my_cp(const char *from, const char *to);
+char *concat_path_file(const char *path, const char *filename);  /* heap */
+int isDirectory(const char *path);
+int isRegularFile(const char *path);
+int isSymbloicLink(const char *path);
+long long my_file_size(const char *path);
+
+char *M(const char *format, ...) WA_PRINTF(1, 2);  /* one of 128 rotating 512-byte buffers */
+char *xasprintf(const char *format, va_list args) WA_PRINTF(1, 0);
+char *my_string(char *prev, const char *format, ...) WA_PRINTF(2, 3);
+int string_tokenize(char **tokens, int max, char *text, const char *separator);
+char *my_replaceStr(const char *text, const char *from, const char *to);
+char *my_MreplaceStr(const char *text, const char *const pairs[][2]);
+int my_calc_strchr(const char *text, char c);
+char *my_strescape(const char *src, size_t len, const char *set, size_t setlen);
+char *my_sqlescape(const char *src, size_t len);
+char *my_getDate(int days);  /* one of 64 rotating 10-byte buffers */
+
+/* ------------------------------------------------------------------------
+ * Web-login helpers: the privilege table and friends.
+ * ---------------------------------------------------------------------- */
+enum { PRIV_USER_SIZE = 85, PRIV_POSITIONS = 300, PRIV_MAX_USERS = 50, PRIV_FUNCTIONS = 238 };
+typedef struct privilege_record {
+    char user[PRIV_USER_SIZE];
+    unsigned char priv[PRIV_POSITIONS];
+} privilege_record;
+/* The image my_privilege_load copies: the segment's layout after its lock. */
+typedef struct privilege_image {
+    int32_t count;
+    privilege_record records[PRIV_MAX_USERS];
+} privilege_image;
+
+void my_setcookie(void);
+int my_func_privilege_name(int func, const char *user);
+int my_func_privilege_set(int func, const char *user, int value);
+int my_privilege_name(int pos, const char *user);
+int my_privilege_set(int pos, const char *user, int value);
+int my_privilege_load(privilege_image *image);
+char *encodeMenuLV(const char *query);  /* static 1024 bytes */
+char *decodeMenuLV(const char *path);   /* static 50 bytes, or null */
+char *my_pwencrypt(const char *password, const char *salt);  /* static 44 bytes */
+/* out needs 4 * ((len + 2) / 3) + 1 bytes. */
+void to64frombits(unsigned char *out, const unsigned char *in, int len);
+/* out needs 3 * (strlen(in) / 4) + 3 bytes.  Bytes written, or -1. */
+int base64_decode_text(unsigned char *out, const char *in);
+int my_get_imac(const char *ifname, char *out);  /* out: 18 bytes */
+int my_arp_mac(const char *ip, char *out);       /* out: 18 bytes */
+
+/* ------------------------------------------------------------------------
+ * Configuration modules.
+ * ---------------------------------------------------------------------- */
+/* Removes uploaded access-point firmware under /var/ap/firmware: every
+ * entry not beginning with '.' (age 0), or those at least age seconds old. */
+int ap_setting_checkUploadFirmware(int age);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

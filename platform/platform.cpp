@@ -1,0 +1,207 @@
+// The appliance and its sandbox: see platform.h.
+#include "platform/platform.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/msg.h>
+#include <sys/reboot.h>
+#include <sys/shm.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace platform {
+namespace {
+
+// The canonical sandbox root, or "" on the appliance.  Read on every call so
+// that one process (a test) may switch between sandboxes.
+std::string sandbox_root() {
+    const char *env = getenv("APPLIANCE_ROOT");
+    if (!env || !*env || std::strcmp(env, "/") == 0) return {};
+    static std::string last_env, last_root;
+    if (last_env != env) {
+        char resolved[PATH_MAX];
+        last_env = env;
+        last_root = realpath(env, resolved) ? resolved : env;
+        while (last_root.size() > 1 && last_root.back() == '/') last_root.pop_back();
+    }
+    return last_root;
+}
+
+void record(const std::string &root, std::string_view line) {
+    std::string text(line);
+    text += '\n';
+    int fd = open((root + "/commands.log").c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    // One write per line: concurrent processes of one sandbox never interleave.
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    close(fd);
+}
+
+uint32_t high_half(const std::string &root) {
+    uint32_t h = 2166136261u;  // FNV-1a
+    for (unsigned char c : root) h = (h ^ c) * 16777619u;
+    uint32_t high = (h >> 16) ^ (h & 0xffff);
+    // Keep clear of the appliance's own keys (0x20xxxxxx) and of IPC_PRIVATE.
+    if (high == 0 || (high & 0xff00) == 0x2000) high ^= 0x5a5a;
+    return high;
+}
+
+// Forks and waits as the appliance's command runner does: the caller
+// ignores SIGINT and SIGQUIT and blocks SIGCHLD while the child runs.
+template <typename Child>
+int run_child(Child child) {
+    struct sigaction ignore {}, old_int {}, old_quit {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGINT, &ignore, &old_int);
+    sigaction(SIGQUIT, &ignore, &old_quit);
+    sigset_t block, old_mask;
+    sigemptyset(&block);
+    sigaddset(&block, SIGCHLD);
+    sigprocmask(SIG_BLOCK, &block, &old_mask);
+
+    int status = -1;
+    pid_t pid = fork();
+    if (pid == 0) {
+        sigaction(SIGINT, &old_int, nullptr);
+        sigaction(SIGQUIT, &old_quit, nullptr);
+        sigprocmask(SIG_SETMASK, &old_mask, nullptr);
+        child();
+        _exit(127);
+    }
+    if (pid > 0) {
+        while (waitpid(pid, &status, 0) < 0) {
+            if (errno != EINTR) {
+                status = -1;
+                break;
+            }
+        }
+    }
+    int restored = sigaction(SIGINT, &old_int, nullptr) | sigaction(SIGQUIT, &old_quit, nullptr) |
+                   sigprocmask(SIG_SETMASK, &old_mask, nullptr);
+    return restored ? -1 : status;
+}
+
+}  // namespace
+
+std::string path(std::string_view appliance_path) {
+    std::string root = sandbox_root();
+    if (root.empty() || appliance_path.empty() || appliance_path.front() != '/')
+        return std::string(appliance_path);
+    if (appliance_path.substr(0, root.size()) == root &&
+        (appliance_path.size() == root.size() || appliance_path[root.size()] == '/'))
+        return std::string(appliance_path);
+    return root + std::string(appliance_path);
+}
+
+int shell(const char *command) {
+    std::string root = sandbox_root();
+    if (!root.empty()) {
+        record(root, command);
+        return 0;
+    }
+    return run_child([command] { execl("/bin/sh", "sh", "-c", command, static_cast<char *>(nullptr)); });
+}
+
+int exec(const char *command_line, char *const argv[]) {
+    std::string root = sandbox_root();
+    if (!root.empty()) {
+        record(root, command_line);
+        return 0;
+    }
+    return run_child([argv] {
+        if (argv && argv[0]) execvp(argv[0], argv);
+    });
+}
+
+int libc_system(const char *command) {
+    std::string root = sandbox_root();
+    if (!root.empty()) {
+        record(root, command);
+        return 0;
+    }
+    return ::system(command);
+}
+
+FILE *popen_read(const char *command) {
+    std::string root = sandbox_root();
+    if (root.empty()) return popen(command, "r");
+    record(root, command);
+    std::string name = command;
+    for (char &c : name)
+        if (c == '/' || c == ' ') c = '_';
+    FILE *canned = fopen((root + "/output/" + name).c_str(), "re");
+    return canned ? canned : fopen("/dev/null", "re");
+}
+
+int pclose_read(FILE *stream) {
+    if (!stream) return -1;
+    return sandbox_root().empty() ? pclose(stream) : fclose(stream);
+}
+
+void restart() {
+    std::string root = sandbox_root();
+    if (!root.empty()) {
+        record(root, "<reboot>");
+        return;
+    }
+    ::reboot(RB_AUTOBOOT);
+}
+
+void sync() {
+    std::string root = sandbox_root();
+    if (!root.empty()) {
+        record(root, "<sync>");
+        return;
+    }
+    ::sync();
+}
+
+void sleep_seconds(unsigned seconds) {
+    const char *env = getenv("APPLIANCE_SLEEP");
+    if (env && std::strcmp(env, "0") == 0) return;
+    ::sleep(seconds);
+}
+
+key_t ipc_key(key_t appliance_key) {
+    std::string root = sandbox_root();
+    if (root.empty()) return appliance_key;
+    return static_cast<key_t>((high_half(root) << 16) | (static_cast<uint32_t>(appliance_key) & 0xffff));
+}
+
+int remove_sandbox_ipc(const std::string &root) {
+    char resolved[PATH_MAX];
+    std::string canonical = realpath(root.c_str(), resolved) ? resolved : root;
+    uint32_t high = high_half(canonical);
+    int removed = 0;
+    auto sweep = [&](const char *table, auto remove) {
+        std::ifstream in(table);
+        std::string line;
+        std::getline(in, line);  // column titles
+        while (std::getline(in, line)) {
+            std::istringstream fields(line);
+            long long key = 0;
+            int id = -1;
+            if (!(fields >> key >> id)) continue;
+            if (((static_cast<uint32_t>(key) >> 16) & 0xffff) == high && remove(id) == 0) ++removed;
+        }
+    };
+    sweep("/proc/sysvipc/shm", [](int id) { return shmctl(id, IPC_RMID, nullptr); });
+    sweep("/proc/sysvipc/msg", [](int id) { return msgctl(id, IPC_RMID, nullptr); });
+    return removed;
+}
+
+}  // namespace platform

@@ -1,0 +1,170 @@
+#include "support/sandbox.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace testing_support {
+namespace {
+
+std::string shell_quote(const std::string &s) {
+    std::string q = "'";
+    for (char c : s) {
+        if (c == '\'') q += "'\\''";
+        else q += c;
+    }
+    return q + "'";
+}
+
+}  // namespace
+
+std::string read_file(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+Sandbox::Sandbox(const std::vector<std::string> &definitions) {
+    const char *tmp = getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/appliance.XXXXXX";
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back('\0');
+    if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed");
+    root_ = buf.data();
+    std::string cmd = "BUILD_DIR=" + shell_quote(BUILD_DIR) + " " + shell_quote(SOURCE_DIR "/tools/make-root") +
+                      " " + shell_quote(root_);
+    for (const auto &d : definitions) cmd += " " + shell_quote(d);
+    if (const char *prev = getenv("APPLIANCE_ROOT")) {
+        had_previous_ = true;
+        previous_root_ = prev;
+    }
+    unsetenv("APPLIANCE_ROOT");
+    if (std::system(cmd.c_str()) != 0) throw std::runtime_error("make-root failed: " + cmd);
+    setenv("APPLIANCE_ROOT", root_.c_str(), 1);
+}
+
+Sandbox::~Sandbox() {
+    std::string cmd = shell_quote(SOURCE_DIR "/tools/make-root") + " --remove " + shell_quote(root_);
+    if (had_previous_) setenv("APPLIANCE_ROOT", previous_root_.c_str(), 1);
+    else unsetenv("APPLIANCE_ROOT");
+    if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", root_.c_str());
+}
+
+std::string Sandbox::read(const std::string &appliance_path) const { return read_file(file(appliance_path)); }
+
+bool Sandbox::exists(const std::string &appliance_path) const {
+    struct stat st;
+    return lstat(file(appliance_path).c_str(), &st) == 0;
+}
+
+void Sandbox::write(const std::string &appliance_path, const std::string &content) const {
+    std::string path = file(appliance_path);
+    std::string dir = path.substr(0, path.rfind('/'));
+    std::system(("mkdir -p " + shell_quote(dir)).c_str());
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+Output run(const Sandbox &box, const std::vector<std::string> &argv,
+           const std::map<std::string, std::string> &env, const std::string &body) {
+    int in[2], out[2], err[2];
+    if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
+        throw std::runtime_error("pipe failed");
+    std::vector<std::string> envs;
+    for (const auto &[k, v] : env) envs.push_back(k + "=" + v);
+    envs.push_back("APPLIANCE_ROOT=" + box.root());
+    envs.push_back("APPLIANCE_SLEEP=0");
+    std::vector<char *> envp, args;
+    for (auto &e : envs) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> argv_copy = argv;
+    for (auto &a : argv_copy) args.push_back(a.data());
+    args.push_back(nullptr);
+
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(in[0], 0);
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        execve(args[0], args.data(), envp.data());
+        _exit(126);
+    }
+    close(in[0]);
+    close(out[1]);
+    close(err[1]);
+    signal(SIGPIPE, SIG_IGN);
+
+    Output result;
+    size_t written = 0;
+    if (body.empty()) {
+        close(in[1]);
+        in[1] = -1;
+    }
+    bool out_open = true, err_open = true;
+    char chunk[65536];
+    while (out_open || err_open) {
+        pollfd fds[3];
+        int n = 0;
+        int out_i = -1, err_i = -1, in_i = -1;
+        if (out_open) { out_i = n; fds[n++] = {out[0], POLLIN, 0}; }
+        if (err_open) { err_i = n; fds[n++] = {err[0], POLLIN, 0}; }
+        if (in[1] >= 0) { in_i = n; fds[n++] = {in[1], POLLOUT, 0}; }
+        if (poll(fds, n, -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        if (in_i >= 0 && fds[in_i].revents) {
+            ssize_t w = write(in[1], body.data() + written, std::min<size_t>(body.size() - written, 65536));
+            if (w > 0) written += static_cast<size_t>(w);
+            if (w < 0 || written == body.size()) {
+                close(in[1]);
+                in[1] = -1;
+            }
+        }
+        auto drain = [&](int fd, int idx, bool &open, std::string &dst) {
+            if (idx < 0 || !fds[idx].revents) return;
+            ssize_t r = read(fd, chunk, sizeof chunk);
+            if (r > 0) dst.append(chunk, static_cast<size_t>(r));
+            else open = false;
+        };
+        drain(out[0], out_i, out_open, result.out);
+        drain(err[0], err_i, err_open, result.err);
+    }
+    if (in[1] >= 0) close(in[1]);
+    close(out[0]);
+    close(err[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+Output run_cgi(const Sandbox &box, const std::map<std::string, std::string> &env, const std::string &body) {
+    return run(box, {BUILD_DIR "/upgrade.cgi"}, env, body);
+}
+
+std::string multipart(const std::string &boundary, const std::vector<Part> &parts) {
+    std::string body;
+    for (const auto &p : parts) {
+        body += "--" + boundary + "\r\n";
+        body += "Content-Disposition: form-data; name=\"" + p.name + "\"";
+        if (!p.filename.empty() || !p.content_type.empty()) {
+            body += "; filename=\"" + p.filename + "\"\r\n";
+            body += "Content-Type: " + (p.content_type.empty() ? "application/octet-stream" : p.content_type);
+        }
+        body += "\r\n\r\n" + p.value + "\r\n";
+    }
+    return body + "--" + boundary + "--\r\n";
+}
+
+}  // namespace testing_support

@@ -1,0 +1,73 @@
+// What the demo appliance's boot programs do before any CGI runs: write the
+// system information file, load the product definitions segment, publish the
+// system information block's values, and load the privilege table.
+//   appliance-boot DIR           boot the sandbox root DIR
+//   appliance-boot --remove DIR  remove the System V objects of DIR
+#include <stdlib.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/platform.h"
+#include "webadmin.h"
+
+namespace {
+
+constexpr int kUpgradeFunction = 5;
+
+int boot(const char *dir) {
+    setenv("APPLIANCE_ROOT", dir, 1);
+
+    system_info_record info{};
+    std::snprintf(info.vendor, sizeof info.vendor, "%s", "Demo");
+    std::snprintf(info.model, sizeof info.model, "%s", "WA1000");
+    std::snprintf(info.major, sizeof info.major, "%s", "2");
+    std::snprintf(info.minor, sizeof info.minor, "%s", "1");
+    std::snprintf(info.revision, sizeof info.revision, "%s", "5");
+    std::snprintf(info.product_id, sizeof info.product_id, "%s", "101003");
+    std::string path = platform::path("/etc/system.info");
+    FILE *f = std::fopen(path.c_str(), "wb");
+    if (!f || std::fwrite(&info, sizeof info, 1, f) != 1) {
+        std::fprintf(stderr, "appliance-boot: cannot write %s\n", path.c_str());
+        return 1;
+    }
+    std::fclose(f);
+
+    if (!init_configuration()) {
+        std::fprintf(stderr, "appliance-boot: cannot load the definitions segment\n");
+        return 1;
+    }
+    if (!WS(13, "eng") || !WS(16, "Demo WA1000") || !WI(105, 45)) {
+        std::fprintf(stderr, "appliance-boot: cannot attach the system information block\n");
+        return 1;
+    }
+
+    static privilege_image image;
+    std::memset(&image, 0, sizeof image);
+    image.count = 2;
+    privilege_record &admin = image.records[0];
+    std::snprintf(admin.user, sizeof admin.user, "%s", "admin");
+    std::memset(admin.priv, 3, sizeof admin.priv);
+    privilege_record &viewer = image.records[1];
+    std::snprintf(viewer.user, sizeof viewer.user, "%s", "viewer");
+    if (my_privilege_load(&image) != 0) {
+        std::fprintf(stderr, "appliance-boot: cannot load the privilege table\n");
+        return 1;
+    }
+    my_func_privilege_set(kUpgradeFunction, "viewer", 1);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    if (argc == 3 && std::strcmp(argv[1], "--remove") == 0) {
+        std::printf("%d\n", platform::remove_sandbox_ipc(argv[2]));
+        return 0;
+    }
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: appliance-boot DIR | --remove DIR\n");
+        return 2;
+    }
+    return boot(argv[1]);
+}
