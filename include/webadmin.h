@@ -100,7 +100,8 @@ void qContentType(const char *mimetype);  /* "Content-Type: %s\n\n" once per pro
 int qGetContentFlag(void);
 void qResetContentFlag(void);
 /* Before qContentType only.  days 0: no expiry; path must start with '/';
- * domain must hold a '.' and no '/'. */
+ * domain must hold a '.' and no '/'; a cookie text of 4096 bytes or more
+ * ends the request rather than being cut. */
 void qCookieSet(const char *name, const char *value, int exp_days,
                 const char *path, const char *domain, int secure);
 void qCookieRemove(const char *name, const char *path, const char *domain, int secure);
@@ -111,7 +112,7 @@ void qError(const char *format, ...) WA_PRINTF(1, 2) __attribute__((noreturn));
 void qErrorLog(const char *file);
 void qErrorContact(const char *msg);
 char *qGetenvDefault(const char *nullstr, const char *envname);
-char *qCGIname(void);  /* base name of SCRIPT_NAME in a static 256-byte buffer, or null */
+char *qCGIname(void);  /* base name of SCRIPT_NAME (cut at 255) in a static buffer, or null */
 
 typedef struct q_cgi_env {
     char *auth_type, *content_length, *content_type, *document_root,
@@ -156,7 +157,8 @@ int qStrIsAlnum(const char *str);
 int qStrincmp(const char *s1, const char *s2, size_t len);
 int qStrCaseCmp(const char *s1, const char *s2);
 char *qStrCaseStr(const char *s1, const char *s2);
-/* mode "sn","sr","tn","tr"; 'r' writes the result over src (room needed). */
+/* mode "sn","sr","tn","tr"; 'r' writes the result over src (room needed).
+ * An empty token string replaces nothing. */
 char *qStrReplace(const char *mode, char *srcstr, const char *tokstr, const char *word);
 int qCheckEmail(const char *email);
 int qCheckURL(const char *url);
@@ -167,7 +169,9 @@ q_entry *qSedArgAdd(q_entry *first, const char *name, const char *format, ...) W
 char *qSedStrValue(q_entry *first, const char *name);
 void qSedArgFree(q_entry *first);
 int qSedArgPrint(q_entry *first);
-int qSedStr(q_entry *first, const char *srcstr, FILE *fpout);  /* 0 for null text, else 1 */
+/* 0 for a null text or stream, else 1.  Include names of 1024 characters or more, and
+ * includes nested deeper than 16, are reported as open failures. */
+int qSedStr(q_entry *first, const char *srcstr, FILE *fpout);
 int qSedFile(q_entry *first, const char *filename, FILE *fpout);
 
 /* Awk-style reading: fields is an array of Q_AWK_MAX_FIELDS slots of
@@ -184,10 +188,11 @@ int _flockclose(FILE *fp);
 FILE *qfopen(const char *path, const char *mode);
 int qfclose(FILE *stream);
 char *qfGetLine(FILE *fp);                   /* heap line with its LF, or null at EOF */
-char *qReadFile(const char *filename, int *size);  /* heap bytes + NUL, or null */
+char *qReadFile(const char *filename, int *size);  /* heap bytes + NUL, or null (also a directory) */
 long qFileSize(const char *filename);        /* -1 when stat fails */
 int qCheckFile(const char *format, ...) WA_PRINTF(1, 2);
 int qCatFile(const char *format, ...) WA_PRINTF(1, 2);
+/* Bytes stored, or -1; a spilled upload is moved to filename instead. */
 int qSaveData(const void *data, int size, const char *filename, const char *mode);
 struct tm *qGetTime(void);
 time_t qGetGMTime(char *gmt, time_t plus_sec);
@@ -209,6 +214,8 @@ int init_configuration(void);              /* non-zero when attached and loaded 
 int SET_DEFINE(const char *name, const char *value);
 int ADD_DEFINE(const char *name, const char *value);  /* -1 when full or not attached */
 int DEL_DEFINE(const char *name);
+/* Writes NAME = "value" into the working definitions file and reloads; -1
+ * also for a name that is not one token or a value holding a line break. */
 int save_configuration(const char *name, const char *value);
 void *get_define_segment(void);            /* address of the definitions segment, or 0 */
 
@@ -226,34 +233,42 @@ typedef struct system_info_record {
 extern char html_fmt[200][30];   /* theme table */
 extern char entry_num[100][20];  /* capacity table */
 int my_systemInfo(char *buf);    /* 0, or -1 */
-int write_systemInfo(const char *buf);
+int write_systemInfo(const char *buf);  /* 0, or -1 */
+/* Rows stored from the column of id; a row's last byte is never written. */
 int read_parameter(const char *path, char *buf, int max_rows, int row_size, unsigned int id);
 
+/* System information block: integers 0-159, strings 0-79 of 256 bytes.
+ * Null when not attached or the index is outside the block. */
 int *RI(int index);
 int *WI(int index, int value);
 char *RS(int index);
-char *WS(int index, const char *str);
+char *WS(int index, const char *str);  /* at most 255 characters; byte 255 untouched */
 
 /* ------------------------------------------------------------------------
  * Language strings.  A table is an entry list of ("${NAME}", text).
  * ---------------------------------------------------------------------- */
 extern char icons_path[128];
-char *now_language(const char *fallback);  /* one of 16 rotating 10-byte slots */
+/* "MULTI_LANG" when it is a code (letters, digits, '-', '_') without "null",
+ * else fallback, "eng" when that is null; one of 16 rotating 10-byte slots. */
+char *now_language(const char *fallback);
+/* "common" then group into *table, or into the default table when table or
+ * *table is null (*table then shares it); returns the head filled. */
 q_entry *load_my_language(const char *code, const char *group, q_entry **table);
-q_entry *load_static_language(const char *code, const char *group, q_entry **table);
+q_entry *load_static_language(const char *code, const char *group, q_entry **table); /* group only */
 int load_language(const char *code, const char *group, char *rows, int max_rows, int row_size,
                   q_entry **table);
-int load_data_file(const char *path, char *rows, int max_rows, int row_size);
-const char *Name2Str(q_entry **table, const char *text);
+int load_data_file(const char *path, char *rows, int max_rows, int row_size);  /* rows filled */
+const char *Name2Str(q_entry **table, const char *text);  /* the text, or text itself */
 
 /* ------------------------------------------------------------------------
  * Commands, text and file-system helpers.  Every command goes through the
  * platform layer's runner.
  * ---------------------------------------------------------------------- */
 int my_system(const char *format, ...) WA_PRINTF(1, 2);  /* wait status, -1 */
-int system_action(const char *command);
+int system_action(const char *command);  /* as my_system, unformatted; 0 for null */
+/* string_parse tokens run through execvp, no shell; 127 << 8 when nothing starts */
 int exec_action(const char *command);
-int my_exec(const char *format, ...) WA_PRINTF(1, 2);
+int my_exec(const char *format, ...) WA_PRINTF(1, 2);  /* formats, then exec_action */
 
 typedef struct my_proc {
     struct my_proc *next;
@@ -261,28 +276,35 @@ typedef struct my_proc {
     char state;
 } my_proc;
 my_proc *my_proc_list(const char *name);  /* caller frees each node */
-int my_proc_pid(const char *name);
-void my_killproc(const char *name, int signo);
+int my_proc_pid(const char *name);  /* first of that name whose parent is 1, or -1 */
+void my_killproc(const char *name, int signo);  /* every process of that name */
 
+/* File operations on appliance paths: in-process first, the shell as fallback;
+ * a '*' is left to the shell's expansion.  Null paths do nothing.  my_rm of
+ * a path under /etc/sysconfig/.firewall/ removes its flash copy too. */
 void my_rm(const char *format, ...) WA_PRINTF(1, 2);
 void my_mv(const char *from, const char *to);
-void my_mkdir(const char *format, ...) WA_PRINTF(1, 2);
-void my_cp(const char *from, const char *to);
-char *concat_path_file(const char *path, const char *filename);  /* heap */
-int isDirectory(const char *path);
-int isRegularFile(const char *path);
-int isSymbloicLink(const char *path);
-long long my_file_size(const char *path);
+void my_mkdir(const char *format, ...) WA_PRINTF(1, 2);  /* mode 0777; the fallback makes parents */
+void my_cp(const char *from, const char *to);  /* a tree, with modes, owners and times */
+char *concat_path_file(const char *path, const char *filename);  /* heap, one '/' between; or null */
+int isDirectory(const char *path);     /* 1 or 0; links are not followed */
+int isRegularFile(const char *path);   /* 1 or 0; links are not followed */
+int isSymbloicLink(const char *path);  /* 1 or 0 */
+long long my_file_size(const char *path);  /* 0 when absent */
 
 char *M(const char *format, ...) WA_PRINTF(1, 2);  /* one of 128 rotating 512-byte buffers */
-char *xasprintf(const char *format, va_list args) WA_PRINTF(1, 0);
+char *xasprintf(const char *format, va_list args) WA_PRINTF(1, 0);  /* heap, or null */
+/* Heap prev + the text; prev is always freed; null when formatting fails. */
 char *my_string(char *prev, const char *format, ...) WA_PRINTF(2, 3);
+/* In place into at most max pieces at each whole separator, the rest in the
+ * last; the other slots null.  Returns the count. */
 int string_tokenize(char **tokens, int max, char *text, const char *separator);
-char *my_replaceStr(const char *text, const char *from, const char *to);
-char *my_MreplaceStr(const char *text, const char *const pairs[][2]);
+char *my_replaceStr(const char *text, const char *from, const char *to);  /* heap; null for null text */
+char *my_MreplaceStr(const char *text, const char *const pairs[][2]);  /* pairs end at a null from */
 int my_calc_strchr(const char *text, char c);
+/* Heap copy with a backslash before each byte of set, 0x1A as "\\Z"; null for null or 0. */
 char *my_strescape(const char *src, size_t len, const char *set, size_t setlen);
-char *my_sqlescape(const char *src, size_t len);
+char *my_sqlescape(const char *src, size_t len);  /* my_strescape for a MySQL string literal */
 char *my_getDate(int days);  /* one of 64 rotating 10-byte buffers */
 
 /* ------------------------------------------------------------------------
@@ -299,21 +321,30 @@ typedef struct privilege_image {
     privilege_record records[PRIV_MAX_USERS];
 } privilege_image;
 
-void my_setcookie(void);
+void my_setcookie(void);  /* nothing: the web server authenticates */
+/* The user's byte for a function (< 238) or at a position (< 300); 0 for a
+ * null or unknown user, a number out of range, or no segment.  The setters
+ * store the low byte of value and return it, or 0. */
 int my_func_privilege_name(int func, const char *user);
 int my_func_privilege_set(int func, const char *user, int value);
 int my_privilege_name(int pos, const char *user);
 int my_privilege_set(int pos, const char *user, int value);
+/* Sorts the image's records by user and replaces the table with them; 0, or
+ * -1 for a null image, a count outside 0 to 50, or no segment. */
 int my_privilege_load(privilege_image *image);
-char *encodeMenuLV(const char *query);  /* static 1024 bytes */
-char *decodeMenuLV(const char *path);   /* static 50 bytes, or null */
-char *my_pwencrypt(const char *password, const char *salt);  /* static 44 bytes */
+/* Both keep only whole levels: the text stops before one that does not fit. */
+char *encodeMenuLV(const char *query);  /* static 1024 bytes, click_v values joined by '_' */
+char *decodeMenuLV(const char *path);   /* static 50 bytes, or null for null */
+/* Static 44 bytes, DES form (24 characters past 8); null for a null password
+ * or a salt not beginning with two salt characters (another crypt method). */
+char *my_pwencrypt(const char *password, const char *salt);
 /* out needs 4 * ((len + 2) / 3) + 1 bytes. */
 void to64frombits(unsigned char *out, const unsigned char *in, int len);
-/* out needs 3 * (strlen(in) / 4) + 3 bytes.  Bytes written, or -1. */
+/* out needs 3 * (strlen(in) / 4) + 3 bytes.  Bytes written, or -1.  A last
+ * group of two or three characters decodes as if padded. */
 int base64_decode_text(unsigned char *out, const char *in);
-int my_get_imac(const char *ifname, char *out);  /* out: 18 bytes */
-int my_arp_mac(const char *ip, char *out);       /* out: 18 bytes */
+int my_get_imac(const char *ifname, char *out);  /* out: 18 bytes; 0, or -1 */
+int my_arp_mac(const char *ip, char *out);       /* out: 18 bytes; 0, or -1 when absent */
 
 /* ------------------------------------------------------------------------
  * Configuration modules.

@@ -1,0 +1,105 @@
+// Entry lists: add/replace, lookups, removal and printing.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "webadmin.h"
+
+namespace {
+
+std::vector<std::string> names(const q_entry *list) {
+    std::vector<std::string> out;
+    for (; list; list = list->next) out.emplace_back(list->name);
+    return out;
+}
+
+TEST(Entry, AddMakesHeadAppendsAndReplacesFirstMatch) {
+    EXPECT_EQ(_EntryAdd(nullptr, "", "x"), nullptr);
+    EXPECT_EQ(_EntryAdd(nullptr, nullptr, "x"), nullptr);
+
+    char name[] = "a";
+    q_entry *head = _EntryAdd(nullptr, name, "1");
+    ASSERT_NE(head, nullptr);
+    name[0] = 'z';  // the list holds its own copy
+    EXPECT_STREQ(head->name, "a");
+    EXPECT_STREQ(head->value, "1");
+
+    q_entry *b = _EntryAdd(head, "b", "2");
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(head->next, b);
+    EXPECT_EQ(_EntryAdd(head, "", "3"), nullptr);
+
+    // An existing name keeps its place and gets a new value.
+    q_entry *again = _EntryAdd(head, "a", "replaced");
+    EXPECT_EQ(again, head);
+    EXPECT_STREQ(head->value, "replaced");
+    EXPECT_EQ(names(head), (std::vector<std::string>{"a", "b"}));
+
+    // A null value is stored as an empty one.
+    q_entry *c = _EntryAdd(head, "c", nullptr);
+    ASSERT_NE(c, nullptr);
+    EXPECT_STREQ(c->value, "");
+    _EntryFree(head);
+}
+
+TEST(Entry, LookupsReturnFirstMatchPositionAndNumber) {
+    q_entry *head = _EntryAdd(nullptr, "x", "12abc");
+    _EntryAdd(head, "y", "-7");
+    _EntryAdd(head, "z", "text");
+    // A duplicate name only arises from appending directly, as decoders do.
+    head->next->next->next = _EntryAdd(nullptr, "y", "second");
+
+    EXPECT_STREQ(_EntryValue(head, "y"), "-7");
+    EXPECT_EQ(_EntryValue(head, "Y"), nullptr);  // names are case-sensitive
+    EXPECT_EQ(_EntryValue(head, nullptr), nullptr);
+    EXPECT_EQ(_EntryValue(nullptr, "x"), nullptr);
+
+    EXPECT_EQ(_EntryiValue(head, "x"), 12);
+    EXPECT_EQ(_EntryiValue(head, "y"), -7);
+    EXPECT_EQ(_EntryiValue(head, "z"), 0);
+    EXPECT_EQ(_EntryiValue(head, "missing"), 0);
+
+    EXPECT_EQ(_EntryNo(head, "x"), 1);
+    EXPECT_EQ(_EntryNo(head, "y"), 2);
+    EXPECT_EQ(_EntryNo(head, "z"), 3);
+    EXPECT_EQ(_EntryNo(head, "missing"), 0);
+    EXPECT_EQ(_EntryNo(nullptr, "x"), 0);
+    _EntryFree(head);
+}
+
+TEST(Entry, RemoveTakesEveryMatchIncludingTheHead) {
+    q_entry *head = _EntryAdd(nullptr, "k", "1");
+    _EntryAdd(head, "a", "2");
+    head->next->next = _EntryAdd(nullptr, "k", "3");
+    head->next->next->next = _EntryAdd(nullptr, "b", "4");
+    head->next->next->next->next = _EntryAdd(nullptr, "k", "5");
+
+    EXPECT_EQ(_EntryRemove(head, ""), head);
+    EXPECT_EQ(_EntryRemove(head, nullptr), head);
+    EXPECT_EQ(_EntryRemove(nullptr, "k"), nullptr);
+    EXPECT_EQ(names(head).size(), 5u);
+
+    head = _EntryRemove(head, "k");
+    EXPECT_EQ(names(head), (std::vector<std::string>{"a", "b"}));
+    head = _EntryRemove(head, "a");
+    head = _EntryRemove(head, "b");
+    EXPECT_EQ(head, nullptr);
+}
+
+TEST(Entry, PrintSendsHeaderOnceAndEveryEntry) {
+    q_entry *head = _EntryAdd(nullptr, "name", "value");
+    _EntryAdd(head, "empty", "");
+    qResetContentFlag();
+    testing::internal::CaptureStdout();
+    int first = _EntryPrint(head);
+    int second = _EntryPrint(nullptr);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(first, 2);
+    EXPECT_EQ(second, 0);
+    EXPECT_EQ(out, "Content-Type: text/html\n\n'name' = 'value'<br>\n'empty' = ''<br>\n");
+    _EntryFree(head);
+    _EntryFree(nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,117 @@
+// Text lists of "name = value" lines from texts and files.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "webadmin.h"
+
+namespace {
+
+using Pairs = std::vector<std::pair<std::string, std::string>>;
+
+Pairs pairs(const q_entry *list) {
+    Pairs out;
+    for (; list; list = list->next) out.emplace_back(list->name, list->value);
+    return out;
+}
+
+std::string stop_message(const std::string &message) {
+    std::string pattern = "Error: ";
+    for (char c : message) {
+        if (std::strchr("\\^$.|?*+()[]{}", c)) pattern += '\\';
+        pattern += c;
+    }
+    return pattern;
+}
+
+#define EXPECT_STOPS(statement, message) \
+    EXPECT_EXIT((dup2(2, 1), (statement)), testing::ExitedWithCode(1), stop_message(message))
+
+const char kText[] =
+    "# settings\n"
+    "  name = value with spaces  \r\n"
+    "\n"
+    "   \t\n"
+    "url=http://host/?a=b\n"
+    "  # indented comment\n"
+    "flag\n"
+    "=anonymous\n"
+    "count = 42\n"
+    "name=second\n"
+    "last=%41+";
+
+TEST(TextList, LinesBecomeTrimmedPairsInOrder) {
+    EXPECT_EQ(qsDecoder(nullptr), nullptr);
+    EXPECT_EQ(qsDecoder("# only a comment\n\n"), nullptr);
+
+    q_entry *list = qsDecoder(kText);
+    EXPECT_EQ(pairs(list), (Pairs{{"name", "value with spaces"},
+                                  {"url", "http://host/?a=b"},
+                                  {"flag", ""},
+                                  {"", "anonymous"},
+                                  {"count", "42"},
+                                  {"name", "second"},
+                                  {"last", "%41+"}}));  // not URL-decoded
+    EXPECT_STREQ(qsValue(list, "name"), "value with spaces");
+    EXPECT_STREQ(qsValue(list, "%s", "url"), "http://host/?a=b");
+    EXPECT_EQ(qsValue(list, "missing"), nullptr);
+    EXPECT_EQ(qsValue(nullptr, "name"), nullptr);
+    EXPECT_EQ(qsiValue(list, "count"), 42);
+    EXPECT_EQ(qsiValue(list, "name"), 0);
+    qsFree(list);
+}
+
+TEST(TextList, FirstAndNextKeepTheirOwnPosition) {
+    q_entry *list = qsDecoder(kText);
+    EXPECT_EQ(qsValueFirst(nullptr, "name"), nullptr);
+    EXPECT_STREQ(qsValueFirst(list, "name"), "value with spaces");
+    EXPECT_STREQ(qsValueNext(), "second");
+    EXPECT_EQ(qsValueNext(), nullptr);
+    EXPECT_EQ(qsValueNext(), nullptr);
+
+    // Freeing the list being walked ends the walk.
+    EXPECT_STREQ(qsValueFirst(list, "name"), "value with spaces");
+    qsFree(list);
+    EXPECT_EQ(qsValueNext(), nullptr);
+}
+
+TEST(TextList, FileDecoderAndPrint) {
+    char dir[] = "/tmp/text-list-test.XXXXXX";
+    std::string root = mkdtemp(dir);
+    setenv("APPLIANCE_ROOT", root.c_str(), 1);
+    std::string path = root + "/list.conf";
+    std::ofstream(path) << "a = 1\n#b = 2\nc=3\n";
+
+    EXPECT_EQ(qfDecoder((root + "/missing.conf").c_str()), nullptr);
+    q_entry *list = qfDecoder(path.c_str());
+    EXPECT_EQ(pairs(list), (Pairs{{"a", "1"}, {"c", "3"}}));
+
+    qResetContentFlag();
+    testing::internal::CaptureStdout();
+    int printed = qsPrint(list);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(printed, 2);
+    EXPECT_EQ(out, "Content-Type: text/html\n\n'a' = '1'<br>\n'c' = '3'<br>\n");
+    qsFree(list);
+    unsetenv("APPLIANCE_ROOT");
+    std::filesystem::remove_all(root);
+}
+
+TEST(TextListDeath, NamesTooLongStop) {
+    q_entry *list = qsDecoder("a=1\n");
+    const std::string name(1024, 'n');
+    EXPECT_STOPS(qsValue(list, "%s", name.c_str()), "qsValue(): Message is too long or invalid.");
+    EXPECT_STOPS(qsiValue(list, "%s", name.c_str()), "qsiValue(): Message is too long or invalid.");
+    EXPECT_STOPS(qsValueFirst(list, "%s", name.c_str()), "qfValueFirst(): Message is too long or invalid.");
+    EXPECT_EQ(qsValue(list, "%s", std::string(1023, 'n').c_str()), nullptr);
+    qsFree(list);
+}
+
+}  // namespace
