@@ -1,0 +1,120 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "support/sandbox.h"
+#include "webadmin.h"
+
+namespace {
+
+#define EXPECT_FATAL(statement, pattern)                                 \
+    EXPECT_EXIT(                                                         \
+        {                                                                \
+            unsetenv("REMOTE_ADDR");                                     \
+            dup2(2, 1);                                                  \
+            statement;                                                   \
+        },                                                               \
+        testing::ExitedWithCode(1), pattern)
+
+struct Fields {
+    char f[Q_AWK_MAX_FIELDS][Q_AWK_FIELD_SIZE];
+};
+
+TEST(Awk, SplitKeepsEmptyFields) {
+    auto fields = std::make_unique<Fields>();
+    char line[] = "a b  c";
+    ASSERT_EQ(qAwkStr(fields->f, line, ' '), 4);
+    EXPECT_STREQ(fields->f[0], "a");
+    EXPECT_STREQ(fields->f[1], "b");
+    EXPECT_STREQ(fields->f[2], "");
+    EXPECT_STREQ(fields->f[3], "c");
+
+    char colons[] = ":x:";
+    ASSERT_EQ(qAwkStr(fields->f, colons, ':'), 3);
+    EXPECT_STREQ(fields->f[0], "");
+    EXPECT_STREQ(fields->f[1], "x");
+    EXPECT_STREQ(fields->f[2], "");
+
+    char empty[] = "";
+    ASSERT_EQ(qAwkStr(fields->f, empty, ' '), 1);
+    EXPECT_STREQ(fields->f[0], "");
+
+    char whole[] = "a b c";
+    ASSERT_EQ(qAwkStr(fields->f, whole, '\0'), 1);
+    EXPECT_STREQ(fields->f[0], "a b c");
+
+    ASSERT_EQ(qAwkStr(fields->f, nullptr, ' '), 1);
+    EXPECT_STREQ(fields->f[0], "");
+}
+
+TEST(Awk, LongFieldsAreCutAndExtraFieldsStayInTheLastSlot) {
+    auto fields = std::make_unique<Fields>();
+    std::string line = std::string(3000, 'L') + " short";
+    ASSERT_EQ(qAwkStr(fields->f, line.data(), ' '), 2);
+    EXPECT_EQ(std::string(fields->f[0]), std::string(Q_AWK_FIELD_SIZE - 1, 'L'));
+    EXPECT_STREQ(fields->f[1], "short");
+
+    std::string many;
+    for (int i = 0; i < Q_AWK_MAX_FIELDS + 10; ++i) many += std::to_string(i) + ",";
+    ASSERT_EQ(qAwkStr(fields->f, many.data(), ','), Q_AWK_MAX_FIELDS);
+    EXPECT_STREQ(fields->f[0], "0");
+    EXPECT_STREQ(fields->f[Q_AWK_MAX_FIELDS - 2], "62");
+    EXPECT_STREQ(fields->f[Q_AWK_MAX_FIELDS - 1], "63,64,65,66,67,68,69,70,71,72,73,");
+
+    // The rest kept in the last slot is cut at the slot's capacity too.
+    std::string wide(Q_AWK_MAX_FIELDS - 1, ',');
+    wide += std::string(5000, 'w');
+    ASSERT_EQ(qAwkStr(fields->f, wide.data(), ','), Q_AWK_MAX_FIELDS);
+    EXPECT_EQ(strlen(fields->f[Q_AWK_MAX_FIELDS - 1]), static_cast<size_t>(Q_AWK_FIELD_SIZE - 1));
+}
+
+TEST(Awk, ReadsATrimmedFileLineByLine) {
+    testing_support::Sandbox box;
+    box.write("/etc/table", "  eth0 192.168.1.1  \r\n\nwan0 up\n");
+    auto fields = std::make_unique<Fields>();
+
+    EXPECT_EQ(qAwkClose(), 0) << "nothing open yet";
+    ASSERT_EQ(qAwkOpen("/etc/table", ' '), 1);
+    ASSERT_EQ(qAwkNext(fields->f), 2);
+    EXPECT_STREQ(fields->f[0], "eth0");
+    EXPECT_STREQ(fields->f[1], "192.168.1.1");
+    ASSERT_EQ(qAwkNext(fields->f), 1);
+    EXPECT_STREQ(fields->f[0], "");
+    ASSERT_EQ(qAwkNext(fields->f), 2);
+    EXPECT_STREQ(fields->f[1], "up");
+    EXPECT_EQ(qAwkNext(fields->f), -1);
+    EXPECT_EQ(qAwkClose(), 1);
+    EXPECT_EQ(qAwkClose(), 0);
+
+    // Another separator lasts until the close, which restores the space.
+    box.write("/etc/colon", "a:b c\n");
+    ASSERT_EQ(qAwkOpen("/etc/colon", ':'), 1);
+    EXPECT_EQ(qAwkNext(fields->f), 2);
+    EXPECT_EQ(qAwkClose(), 1);
+    ASSERT_EQ(qAwkOpen("/etc/colon", ' '), 1);
+    EXPECT_EQ(qAwkNext(fields->f), 2);
+    EXPECT_STREQ(fields->f[0], "a:b");
+    EXPECT_EQ(qAwkClose(), 1);
+
+    EXPECT_EQ(qAwkOpen("/etc/missing", ' '), 0);
+    EXPECT_EQ(qAwkClose(), 0);
+}
+
+TEST(Awk, MisuseStopsTheRequest) {
+    testing_support::Sandbox box;
+    box.write("/etc/table", "x\n");
+    auto fields = std::make_unique<Fields>();
+    EXPECT_FATAL(qAwkNext(fields->f), "^Error: qAwkNext\\(\\): There is no opened handle\\.\n$");
+    EXPECT_FATAL(
+        {
+            qAwkOpen("/etc/table", ' ');
+            qAwkOpen("/etc/table", ' ');
+        },
+        "^Error: qAwkOpen\\(\\): There is already opened handle\\.\n$");
+}
+
+}  // namespace

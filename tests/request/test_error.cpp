@@ -1,0 +1,190 @@
+#include <gtest/gtest.h>
+#include <regex.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "support/sandbox.h"
+#include "webadmin.h"
+
+namespace {
+
+// Whole-text match of a POSIX extended regular expression.
+bool matches(const std::string &text, const std::string &pattern) {
+    regex_t re;
+    if (regcomp(&re, ("^" + pattern + "$").c_str(), REG_EXTENDED | REG_NOSUB) != 0) return false;
+    bool ok = regexec(&re, text.c_str(), 0, nullptr, 0) == 0;
+    regfree(&re);
+    return ok;
+}
+
+struct Ended {
+    int status;       // exit status, or 128 + signal
+    std::string out;  // standard output
+};
+
+// Runs body in a child process with stdout on a pipe.
+template <typename F>
+Ended in_child(F body) {
+    fflush(stdout);
+    int fds[2];
+    if (pipe(fds) != 0) return {-1, ""};
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        dup2(fds[1], 1);
+        close(fds[1]);
+        body();
+        fflush(stdout);
+        _exit(0);
+    }
+    close(fds[1]);
+    std::string out;
+    char chunk[4096];
+    ssize_t n;
+    while ((n = read(fds[0], chunk, sizeof chunk)) > 0) out.append(chunk, static_cast<size_t>(n));
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), out};
+}
+
+class Error : public testing::Test {
+protected:
+    void SetUp() override {
+        for (const char *name : {"REMOTE_ADDR", "REMOTE_HOST", "HTTP_USER_AGENT"}) unsetenv(name);
+        qResetContentFlag();
+    }
+};
+
+std::string page(const std::string &message) {
+    return "<html>\n<head>\n<title>Error: " + message + "</title>\n<script language='JavaScript'>\n  alert(\"" +
+           message + "\");\n  history.back();\n</script>\n</head>\n</html>\n";
+}
+
+TEST_F(Error, OutsideAWebServerPrintsAPlainLine) {
+    Ended e = in_child([] { qError("bad %s %d", "value", 7); });
+    EXPECT_EQ(e.status, 1);
+    EXPECT_EQ(e.out, "Error: bad value 7\n");
+}
+
+TEST_F(Error, InsideAWebServerPrintsTheAlertPage) {
+    setenv("REMOTE_ADDR", "192.168.1.10", 1);
+    Ended e = in_child([] { qError("Upload failed"); });
+    EXPECT_EQ(e.status, 1);
+    EXPECT_EQ(e.out, "Content-Type: text/html\n\n" + page("Upload failed"));
+
+    // After the header block only the page; the contact follows the message directly.
+    e = in_child([] {
+        qContentType("text/html");
+        qErrorContact(" - call the administrator");
+        qError("x");
+    });
+    EXPECT_EQ(e.out, "Content-Type: text/html\n\n" + page("x - call the administrator"));
+
+    // A null contact removes it again.
+    e = in_child([] {
+        qErrorContact("C");
+        qErrorContact(nullptr);
+        qError("y");
+    });
+    EXPECT_EQ(e.out, "Content-Type: text/html\n\n" + page("y"));
+    unsetenv("REMOTE_ADDR");
+}
+
+TEST_F(Error, OverlongMessageIsReplaced) {
+    std::string fits(1023, 'm');
+    Ended e = in_child([&] { qError("%s", fits.c_str()); });
+    EXPECT_EQ(e.out, "Error: " + fits + "\n");
+    std::string too_long = fits + "m";
+    e = in_child([&] { qError("%s", too_long.c_str()); });
+    EXPECT_EQ(e.status, 1);
+    EXPECT_EQ(e.out, "qError(): Message is too long or invalid.");
+}
+
+TEST_F(Error, LogLineAndLoggingFailure) {
+    testing_support::Sandbox box;
+    setenv("REMOTE_ADDR", "10.1.1.1", 1);
+    setenv("HTTP_USER_AGENT", "Agent/1.0", 1);
+    Ended e = in_child([] {
+        qErrorLog("/tmp/cgi.err");
+        qError("first");
+    });
+    EXPECT_EQ(e.status, 1);
+    e = in_child([] {
+        setenv("REMOTE_HOST", "admin.lan", 1);
+        qErrorLog("/tmp/cgi.err");
+        qError("second");
+    });
+    std::string log = box.read("/tmp/cgi.err");
+    EXPECT_TRUE(matches(log,
+                        "[0-9]{4}/[0-9]{2}/[0-9]{2}\\([0-9]{2}:[0-9]{2}\\) : 'first' from 10\\.1\\.1\\.1 \\(Agent/1\\.0\\)\n"
+                        "[0-9/]{10}\\([0-9:]{5}\\) : 'second' from admin\\.lan \\(Agent/1\\.0\\)\n"))
+        << log;
+    EXPECT_EQ(e.out, "Content-Type: text/html\n\n" + page("second"));
+
+    unsetenv("HTTP_USER_AGENT");
+    unsetenv("REMOTE_ADDR");
+    e = in_child([] {
+        qErrorLog("/tmp/cgi.err");
+        qError("third");
+    });
+    EXPECT_EQ(e.out, "Error: third\n");
+    log = box.read("/tmp/cgi.err");
+    EXPECT_NE(log.find(") : 'third' from null (null)\n"), std::string::npos) << log;
+
+    setenv("REMOTE_ADDR", "10.1.1.1", 1);
+    e = in_child([] {
+        qErrorContact("!");
+        qErrorLog("/no/such/dir/cgi.err");
+        qError("lost");
+    });
+    EXPECT_EQ(e.out, "Content-Type: text/html\n\n" + page("lost! [ERROR LOGGING FAIL]"));
+    unsetenv("REMOTE_ADDR");
+}
+
+void fail_again(int) { qError("second"); }
+
+TEST_F(Error, ASecondErrorWhileReportingEndsAtOnce) {
+    testing_support::Sandbox box;
+    // The page cannot be written (the reader is gone); the broken pipe's
+    // handler reports again, which must end the process without a second log line.
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    close(fds[0]);
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fds[1], 1);
+        signal(SIGPIPE, fail_again);
+        qErrorLog("/tmp/cgi.err");
+        qError("first");
+    }
+    close(fds[1]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    std::string log = box.read("/tmp/cgi.err");
+    EXPECT_NE(log.find("'first'"), std::string::npos);
+    EXPECT_EQ(log.find("'second'"), std::string::npos) << log;
+}
+
+TEST_F(Error, ResetStateForgetsLogContactAndHeader) {
+    testing_support::Sandbox box;
+    setenv("REMOTE_ADDR", "10.1.1.1", 1);
+    Ended e = in_child([] {
+        qErrorLog("/tmp/cgi.err");
+        qErrorContact(" contact");
+        qContentType("text/html");
+        qResetState();
+        qError("plain");
+    });
+    EXPECT_EQ(e.out, "Content-Type: text/html\n\nContent-Type: text/html\n\n" + page("plain"));
+    EXPECT_FALSE(box.exists("/tmp/cgi.err"));
+    unsetenv("REMOTE_ADDR");
+}
+
+}  // namespace
