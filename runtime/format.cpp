@@ -1,0 +1,87 @@
+// Formatting into rotating static buffers and growing heap texts, and the
+// dates that log file names and queries carry.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+
+#include "webadmin.h"
+
+namespace {
+
+constexpr int kRotatingBuffers = 128;
+constexpr int kRotatingSize = 512;
+constexpr int kDateBuffers = 64;
+constexpr int kDateSize = 10;
+
+}  // namespace
+
+extern "C" char *M(const char *format, ...) {
+    static char buffers[kRotatingBuffers][kRotatingSize];
+    static int index;
+    index = (index + 1) % kRotatingBuffers;
+    char *buffer = buffers[index];
+    buffer[0] = '\0';
+    if (!format) return buffer;
+    va_list args;
+    va_start(args, format);
+    vsnprintf(buffer, kRotatingSize, format, args);
+    va_end(args);
+    return buffer;
+}
+
+extern "C" char *xasprintf(const char *format, va_list args) {
+    if (!format) return nullptr;
+    char *text = nullptr;
+    if (vasprintf(&text, format, args) < 0) return nullptr;
+    return text;
+}
+
+extern "C" char *my_string(char *prev, const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    char *text = xasprintf(format, args);
+    va_end(args);
+    if (!prev) return text;
+    // The caller's text is consumed either way: callers write p = my_string(p, ...).
+    if (!text) {
+        free(prev);
+        return nullptr;
+    }
+    size_t head = strlen(prev), tail = strlen(text);
+    char *joined = static_cast<char *>(malloc(head + tail + 1));
+    if (joined) {
+        memcpy(joined, prev, head);
+        memcpy(joined + head, text, tail + 1);
+    }
+    free(prev);
+    free(text);
+    return joined;
+}
+
+extern "C" char *my_getDate(int days) {
+    static char buffers[kDateBuffers][kDateSize];
+    static int index;
+    index = (index + 1) % kDateBuffers;
+    char *buffer = buffers[index];
+    buffer[0] = '\0';
+    // Count from today's noon, so that a change to or from summer time
+    // between the two dates never moves the result by a day.
+    time_t now = time(nullptr);
+    struct tm local {};
+    if (!localtime_r(&now, &local)) return buffer;
+    local.tm_hour = 12;
+    local.tm_min = local.tm_sec = 0;
+    local.tm_isdst = -1;
+    time_t noon = mktime(&local);
+    if (noon == static_cast<time_t>(-1)) return buffer;
+    time_t then = noon + static_cast<time_t>(days) * 86400;
+    struct tm date {};
+    if (!localtime_r(&then, &date)) return buffer;
+    // Eight digits only: a date outside the years 0 to 9999 gives an empty text.
+    unsigned year = static_cast<unsigned>(date.tm_year + 1900);
+    if (year > 9999) return buffer;
+    snprintf(buffer, kDateSize, "%04u%02u%02u", year, static_cast<unsigned>(date.tm_mon + 1) % 100,
+             static_cast<unsigned>(date.tm_mday) % 100);
+    return buffer;
+}

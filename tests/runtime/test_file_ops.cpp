@@ -1,0 +1,229 @@
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "support/sandbox.h"
+#include "webadmin.h"
+
+namespace {
+
+using testing_support::Sandbox;
+
+constexpr int kFlashMounted = 104;
+
+std::string take(char *heap) {
+    std::string text = heap ? heap : "<null>";
+    free(heap);
+    return text;
+}
+
+struct stat lstat_of(const std::string &path) {
+    struct stat st {};
+    EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
+    return st;
+}
+
+void set_mtime(const std::string &path, time_t when) {
+    const struct timespec times[2] = {{when, 0}, {when, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+}
+
+}  // namespace
+
+TEST(FileOps, RemoveWorksInProcessAndFallsBackToTheShell) {
+    Sandbox box;
+    box.write("/var/tmp/one", "1");
+    box.write("/var/tree/a/b/c", "c");
+    box.write("/var/tree/d", "d");
+    my_rm("/var/tmp/%s", "one");
+    my_rm("/var/tree");
+    EXPECT_FALSE(box.exists("/var/tmp/one"));
+    EXPECT_FALSE(box.exists("/var/tree"));
+    EXPECT_EQ(box.commands(), "");
+
+    // A link is removed, not what it points to.
+    box.write("/var/kept/file", "k");
+    ASSERT_EQ(symlink(box.file("/var/kept").c_str(), box.file("/var/link").c_str()), 0);
+    my_rm("/var/link");
+    EXPECT_FALSE(box.exists("/var/link"));
+    EXPECT_TRUE(box.exists("/var/kept/file"));
+
+    my_rm("/var/missing");
+    my_rm("/var/ap/firmware/%s", "*.bin");
+    my_rm("/tmp/a\"; reboot; \"$(id)`id`\\");
+    my_rm("/tmp/x*;reboot &");
+    EXPECT_EQ(box.commands(),
+              "/bin/rm -rf \"/var/missing\"\n"
+              "/bin/rm -rf /var/ap/firmware/*.bin\n"
+              "/bin/rm -rf \"/tmp/a\\\"; reboot; \\\"\\$(id)\\`id\\`\\\\\"\n"
+              "/bin/rm -rf /tmp/x*\\;reboot\\ \\&\n");
+}
+
+TEST(FileOps, RemovingAConfigurationFileRemovesItsFlashCopy) {
+    Sandbox box;
+    box.write("/etc/sysconfig/.firewall/eventlog", "log");
+    my_rm("/etc/sysconfig/.firewall/%s", "eventlog");
+    EXPECT_FALSE(box.exists("/etc/sysconfig/.firewall/eventlog"));
+    EXPECT_EQ(box.commands(),
+              "/bin/mount /dev/mtdblock3 /mnt > /dev/null 2>&1\n"
+              "/bin/rm -rf \"/mnt/eventlog\" > /dev/null 2>&1\n"
+              "/bin/umount /mnt > /dev/null 2>&1\n");
+    ASSERT_NE(RI(kFlashMounted), nullptr);
+    EXPECT_EQ(*RI(kFlashMounted), 0);
+
+    // A directory path ending in '/' has no single flash copy to remove.
+    box.write("/etc/sysconfig/.firewall/AP_Host_Config/wtp1", "w");
+    box.write("/commands.log", "");
+    WI(kFlashMounted, 1);
+    my_rm("/etc/sysconfig/.firewall/AP_Host_Config/");
+    EXPECT_FALSE(box.exists("/etc/sysconfig/.firewall/AP_Host_Config"));
+    EXPECT_EQ(box.commands(),
+              "/bin/mount /dev/mtdblock3 /mnt > /dev/null 2>&1\n"
+              "/bin/umount /mnt > /dev/null 2>&1\n");
+    EXPECT_EQ(*RI(kFlashMounted), 0);
+
+    // Only the last component names the flash copy; it is quoted too.
+    box.write("/commands.log", "");
+    my_rm("/etc/sysconfig/.firewall/sub/we\"ird");
+    EXPECT_EQ(box.commands(),
+              "/bin/rm -rf \"/etc/sysconfig/.firewall/sub/we\\\"ird\"\n"
+              "/bin/mount /dev/mtdblock3 /mnt > /dev/null 2>&1\n"
+              "/bin/rm -rf \"/mnt/we\\\"ird\" > /dev/null 2>&1\n"
+              "/bin/umount /mnt > /dev/null 2>&1\n");
+
+    box.write("/commands.log", "");
+    box.write("/etc/sysconfig/other", "o");
+    my_rm("/etc/sysconfig/other");
+    EXPECT_EQ(box.commands(), "");
+}
+
+TEST(FileOps, MoveAndMakeDirectory) {
+    Sandbox box;
+    box.write("/var/from", "data");
+    my_mv("/var/from", "/var/to");
+    EXPECT_FALSE(box.exists("/var/from"));
+    EXPECT_EQ(box.read("/var/to"), "data");
+    my_mv(nullptr, "/var/to");
+    my_mv("/var/to", nullptr);
+    EXPECT_EQ(box.commands(), "");
+
+    my_mv("/var/none", "/var/to");
+    my_mv("/var/*.log", "/var/logs");
+    my_mv("/var/a b", "/var/*");
+    my_mv("/var/x*", "/var/y*");
+    EXPECT_EQ(box.commands(),
+              "/bin/mv -f \"/var/none\" \"/var/to\"\n"
+              "/bin/mv -f /var/*.log \"/var/logs\"\n"
+              "/bin/mv -f \"/var/a b\" /var/*\n"
+              "/bin/mv -f /var/x* /var/y*\n");
+
+    box.write("/commands.log", "");
+    my_mkdir("/var/%s", "newdir");
+    struct stat st = lstat_of(box.file("/var/newdir"));
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(box.commands(), "");
+    my_mkdir("/var/newdir");  // exists: the shell's mkdir -p has nothing to do
+    my_mkdir("/var/deep/er");
+    EXPECT_EQ(box.commands(),
+              "mkdir -m 777 -p \"/var/newdir\"\n"
+              "mkdir -m 777 -p \"/var/deep/er\"\n");
+}
+
+TEST(FileOps, CopyKeepsModesTimesAndTrees) {
+    Sandbox box;
+    std::string big(3 * 4096 + 17, '\0');
+    for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7);
+    box.write("/src/tree/big.bin", big);
+    box.write("/src/tree/sub/inner", "inner");
+    box.write("/src/tree/sub/empty", "");
+    ASSERT_EQ(chmod(box.file("/src/tree/big.bin").c_str(), 0640), 0);
+    ASSERT_EQ(chmod(box.file("/src/tree/sub").c_str(), 0750), 0);
+    set_mtime(box.file("/src/tree/big.bin"), 1000000000);
+    set_mtime(box.file("/src/tree/sub"), 1100000000);
+
+    my_cp("/src/tree", "/dst/tree");  // the parent is missing: the shell's turn
+    EXPECT_EQ(box.commands(), "/bin/cp -af \"/src/tree\" \"/dst/tree\"\n");
+    box.write("/commands.log", "");
+
+    my_cp("/src/tree", "/var/copy");
+    EXPECT_EQ(box.commands(), "");
+    EXPECT_EQ(box.read("/var/copy/big.bin"), big);
+    EXPECT_EQ(box.read("/var/copy/sub/inner"), "inner");
+    EXPECT_TRUE(box.exists("/var/copy/sub/empty"));
+    struct stat file = lstat_of(box.file("/var/copy/big.bin"));
+    EXPECT_EQ(file.st_mode & 07777, 0640u);
+    EXPECT_EQ(file.st_mtim.tv_sec, 1000000000);
+    struct stat dir = lstat_of(box.file("/var/copy/sub"));
+    EXPECT_EQ(dir.st_mode & 07777, 0750u);
+    EXPECT_EQ(dir.st_mtim.tv_sec, 1100000000);
+
+    // A file replaces what is there; an existing directory receives a tree.
+    box.write("/var/single", "old contents that are longer");
+    my_cp("/src/tree/sub/inner", "/var/single");
+    EXPECT_EQ(box.read("/var/single"), "inner");
+    box.write("/var/merge/keep", "keep");
+    my_cp("/src/tree/sub", "/var/merge");
+    EXPECT_EQ(box.read("/var/merge/keep"), "keep");
+    EXPECT_EQ(box.read("/var/merge/inner"), "inner");
+    EXPECT_EQ(box.commands(), "");
+}
+
+TEST(FileOps, CopyLeavesLinksPatternsAndLoopsToTheShell) {
+    Sandbox box;
+    box.write("/src/file", "f");
+    ASSERT_EQ(symlink("file", box.file("/src/link").c_str()), 0);
+    box.write("/src/dir/x", "x");
+    my_cp("/src/link", "/var/link");
+    my_cp("/src/missing", "/var/m");
+    my_cp("/src/*", "/var/all");
+    my_cp("/src/dir", "/src/dir/inside");
+    my_cp("/src/file", "/src/dir");  // a directory is not replaced by a file
+    my_cp(nullptr, "/var/x");
+    EXPECT_FALSE(box.exists("/var/link"));
+    EXPECT_FALSE(box.exists("/src/dir/inside"));
+    EXPECT_EQ(box.commands(),
+              "/bin/cp -af \"/src/link\" \"/var/link\"\n"
+              "/bin/cp -af \"/src/missing\" \"/var/m\"\n"
+              "/bin/cp -af /src/* \"/var/all\"\n"
+              "/bin/cp -af \"/src/dir\" \"/src/dir/inside\"\n"
+              "/bin/cp -af \"/src/file\" \"/src/dir\"\n");
+}
+
+TEST(FileOps, PathsAndTypes) {
+    EXPECT_EQ(take(concat_path_file("/etc/", "//passwd")), "/etc/passwd");
+    EXPECT_EQ(take(concat_path_file("/etc", "passwd")), "/etc/passwd");
+    EXPECT_EQ(take(concat_path_file("/etc/", "passwd")), "/etc/passwd");
+    EXPECT_EQ(take(concat_path_file("/etc", "/passwd")), "/etc/passwd");
+    EXPECT_EQ(take(concat_path_file("/", "etc")), "/etc");
+    EXPECT_EQ(take(concat_path_file("", "etc")), "/etc");
+    EXPECT_EQ(take(concat_path_file("/etc", "")), "/etc/");
+    EXPECT_EQ(concat_path_file(nullptr, "etc"), nullptr);
+    EXPECT_EQ(concat_path_file("/etc", nullptr), nullptr);
+
+    Sandbox box;
+    box.write("/var/data/file", "12345");
+    ASSERT_EQ(symlink(box.file("/var/data").c_str(), box.file("/var/dirlink").c_str()), 0);
+    ASSERT_EQ(symlink("file", box.file("/var/data/filelink").c_str()), 0);
+    EXPECT_EQ(isDirectory("/var/data"), 1);
+    EXPECT_EQ(isDirectory("/var/data/file"), 0);
+    EXPECT_EQ(isDirectory("/var/dirlink"), 0);
+    EXPECT_EQ(isRegularFile("/var/data/file"), 1);
+    EXPECT_EQ(isRegularFile("/var/data/filelink"), 0);
+    EXPECT_EQ(isRegularFile("/var/data"), 0);
+    EXPECT_EQ(isSymbloicLink("/var/dirlink"), 1);
+    EXPECT_EQ(isSymbloicLink("/var/data/filelink"), 1);
+    EXPECT_EQ(isSymbloicLink("/var/data/file"), 0);
+    EXPECT_EQ(isDirectory("/var/none"), 0);
+    EXPECT_EQ(isRegularFile("/var/none"), 0);
+    EXPECT_EQ(isSymbloicLink(nullptr), 0);
+
+    EXPECT_EQ(my_file_size("/var/data/file"), 5);
+    EXPECT_EQ(my_file_size("/var/data/filelink"), 5);
+    EXPECT_EQ(my_file_size("/var/none"), 0);
+    EXPECT_EQ(my_file_size(nullptr), 0);
+}
