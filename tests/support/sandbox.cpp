@@ -71,7 +71,7 @@ bool Sandbox::exists(const std::string &appliance_path) const {
 void Sandbox::write(const std::string &appliance_path, const std::string &content) const {
     std::string path = file(appliance_path);
     std::string dir = path.substr(0, path.rfind('/'));
-    std::system(("mkdir -p " + shell_quote(dir)).c_str());
+    if (std::system(("mkdir -p " + shell_quote(dir)).c_str()) != 0) throw std::runtime_error("mkdir failed: " + dir);
     std::ofstream(path, std::ios::binary) << content;
 }
 

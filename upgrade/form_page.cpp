@@ -1,0 +1,178 @@
+// The upgrade form (q=0, and q=1 for a user who may not upload) and the
+// privilege alert page.
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "upgrade/upgrade.h"
+
+namespace {
+
+const char *T(const char *key) { return Name2Str(nullptr, key); }
+
+// A request value placed inside a script's string literal and a URL:
+// anything but letters, digits, '.', '-' and '_' is percent-encoded, so a
+// quote, backslash or tag in it stays data.
+std::string script_url_value(std::string_view value) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : value) {
+        if (std::isalnum(c) || c == '.' || c == '-' || c == '_') {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
+// A request value placed inside a double-quoted HTML attribute.
+std::string html_attribute(std::string_view value) {
+    std::string out;
+    for (char c : value) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        case '\'': out += "&#39;"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+// The hidden MULTI_LANG field only ever carries one of the known languages.
+const char *form_language() {
+    const char *lang = qValue("MULTI_LANG");
+    if (lang && (!std::strcmp(lang, "eng") || !std::strcmp(lang, "ch") || !std::strcmp(lang, "sch"))) return lang;
+    return "eng";
+}
+
+// A button of three images, the middle one behind the text.
+void print_button(const char *name, const char *type, const char *onclick, const char *text, const char *color) {
+    std::printf("<button type=\"%s\" onclick=\"%s\" style=\"border:0;padding:0;background:none;cursor:pointer\">"
+                "<img src=\"%s%s_L.gif\" align=\"absmiddle\">"
+                "<span style=\"display:inline-block;height:22px;line-height:22px;background-image:url(%s%s_M.gif);"
+                "color:%s\">%s</span>"
+                "<img src=\"%s%s_R.gif\" align=\"absmiddle\"></button>",
+                type, onclick, icons_path, name, icons_path, name, color, text, icons_path, name);
+}
+
+}  // namespace
+
+extern "C" {
+
+void privilege_alert(void) {
+    std::printf("<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=UTF-8\">\n"
+                "<script>alert('%s');history.back(1);</script>\n</head></html>\n",
+                T("${COMMON_WATCH_PRIVILEGE_ALARM_STR}"));
+}
+
+int webui(system_info_record *record, unsigned int privilege) {
+    const bool may_upload = privilege & 2;
+    const char *vendor = RETURN_DEF_STR("SYSTEM_UPGRADE_DISPLAY_VENDOR");
+    const char *model = RETURN_DEF_STR("SYSTEM_UPGRADE_DISPLAY_MODEL");
+    const char *cgi = qCGIname();
+    const char *request_lang = qValue("MULTI_LANG");
+    const char *menu = qValue("menu");
+    const int major = std::atoi(record->major), minor = std::atoi(record->minor),
+              revision = std::atoi(record->revision);
+
+    std::printf("<html>\n<head>\n<link rel=\"stylesheet\" href=\"../my_style.css\" type=\"text/css\">\n"
+                "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=UTF-8\">\n"
+                "<script type=\"text/javascript\">\n");
+    std::printf("var SubWin;\n"
+                "function close_comment_window() {\n"
+                "  if (SubWin && !SubWin.closed) SubWin.close();\n"
+                "}\n"
+                "function comment_window(obj, a) {\n"
+                "  close_comment_window();\n"
+                "  SubWin = window.open(\"/cgi-bin/upgrade.cgi?q=%d&flag=\" + a + \"&MULTI_LANG=%s\", \"comment\", "
+                "\"screenX=450, screenY=300, left=450, top=300, width=500, height=300, scrollbars=1\");\n"
+                "}\n",
+                2, script_url_value(request_lang ? request_lang : "").c_str());
+    if (may_upload) {
+        std::printf("function checkall(obj) {\n"
+                    "  if (obj.img.value != \"\" && confirm(\"%s\")) {\n"
+                    "    obj.q.value = 1;\n"
+                    "    pre_upgrade();\n"
+                    "  }\n"
+                    "  return false;\n"
+                    "}\n",
+                    T("${UPGRADE_WAIT_REBOOT_STR}"));
+        std::printf("function pre_upgrade() {\n"
+                    "  var req = false;\n"
+                    "  if (window.XMLHttpRequest) {\n"
+                    "    req = new XMLHttpRequest();\n"
+                    "  } else if (window.ActiveXObject) {\n"
+                    "    try { req = new ActiveXObject(\"Msxml2.XMLHTTP\"); } catch (e) {\n"
+                    "      try { req = new ActiveXObject(\"Microsoft.XMLHTTP\"); } catch (e) {}\n"
+                    "    }\n"
+                    "  }\n"
+                    "  if (!req) {\n"
+                    "    alert(\"Giving up :( Cannot create an XMLHTTP instance\");\n"
+                    "    return false;\n"
+                    "  }\n"
+                    "  req.onreadystatechange = function() {\n"
+                    "    if (req.readyState == 4 && req.status == 200) document.upgrade.submit();\n"
+                    "  };\n"
+                    "  req.open(\"GET\", \"%s?q=%d\", true);\n"
+                    "  req.send(null);\n"
+                    "}\n",
+                    cgi ? cgi : "", 3);
+    }
+    std::printf("</script>\n</head>\n"
+                "<body class=\"MainBody\" onload=\"document.upgrade.img.focus();\">\n<center>\n"
+                "<form name=\"upgrade\" method=\"post\" %s>\n",
+                may_upload ? "enctype=\"multipart/form-data\"" : "");
+
+    std::printf("<table border=0 width=700 cellpadding=0 cellspacing=0>\n"
+                "<tr class=\"TleCol\"><td align=\"left\">%s</td>\n<td align=\"right\">"
+                "<a href=\"javascript:comment_window(document.upgrade);\" style=\"text-decoration:none\">"
+                "<img src=\"%scommon_bt_help_L.gif\" align=\"absmiddle\" border=0>"
+                "<span style=\"display:inline-block;height:22px;line-height:22px;"
+                "background-image:url(%scommon_bt_help_M.gif);color:%s\">%s</span>"
+                "<img src=\"%scommon_bt_help_R.gif\" align=\"absmiddle\" border=0></a></td></tr>\n",
+                T("${UPGRADE_SOFTWARE_UPDATE_STR}"), icons_path, icons_path, html_fmt[158],
+                T("${COMMON_HELP_STR}"), icons_path);
+    std::printf("<tr><td colspan=2>\n<table border=0 width=\"100%%\" cellpadding=%s cellspacing=%s>\n",
+                html_fmt[4], html_fmt[5]);
+    std::printf("<tr><td class=\"TitleCol\" width=\"30%%\">%s</td><td>v%d.%02d.%02d</td></tr>\n",
+                T("${UPGRADE_VERSION_NUM_STR}"), major, minor, revision);
+    std::printf("<tr><td class=\"TitleCol\" width=\"30%%\">%s&nbsp;:</td>"
+                "<td><input type=\"file\" name=\"img\" size=\"25\"></td></tr>\n",
+                T("${UPGRADE_SOFTWARE_UPDATE_STR}"));
+    std::string model_text = model ? model : std::string("_") + record->model;
+    std::printf("<tr><td></td><td class=\"DistinctText\">( ex: %s%s_%02d%02d%02d.img)</td></tr>\n",
+                vendor ? vendor : record->vendor, model_text.c_str(), major, minor, revision);
+    std::printf("</table>\n</td></tr>\n</table>\n");
+
+    std::printf("<table border=0 width=700 cellpadding=0 cellspacing=0>\n<tr><td align=\"right\">\n");
+    if (may_upload) {
+        print_button("common_bt_ok", "submit", "return checkall(document.upgrade);", T("${COMMON_APPLY_STR}"),
+                     html_fmt[158]);
+    } else {
+        std::string alert = std::string("alert('") + T("${COMMON_PRIVILEGE_ALARM_STR}") + "');";
+        print_button("common_bt_ok", "button", alert.c_str(), T("${COMMON_APPLY_STR}"), html_fmt[158]);
+    }
+    std::printf("<span style=\"display:inline-block;width:8px\"></span>");
+    print_button("common_bt_ok", "submit", "q.disabled=true, img.disabled=true;", T("${COMMON_CANCEL_STR}"),
+                 html_fmt[158]);
+    std::printf("\n</td></tr>\n</table>\n");
+
+    bool menu_ok = menu && std::strncmp(menu, "click_v", 7) == 0;
+    std::printf("<input type=\"hidden\" name=\"q\" value=\"\">\n"
+                "<input type=\"hidden\" name=\"menu\" value=\"%s\">\n",
+                menu_ok ? html_attribute(menu).c_str() : "");
+    return std::printf("<input type=\"hidden\" name=\"MULTI_LANG\" value=\"%s\">\n"
+                       "</form>\n</center>\n</body>\n</html>\n",
+                       form_language());
+}
+
+}
