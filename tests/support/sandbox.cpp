@@ -93,9 +93,13 @@ Output run(const Sandbox &box, const std::vector<std::string> &argv,
 
     pid_t pid = fork();
     if (pid == 0) {
-        dup2(in[0], 0);
-        dup2(out[1], 1);
-        dup2(err[1], 2);
+        // Move the pipe ends above the standard descriptors first: a test run
+        // with a closed standard input gets a pipe end as descriptor 0.
+        int child_in = fcntl(in[0], F_DUPFD_CLOEXEC, 10), child_out = fcntl(out[1], F_DUPFD_CLOEXEC, 10),
+            child_err = fcntl(err[1], F_DUPFD_CLOEXEC, 10);
+        dup2(child_in, 0);
+        dup2(child_out, 1);
+        dup2(child_err, 2);
         execve(args[0], args.data(), envp.data());
         _exit(126);
     }
