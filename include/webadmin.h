@@ -335,8 +335,9 @@ int my_privilege_load(privilege_image *image);
 /* Both keep only whole levels: the text stops before one that does not fit. */
 char *encodeMenuLV(const char *query);  /* static 1024 bytes, click_v values joined by '_' */
 char *decodeMenuLV(const char *path);   /* static 50 bytes, or null for null */
-/* Static 44 bytes, DES form (24 characters past 8); null for a null password
- * or a salt not beginning with two salt characters (another crypt method). */
+/* Static 44 bytes, DES form (24 characters past 8); null for a null password,
+ * a salt not beginning with two salt characters (another crypt method), or
+ * a system without the crypt library (bound at run time). */
 char *my_pwencrypt(const char *password, const char *salt);
 /* out needs 4 * ((len + 2) / 3) + 1 bytes. */
 void to64frombits(unsigned char *out, const unsigned char *in, int len);
@@ -347,8 +348,176 @@ int my_get_imac(const char *ifname, char *out);  /* out: 18 bytes; 0, or -1 */
 int my_arp_mac(const char *ip, char *out);       /* out: 18 bytes; 0, or -1 when absent */
 
 /* ------------------------------------------------------------------------
+ * Configuration record files: numbered text files of one record per line,
+ * held in memory by a handle from open to close.
+ * ---------------------------------------------------------------------- */
+enum { FILE_LIST_ROWS = 229, FILE_PATH_SIZE = 200, RECORD_LINE_MAX = 262143 };
+typedef struct file_row {
+    int32_t number;               /* equals the row's index */
+    char path[FILE_PATH_SIZE];    /* rows 0-9: scratch rows for my_open_path */
+} file_row;
+extern file_row file_list[FILE_LIST_ROWS];
+
+typedef struct record_line {
+    uint32_t number;              /* 1-based line number */
+    char *text;                   /* heap text without its newline */
+    struct record_line *next;     /* in line-number order */
+} record_line;
+
+typedef struct record_file {
+    uint32_t count;               /* lines held */
+    void *lock;                   /* always null */
+    int32_t number;               /* row of file_list */
+    int32_t mode;                 /* 0 read only; non-zero: written back on close */
+    uint32_t cursor;              /* position of the next my_GetLine */
+    record_line *lines;
+    void *document;               /* XML handles only */
+} record_file;
+
+/* A new handle with every line of file number (an empty one for a missing
+ * file or a number outside the table); null only when memory runs out. */
+record_file *my_ReadFile(int number, int mode, const char *tag);
+record_file *my_open_path(const char *path, int mode, const char *tag);
+char *my_GetLine(record_file *h, uint32_t *number_out, int restart);
+char *my_GetNumData(record_file *h, uint32_t n);
+int my_AddLine(record_file *h, const char *text);                 /* 0, or -1 */
+int my_ReplaceLine(record_file *h, uint32_t n, const char *text); /* appends when absent */
+int my_DelLine(record_file *h, uint32_t n);
+int my_ShiftLine(record_file *h, uint32_t from, uint32_t to);
+/* Replaces the file with the lines, written beside it and renamed over it,
+ * so a reader sees the old file or the new one, never a part. */
+void my_WriteFile(record_file *h);
+void my_CloseFile(record_file *h);  /* writable: write, mirror to flash; frees */
+void my_writeToConfigPart(const char *path);
+const char *my_FileName(int number);  /* null outside 0-228 */
+void my_RemoveFile(int number);
+
+/* ------------------------------------------------------------------------
+ * Logs.
+ * ---------------------------------------------------------------------- */
+/* The event record handed to the log writers, ten words as the appliance
+ * passes it; texts may be null. */
+typedef struct event_record {
+    intptr_t unused;
+    const char *program;
+    const char *menu;
+    const char *user;
+    const char *address;
+    intptr_t kind;                /* index into EVENT_LOG_TABLE */
+    intptr_t type;
+    const char *message;
+    const char *detail1;
+    const char *detail2;
+} event_record;
+extern const char *const EVENT_LOG_TABLE[2];
+extern char menu_str[300][200];
+
+/* Writers report nothing; a log that cannot be opened drops the event and its forwarding. */
+/* The request's event (menu or menulv, REMOTE_USER, REMOTE_ADDR) to /var/log/eventlog. */
+void my_CGI_log(const char *program, int type, const char *message, const char *detail1, const char *detail2);
+/* The same to the boot event log, copied to flash before it returns. */
+void my_CGI_bootlog(const char *program, int type, const char *message, const char *detail1, const char *detail2);
+void my_eventlog(const event_record *record);  /* null does nothing */
+void my_eventlog_args(const char *program, const char *user, const char *address, int type, const char *message,
+                      const char *detail1, const char *detail2);
+void my_bootlog_args(const char *program, const char *user, const char *address, int type, const char *message,
+                     const char *detail1, const char *detail2);
+void my_mail_notice_log(const char *subject, const char *message, const char *detail1);
+/* To syslog (LOG_ALERT), then sync, only while the marker /var/debug.msg exists. */
+void my_debug(const char *file, int line, const char *format, ...) WA_PRINTF(3, 4);
+
+extern char _mydebug_buf[768];  /* six 128-byte marker names: .print .log .fp .fprm .syslog .level */
+extern int _mydebug_f;          /* 1 standard output, 2 the .log file, 4 syslog */
+extern int _mydebug_level;
+extern int _mydebug_pid;
+/* Resets the flags, then sets them and the level from the markers of the path's base name. */
+void my_debug_init(const char *path);
+/* Output only when a flag is set and mask & level is non-zero. */
+void my_debug_printf(int mask, const char *function, int line, const char *format, ...) WA_PRINTF(4, 5);
+void my_debug_set_level(int level);
+void my_debug_set_pid(int pid);
+void my_debug_usage(void);
+
+/* Sends a text to the management server (TCP port 1207 of an IPv4
+ * address): 0 when sent, -1 otherwise; waits at most 100 ms to connect. */
+int my_sqlquery_tcp(const char *address, const char *format, ...) WA_PRINTF(2, 3);
+/* Forwards a log text to the central management server when one is set,
+ * the forwarding filter lets it through and the product has HAVE_CMS. */
+void my_cms_send_message(const char *text);
+
+/* ------------------------------------------------------------------------
  * Configuration modules.
  * ---------------------------------------------------------------------- */
+/* A module-specific slot: its argument list is the module's own (written
+ * in the module's register file); callers cast it back to that type. */
+typedef void (*module_op)(void);
+
+/* The module operations table: the module's name, then 40 slots in order.
+ * h is a handle from open, rec the module's record, n a 1-based line
+ * number.  A null slot is an operation the module does not serve. */
+typedef struct module_table {
+    char name[32];
+    void *(*clear)(void *rec);                                   /*  0 zero the record; returns rec */
+    int (*add)(record_file *h, void *rec);                       /*  1 append rec as a line; 0 or -1 */
+    int (*remove)(record_file *h, int n);                        /*  2 delete line n; 0 or -1 */
+    int (*modify)(record_file *h, void *rec, int n);             /*  3 replace line n, append when absent; 0 or -1 */
+    int (*change)(void *old_rec, void *new_rec);                 /*  4 1 when the system must be reconfigured */
+    module_op interface_check;                                   /*  5 (h, interface record) -> 1 or 0 */
+    int (*isTheSame)(record_file *h, void *rec, int n);          /*  6 1 when another line holds rec's name; -1 on null */
+    void *(*set_default)(void *rec, const char *text);           /*  7 defaults into rec (text: sys_reboot only) */
+    record_file *(*open)(void *selector, const char *tag, int mode); /* 8 null only for a null tag */
+    int (*getline)(record_file *h, void *rec, uint32_t *line, int k); /* 9 next line into rec (k 1 restarts); 0 at end */
+    void *(*getnum)(record_file *h, void *rec, int n);           /* 10 line n into rec; null when absent */
+    void *(*parse)(char *line, void *rec);                       /* 11 one line into rec; returns rec */
+    record_file *(*shift)(record_file *h, int from, int to);     /* 12 move line from to to; null when nothing moved */
+    void (*close)(record_file **h);                              /* 13 close (write back when editing), clear *h */
+    module_op command;                                           /* 14 apply rec to the running system */
+    module_op discommand;                                        /* 15 remove rec's effect */
+    module_op recommand;                                         /* 16 re-apply in place, or old -> new */
+    module_op slot17;                                            /* 17 (multiple subnet) returns its argument */
+    module_op slot18;                                            /* 18 (multiple subnet) returns its argument */
+    module_op restorebyinterface;                                /* 19 re-apply records of an interface */
+    module_op dynamicIPup;                                       /* 20 a dynamic WAN address came */
+    module_op dynamicIPdown;                                     /* 21 a dynamic WAN address went */
+    module_op slot22;                                            /* 22 empty in every module */
+    module_op slot23;                                            /* 23 empty in every module */
+    q_entry *(*language)(const char *code, q_entry **table);     /* 24 load texts; remember the table for print */
+    int (*print)(const char *text);                              /* 25 write text, placeholders replaced */
+    module_op slot26;                                            /* 26 empty in every module */
+    module_op slot27;                                            /* 27 empty in every module */
+    module_op cgiParam;                                          /* 28 fill rec from the form */
+    module_op initial_system_cmd;                                /* 29 boot-time application of one record */
+    void *handle;                                                /* 30 data: the open handle, kept by callers */
+    module_op rewrite_secrets;                                   /* 31 rewrite the daemon's secrets file */
+    void *(*xmlParam)(record_file *h, void *rec, const char *path); /* 32 rec from an XML file, then delete it */
+    module_op slot33;                                            /* 33 (address) returns its argument */
+    module_op slot34;                                            /* 34 (address) returns its argument */
+    module_op slot35;                                            /* 35 (address) returns its argument */
+    module_op slot36;                                            /* 36 empty in every module */
+    module_op xmlConf;                                           /* 37 print all records as one _function element */
+    module_op xmlEntry;                                          /* 38 rec from one _entry element */
+    module_op import_xmlConf;                                    /* 39 store a _function element's entries */
+} module_table;
+
+/* The upgrade timing record: seconds since the epoch around the last flash write. */
+typedef struct upgrade_info_record {
+    uint32_t start;
+    uint32_t end;
+} upgrade_info_record;
+module_table *upgrade_info_register(void);
+void upgrade_info_unregister(module_table *table);
+int get_last_upgrade_interval(void);                      /* end - start, 0 without a handle */
+void update_upgrade_interval(upgrade_info_record *record);  /* stores it as line 1 */
+char *ui_para_upgrading(upgrade_info_record *record);     /* sets start; heap progress-bar fragment */
+char *ui_para_write_done(upgrade_info_record *record);    /* sets end, stores; heap fragment hiding the bar */
+
+/* The reboot page.  Its record is one unsigned word; command's slot type is
+ * sys_reboot_command_fn. */
+typedef int (*sys_reboot_command_fn)(uint32_t *record, const char *command);
+module_table *sys_reboot_register(void);
+void sys_reboot_unregister(module_table *table);
+int get_last_reboot_interval(void);  /* RI(105) */
+
 /* Removes uploaded access-point firmware under /var/ap/firmware: every
  * entry not beginning with '.' (age 0), or those at least age seconds old. */
 int ap_setting_checkUploadFirmware(int age);

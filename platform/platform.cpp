@@ -152,6 +152,14 @@ int pclose_read(FILE *stream) {
     return sandbox_root().empty() ? pclose(stream) : fclose(stream);
 }
 
+int tcp_port(int appliance_port) {
+    std::string root = sandbox_root();
+    if (root.empty()) return appliance_port;
+    std::ifstream in(root + "/ports/" + std::to_string(appliance_port));
+    int port = 0;
+    return in >> port && port > 0 && port < 65536 ? port : appliance_port;
+}
+
 void restart() {
     std::string root = sandbox_root();
     if (!root.empty()) {

@@ -42,6 +42,10 @@ int libc_system(const char *command);
 FILE *popen_read(const char *command);
 int pclose_read(FILE *stream);
 
+// The TCP port to reach one of the appliance's fixed ports on.  In a
+// sandbox the file DIR/ports/PORT may name another (a test's listener).
+int tcp_port(int appliance_port);
+
 void restart();                      // reboot(RB_AUTOBOOT)
 void sync();                         // sync()
 void sleep_seconds(unsigned seconds);

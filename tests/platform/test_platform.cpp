@@ -48,6 +48,10 @@ TEST(Platform, SandboxMapsPathsAndRecordsCommands) {
     EXPECT_NE(std::fgets(line, sizeof line, canned), nullptr);
     EXPECT_STREQ(line, "IP address HW type\n");
     platform::pclose_read(canned);
+    EXPECT_EQ(platform::tcp_port(1207), 1207);
+    box.write("/ports/1207", "40123\n");
+    EXPECT_EQ(platform::tcp_port(1207), 40123);
+
     FILE *none = platform::popen_read("/sbin/ip link show");
     ASSERT_NE(none, nullptr);
     EXPECT_EQ(std::fgetc(none), EOF);

@@ -1,0 +1,343 @@
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/sandbox.h"
+#include "webadmin.h"
+
+namespace {
+
+using testing_support::Sandbox;
+
+// A management server on 127.0.0.1 that the sandbox's port 1207 leads to.
+class Listener {
+public:
+    explicit Listener(const Sandbox &box) : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (bind(fd_, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 || listen(fd_, 8) != 0 ||
+            getsockname(fd_, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+            ADD_FAILURE() << "no listener";
+        box.write("/ports/1207", std::to_string(ntohs(address.sin_port)));
+    }
+    ~Listener() { close(fd_); }
+    Listener(const Listener &) = delete;
+    Listener &operator=(const Listener &) = delete;
+
+    // The text of a connection already made and closed by the sender, or
+    // nothing when no connection is waiting.
+    std::optional<std::string> take() {
+        pollfd waiting{fd_, POLLIN, 0};
+        if (poll(&waiting, 1, 0) != 1) return std::nullopt;
+        int connection = accept(fd_, nullptr, nullptr);
+        if (connection < 0) return std::nullopt;
+        std::string text;
+        char chunk[4096];
+        ssize_t n;
+        while ((n = read(connection, chunk, sizeof chunk)) > 0) text.append(chunk, static_cast<size_t>(n));
+        close(connection);
+        return text;
+    }
+
+private:
+    int fd_;
+};
+
+class EventLog : public ::testing::Test {
+protected:
+    void SetUp() override {
+        request("");
+        unsetenv("REMOTE_USER");
+        unsetenv("REMOTE_ADDR");
+        box_.write("/proc/uptime", "1234.56 4321.00\n");
+        box_.write("/var/log/.keep", "");
+        // The demo product has no central management.
+        ASSERT_EQ(SET_DEFINE("HAVE_CMS", "y"), 0);
+    }
+    void TearDown() override {
+        qFree();
+        unsetenv("QUERY_STRING");
+        unsetenv("REQUEST_METHOD");
+        unsetenv("REMOTE_USER");
+        unsetenv("REMOTE_ADDR");
+    }
+    // A new request with this query string.
+    void request(const char *query) {
+        qFree();
+        setenv("REQUEST_METHOD", "GET", 1);
+        setenv("QUERY_STRING", query, 1);
+    }
+    // The remote log service is on, and the English texts it needs are there.
+    void remote_log_on(uint32_t on = 1) {
+        memcpy(RS(23) + 12, &on, sizeof on);
+        box_.write("/etc/language/eng/eventlog", "EVENTLOG_TITLE \"Event log\"\n");
+        box_.write("/etc/language/eng/menu.apc",
+                   "# Menu texts of the wireless products, one per menu number.\n"
+                   "MENU_0 \"Home\"\nMENU_1 \"System\"\nMENU_2 \"Network\"\nMENU_3 \"Administration\"\n"
+                   "MENU_4 \"Firmware\"\n");
+    }
+    std::string command_log() const { return box_.commands(); }
+    void clear_commands() const { box_.write("/commands.log", ""); }
+
+    Sandbox box_;
+};
+
+constexpr char kFlashCopy[] =
+    "/bin/mount /dev/mtdblock3 /mnt > /dev/null 2>&1\n"
+    "/bin/cp /etc/sysconfig/.firewall/eventlog /mnt > /dev/null 2>&1\n"
+    "/bin/umount /mnt > /dev/null 2>&1\n";
+
+// The remote text "<134>... (date)": the part before the date, and the date
+// in asctime form.
+void split_remote_text(const std::string &text, std::string &head, std::string &date) {
+    size_t open = text.rfind(" (");
+    ASSERT_NE(open, std::string::npos) << text;
+    head = text.substr(0, open);
+    date = text.substr(open + 2);
+    ASSERT_EQ(date.size(), 26u) << text;  // "Wed Jun 30 21:49:08 1993\n)"
+    EXPECT_EQ(date.substr(24), "\n)");
+}
+
+}  // namespace
+
+TEST_F(EventLog, NormalAndBootLogLines) {
+    request("menulv=3_12");
+    setenv("REMOTE_USER", "admin", 1);
+    setenv("REMOTE_ADDR", "192.168.1.10", 1);
+    my_CGI_log("upgrade", 11, "${EVENTLOG_FAILURE_STR}", "detail one", "detail two");
+
+    request("menu=click_v%3D4%26click_v%3D2");
+    my_mail_notice_log("Virus found", "mail held", "detail");
+
+    request("");
+    unsetenv("REMOTE_USER");
+    my_CGI_log("upgrade", 11, "no menu", nullptr, nullptr);
+    my_mail_notice_log(nullptr, nullptr, nullptr);
+    my_eventlog_args("dhcp", nullptr, nullptr, 5, "lease", nullptr, nullptr);
+    event_record record{0, "vpn", "click_v=7", "root", "10.0.0.2", 1, 3, "tunnel up", nullptr, nullptr};
+    my_eventlog(&record);
+    my_eventlog(nullptr);
+    EXPECT_EQ(box_.read("/var/log/eventlog"),
+              "\"1234\" \"upgrade\" \"3_12\" \"admin\" \"192.168.1.10\" 0 11 \"${EVENTLOG_FAILURE_STR}\"\n"
+              "\"1234\" \"mail_notice\" \"4_2\" \"Inspect: Virus found\" \"192.168.1.10\" 0 10 \"mail held\"\n"
+              "\"1234\" \"upgrade\" \"\" \"\" \"192.168.1.10\" 0 11 \"no menu\"\n"
+              "\"1234\" \"mail_notice\" \"\" \"Inspect: \" \"192.168.1.10\" 0 10 \"\"\n"
+              "\"1234\" \"dhcp\" \"\" \"\" \"\" 0 5 \"lease\"\n"
+              "\"1234\" \"vpn\" \"7\" \"root\" \"10.0.0.2\" 1 3 \"tunnel up\"\n");
+    // Nothing is forwarded while management and remote logging are off.
+    EXPECT_EQ(command_log(), "");
+    EXPECT_FALSE(box_.exists("/etc/sysconfig/.firewall/eventlog"));
+
+    // The boot log: time "0", and each event copied to flash before the call returns.
+    my_CGI_bootlog("upgrade", 11, "${EVENTLOG_SUCCESS_STR} (v1.02.3 ==> v1.03.0)", nullptr, nullptr);
+    EXPECT_EQ(command_log(), kFlashCopy);
+    my_bootlog_args("upgrade", "admin", "192.168.1.10", 11, "done", nullptr, nullptr);
+    EXPECT_EQ(box_.read("/etc/sysconfig/.firewall/eventlog"),
+              "\"0\" \"upgrade\" \"\" \"\" \"192.168.1.10\" 0 11 \"${EVENTLOG_SUCCESS_STR} (v1.02.3 ==> v1.03.0)\"\n"
+              "\"0\" \"upgrade\" \"\" \"admin\" \"192.168.1.10\" 0 11 \"done\"\n");
+    EXPECT_EQ(command_log(), std::string(kFlashCopy) + kFlashCopy);
+
+    // Without a readable uptime the time is 0.
+    box_.write("/proc/uptime", "");
+    my_eventlog_args("dhcp", nullptr, nullptr, 5, "again", nullptr, nullptr);
+    std::string log = box_.read("/var/log/eventlog");
+    EXPECT_EQ(log.substr(log.rfind("\"0\"")), "\"0\" \"dhcp\" \"\" \"\" \"\" 0 5 \"again\"\n");
+}
+
+TEST_F(EventLog, FieldsWithQuotesAndLineBreaksReadBackWhole) {
+    const std::string user = "ad\"min\\", address = "1.2.3.4\r\n\"", message = "two\nlines \"quoted\" \\n end\\";
+    my_eventlog_args("pro\"gram", user.c_str(), address.c_str(), 2, message.c_str(), nullptr, nullptr);
+    std::string log = box_.read("/var/log/eventlog");
+    ASSERT_EQ(log.find('\n'), log.size() - 1) << log;
+
+    std::vector<char> line(log.begin(), log.end());
+    line.push_back('\0');
+    char *fields[10];
+    ASSERT_EQ(string_parse(fields, 10, line.data()), 8) << log;
+    EXPECT_STREQ(fields[0], "1234");
+    EXPECT_STREQ(fields[1], "pro\"gram");
+    EXPECT_STREQ(fields[2], "");
+    EXPECT_STREQ(fields[3], "ad\"min\\");
+    EXPECT_STREQ(fields[4], "1.2.3.4  \"");
+    EXPECT_STREQ(fields[5], "0");
+    EXPECT_STREQ(fields[6], "2");
+    EXPECT_STREQ(fields[7], "two lines \"quoted\" \\n end\\");
+}
+
+TEST_F(EventLog, StatementForTheManagementServer) {
+    Listener server(box_);
+    WS(37, "127.0.0.1");
+    WI(59, 1);
+    WI(68, 0x40);
+    request("menu=click_v%3D3");
+    setenv("REMOTE_USER", "o'brien", 1);
+    setenv("REMOTE_ADDR", "192.168.1.10", 1);
+    my_CGI_log("upgrade", 11, "it's \"done\"", nullptr, nullptr);
+    std::string date = my_getDate(0);
+    EXPECT_EQ(server.take(),
+              "c 0 00:11:22:33:44:01 INSERT INTO `MONITOR_LOG_" + date +
+                  "`.`eventlog_system` (`STime`, `Program`, `Explain`, `Name`, `IP`, `Event`, `Type`, `Msg`, "
+                  "`detail1`, `detail2`) VALUES (NOW(), 'upgrade', 'click_v=3', 'o\\'brien', '192.168.1.10', 0, "
+                  "11, 'it\\'s \\\"done\\\"', '', '')");
+    EXPECT_EQ(server.take(), std::nullopt);
+
+    // Missing texts are empty, the address is escaped too; the boot log forwards as well.
+    unsetenv("REMOTE_USER");
+    unsetenv("REMOTE_ADDR");
+    my_bootlog_args(nullptr, nullptr, nullptr, 4, nullptr, nullptr, nullptr);
+    EXPECT_EQ(server.take(), "c 0 00:11:22:33:44:01 INSERT INTO `MONITOR_LOG_" + date +
+                                 "`.`eventlog_system` (`STime`, `Program`, `Explain`, `Name`, `IP`, `Event`, "
+                                 "`Type`, `Msg`, `detail1`, `detail2`) VALUES (NOW(), '', ' ', '', '', 0, 4, '', "
+                                 "'', '')");
+    my_eventlog_args("dhcp", "x", "1.2.3.4', 'y", 5, "lease", nullptr, nullptr);
+    EXPECT_EQ(server.take(), "c 0 00:11:22:33:44:01 INSERT INTO `MONITOR_LOG_" + date +
+                                 "`.`eventlog_system` (`STime`, `Program`, `Explain`, `Name`, `IP`, `Event`, "
+                                 "`Type`, `Msg`, `detail1`, `detail2`) VALUES (NOW(), 'dhcp', ' ', 'x', "
+                                 "'1.2.3.4\\', \\'y', 0, 5, 'lease', '', '')");
+
+    // Integer 59 off, or bit 0x40 clear: no statement.
+    WI(59, 0);
+    my_CGI_log("upgrade", 11, "off", nullptr, nullptr);
+    EXPECT_EQ(server.take(), std::nullopt);
+    WI(59, 1);
+    WI(68, 0x800 | 0x20);
+    my_CGI_log("upgrade", 11, "other kinds", nullptr, nullptr);
+    EXPECT_EQ(server.take(), std::nullopt);
+
+    // A log that cannot be opened suppresses the event and its forwarding.
+    WI(68, 0x40);
+    remote_log_on();
+    clear_commands();
+    std::filesystem::remove(box_.file("/etc/sysconfig/.firewall/eventlog"));
+    std::filesystem::create_directory(box_.file("/etc/sysconfig/.firewall/eventlog"));
+    my_CGI_bootlog("upgrade", 11, "lost", nullptr, nullptr);
+    EXPECT_EQ(server.take(), std::nullopt);
+    EXPECT_EQ(command_log(), "");
+}
+
+TEST_F(EventLog, RemoteLogText) {
+    remote_log_on();
+    request("menulv=1_4");
+    setenv("REMOTE_ADDR", "192.168.1.10", 1);
+    my_CGI_log("upgrade", 11, "${EVENTLOG_FAILURE_STR}", nullptr, nullptr);
+
+    // Translated for the remote service, untranslated in the file; no user
+    // means the address follows the priority prefix directly.
+    EXPECT_EQ(box_.read("/var/log/eventlog"),
+              "\"1234\" \"upgrade\" \"1_4\" \"\" \"192.168.1.10\" 0 11 \"${EVENTLOG_FAILURE_STR}\"\n");
+    std::string log = command_log();
+    const std::string start = "/usr/sbin/send_logmsg -u -d MONITOR_LOG -t eventlog_system -m \"";
+    const std::string end = "\" > /dev/null &\n";
+    ASSERT_EQ(log.substr(0, start.size()), start) << log;
+    ASSERT_GE(log.size(), start.size() + end.size());
+    ASSERT_EQ(log.substr(log.size() - end.size()), end) << log;
+    std::string head, date;
+    split_remote_text(log.substr(start.size(), log.size() - start.size() - end.size()), head, date);
+    EXPECT_EQ(head, "<134> (192.168.1.10) [System->Firmware] Firmware upgrade failed: invalid image");
+
+    // No menu: "---", and the menu texts are not loaded.
+    request("");
+    setenv("REMOTE_USER", "admin", 1);
+    unsetenv("REMOTE_ADDR");
+    std::strcpy(menu_str[0], "untouched");
+    clear_commands();
+    my_CGI_log("upgrade", 11, "plain text", nullptr, nullptr);
+    EXPECT_TRUE(command_log().starts_with(start + "<134>admin [---] plain text (")) << command_log();
+    EXPECT_STREQ(menu_str[0], "untouched");
+
+    // Menu numbers without a text give empty pieces; a blank menu is none.
+    request("menu=click_v%3D0%26click_v%3D299%26click_v%3D99999999999999999999%26x%3Dy");
+    clear_commands();
+    my_CGI_log("upgrade", 11, "plain text", nullptr, nullptr);
+    EXPECT_TRUE(command_log().starts_with(start + "<134>admin [Home->->] plain text (")) << command_log();
+    clear_commands();
+    my_eventlog_args("dhcp", "admin", "", 5, "lease", nullptr, nullptr);
+    EXPECT_TRUE(command_log().starts_with(start + "<134>admin [---] lease (")) << command_log();
+
+    // Without the products' wireless menu the plain menu list is used.
+    ASSERT_EQ(DEL_DEFINE("HAVE_WIRELESS"), 0);
+    box_.write("/etc/language/eng/menu", "MENU_0 \"Start\"\n");
+    request("menulv=0");
+    clear_commands();
+    my_CGI_log("upgrade", 11, "plain text", nullptr, nullptr);
+    EXPECT_TRUE(command_log().starts_with(start + "<134>admin [Start] plain text (")) << command_log();
+
+    // No English texts at all, or the service off: no command.
+    box_.write("/etc/language/eng/eventlog", "");
+    clear_commands();
+    my_eventlog_args("nothing-known", "admin", nullptr, 5, "lease", nullptr, nullptr);
+    EXPECT_EQ(command_log(), "");
+    remote_log_on(0);
+    clear_commands();
+    my_CGI_log("upgrade", 11, "plain text", nullptr, nullptr);
+    EXPECT_EQ(command_log(), "");
+}
+
+// The recorded command line run by /bin/sh, with the log sender replaced by
+// a stub that stores each argument in a file: request values arrive as
+// data and no command hidden in them runs.
+TEST_F(EventLog, RemoteTextIsDataForTheShell) {
+    remote_log_on();
+    const std::string dir = box_.root();
+    const std::string sentinel = dir + "/SENTINEL";
+    box_.write("/stub", "#!/bin/sh\ni=0\nfor a in \"$@\"; do i=$((i+1)); printf '%s' \"$a\" > '" + dir +
+                            "/arg'$i; done\n");
+    ASSERT_EQ(chmod(box_.file("/stub").c_str(), 0755), 0);
+
+    const std::vector<std::string> hostile = {
+        "; touch " + sentinel,
+        "| touch " + sentinel,
+        "& touch " + sentinel + " &",
+        "$(touch " + sentinel + ")",
+        "`touch " + sentinel + "`",
+        "\"; touch " + sentinel + "; \"",
+        "\\\"; touch " + sentinel + "; echo \\",
+        "'; touch " + sentinel + "; '",
+        "line\ntouch " + sentinel + "\n",
+        "${IFS}touch${IFS}" + sentinel,
+        "$HOME $0 $$ ${PATH}",
+        "-rf --help",
+        "ends with a backslash\\",
+    };
+    const std::string sender = "/usr/sbin/send_logmsg ";
+    for (const std::string &value : hostile) {
+        SCOPED_TRACE(value);
+        request(("menu=click_v%3D1" + value).c_str());
+        setenv("REMOTE_USER", value.c_str(), 1);
+        setenv("REMOTE_ADDR", value.c_str(), 1);
+        clear_commands();
+        my_CGI_log(value.c_str(), 11, value.c_str(), nullptr, nullptr);
+
+        std::string command = command_log();
+        ASSERT_EQ(command.substr(0, sender.size()), sender) << command;
+        box_.write("/run.sh", box_.file("/stub") + " " + command.substr(sender.size()) + "wait\n");
+        for (int i = 1; i <= 8; ++i) unlink((dir + "/arg" + std::to_string(i)).c_str());
+        ASSERT_EQ(system(("/bin/sh " + box_.file("/run.sh")).c_str()), 0);
+
+        EXPECT_FALSE(box_.exists("/SENTINEL"));
+        EXPECT_EQ(box_.read("/arg1"), "-u");
+        EXPECT_EQ(box_.read("/arg2"), "-d");
+        EXPECT_EQ(box_.read("/arg3"), "MONITOR_LOG");
+        EXPECT_EQ(box_.read("/arg4"), "-t");
+        EXPECT_EQ(box_.read("/arg5"), "eventlog_system");
+        EXPECT_EQ(box_.read("/arg6"), "-m");
+        EXPECT_FALSE(box_.exists("/arg8"));
+        std::string head, date;
+        split_remote_text(box_.read("/arg7"), head, date);
+        EXPECT_EQ(head, "<134>" + value + " (" + value + ") [System] " + value);
+    }
+}
