@@ -1,0 +1,234 @@
+// What every configuration module shares: registration, the opener tag,
+// the open/getline/getnum/close pattern over its configuration record file,
+// the line edits, the record and line conventions, and the isTheSame and
+// interface_check walks.  A module is one file that defines its record, the
+// functions that turn it into a line and back, and a static const
+// module_table filled with designated initializers, most slots taken from
+// here, e.g.
+//
+//     .add = module::add<rule, format_rule>,
+//     .open = module::open<14>,
+//     .getline = module::getline<parse_rule>,
+//     .close = module::close_file,
+//
+// No slot function throws: failures are -1, 0 or null as the slots
+// document.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <type_traits>
+
+#include "webadmin.h"
+
+namespace module {
+
+// The stored form of an unset text field (a name, an interface, a password):
+// blank-separated lines never lose a field.
+inline constexpr char kUnset[] = "^o^";
+
+// ---- Registration ---------------------------------------------------------
+
+// A new heap copy of a module's table for its register function; null when
+// memory runs out.  Each call gives an independent table.
+module_table *register_table(const module_table &table);
+// Releases a table from register_table; null is ignored.  The caller has
+// closed the handle first.
+void unregister_table(module_table *table);
+
+// A module-specific operation in one of the table's generic slots; callers
+// cast it back to the module's documented type.
+template <typename Fn>
+module_op op(Fn *fn) {
+    return reinterpret_cast<module_op>(fn);
+}
+
+// ---- Opening ------------------------------------------------------------
+
+// The text by which an opener names itself to the record-file layer,
+// "pid:%d,%s:%s():%d" with this process, the source name (such as
+// "system/ap_setting.c"), the function and the line; an M() buffer.
+char *opener_tag(const char *source, const char *function, int line);
+#define MODULE_TAG(source) module::opener_tag((source), __func__, __LINE__)
+
+// The handle of file number for mode (0 read only, 1 written back on close);
+// null for a null tag, an empty handle when the file does not exist.
+record_file *open_file(int number, const char *tag, int mode);
+
+// The open slot of a module with one file.
+template <int Number>
+record_file *open(void *, const char *tag, int mode) {
+    return open_file(Number, tag, mode);
+}
+
+// ---- Reading --------------------------------------------------------------
+
+// A module's parse slot: one line (a private copy it may cut up) into rec.
+using parse_fn = void *(*)(char *line, void *rec);
+
+// The next line (k = 1: the first one) parsed into rec, its number into
+// *line when line is given; 1, or 0 at the end with rec untouched.
+int read_next(record_file *h, void *rec, uint32_t *line, int k, parse_fn parse);
+// Line number n parsed into rec; rec, or null when there is no line n.
+void *read_number(record_file *h, void *rec, int n, parse_fn parse);
+
+template <parse_fn Parse>
+int getline(record_file *h, void *rec, uint32_t *line, int k) {
+    return read_next(h, rec, line, k, Parse);
+}
+
+template <parse_fn Parse>
+void *getnum(record_file *h, void *rec, int n) {
+    return read_number(h, rec, n, Parse);
+}
+
+// Closes the handle in *h (a mode 1 handle is written back and mirrored to
+// flash) and clears the caller's handle word.
+void close_file(record_file **h);
+
+// ---- Editing ------------------------------------------------------------
+
+// The clear slot: the whole record set to zero bytes.
+template <typename Record>
+void *clear(void *rec) {
+    static_assert(std::is_trivially_copyable_v<Record>, "records are flat structures");
+    if (rec) std::memset(rec, 0, sizeof(Record));
+    return rec;
+}
+
+// Formats rec with the module's line function and stores it as a new last
+// line (add) or as line n, appended when there is none (modify); 0, or -1
+// when the line cannot be built or stored.
+template <typename Record, std::string (*Format)(const Record &)>
+int add(record_file *h, void *rec) {
+    if (!h || !rec) return -1;
+    try {
+        return my_AddLine(h, Format(*static_cast<const Record *>(rec)).c_str());
+    } catch (...) {
+        return -1;
+    }
+}
+
+template <typename Record, std::string (*Format)(const Record &)>
+int modify(record_file *h, void *rec, int n) {
+    if (!h || !rec || n < 1) return -1;
+    try {
+        return my_ReplaceLine(h, static_cast<uint32_t>(n), Format(*static_cast<const Record *>(rec)).c_str());
+    } catch (...) {
+        return -1;
+    }
+}
+
+// Deletes line n; 0, or -1 when there is none.
+int remove(record_file *h, int n);
+// Moves the line at from to to; h, or null (nothing moved) when from equals
+// to or either is not a position among the lines.
+record_file *shift(record_file *h, int from, int to);
+
+// ---- Record and line conventions ----------------------------------------
+
+// A text field of capacity N (an array of N + 1) takes at most N characters
+// and is always terminated; a missing value leaves it unset ("^o^").
+template <std::size_t Size>
+void set_text(char (&field)[Size], const char *value) {
+    static_assert(Size >= sizeof kUnset, "a text field holds at least the unset mark");
+    if (!value) value = kUnset;
+    std::size_t i = 0;
+    for (; i + 1 < Size && value[i]; ++i) field[i] = value[i];
+    field[i] = '\0';
+}
+
+// One record's line: each field followed by one blank, so the line ends
+// with a blank.  Builders throw std::bad_alloc when memory runs out; add
+// and modify turn that into -1.
+class line {
+public:
+    // A free text that may hold blanks, in double quotes: a backslash and a
+    // double quote are escaped with a backslash (string_parse reads them
+    // back), a carriage return, a line feed or "<br>" become "//n".
+    line &name(const char *text);
+    // A word (address, interface, "^o^") written bare; one that would not
+    // read back as one field (empty, holding blanks, quotes or line breaks)
+    // is written as a name instead.  A null text, here and in name(), is
+    // written as unset.
+    line &text(const char *text);
+    line &number(int32_t value);         // "%d "
+    line &quoted_number(int32_t value);  // "\"%d\" "
+    const std::string &str() const { return text_; }
+
+private:
+    std::string text_;
+};
+
+// The fields of one line, split in place with string_parse (blanks or tabs
+// between fields, double quotes around a field that holds blanks).  Fields
+// past the record's last are ignored; a field the line lacks is 0 for an
+// integer and leaves a text unchanged.
+class fields {
+public:
+    static constexpr int kMax = 128;
+    explicit fields(char *line);
+    int count() const { return count_; }
+    const char *operator[](int i) const { return i >= 0 && i < count_ ? tokens_[i] : nullptr; }
+    int32_t integer(int i) const;  // decimal, clamped to 32 bits; 0 when missing or not a number
+    template <std::size_t Size>
+    void text(int i, char (&field)[Size]) const {
+        if (const char *value = (*this)[i]) set_text(field, value);
+    }
+
+private:
+    char *tokens_[kMax];
+    int count_ = 0;
+};
+
+// ---- Walks over the records ---------------------------------------------
+
+// Parses a private copy of text into rec; false when memory runs out.
+bool parse_copy(const char *text, void *rec, parse_fn parse);
+
+// Calls visit(record, line number) on each line from line 1 parsed into a
+// fresh zeroed record, until visit returns true; whether it did.  The
+// handle's cursor is left where it was, so a getline walk may call it.
+template <typename Record, parse_fn Parse, typename Visit>
+bool any_record(const record_file *h, Visit visit) {
+    for (const record_line *l = h->lines; l; l = l->next) {
+        Record r{};
+        if (parse_copy(l->text, &r, Parse) && visit(static_cast<const Record &>(r), l->number)) return true;
+    }
+    return false;
+}
+
+inline bool same_text(const char *a, const char *b) { return std::strcmp(a, b) == 0; }
+
+// isTheSame: 1 when a record other than the one being edited carries rec's
+// Name (a member such as &rule::name); 0 when none; -1 without h or rec.
+// The record being edited is the one at line n with rec's Chain identifier;
+// a module without chain identifiers passes nullptr and line n alone is it.
+template <typename Record, parse_fn Parse, auto Name, auto Chain>
+int isTheSame(record_file *h, void *rec, int n) {
+    if (!h || !rec) return -1;
+    const Record &wanted = *static_cast<const Record *>(rec);
+    bool clash = any_record<Record, Parse>(h, [&](const Record &r, uint32_t number) {
+        bool itself = n > 0 && number == static_cast<uint32_t>(n);
+        if constexpr (!std::is_null_pointer_v<decltype(Chain)>) itself = itself && same_text(r.*Chain, wanted.*Chain);
+        return !itself && same_text(r.*Name, wanted.*Name);
+    });
+    return clash ? 1 : 0;
+}
+
+// The walk of interface_check: 1 when some record's Field (or Field2, for
+// records with two interfaces) is the interface ifname; else 0.
+template <typename Record, parse_fn Parse, auto Field, auto Field2 = nullptr>
+int uses_interface(record_file *h, const char *ifname) {
+    if (!h || !ifname) return 0;
+    bool used = any_record<Record, Parse>(h, [&](const Record &r, uint32_t) {
+        if constexpr (!std::is_null_pointer_v<decltype(Field2)>)
+            if (same_text(r.*Field2, ifname)) return true;
+        return same_text(r.*Field, ifname);
+    });
+    return used ? 1 : 0;
+}
+
+}  // namespace module
