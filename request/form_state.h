@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 #include "webadmin.h"
 
@@ -23,6 +24,15 @@ struct FormState {
     int get_count = 0;
     int post_count = 0;
     int new_count = 0;            // names added by qValueAdd
+    // The byte counts of the body parts held in memory.  A value may hold
+    // NUL bytes, and its "%s.length" entry is only a form value that a
+    // request can forge, so callers that index into a value ask this.
+    struct Held {
+        const q_entry *entry;
+        const char *value;
+        size_t length;
+    };
+    std::vector<Held> held;
 };
 
 struct UploadSettings {

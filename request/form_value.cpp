@@ -101,6 +101,7 @@ char *qValueAdd(const char *name, const char *format, ...) {
     va_end(args);
     q_entry *head = decoded_list();
     if (!request::find_named(head, name)) ++form.new_count;
+    form.held.clear();  // a replaced value is no longer the decoded one
     q_entry *entry = _EntryAdd(head, name, value);
     if (!form.head) form.head = entry;
     return entry ? entry->value : nullptr;
@@ -124,6 +125,7 @@ void qValueRemove(const char *format, ...) {
     }
     // An iteration over this name has nothing left to return.
     if (form.cursor && std::strcmp(form.cursor->name, name) == 0) form.cursor = nullptr;
+    form.held.clear();
     form.head = _EntryRemove(form.head, name);
 }
 
@@ -138,6 +140,7 @@ char *qValueReplace(const char *mode, const char *name, const char *tokstr, cons
         return entry ? qStrReplace(new_string_mode, entry->value, tokstr, word) : nullptr;
     }
     char *first = nullptr;
+    form.held.clear();
     for (q_entry *e = request::find_named(head, name); e; e = request::find_named(e->next, name)) {
         char *replaced = qStrReplace(new_string_mode, e->value, tokstr, word);
         if (!replaced) continue;
@@ -188,3 +191,14 @@ void qFreeAll(void) {
 }
 
 }  // extern "C"
+
+namespace request {
+
+long long value_length(const char *name) {
+    const q_entry *entry = find_named(form.head, name);
+    for (const FormState::Held &h : form.held)
+        if (entry && h.entry == entry && h.value == entry->value) return static_cast<long long>(h.length);
+    return -1;
+}
+
+}  // namespace request

@@ -209,6 +209,7 @@ struct Value {
     long long length = 0; // bytes received ("%s.length")
     long long kept = 0;   // bytes kept ("%s.real_length")
     bool last = false;    // ended with the closing delimiter
+    bool held = false;    // the bytes themselves are the value (not a file path)
 };
 
 std::string trimmed(const char *text) {
@@ -264,7 +265,10 @@ public:
             Part part = read_headers();
             Value value = read_value(part, scan);
             last = value.last;
-            if (!out.adopt(EntryAppender::copy(part.name), value.data.release())) stop("Memory allocation fail.");
+            const bool held = value.held && !spill_used_;
+            q_entry *entry = out.adopt(EntryAppender::copy(part.name), value.data.release());
+            if (!entry) stop("Memory allocation fail.");
+            if (held) form.held.push_back({entry, entry->value, static_cast<size_t>(value.length)});
             ++total;
             ++post;
             if (!part.filename.empty()) post += add_file_entries(out, part, value);
@@ -349,6 +353,7 @@ private:
             in_.drop(end->after);
             value.length = value.kept = static_cast<long long>(end->value_end);
             value.last = end->last;
+            value.held = true;
             return value;
         }
 
@@ -377,6 +382,7 @@ private:
                 value.data = std::move(buf);
                 value.length = value.kept = static_cast<long long>(end->value_end);
                 value.last = end->last;
+                value.held = true;
                 return value;
             }
             if (held + 1 == capacity) {

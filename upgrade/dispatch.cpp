@@ -20,9 +20,4 @@ int query_webui(system_info_record *record) {
     return webui(record, func_privilege);
 }
 
-int query_upgrade(system_info_record *record) {
-    if (!(func_privilege & 2)) return query_webui(record);
-    return 0;
-}
-
 }

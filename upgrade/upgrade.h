@@ -40,3 +40,10 @@ char *ui_invalid(void);
 
 void upgrade_comment_ui(const char *language, int flag);  // the help page
 }
+
+extern "C" {
+// Writes sections 1 and 2 of an image body (the image after its header,
+// trailer included) to /dev/mtdblock1 and /dev/mtdblock2, passes over the
+// others, then flushes.  Returns the number of sections reached minus one.
+int write_to_fs(const unsigned char *body, long length);
+}

@@ -1,0 +1,290 @@
+// The upload (q=1) from the browser's post to the restart, in a sandbox:
+// the page, the recorded commands, the flash files, the logs and the
+// timing record.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "support/sandbox.h"
+#include "webadmin.h"
+
+using namespace testing_support;
+
+namespace {
+
+struct Section {
+    std::string token;  // "N.NAME"
+    std::string data;
+};
+
+// A firmware image as the vendor builds it; the trailer case and the last
+// byte may be chosen.
+std::string make_image(const std::string &major, const std::string &minor, const std::string &revision,
+                       const std::string &product, const std::vector<Section> &sections, bool upper = false,
+                       char last = '\n') {
+    std::string header(60, '\0');
+    auto put = [&](size_t offset, const std::string &text) { std::memcpy(&header[offset], text.data(), text.size()); };
+    put(0, "Demo");
+    put(21, "WA1000");
+    put(41, major);
+    put(44, minor);
+    put(47, revision);
+    put(50, product);
+    std::string image = header;
+    for (const auto &s : sections) {
+        std::string section_header(64, '\0');
+        std::string text = std::to_string(s.data.size()) + " " + s.token;
+        std::memcpy(&section_header[0], text.data(), text.size());
+        image += section_header + s.data;
+    }
+    std::string digest = qMD5StrLen(image.data(), image.size());
+    if (upper) std::transform(digest.begin(), digest.end(), digest.begin(), ::toupper);
+    return image + digest + last;
+}
+
+std::string bytes(size_t n, unsigned seed) {
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 131 + seed * 7 + (i >> 7)) & 0xff);
+    return s;
+}
+
+const std::string kBoundary = "----WebKitFormBoundaryJ8mXq2LrV3cN0aPe";
+
+Output upload(const Sandbox &box, const std::string &image, const std::string &user = "admin") {
+    std::string body = multipart(kBoundary, {{"img", image, "Demo_WA1000_020106.img", ""},
+                                             {"q", "1", "", ""},
+                                             {"menu", "", "", ""},
+                                             {"MULTI_LANG", "eng", "", ""}});
+    return run_cgi(box,
+                   {{"REQUEST_METHOD", "POST"},
+                    {"CONTENT_TYPE", "multipart/form-data; boundary=" + kBoundary},
+                    {"CONTENT_LENGTH", std::to_string(body.size())},
+                    {"SCRIPT_NAME", "/cgi-bin/upgrade.cgi"},
+                    {"REMOTE_ADDR", "192.168.1.10"},
+                    {"REMOTE_USER", user}},
+                   body);
+}
+
+bool has(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
+
+size_t count(const std::string &text, const std::string &part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+const std::string kMirror =
+    "/bin/mount /dev/mtdblock3 /mnt > /dev/null 2>&1\n"
+    "/bin/cp /etc/sysconfig/.firewall/upgrade_info.conf /mnt > /dev/null 2>&1\n"
+    "/bin/umount /mnt > /dev/null 2>&1\n"
+    "> /var/tmp/last.config\n";
+
+// Everything a successful upgrade runs, in order, after main's own commands.
+const std::string kUpgradeCommands =
+    "/bin/cp /bin/busybox /tmp > /dev/null 2>&1\n"
+    "/bin/ln -s /tmp/busybox /tmp/reboot > /dev/null 2>&1\n"
+    "/bin/ln -s /tmp/busybox /tmp/sync > /dev/null 2>&1\n"
+    "/bin/ln -s /tmp/busybox /tmp/killall > /dev/null 2>&1\n"
+    "/bin/ln -s /tmp/busybox /tmp/echo > /dev/null 2>&1\n"
+    "/bin/ln -s /tmp/busybox /tmp/ln > /dev/null 2>&1\n"
+    "/bin/ln -s /tmp/busybox /tmp/sleep > /dev/null 2>&1\n"
+    "/bin/cp /lib/ld* /var/lib > /dev/null 2>&1\n"
+    "/bin/cp /lib/libcrypt-* /var/lib > /dev/null 2>&1\n"
+    "/bin/cp /lib/libcrypt.* /var/lib > /dev/null 2>&1\n"
+    "/bin/cp /lib/libdl* /var/lib > /dev/null 2>&1\n"
+    "/bin/cp /lib/libgcc* /var/lib > /dev/null 2>&1\n"
+    "/bin/cp /lib/libm* /var/lib > /dev/null 2>&1\n"
+    "/bin/cp /lib/libresolv* /var/lib > /dev/null 2>&1\n"
+    "/bin/cp /lib/libuClibc-* /var/lib > /dev/null 2>&1\n"
+    "/bin/cp /lib/libutil* /var/lib > /dev/null 2>&1\n"
+    "/bin/rm /var/log -rf > /dev/null 2>&1\n"
+    // the boot log is copied to flash before the daemons stop
+    "/bin/mount /dev/mtdblock3 /mnt > /dev/null 2>&1\n"
+    "/bin/cp /etc/sysconfig/.firewall/eventlog /mnt > /dev/null 2>&1\n"
+    "/bin/umount /mnt > /dev/null 2>&1\n"
+    "/tmp/killall pptp > /dev/null 2>&1\n"
+    "/tmp/killall whack > /dev/null 2>&1\n"
+    "/tmp/killall telnetd > /dev/null 2>&1\n"
+    "/tmp/killall dropbear > /dev/null 2>&1\n"
+    "/tmp/killall syslogd > /dev/null 2>&1\n"
+    "/tmp/killall ZERodevido > /dev/null 2>&1\n"
+    "/tmp/killall VODUd > /dev/null 2>&1\n"
+    "/tmp/killall CMS_tunnel > /dev/null 2>&1\n"
+    "/tmp/echo 3 > /proc/watchdog_reboot\n" +
+    kMirror +  // the timing record read for the progress bar
+    "/tmp/sync > /dev/null 2>&1\n" +
+    kMirror +  // the new duration stored
+    "/tmp/sync;/tmp/sleep 30;/tmp/reboot\n"
+    "/tmp/echo 1 > /proc/watchdog_reboot\n"
+    "<reboot>\n";
+
+const std::string kRefusal =
+    "<tr class=\"TextAttr\"><td >The file is not a valid firmware image for this appliance.</td></tr>\n"
+    "<tr class=\"TextAttr\"><td >Please choose a correct firmware image.</td></tr>\n";
+
+std::string demo_image(const std::string &revision = "6") {
+    return make_image("2", "1", revision, "101003", {{"1.kernel", bytes(4096, 1)}, {"2.rootfs", bytes(3000, 2)}});
+}
+
+}  // namespace
+
+TEST(UpgradeSequence, AcceptedImageIsWrittenAndTheApplianceRestarts) {
+    Sandbox box({"HAVE_HARDDISK=y"});
+    box.write("/etc/sysconfig/.firewall/upgrade_info.conf", "1000 1180\n");
+    std::string image = demo_image();
+    Output r = upload(box, image);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(box.commands(), kUpgradeCommands);
+
+    // The flash: section 1 whole, section 2 without its first 16 bytes.
+    EXPECT_EQ(box.read("/dev/mtdblock1"), bytes(4096, 1));
+    EXPECT_EQ(box.read("/dev/mtdblock2"), bytes(3000, 2).substr(16));
+
+    // The page: reboot head, the valid fragment, a bar of the stored 180
+    // seconds, the bar hidden, then the count-down of 45 + 30 -> 80 s.
+    const std::string &page = r.out;
+    EXPECT_EQ(page.rfind("Content-Type: text/html\n\n<html>\n<head>\n", 0), 0u);
+    EXPECT_TRUE(has(page, "<div id=\"sys_reboot_log\">"));
+    EXPECT_TRUE(has(page, "The firmware image is valid and is being written."));
+    EXPECT_FALSE(has(page, "older firmware version"));
+    EXPECT_TRUE(has(page, "<progress id=\"wp\" max=\"180\" value=\"0\">"));
+    EXPECT_TRUE(has(page, "document.getElementById(\"wp\").style.display=\"none\""));
+    EXPECT_TRUE(has(page, "<span id=\"timer\" style=\"color: #cc0000\">80</span>"));
+    EXPECT_TRUE(has(page, "total_time = 80;\n  if (total_time > 0) degree = 4;"));
+    EXPECT_TRUE(has(page, "<td>Demo WA1000 is restarting, please wait...</td>"));
+    EXPECT_LT(page.find("is being written"), page.find("<progress"));
+    EXPECT_LT(page.find("<progress"), page.find("id=\"timer\""));
+    EXPECT_FALSE(has(page, "Please choose a correct firmware image."));
+
+    // The boot log survives the restart: time 0, both versions.
+    EXPECT_EQ(box.read("/etc/sysconfig/.firewall/eventlog"),
+              "\"0\" \"upgrade\" \"\" \"admin\" \"192.168.1.10\" 0 11 "
+              "\"${EVENTLOG_SUCCESS_STR} (v2.01.5 ==> v2.01.6)\"\n");
+    EXPECT_EQ(box.read("/var/log/eventlog"), "");
+
+    // The new duration replaces the stored one: the write took no time here.
+    unsigned long start = 0, end = 0;
+    ASSERT_EQ(std::sscanf(box.read("/etc/sysconfig/.firewall/upgrade_info.conf").c_str(), "%lu %lu", &start, &end), 2);
+    EXPECT_LE(end - start, 5u);
+    EXPECT_GT(start, 1000u);
+}
+
+TEST(UpgradeSequence, DowngradeWarnsAndGoesOn) {
+    Sandbox box({"HAVE_HARDDISK=y"});
+    Output r = upload(box, demo_image("4"));
+    EXPECT_TRUE(has(r.out, "older firmware version than the one running"));
+    EXPECT_TRUE(has(r.out, "<td style=\"color: #cc0000\">The upgrade goes on"));
+    EXPECT_EQ(box.commands(), kUpgradeCommands);
+    EXPECT_EQ(box.read("/dev/mtdblock1"), bytes(4096, 1));
+    // No stored duration yet: the first upgrade shows a 360-second bar.
+    EXPECT_TRUE(has(r.out, "<progress id=\"wp\" max=\"360\" value=\"0\">"));
+}
+
+TEST(UpgradeSequence, RefusedImagesChangeNothing) {
+    std::string good = demo_image();
+    std::string tail_digit = good;
+    tail_digit[good.size() - 2] ^= 1;  // one trailer digit wrong
+    std::string wrong_body = good;
+    wrong_body[100] ^= 1;
+    std::vector<std::pair<std::string, std::string>> cases = {
+        {"short", std::string(1023, 'x')},
+        {"trailer", tail_digit},
+        {"body", wrong_body},
+        {"upper-case trailer", make_image("2", "1", "6", "101003", {{"1.kernel", bytes(4096, 1)}}, true)},
+        {"product", make_image("2", "1", "6", "202003", {{"1.kernel", bytes(4096, 1)}})},
+        {"product running into the body", make_image("2", "1", "6", "0000101003", {{"1.kernel", bytes(4096, 1)}})},
+    };
+    for (const auto &[what, image] : cases) {
+        Sandbox box({"HAVE_HARDDISK=y"});
+        Output r = upload(box, image);
+        EXPECT_EQ(r.status, 0) << what;
+        // The reboot page head comes first, then the message page.
+        EXPECT_TRUE(has(r.out, "<div id=\"sys_reboot_log\">")) << what;
+        EXPECT_TRUE(has(r.out, kRefusal)) << what;
+        EXPECT_FALSE(has(r.out, "is being written")) << what;
+        EXPECT_EQ(box.commands(), "/usr/bin/killall -CONT vavazUzo > /dev/null 2>&1\n") << what;
+        EXPECT_EQ(box.read("/dev/mtdblock1"), "") << what;
+        EXPECT_EQ(box.read("/var/log/eventlog"),
+                  "\"0\" \"upgrade\" \"\" \"admin\" \"192.168.1.10\" 0 11 \"${EVENTLOG_FAILURE_STR}\"\n")
+            << what;
+        EXPECT_FALSE(box.exists("/etc/sysconfig/.firewall/upgrade_info.conf")) << what;
+    }
+}
+
+TEST(UpgradeSequence, LengthLimitsTrailerAndLastByte) {
+    // 60 + 64 + 867 + 33 = 1024 bytes: the smallest image taken.
+    for (char last : {'\n', '\0', 'Z'}) {
+        Sandbox box({"HAVE_HARDDISK=y"});
+        std::string image = make_image("2", "1", "6", "101003", {{"1.kernel", bytes(867, 3)}}, false, last);
+        ASSERT_EQ(image.size(), 1024u);
+        Output r = upload(box, image);
+        EXPECT_TRUE(has(r.out, "is being written")) << int(last);
+        EXPECT_EQ(box.read("/dev/mtdblock1"), bytes(867, 3));
+    }
+    Sandbox box({"HAVE_HARDDISK=y"});
+    std::string image = make_image("2", "1", "6", "101003", {{"1.kernel", bytes(866, 3)}});
+    ASSERT_EQ(image.size(), 1023u);
+    EXPECT_TRUE(has(upload(box, image).out, kRefusal));
+}
+
+TEST(UpgradeSequence, IdentityCardLetsAnyProductThrough) {
+    Sandbox box({"HAVE_HARDDISK=y"});
+    box.write("/var/tmp/UIIDCARD", "");
+    Output r = upload(box, make_image("2", "1", "6", "202003", {{"1.kernel", bytes(4096, 1)}}));
+    EXPECT_TRUE(has(r.out, "is being written"));
+    EXPECT_EQ(box.read("/dev/mtdblock1"), bytes(4096, 1));
+}
+
+TEST(UpgradeSequence, NothingToWriteRestartsOnTheOldFirmware) {
+    Sandbox box({"HAVE_HARDDISK=y"});
+    // A first section header without a dot in its token: no section is reached.
+    Output r = upload(box, make_image("2", "1", "6", "101003", {{"kernel", bytes(4096, 1)}}));
+    EXPECT_TRUE(has(r.out, "is being written"));
+    EXPECT_TRUE(has(r.out, "<tr class=\\\"TextAttr\\\" align=\\\"center\\\"><td>The file is not a valid firmware"));
+    EXPECT_TRUE(has(box.commands(), "/tmp/sync > /dev/null 2>&1\n/tmp/reboot\n/tmp/echo 1 > /proc/watchdog_reboot\n"
+                                    "<reboot>\n/usr/bin/killall -CONT vavazUzo > /dev/null 2>&1\n"));
+    EXPECT_EQ(box.read("/dev/mtdblock1"), "");
+    // The restart was recorded, not done: the sandbox goes on with the refusal.
+    EXPECT_TRUE(has(r.out, kRefusal));
+    EXPECT_TRUE(has(box.read("/var/log/eventlog"), "${EVENTLOG_FAILURE_STR}"));
+}
+
+TEST(UpgradeSequence, ForgedLengthIsRefusedWithoutReadingPastTheUpload) {
+    Sandbox box({"HAVE_HARDDISK=y"});
+    // A URL-encoded post naming its own img.length: the value is 3 bytes.
+    std::string body = "q=1&img=abc&img.length=100000000";
+    Output r = run_cgi(box,
+                       {{"REQUEST_METHOD", "POST"},
+                        {"CONTENT_TYPE", "application/x-www-form-urlencoded"},
+                        {"CONTENT_LENGTH", std::to_string(body.size())},
+                        {"SCRIPT_NAME", "/cgi-bin/upgrade.cgi"},
+                        {"REMOTE_ADDR", "192.168.1.10"},
+                        {"REMOTE_USER", "admin"}},
+                       body);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(has(r.out, kRefusal));
+    // A multipart post whose length part comes first.
+    std::string forged = multipart(kBoundary, {{"img.length", "5000", "", ""},
+                                               {"img", demo_image().substr(0, 2000), "x.img", ""},
+                                               {"q", "1", "", ""}});
+    r = run_cgi(box,
+                {{"REQUEST_METHOD", "POST"},
+                 {"CONTENT_TYPE", "multipart/form-data; boundary=" + kBoundary},
+                 {"CONTENT_LENGTH", std::to_string(forged.size())},
+                 {"SCRIPT_NAME", "/cgi-bin/upgrade.cgi"},
+                 {"REMOTE_ADDR", "192.168.1.10"},
+                 {"REMOTE_USER", "admin"}},
+                forged);
+    EXPECT_TRUE(has(r.out, kRefusal));
+    EXPECT_EQ(count(box.commands(), "/usr/bin/killall -CONT vavazUzo"), 2u);
+}
+
+TEST(UpgradeSequence, ViewerGetsTheFormAndNothingRuns) {
+    Sandbox box({"HAVE_HARDDISK=y"});
+    Output r = upload(box, demo_image(), "viewer");
+    EXPECT_TRUE(has(r.out, "<form name=\"upgrade\" method=\"post\" >"));
+    EXPECT_FALSE(has(r.out, "sys_reboot_log"));
+    EXPECT_EQ(box.commands(), "");
+    EXPECT_EQ(box.read("/dev/mtdblock1"), "");
+}

@@ -1,0 +1,72 @@
+// Prints what the appliance checks in a firmware image:
+//   inspect-image FILE
+// Exit status 0 when the appliance would take the image's trailer and
+// sections, 1 otherwise.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "upgrade/image_format.h"
+#include "webadmin.h"
+
+namespace {
+
+std::string field(const char *text, size_t size) { return std::string(text, strnlen(text, size)); }
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: inspect-image FILE\n");
+        return 2;
+    }
+    std::ifstream in(argv[1], std::ios::binary);
+    if (!in) {
+        std::fprintf(stderr, "inspect-image: cannot read %s\n", argv[1]);
+        return 2;
+    }
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::printf("length: %zu\n", bytes.size());
+    if (bytes.size() < image::kMinimumLength) {
+        std::printf("refused: shorter than %zu bytes\n", image::kMinimumLength);
+        return 1;
+    }
+    system_info_record header{};
+    std::memcpy(&header, bytes.data(), image::kHeaderSize);
+    int major = std::atoi(field(header.major, sizeof header.major).c_str());
+    int minor = std::atoi(field(header.minor, sizeof header.minor).c_str());
+    int revision = std::atoi(field(header.revision, sizeof header.revision).c_str());
+    char number[32];
+    std::snprintf(number, sizeof number, "%d%02d%02d", major, minor, revision);
+    std::string product = field(header.product_id, image::kHeaderSize - image::kProductIdOffset);
+    std::printf("vendor: %s\nmodel: %s\nversion: %d.%02d.%02d (number %d)\nproduct id: %s (0x%lx)\n",
+                field(header.vendor, sizeof header.vendor).c_str(), field(header.model, sizeof header.model).c_str(),
+                major, minor, revision, std::atoi(number), product.c_str(), std::strtoul(product.c_str(), nullptr, 16));
+
+    const size_t length = bytes.size();
+    const auto *data = reinterpret_cast<const unsigned char *>(bytes.data());
+    int reached = image::walk_sections(data + image::kHeaderSize, length - image::kHeaderSize,
+                                       [&](int n, const unsigned char *section, uint32_t size) {
+                                           size_t offset = static_cast<size_t>(section - data);
+                                           if (n == 1)
+                                               std::printf("section %d at %zu: %u bytes -> /dev/mtdblock1\n", n,
+                                                           offset, size);
+                                           else if (n == 2)
+                                               std::printf("section %d at %zu: %u bytes -> /dev/mtdblock2 "
+                                                           "(%ld bytes from data byte 16)\n",
+                                                           n, offset, size, size > 16 ? static_cast<long>(size) - 16 : 0L);
+                                           else
+                                               std::printf("section %d at %zu: %u bytes, passed over\n", n, offset,
+                                                           size);
+                                       });
+    std::printf("sections reached: %d\n", reached + 1);
+
+    std::string trailer = bytes.substr(length - image::kTrailerSize, image::kDigestSize);
+    std::string digest = qMD5StrLen(data, length - image::kTrailerSize);
+    bool valid = trailer == digest;
+    std::printf("trailer: %s (%s)\n", valid ? "valid" : "INVALID", valid ? digest.c_str() : ("expected " + digest).c_str());
+    return valid && reached >= 0 ? 0 : 1;
+}
