@@ -377,15 +377,21 @@ typedef struct record_file {
 /* A new handle with every line of file number (an empty one for a missing
  * file or a number outside the table); null only when memory runs out. */
 record_file *my_ReadFile(int number, int mode, const char *tag);
+/* Through the next scratch row (0-9 in rotation); a path of 200 characters
+ * or more gives an empty handle that writes nothing. */
 record_file *my_open_path(const char *path, int mode, const char *tag);
-char *my_GetLine(record_file *h, uint32_t *number_out, int restart);
+char *my_GetLine(record_file *h, uint32_t *number_out, int restart);  /* restart 1: first line */
 char *my_GetNumData(record_file *h, uint32_t n);
-int my_AddLine(record_file *h, const char *text);                 /* 0, or -1 */
+/* 0, or -1.  The new line's number is count + 1, or one past the highest
+ * when a deletion left count + 1 taken: no two lines share a number. */
+int my_AddLine(record_file *h, const char *text);
 int my_ReplaceLine(record_file *h, uint32_t n, const char *text); /* appends when absent */
 int my_DelLine(record_file *h, uint32_t n);
-int my_ShiftLine(record_file *h, uint32_t from, uint32_t to);
+int my_ShiftLine(record_file *h, uint32_t from, uint32_t to);  /* -1 also for line 0 */
 /* Replaces the file with the lines, written beside it and renamed over it,
- * so a reader sees the old file or the new one, never a part. */
+ * so a reader sees the old file or the new one, never a part.  Kernel
+ * files, pipes, and files whose owner this process cannot keep are
+ * rewritten in place. */
 void my_WriteFile(record_file *h);
 void my_CloseFile(record_file *h);  /* writable: write, mirror to flash; frees */
 void my_writeToConfigPart(const char *path);
