@@ -3,9 +3,13 @@
 // system information block's values, and load the privilege table.
 //   appliance-boot DIR           boot the sandbox root DIR
 //   appliance-boot --remove DIR  remove the System V objects of DIR
+// APPLIANCE_REBOOT_INTERVAL=SECONDS sets the last reboot interval (integer
+// 105 of the block, 45 by default), from which the reboot page's count-down
+// is sized; the end-to-end tests shorten the count-down with it.
 #include <stdlib.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/platform.h"
@@ -14,8 +18,27 @@
 namespace {
 
 constexpr int kUpgradeFunction = 5;
+constexpr int kDefaultRebootInterval = 45;
+constexpr long kMaxRebootInterval = 86400;
+
+// The reboot interval asked for in the environment, or -1 when it is not a
+// whole number of seconds from 0 to a day.
+int reboot_interval() {
+    const char *text = getenv("APPLIANCE_REBOOT_INTERVAL");
+    if (!text || !*text) return kDefaultRebootInterval;
+    char *end = nullptr;
+    long seconds = std::strtol(text, &end, 10);
+    if (*end || seconds < 0 || seconds > kMaxRebootInterval) return -1;
+    return static_cast<int>(seconds);
+}
 
 int boot(const char *dir) {
+    const int interval = reboot_interval();
+    if (interval < 0) {
+        std::fprintf(stderr, "appliance-boot: APPLIANCE_REBOOT_INTERVAL is not a number of seconds from 0 to %ld\n",
+                     kMaxRebootInterval);
+        return 2;
+    }
     setenv("APPLIANCE_ROOT", dir, 1);
 
     system_info_record info{};
@@ -37,7 +60,7 @@ int boot(const char *dir) {
         std::fprintf(stderr, "appliance-boot: cannot load the definitions segment\n");
         return 1;
     }
-    if (!WS(13, "eng") || !WS(16, "Demo WA1000") || !WI(105, 45)) {
+    if (!WS(13, "eng") || !WS(16, "Demo WA1000") || !WI(105, interval)) {
         std::fprintf(stderr, "appliance-boot: cannot attach the system information block\n");
         return 1;
     }

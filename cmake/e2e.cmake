@@ -1,0 +1,27 @@
+# The demo appliance behind a real web server: its start page, and the
+# end-to-end tests that drive lighttpd with curl and headless Chromium.
+
+add_executable(index.cgi demo/index.cpp)
+target_link_libraries(index.cgi PRIVATE webadmin)
+target_include_directories(index.cgi PRIVATE ${CMAKE_SOURCE_DIR})
+set_target_properties(index.cgi PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+
+if(WEBADMIN_TESTS)
+  # The start page's process test runs the program it checks.
+  add_dependencies(e2e_test_index index.cgi)
+
+  # The web server and browser tests drive the host's lighttpd, node and
+  # Chromium: the plain build only, as the sanitizers instrument none of
+  # them, and labelled host-only, so a cross build's emulator run leaves
+  # them out.
+  if(NOT WEBADMIN_SANITIZE)
+    foreach(name http_upgrade browser_upgrade)
+      add_test(NAME e2e_${name}
+               COMMAND node --test --test-reporter=spec ${CMAKE_SOURCE_DIR}/tests/e2e/${name}.test.mjs)
+      set_tests_properties(e2e_${name} PROPERTIES
+        ENVIRONMENT "BUILD_DIR=${CMAKE_BINARY_DIR}"
+        TIMEOUT 600
+        LABELS "e2e;host-only")
+    endforeach()
+  endif()
+endif()
