@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "platform/platform.h"
+#include "runtime/html_escape.h"
 #include "webadmin.h"
 
 namespace {
@@ -22,22 +23,6 @@ constexpr std::size_t kLineLimit = 4096;  // longer log lines are shown cut
 struct Event {
     std::string program, user, address, message;
 };
-
-std::string html(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&#39;"; break;
-        default: out += c;
-        }
-    }
-    return out;
-}
 
 // Takes the double-quoted field at the front of rest.  The writer does not
 // escape quotes, so a field ends at a quote followed by a blank.
@@ -122,9 +107,9 @@ void print_events() {
         // Newest first: what the last upgrade did is on top.
         for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
             Event event = parse_event(*line);
-            std::printf("<tr><td>%s</td><td>%s</td><td>%s</td><td>%s</td></tr>\n", html(event.program).c_str(),
-                        html(event.user).c_str(), html(event.address).c_str(),
-                        html(translate(event.message)).c_str());
+            std::printf("<tr><td>%s</td><td>%s</td><td>%s</td><td>%s</td></tr>\n", runtime::html_escape(event.program).c_str(),
+                        runtime::html_escape(event.user).c_str(), runtime::html_escape(event.address).c_str(),
+                        runtime::html_escape(translate(event.message)).c_str());
         }
     }
     std::printf("</table>\n</td></tr>\n</table>\n");
@@ -146,11 +131,11 @@ int main() {
     std::printf("<html>\n<head>\n<link rel=\"stylesheet\" href=\"../my_style.css\" type=\"text/css\">\n"
                 "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=UTF-8\">\n"
                 "<title>%s</title>\n</head>\n<body class=\"MainBody\">\n<center>\n",
-                html(title).c_str());
+                runtime::html_escape(title).c_str());
     std::printf("<table border=0 width=700 cellpadding=0 cellspacing=0>\n"
                 "<tr class=\"TleCol\"><td>%s</td></tr>\n<tr><td>\n"
                 "<table border=0 width=\"100%%\" cellpadding=%s cellspacing=%s>\n",
-                html(title).c_str(), html_fmt[4], html_fmt[5]);
+                runtime::html_escape(title).c_str(), html_fmt[4], html_fmt[5]);
     if (known) {
         std::printf("<tr><td class=\"TitleCol\" width=\"30%%\">%s</td><td id=\"version\">v%d.%02d.%02d</td></tr>\n",
                     T("${UPGRADE_VERSION_NUM_STR}"), std::atoi(record.major), std::atoi(record.minor),
@@ -162,7 +147,7 @@ int main() {
     std::printf("<tr><td class=\"TitleCol\" width=\"30%%\">%s</td>"
                 "<td><a href=\"/cgi-bin/upgrade.cgi?MULTI_LANG=%s\">%s</a></td></tr>\n</table>\n</td></tr>\n"
                 "</table>\n<br>\n",
-                T("${UPGRADE_SOFTWARE_UPDATE_STR}"), html(language).c_str(), T("${INDEX_OPEN_UPGRADE_STR}"));
+                T("${UPGRADE_SOFTWARE_UPDATE_STR}"), runtime::html_escape(language).c_str(), T("${INDEX_OPEN_UPGRADE_STR}"));
     print_events();
     std::printf("</center>\n</body>\n</html>\n");
     qFreeAll();

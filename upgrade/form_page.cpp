@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "runtime/html_escape.h"
 #include "upgrade/upgrade.h"
 
 namespace {
@@ -26,22 +27,6 @@ std::string script_url_value(std::string_view value) {
             out += '%';
             out += hex[c >> 4];
             out += hex[c & 15];
-        }
-    }
-    return out;
-}
-
-// A request value placed inside a double-quoted HTML attribute.
-std::string html_attribute(std::string_view value) {
-    std::string out;
-    for (char c : value) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&#39;"; break;
-        default: out += c;
         }
     }
     return out;
@@ -169,7 +154,7 @@ int webui(system_info_record *record, unsigned int privilege) {
     bool menu_ok = menu && std::strncmp(menu, "click_v", 7) == 0;
     std::printf("<input type=\"hidden\" name=\"q\" value=\"\">\n"
                 "<input type=\"hidden\" name=\"menu\" value=\"%s\">\n",
-                menu_ok ? html_attribute(menu).c_str() : "");
+                menu_ok ? runtime::html_escape(menu).c_str() : "");
     return std::printf("<input type=\"hidden\" name=\"MULTI_LANG\" value=\"%s\">\n"
                        "</form>\n</center>\n</body>\n</html>\n",
                        form_language());

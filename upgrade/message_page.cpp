@@ -10,6 +10,18 @@ const char *T(const char *key) { return Name2Str(nullptr, key); }
 
 constexpr int kPageWidth = 700;
 
+// Fragments are inserted into a single-quoted script string by the reboot
+// page, so their line breaks are the two characters backslash and n.  row
+// and cell open each of the two rows and their cells.
+char *fragment(const char *row, const char *cell, const char *first, const char *second) {
+    return my_string(nullptr,
+                     "<table border=0 width=%d cellpadding=%s cellspacing=%s>\\n%s%s%s</td></tr>\\n%s%s%s</td></tr>\\n"
+                     "</table>",
+                     kPageWidth, html_fmt[4], html_fmt[5], row, cell, first, row, cell, second);
+}
+
+const char kRow[] = "<tr class=\"TextAttr\" align=\"center\">";
+
 }  // namespace
 
 extern "C" {
@@ -53,33 +65,20 @@ int message(const char *first, const char *second, int flag) {
                        kPageWidth, html_fmt[4], html_fmt[5], style, first, style, second);
 }
 
-// Fragments are inserted into a single-quoted script string by the reboot
-// page, so their line breaks are the two characters backslash and n.
 char *ui_para_valid(void) {
-    return my_string(nullptr,
-                     "<table border=0 width=%d cellpadding=%s cellspacing=%s>\\n"
-                     "<tr class=\"TextAttr\" align=\"center\"><td>%s</td></tr>\\n"
-                     "<tr class=\"TextAttr\" align=\"center\"><td>%s</td></tr>\\n</table>",
-                     kPageWidth, html_fmt[4], html_fmt[5], T("${UPGRADE_VALID_UPDATE_STR}"),
-                     T("${UPGRADE_WAIT_TIME_STR}"));
+    return fragment(kRow, "<td>", T("${UPGRADE_VALID_UPDATE_STR}"), T("${UPGRADE_WAIT_TIME_STR}"));
 }
 
 char *ui_para_ver_down_warn(void) {
-    return my_string(nullptr,
-                     "<table border=0 width=%d cellpadding=%s cellspacing=%s>\\n"
-                     "<tr class=\"TextAttr\" align=\"center\"><td style=\"color: %s\">%s</td></tr>\\n"
-                     "<tr class=\"TextAttr\" align=\"center\"><td style=\"color: %s\">%s</td></tr>\\n</table>",
-                     kPageWidth, html_fmt[4], html_fmt[5], html_fmt[96], T("${UPGRADE_ERROR_VERSION}"),
-                     html_fmt[96], T("${UPGRADE_VERSION_SMALL_WARNING}"));
+    char cell[64];
+    std::snprintf(cell, sizeof cell, "<td style=\"color: %s\">", html_fmt[96]);
+    return fragment(kRow, cell, T("${UPGRADE_ERROR_VERSION}"), T("${UPGRADE_VERSION_SMALL_WARNING}"));
 }
 
+// Its quotes are written escaped for the script string.
 char *ui_invalid(void) {
-    return my_string(nullptr,
-                     "<table border=0 width=%d cellpadding=%s cellspacing=%s>\\n"
-                     "<tr class=\\\"TextAttr\\\" align=\\\"center\\\"><td>%s</td></tr>\\n"
-                     "<tr class=\\\"TextAttr\\\" align=\\\"center\\\"><td>%s</td></tr>\\n</table>",
-                     kPageWidth, html_fmt[4], html_fmt[5], T("${UPGRADE_INVALID_UPDATE}"),
-                     T("${UPGRADE_ENTER_CORRECT_STR}"));
+    return fragment("<tr class=\\\"TextAttr\\\" align=\\\"center\\\">", "<td>", T("${UPGRADE_INVALID_UPDATE}"),
+                    T("${UPGRADE_ENTER_CORRECT_STR}"));
 }
 
 }
