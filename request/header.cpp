@@ -3,9 +3,9 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <memory>
 #include <string>
 
+#include "runtime/owners.h"
 #include "webadmin.h"
 
 namespace {
@@ -16,7 +16,7 @@ int content_flag = 0;
 constexpr size_t kCookieSize = 4096;
 
 std::string url_encoded(const char *text) {
-    std::unique_ptr<char, decltype(&free)> encoded(qURLencode(text ? text : ""), free);
+    runtime::heap_text encoded(qURLencode(text ? text : ""));
     return encoded ? std::string(encoded.get()) : std::string();
 }
 

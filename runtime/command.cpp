@@ -4,19 +4,15 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <memory>
-
 #include "platform/platform.h"
+#include "runtime/owners.h"
 #include "webadmin.h"
 
 namespace {
 
 constexpr int kMaxArguments = 255;
 
-struct heap_free {
-    void operator()(char *p) const { free(p); }
-};
-using heap_text = std::unique_ptr<char, heap_free>;
+using runtime::heap_text;
 
 }  // namespace
 

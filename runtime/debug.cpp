@@ -10,11 +10,11 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <memory>
 #include <string>
 #include <string_view>
 
 #include "platform/platform.h"
+#include "runtime/owners.h"
 #include "runtime/shell_quote.h"
 #include "webadmin.h"
 
@@ -38,15 +38,8 @@ enum Marker { kPrintFile, kLogName, kLogSwitch, kLogClear, kSyslogFile, kLevelFi
 constexpr const char *kMarkerSuffixes[kMarkers] = {".print", ".log", ".fp", ".fprm", ".syslog", ".level"};
 static_assert(kMarkers * kNameSize == sizeof _mydebug_buf);
 
-struct FileCloser {
-    void operator()(std::FILE *f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
-struct HeapFree {
-    void operator()(char *p) const { free(p); }
-};
-using HeapText = std::unique_ptr<char, HeapFree>;
+using File = runtime::file_handle;
+using HeapText = runtime::heap_text;
 
 char *marker(Marker m) { return _mydebug_buf + m * kNameSize; }
 

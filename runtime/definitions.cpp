@@ -9,12 +9,12 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/platform.h"
+#include "runtime/owners.h"
 #include "runtime/shared_segment.h"
 #include "runtime/string_parse.h"
 #include "webadmin.h"
@@ -130,10 +130,7 @@ std::vector<Definition> current(const DefineSegment *seg) {
     return defs;
 }
 
-struct FileCloser {
-    void operator()(std::FILE *f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
+using File = runtime::file_handle;
 
 File open_file(const char *appliance_path, const char *mode) {
     return File(std::fopen(platform::path(appliance_path).c_str(), mode));

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "platform/platform.h"
+#include "runtime/owners.h"
 #include "webadmin.h"
 
 extern "C" {
@@ -35,15 +36,8 @@ constexpr char kWirelessMenuList[] = "/etc/language/eng/menu.apc";
 constexpr std::size_t kMenuRows = sizeof menu_str / sizeof menu_str[0];
 constexpr std::size_t kMenuRowSize = sizeof menu_str[0];
 
-struct FileCloser {
-    void operator()(std::FILE *f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
-struct HeapFree {
-    void operator()(char *p) const { free(p); }
-};
-using HeapText = std::unique_ptr<char, HeapFree>;
+using File = runtime::file_handle;
+using HeapText = runtime::heap_text;
 
 struct TableFree {
     void operator()(q_entry *t) const { qSedArgFree(t); }

@@ -11,12 +11,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <memory>
 #include <new>
 #include <string>
 #include <string_view>
 
 #include "platform/platform.h"
+#include "runtime/owners.h"
 #include "webadmin.h"
 
 namespace {
@@ -26,34 +26,9 @@ constexpr int kConfigPartition = 3;
 constexpr int kFlashMounted = 104;  // system information integer: 1 while /mnt holds the partition
 constexpr size_t kCopyBlock = 4096;
 
-struct heap_free {
-    void operator()(char *p) const { free(p); }
-};
-using heap_text = std::unique_ptr<char, heap_free>;
-
-struct dir_close {
-    void operator()(DIR *d) const { closedir(d); }
-};
-using dir_handle = std::unique_ptr<DIR, dir_close>;
-
-class descriptor {
-public:
-    explicit descriptor(int fd) : fd_(fd) {}
-    ~descriptor() {
-        if (fd_ >= 0) close(fd_);
-    }
-    descriptor(const descriptor &) = delete;
-    descriptor &operator=(const descriptor &) = delete;
-    int get() const { return fd_; }
-    bool close_checked() {
-        int fd = fd_;
-        fd_ = -1;
-        return close(fd) == 0;
-    }
-
-private:
-    int fd_;
-};
+using runtime::dir_handle;
+using runtime::heap_text;
+using runtime::unique_fd;
 
 // A path inside double quotes: only these four keep a meaning there.
 std::string in_quotes(std::string_view path) {
@@ -128,10 +103,10 @@ bool copy_data(int in, int out) {
 }
 
 bool copy_file(const std::string &from, const std::string &to, const struct stat &st) {
-    descriptor in(open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    unique_fd in(open(from.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.get() < 0) return false;
     unlink(to.c_str());
-    descriptor out(open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, st.st_mode & 07777));
+    unique_fd out(open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, st.st_mode & 07777));
     if (out.get() < 0) return false;
     if (!copy_data(in.get(), out.get()) || !out.close_checked()) return false;
     return copy_attributes(to, st);

@@ -4,12 +4,12 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/platform.h"
+#include "runtime/owners.h"
 #include "runtime/string_parse.h"
 #include "webadmin.h"
 
@@ -27,10 +27,7 @@ constexpr int kLineTokens = 10;
 
 q_entry *default_table = nullptr;
 
-struct FileCloser {
-    void operator()(std::FILE *f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
+using File = runtime::file_handle;
 
 // A code names a directory: only letters, digits, '-' and '_' are taken
 // from a request, so it can neither leave /etc/language nor break the

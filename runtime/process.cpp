@@ -10,21 +10,17 @@
 
 #include <cerrno>
 #include <climits>
-#include <memory>
 #include <new>
 #include <string>
 #include <string_view>
 
 #include "platform/platform.h"
+#include "runtime/owners.h"
 #include "webadmin.h"
 
 namespace {
 
 constexpr size_t kStatBytes = 255;
-
-struct dir_close {
-    void operator()(DIR *d) const { closedir(d); }
-};
 
 struct stat_line {
     std::string_view name;
@@ -67,7 +63,7 @@ template <typename Visit>
 void each_process(const char *name, Visit visit) noexcept {
     if (!name) return;
     try {
-        std::unique_ptr<DIR, dir_close> proc(opendir(platform::path("/proc").c_str()));
+        runtime::dir_handle proc(opendir(platform::path("/proc").c_str()));
         if (!proc) return;
         char buffer[kStatBytes + 1];
         while (const dirent *entry = readdir(proc.get())) {

@@ -10,13 +10,13 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <memory>
 #include <new>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/platform.h"
+#include "runtime/owners.h"
 #include "runtime/shell_quote.h"
 #include "runtime/string_parse.h"
 #include "webadmin.h"
@@ -267,29 +267,8 @@ constexpr int kScratchRows = 10;
 constexpr size_t kLineBuffer = RECORD_LINE_MAX + 1;
 constexpr size_t kWriteChunk = 65536;
 
-struct heap_free {
-    void operator()(void *p) const { free(p); }
-};
-using heap_buffer = std::unique_ptr<char, heap_free>;
-
-class descriptor {
-public:
-    explicit descriptor(int fd) : fd_(fd) {}
-    ~descriptor() {
-        if (fd_ >= 0) close(fd_);
-    }
-    descriptor(const descriptor &) = delete;
-    descriptor &operator=(const descriptor &) = delete;
-    int get() const { return fd_; }
-    bool close_checked() {
-        int fd = fd_;
-        fd_ = -1;
-        return close(fd) == 0;
-    }
-
-private:
-    int fd_;
-};
+using heap_buffer = runtime::heap_text;
+using runtime::unique_fd;
 
 // The appliance path of a row, or null for a number outside the table or
 // a scratch row that holds no path.
@@ -361,14 +340,14 @@ bool write_lines(int fd, const record_line *lines) {
 // be replaced by another (devices, kernel files, pipes) and for writers
 // that could not put a file beside them with the old file's owner.
 void write_in_place(const std::string &path, const record_line *lines) {
-    descriptor fd(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    unique_fd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
     if (fd.get() >= 0) write_lines(fd.get(), lines);
 }
 
 void sync_directory(const std::string &path) {
     size_t slash = path.rfind('/');
     std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    descriptor fd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    unique_fd fd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (fd.get() >= 0) fsync(fd.get());
 }
 
@@ -380,7 +359,7 @@ enum class beside { written, failed, impossible };
 beside write_beside(const std::string &target, const struct stat *old, const record_line *lines) {
     std::string temp = target + ".tmp" + std::to_string(getpid());
     unlink(temp.c_str());
-    descriptor fd(open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+    unique_fd fd(open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
     if (fd.get() < 0) return beside::impossible;
     if (old) {
         struct stat made;
@@ -467,7 +446,7 @@ extern "C" record_file *my_ReadFile(int number, int mode, const char *) {
     const char *path = row_path(number);
     if (!path) return h;
     try {
-        std::unique_ptr<FILE, int (*)(FILE *)> file(fopen(platform::path(path).c_str(), "re"), fclose);
+        runtime::file_handle file(fopen(platform::path(path).c_str(), "re"));
         if (!file) return h;
         heap_buffer buffer(static_cast<char *>(malloc(kLineBuffer)));
         if (!buffer) throw std::bad_alloc();

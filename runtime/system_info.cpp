@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
 #include "platform/platform.h"
+#include "runtime/owners.h"
 #include "runtime/shared_segment.h"
 #include "runtime/string_parse.h"
 #include "webadmin.h"
@@ -49,10 +49,7 @@ SystemBlock *block() {
     return static_cast<SystemBlock *>(runtime::attach_segment(kBlockKey, sizeof(SystemBlock)));
 }
 
-struct FileCloser {
-    void operator()(std::FILE *f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
+using File = runtime::file_handle;
 
 // The whole token as a hexadecimal number.
 bool hex_token(const char *token, unsigned long &value) {

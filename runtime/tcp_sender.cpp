@@ -12,34 +12,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <memory>
-
 #include "platform/platform.h"
+#include "runtime/owners.h"
 #include "webadmin.h"
 
 namespace {
 
 constexpr int kServerPort = 1207;
 constexpr int kConnectWaitMs = 100;
-
-struct HeapFree {
-    void operator()(char *p) const { free(p); }
-};
-using HeapText = std::unique_ptr<char, HeapFree>;
-
-class Socket {
-public:
-    Socket() : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {}
-    ~Socket() {
-        if (fd_ >= 0) close(fd_);
-    }
-    Socket(const Socket &) = delete;
-    Socket &operator=(const Socket &) = delete;
-    int fd() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 bool set_blocking(int fd, bool blocking) {
     int flags = fcntl(fd, F_GETFL);
@@ -82,7 +62,7 @@ bool send_all(int fd, const char *text, size_t length) {
 extern "C" int my_sqlquery_tcp(const char *address, const char *format, ...) {
     va_list args;
     va_start(args, format);
-    HeapText text(xasprintf(format, args));
+    runtime::heap_text text(xasprintf(format, args));
     va_end(args);
     if (!text || !address) return -1;
 
@@ -91,7 +71,7 @@ extern "C" int my_sqlquery_tcp(const char *address, const char *format, ...) {
     server.sin_port = htons(static_cast<uint16_t>(platform::tcp_port(kServerPort)));
     if (inet_pton(AF_INET, address, &server.sin_addr) != 1) return -1;
 
-    Socket connection;
-    if (connection.fd() < 0 || !connect_briefly(connection.fd(), server)) return -1;
-    return send_all(connection.fd(), text.get(), strlen(text.get())) ? 0 : -1;
+    runtime::unique_fd connection(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (connection.get() < 0 || !connect_briefly(connection.get(), server)) return -1;
+    return send_all(connection.get(), text.get(), strlen(text.get())) ? 0 : -1;
 }

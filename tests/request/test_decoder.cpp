@@ -11,64 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "support/request_env.h"
+#include "support/stops.h"
 #include "webadmin.h"
 
 namespace {
 
-using Env = std::map<std::string, std::string>;
-
-const char *const kRequestVariables[] = {"REQUEST_METHOD", "QUERY_STRING", "REQUEST_URI", "CONTENT_TYPE",
-                                         "CONTENT_LENGTH", "HTTP_COOKIE",  "REMOTE_ADDR", "REMOTE_HOST",
-                                         "SCRIPT_NAME"};
-
-// One request: exactly the CGI variables given, the body on standard input
-// and a private appliance root; the form value list is freed at the end.
-class Request {
-public:
-    explicit Request(const Env &env, const std::string &body = {}) {
-        char dir[] = "/tmp/decoder-test.XXXXXX";
-        root_ = mkdtemp(dir);
-        setenv("APPLIANCE_ROOT", root_.c_str(), 1);
-        for (const char *name : kRequestVariables) unsetenv(name);
-        for (const auto &[name, value] : env) setenv(name.c_str(), value.c_str(), 1);
-        FILE *file = tmpfile();
-        fwrite(body.data(), 1, body.size(), file);
-        rewind(file);
-        dup2(fileno(file), 0);
-        fclose(file);
-        clearerr(stdin);
-    }
-    ~Request() {
-        qFree();
-        for (const char *name : kRequestVariables) unsetenv(name);
-        unsetenv("APPLIANCE_ROOT");
-        std::filesystem::remove_all(root_);
-    }
-
-private:
-    std::string root_;
-};
-
-// What a qError stop prints outside a web server, as a death-test pattern.
-std::string stop_message(const std::string &message) {
-    std::string pattern = "Error: ";
-    for (char c : message) {
-        if (std::strchr("\\^$.|?*+()[]{}", c)) pattern += '\\';
-        pattern += c;
-    }
-    return pattern;
-}
-
-#define EXPECT_STOPS(statement, message) \
-    EXPECT_EXIT((dup2(2, 1), (statement)), testing::ExitedWithCode(1), stop_message(message))
-
-std::vector<std::pair<std::string, std::string>> form_list() {
-    std::vector<std::pair<std::string, std::string>> out;
-    for (q_entry *e = qValueList(); e; e = e->next) out.emplace_back(e->name, e->value);
-    return out;
-}
-
-using Pairs = std::vector<std::pair<std::string, std::string>>;
+using namespace testing_support;
 
 TEST(UrlDecode, HexDigitsPlusAndShortEscapes) {
     EXPECT_EQ(_x2c('4', '1'), 'A');

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <regex.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -7,50 +6,15 @@
 
 #include <string>
 
+#include "support/capture.h"
 #include "support/sandbox.h"
 #include "webadmin.h"
 
 namespace {
 
-// Whole-text match of a POSIX extended regular expression.
-bool matches(const std::string &text, const std::string &pattern) {
-    regex_t re;
-    if (regcomp(&re, ("^" + pattern + "$").c_str(), REG_EXTENDED | REG_NOSUB) != 0) return false;
-    bool ok = regexec(&re, text.c_str(), 0, nullptr, 0) == 0;
-    regfree(&re);
-    return ok;
-}
-
-struct Ended {
-    int status;       // exit status, or 128 + signal
-    std::string out;  // standard output
-};
-
-// Runs body in a child process with stdout on a pipe.
-template <typename F>
-Ended in_child(F body) {
-    fflush(stdout);
-    int fds[2];
-    if (pipe(fds) != 0) return {-1, ""};
-    pid_t pid = fork();
-    if (pid == 0) {
-        close(fds[0]);
-        dup2(fds[1], 1);
-        close(fds[1]);
-        body();
-        fflush(stdout);
-        _exit(0);
-    }
-    close(fds[1]);
-    std::string out;
-    char chunk[4096];
-    ssize_t n;
-    while ((n = read(fds[0], chunk, sizeof chunk)) > 0) out.append(chunk, static_cast<size_t>(n));
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), out};
-}
+using testing_support::Ended;
+using testing_support::in_child;
+using testing_support::matches;
 
 class Error : public testing::Test {
 protected:

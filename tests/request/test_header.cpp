@@ -1,48 +1,27 @@
 #include <gtest/gtest.h>
-#include <regex.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <string>
 
+#include "support/capture.h"
+#include "support/stops.h"
 #include "webadmin.h"
 
 namespace {
 
-// Whole-text match of a POSIX extended regular expression.
-bool matches(const std::string &text, const std::string &pattern) {
-    regex_t re;
-    if (regcomp(&re, ("^" + pattern + "$").c_str(), REG_EXTENDED | REG_NOSUB) != 0) return false;
-    bool ok = regexec(&re, text.c_str(), 0, nullptr, 0) == 0;
-    regfree(&re);
-    return ok;
-}
-
-#define EXPECT_FATAL(statement, pattern)                                 \
-    EXPECT_EXIT(                                                         \
-        {                                                                \
-            unsetenv("REMOTE_ADDR");                                     \
-            dup2(2, 1);                                                  \
-            statement;                                                   \
-        },                                                               \
-        testing::ExitedWithCode(1), pattern)
+using testing_support::captured_stdout;
+using testing_support::matches;
 
 class Header : public testing::Test {
 protected:
     void SetUp() override { qResetContentFlag(); }
     void TearDown() override { qResetContentFlag(); }
-
-    template <typename F>
-    static std::string output(F f) {
-        testing::internal::CaptureStdout();
-        f();
-        return testing::internal::GetCapturedStdout();
-    }
 };
 
 TEST_F(Header, ContentTypeIsSentOnce) {
     EXPECT_EQ(qGetContentFlag(), 0);
-    EXPECT_EQ(output([] {
+    EXPECT_EQ(captured_stdout([] {
                   qContentType("text/html");
                   qContentType("text/html");
                   qContentType("text/plain");
@@ -51,29 +30,29 @@ TEST_F(Header, ContentTypeIsSentOnce) {
     EXPECT_EQ(qGetContentFlag(), 1);
     qResetContentFlag();
     EXPECT_EQ(qGetContentFlag(), 0);
-    EXPECT_EQ(output([] { qContentType("text/plain"); }), "Content-Type: text/plain\n\n");
+    EXPECT_EQ(captured_stdout([] { qContentType("text/plain"); }), "Content-Type: text/plain\n\n");
 }
 
 TEST_F(Header, CookieLines) {
-    EXPECT_EQ(output([] { qCookieSet("QSESSIONID", "0123abcd", 0, "/", nullptr, 0); }),
+    EXPECT_EQ(captured_stdout([] { qCookieSet("QSESSIONID", "0123abcd", 0, "/", nullptr, 0); }),
               "Set-Cookie: QSESSIONID=0123abcd; path=/\n");
-    EXPECT_EQ(output([] { qCookieSet("a b", "x y@z.w/:-_", 0, nullptr, nullptr, 0); }),
+    EXPECT_EQ(captured_stdout([] { qCookieSet("a b", "x y@z.w/:-_", 0, nullptr, nullptr, 0); }),
               "Set-Cookie: a%20b=x%20y@z.w/:-_\n");
-    EXPECT_EQ(output([] { qCookieSet("n", "v;=", 0, "/cgi-bin", "appliance.lan", 1); }),
+    EXPECT_EQ(captured_stdout([] { qCookieSet("n", "v;=", 0, "/cgi-bin", "appliance.lan", 1); }),
               "Set-Cookie: n=v%3b%3d; path=/cgi-bin; domain=appliance.lan; secure\n");
-    EXPECT_EQ(output([] { qCookieSet("n", nullptr, 0, nullptr, nullptr, 0); }), "Set-Cookie: n=\n");
+    EXPECT_EQ(captured_stdout([] { qCookieSet("n", nullptr, 0, nullptr, nullptr, 0); }), "Set-Cookie: n=\n");
     EXPECT_EQ(qGetContentFlag(), 0) << "cookies do not close the header block";
 }
 
 TEST_F(Header, CookieExpiryIsAGmtDate) {
     const std::string date = "[A-Z][a-z][a-z], [0-9][0-9]-[A-Z][a-z][a-z]-[0-9]{4} [0-9:]{8} GMT";
-    std::string line = output([] { qCookieSet("n", "v", 2, nullptr, nullptr, 0); });
+    std::string line = captured_stdout([] { qCookieSet("n", "v", 2, nullptr, nullptr, 0); });
     EXPECT_TRUE(matches(line, "Set-Cookie: n=v; expires=" + date + "\n")) << line;
 
     // Removal: an empty value that expired a day ago.
     char yesterday[256];
     time_t then = qGetGMTime(yesterday, -86400);
-    line = output([] { qCookieRemove("n", "/", nullptr, 0); });
+    line = captured_stdout([] { qCookieRemove("n", "/", nullptr, 0); });
     EXPECT_TRUE(matches(line, "Set-Cookie: n=; expires=" + date + "; path=/\n")) << line;
     char now[256];
     if (qGetGMTime(now, -86400) == then) {
@@ -105,7 +84,7 @@ TEST_F(Header, CookieMisuseStopsTheRequest) {
 TEST_F(Header, OverlongCookieIsRefusedNotCut) {
     // 4095 bytes of cookie text fit the buffer with its NUL; one more does not.
     std::string value(4093, 'v');
-    EXPECT_EQ(output([&] { qCookieSet("n", value.c_str(), 0, nullptr, nullptr, 0); }),
+    EXPECT_EQ(captured_stdout([&] { qCookieSet("n", value.c_str(), 0, nullptr, nullptr, 0); }),
               "Set-Cookie: n=" + value + "\n");
     value += 'v';
     EXPECT_FATAL(qCookieSet("n", value.c_str(), 0, nullptr, nullptr, 1),
@@ -115,13 +94,13 @@ TEST_F(Header, OverlongCookieIsRefusedNotCut) {
 }
 
 TEST_F(Header, RedirectAndScriptPage) {
-    EXPECT_EQ(output([] { qRedirect("/cgi-bin/index.cgi"); }), "Location: /cgi-bin/index.cgi\n\n");
+    EXPECT_EQ(captured_stdout([] { qRedirect("/cgi-bin/index.cgi"); }), "Location: /cgi-bin/index.cgi\n\n");
     EXPECT_EQ(qGetContentFlag(), 0);
-    EXPECT_EQ(output([] { qJavaScript("alert('%s');", "done"); }),
+    EXPECT_EQ(captured_stdout([] { qJavaScript("alert('%s');", "done"); }),
               "Content-Type: text/html\n\n"
               "<html>\n<head>\n<script language='JavaScript'>\nalert('done');\n</script>\n</head>\n</html>\n");
     EXPECT_EQ(qGetContentFlag(), 1);
-    EXPECT_EQ(output([] { qJavaScript("%s", "x"); }),
+    EXPECT_EQ(captured_stdout([] { qJavaScript("%s", "x"); }),
               "<html>\n<head>\n<script language='JavaScript'>\nx\n</script>\n</head>\n</html>\n");
 
     EXPECT_FATAL(
@@ -132,7 +111,7 @@ TEST_F(Header, RedirectAndScriptPage) {
         "qRedirect\\(\\): qRedirect\\(\\) must be called before qContentType\\(\\) and any stream out\\.\n$");
     std::string script(1023, 's');
     qResetContentFlag();
-    EXPECT_NE(output([&] { qJavaScript("%s", script.c_str()); }).find(script + "\n</script>"), std::string::npos);
+    EXPECT_NE(captured_stdout([&] { qJavaScript("%s", script.c_str()); }).find(script + "\n</script>"), std::string::npos);
     script += 's';
     EXPECT_FATAL(qJavaScript("%s", script.c_str()), "^Error: qJavaScript\\(\\): Message is too long or invalid\\.\n$");
 }

@@ -4,18 +4,10 @@
 
 #include <string>
 
+#include "support/stops.h"
 #include "webadmin.h"
 
 namespace {
-
-#define EXPECT_FATAL(statement, pattern)                                 \
-    EXPECT_EXIT(                                                         \
-        {                                                                \
-            unsetenv("REMOTE_ADDR");                                     \
-            dup2(2, 1);                                                  \
-            statement;                                                   \
-        },                                                               \
-        testing::ExitedWithCode(1), pattern)
 
 std::string puts_out(int mode, const char *text) {
     testing::internal::CaptureStdout();

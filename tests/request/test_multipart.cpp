@@ -24,51 +24,17 @@
 #include <thread>
 #include <vector>
 
+#include "support/capture.h"
+#include "support/request_env.h"
 #include "support/sandbox.h"
+#include "support/stops.h"
 #include "webadmin.h"
 
 namespace {
 
-using testing_support::multipart;
-using testing_support::Part;
-using Env = std::map<std::string, std::string>;
-using Pairs = std::vector<std::pair<std::string, std::string>>;
+using namespace testing_support;
 
-const char *const kRequestVariables[] = {"REQUEST_METHOD", "QUERY_STRING", "REQUEST_URI", "CONTENT_TYPE",
-                                         "CONTENT_LENGTH", "HTTP_COOKIE",  "REMOTE_ADDR", "REMOTE_HOST",
-                                         "SCRIPT_NAME"};
 const std::string kBoundary = "----WebKitFormBoundaryx7Zq3LmNa9";
-
-// One request: exactly the CGI variables given, the body on standard input
-// (from a file unless a test feeds a pipe) and a private appliance root
-// with a /database directory.
-class Request {
-public:
-    explicit Request(const Env &env, const std::string &body = {}) {
-        char dir[] = "/tmp/multipart-test.XXXXXX";
-        root_ = mkdtemp(dir);
-        std::filesystem::create_directory(root_ + "/database");
-        setenv("APPLIANCE_ROOT", root_.c_str(), 1);
-        for (const char *name : kRequestVariables) unsetenv(name);
-        for (const auto &[name, value] : env) setenv(name.c_str(), value.c_str(), 1);
-        FILE *file = tmpfile();
-        fwrite(body.data(), 1, body.size(), file);
-        rewind(file);
-        dup2(fileno(file), 0);
-        fclose(file);
-        clearerr(stdin);
-    }
-    ~Request() {
-        qFree();
-        for (const char *name : kRequestVariables) unsetenv(name);
-        unsetenv("APPLIANCE_ROOT");
-        std::filesystem::remove_all(root_);
-    }
-    const std::string &root() const { return root_; }
-
-private:
-    std::string root_;
-};
 
 // The variables of a multipart POST of body.
 Env upload_env(const std::string &body, const std::string &boundary = kBoundary) {
@@ -145,58 +111,15 @@ std::string tempting_value(const std::string &boundary) {
     return v;
 }
 
-Pairs form_list() {
-    Pairs out;
-    for (q_entry *e = qValueList(); e; e = e->next) out.emplace_back(e->name, e->value);
-    return out;
-}
-
-std::string counts() {
-    testing::internal::CaptureStdout();
-    qValuePrint();
-    std::string out = testing::internal::GetCapturedStdout();
-    size_t at = out.find("COOKIE = ");
-    return at == std::string::npos ? out : out.substr(at);
-}
-
-std::string stop_message(const std::string &message) {
-    std::string pattern = "Error: ";
-    for (char c : message) {
-        if (std::strchr("\\^$.|?*+()[]{}", c)) pattern += '\\';
-        pattern += c;
-    }
-    return pattern;
-}
-
-#define EXPECT_STOPS(statement, message) \
-    EXPECT_EXIT((dup2(2, 1), (statement)), testing::ExitedWithCode(1), stop_message(message))
-
-// Runs fn in a child process and returns what it reported: upload-to-disk
-// stays on for the rest of a process once switched on.
-std::string in_child(const std::function<std::string()> &fn) {
-    int fds[2];
-    EXPECT_EQ(pipe(fds), 0);
-    fflush(stdout);
-    pid_t pid = fork();
-    if (pid == 0) {
-        close(fds[0]);
+// What fn reports, run in a child process: upload-to-disk stays on for the
+// rest of a process once switched on.
+std::string report_of_child(const std::function<std::string()> &fn) {
+    Ended e = in_child([&] {
         std::string report = fn();
-        for (size_t done = 0; done < report.size();) {
-            ssize_t n = write(fds[1], report.data() + done, report.size() - done);
-            if (n <= 0) break;
-            done += static_cast<size_t>(n);
-        }
-        _exit(0);
-    }
-    close(fds[1]);
-    std::string report;
-    char chunk[4096];
-    for (ssize_t n; (n = read(fds[0], chunk, sizeof chunk)) > 0;) report.append(chunk, static_cast<size_t>(n));
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << report;
-    return report;
+        fwrite(report.data(), 1, report.size(), stdout);
+    });
+    EXPECT_EQ(e.status, 0) << e.out;
+    return e.out;
 }
 
 // "name=value" lines of the form value list, after the decoder's result.
@@ -446,7 +369,7 @@ TEST(MultipartDisk, FilesAreWrittenUnderTheDirectory) {
     env["REMOTE_ADDR"] = "192.168.1.10";
     Request r(env, body);
     std::filesystem::create_directory(r.root() + "/up");
-    std::string report = in_child([] {
+    std::string report = report_of_child([] {
         qUploadToDisk("/up", 0);
         return describe(qDecoder());
     });
@@ -491,7 +414,7 @@ TEST(MultipartDisk, MaximumSizeStopsWritingPerPart) {
                                              {"c", "ok", "c.bin", ""}});
     Request r(upload_env(body), body);
     std::filesystem::create_directory(r.root() + "/up");
-    std::string report = in_child([] {
+    std::string report = report_of_child([] {
         qUploadToDisk("/up/", static_cast<int>(max));
         std::string out;
         for (const char *name : {"a", "b", "c"})
@@ -513,7 +436,7 @@ TEST(MultipartDisk, FailedWriteRemovesTheFile) {
     std::string body = multipart(kBoundary, {{"big", binary(300000, 9), "big.bin", ""}, {"after", "1", "", ""}});
     Request r(upload_env(body), body);
     std::filesystem::create_directory(r.root() + "/up");
-    std::string report = in_child([] {
+    std::string report = report_of_child([] {
         // Writes beyond 100000 bytes fail with EFBIG.
         signal(SIGXFSZ, SIG_IGN);
         rlimit limit{100000, 100000};
@@ -530,7 +453,7 @@ TEST(MultipartDisk, FailedWriteRemovesTheFile) {
 TEST(MultipartDisk, RefusedDirectoryKeepsFilesInMemory) {
     std::string body = multipart(kBoundary, {{"f", "content", "f.bin", ""}});
     Request r(upload_env(body), body);
-    std::string report = in_child([] {
+    std::string report = report_of_child([] {
         qUploadToDisk(std::string(1024, 'd').c_str(), 0);
         return describe(qDecoder());
     });

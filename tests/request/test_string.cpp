@@ -4,20 +4,10 @@
 
 #include <string>
 
+#include "support/stops.h"
 #include "webadmin.h"
 
 namespace {
-
-// Fatal stops print "Error: ..." outside a web server; send it to stderr
-// where the death test looks.
-#define EXPECT_FATAL(statement, pattern)                                 \
-    EXPECT_EXIT(                                                         \
-        {                                                                \
-            unsetenv("REMOTE_ADDR");                                     \
-            dup2(2, 1);                                                  \
-            statement;                                                   \
-        },                                                               \
-        testing::ExitedWithCode(1), pattern)
 
 std::string replace_new(const char *mode, const char *src, const char *tokens, const char *word) {
     std::string copy = src;

@@ -5,18 +5,10 @@
 #include <string>
 
 #include "support/sandbox.h"
+#include "support/stops.h"
 #include "webadmin.h"
 
 namespace {
-
-#define EXPECT_FATAL(statement, pattern)                                 \
-    EXPECT_EXIT(                                                         \
-        {                                                                \
-            unsetenv("REMOTE_ADDR");                                     \
-            dup2(2, 1);                                                  \
-            statement;                                                   \
-        },                                                               \
-        testing::ExitedWithCode(1), pattern)
 
 struct Result {
     int status;

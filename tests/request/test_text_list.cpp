@@ -4,35 +4,18 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "support/capture.h"
+#include "support/request_env.h"
+#include "support/stops.h"
 #include "webadmin.h"
 
 namespace {
 
-using Pairs = std::vector<std::pair<std::string, std::string>>;
-
-Pairs pairs(const q_entry *list) {
-    Pairs out;
-    for (; list; list = list->next) out.emplace_back(list->name, list->value);
-    return out;
-}
-
-std::string stop_message(const std::string &message) {
-    std::string pattern = "Error: ";
-    for (char c : message) {
-        if (std::strchr("\\^$.|?*+()[]{}", c)) pattern += '\\';
-        pattern += c;
-    }
-    return pattern;
-}
-
-#define EXPECT_STOPS(statement, message) \
-    EXPECT_EXIT((dup2(2, 1), (statement)), testing::ExitedWithCode(1), stop_message(message))
+using namespace testing_support;
 
 const char kText[] =
     "# settings\n"
@@ -83,25 +66,20 @@ TEST(TextList, FirstAndNextKeepTheirOwnPosition) {
 }
 
 TEST(TextList, FileDecoderAndPrint) {
-    char dir[] = "/tmp/text-list-test.XXXXXX";
-    std::string root = mkdtemp(dir);
-    setenv("APPLIANCE_ROOT", root.c_str(), 1);
-    std::string path = root + "/list.conf";
-    std::ofstream(path) << "a = 1\n#b = 2\nc=3\n";
+    TempRoot root;
+    std::string path = root.file("/list.conf");
+    root.write("/list.conf", "a = 1\n#b = 2\nc=3\n");
 
-    EXPECT_EQ(qfDecoder((root + "/missing.conf").c_str()), nullptr);
+    EXPECT_EQ(qfDecoder(root.file("/missing.conf").c_str()), nullptr);
     q_entry *list = qfDecoder(path.c_str());
     EXPECT_EQ(pairs(list), (Pairs{{"a", "1"}, {"c", "3"}}));
 
     qResetContentFlag();
-    testing::internal::CaptureStdout();
-    int printed = qsPrint(list);
-    std::string out = testing::internal::GetCapturedStdout();
+    int printed = 0;
+    std::string out = captured_stdout([&] { printed = qsPrint(list); });
     EXPECT_EQ(printed, 2);
     EXPECT_EQ(out, "Content-Type: text/html\n\n'a' = '1'<br>\n'c' = '3'<br>\n");
     qsFree(list);
-    unsetenv("APPLIANCE_ROOT");
-    std::filesystem::remove_all(root);
 }
 
 TEST(TextListDeath, NamesTooLongStop) {

@@ -8,14 +8,12 @@
 #include <cstdint>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
 #include "runtime/shared_segment.h"
+#include "support/temp_root.h"
 #include "webadmin.h"
 
 namespace {
@@ -24,36 +22,7 @@ constexpr key_t kDefineKey = 0x20071108;
 constexpr const char *kFactory = "/etc/.config";
 constexpr const char *kWorking = "/etc/sysconfig/.firewall/.config";
 
-// A fresh appliance root for one test; its segments go with it.
-class TempRoot {
-public:
-    TempRoot() {
-        const char *tmp = getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/definitions.XXXXXX";
-        root_ = mkdtemp(pattern.data()) ? pattern : "";
-        setenv("APPLIANCE_ROOT", root_.c_str(), 1);
-        std::filesystem::create_directories(root_ + "/etc/sysconfig/.firewall");
-    }
-    ~TempRoot() {
-        platform::remove_sandbox_ipc(root_);
-        unsetenv("APPLIANCE_ROOT");
-        std::filesystem::remove_all(root_);
-    }
-    void write(const std::string &path, const std::string &content) const {
-        std::ofstream(root_ + path, std::ios::binary) << content;
-    }
-    std::string read(const std::string &path) const {
-        std::ifstream in(root_ + path, std::ios::binary);
-        std::ostringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
-    bool exists(const std::string &path) const { return std::filesystem::exists(root_ + path); }
-    void remove(const std::string &path) const { std::filesystem::remove(root_ + path); }
-
-private:
-    std::string root_;
-};
+using testing_support::TempRoot;
 
 std::string definitions_file(const std::string &brand, const std::string &model, int version,
                              const std::string &body) {
@@ -92,7 +61,7 @@ void expect_consistent(const Raw &seg) {
 }
 
 TEST(Definitions, LookupsAnswerFromTheWorkingFile) {
-    TempRoot root;
+    TempRoot root({"/etc/sysconfig/.firewall"});
     std::string long_name(40, 'N');
     std::string long_value(80, 'v');
     root.write(kWorking, definitions_file("Demo", "WA1000", 3,
@@ -156,7 +125,7 @@ TEST(Definitions, LookupsAnswerFromTheWorkingFile) {
 }
 
 TEST(Definitions, SegmentHoldsSortedEntriesAndTheFileHeader) {
-    TempRoot root;
+    TempRoot root({"/etc/sysconfig/.firewall"});
     root.write(kWorking, definitions_file("Demo", "WA1000", 3,
                                           "ZED = \"z\"\nDUP = \"first\"\nALPHA = \"a\"\nDUP = \"second\"\n"
                                           "_LOW = \"u\"\nBETA = \"b\"\n"));
@@ -176,7 +145,7 @@ TEST(Definitions, SegmentHoldsSortedEntriesAndTheFileHeader) {
 }
 
 TEST(Definitions, ProductKeyNeedsVersionBrandAndModelInTheFirstTenLines) {
-    TempRoot root;
+    TempRoot root({"/etc/sysconfig/.firewall"});
     auto load = [&](const std::string &text) {
         root.write(kWorking, text);
         EXPECT_NE(init_configuration(), 0);
@@ -205,7 +174,7 @@ TEST(Definitions, ProductKeyNeedsVersionBrandAndModelInTheFirstTenLines) {
 }
 
 TEST(Definitions, FactoryFileReplacesAnOlderOrForeignWorkingFile) {
-    TempRoot root;
+    TempRoot root({"/etc/sysconfig/.firewall"});
     std::string factory = definitions_file("Demo", "WA1000", 4, "FROM = \"factory\"\n");
     root.write(kFactory, factory);
 
@@ -254,7 +223,7 @@ TEST(Definitions, FactoryFileReplacesAnOlderOrForeignWorkingFile) {
 }
 
 TEST(Definitions, SegmentKeepsAtMost256Definitions) {
-    TempRoot root;
+    TempRoot root({"/etc/sysconfig/.firewall"});
     std::string body;
     char line[64];
     for (int i = 299; i >= 0; --i) {
@@ -285,7 +254,7 @@ TEST(Definitions, SegmentKeepsAtMost256Definitions) {
 }
 
 TEST(Definitions, SetAddAndDeleteEditTheSegmentOnly) {
-    TempRoot root;
+    TempRoot root({"/etc/sysconfig/.firewall"});
     std::string file = definitions_file("Demo", "WA1000", 3, "DUP = \"first\"\nDUP = \"second\"\nMID = \"m\"\n");
     root.write(kWorking, file);
     ASSERT_NE(init_configuration(), 0);
@@ -329,7 +298,7 @@ TEST(Definitions, SetAddAndDeleteEditTheSegmentOnly) {
 }
 
 TEST(Definitions, SaveConfigurationRewritesTheWorkingFile) {
-    TempRoot root;
+    TempRoot root({"/etc/sysconfig/.firewall"});
     std::string long_comment = "#" + std::string(5000, 'c') + "\n";
     std::string head = definitions_file("Demo", "WA1000", 3, "");
     root.write(kWorking, head + "DUP = \"first\"\nDUPLICATE = \"keep\"\n" + long_comment +
@@ -383,7 +352,7 @@ int wait_child(pid_t pid) {
 }
 
 TEST(Definitions, ProcessesShareTheSegmentAndSerialiseWriters) {
-    TempRoot root;
+    TempRoot root({"/etc/sysconfig/.firewall"});
     root.write(kWorking, definitions_file("Demo", "WA1000", 3, "HAVE_WIRELESS = \"y\"\n"));
 
     // A boot program loads the segment; this process has not attached yet.
@@ -430,7 +399,7 @@ TEST(Definitions, ProcessesShareTheSegmentAndSerialiseWriters) {
 }
 
 TEST(Definitions, SegmentLockHoldsTheLockArea) {
-    TempRoot root;
+    TempRoot root({"/etc/sysconfig/.firewall"});
     void *seg = runtime::attach_segment(kDefineKey, 25668);
     ASSERT_NE(seg, nullptr);
     EXPECT_EQ(runtime::attach_segment(kDefineKey, 25668), seg);  // attached once
@@ -445,7 +414,7 @@ TEST(Definitions, SegmentLockHoldsTheLockArea) {
 }
 
 TEST(Definitions, UnattachableSegmentAnswersAbsentAndIsRetried) {
-    TempRoot root;
+    TempRoot root({"/etc/sysconfig/.firewall"});
     root.write(kWorking, definitions_file("Demo", "WA1000", 3, "HAVE_CMS = \"y\"\n"));
     // A segment of the wrong size under the key: the definitions cannot attach.
     int blocker = shmget(platform::ipc_key(kDefineKey), 64, IPC_CREAT | 0777);

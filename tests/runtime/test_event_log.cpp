@@ -1,61 +1,22 @@
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <stdlib.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <vector>
 
+#include "support/port_server.h"
 #include "support/sandbox.h"
 #include "webadmin.h"
 
 namespace {
 
+using testing_support::PortServer;
 using testing_support::Sandbox;
-
-// A management server on 127.0.0.1 that the sandbox's port 1207 leads to.
-class Listener {
-public:
-    explicit Listener(const Sandbox &box) : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (bind(fd_, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 || listen(fd_, 8) != 0 ||
-            getsockname(fd_, reinterpret_cast<sockaddr *>(&address), &length) != 0)
-            ADD_FAILURE() << "no listener";
-        box.write("/ports/1207", std::to_string(ntohs(address.sin_port)));
-    }
-    ~Listener() { close(fd_); }
-    Listener(const Listener &) = delete;
-    Listener &operator=(const Listener &) = delete;
-
-    // The text of a connection already made and closed by the sender, or
-    // nothing when no connection is waiting.
-    std::optional<std::string> take() {
-        pollfd waiting{fd_, POLLIN, 0};
-        if (poll(&waiting, 1, 0) != 1) return std::nullopt;
-        int connection = accept(fd_, nullptr, nullptr);
-        if (connection < 0) return std::nullopt;
-        std::string text;
-        char chunk[4096];
-        ssize_t n;
-        while ((n = read(connection, chunk, sizeof chunk)) > 0) text.append(chunk, static_cast<size_t>(n));
-        close(connection);
-        return text;
-    }
-
-private:
-    int fd_;
-};
 
 class EventLog : public ::testing::Test {
 protected:
@@ -179,7 +140,7 @@ TEST_F(EventLog, FieldsWithQuotesAndLineBreaksReadBackWhole) {
 }
 
 TEST_F(EventLog, StatementForTheManagementServer) {
-    Listener server(box_);
+    PortServer server(box_);
     WS(37, "127.0.0.1");
     WI(59, 1);
     WI(68, 0x40);

@@ -4,39 +4,15 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "support/temp_root.h"
 #include "webadmin.h"
 
 namespace {
 
-// A fresh appliance root for one test.
-class TempRoot {
-public:
-    TempRoot() {
-        const char *tmp = getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/language.XXXXXX";
-        root_ = mkdtemp(pattern.data()) ? pattern : "";
-        setenv("APPLIANCE_ROOT", root_.c_str(), 1);
-    }
-    ~TempRoot() {
-        platform::remove_sandbox_ipc(root_);
-        unsetenv("APPLIANCE_ROOT");
-        std::filesystem::remove_all(root_);
-    }
-    void write(const std::string &path, const std::string &content) const {
-        std::string file = root_ + path;
-        std::filesystem::create_directories(file.substr(0, file.rfind('/')));
-        std::ofstream(file, std::ios::binary) << content;
-    }
-
-private:
-    std::string root_;
-};
+using testing_support::TempRoot;
 
 int entries_named(q_entry *table, const char *name) {
     int n = 0;

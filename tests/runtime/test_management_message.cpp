@@ -1,63 +1,18 @@
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <optional>
 #include <string>
 
+#include "support/port_server.h"
 #include "support/sandbox.h"
 #include "webadmin.h"
 
-namespace {
-
+using testing_support::PortServer;
 using testing_support::Sandbox;
-
-// A socket bound to a free port of 127.0.0.1 that the sandbox's port 1207
-// leads to; listening or not.
-class Server {
-public:
-    Server(const Sandbox &box, bool listening) : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (bind(fd_, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
-            (listening && listen(fd_, 8) != 0) ||
-            getsockname(fd_, reinterpret_cast<sockaddr *>(&address), &length) != 0)
-            ADD_FAILURE() << "no server socket";
-        box.write("/ports/1207", std::to_string(ntohs(address.sin_port)));
-    }
-    ~Server() { close(fd_); }
-    Server(const Server &) = delete;
-    Server &operator=(const Server &) = delete;
-
-    // The text of a connection already made and closed by the sender, or
-    // nothing when no connection is waiting.
-    std::optional<std::string> take() {
-        pollfd waiting{fd_, POLLIN, 0};
-        if (poll(&waiting, 1, 0) != 1) return std::nullopt;
-        int connection = accept(fd_, nullptr, nullptr);
-        if (connection < 0) return std::nullopt;
-        std::string text;
-        char chunk[4096];
-        ssize_t n;
-        while ((n = read(connection, chunk, sizeof chunk)) > 0) text.append(chunk, static_cast<size_t>(n));
-        close(connection);
-        return text;
-    }
-
-private:
-    int fd_;
-};
-
-}  // namespace
 
 TEST(TcpSender, SendsOneTextAndCloses) {
     Sandbox box;
-    Server server(box, true);
+    PortServer server(box, true);
     EXPECT_EQ(my_sqlquery_tcp("127.0.0.1", "c %d %s", 0, "hello"), 0);
     EXPECT_EQ(server.take(), "c 0 hello");
     std::string big(200000, 'q');
@@ -75,14 +30,14 @@ TEST(TcpSender, SendsOneTextAndCloses) {
 
 TEST(TcpSender, RefusedConnectionFails) {
     Sandbox box;
-    Server closed(box, false);
+    PortServer closed(box, false);
     EXPECT_EQ(my_sqlquery_tcp("127.0.0.1", "text"), -1);
 }
 
 TEST(ManagementMessage, ForwardingConditions) {
     Sandbox box;
     ASSERT_EQ(SET_DEFINE("HAVE_CMS", "y"), 0);  // the demo product has none
-    Server server(box, true);
+    PortServer server(box, true);
     WI(68, 0x800);
 
     // No server address: an empty string 37, or the unset text.
@@ -114,7 +69,7 @@ TEST(ManagementMessage, ForwardingConditions) {
 TEST(ManagementMessage, NothingWithoutCentralManagement) {
     Sandbox box;  // the demo product has HAVE_CMS "n"
     ASSERT_FALSE(IF_DEFINE("HAVE_CMS"));
-    Server server(box, true);
+    PortServer server(box, true);
     WS(37, "127.0.0.1");
     WI(68, 0xfff);
     my_cms_send_message("eventlog_system quota traffic");

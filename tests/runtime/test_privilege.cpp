@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "support/capture.h"
 #include "support/sandbox.h"
+#include "support/temp_root.h"
 #include "webadmin.h"
 
 namespace {
@@ -156,12 +158,7 @@ TEST(Privilege, LoadSortsTheImageAndReplacesTheTable) {
 }
 
 TEST(Privilege, AnUnattachableSegmentAllowsNothing) {
-    char pattern[] = "/tmp/privilege.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    std::string root = pattern;
-    const char *previous = getenv("APPLIANCE_ROOT");
-    std::string saved = previous ? previous : "";
-    setenv("APPLIANCE_ROOT", root.c_str(), 1);
+    testing_support::TempRoot root;
 
     // Something else holds the key with a smaller segment.
     int id = shmget(platform::ipc_key(kPrivilegeKey), 100, IPC_CREAT | 0600);
@@ -173,14 +170,9 @@ TEST(Privilege, AnUnattachableSegmentAllowsNothing) {
     EXPECT_EQ(my_func_privilege_name(5, "admin"), 0);
     EXPECT_EQ(my_privilege_set(5, "admin", 3), 0);
 
-    EXPECT_EQ(platform::remove_sandbox_ipc(root), 1);
-    rmdir(root.c_str());
-    if (saved.empty()) unsetenv("APPLIANCE_ROOT");
-    else setenv("APPLIANCE_ROOT", saved.c_str(), 1);
+    EXPECT_EQ(platform::remove_sandbox_ipc(root.root()), 1);
 }
 
 TEST(Privilege, CookieHookDoesNothing) {
-    testing::internal::CaptureStdout();
-    my_setcookie();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(testing_support::captured_stdout(my_setcookie), "");
 }

@@ -7,46 +7,18 @@
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
+#include "support/temp_root.h"
 #include "webadmin.h"
 
 namespace {
 
 using namespace std::string_literals;
 
-// A fresh appliance root for one test; its segments go with it.
-class TempRoot {
-public:
-    TempRoot() {
-        const char *tmp = getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/system_info.XXXXXX";
-        root_ = mkdtemp(pattern.data()) ? pattern : "";
-        setenv("APPLIANCE_ROOT", root_.c_str(), 1);
-        std::filesystem::create_directories(root_ + "/etc/sysconfig/.firewall");
-    }
-    ~TempRoot() {
-        platform::remove_sandbox_ipc(root_);
-        unsetenv("APPLIANCE_ROOT");
-        std::filesystem::remove_all(root_);
-    }
-    void write(const std::string &path, const std::string &content) const {
-        std::ofstream(root_ + path, std::ios::binary) << content;
-    }
-    std::string read(const std::string &path) const {
-        std::ifstream in(root_ + path, std::ios::binary);
-        std::ostringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
-
-private:
-    std::string root_;
-};
+using testing_support::TempRoot;
 
 system_info_record record(const char *product_id) {
     system_info_record r{};
@@ -64,7 +36,7 @@ std::string bytes(const system_info_record &r) { return std::string(reinterpret_
 std::string row(const char *rows, int n, int size) { return rows + n * size; }
 
 TEST(SystemInfo, ReadParameterTakesTheColumnOfTheRequestedId) {
-    TempRoot root;
+    TempRoot root({"/etc/sysconfig/.firewall"});
     root.write("/etc/table",
                "# a comment line\n"
                "ROW_BEFORE before header\n"
@@ -115,7 +87,7 @@ TEST(SystemInfo, ReadParameterTakesTheColumnOfTheRequestedId) {
 }
 
 TEST(SystemInfo, LoadsRecordThemeAndCapacities) {
-    TempRoot root;
+    TempRoot root({"/etc/sysconfig/.firewall"});
     root.write("/etc/html.info", "& 101000 202000\nROW_0 #f4f6f8 #ffffff\nROW_1 3 2\n");
     root.write("/etc/entry.info", "& 3 4\nCAP_0 16 32\nCAP_1 48 96\n");
     system_info_record demo = record("101003");
@@ -157,7 +129,7 @@ TEST(SystemInfo, LoadsRecordThemeAndCapacities) {
 }
 
 TEST(SystemInfo, UnterminatedFieldsAreCutAtTheirLastByte) {
-    TempRoot root;
+    TempRoot root({"/etc/sysconfig/.firewall"});
     root.write("/etc/html.info", "& 101000\nROW_0 white\n");
     root.write("/etc/entry.info", "& 3\nCAP_0 16\n");
     std::string raw(76, 'A');
@@ -173,7 +145,7 @@ TEST(SystemInfo, UnterminatedFieldsAreCutAtTheirLastByte) {
 }
 
 TEST(SystemInfo, WriteSystemInfoReplacesTheFile) {
-    TempRoot root;
+    TempRoot root({"/etc/sysconfig/.firewall"});
     const char *path = "/etc/sysconfig/.firewall/system.info";
     root.write(path, std::string(200, 'x'));
     system_info_record r = record("101003");
@@ -185,7 +157,7 @@ TEST(SystemInfo, WriteSystemInfoReplacesTheFile) {
 }
 
 TEST(SystemInfo, BlockIntegersAndStrings) {
-    TempRoot root;
+    TempRoot root({"/etc/sysconfig/.firewall"});
     int *slot = WI(105, 45);
     ASSERT_NE(slot, nullptr);
     EXPECT_EQ(RI(105), slot);
@@ -219,7 +191,7 @@ TEST(SystemInfo, BlockIntegersAndStrings) {
 }
 
 TEST(SystemInfo, BlockIsSharedBetweenProcesses) {
-    TempRoot root;
+    TempRoot root({"/etc/sysconfig/.firewall"});
     // Another program publishes before this process has attached.
     pid_t child = fork();
     ASSERT_GE(child, 0);
@@ -232,7 +204,7 @@ TEST(SystemInfo, BlockIsSharedBetweenProcesses) {
 }
 
 TEST(SystemInfo, UnattachableBlockGivesNull) {
-    TempRoot root;
+    TempRoot root({"/etc/sysconfig/.firewall"});
     int blocker = shmget(platform::ipc_key(0x20070413), 64, IPC_CREAT | 0777);
     ASSERT_GE(blocker, 0);
     EXPECT_EQ(RI(105), nullptr);

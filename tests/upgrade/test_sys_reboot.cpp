@@ -86,6 +86,8 @@ TEST_F(SysReboot, PrintAppendsOneScriptPerMessage) {
     q_entry *mine = qSedArgAdd(nullptr, "${X}", "%s", "mine");
     EXPECT_EQ(table_->language("eng", &mine), mine);
     EXPECT_EQ(print("${X}"), "<script>$(\"#sys_reboot_log\").append('mine');</script>\n");
+    table_->language("eng", nullptr);  // the module's own table again, before mine goes
+    qSedArgFree(mine);
 }
 
 TEST_F(SysReboot, HeadRecordAndUptime) {
