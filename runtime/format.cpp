@@ -5,6 +5,8 @@
 #include <string.h>
 #include <time.h>
 
+#include <limits>
+
 #include "webadmin.h"
 
 namespace {
@@ -75,7 +77,10 @@ extern "C" char *my_getDate(int days) {
     local.tm_isdst = -1;
     time_t noon = mktime(&local);
     if (noon == static_cast<time_t>(-1)) return buffer;
-    time_t then = noon + static_cast<time_t>(days) * 86400;
+    // In 64 bits: the appliance's time_t has 32, where days * 86400 overflows.
+    long long wide = static_cast<long long>(noon) + static_cast<long long>(days) * 86400;
+    if (wide < std::numeric_limits<time_t>::min() || wide > std::numeric_limits<time_t>::max()) return buffer;
+    time_t then = static_cast<time_t>(wide);
     struct tm date {};
     if (!localtime_r(&then, &date)) return buffer;
     // Eight digits only: a date outside the years 0 to 9999 gives an empty text.

@@ -2,10 +2,12 @@
 // writes them to its user password file.  DES hashes only eight
 // characters, so a longer password gets the hash of characters 9 to 16
 // appended.
-#include <crypt.h>
+#include <dlfcn.h>
 #include <string.h>
 #include <time.h>
 #include <unistd.h>
+
+#include <initializer_list>
 
 #include "webadmin.h"
 
@@ -30,8 +32,25 @@ void new_salt(char salt[3]) {
     salt[2] = '\0';
 }
 
+// crypt() of the C library's crypt library, bound at the first call and
+// kept for the life of the process; null where the system has none.  The
+// appliance's C library names it libcrypt.so.0.
+using CryptFunction = char *(*)(const char *, const char *);
+
+CryptFunction crypt_function() {
+    static const CryptFunction function = []() -> CryptFunction {
+        for (const char *name : {"libcrypt.so.1", "libcrypt.so.0"})
+            if (void *library = dlopen(name, RTLD_NOW | RTLD_LOCAL))
+                return reinterpret_cast<CryptFunction>(dlsym(library, "crypt"));
+        return nullptr;
+    }();
+    return function;
+}
+
 // crypt() of one block; null unless it gave a whole DES hash.
 const char *des_hash(const char *password, const char *salt) {
+    CryptFunction crypt = crypt_function();
+    if (!crypt) return nullptr;
     const char *hash = crypt(password, salt);
     if (!hash || strlen(hash) != kDesHash) return nullptr;
     return hash;

@@ -39,15 +39,23 @@ bool call_thread_library(const char *symbol, pthread_mutex_t *mutex) {
 }
 
 // The appliance's C library has a 24-byte mutex that lives in the area
-// itself.  Where the mutex is larger, the area's first word is a spin lock
+// itself.  Where the mutex is larger, or is glibc's (whose all-zero mutex
+// wakes waiters of its own process only, so a writer waiting on another
+// process would sleep for ever), the area's first word is a spin lock
 // shared by every process that maps the segment, unlocked when zero.  (The
 // C library's own spin lock cannot serve: on some processors its unlocked
 // state is not zero, and the area starts all-zero.)
 using SpinWord = std::atomic_ref<uint32_t>;
 static_assert(SpinWord::required_alignment <= alignof(uint32_t));
 
+#if defined(__GLIBC__) && !defined(__UCLIBC__)
+constexpr bool kMutexInArea = false;
+#else
+constexpr bool kMutexInArea = sizeof(pthread_mutex_t) <= kSegmentLockSize;
+#endif
+
 bool lock_area(void *area) {
-    if constexpr (sizeof(pthread_mutex_t) <= kSegmentLockSize) {
+    if constexpr (kMutexInArea) {
         return call_thread_library("pthread_mutex_lock", static_cast<pthread_mutex_t *>(area));
     } else {
         SpinWord word(*static_cast<uint32_t *>(area));
@@ -61,7 +69,7 @@ bool lock_area(void *area) {
 }
 
 void unlock_area(void *area) {
-    if constexpr (sizeof(pthread_mutex_t) <= kSegmentLockSize)
+    if constexpr (kMutexInArea)
         call_thread_library("pthread_mutex_unlock", static_cast<pthread_mutex_t *>(area));
     else
         SpinWord(*static_cast<uint32_t *>(area)).store(0, std::memory_order_release);

@@ -26,6 +26,31 @@ std::string shell_quote(const std::string &s) {
     return q + "'";
 }
 
+// The emulator that runs the build's own programs in a cross build, as
+// blank-separated words; empty in a native build.
+#ifdef APPLIANCE_EMULATOR
+constexpr const char *kEmulator = APPLIANCE_EMULATOR;
+#else
+constexpr const char *kEmulator = "";
+#endif
+
+// tools/make-root with the build and the emulator to run its loader with.
+std::string make_root_command() {
+    return "APPLIANCE_EMULATOR=" + shell_quote(kEmulator) + " BUILD_DIR=" + shell_quote(BUILD_DIR) + " " +
+           shell_quote(SOURCE_DIR "/tools/make-root");
+}
+
+// argv as run: a program of the build goes behind the emulator's words.
+std::vector<std::string> emulated(const std::vector<std::string> &argv) {
+    std::string build = BUILD_DIR "/";
+    if (!*kEmulator || argv.empty() || argv[0].compare(0, build.size(), build) != 0) return argv;
+    std::vector<std::string> words;
+    std::istringstream in(kEmulator);
+    for (std::string word; in >> word;) words.push_back(word);
+    words.insert(words.end(), argv.begin(), argv.end());
+    return words;
+}
+
 }  // namespace
 
 std::string read_file(const std::string &path) {
@@ -42,8 +67,7 @@ Sandbox::Sandbox(const std::vector<std::string> &definitions) {
     buf.push_back('\0');
     if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed");
     root_ = buf.data();
-    std::string cmd = "BUILD_DIR=" + shell_quote(BUILD_DIR) + " " + shell_quote(SOURCE_DIR "/tools/make-root") +
-                      " " + shell_quote(root_);
+    std::string cmd = make_root_command() + " " + shell_quote(root_);
     for (const auto &d : definitions) cmd += " " + shell_quote(d);
     if (const char *prev = getenv("APPLIANCE_ROOT")) {
         had_previous_ = true;
@@ -55,7 +79,7 @@ Sandbox::Sandbox(const std::vector<std::string> &definitions) {
 }
 
 Sandbox::~Sandbox() {
-    std::string cmd = shell_quote(SOURCE_DIR "/tools/make-root") + " --remove " + shell_quote(root_);
+    std::string cmd = make_root_command() + " --remove " + shell_quote(root_);
     if (had_previous_) setenv("APPLIANCE_ROOT", previous_root_.c_str(), 1);
     else unsetenv("APPLIANCE_ROOT");
     if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", root_.c_str());
@@ -87,7 +111,7 @@ Output run(const Sandbox &box, const std::vector<std::string> &argv,
     std::vector<char *> envp, args;
     for (auto &e : envs) envp.push_back(e.data());
     envp.push_back(nullptr);
-    std::vector<std::string> argv_copy = argv;
+    std::vector<std::string> argv_copy = emulated(argv);
     for (auto &a : argv_copy) args.push_back(a.data());
     args.push_back(nullptr);
 

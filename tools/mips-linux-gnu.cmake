@@ -1,0 +1,17 @@
+# The appliance's own processor: 32-bit big-endian MIPS, built with Debian's
+# cross compiler against its sysroot, and run under qemu-mips.
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR mips)
+
+set(CMAKE_C_COMPILER mips-linux-gnu-gcc)
+set(CMAKE_CXX_COMPILER mips-linux-gnu-g++)
+
+set(MIPS_SYSROOT /usr/mips-linux-gnu)
+set(CMAKE_FIND_ROOT_PATH ${MIPS_SYSROOT})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# CTest, test discovery and the test harness run the build's programs with it.
+set(CMAKE_CROSSCOMPILING_EMULATOR /usr/bin/qemu-mips -L ${MIPS_SYSROOT})
