@@ -17,7 +17,7 @@ if(WEBADMIN_TESTS)
   if(NOT WEBADMIN_SANITIZE)
     foreach(name http_upgrade browser_upgrade)
       add_test(NAME e2e_${name}
-               COMMAND node --test --test-reporter=spec ${CMAKE_SOURCE_DIR}/tests/e2e/${name}.test.mjs)
+               COMMAND node --test --test-reporter=tap ${CMAKE_SOURCE_DIR}/tests/e2e/${name}.test.mjs)
       set_tests_properties(e2e_${name} PROPERTIES
         ENVIRONMENT "BUILD_DIR=${CMAKE_BINARY_DIR}"
         TIMEOUT 600
