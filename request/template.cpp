@@ -14,14 +14,19 @@ constexpr std::string_view kIncludeStart = "<!--#include file=\"";
 constexpr std::string_view kIncludeEnd = "\"-->";
 constexpr size_t kNameSize = 1024;
 constexpr size_t kValueSize = 65536;
-// Includes nest no deeper than this, so a file that includes itself ends.
+// Includes nest no deeper than this, so a file that includes itself ends;
+// and one text opens no more than so many, so that files including each
+// other several times do not take exponential time to end.
 constexpr int kMaxIncludeDepth = 16;
+constexpr int kMaxIncludes = 256;
 
 int include_depth = 0;
+int includes_opened = 0;  // by the outermost qSedStr call running
 
 void include_file(q_entry *args, std::string_view name, FILE *out) {
-    if (name.size() >= kNameSize || include_depth >= kMaxIncludeDepth) {
-        // A name that does not fit, or an include nested too deep, is never opened.
+    if (name.size() >= kNameSize || include_depth >= kMaxIncludeDepth || includes_opened >= kMaxIncludes) {
+        // A name that does not fit, or an include nested too deep or one too
+        // many, is never opened.
         int shown = static_cast<int>(name.size() < kNameSize ? name.size() : kNameSize - 1);
         printf("[qSedStr: an error occurred while processing 'include' directive - file(%.*s) open fail]", shown,
                name.data());
@@ -34,6 +39,7 @@ void include_file(q_entry *args, std::string_view name, FILE *out) {
         printf("[qSedStr: an error occurred while processing 'include' directive - file(%s) open fail]", file);
         return;
     }
+    ++includes_opened;
     ++include_depth;
     qSedFile(args, file, out);
     --include_depth;
@@ -75,6 +81,7 @@ int qSedArgPrint(q_entry *first) { return _EntryPrint(first); }
 int qSedStr(q_entry *first, const char *srcstr, FILE *fpout) {
     if (!srcstr) return 0;
     if (!fpout) return 0;
+    if (include_depth == 0) includes_opened = 0;
     std::string_view text(srcstr);
     while (!text.empty()) {
         size_t plain = text.find_first_of(first ? "<$" : "<");
