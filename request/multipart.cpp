@@ -414,9 +414,11 @@ private:
     // series; always room for the read-ahead and a NUL.
     size_t first_capacity(bool may_spill) const {
         size_t capacity = kFirstCapacity;
-        long long rest = content_length_ - in_.consumed();
-        if (!may_spill && content_length_ > 0 && content_length_ <= kPlausibleLength && rest > 0)
-            capacity = static_cast<size_t>(rest) + 1;
+        // Only a plausible length is subtracted from: one of -2^63 would overflow.
+        if (!may_spill && content_length_ > 0 && content_length_ <= kPlausibleLength) {
+            long long rest = content_length_ - in_.consumed();
+            if (rest > 0) capacity = static_cast<size_t>(rest) + 1;
+        }
         while (capacity < in_.pending() + 1) capacity *= 2;
         return capacity;
     }
