@@ -195,4 +195,10 @@ std::string multipart(const std::string &boundary, const std::vector<Part> &part
     return body + "--" + boundary + "--\r\n";
 }
 
+std::string error_page(const std::string &message) {
+    return "Content-Type: text/html\n\n<html>\n<head>\n<title>Error: " + message +
+           "</title>\n<script language='JavaScript'>\n  alert(\"" + message +
+           "\");\n  history.back();\n</script>\n</head>\n</html>\n";
+}
+
 }  // namespace testing_support

@@ -57,4 +57,7 @@ std::string multipart(const std::string &boundary, const std::vector<Part> &part
 
 std::string read_file(const std::string &path);
 
+// The page a request that stops with message answers, its header included.
+std::string error_page(const std::string &message);
+
 }  // namespace testing_support

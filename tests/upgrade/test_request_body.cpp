@@ -28,12 +28,6 @@ std::string form_body(const std::string &image) {
                                  {"MULTI_LANG", "eng", "", ""}});
 }
 
-std::string error_page(const std::string &message) {
-    return "Content-Type: text/html\n\n<html>\n<head>\n<title>Error: " + message +
-           "</title>\n<script language='JavaScript'>\n  alert(\"" + message +
-           "\");\n  history.back();\n</script>\n</head>\n</html>\n";
-}
-
 }  // namespace
 
 TEST(RequestBody, ViewerPostingAnImageGetsTheFormBack) {

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <map>
 
 #include "support/sandbox.h"
 #include "webadmin.h"
@@ -51,19 +53,29 @@ std::string bytes(size_t n, unsigned seed) {
 
 const std::string kBoundary = "----WebKitFormBoundaryJ8mXq2LrV3cN0aPe";
 
-Output upload(const Sandbox &box, const std::string &image, const std::string &user = "admin") {
-    std::string body = multipart(kBoundary, {{"img", image, "Demo_WA1000_020106.img", ""},
-                                             {"q", "1", "", ""},
-                                             {"menu", "", "", ""},
-                                             {"MULTI_LANG", "eng", "", ""}});
+// The upgrade form as the browser posts it.
+std::string upload_body(const std::string &image) {
+    return multipart(kBoundary, {{"img", image, "Demo_WA1000_020106.img", ""},
+                                 {"q", "1", "", ""},
+                                 {"menu", "", "", ""},
+                                 {"MULTI_LANG", "eng", "", ""}});
+}
+
+// A post of body that announces content_length bytes.
+Output post(const Sandbox &box, const std::string &body, size_t content_length, const std::string &user = "admin") {
     return run_cgi(box,
                    {{"REQUEST_METHOD", "POST"},
                     {"CONTENT_TYPE", "multipart/form-data; boundary=" + kBoundary},
-                    {"CONTENT_LENGTH", std::to_string(body.size())},
+                    {"CONTENT_LENGTH", std::to_string(content_length)},
                     {"SCRIPT_NAME", "/cgi-bin/upgrade.cgi"},
                     {"REMOTE_ADDR", "192.168.1.10"},
                     {"REMOTE_USER", user}},
                    body);
+}
+
+Output upload(const Sandbox &box, const std::string &image, const std::string &user = "admin") {
+    std::string body = upload_body(image);
+    return post(box, body, body.size(), user);
 }
 
 bool has(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
@@ -287,4 +299,49 @@ TEST(UpgradeSequence, ViewerGetsTheFormAndNothingRuns) {
     EXPECT_FALSE(has(r.out, "sys_reboot_log"));
     EXPECT_EQ(box.commands(), "");
     EXPECT_EQ(box.read("/dev/mtdblock1"), "");
+}
+
+namespace {
+
+// Every file of the sandbox with its size: a refused or broken upload
+// leaves it as it was, with no flash write and no temporary file.
+std::map<std::string, uintmax_t> tree(const Sandbox &box) {
+    std::map<std::string, uintmax_t> files;
+    for (const auto &entry : std::filesystem::recursive_directory_iterator(box.root()))
+        if (entry.is_regular_file()) files[entry.path().string()] = entry.file_size();
+    return files;
+}
+
+}  // namespace
+
+// A small image posted cut at every byte but announced whole: short of the
+// closing delimiter nothing is an upload, and every such request ends on its
+// error page with the sandbox as it was.  A body running on past its
+// announced length is read only up to its closing delimiter.
+TEST(UpgradeSequence, CutBodiesNeverWriteTheFlash) {
+    Sandbox box({"HAVE_HARDDISK=y"});
+    const std::string kernel = bytes(450, 4), rootfs = bytes(450, 5);
+    const std::string image = make_image("2", "1", "6", "101003", {{"1.kernel", kernel}, {"2.rootfs", rootfs}});
+    ASSERT_GE(image.size(), 1024u);
+    const std::string body = upload_body(image);
+    const size_t first_line = 2 + kBoundary.size();  // "--" and the boundary
+    const size_t closed = body.size() - 2;           // "--" after the last delimiter read
+    const std::map<std::string, uintmax_t> before = tree(box);
+    for (size_t cut = 0; cut < closed; ++cut) {
+        Output r = post(box, body.substr(0, cut), body.size());
+        ASSERT_EQ(r.status, 1) << "cut at " << cut;
+        if (cut == 0)
+            ASSERT_EQ(r.out, error_page("_parse_multipart_data(): Your browser sent a non-HTTP compliant message."));
+        else if (cut < first_line)
+            ASSERT_EQ(r.out, error_page("_parse_multipart_data(): String format invalid.")) << "cut at " << cut;
+        else
+            ASSERT_EQ(r.out, error_page("_parse_multipart_data(): Broken stream.")) << "cut at " << cut;
+        ASSERT_EQ(tree(box), before) << "cut at " << cut;
+    }
+
+    Output r = post(box, body.substr(0, closed) + std::string(4096, '\xff'), body.size());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(has(r.out, "is being written"));
+    EXPECT_EQ(box.read("/dev/mtdblock1"), kernel);
+    EXPECT_EQ(box.read("/dev/mtdblock2"), rootfs.substr(16));
 }
