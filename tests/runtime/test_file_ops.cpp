@@ -7,11 +7,14 @@
 
 #include <string>
 
+#include "support/hostile.h"
 #include "support/sandbox.h"
 #include "webadmin.h"
 
 namespace {
 
+using testing_support::hostile_values;
+using testing_support::run_with_stub;
 using testing_support::Sandbox;
 
 constexpr int kFlashMounted = 104;
@@ -226,4 +229,36 @@ TEST(FileOps, PathsAndTypes) {
     EXPECT_EQ(my_file_size("/var/data/filelink"), 5);
     EXPECT_EQ(my_file_size("/var/none"), 0);
     EXPECT_EQ(my_file_size(nullptr), 0);
+}
+
+// Names from a request reach the shell fallbacks as data: each recorded
+// line, run by /bin/sh with a stub in the program's place, passes the name
+// whole and runs nothing else.  A name with '*' is a pattern by design; it
+// matches nothing here, so the shell passes it as it is.
+TEST(FileOps, ShellFallbacksTakeHostileNamesAsData) {
+    Sandbox box;
+    box.write("/database/.keep", "");
+    for (const std::string &value : hostile_values(box.file("/SENTINEL"))) {
+        SCOPED_TRACE(value.substr(0, 60));
+        const std::string from = "/none/" + value, to = "/var/" + value;
+        auto ran = [&](const std::string &program) {
+            std::string line = box.commands();
+            box.write("/commands.log", "");
+            std::vector<std::string> args = run_with_stub(box, line.substr(0, line.size() - 1), program);
+            EXPECT_FALSE(box.exists("/SENTINEL"));
+            return args;
+        };
+        box.write("/commands.log", "");
+        my_mv(from.c_str(), to.c_str());
+        EXPECT_EQ(ran("/bin/mv"), (std::vector<std::string>{"-f", from, to}));
+        my_cp(from.c_str(), to.c_str());
+        EXPECT_EQ(ran("/bin/cp"), (std::vector<std::string>{"-af", from, to}));
+        my_rm("%s", from.c_str());
+        EXPECT_EQ(ran("/bin/rm"), (std::vector<std::string>{"-rf", from}));
+        my_mkdir("%s", from.c_str());
+        EXPECT_EQ(ran("mkdir"), (std::vector<std::string>{"-m", "777", "-p", from}));
+        box.write("/database/.qUploadFile", "upload");
+        qSaveData(nullptr, 0, to.c_str(), "w");
+        EXPECT_EQ(ran("/bin/mv"), (std::vector<std::string>{"/database/.qUploadFile", to}));
+    }
 }

@@ -3,6 +3,7 @@
 
 #include <sstream>
 
+#include "support/hostile.h"
 #include "support/sandbox.h"
 
 using namespace testing_support;
@@ -73,16 +74,19 @@ TEST(Prepare, OddAddressesStayOneArgument) {
     EXPECT_EQ(log.substr(0, log.find('\n')), "/sbin/iptables-static -t mangle -I PREROUTING -s  -j ACCEPT");
     EXPECT_NE(log.find("/bin/umount /mnt > /dev/null 2>&1\n"), std::string::npos);
 
-    Sandbox other({"HAVE_HARDDISK=y"});
-    std::string sentinel = other.file("/tmp/ran");
-    run_cgi(other, request("q=3", "1.2.3.4; touch " + sentinel));
-    std::string first = other.commands().substr(0, other.commands().find('\n'));
-    EXPECT_EQ(first, "/sbin/iptables-static -t mangle -I PREROUTING -s '1.2.3.4; touch " + sentinel + "' -j ACCEPT");
-    // The recorded line, given to a shell, never runs the appended command.
-    // (The shell reports the missing iptables-static; its status is of no interest.)
-    int status = std::system(("/bin/sh -c \"$(head -n 1 " + other.file("/commands.log") + ")\" 2>/dev/null").c_str());
-    EXPECT_NE(status, 0);
-    EXPECT_FALSE(other.exists("/tmp/ran"));
+    // Whatever the address holds, the rule's shell line gives it to the
+    // firewall as one argument and runs nothing else.
+    const std::string next_rule = "\n/sbin/iptables-static -t mangle -I PREROUTING -i tun1 -j ACCEPT\n";
+    for (const std::string &addr : hostile_values(box.file("/SENTINEL"))) {
+        SCOPED_TRACE(addr.substr(0, 60));
+        box.write("/commands.log", "");
+        EXPECT_EQ(run_cgi(box, request("q=3", addr)).out, "Content-Type: text/html\n\n1");
+        std::string recorded = box.commands();
+        std::string rule = recorded.substr(0, recorded.find(next_rule));
+        std::vector<std::string> expected = {"-t", "mangle", "-I", "PREROUTING", "-s", addr, "-j", "ACCEPT"};
+        EXPECT_EQ(run_with_stub(box, rule, "/sbin/iptables-static"), expected);
+        EXPECT_FALSE(box.exists("/SENTINEL"));
+    }
 }
 
 TEST(HelpPage, SameForEveryFlagAndLanguageArgument) {
