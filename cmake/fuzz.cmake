@@ -12,6 +12,7 @@ if(WEBADMIN_FUZZ)
   # Coverage feedback from the library itself, not only from the targets.
   # (clang also reports helpers that only some processors' sizes use.)
   target_compile_options(webadmin PRIVATE -fsanitize=fuzzer-no-link -Wno-unneeded-internal-declaration)
+  target_compile_options(upgrade_pages PRIVATE -fsanitize=fuzzer-no-link)
 
   # qError unwinds to the target instead of ending the process, and the
   # request body is read from the input (tests/fuzz/fuzz_support.h).
@@ -26,7 +27,7 @@ if(WEBADMIN_FUZZ)
     get_filename_component(target ${src} NAME_WE)
     add_executable(${target} ${src})
     target_compile_options(${target} PRIVATE -fsanitize=fuzzer)
-    target_link_libraries(${target} PRIVATE fuzz_support)
+    target_link_libraries(${target} PRIVATE fuzz_support upgrade_pages)
     set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
     add_dependencies(fuzzers ${target})
   endforeach()

@@ -1,0 +1,118 @@
+// The upload's image check and the section walk that writes the flash.
+// Input: one byte of flags, then the image (header, sections, trailer).
+//   bit 0: the trailer is made right (the MD5 of what precedes it), so the
+//          checks behind it are reached
+//   bit 1: the identity card is present (any product passes)
+//   bit 2: the section walk alone: the bytes after the flags are the body
+//          handed to write_to_fs
+// Whatever reaches the flash files must be the data of a section of that
+// number, taken from inside the image right after its section header.
+#include <stdlib.h>
+
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "fuzz_support.h"
+#include "upgrade/upgrade.h"
+#include "webadmin.h"
+
+namespace {
+
+constexpr std::string_view kBoundary = "----fuzzboundary7MA4YWxkTrZu0gW";
+constexpr size_t kHeader = 60, kSectionHeader = 64, kDigest = 32;
+constexpr size_t kRootfsSkip = 16;
+
+std::string read_file(const std::string &appliance_path) {
+    std::string content;
+    if (FILE *f = std::fopen((fuzz::root() + appliance_path).c_str(), "rb")) {
+        char chunk[4096];
+        for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;) content.append(chunk, n);
+        std::fclose(f);
+    }
+    return content;
+}
+
+// written is the content of /dev/mtdblockN: empty, or the data of a section
+// N of body (less the first 16 bytes for section 2).
+bool came_from_a_section(std::string_view body, int number, const std::string &written) {
+    if (written.empty()) return true;
+    const size_t skip = number == 2 ? kRootfsSkip : 0;
+    const std::string size_first = std::to_string(written.size() + skip) + " " + std::to_string(number) + ".";
+    for (size_t at = body.find(written); at != std::string_view::npos; at = body.find(written, at + 1)) {
+        if (at < kSectionHeader + skip) continue;
+        std::string_view header = body.substr(at - skip - kSectionHeader, kSectionHeader);
+        if (header.substr(0, size_first.size()) == size_first) return true;
+    }
+    return false;
+}
+
+// The post of the upgrade form with this image, decoded as the CGI decodes it.
+void post(std::string_view image) {
+    static std::string body;
+    body = "--" + std::string(kBoundary) +
+           "\r\nContent-Disposition: form-data; name=\"img\"; filename=\"fw.img\"\r\n"
+           "Content-Type: application/octet-stream\r\n\r\n";
+    body.append(image);
+    body += "\r\n--" + std::string(kBoundary) + "\r\nContent-Disposition: form-data; name=\"q\"\r\n\r\n1\r\n--" +
+            std::string(kBoundary) + "--\r\n";
+    static std::string type = "CONTENT_TYPE=multipart/form-data; boundary=" + std::string(kBoundary);
+    static std::string length;
+    length = "CONTENT_LENGTH=" + std::to_string(body.size());
+    putenv(const_cast<char *>("REQUEST_METHOD=POST"));
+    putenv(type.data());
+    putenv(length.data());
+    fuzz::feed_stdin(body, {});
+    qDecoder();
+    fuzz::stop_stdin();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    if (size < 1) return 0;
+    const unsigned flags = data[0];
+    std::string image(reinterpret_cast<const char *>(data + 1), size - 1);
+    if ((flags & 1) && image.size() > kDigest + 1) {
+        const size_t digest_at = image.size() - kDigest - 1;
+        std::memcpy(&image[digest_at], qMD5StrLen(image.data(), digest_at), kDigest);
+    }
+    fuzz::write_file("/dev/mtdblock1", "");
+    fuzz::write_file("/dev/mtdblock2", "");
+    if (flags & 2) fuzz::write_file("/var/tmp/UIIDCARD", "");
+    else fuzz::remove_path("/var/tmp/UIIDCARD");
+
+    std::string_view body = image;
+    if (flags & 4) {
+        write_to_fs(reinterpret_cast<const unsigned char *>(image.data()), static_cast<long>(image.size()));
+    } else {
+        body.remove_prefix(std::min(body.size(), kHeader));
+        system_info_record running{};
+        std::memcpy(running.major, "2", 1);
+        std::memcpy(running.minor, "1", 1);
+        std::memcpy(running.revision, "5", 1);
+        std::memcpy(running.product_id, "101003", 6);
+        func_privilege = 3;
+        try {
+            post(image);
+            query_upgrade(&running);
+        } catch (const fuzz::RequestEnded &) {
+            // A request the decoder refuses ends before the handler.
+        }
+        qFreeAll();
+    }
+    fuzz::require(came_from_a_section(body, 1, read_file("/dev/mtdblock1")), "mtdblock1 is not section 1's data");
+    fuzz::require(came_from_a_section(body, 2, read_file("/dev/mtdblock2")), "mtdblock2 is not section 2's data");
+    if (!(flags & 4) && !(flags & 1) && image.size() > kDigest + 1) {
+        // Without a right trailer (the chance of one by accident aside) nothing is written.
+        const size_t digest_at = image.size() - kDigest - 1;
+        if (image.compare(digest_at, kDigest, qMD5StrLen(image.data(), digest_at)) != 0)
+            fuzz::require(read_file("/dev/mtdblock1").empty() && read_file("/dev/mtdblock2").empty(),
+                          "an image with a wrong trailer was written");
+    }
+    for (const char *path : {"/commands.log", "/var/log/eventlog", "/etc/sysconfig/.firewall/eventlog",
+                             "/etc/sysconfig/.firewall/upgrade_info.conf"})
+        fuzz::remove_path(path);
+    return 0;
+}
