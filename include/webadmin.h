@@ -170,7 +170,7 @@ char *qSedStrValue(q_entry *first, const char *name);
 void qSedArgFree(q_entry *first);
 int qSedArgPrint(q_entry *first);
 /* 0 for a null text or stream, else 1.  Include names of 1024 characters or more,
- * includes nested deeper than 16, and includes past the 256th that one text
+ * includes nested deeper than 16, and includes past the 64th that one text
  * opens are reported as open failures. */
 int qSedStr(q_entry *first, const char *srcstr, FILE *fpout);
 int qSedFile(q_entry *first, const char *filename, FILE *fpout);

@@ -18,7 +18,7 @@ constexpr size_t kValueSize = 65536;
 // and one text opens no more than so many, so that files including each
 // other several times do not take exponential time to end.
 constexpr int kMaxIncludeDepth = 16;
-constexpr int kMaxIncludes = 256;
+constexpr int kMaxIncludes = 64;
 
 int include_depth = 0;
 int includes_opened = 0;  // by the outermost qSedStr call running
