@@ -2,44 +2,36 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
+#include "support/capture.h"
+#include "support/request_env.h"
 #include "webadmin.h"
 
 namespace {
 
-std::vector<std::string> names(const q_entry *list) {
-    std::vector<std::string> out;
-    for (; list; list = list->next) out.emplace_back(list->name);
-    return out;
-}
+using testing_support::Pairs;
+using testing_support::pairs;
 
 TEST(Entry, AddMakesHeadAppendsAndReplacesFirstMatch) {
     EXPECT_EQ(_EntryAdd(nullptr, "", "x"), nullptr);
     EXPECT_EQ(_EntryAdd(nullptr, nullptr, "x"), nullptr);
 
-    char name[] = "a";
-    q_entry *head = _EntryAdd(nullptr, name, "1");
+    char name[] = "a", value[] = "1";
+    q_entry *head = _EntryAdd(nullptr, name, value);
     ASSERT_NE(head, nullptr);
-    name[0] = 'z';  // the list holds its own copy
-    EXPECT_STREQ(head->name, "a");
-    EXPECT_STREQ(head->value, "1");
-
+    name[0] = 'z';  // the list holds its own copies
+    value[0] = '9';
     q_entry *b = _EntryAdd(head, "b", "2");
-    ASSERT_NE(b, nullptr);
     EXPECT_EQ(head->next, b);
     EXPECT_EQ(_EntryAdd(head, "", "3"), nullptr);
+    EXPECT_EQ(pairs(head), (Pairs{{"a", "1"}, {"b", "2"}}));
 
-    // An existing name keeps its place and gets a new value.
-    q_entry *again = _EntryAdd(head, "a", "replaced");
-    EXPECT_EQ(again, head);
-    EXPECT_STREQ(head->value, "replaced");
-    EXPECT_EQ(names(head), (std::vector<std::string>{"a", "b"}));
-
-    // A null value is stored as an empty one.
+    // An existing name keeps its place and gets a new value; a null value
+    // is stored as an empty one.
+    EXPECT_EQ(_EntryAdd(head, "a", "replaced"), head);
     q_entry *c = _EntryAdd(head, "c", nullptr);
-    ASSERT_NE(c, nullptr);
-    EXPECT_STREQ(c->value, "");
+    EXPECT_EQ(b->next, c);
+    EXPECT_EQ(pairs(head), (Pairs{{"a", "replaced"}, {"b", "2"}, {"c", ""}}));
     _EntryFree(head);
 }
 
@@ -78,10 +70,10 @@ TEST(Entry, RemoveTakesEveryMatchIncludingTheHead) {
     EXPECT_EQ(_EntryRemove(head, ""), head);
     EXPECT_EQ(_EntryRemove(head, nullptr), head);
     EXPECT_EQ(_EntryRemove(nullptr, "k"), nullptr);
-    EXPECT_EQ(names(head).size(), 5u);
+    EXPECT_EQ(pairs(head).size(), 5u);
 
     head = _EntryRemove(head, "k");
-    EXPECT_EQ(names(head), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(pairs(head), (Pairs{{"a", "2"}, {"b", "4"}}));
     head = _EntryRemove(head, "a");
     head = _EntryRemove(head, "b");
     EXPECT_EQ(head, nullptr);
@@ -91,13 +83,14 @@ TEST(Entry, PrintSendsHeaderOnceAndEveryEntry) {
     q_entry *head = _EntryAdd(nullptr, "name", "value");
     _EntryAdd(head, "empty", "");
     qResetContentFlag();
-    testing::internal::CaptureStdout();
-    int first = _EntryPrint(head);
-    int second = _EntryPrint(nullptr);
-    std::string out = testing::internal::GetCapturedStdout();
+    int first = -1, second = -1;
+    EXPECT_EQ(testing_support::captured_stdout([&] {
+                  first = _EntryPrint(head);
+                  second = _EntryPrint(nullptr);
+              }),
+              "Content-Type: text/html\n\n'name' = 'value'<br>\n'empty' = ''<br>\n");
     EXPECT_EQ(first, 2);
     EXPECT_EQ(second, 0);
-    EXPECT_EQ(out, "Content-Type: text/html\n\n'name' = 'value'<br>\n'empty' = ''<br>\n");
     _EntryFree(head);
     _EntryFree(nullptr);
 }

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
@@ -13,6 +12,7 @@
 namespace {
 
 using testing_support::Ended;
+using testing_support::error_page;
 using testing_support::in_child;
 using testing_support::matches;
 
@@ -24,22 +24,24 @@ protected:
     }
 };
 
-std::string page(const std::string &message) {
-    return "<html>\n<head>\n<title>Error: " + message + "</title>\n<script language='JavaScript'>\n  alert(\"" +
-           message + "\");\n  history.back();\n</script>\n</head>\n</html>\n";
-}
-
-TEST_F(Error, OutsideAWebServerPrintsAPlainLine) {
+TEST_F(Error, OutsideAWebServerPrintsAPlainLineAndOverlongMessagesAreReplaced) {
     Ended e = in_child([] { qError("bad %s %d", "value", 7); });
     EXPECT_EQ(e.status, 1);
     EXPECT_EQ(e.out, "Error: bad value 7\n");
+
+    std::string fits(1023, 'm');
+    e = in_child([&] { qError("%s", fits.c_str()); });
+    EXPECT_EQ(e.out, "Error: " + fits + "\n");
+    e = in_child([&] { qError("%s", (fits + "m").c_str()); });
+    EXPECT_EQ(e.status, 1);
+    EXPECT_EQ(e.out, "qError(): Message is too long or invalid.");
 }
 
 TEST_F(Error, InsideAWebServerPrintsTheAlertPage) {
     setenv("REMOTE_ADDR", "192.168.1.10", 1);
     Ended e = in_child([] { qError("Upload failed"); });
     EXPECT_EQ(e.status, 1);
-    EXPECT_EQ(e.out, "Content-Type: text/html\n\n" + page("Upload failed"));
+    EXPECT_EQ(e.out, error_page("Upload failed"));
 
     // After the header block only the page; the contact follows the message directly.
     e = in_child([] {
@@ -47,7 +49,7 @@ TEST_F(Error, InsideAWebServerPrintsTheAlertPage) {
         qErrorContact(" - call the administrator");
         qError("x");
     });
-    EXPECT_EQ(e.out, "Content-Type: text/html\n\n" + page("x - call the administrator"));
+    EXPECT_EQ(e.out, error_page("x - call the administrator"));
 
     // A null contact removes it again.
     e = in_child([] {
@@ -55,18 +57,7 @@ TEST_F(Error, InsideAWebServerPrintsTheAlertPage) {
         qErrorContact(nullptr);
         qError("y");
     });
-    EXPECT_EQ(e.out, "Content-Type: text/html\n\n" + page("y"));
-    unsetenv("REMOTE_ADDR");
-}
-
-TEST_F(Error, OverlongMessageIsReplaced) {
-    std::string fits(1023, 'm');
-    Ended e = in_child([&] { qError("%s", fits.c_str()); });
-    EXPECT_EQ(e.out, "Error: " + fits + "\n");
-    std::string too_long = fits + "m";
-    e = in_child([&] { qError("%s", too_long.c_str()); });
-    EXPECT_EQ(e.status, 1);
-    EXPECT_EQ(e.out, "qError(): Message is too long or invalid.");
+    EXPECT_EQ(e.out, error_page("y"));
 }
 
 TEST_F(Error, LogLineAndLoggingFailure) {
@@ -88,7 +79,7 @@ TEST_F(Error, LogLineAndLoggingFailure) {
                         "[0-9]{4}/[0-9]{2}/[0-9]{2}\\([0-9]{2}:[0-9]{2}\\) : 'first' from 10\\.1\\.1\\.1 \\(Agent/1\\.0\\)\n"
                         "[0-9/]{10}\\([0-9:]{5}\\) : 'second' from admin\\.lan \\(Agent/1\\.0\\)\n"))
         << log;
-    EXPECT_EQ(e.out, "Content-Type: text/html\n\n" + page("second"));
+    EXPECT_EQ(e.out, error_page("second"));
 
     unsetenv("HTTP_USER_AGENT");
     unsetenv("REMOTE_ADDR");
@@ -106,8 +97,7 @@ TEST_F(Error, LogLineAndLoggingFailure) {
         qErrorLog("/no/such/dir/cgi.err");
         qError("lost");
     });
-    EXPECT_EQ(e.out, "Content-Type: text/html\n\n" + page("lost! [ERROR LOGGING FAIL]"));
-    unsetenv("REMOTE_ADDR");
+    EXPECT_EQ(e.out, error_page("lost! [ERROR LOGGING FAIL]"));
 }
 
 void fail_again(int) { qError("second"); }
@@ -116,21 +106,16 @@ TEST_F(Error, ASecondErrorWhileReportingEndsAtOnce) {
     testing_support::Sandbox box;
     // The page cannot be written (the reader is gone); the broken pipe's
     // handler reports again, which must end the process without a second log line.
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    close(fds[0]);
-    pid_t pid = fork();
-    if (pid == 0) {
+    Ended e = in_child([] {
+        int fds[2];
+        if (pipe(fds) != 0) _exit(9);
+        close(fds[0]);
         dup2(fds[1], 1);
         signal(SIGPIPE, fail_again);
         qErrorLog("/tmp/cgi.err");
         qError("first");
-    }
-    close(fds[1]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 1);
+    });
+    EXPECT_EQ(e.status, 1);
     std::string log = box.read("/tmp/cgi.err");
     EXPECT_NE(log.find("'first'"), std::string::npos);
     EXPECT_EQ(log.find("'second'"), std::string::npos) << log;
@@ -146,9 +131,8 @@ TEST_F(Error, ResetStateForgetsLogContactAndHeader) {
         qResetState();
         qError("plain");
     });
-    EXPECT_EQ(e.out, "Content-Type: text/html\n\nContent-Type: text/html\n\n" + page("plain"));
+    EXPECT_EQ(e.out, "Content-Type: text/html\n\n" + error_page("plain"));
     EXPECT_FALSE(box.exists("/tmp/cgi.err"));
-    unsetenv("REMOTE_ADDR");
 }
 
 }  // namespace

@@ -1,13 +1,12 @@
-#include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
 
+#include "support/capture.h"
 #include "support/sandbox.h"
 #include "support/stops.h"
 #include "webadmin.h"
@@ -23,27 +22,14 @@ bool lock_is_free(const std::string &path) {
     return free_now;
 }
 
-TEST(File, OpenTakesAnExclusiveLockUntilClose) {
-    testing_support::Sandbox box;
-    box.write("/etc/locked", "x");
-    FILE *fp = qfopen("/etc/locked", "r");
-    ASSERT_NE(fp, nullptr);
-    EXPECT_FALSE(lock_is_free(box.file("/etc/locked")));
-    EXPECT_EQ(qfclose(fp), 0);
-    EXPECT_TRUE(lock_is_free(box.file("/etc/locked")));
-
-    EXPECT_EQ(qfopen("/etc/no/such/file", "r"), nullptr);
-    EXPECT_EQ(qfopen(nullptr, "r"), nullptr);
-    EXPECT_EQ(qfclose(nullptr), EOF);
-}
-
-TEST(File, GetLineReadsLinesOfAnyLength) {
+TEST(File, OpenLocksUntilCloseAndGetLineReadsLinesOfAnyLength) {
     testing_support::Sandbox box;
     const std::string long_line(5000, 'x');
     const std::string edge(1023, 'y');  // fills the first buffer exactly
     box.write("/etc/lines", "first\n\n" + edge + "\n" + long_line + "\nlast without feed");
     FILE *fp = qfopen("/etc/lines", "r");
     ASSERT_NE(fp, nullptr);
+    EXPECT_FALSE(lock_is_free(box.file("/etc/lines")));
     for (const std::string &expected :
          {std::string("first\n"), std::string("\n"), edge + "\n", long_line + "\n", std::string("last without feed")}) {
         char *line = qfGetLine(fp);
@@ -52,71 +38,64 @@ TEST(File, GetLineReadsLinesOfAnyLength) {
         free(line);
     }
     EXPECT_EQ(qfGetLine(fp), nullptr);
-    qfclose(fp);
+    EXPECT_EQ(qfclose(fp), 0);
+    EXPECT_TRUE(lock_is_free(box.file("/etc/lines")));
+
     EXPECT_EQ(qfGetLine(nullptr), nullptr);
+    EXPECT_EQ(qfopen("/etc/no/such/file", "r"), nullptr);
+    EXPECT_EQ(qfopen(nullptr, "r"), nullptr);
+    EXPECT_EQ(qfclose(nullptr), EOF);
 }
 
 TEST(File, ReadFileReturnsEveryByteAndTheCount) {
     testing_support::Sandbox box;
     const std::string content("head\0tail\n", 10);
     box.write("/etc/data", content);
-    int size = -1;
-    char *data = qReadFile("/etc/data", &size);
-    ASSERT_NE(data, nullptr);
-    EXPECT_EQ(size, 10);
-    EXPECT_EQ(std::string(data, 10), content);
-    EXPECT_EQ(data[10], '\0');
-    free(data);
-
     box.write("/etc/empty", "");
-    data = qReadFile("/etc/empty", &size);
-    ASSERT_NE(data, nullptr);
-    EXPECT_EQ(size, 0);
-    EXPECT_STREQ(data, "");
-    free(data);
-
-    size = -1;
+    for (const std::string name : {"/etc/data", "/etc/empty"}) {
+        const std::string expected = box.read(name);
+        int size = -1;
+        char *data = qReadFile(name.c_str(), &size);
+        ASSERT_NE(data, nullptr);
+        EXPECT_EQ(size, static_cast<int>(expected.size()));
+        EXPECT_EQ(std::string(data, expected.size() + 1), expected + '\0');
+        free(data);
+    }
+    int size = -1;
     EXPECT_EQ(qReadFile("/etc/missing", &size), nullptr);
     EXPECT_EQ(size, 0);
+    size = -1;
     EXPECT_EQ(qReadFile("/etc", &size), nullptr);  // a directory is not a file to read
     EXPECT_EQ(size, 0);
-    data = qReadFile("/etc/data", nullptr);
+    char *data = qReadFile("/etc/data", nullptr);
     EXPECT_NE(data, nullptr);
     free(data);
     // The lock is gone once the file has been read.
     EXPECT_TRUE(lock_is_free(box.file("/etc/data")));
 }
 
-TEST(File, SizeAndExistence) {
+TEST(File, SizeExistenceAndCopyToStandardOutput) {
     testing_support::Sandbox box;
-    box.write("/etc/five", "12345");
-    EXPECT_EQ(qFileSize("/etc/five"), 5);
+    const std::string content = std::string(10000, 'c') + std::string("\0end", 4);
+    box.write("/etc/page.html", content);
+    EXPECT_EQ(qFileSize("/etc/page.html"), static_cast<int>(content.size()));
     EXPECT_EQ(qFileSize("/etc/none"), -1);
     EXPECT_EQ(qFileSize(nullptr), -1);
-    EXPECT_EQ(qCheckFile("/etc/%s", "five"), 1);
+    EXPECT_EQ(qCheckFile("/etc/%s", "page.html"), 1);
     EXPECT_EQ(qCheckFile("/etc/%s", "none"), 0);
     EXPECT_EQ(qCheckFile("%s", "/etc"), 1);
+
+    int n = 0;
+    EXPECT_EQ(testing_support::captured_stdout([&] { n = qCatFile("/etc/%s.html", "page"); }), content);
+    EXPECT_EQ(n, static_cast<int>(content.size()));
+    EXPECT_EQ(testing_support::captured_stdout([&] { n = qCatFile("/etc/missing"); }), "");
+    EXPECT_EQ(n, -1);
 
     std::string long_name = "/" + std::string(1023, 'n');
     EXPECT_EQ(qCheckFile("%s", long_name.substr(0, 1023).c_str()), 0);
     EXPECT_FATAL(qCheckFile("%s", long_name.c_str()),
                  "^Error: qCheckFile\\(\\): File name is too long or invalid\\.\n$");
     EXPECT_FATAL(qCatFile("%s", long_name.c_str()), "^Error: qCatFile\\(\\): File name is too long or invalid\\.\n$");
-}
-
-TEST(File, CatFileCopiesToStandardOutput) {
-    testing_support::Sandbox box;
-    const std::string content = std::string(10000, 'c') + std::string("\0end", 4);
-    box.write("/etc/page.html", content);
-    testing::internal::CaptureStdout();
-    int n = qCatFile("/etc/%s.html", "page");
-    std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(n, static_cast<int>(content.size()));
-    EXPECT_EQ(out, content);
-
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(qCatFile("/etc/missing"), -1);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
 TEST(File, SaveDataWritesOrMovesTheSpillFile) {

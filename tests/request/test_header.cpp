@@ -1,6 +1,4 @@
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <string>
 
@@ -61,18 +59,10 @@ TEST_F(Header, CookieExpiryIsAGmtDate) {
 }
 
 TEST_F(Header, CookieMisuseStopsTheRequest) {
-    EXPECT_FATAL(
-        {
-            qContentType("text/html");
-            qCookieSet("n", "v", 0, nullptr, nullptr, 0);
-        },
-        "qCookieSet\\(\\): must be called before qContentType\\(\\) and any stream out\\.\n$");
-    EXPECT_FATAL(
-        {
-            qContentType("text/html");
-            qCookieRemove("n", nullptr, nullptr, 0);
-        },
-        "qCookieRemove\\(\\): must be called before qContentType\\(\\) and any stream out\\.\n$");
+    EXPECT_FATAL((qContentType("text/html"), qCookieSet("n", "v", 0, nullptr, nullptr, 0)),
+                 "qCookieSet\\(\\): must be called before qContentType\\(\\) and any stream out\\.\n$");
+    EXPECT_FATAL((qContentType("text/html"), qCookieRemove("n", nullptr, nullptr, 0)),
+                 "qCookieRemove\\(\\): must be called before qContentType\\(\\) and any stream out\\.\n$");
     EXPECT_FATAL(qCookieSet("n", "v", 0, "cgi-bin", nullptr, 0),
                  "^Error: qCookieSet\\(\\): Path string\\(cgi-bin\\) must start with '/' character\\.\n$");
     EXPECT_FATAL(qCookieSet("n", "v", 0, nullptr, "localhost", 0),
@@ -103,12 +93,8 @@ TEST_F(Header, RedirectAndScriptPage) {
     EXPECT_EQ(captured_stdout([] { qJavaScript("%s", "x"); }),
               "<html>\n<head>\n<script language='JavaScript'>\nx\n</script>\n</head>\n</html>\n");
 
-    EXPECT_FATAL(
-        {
-            qContentType("text/html");
-            qRedirect("/");
-        },
-        "qRedirect\\(\\): qRedirect\\(\\) must be called before qContentType\\(\\) and any stream out\\.\n$");
+    EXPECT_FATAL((qContentType("text/html"), qRedirect("/")),
+                 "qRedirect\\(\\): qRedirect\\(\\) must be called before qContentType\\(\\) and any stream out\\.\n$");
     std::string script(1023, 's');
     qResetContentFlag();
     EXPECT_NE(captured_stdout([&] { qJavaScript("%s", script.c_str()); }).find(script + "\n</script>"), std::string::npos);

@@ -1,18 +1,15 @@
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <string>
 
+#include "support/capture.h"
 #include "support/stops.h"
 #include "webadmin.h"
 
 namespace {
 
 std::string puts_out(int mode, const char *text) {
-    testing::internal::CaptureStdout();
-    qPuts(mode, text);
-    return testing::internal::GetCapturedStdout();
+    return testing_support::captured_stdout([&] { qPuts(mode, text); });
 }
 
 std::string link(const std::string &url, const std::string &target) {
@@ -72,17 +69,14 @@ TEST(HtmlPrint, InvalidModesStopTheRequest) {
 }
 
 TEST(HtmlPrint, PrintfFormatsThenPuts) {
-    testing::internal::CaptureStdout();
-    int n = qPrintf(1, "<%s> %d", "tag", 42);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "&lt;tag&gt; 42");
+    int n = 0;
+    EXPECT_EQ(testing_support::captured_stdout([&] { n = qPrintf(1, "<%s> %d", "tag", 42); }), "&lt;tag&gt; 42");
     EXPECT_EQ(n, 8);
 
     std::string fits(10239, 'p');
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(qPrintf(0, "%s", fits.c_str()), 10239);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), fits);
-    std::string too_long = fits + "p";
-    EXPECT_FATAL(qPrintf(0, "%s", too_long.c_str()), "^Error: qPrintf\\(\\): Message is too long or invalid\\.\n$");
+    EXPECT_EQ(testing_support::captured_stdout([&] { n = qPrintf(0, "%s", fits.c_str()); }), fits);
+    EXPECT_EQ(n, 10239);
+    EXPECT_FATAL(qPrintf(0, "%s", (fits + "p").c_str()), "^Error: qPrintf\\(\\): Message is too long or invalid\\.\n$");
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <string>
 
@@ -9,27 +8,15 @@
 
 namespace {
 
-std::string replace_new(const char *mode, const char *src, const char *tokens, const char *word) {
-    std::string copy = src;
-    char *out = qStrReplace(mode, copy.data(), tokens, word);
-    std::string result = out ? out : "<null>";
-    EXPECT_EQ(copy, src) << "mode n must leave the source alone";
-    free(out);
-    return result;
-}
-
 TEST(String, RemoveSpaceTrimsBothEndsInPlace) {
     char a[] = " \t\r\n name = x \r\n";
     EXPECT_EQ(qRemoveSpace(a), a);
     EXPECT_STREQ(a, "name = x");
-    char b[] = "   ";
-    EXPECT_STREQ(qRemoveSpace(b), "");
-    char c[] = "";
-    EXPECT_STREQ(qRemoveSpace(c), "");
-    char d[] = "plain";
-    EXPECT_STREQ(qRemoveSpace(d), "plain");
-    char e[] = "\va\v";  // only space, tab, CR and LF are blanks
-    EXPECT_STREQ(qRemoveSpace(e), "\va\v");
+    // Only space, tab, CR and LF are blanks.
+    for (std::string text : {"   ", "", "plain", "\va\v"}) {
+        std::string expected = text == "   " ? "" : text;
+        EXPECT_EQ(qRemoveSpace(text.data()), expected);
+    }
     EXPECT_EQ(qRemoveSpace(nullptr), nullptr);
 }
 
@@ -43,10 +30,8 @@ TEST(String, CaseConversionAndAlnum) {
 
     EXPECT_EQ(qStrIsAlnum("abcXYZ019"), 1);
     EXPECT_EQ(qStrIsAlnum(""), 1);
-    EXPECT_EQ(qStrIsAlnum("ab c"), 0);
-    EXPECT_EQ(qStrIsAlnum("ab_c"), 0);
-    EXPECT_EQ(qStrIsAlnum("\xe9"), 0);
-    EXPECT_EQ(qStrIsAlnum(nullptr), 0);
+    for (const char *text : {"ab c", "ab_c", "\xe9", static_cast<const char *>(nullptr)})
+        EXPECT_EQ(qStrIsAlnum(text), 0) << (text ? text : "null");
 }
 
 TEST(String, CaseInsensitiveComparison) {
@@ -76,60 +61,57 @@ TEST(String, CaseInsensitiveComparison) {
     EXPECT_EQ(qStrCaseStr(text, nullptr), nullptr);
 }
 
-TEST(String, ReplaceStringMode) {
-    EXPECT_EQ(replace_new("sn", "aaa", "aa", "b"), "ba");
-    EXPECT_EQ(replace_new("sn", "a<br>b<br>", "<br>", "//n"), "a//nb//n");
-    EXPECT_EQ(replace_new("sn", "abc", "abcd", "x"), "abc");
-    EXPECT_EQ(replace_new("sn", "xyx", "x", ""), "y");
-    EXPECT_EQ(replace_new("sn", "", "a", "b"), "");
-    // An empty token string matches nothing.
-    EXPECT_EQ(replace_new("sn", "abc", "", "zz"), "abc");
-    EXPECT_EQ(replace_new("sn", "abc", nullptr, "zz"), "abc");
-    // Growth far past the source length.
-    EXPECT_EQ(replace_new("sn", "aaaa", "a", "0123456789"), "0123456789012345678901234567890123456789");
+TEST(String, ReplaceNewAndInPlace) {
+    struct Case {
+        const char *mode, *src, *tokens, *word, *expected;
+    };
+    for (const Case &c : {
+             Case{"sn", "aaa", "aa", "b", "ba"},
+             Case{"sn", "a<br>b<br>", "<br>", "//n", "a//nb//n"},
+             Case{"sn", "abc", "abcd", "x", "abc"},
+             Case{"sn", "xyx", "x", "", "y"},
+             Case{"sn", "", "a", "b", ""},
+             Case{"sn", "abc", "", "zz", "abc"},  // an empty token string matches nothing
+             Case{"sn", "abc", nullptr, "zz", "abc"},
+             Case{"sn", "aaaa", "a", "0123456789", "0123456789012345678901234567890123456789"},
+             Case{"tn", "a-b_c", "-_", "", "abc"},
+             Case{"tn", "a\"b", "\"", "\\\"", "a\\\"b"},
+             Case{"tn", "abc", "", "x", "abc"},
+             Case{"tn", "aXa", "a", "<>", "<>X<>"},
+         }) {
+        SCOPED_TRACE(std::string(c.mode) + " " + c.src);
+        std::string copy = c.src;
+        char *out = qStrReplace(c.mode, copy.data(), c.tokens, c.word);
+        EXPECT_STREQ(out, c.expected);
+        EXPECT_EQ(copy, c.src) << "mode n must leave the source alone";
+        free(out);
+    }
 
     char room[64] = "one two two";
     EXPECT_EQ(qStrReplace("sr", room, "two", "2"), room);
     EXPECT_STREQ(room, "one 2 2");
     EXPECT_EQ(qStrReplace("sr", nullptr, "a", "b"), nullptr);
-}
-
-TEST(String, ReplaceTokenMode) {
-    EXPECT_EQ(replace_new("tn", "a-b_c", "-_", ""), "abc");
-    EXPECT_EQ(replace_new("tn", "a\"b", "\"", "\\\""), "a\\\"b");
-    EXPECT_EQ(replace_new("tn", "abc", "", "x"), "abc");
-    EXPECT_EQ(replace_new("tn", "aXa", "a", "<>"), "<>X<>");
-
-    char room[32] = "1.2.3";
-    EXPECT_STREQ(qStrReplace("tr", room, ".", " dot "), "1 dot 2 dot 3");
+    char dots[32] = "1.2.3";
+    EXPECT_STREQ(qStrReplace("tr", dots, ".", " dot "), "1 dot 2 dot 3");
 }
 
 TEST(String, ReplaceRejectsUnknownModes) {
     char text[] = "abc";
     EXPECT_FATAL(qStrReplace("xn", text, "a", "b"), "^Error: qStrReplace\\(\\): Unknown mode \"xn\"\\.\n$");
-    EXPECT_FATAL(qStrReplace("sx", text, "a", "b"), "Unknown mode \"sx\"");
-    EXPECT_FATAL(qStrReplace("s", text, "a", "b"), "Unknown mode \"s\"");
-    EXPECT_FATAL(qStrReplace("snn", text, "a", "b"), "Unknown mode \"snn\"");
+    for (const char *mode : {"sx", "s", "snn"})
+        EXPECT_FATAL(qStrReplace(mode, text, "a", "b"), "Unknown mode \"" + std::string(mode) + "\"");
     EXPECT_FATAL(qStrReplace(nullptr, text, "a", "b"), "Unknown mode \"\"");
 }
 
 TEST(String, EmailCheck) {
-    EXPECT_EQ(qCheckEmail("ab@cd.e"), 1);
-    EXPECT_EQ(qCheckEmail("first.last@mail.example.com"), 1);
-    EXPECT_EQ(qCheckEmail("a-b_c@d-e.f"), 1);
-    EXPECT_EQ(qCheckEmail("a.b@c"), 0);        // only three ordinary characters
-    EXPECT_EQ(qCheckEmail("ab@.cd"), 0);       // dot right after '@'
-    EXPECT_EQ(qCheckEmail("abcd@ef"), 0);      // no dot at all
-    EXPECT_EQ(qCheckEmail("ab.cd@ef"), 1);     // the dot may stand anywhere
-    EXPECT_EQ(qCheckEmail("ab@cd..ef"), 0);    // two dots after '@'
-    EXPECT_EQ(qCheckEmail("ab..cd@ef.g"), 1);  // two dots before '@' are allowed
-    EXPECT_EQ(qCheckEmail("@abcd.ef"), 0);
-    EXPECT_EQ(qCheckEmail(".@abcd.ef"), 0);
-    EXPECT_EQ(qCheckEmail("ab@cd@ef.g"), 0);
-    EXPECT_EQ(qCheckEmail("ab c@de.f"), 0);
-    EXPECT_EQ(qCheckEmail("abcd.ef"), 0);
-    EXPECT_EQ(qCheckEmail(""), 0);
-    EXPECT_EQ(qCheckEmail(nullptr), 0);
+    // The dot may stand anywhere before '@', even twice.
+    for (const char *good : {"ab@cd.e", "first.last@mail.example.com", "a-b_c@d-e.f", "ab.cd@ef", "ab..cd@ef.g"})
+        EXPECT_EQ(qCheckEmail(good), 1) << good;
+    // Only three ordinary characters, a dot right after '@', no dot at all,
+    // two dots after '@', and misplaced or doubled '@' and blanks.
+    for (const char *bad : {"a.b@c", "ab@.cd", "abcd@ef", "ab@cd..ef", "@abcd.ef", ".@abcd.ef", "ab@cd@ef.g",
+                            "ab c@de.f", "abcd.ef", "", static_cast<const char *>(nullptr)})
+        EXPECT_EQ(qCheckEmail(bad), 0) << (bad ? bad : "null");
 }
 
 TEST(String, UrlCheck) {
@@ -140,48 +122,39 @@ TEST(String, UrlCheck) {
 }
 
 TEST(String, Strtok2KeepsEmptyTokensAndReportsDelimiters) {
-    char text[] = "a,,b;c";
     char stop = 'x';
-    EXPECT_STREQ(_strtok2(text, ",;", &stop), "a");
-    EXPECT_EQ(stop, ',');
-    EXPECT_STREQ(_strtok2(nullptr, ",;", &stop), "");
-    EXPECT_EQ(stop, ',');
-    EXPECT_STREQ(_strtok2(nullptr, ",;", &stop), "b");
-    EXPECT_EQ(stop, ';');
-    EXPECT_STREQ(_strtok2(nullptr, ",;", &stop), "c");
-    EXPECT_EQ(stop, '\0');
-    EXPECT_EQ(_strtok2(nullptr, ",;", &stop), nullptr);
-    EXPECT_EQ(stop, '\0');
-    EXPECT_EQ(_strtok2(nullptr, ",;", &stop), nullptr);
+    // The token (or "null") and the delimiter that ended it ('0' for the end).
+    auto next = [&](char *text, const char *delimiters) {
+        const char *token = _strtok2(text, delimiters, &stop);
+        return std::string(token ? token : "null") + "|" + (stop ? stop : '0');
+    };
+    char text[] = "a,,b;c";
+    EXPECT_EQ(next(text, ",;"), "a|,");
+    EXPECT_EQ(next(nullptr, ",;"), "|,");
+    EXPECT_EQ(next(nullptr, ",;"), "b|;");
+    EXPECT_EQ(next(nullptr, ",;"), "c|0");
+    EXPECT_EQ(next(nullptr, ",;"), "null|0");
+    EXPECT_EQ(next(nullptr, ",;"), "null|0");
 
     char trailing[] = "x;";
-    EXPECT_STREQ(_strtok2(trailing, ";", &stop), "x");
-    EXPECT_EQ(stop, ';');
-    EXPECT_EQ(_strtok2(nullptr, ";", &stop), nullptr);
-    EXPECT_EQ(stop, '\0');
-
+    EXPECT_EQ(next(trailing, ";"), "x|;");
+    EXPECT_EQ(next(nullptr, ";"), "null|0");
     char empty[] = "";
     EXPECT_EQ(_strtok2(empty, ";", &stop), nullptr);
 
     // A new text restarts the scan; no delimiters gives the whole text.
     char whole[] = "a b";
-    EXPECT_STREQ(_strtok2(whole, "", &stop), "a b");
-    EXPECT_EQ(stop, '\0');
+    EXPECT_EQ(next(whole, ""), "a b|0");
     char other[] = "p q";
     EXPECT_STREQ(_strtok2(other, " ", nullptr), "p");
     EXPECT_STREQ(_strtok2(nullptr, " ", nullptr), "q");
 }
 
 TEST(String, CommaNumber) {
-    EXPECT_STREQ(qStrCommaNumber(0), "0");
-    EXPECT_STREQ(qStrCommaNumber(999), "999");
-    EXPECT_STREQ(qStrCommaNumber(1000), "1,000");
-    EXPECT_STREQ(qStrCommaNumber(1234567), "1,234,567");
-    EXPECT_STREQ(qStrCommaNumber(100000), "100,000");
-    EXPECT_STREQ(qStrCommaNumber(-1234), "-1,234");
-    EXPECT_STREQ(qStrCommaNumber(-12), "-12");
-    EXPECT_STREQ(qStrCommaNumber(2147483647), "2,147,483,647");
-    EXPECT_STREQ(qStrCommaNumber(-2147483647 - 1), "-2,147,483,648");
+    for (const auto &[n, text] : {std::pair<int, const char *>{0, "0"}, {999, "999"}, {1000, "1,000"},
+                                  {1234567, "1,234,567"}, {100000, "100,000"}, {-1234, "-1,234"}, {-12, "-12"},
+                                  {2147483647, "2,147,483,647"}, {-2147483647 - 1, "-2,147,483,648"}})
+        EXPECT_STREQ(qStrCommaNumber(n), text);
     char *a = qStrCommaNumber(1);
     EXPECT_EQ(qStrCommaNumber(2), a);  // one static buffer
 }

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <string>
 

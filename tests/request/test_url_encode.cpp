@@ -14,7 +14,7 @@ std::string encoded(const char *text) {
     return result;
 }
 
-TEST(UrlEncode, KeepsSafeCharactersAndEscapesTheRest) {
+TEST(UrlEncode, KeepsSafeCharactersEscapesTheRestAndDecodesBack) {
     EXPECT_EQ(encoded("a b&c"), "a%20b%26c");
     EXPECT_EQ(encoded("/path/file.bin"), "/path/file.bin");
     EXPECT_EQ(encoded("user@host.tw:80-x_y\\z"), "user@host.tw:80-x_y\\z");
@@ -24,9 +24,8 @@ TEST(UrlEncode, KeepsSafeCharactersAndEscapesTheRest) {
     EXPECT_EQ(encoded("\r\n"), "%0d%0a");
     EXPECT_EQ(encoded(""), "");
     EXPECT_EQ(encoded(nullptr), "<null>");
-}
 
-TEST(UrlEncode, DecodesBackToTheSameBytes) {
+    // Every byte value decodes back to itself.
     std::string all;
     for (int c = 1; c < 256; ++c) all += static_cast<char>(c);
     char *out = qURLencode(all.c_str());
