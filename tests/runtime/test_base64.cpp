@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <string.h>
 
 #include <string>
 #include <vector>
@@ -31,42 +30,28 @@ int decode(const std::string &text, std::string *bytes = nullptr) {
 }  // namespace
 
 TEST(Base64, EncodesWithPadding) {
-    EXPECT_EQ(encode(""), "");
-    EXPECT_EQ(encode("f"), "Zg==");
-    EXPECT_EQ(encode("fo"), "Zm8=");
-    EXPECT_EQ(encode("foo"), "Zm9v");
-    EXPECT_EQ(encode("foobar"), "Zm9vYmFy");
-    EXPECT_EQ(encode(std::string("\xff\xfe\x00", 3)), "//4A");
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"", ""},        {"f", "Zg=="},          {"fo", "Zm8="},
+        {"foo", "Zm9v"}, {"foobar", "Zm9vYmFy"}, {{"\xff\xfe\x00", 3}, "//4A"}};
+    for (const auto &[bytes, text] : cases) EXPECT_EQ(encode(bytes), text) << text;
     unsigned char out[8] = {0xEE};
     to64frombits(out, reinterpret_cast<const unsigned char *>("abc"), -1);
     EXPECT_STREQ(reinterpret_cast<char *>(out), "");
 }
 
 TEST(Base64, DecodesUntilTheEndOfTheText) {
-    std::string bytes;
-    EXPECT_EQ(decode("Zm9vYmFy", &bytes), 6);
-    EXPECT_EQ(bytes, "foobar");
-    EXPECT_EQ(decode("Zg==", &bytes), 1);
-    EXPECT_EQ(bytes, "f");
-    EXPECT_EQ(decode("Zm8=", &bytes), 2);
-    EXPECT_EQ(bytes, "fo");
-    EXPECT_EQ(decode("+ Zm9v", &bytes), 3);
-    EXPECT_EQ(bytes, "foo");
-    EXPECT_EQ(decode("Zm9v\r\nYmFy", &bytes), 3);
-    EXPECT_EQ(decode("Zg==Zm9v", &bytes), 1);  // a padded group ends the text
-    EXPECT_EQ(decode("Zm9", &bytes), 2);       // an unpadded last group
-    EXPECT_EQ(bytes, "fo");
-    EXPECT_EQ(decode(""), 0);
-    EXPECT_EQ(decode("\r\nZm9v"), 0);
-    EXPECT_EQ(decode("\nZm9v"), 0);
-
-    EXPECT_EQ(decode("Zm9v!mFy"), -1);
-    EXPECT_EQ(decode("Zm9v\xc3\xa9"), -1);
-    EXPECT_EQ(decode("Z"), -1);
-    EXPECT_EQ(decode("Zg=A"), -1);
-    EXPECT_EQ(decode("=AAA"), -1);
-    EXPECT_EQ(decode("Z==="), -1);
-    EXPECT_EQ(decode("Zm 9v"), -1);
+    // A leading "+ " is skipped; a line break or a group ending in '=' ends
+    // the text; an unpadded last group still counts.
+    const std::vector<std::pair<std::string, std::string>> good = {
+        {"Zm9vYmFy", "foobar"}, {"Zg==", "f"}, {"Zm8=", "fo"}, {"+ Zm9v", "foo"}, {"Zm9v\r\nYmFy", "foo"},
+        {"Zg==Zm9v", "f"},      {"Zm9", "fo"}, {"", ""},       {"\r\nZm9v", ""},  {"\nZm9v", ""}};
+    for (const auto &[text, expected] : good) {
+        std::string bytes;
+        EXPECT_EQ(decode(text, &bytes), static_cast<int>(expected.size())) << text;
+        EXPECT_EQ(bytes, expected) << text;
+    }
+    for (const char *bad : {"Zm9v!mFy", "Zm9v\xc3\xa9", "Z", "Zg=A", "=AAA", "Z===", "Zm 9v"})
+        EXPECT_EQ(decode(bad), -1) << bad;
     unsigned char out[4];
     EXPECT_EQ(base64_decode_text(out, nullptr), -1);
     EXPECT_EQ(base64_decode_text(nullptr, "Zg=="), -1);

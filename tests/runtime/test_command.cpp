@@ -2,34 +2,21 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 
 #include "support/sandbox.h"
 #include "webadmin.h"
 
-namespace {
+// Run on the real system: no appliance root.
+TEST(RealCommands, ShellAndExecReportTheWaitStatus) {
+    const char *root = getenv("APPLIANCE_ROOT");
+    const std::string saved = root ? root : "";
+    unsetenv("APPLIANCE_ROOT");
+    char pattern[] = "/tmp/commands.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string dir = pattern;
 
-// Runs the test body on the real system: no appliance root.
-class RealCommands : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (const char *root = getenv("APPLIANCE_ROOT")) saved_ = root;
-        unsetenv("APPLIANCE_ROOT");
-        char pattern[] = "/tmp/commands.XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override {
-        std::string cleanup = "rm -rf '" + dir_ + "'";
-        EXPECT_EQ(system(cleanup.c_str()), 0);
-        if (!saved_.empty()) setenv("APPLIANCE_ROOT", saved_.c_str(), 1);
-    }
-    std::string dir_, saved_;
-};
-
-}  // namespace
-
-TEST_F(RealCommands, ShellCommandsReportTheWaitStatus) {
     EXPECT_EQ(my_system("exit %d", 0), 0);
     EXPECT_EQ(my_system("exit %d", 1), 256);
     EXPECT_EQ(my_system("exit %d", 42), 42 * 256);
@@ -37,14 +24,11 @@ TEST_F(RealCommands, ShellCommandsReportTheWaitStatus) {
     EXPECT_EQ(system_action("true"), 0);
     EXPECT_EQ(system_action("false"), 256);
     EXPECT_EQ(system_action(nullptr), 0);
-
     // The text goes to the shell as it is: redirections and separators work.
-    std::string file = dir_ + "/out";
+    const std::string file = dir + "/out";
     EXPECT_EQ(my_system("echo one > '%s'; echo two >> '%s'", file.c_str(), file.c_str()), 0);
     EXPECT_EQ(testing_support::read_file(file), "one\ntwo\n");
-}
 
-TEST_F(RealCommands, ExecRunsWithoutAShell) {
     EXPECT_EQ(exec_action("true"), 0);
     EXPECT_EQ(exec_action("false"), 256);
     EXPECT_EQ(exec_action("/bin/sh -c \"exit 3\""), 3 * 256);
@@ -52,12 +36,14 @@ TEST_F(RealCommands, ExecRunsWithoutAShell) {
     EXPECT_EQ(exec_action("no-such-program-anywhere"), 127 * 256);
     EXPECT_EQ(exec_action(""), 127 * 256);
     EXPECT_EQ(exec_action(nullptr), 0);
-
     // No shell: ';' is part of a file name, and "$HOME" is not expanded.
-    EXPECT_EQ(my_exec("touch %s/a;touch %s/$HOME", dir_.c_str(), dir_.c_str()), 0);
-    EXPECT_EQ(access((dir_ + "/a;touch").c_str(), F_OK), 0);
-    EXPECT_EQ(access((dir_ + "/$HOME").c_str(), F_OK), 0);
-    EXPECT_NE(access((dir_ + "/a").c_str(), F_OK), 0);
+    EXPECT_EQ(my_exec("touch %s/a;touch %s/$HOME", dir.c_str(), dir.c_str()), 0);
+    EXPECT_EQ(access((dir + "/a;touch").c_str(), F_OK), 0);
+    EXPECT_EQ(access((dir + "/$HOME").c_str(), F_OK), 0);
+    EXPECT_NE(access((dir + "/a").c_str(), F_OK), 0);
+
+    std::filesystem::remove_all(dir);
+    if (!saved.empty()) setenv("APPLIANCE_ROOT", saved.c_str(), 1);
 }
 
 TEST(SandboxCommands, CommandsAreRecordedAsFormatted) {

@@ -24,8 +24,7 @@ constexpr const char *kWorking = "/etc/sysconfig/.firewall/.config";
 
 using testing_support::TempRoot;
 
-std::string definitions_file(const std::string &brand, const std::string &model, int version,
-                             const std::string &body) {
+std::string definitions_file(const std::string &brand, const std::string &model, int version, const std::string &body) {
     return "# Product definitions\n#& " + std::to_string(version) + "\nSYSTEM_BRAND = \"" + brand +
            "\"\nSYSTEM_MODEL = \"" + model + "\"\n" + body;
 }
@@ -60,47 +59,32 @@ void expect_consistent(const Raw &seg) {
     }
 }
 
+// Makes text the working file and loads it.
+void load(const TempRoot &root, const std::string &text) {
+    root.write(kWorking, text);
+    ASSERT_NE(init_configuration(), 0);
+}
+
 TEST(Definitions, LookupsAnswerFromTheWorkingFile) {
     TempRoot root({"/etc/sysconfig/.firewall"});
-    std::string long_name(40, 'N');
-    std::string long_value(80, 'v');
-    root.write(kWorking, definitions_file("Demo", "WA1000", 3,
-                                          "HAVE_A = \"y\"\n"
-                                          "HAVE_B = \"Yes\"\n"
-                                          "HAVE_C = \"1\"\n"
-                                          "HAVE_D = \"no\"\n"
-                                          "HAVE_E = \"\"\n"
-                                          "PORTS = \"6\"\n"
-                                          "WORD = \"abc\"\n"
-                                          "BIG = \"4000000000\"\n"
-                                          "DUP = \"first\"\n"
-                                          "DUP = \"second\"\n"
-                                          "#HAVE_COMMENT = \"y\"\n"
-                                          " HAVE_INDENT = \"y\"\n"
-                                          "\tHAVE_TAB = \"y\"\n"
-                                          "TWO tokens\n"
-                                          "BROKEN = \"open\n"
-                                          "BARE = y\n" +
-                                              long_name + " = \"" + long_value + "\"\n"));
-    ASSERT_NE(init_configuration(), 0);
-
-    EXPECT_EQ(IF_DEFINE("HAVE_A"), 1);
-    EXPECT_EQ(IF_DEFINE("HAVE_B"), 1);
-    EXPECT_EQ(IF_DEFINE("BARE"), 1);
-    EXPECT_EQ(IF_DEFINE("HAVE_C"), 0);
-    EXPECT_EQ(IF_DEFINE("HAVE_D"), 0);
-    EXPECT_EQ(IF_DEFINE("HAVE_E"), 0);
-    EXPECT_EQ(IF_DEFINE("HAVE_MISSING"), 0);
-    EXPECT_EQ(IF_DEFINE("have_a"), 0);  // names are case-sensitive
-    EXPECT_EQ(IF_DEFINE(nullptr), 0);
-
+    const std::string long_name(40, 'N'), long_value(80, 'v');
+    load(root,
+         definitions_file("Demo", "WA1000", 3,
+                          "HAVE_A = \"y\"\nHAVE_B = \"Yes\"\nHAVE_C = \"1\"\nHAVE_D = \"no\"\nHAVE_E = \"\"\n"
+                          "PORTS = \"6\"\nWORD = \"abc\"\nBIG = \"4000000000\"\nDUP = \"first\"\nDUP = \"second\"\n"
+                          "#HAVE_COMMENT = \"y\"\n HAVE_INDENT = \"y\"\n\tHAVE_TAB = \"y\"\nTWO tokens\n"
+                          "BROKEN = \"open\nBARE = y\n" +
+                              long_name + " = \"" + long_value + "\"\n"));
+    for (const char *yes : {"HAVE_A", "HAVE_B", "BARE"}) EXPECT_EQ(IF_DEFINE(yes), 1) << yes;
+    // Names are case-sensitive.
+    for (const char *no : {"HAVE_C", "HAVE_D", "HAVE_E", "HAVE_MISSING", "have_a", static_cast<const char *>(nullptr)})
+        EXPECT_EQ(IF_DEFINE(no), 0) << (no ? no : "null");
     EXPECT_EQ(RETURN_DEF_INT("PORTS"), 6);
     EXPECT_EQ(RETURN_DEF_INT("WORD"), 0);
     EXPECT_EQ(RETURN_DEF_INT("ABSENT"), 0);
     EXPECT_EQ(RETURN_DEF_UINT("BIG"), 4000000000u);
     EXPECT_EQ(RETURN_DEF_UINT("ABSENT"), 0u);
     EXPECT_STREQ(RETURN_DEF_STR("SYSTEM_MODEL"), "WA1000");
-    EXPECT_EQ(RETURN_DEF_STR("ABSENT"), nullptr);
 
     // The value is the segment's own text, and the first of two wins.
     const char *dup = RETURN_DEF_STR("DUP");
@@ -111,25 +95,21 @@ TEST(Definitions, LookupsAnswerFromTheWorkingFile) {
     EXPECT_LT(dup, base + 25668);
 
     // Indented, commented, two-token and unclosed lines define nothing.
-    EXPECT_EQ(RETURN_DEF_STR("HAVE_INDENT"), nullptr);
-    EXPECT_EQ(RETURN_DEF_STR("HAVE_TAB"), nullptr);
-    EXPECT_EQ(RETURN_DEF_STR("#HAVE_COMMENT"), nullptr);
-    EXPECT_EQ(RETURN_DEF_STR("TWO"), nullptr);
-    EXPECT_EQ(RETURN_DEF_STR("BROKEN"), nullptr);
+    for (const char *none : {"ABSENT", "HAVE_INDENT", "HAVE_TAB", "#HAVE_COMMENT", "TWO", "BROKEN"})
+        EXPECT_EQ(RETURN_DEF_STR(none), nullptr) << none;
 
     // Names are cut to 31 and values to 63 characters.
     EXPECT_EQ(RETURN_DEF_STR(long_name.c_str()), nullptr);
     const char *cut = RETURN_DEF_STR(long_name.substr(0, 31).c_str());
     ASSERT_NE(cut, nullptr);
-    EXPECT_EQ(std::string(cut), long_value.substr(0, 63));
+    EXPECT_EQ(cut, long_value.substr(0, 63));
 }
 
 TEST(Definitions, SegmentHoldsSortedEntriesAndTheFileHeader) {
     TempRoot root({"/etc/sysconfig/.firewall"});
-    root.write(kWorking, definitions_file("Demo", "WA1000", 3,
-                                          "ZED = \"z\"\nDUP = \"first\"\nALPHA = \"a\"\nDUP = \"second\"\n"
-                                          "_LOW = \"u\"\nBETA = \"b\"\n"));
-    ASSERT_NE(init_configuration(), 0);
+    load(root, definitions_file(
+                   "Demo", "WA1000", 3,
+                   "ZED = \"z\"\nDUP = \"first\"\nALPHA = \"a\"\nDUP = \"second\"\n_LOW = \"u\"\nBETA = \"b\"\n"));
     Raw seg = raw();
     EXPECT_EQ(seg.version(), 3u);
     EXPECT_EQ(seg.product_key(), "Demo_WA1000");
@@ -137,83 +117,61 @@ TEST(Definitions, SegmentHoldsSortedEntriesAndTheFileHeader) {
     expect_consistent(seg);
     const char *names[] = {"ALPHA", "BETA", "DUP", "DUP", "SYSTEM_BRAND", "SYSTEM_MODEL", "ZED", "_LOW"};
     for (int i = 0; i < 8; ++i) EXPECT_EQ(seg.name(i), names[i]);
-    // Equal names keep the order of the file.
+    // Equal names keep the order of the file; entries beyond the count are clear.
     EXPECT_EQ(seg.value(2), "first");
     EXPECT_EQ(seg.value(3), "second");
-    // Entries beyond the count are clear.
     EXPECT_EQ(seg.name(8), "");
-}
 
-TEST(Definitions, ProductKeyNeedsVersionBrandAndModelInTheFirstTenLines) {
-    TempRoot root({"/etc/sysconfig/.firewall"});
-    auto load = [&](const std::string &text) {
-        root.write(kWorking, text);
-        EXPECT_NE(init_configuration(), 0);
-        return raw();
-    };
-
-    std::string late = "# 1\n# 2\n# 3\n# 4\n# 5\n# 6\n# 7\n# 8\nSYSTEM_BRAND = \"Demo\"\nSYSTEM_MODEL = \"M\"\n#& 7\n";
-    Raw seg = load(late);
-    EXPECT_EQ(seg.version(), 0u);
-    EXPECT_EQ(seg.product_key(), "");
-    EXPECT_STREQ(RETURN_DEF_STR("SYSTEM_MODEL"), "M");  // still a definition
-
-    seg = load(definitions_file("Demo", "M", 0, ""));
-    EXPECT_EQ(seg.version(), 0u);
-    EXPECT_EQ(seg.product_key(), "");
-
-    seg = load("#& 5\nSYSTEM_BRAND = \"Demo\"\n");
-    EXPECT_EQ(seg.version(), 5u);
-    EXPECT_EQ(seg.product_key(), "");
-
-    seg = load(definitions_file(std::string(40, 'B'), std::string(40, 'M'), 2, ""));
-    EXPECT_EQ(seg.version(), 2u);
-    EXPECT_EQ(seg.product_key(), std::string(31, 'B'));
-    EXPECT_EQ(seg.name(0), "SYSTEM_BRAND");
-    EXPECT_EQ(seg.value(0), std::string(40, 'B'));
+    // The product key needs the version, brand and model in the first ten
+    // lines; later they are still definitions.
+    load(root, "# 1\n# 2\n# 3\n# 4\n# 5\n# 6\n# 7\n# 8\nSYSTEM_BRAND = \"Demo\"\nSYSTEM_MODEL = \"M\"\n#& 7\n");
+    EXPECT_EQ(raw().version(), 0u);
+    EXPECT_EQ(raw().product_key(), "");
+    EXPECT_STREQ(RETURN_DEF_STR("SYSTEM_MODEL"), "M");
+    load(root, definitions_file("Demo", "M", 0, ""));
+    EXPECT_EQ(raw().version(), 0u);
+    EXPECT_EQ(raw().product_key(), "");
+    load(root, "#& 5\nSYSTEM_BRAND = \"Demo\"\n");
+    EXPECT_EQ(raw().version(), 5u);
+    EXPECT_EQ(raw().product_key(), "");
+    load(root, definitions_file(std::string(40, 'B'), std::string(40, 'M'), 2, ""));
+    EXPECT_EQ(raw().version(), 2u);
+    EXPECT_EQ(raw().product_key(), std::string(31, 'B'));
+    EXPECT_EQ(raw().name(0), "SYSTEM_BRAND");
+    EXPECT_EQ(raw().value(0), std::string(40, 'B'));
 }
 
 TEST(Definitions, FactoryFileReplacesAnOlderOrForeignWorkingFile) {
     TempRoot root({"/etc/sysconfig/.firewall"});
-    std::string factory = definitions_file("Demo", "WA1000", 4, "FROM = \"factory\"\n");
+    const std::string factory = definitions_file("Demo", "WA1000", 4, "FROM = \"factory\"\n");
     root.write(kFactory, factory);
 
     // Same product, older working file: replaced.
-    root.write(kWorking, definitions_file("Demo", "WA1000", 3, "FROM = \"working\"\n"));
-    ASSERT_NE(init_configuration(), 0);
+    load(root, definitions_file("Demo", "WA1000", 3, "FROM = \"working\"\n"));
     EXPECT_STREQ(RETURN_DEF_STR("FROM"), "factory");
     EXPECT_EQ(root.read(kWorking), factory);
     EXPECT_EQ(raw().version(), 4u);
-
     // Another product, even with a newer version: replaced.
-    root.write(kWorking, definitions_file("Demo", "WA2000", 9, "FROM = \"working\"\n"));
-    ASSERT_NE(init_configuration(), 0);
+    load(root, definitions_file("Demo", "WA2000", 9, "FROM = \"working\"\n"));
     EXPECT_STREQ(RETURN_DEF_STR("FROM"), "factory");
     EXPECT_EQ(raw().product_key(), "Demo_WA1000");
-
     // Same product and version, or newer: the working file stays.
-    std::string same = definitions_file("Demo", "WA1000", 4, "FROM = \"working\"\n");
-    root.write(kWorking, same);
-    ASSERT_NE(init_configuration(), 0);
+    const std::string same = definitions_file("Demo", "WA1000", 4, "FROM = \"working\"\n");
+    load(root, same);
     EXPECT_STREQ(RETURN_DEF_STR("FROM"), "working");
     EXPECT_EQ(root.read(kWorking), same);
-    root.write(kWorking, definitions_file("Demo", "WA1000", 5, "FROM = \"newer\"\n"));
-    ASSERT_NE(init_configuration(), 0);
+    load(root, definitions_file("Demo", "WA1000", 5, "FROM = \"newer\"\n"));
     EXPECT_STREQ(RETURN_DEF_STR("FROM"), "newer");
     EXPECT_EQ(raw().version(), 5u);
 
     // No working file: the factory file becomes it.
     root.remove(kWorking);
-    ASSERT_FALSE(root.exists(kWorking));
     ASSERT_NE(init_configuration(), 0);
     EXPECT_EQ(root.read(kWorking), factory);
-
     // No factory file: whatever the working file holds is loaded.
     root.remove(kFactory);
-    root.write(kWorking, definitions_file("Other", "X", 1, "FROM = \"alone\"\n"));
-    ASSERT_NE(init_configuration(), 0);
+    load(root, definitions_file("Other", "X", 1, "FROM = \"alone\"\n"));
     EXPECT_STREQ(RETURN_DEF_STR("FROM"), "alone");
-
     // Neither file: the segment is cleared.
     root.remove(kWorking);
     ASSERT_NE(init_configuration(), 0);
@@ -230,13 +188,11 @@ TEST(Definitions, SegmentKeepsAtMost256Definitions) {
         std::snprintf(line, sizeof line, "D%03d = \"%d\"\n", i, i);
         body += line;
     }
-    root.write(kWorking, body);
-    ASSERT_NE(init_configuration(), 0);
-    Raw seg = raw();
-    ASSERT_EQ(seg.count(), 256);
-    expect_consistent(seg);
-    EXPECT_EQ(seg.name(0), "D000");
-    EXPECT_EQ(seg.name(255), "D255");
+    load(root, body);
+    ASSERT_EQ(raw().count(), 256);
+    expect_consistent(raw());
+    EXPECT_EQ(raw().name(0), "D000");
+    EXPECT_EQ(raw().name(255), "D255");
     EXPECT_EQ(RETURN_DEF_INT("D255"), 255);
     EXPECT_EQ(RETURN_DEF_STR("D256"), nullptr);
 
@@ -244,7 +200,6 @@ TEST(Definitions, SegmentKeepsAtMost256Definitions) {
     EXPECT_EQ(RETURN_DEF_STR("NEW"), nullptr);
     EXPECT_EQ(ADD_DEFINE("D001", "changed"), 0);  // an existing name still changes
     EXPECT_STREQ(RETURN_DEF_STR("D001"), "changed");
-
     EXPECT_EQ(DEL_DEFINE("D000"), 0);
     EXPECT_EQ(raw().count(), 255);
     EXPECT_EQ(ADD_DEFINE("NEW", "v"), 0);
@@ -255,13 +210,12 @@ TEST(Definitions, SegmentKeepsAtMost256Definitions) {
 
 TEST(Definitions, SetAddAndDeleteEditTheSegmentOnly) {
     TempRoot root({"/etc/sysconfig/.firewall"});
-    std::string file = definitions_file("Demo", "WA1000", 3, "DUP = \"first\"\nDUP = \"second\"\nMID = \"m\"\n");
-    root.write(kWorking, file);
-    ASSERT_NE(init_configuration(), 0);
-    int loaded = raw().count();
+    const std::string file = definitions_file("Demo", "WA1000", 3, "DUP = \"first\"\nDUP = \"second\"\nMID = \"m\"\n");
+    load(root, file);
+    const int loaded = raw().count();
 
     EXPECT_EQ(SET_DEFINE("MID", std::string(70, 'x').c_str()), 0);
-    EXPECT_EQ(std::string(RETURN_DEF_STR("MID")), std::string(63, 'x'));
+    EXPECT_EQ(RETURN_DEF_STR("MID"), std::string(63, 'x'));
     EXPECT_EQ(SET_DEFINE("NOPE", "1"), -1);
     EXPECT_EQ(RETURN_DEF_STR("NOPE"), nullptr);
     EXPECT_EQ(SET_DEFINE(nullptr, "1"), -1);
@@ -274,7 +228,7 @@ TEST(Definitions, SetAddAndDeleteEditTheSegmentOnly) {
     EXPECT_EQ(ADD_DEFINE("AAA", "again"), 0);
     EXPECT_EQ(raw().count(), loaded + 1);
     EXPECT_STREQ(RETURN_DEF_STR("AAA"), "again");
-    std::string long_name(45, 'L');
+    const std::string long_name(45, 'L');
     EXPECT_EQ(ADD_DEFINE(long_name.c_str(), "1"), 0);
     EXPECT_EQ(ADD_DEFINE(long_name.c_str(), "2"), 0);
     EXPECT_EQ(raw().count(), loaded + 2);
@@ -282,7 +236,7 @@ TEST(Definitions, SetAddAndDeleteEditTheSegmentOnly) {
     EXPECT_EQ(ADD_DEFINE(nullptr, "1"), -1);
 
     // Deleting a duplicated name removes the first; the second shows through.
-    int count = raw().count();
+    const int count = raw().count();
     EXPECT_EQ(DEL_DEFINE("DUP"), 0);
     EXPECT_STREQ(RETURN_DEF_STR("DUP"), "second");
     EXPECT_EQ(raw().count(), count - 1);
@@ -292,38 +246,36 @@ TEST(Definitions, SetAddAndDeleteEditTheSegmentOnly) {
     EXPECT_EQ(RETURN_DEF_STR("DUP"), nullptr);
     EXPECT_EQ(DEL_DEFINE("DUP"), -1);
     EXPECT_EQ(DEL_DEFINE(nullptr), -1);
-
     // Nothing of this reaches the file.
     EXPECT_EQ(root.read(kWorking), file);
 }
 
 TEST(Definitions, SaveConfigurationRewritesTheWorkingFile) {
     TempRoot root({"/etc/sysconfig/.firewall"});
-    std::string long_comment = "#" + std::string(5000, 'c') + "\n";
-    std::string head = definitions_file("Demo", "WA1000", 3, "");
+    const std::string long_comment = "#" + std::string(5000, 'c') + "\n",
+                      head = definitions_file("Demo", "WA1000", 3, "");
     root.write(kWorking, head + "DUP = \"first\"\nDUPLICATE = \"keep\"\n" + long_comment +
                              "DUP = \"second\"\n DUP = \"indented\"\n");
-
     ASSERT_EQ(save_configuration("DUP", "new"), 0);
-    EXPECT_EQ(root.read(kWorking), head + "DUP = \"new\"\nDUPLICATE = \"keep\"\n" + long_comment +
-                                       "DUP = \"new\"\n DUP = \"indented\"\n");
+    EXPECT_EQ(root.read(kWorking),
+              head + "DUP = \"new\"\nDUPLICATE = \"keep\"\n" + long_comment + "DUP = \"new\"\n DUP = \"indented\"\n");
     EXPECT_STREQ(RETURN_DEF_STR("DUP"), "new");
     EXPECT_FALSE(root.exists(std::string(kWorking) + ".new"));
 
+    // A new name is appended: an empty line, the comment with the time in
+    // ctime's 24 characters, the definition.
     std::string before = root.read(kWorking);
     ASSERT_EQ(save_configuration("FRESH", "x y"), 0);
     std::string after = root.read(kWorking);
     ASSERT_EQ(after.compare(0, before.size(), before), 0);
-    // An empty line, the comment with the time in ctime's 24 characters, the definition.
-    std::string appended = after.substr(before.size());
-    const std::string comment = "\n#New append - ", definition = "\nFRESH = \"x y\"\n";
-    ASSERT_EQ(appended.size(), comment.size() + 24 + definition.size()) << appended;
+    const std::string appended = after.substr(before.size()), comment = "\n#New append - ",
+                      stamp = appended.substr(comment.size(), 24);
+    ASSERT_EQ(appended.size(), comment.size() + 24 + 15) << appended;
     EXPECT_EQ(appended.substr(0, comment.size()), comment);
-    EXPECT_EQ(appended.substr(comment.size() + 24), definition);
-    std::string stamp = appended.substr(comment.size(), 24);
+    EXPECT_EQ(appended.substr(comment.size() + 24), "\nFRESH = \"x y\"\n");
     struct tm parsed {};
     const char *end = strptime(stamp.c_str(), "%a %b %e %H:%M:%S %Y", &parsed);
-    EXPECT_TRUE(end && *end == '\0') << stamp;
+    EXPECT_TRUE(end && *end == '\0') << appended;
     EXPECT_STREQ(RETURN_DEF_STR("FRESH"), "x y");
 
     // Quotes and backslashes survive the round trip.
@@ -333,14 +285,11 @@ TEST(Definitions, SaveConfigurationRewritesTheWorkingFile) {
     // Texts that would break the file are refused and change nothing.
     before = root.read(kWorking);
     EXPECT_EQ(save_configuration("EVIL", "x\"\nHAVE_HARDDISK = \"y"), -1);
-    EXPECT_EQ(save_configuration("TWO WORDS", "x"), -1);
-    EXPECT_EQ(save_configuration("#COMMENT", "x"), -1);
-    EXPECT_EQ(save_configuration("", "x"), -1);
-    EXPECT_EQ(save_configuration(nullptr, "x"), -1);
+    for (const char *name : {"TWO WORDS", "#COMMENT", "", static_cast<const char *>(nullptr)})
+        EXPECT_EQ(save_configuration(name, "x"), -1) << (name ? name : "null");
     EXPECT_EQ(save_configuration("NAME", nullptr), -1);
     EXPECT_EQ(root.read(kWorking), before);
     EXPECT_EQ(IF_DEFINE("HAVE_HARDDISK"), 0);
-
     root.remove(kWorking);
     EXPECT_EQ(save_configuration("DUP", "x"), -1);
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/hostile.h"
@@ -23,8 +24,7 @@ class EventLog : public ::testing::Test {
 protected:
     void SetUp() override {
         request("");
-        unsetenv("REMOTE_USER");
-        unsetenv("REMOTE_ADDR");
+        user(nullptr, nullptr);
         box_.write("/proc/uptime", "1234.56 4321.00\n");
         box_.write("/var/log/.keep", "");
         // The demo product has no central management.
@@ -32,16 +32,17 @@ protected:
     }
     void TearDown() override {
         qFree();
-        unsetenv("QUERY_STRING");
-        unsetenv("REQUEST_METHOD");
-        unsetenv("REMOTE_USER");
-        unsetenv("REMOTE_ADDR");
+        for (const char *name : {"QUERY_STRING", "REQUEST_METHOD", "REMOTE_USER", "REMOTE_ADDR"}) unsetenv(name);
     }
     // A new request with this query string.
     void request(const char *query) {
         qFree();
         setenv("REQUEST_METHOD", "GET", 1);
         setenv("QUERY_STRING", query, 1);
+    }
+    void user(const char *name, const char *address) {
+        for (auto [variable, value] : {std::pair{"REMOTE_USER", name}, std::pair{"REMOTE_ADDR", address}})
+            value ? setenv(variable, value, 1) : unsetenv(variable);
     }
     // The remote log service is on, and the English texts it needs are there.
     void remote_log_on(uint32_t on = 1) {
@@ -58,11 +59,6 @@ protected:
     Sandbox box_;
 };
 
-constexpr char kFlashCopy[] =
-    "/bin/mount /dev/mtdblock3 /mnt > /dev/null 2>&1\n"
-    "/bin/cp /etc/sysconfig/.firewall/eventlog /mnt > /dev/null 2>&1\n"
-    "/bin/umount /mnt > /dev/null 2>&1\n";
-
 // The remote text "<134>... (date)": the part before the date, and the date
 // in asctime form.
 void split_remote_text(const std::string &text, std::string &head, std::string &date) {
@@ -78,15 +74,12 @@ void split_remote_text(const std::string &text, std::string &head, std::string &
 
 TEST_F(EventLog, NormalAndBootLogLines) {
     request("menulv=3_12");
-    setenv("REMOTE_USER", "admin", 1);
-    setenv("REMOTE_ADDR", "192.168.1.10", 1);
+    user("admin", "192.168.1.10");
     my_CGI_log("upgrade", 11, "${EVENTLOG_FAILURE_STR}", "detail one", "detail two");
-
     request("menu=click_v%3D4%26click_v%3D2");
     my_mail_notice_log("Virus found", "mail held", "detail");
-
     request("");
-    unsetenv("REMOTE_USER");
+    user(nullptr, "192.168.1.10");
     my_CGI_log("upgrade", 11, "no menu", nullptr, nullptr);
     my_mail_notice_log(nullptr, nullptr, nullptr);
     my_eventlog_args("dhcp", nullptr, nullptr, 5, "lease", nullptr, nullptr);
@@ -101,17 +94,21 @@ TEST_F(EventLog, NormalAndBootLogLines) {
               "\"1234\" \"dhcp\" \"\" \"\" \"\" 0 5 \"lease\"\n"
               "\"1234\" \"vpn\" \"7\" \"root\" \"10.0.0.2\" 1 3 \"tunnel up\"\n");
     // Nothing is forwarded while management and remote logging are off.
-    EXPECT_EQ(command_log(), "");
+    EXPECT_EQ(box_.commands(), "");
     EXPECT_FALSE(box_.exists("/etc/sysconfig/.firewall/eventlog"));
 
     // The boot log: time "0", and each event copied to flash before the call returns.
+    const std::string flash_copy =
+        "/bin/mount /dev/mtdblock3 /mnt > /dev/null 2>&1\n"
+        "/bin/cp /etc/sysconfig/.firewall/eventlog /mnt > /dev/null 2>&1\n"
+        "/bin/umount /mnt > /dev/null 2>&1\n";
     my_CGI_bootlog("upgrade", 11, "${EVENTLOG_SUCCESS_STR} (v1.02.3 ==> v1.03.0)", nullptr, nullptr);
-    EXPECT_EQ(command_log(), kFlashCopy);
+    EXPECT_EQ(box_.commands(), flash_copy);
     my_bootlog_args("upgrade", "admin", "192.168.1.10", 11, "done", nullptr, nullptr);
     EXPECT_EQ(box_.read("/etc/sysconfig/.firewall/eventlog"),
               "\"0\" \"upgrade\" \"\" \"\" \"192.168.1.10\" 0 11 \"${EVENTLOG_SUCCESS_STR} (v1.02.3 ==> v1.03.0)\"\n"
               "\"0\" \"upgrade\" \"\" \"admin\" \"192.168.1.10\" 0 11 \"done\"\n");
-    EXPECT_EQ(command_log(), std::string(kFlashCopy) + kFlashCopy);
+    EXPECT_EQ(box_.commands(), flash_copy + flash_copy);
 
     // Without a readable uptime the time is 0.
     box_.write("/proc/uptime", "");
@@ -121,23 +118,14 @@ TEST_F(EventLog, NormalAndBootLogLines) {
 }
 
 TEST_F(EventLog, FieldsWithQuotesAndLineBreaksReadBackWhole) {
-    const std::string user = "ad\"min\\", address = "1.2.3.4\r\n\"", message = "two\nlines \"quoted\" \\n end\\";
-    my_eventlog_args("pro\"gram", user.c_str(), address.c_str(), 2, message.c_str(), nullptr, nullptr);
+    my_eventlog_args("pro\"gram", "ad\"min\\", "1.2.3.4\r\n\"", 2, "two\nlines \"quoted\" \\n end\\", nullptr, nullptr);
     std::string log = box_.read("/var/log/eventlog");
     ASSERT_EQ(log.find('\n'), log.size() - 1) << log;
-
-    std::vector<char> line(log.begin(), log.end());
-    line.push_back('\0');
     char *fields[10];
-    ASSERT_EQ(string_parse(fields, 10, line.data()), 8) << log;
-    EXPECT_STREQ(fields[0], "1234");
-    EXPECT_STREQ(fields[1], "pro\"gram");
-    EXPECT_STREQ(fields[2], "");
-    EXPECT_STREQ(fields[3], "ad\"min\\");
-    EXPECT_STREQ(fields[4], "1.2.3.4  \"");
-    EXPECT_STREQ(fields[5], "0");
-    EXPECT_STREQ(fields[6], "2");
-    EXPECT_STREQ(fields[7], "two lines \"quoted\" \\n end\\");
+    ASSERT_EQ(string_parse(fields, 10, log.data()), 8) << log;
+    const char *expected[] = {"1234",        "pro\"gram", "",  "ad\"min\\",
+                              "1.2.3.4  \"", "0",         "2", "two lines \"quoted\" \\n end\\"};
+    for (int i = 0; i < 8; ++i) EXPECT_STREQ(fields[i], expected[i]) << i;
 }
 
 TEST_F(EventLog, StatementForTheManagementServer) {
@@ -145,31 +133,22 @@ TEST_F(EventLog, StatementForTheManagementServer) {
     WS(37, "127.0.0.1");
     WI(59, 1);
     WI(68, 0x40);
+    const std::string insert = "c 0 00:11:22:33:44:01 INSERT INTO `MONITOR_LOG_" + std::string(my_getDate(0)) +
+                               "`.`eventlog_system` (`STime`, `Program`, `Explain`, `Name`, `IP`, `Event`, `Type`, "
+                               "`Msg`, `detail1`, `detail2`) VALUES (NOW(), ";
     request("menu=click_v%3D3");
-    setenv("REMOTE_USER", "o'brien", 1);
-    setenv("REMOTE_ADDR", "192.168.1.10", 1);
+    user("o'brien", "192.168.1.10");
     my_CGI_log("upgrade", 11, "it's \"done\"", nullptr, nullptr);
-    std::string date = my_getDate(0);
     EXPECT_EQ(server.take(),
-              "c 0 00:11:22:33:44:01 INSERT INTO `MONITOR_LOG_" + date +
-                  "`.`eventlog_system` (`STime`, `Program`, `Explain`, `Name`, `IP`, `Event`, `Type`, `Msg`, "
-                  "`detail1`, `detail2`) VALUES (NOW(), 'upgrade', 'click_v=3', 'o\\'brien', '192.168.1.10', 0, "
-                  "11, 'it\\'s \\\"done\\\"', '', '')");
+              insert + "'upgrade', 'click_v=3', 'o\\'brien', '192.168.1.10', 0, 11, 'it\\'s \\\"done\\\"', '', '')");
     EXPECT_EQ(server.take(), std::nullopt);
 
     // Missing texts are empty, the address is escaped too; the boot log forwards as well.
-    unsetenv("REMOTE_USER");
-    unsetenv("REMOTE_ADDR");
+    user(nullptr, nullptr);
     my_bootlog_args(nullptr, nullptr, nullptr, 4, nullptr, nullptr, nullptr);
-    EXPECT_EQ(server.take(), "c 0 00:11:22:33:44:01 INSERT INTO `MONITOR_LOG_" + date +
-                                 "`.`eventlog_system` (`STime`, `Program`, `Explain`, `Name`, `IP`, `Event`, "
-                                 "`Type`, `Msg`, `detail1`, `detail2`) VALUES (NOW(), '', ' ', '', '', 0, 4, '', "
-                                 "'', '')");
+    EXPECT_EQ(server.take(), insert + "'', ' ', '', '', 0, 4, '', '', '')");
     my_eventlog_args("dhcp", "x", "1.2.3.4', 'y", 5, "lease", nullptr, nullptr);
-    EXPECT_EQ(server.take(), "c 0 00:11:22:33:44:01 INSERT INTO `MONITOR_LOG_" + date +
-                                 "`.`eventlog_system` (`STime`, `Program`, `Explain`, `Name`, `IP`, `Event`, "
-                                 "`Type`, `Msg`, `detail1`, `detail2`) VALUES (NOW(), 'dhcp', ' ', 'x', "
-                                 "'1.2.3.4\\', \\'y', 0, 5, 'lease', '', '')");
+    EXPECT_EQ(server.take(), insert + "'dhcp', ' ', 'x', '1.2.3.4\\', \\'y', 0, 5, 'lease', '', '')");
 
     // Integer 59 off, or bit 0x40 clear: no statement.
     WI(59, 0);
@@ -188,65 +167,58 @@ TEST_F(EventLog, StatementForTheManagementServer) {
     std::filesystem::create_directory(box_.file("/etc/sysconfig/.firewall/eventlog"));
     my_CGI_bootlog("upgrade", 11, "lost", nullptr, nullptr);
     EXPECT_EQ(server.take(), std::nullopt);
-    EXPECT_EQ(command_log(), "");
+    EXPECT_EQ(box_.commands(), "");
 }
 
 TEST_F(EventLog, RemoteLogText) {
     remote_log_on();
     request("menulv=1_4");
-    setenv("REMOTE_ADDR", "192.168.1.10", 1);
+    user(nullptr, "192.168.1.10");
     my_CGI_log("upgrade", 11, "${EVENTLOG_FAILURE_STR}", nullptr, nullptr);
 
     // Translated for the remote service, untranslated in the file; no user
     // means the address follows the priority prefix directly.
     EXPECT_EQ(box_.read("/var/log/eventlog"),
               "\"1234\" \"upgrade\" \"1_4\" \"\" \"192.168.1.10\" 0 11 \"${EVENTLOG_FAILURE_STR}\"\n");
-    std::string log = command_log();
+    const std::string log = box_.commands();
     const std::string start = "/usr/sbin/send_logmsg -u -d MONITOR_LOG -t eventlog_system -m \"";
     const std::string end = "\" > /dev/null &\n";
-    ASSERT_EQ(log.substr(0, start.size()), start) << log;
-    ASSERT_GE(log.size(), start.size() + end.size());
-    ASSERT_EQ(log.substr(log.size() - end.size()), end) << log;
+    ASSERT_TRUE(log.starts_with(start) && log.ends_with(end) && log.size() >= start.size() + end.size()) << log;
     std::string head, date;
     split_remote_text(log.substr(start.size(), log.size() - start.size() - end.size()), head, date);
     EXPECT_EQ(head, "<134> (192.168.1.10) [System->Firmware] Firmware upgrade failed: invalid image");
 
+    // The start of the remote text of one event.
+    auto remote_text = [&](auto &&log_event) {
+        clear_commands();
+        log_event();
+        std::string sent = box_.commands();
+        return sent.starts_with(start) ? sent.substr(start.size(), sent.find(" (", start.size()) - start.size()) : sent;
+    };
+    auto upgrade_event = [] { my_CGI_log("upgrade", 11, "plain text", nullptr, nullptr); };
     // No menu: "---", and the menu texts are not loaded.
     request("");
-    setenv("REMOTE_USER", "admin", 1);
-    unsetenv("REMOTE_ADDR");
+    user("admin", nullptr);
     std::strcpy(menu_str[0], "untouched");
-    clear_commands();
-    my_CGI_log("upgrade", 11, "plain text", nullptr, nullptr);
-    EXPECT_TRUE(command_log().starts_with(start + "<134>admin [---] plain text (")) << command_log();
+    EXPECT_EQ(remote_text(upgrade_event), "<134>admin [---] plain text");
     EXPECT_STREQ(menu_str[0], "untouched");
-
     // Menu numbers without a text give empty pieces; a blank menu is none.
     request("menu=click_v%3D0%26click_v%3D299%26click_v%3D99999999999999999999%26x%3Dy");
-    clear_commands();
-    my_CGI_log("upgrade", 11, "plain text", nullptr, nullptr);
-    EXPECT_TRUE(command_log().starts_with(start + "<134>admin [Home->->] plain text (")) << command_log();
-    clear_commands();
-    my_eventlog_args("dhcp", "admin", "", 5, "lease", nullptr, nullptr);
-    EXPECT_TRUE(command_log().starts_with(start + "<134>admin [---] lease (")) << command_log();
-
+    EXPECT_EQ(remote_text(upgrade_event), "<134>admin [Home->->] plain text");
+    EXPECT_EQ(remote_text([] { my_eventlog_args("dhcp", "admin", "", 5, "lease", nullptr, nullptr); }),
+              "<134>admin [---] lease");
     // Without the products' wireless menu the plain menu list is used.
     ASSERT_EQ(DEL_DEFINE("HAVE_WIRELESS"), 0);
     box_.write("/etc/language/eng/menu", "MENU_0 \"Start\"\n");
     request("menulv=0");
-    clear_commands();
-    my_CGI_log("upgrade", 11, "plain text", nullptr, nullptr);
-    EXPECT_TRUE(command_log().starts_with(start + "<134>admin [Start] plain text (")) << command_log();
+    EXPECT_EQ(remote_text(upgrade_event), "<134>admin [Start] plain text");
 
     // No English texts at all, or the service off: no command.
     box_.write("/etc/language/eng/eventlog", "");
-    clear_commands();
-    my_eventlog_args("nothing-known", "admin", nullptr, 5, "lease", nullptr, nullptr);
-    EXPECT_EQ(command_log(), "");
+    EXPECT_EQ(remote_text([] { my_eventlog_args("nothing-known", "admin", nullptr, 5, "lease", nullptr, nullptr); }),
+              "");
     remote_log_on(0);
-    clear_commands();
-    my_CGI_log("upgrade", 11, "plain text", nullptr, nullptr);
-    EXPECT_EQ(command_log(), "");
+    EXPECT_EQ(remote_text(upgrade_event), "");
 }
 
 // The recorded command line run by /bin/sh, with the log sender replaced by

@@ -1,11 +1,13 @@
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "support/hostile.h"
 #include "support/sandbox.h"
@@ -19,12 +21,6 @@ using testing_support::Sandbox;
 
 constexpr int kFlashMounted = 104;
 
-std::string take(char *heap) {
-    std::string text = heap ? heap : "<null>";
-    free(heap);
-    return text;
-}
-
 struct stat lstat_of(const std::string &path) {
     struct stat st {};
     EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
@@ -34,6 +30,13 @@ struct stat lstat_of(const std::string &path) {
 void set_mtime(const std::string &path, time_t when) {
     const struct timespec times[2] = {{when, 0}, {when, 0}};
     ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+}
+
+// The commands recorded since the last call.
+std::string taken(const Sandbox &box) {
+    std::string commands = box.commands();
+    box.write("/commands.log", "");
+    return commands;
 }
 
 }  // namespace
@@ -60,46 +63,32 @@ TEST(FileOps, RemoveWorksInProcessAndFallsBackToTheShell) {
     my_rm("/var/ap/firmware/%s", "*.bin");
     my_rm("/tmp/a\"; reboot; \"$(id)`id`\\");
     my_rm("/tmp/x*;reboot &");
-    EXPECT_EQ(box.commands(),
+    EXPECT_EQ(taken(box),
               "/bin/rm -rf \"/var/missing\"\n"
               "/bin/rm -rf /var/ap/firmware/*.bin\n"
               "/bin/rm -rf \"/tmp/a\\\"; reboot; \\\"\\$(id)\\`id\\`\\\\\"\n"
               "/bin/rm -rf /tmp/x*\\;reboot\\ \\&\n");
-}
 
-TEST(FileOps, RemovingAConfigurationFileRemovesItsFlashCopy) {
-    Sandbox box;
+    // A configuration file takes its flash copy with it.
+    const std::string mount = "/bin/mount /dev/mtdblock3 /mnt > /dev/null 2>&1\n",
+                      umount = "/bin/umount /mnt > /dev/null 2>&1\n";
     box.write("/etc/sysconfig/.firewall/eventlog", "log");
     my_rm("/etc/sysconfig/.firewall/%s", "eventlog");
     EXPECT_FALSE(box.exists("/etc/sysconfig/.firewall/eventlog"));
-    EXPECT_EQ(box.commands(),
-              "/bin/mount /dev/mtdblock3 /mnt > /dev/null 2>&1\n"
-              "/bin/rm -rf \"/mnt/eventlog\" > /dev/null 2>&1\n"
-              "/bin/umount /mnt > /dev/null 2>&1\n");
+    EXPECT_EQ(taken(box), mount + "/bin/rm -rf \"/mnt/eventlog\" > /dev/null 2>&1\n" + umount);
     ASSERT_NE(RI(kFlashMounted), nullptr);
     EXPECT_EQ(*RI(kFlashMounted), 0);
-
     // A directory path ending in '/' has no single flash copy to remove.
     box.write("/etc/sysconfig/.firewall/AP_Host_Config/wtp1", "w");
-    box.write("/commands.log", "");
     WI(kFlashMounted, 1);
     my_rm("/etc/sysconfig/.firewall/AP_Host_Config/");
     EXPECT_FALSE(box.exists("/etc/sysconfig/.firewall/AP_Host_Config"));
-    EXPECT_EQ(box.commands(),
-              "/bin/mount /dev/mtdblock3 /mnt > /dev/null 2>&1\n"
-              "/bin/umount /mnt > /dev/null 2>&1\n");
+    EXPECT_EQ(taken(box), mount + umount);
     EXPECT_EQ(*RI(kFlashMounted), 0);
-
     // Only the last component names the flash copy; it is quoted too.
-    box.write("/commands.log", "");
     my_rm("/etc/sysconfig/.firewall/sub/we\"ird");
-    EXPECT_EQ(box.commands(),
-              "/bin/rm -rf \"/etc/sysconfig/.firewall/sub/we\\\"ird\"\n"
-              "/bin/mount /dev/mtdblock3 /mnt > /dev/null 2>&1\n"
-              "/bin/rm -rf \"/mnt/we\\\"ird\" > /dev/null 2>&1\n"
-              "/bin/umount /mnt > /dev/null 2>&1\n");
-
-    box.write("/commands.log", "");
+    EXPECT_EQ(taken(box), "/bin/rm -rf \"/etc/sysconfig/.firewall/sub/we\\\"ird\"\n" + mount +
+                              "/bin/rm -rf \"/mnt/we\\\"ird\" > /dev/null 2>&1\n" + umount);
     box.write("/etc/sysconfig/other", "o");
     my_rm("/etc/sysconfig/other");
     EXPECT_EQ(box.commands(), "");
@@ -119,25 +108,21 @@ TEST(FileOps, MoveAndMakeDirectory) {
     my_mv("/var/*.log", "/var/logs");
     my_mv("/var/a b", "/var/*");
     my_mv("/var/x*", "/var/y*");
-    EXPECT_EQ(box.commands(),
+    EXPECT_EQ(taken(box),
               "/bin/mv -f \"/var/none\" \"/var/to\"\n"
               "/bin/mv -f /var/*.log \"/var/logs\"\n"
               "/bin/mv -f \"/var/a b\" /var/*\n"
               "/bin/mv -f /var/x* /var/y*\n");
 
-    box.write("/commands.log", "");
     my_mkdir("/var/%s", "newdir");
-    struct stat st = lstat_of(box.file("/var/newdir"));
-    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_TRUE(S_ISDIR(lstat_of(box.file("/var/newdir")).st_mode));
     EXPECT_EQ(box.commands(), "");
     my_mkdir("/var/newdir");  // exists: the shell's mkdir -p has nothing to do
     my_mkdir("/var/deep/er");
-    EXPECT_EQ(box.commands(),
-              "mkdir -m 777 -p \"/var/newdir\"\n"
-              "mkdir -m 777 -p \"/var/deep/er\"\n");
+    EXPECT_EQ(box.commands(), "mkdir -m 777 -p \"/var/newdir\"\nmkdir -m 777 -p \"/var/deep/er\"\n");
 }
 
-TEST(FileOps, CopyKeepsModesTimesAndTrees) {
+TEST(FileOps, CopyKeepsModesTimesAndTreesAndLeavesTheRestToTheShell) {
     Sandbox box;
     std::string big(3 * 4096 + 17, '\0');
     for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7);
@@ -150,18 +135,14 @@ TEST(FileOps, CopyKeepsModesTimesAndTrees) {
     set_mtime(box.file("/src/tree/sub"), 1100000000);
 
     my_cp("/src/tree", "/dst/tree");  // the parent is missing: the shell's turn
-    EXPECT_EQ(box.commands(), "/bin/cp -af \"/src/tree\" \"/dst/tree\"\n");
-    box.write("/commands.log", "");
-
+    EXPECT_EQ(taken(box), "/bin/cp -af \"/src/tree\" \"/dst/tree\"\n");
     my_cp("/src/tree", "/var/copy");
-    EXPECT_EQ(box.commands(), "");
     EXPECT_EQ(box.read("/var/copy/big.bin"), big);
     EXPECT_EQ(box.read("/var/copy/sub/inner"), "inner");
     EXPECT_TRUE(box.exists("/var/copy/sub/empty"));
-    struct stat file = lstat_of(box.file("/var/copy/big.bin"));
+    struct stat file = lstat_of(box.file("/var/copy/big.bin")), dir = lstat_of(box.file("/var/copy/sub"));
     EXPECT_EQ(file.st_mode & 07777, 0640u);
     EXPECT_EQ(file.st_mtim.tv_sec, 1000000000);
-    struct stat dir = lstat_of(box.file("/var/copy/sub"));
     EXPECT_EQ(dir.st_mode & 07777, 0750u);
     EXPECT_EQ(dir.st_mtim.tv_sec, 1100000000);
 
@@ -174,10 +155,9 @@ TEST(FileOps, CopyKeepsModesTimesAndTrees) {
     EXPECT_EQ(box.read("/var/merge/keep"), "keep");
     EXPECT_EQ(box.read("/var/merge/inner"), "inner");
     EXPECT_EQ(box.commands(), "");
-}
 
-TEST(FileOps, CopyLeavesLinksPatternsAndLoopsToTheShell) {
-    Sandbox box;
+    // Links, patterns, missing sources, a tree into itself and a file over
+    // a directory are the shell's.
     box.write("/src/file", "f");
     ASSERT_EQ(symlink("file", box.file("/src/link").c_str()), 0);
     box.write("/src/dir/x", "x");
@@ -185,7 +165,7 @@ TEST(FileOps, CopyLeavesLinksPatternsAndLoopsToTheShell) {
     my_cp("/src/missing", "/var/m");
     my_cp("/src/*", "/var/all");
     my_cp("/src/dir", "/src/dir/inside");
-    my_cp("/src/file", "/src/dir");  // a directory is not replaced by a file
+    my_cp("/src/file", "/src/dir");
     my_cp(nullptr, "/var/x");
     EXPECT_FALSE(box.exists("/var/link"));
     EXPECT_FALSE(box.exists("/src/dir/inside"));
@@ -198,13 +178,19 @@ TEST(FileOps, CopyLeavesLinksPatternsAndLoopsToTheShell) {
 }
 
 TEST(FileOps, PathsAndTypes) {
-    EXPECT_EQ(take(concat_path_file("/etc/", "//passwd")), "/etc/passwd");
-    EXPECT_EQ(take(concat_path_file("/etc", "passwd")), "/etc/passwd");
-    EXPECT_EQ(take(concat_path_file("/etc/", "passwd")), "/etc/passwd");
-    EXPECT_EQ(take(concat_path_file("/etc", "/passwd")), "/etc/passwd");
-    EXPECT_EQ(take(concat_path_file("/", "etc")), "/etc");
-    EXPECT_EQ(take(concat_path_file("", "etc")), "/etc");
-    EXPECT_EQ(take(concat_path_file("/etc", "")), "/etc/");
+    // Exactly one '/' between the parts.
+    const char *const joined[][3] = {{"/etc/", "//passwd", "/etc/passwd"},
+                                     {"/etc", "passwd", "/etc/passwd"},
+                                     {"/etc/", "passwd", "/etc/passwd"},
+                                     {"/etc", "/passwd", "/etc/passwd"},
+                                     {"/", "etc", "/etc"},
+                                     {"", "etc", "/etc"},
+                                     {"/etc", "", "/etc/"}};
+    for (const auto &c : joined) {
+        char *path = concat_path_file(c[0], c[1]);
+        EXPECT_STREQ(path, c[2]) << c[0] << " + " << c[1];
+        free(path);
+    }
     EXPECT_EQ(concat_path_file(nullptr, "etc"), nullptr);
     EXPECT_EQ(concat_path_file("/etc", nullptr), nullptr);
 
@@ -212,23 +198,16 @@ TEST(FileOps, PathsAndTypes) {
     box.write("/var/data/file", "12345");
     ASSERT_EQ(symlink(box.file("/var/data").c_str(), box.file("/var/dirlink").c_str()), 0);
     ASSERT_EQ(symlink("file", box.file("/var/data/filelink").c_str()), 0);
-    EXPECT_EQ(isDirectory("/var/data"), 1);
-    EXPECT_EQ(isDirectory("/var/data/file"), 0);
-    EXPECT_EQ(isDirectory("/var/dirlink"), 0);
-    EXPECT_EQ(isRegularFile("/var/data/file"), 1);
-    EXPECT_EQ(isRegularFile("/var/data/filelink"), 0);
-    EXPECT_EQ(isRegularFile("/var/data"), 0);
-    EXPECT_EQ(isSymbloicLink("/var/dirlink"), 1);
-    EXPECT_EQ(isSymbloicLink("/var/data/filelink"), 1);
-    EXPECT_EQ(isSymbloicLink("/var/data/file"), 0);
-    EXPECT_EQ(isDirectory("/var/none"), 0);
-    EXPECT_EQ(isRegularFile("/var/none"), 0);
-    EXPECT_EQ(isSymbloicLink(nullptr), 0);
-
-    EXPECT_EQ(my_file_size("/var/data/file"), 5);
-    EXPECT_EQ(my_file_size("/var/data/filelink"), 5);
-    EXPECT_EQ(my_file_size("/var/none"), 0);
-    EXPECT_EQ(my_file_size(nullptr), 0);
+    // Directory, regular file, link, size; links are not followed but for the size.
+    const std::vector<std::pair<const char *, std::vector<int>>> types = {
+        {"/var/data", {1, 0, 0}},    {"/var/data/file", {0, 1, 0, 5}},
+        {"/var/dirlink", {0, 0, 1}}, {"/var/data/filelink", {0, 0, 1, 5}},
+        {"/var/none", {0, 0, 0, 0}}, {nullptr, {0, 0, 0, 0}}};
+    for (const auto &[path, expected] : types) {
+        std::vector<int> got = {isDirectory(path), isRegularFile(path), isSymbloicLink(path)};
+        if (expected.size() == 4) got.push_back(static_cast<int>(my_file_size(path)));
+        EXPECT_EQ(got, expected) << (path ? path : "null");
+    }
 }
 
 // Names from a request reach the shell fallbacks as data: each recorded

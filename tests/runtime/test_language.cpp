@@ -1,12 +1,13 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "support/capture.h"
 #include "support/temp_root.h"
 #include "webadmin.h"
 
@@ -26,42 +27,33 @@ const char *lookup(q_entry *table, const char *key) { return Name2Str(&table, ke
 TEST(Language, LoadsCommonThenTheGroupIntoTheDefaultTable) {
     TempRoot root;
     root.write("/etc/language/eng/common",
-               "# Texts of every page\n"
-               "COMMON_APPLY_STR \"Apply\"\n"
-               "SHARED \"from common\"\n"
-               "PERCENT \"50%%\"\n"
-               "FORMAT \"%d %s %n %\"\n"
-               "NAME_ONLY\n"
-               "#COMMENTED \"no\"\n"
-               "\"QUOTED NAME\" \"text\"\n"
-               "EXTRA \"one\" \"two\"\n"
-               "ESCAPED \"say \\\"hi\\\"\"\n"
-               "BROKEN \"not closed\n");
+               "# Texts of every page\nCOMMON_APPLY_STR \"Apply\"\nSHARED \"from common\"\nPERCENT \"50%%\"\n"
+               "FORMAT \"%d %s %n %\"\nNAME_ONLY\n#COMMENTED \"no\"\n\"QUOTED NAME\" \"text\"\n"
+               "EXTRA \"one\" \"two\"\nESCAPED \"say \\\"hi\\\"\"\nBROKEN \"not closed\n");
     root.write("/etc/language/eng/upgrade", "SHARED \"from upgrade\"\nREBOOT_SECONDS_STR \"seconds\"\n");
 
     q_entry *head = load_my_language("eng", "upgrade", nullptr);
     ASSERT_NE(head, nullptr);
     EXPECT_STREQ(icons_path, "../icons_eng/");
-    EXPECT_STREQ(Name2Str(nullptr, "${COMMON_APPLY_STR}"), "Apply");
-    EXPECT_STREQ(Name2Str(nullptr, "${SHARED}"), "from upgrade");
-    EXPECT_STREQ(Name2Str(nullptr, "${REBOOT_SECONDS_STR}"), "seconds");
-    EXPECT_STREQ(Name2Str(nullptr, "${PERCENT}"), "50%");
-    EXPECT_STREQ(Name2Str(nullptr, "${FORMAT}"), "%d %s %n %");
-    EXPECT_STREQ(Name2Str(nullptr, "${QUOTED NAME}"), "text");
-    EXPECT_STREQ(Name2Str(nullptr, "${EXTRA}"), "one");
-    EXPECT_STREQ(Name2Str(nullptr, "${ESCAPED}"), "say \"hi\"");
+    const std::vector<std::pair<const char *, const char *>> texts = {{"${COMMON_APPLY_STR}", "Apply"},
+                                                                      {"${SHARED}", "from upgrade"},
+                                                                      {"${REBOOT_SECONDS_STR}", "seconds"},
+                                                                      {"${PERCENT}", "50%"},
+                                                                      {"${FORMAT}", "%d %s %n %"},
+                                                                      {"${QUOTED NAME}", "text"},
+                                                                      {"${EXTRA}", "one"},
+                                                                      {"${ESCAPED}", "say \"hi\""}};
+    for (const auto &[key, text] : texts) EXPECT_STREQ(Name2Str(nullptr, key), text) << key;
     EXPECT_EQ(entries_named(head, "${SHARED}"), 1);
-
     // Unknown keys come back as the very pointer passed.
     for (const char *key : {"${NAME_ONLY}", "${#COMMENTED}", "${COMMENTED}", "${BROKEN}", "${shared}", "SHARED"})
         EXPECT_EQ(Name2Str(nullptr, key), key) << key;
     EXPECT_EQ(Name2Str(nullptr, nullptr), nullptr);
 
     // An empty caller table now shares the default one.
-    q_entry *shared = nullptr;
+    q_entry *shared = nullptr, *none = nullptr;
     EXPECT_EQ(load_my_language("eng", "upgrade", &shared), head);
     EXPECT_EQ(shared, head);
-    q_entry *none = nullptr;
     EXPECT_STREQ(Name2Str(&none, "${SHARED}"), "from upgrade");
 
     // Reloading replaces the texts in place and keeps the other keys.
@@ -70,7 +62,6 @@ TEST(Language, LoadsCommonThenTheGroupIntoTheDefaultTable) {
     EXPECT_STREQ(Name2Str(nullptr, "${SHARED}"), "again");
     EXPECT_STREQ(Name2Str(nullptr, "${REBOOT_SECONDS_STR}"), "seconds");
     EXPECT_EQ(entries_named(head, "${SHARED}"), 1);
-
     // A missing file changes nothing but the icons path.
     EXPECT_EQ(load_my_language("xx", "upgrade", nullptr), head);
     EXPECT_STREQ(icons_path, "../icons_xx/");
@@ -80,9 +71,7 @@ TEST(Language, LoadsCommonThenTheGroupIntoTheDefaultTable) {
     std::string name(508, 'K');
     root.write("/etc/language/eng/long", name + " \"found\"\n");
     load_static_language("eng", "long", nullptr);
-    std::string text = "${" + name + "}tail that is cut off";
-    EXPECT_STREQ(Name2Str(nullptr, text.c_str()), "found");
-
+    EXPECT_STREQ(Name2Str(nullptr, ("${" + name + "}tail that is cut off").c_str()), "found");
     EXPECT_EQ(load_my_language(nullptr, "upgrade", nullptr), nullptr);
     EXPECT_EQ(load_my_language("eng", nullptr, nullptr), nullptr);
 }
@@ -114,9 +103,9 @@ TEST(Language, CallersOwnTablesStayApartFromTheDefault) {
     root.write("/etc/common", "LEAK \"outside\"\n");
     root.write("/etc/language/common", "LEAK \"outside\"\n");
     q_entry *outside = nullptr;
-    EXPECT_EQ(load_static_language("..", "common", &outside), nullptr);
-    EXPECT_EQ(load_static_language("ch", "../common", &outside), nullptr);
-    EXPECT_EQ(load_static_language(".", "common", &outside), nullptr);
+    for (const auto &[code, group] :
+         {std::pair{"..", "common"}, std::pair{"ch", "../common"}, std::pair{".", "common"}})
+        EXPECT_EQ(load_static_language(code, group, &outside), nullptr) << code << " " << group;
 
     // Codes are cut to nine characters, in paths and in the icons path.
     root.write("/etc/language/abcdefghi/upgrade", "CUT \"yes\"\n");
@@ -140,17 +129,13 @@ TEST(Language, DataFilesFillNumberedRows) {
     root.write("/etc/menu", text);
     std::vector<char> rows(300 * 20, 'X');
     EXPECT_EQ(load_data_file("/etc/menu", rows.data(), 300, 20), 300);
-    EXPECT_STREQ(rows.data(), "item 0");
-    EXPECT_STREQ(rows.data() + 5 * 20, "item 5");
-    EXPECT_STREQ(rows.data() + 299 * 20, "item 299");
+    for (int i : {0, 5, 299}) EXPECT_EQ(rows.data() + i * 20, "item " + std::to_string(i));
 
     // Texts are cut, and the last byte of a row is never written.
     root.write("/etc/long", "A \"abcdefghijklmnop\"\nB \"short\"\n");
     std::vector<char> small(3 * 8, 'X');
     EXPECT_EQ(load_data_file("/etc/long", small.data(), 3, 8), 2);
-    EXPECT_EQ(std::string(small.data(), 8), "abcdefgX");
-    EXPECT_EQ(std::string(small.data() + 8, 8), std::string("short\0\0X", 8));
-    EXPECT_EQ(small[16], 'X');
+    EXPECT_EQ(std::string(small.data(), 17), std::string("abcdefgXshort\0\0XX", 17));
 
     // A missing file fills nothing and leaves the rows alone.
     EXPECT_EQ(load_data_file("/etc/absent", small.data(), 3, 8), 0);
@@ -158,85 +143,65 @@ TEST(Language, DataFilesFillNumberedRows) {
     EXPECT_EQ(load_data_file("/etc/long", small.data(), 0, 8), 0);
     EXPECT_EQ(load_data_file("/etc/long", small.data(), 3, 0), 0);
     EXPECT_EQ(load_data_file(nullptr, small.data(), 3, 8), 0);
-}
 
-TEST(Language, LoadLanguageFillsTableAndRows) {
-    TempRoot root;
+    // load_language: the common texts into the table, the group into the rows.
     root.write("/etc/language/eng/common", "COMMON_HELP_STR \"Help\"\n");
     root.write("/etc/language/eng/menu", "M0 \"System\"\nM1 \"Network\"\n");
-
     q_entry *table = nullptr;
-    char rows[4][32] = {};
-    EXPECT_EQ(load_language("eng", "menu", rows[0], 4, 32, &table), 2);
-    EXPECT_STREQ(rows[0], "System");
-    EXPECT_STREQ(rows[1], "Network");
+    char menu[4][32] = {};
+    EXPECT_EQ(load_language("eng", "menu", menu[0], 4, 32, &table), 2);
+    EXPECT_STREQ(menu[0], "System");
+    EXPECT_STREQ(menu[1], "Network");
     EXPECT_STREQ(lookup(table, "${COMMON_HELP_STR}"), "Help");
     EXPECT_EQ(entries_named(table, "${M0}"), 0);
     EXPECT_STREQ(icons_path, "../icons_eng/");
-
     // Without a table only the rows are filled.
     char again[4][32] = {};
     EXPECT_EQ(load_language("eng", "menu", again[0], 4, 32, nullptr), 2);
     EXPECT_STREQ(again[1], "Network");
-
     // Nothing at all is done without code, group or rows.
     load_language("sch", "menu", nullptr, 4, 32, &table);
     EXPECT_STREQ(icons_path, "../icons_eng/");
-    EXPECT_EQ(load_language(nullptr, "menu", rows[0], 4, 32, &table), 0);
-    EXPECT_EQ(load_language("eng", "absent", rows[0], 4, 32, nullptr), 0);
-    EXPECT_STREQ(rows[0], "System");
+    EXPECT_EQ(load_language(nullptr, "menu", menu[0], 4, 32, &table), 0);
+    EXPECT_EQ(load_language("eng", "absent", menu[0], 4, 32, nullptr), 0);
+    EXPECT_STREQ(menu[0], "System");
     qSedArgFree(table);
 }
 
-// now_language() of a request with this query string, in a process of its own.
-std::string language_of_request(const char *query, const char *fallback) {
-    int fds[2];
-    if (pipe(fds) != 0) return "<pipe>";
-    pid_t pid = fork();
-    if (pid < 0) return "<fork>";
-    if (pid == 0) {
-        close(fds[0]);
-        unsetenv("HTTP_COOKIE");
-        unsetenv("CONTENT_LENGTH");
-        setenv("REQUEST_METHOD", "GET", 1);
-        setenv("QUERY_STRING", query, 1);
-        const char *code = now_language(fallback);
-        ssize_t written = write(fds[1], code, std::strlen(code));
-        _exit(written < 0 ? 1 : 0);
-    }
-    close(fds[1]);
-    std::string out;
-    char buf[64];
-    ssize_t n;
-    while ((n = read(fds[0], buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? out : "<failed>";
-}
-
 TEST(Language, NowLanguageTakesTheRequestOrTheFallback) {
-    EXPECT_EQ(language_of_request("q=0", nullptr), "eng");
-    EXPECT_EQ(language_of_request("q=0", "sch"), "sch");
-    EXPECT_EQ(language_of_request("q=0", ""), "");
-    EXPECT_EQ(language_of_request("MULTI_LANG=ch", "sch"), "ch");
-    EXPECT_EQ(language_of_request("MULTI_LANG=xnullx", "sch"), "sch");
-    EXPECT_EQ(language_of_request("MULTI_LANG=null", nullptr), "eng");
-    EXPECT_EQ(language_of_request("MULTI_LANG=", "sch"), "sch");
-    EXPECT_EQ(language_of_request("MULTI_LANG=abcdefghijkl", "sch"), "abcdefghi");
-    EXPECT_EQ(language_of_request("MULTI_LANG=zh-TW", "sch"), "zh-TW");
-    // Codes that would leave the language directory or break a page.
-    EXPECT_EQ(language_of_request("MULTI_LANG=../x", "sch"), "sch");
-    EXPECT_EQ(language_of_request("MULTI_LANG=%22%3E%3Cb%3E", "sch"), "sch");
-    EXPECT_EQ(language_of_request("q=0", "a-very-long-fallback"), "a-very-lo");
-}
+    // now_language() of a request with this query string, in a process of its own.
+    auto language_of = [](const char *query, const char *fallback) {
+        testing_support::Ended ended = testing_support::in_child([&] {
+            unsetenv("HTTP_COOKIE");
+            unsetenv("CONTENT_LENGTH");
+            setenv("REQUEST_METHOD", "GET", 1);
+            setenv("QUERY_STRING", query, 1);
+            std::fputs(now_language(fallback), stdout);
+        });
+        return ended.status == 0 ? ended.out : "<failed>";
+    };
+    const std::vector<std::vector<const char *>> cases = {
+        {"q=0", nullptr, "eng"},
+        {"q=0", "sch", "sch"},
+        {"q=0", "", ""},
+        {"MULTI_LANG=ch", "sch", "ch"},
+        {"MULTI_LANG=xnullx", "sch", "sch"},
+        {"MULTI_LANG=null", nullptr, "eng"},
+        {"MULTI_LANG=", "sch", "sch"},
+        {"MULTI_LANG=abcdefghijkl", "sch", "abcdefghi"},
+        {"MULTI_LANG=zh-TW", "sch", "zh-TW"},
+        // Codes that would leave the language directory or break a page.
+        {"MULTI_LANG=../x", "sch", "sch"},
+        {"MULTI_LANG=%22%3E%3Cb%3E", "sch", "sch"},
+        {"q=0", "a-very-long-fallback", "a-very-lo"}};
+    for (const auto &c : cases) EXPECT_EQ(language_of(c[0], c[1]), c[2]) << c[0] << " " << (c[1] ? c[1] : "null");
 
-TEST(Language, NowLanguageRotatesSixteenSlots) {
+    // Results rotate through sixteen slots.
     std::vector<char *> results;
     for (int i = 0; i < 16; ++i) results.push_back(now_language(std::to_string(i).c_str()));
-    for (int i = 0; i < 16; ++i) {
-        EXPECT_STREQ(results[static_cast<size_t>(i)], std::to_string(i).c_str());
-        for (int j = 0; j < i; ++j) EXPECT_NE(results[static_cast<size_t>(i)], results[static_cast<size_t>(j)]);
+    for (size_t i = 0; i < 16; ++i) {
+        EXPECT_STREQ(results[i], std::to_string(i).c_str());
+        for (size_t j = 0; j < i; ++j) EXPECT_NE(results[i], results[j]);
     }
     EXPECT_EQ(now_language("again"), results[0]);
     EXPECT_STREQ(results[0], "again");

@@ -13,13 +13,13 @@
 
 namespace {
 
+// Process id to state, the list freed.
 std::map<int, char> collect(my_proc *list) {
     std::map<int, char> found;
-    while (list) {
-        my_proc *next = list->next;
+    for (my_proc *next; list; list = next) {
+        next = list->next;
         found[list->pid] = list->state;
         free(list);
-        list = next;
     }
     return found;
 }
@@ -40,21 +40,20 @@ TEST(Process, LooksProcessesUpInTheStatFiles) {
 
     EXPECT_EQ(collect(my_proc_list("vavazUzo")), (std::map<int, char>{{100, 'S'}, {200, 'R'}}));
     EXPECT_EQ(collect(my_proc_list("odd) name")), (std::map<int, char>{{300, 'S'}}));
-    EXPECT_EQ(my_proc_list("vavazU"), nullptr);
-    EXPECT_EQ(my_proc_list(std::string(300, 'v').c_str()), nullptr);
-    EXPECT_EQ(my_proc_list(nullptr), nullptr);
+    const std::string overlong(300, 'v');
+    for (const char *none : {"vavazU", overlong.c_str(), static_cast<const char *>(nullptr)})
+        EXPECT_EQ(my_proc_list(none), nullptr);
 
     // A daemon is a child of process 1.
     EXPECT_EQ(my_proc_pid("vavazUzo"), 100);
     box.write("/proc/100/stat", "100 (vavazUzo) S 50 100\n");
-    EXPECT_EQ(my_proc_pid("vavazUzo"), -1);
-    EXPECT_EQ(my_proc_pid("missing"), -1);
-    EXPECT_EQ(my_proc_pid(nullptr), -1);
+    for (const char *none : {"vavazUzo", "missing", static_cast<const char *>(nullptr)})
+        EXPECT_EQ(my_proc_pid(none), -1);
 }
 
 TEST(Process, KillsEveryProcessOfTheName) {
     const char *root = getenv("APPLIANCE_ROOT");
-    std::string saved = root ? root : "";
+    const std::string saved = root ? root : "";
     unsetenv("APPLIANCE_ROOT");
 
     int ready[2];
@@ -63,8 +62,7 @@ TEST(Process, KillsEveryProcessOfTheName) {
     ASSERT_GE(child, 0);
     if (child == 0) {
         prctl(PR_SET_NAME, "wa_kill_probe");
-        char byte = 1;
-        if (write(ready[1], &byte, 1) != 1) _exit(2);
+        if (write(ready[1], "", 1) != 1) _exit(2);
         for (;;) pause();
     }
     close(ready[1]);
@@ -80,8 +78,7 @@ TEST(Process, KillsEveryProcessOfTheName) {
     my_killproc("wa_kill_probe", SIGTERM);
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFSIGNALED(status));
-    EXPECT_EQ(WTERMSIG(status), SIGTERM);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
     my_killproc("wa_kill_probe", SIGTERM);  // none left: nothing happens
     my_killproc(nullptr, SIGTERM);
 

@@ -1,12 +1,10 @@
-#include <gtest/gtest.h>
-#include <dirent.h>
 #include <fcntl.h>
-#include <stdlib.h>
-#include <string.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,12 +14,15 @@
 
 namespace {
 
+namespace fs = std::filesystem;
 using testing_support::Sandbox;
+using Lines = std::vector<std::string>;
 
 constexpr int kFlashMounted = 104;
 constexpr int kUpgradeInfo = 183;
 constexpr const char *kUpgradeInfoPath = "/etc/sysconfig/.firewall/upgrade_info.conf";
 constexpr const char *kTag = "pid:1,tests/runtime/test_record_file.cpp:test():1";
+constexpr const char *kChanged = "> /var/tmp/last.config\n";
 
 struct closer {
     void operator()(record_file *h) const { my_CloseFile(h); }
@@ -30,28 +31,30 @@ using handle = std::unique_ptr<record_file, closer>;
 
 handle open_file(int number, int mode = 0) { return handle(my_ReadFile(number, mode, kTag)); }
 
+// Opens a file, makes text its first line and closes it again.
+void set_first_line(int number, int mode, const char *text) {
+    handle h = open_file(number, mode);
+    ASSERT_EQ(my_ReplaceLine(h.get(), 1, text), 0);
+}
+
 // Every line of a handle as "number:text", in list order.
-std::vector<std::string> lines_of(record_file *h) {
-    std::vector<std::string> out;
+Lines lines_of(record_file *h) {
+    Lines out;
     uint32_t number = 0;
     for (char *text = my_GetLine(h, &number, 1); text; text = my_GetLine(h, &number, 0))
         out.push_back(std::to_string(number) + ":" + text);
     return out;
 }
 
-mode_t mode_of(const std::string &path) {
-    struct stat st {};
-    EXPECT_EQ(stat(path.c_str(), &st), 0) << path;
-    return st.st_mode & 07777;
+// The commands that copy a file (its shell word given) to a flash partition.
+std::string flash_copy(const std::string &word, int partition = 3, const std::string &to = "/mnt") {
+    return "/bin/mount /dev/mtdblock" + std::to_string(partition) + " /mnt > /dev/null 2>&1\n/bin/cp " + word + " " +
+           to + " > /dev/null 2>&1\n/bin/umount /mnt > /dev/null 2>&1\n";
 }
 
-std::vector<std::string> names_in(const std::string &dir) {
-    std::vector<std::string> names;
-    DIR *d = opendir(dir.c_str());
-    if (!d) return names;
-    while (const dirent *e = readdir(d)) names.push_back(e->d_name);
-    closedir(d);
-    return names;
+void expect_no_temporary_file(const std::string &dir) {
+    for (const auto &entry : fs::directory_iterator(dir))
+        EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
 }
 
 }  // namespace
@@ -64,15 +67,16 @@ TEST(RecordFile, TableHoldsTheFixedPathsAndTenScratchRows) {
         // Rows 0-9 are the scratch rows, empty until a path is opened.
         EXPECT_EQ(file_list[i].path[0] == '\0', i < 10) << i;
     }
-    EXPECT_STREQ(my_FileName(10), "/etc/shadow");
-    EXPECT_STREQ(my_FileName(25), "/wizard.conf");
-    EXPECT_STREQ(my_FileName(54), "/etc/sysconfig/.firewall/mapped_ip.conf");
-    EXPECT_STREQ(my_FileName(110), "/proc/net/dev");
-    EXPECT_STREQ(my_FileName(172), "/etc/sysconfig/.firewall/ap_setting.conf");
-    EXPECT_STREQ(my_FileName(182), "/proc/uptime");
-    EXPECT_STREQ(my_FileName(183), kUpgradeInfoPath);
-    EXPECT_STREQ(my_FileName(227), "/backup_conf/reserve/ad_link_setting.conf");
-    EXPECT_STREQ(my_FileName(228), "/etc/sysconfig/.firewall/auth_wechat.conf");
+    const std::vector<std::pair<int, const char *>> rows = {{10, "/etc/shadow"},
+                                                            {25, "/wizard.conf"},
+                                                            {54, "/etc/sysconfig/.firewall/mapped_ip.conf"},
+                                                            {110, "/proc/net/dev"},
+                                                            {172, "/etc/sysconfig/.firewall/ap_setting.conf"},
+                                                            {182, "/proc/uptime"},
+                                                            {183, kUpgradeInfoPath},
+                                                            {227, "/backup_conf/reserve/ad_link_setting.conf"},
+                                                            {228, "/etc/sysconfig/.firewall/auth_wechat.conf"}};
+    for (const auto &[n, path] : rows) EXPECT_STREQ(my_FileName(n), path) << n;
     EXPECT_EQ(my_FileName(229), nullptr);
     EXPECT_EQ(my_FileName(-1), nullptr);
 }
@@ -85,19 +89,11 @@ TEST(RecordFile, ReadsEveryLineWithItsNumber) {
     ASSERT_TRUE(h);
     EXPECT_EQ(h->count, 3u);
     EXPECT_EQ(h->number, kUpgradeInfo);
-    EXPECT_EQ(h->lock, nullptr);
-    EXPECT_EQ(h->document, nullptr);
-
+    EXPECT_EQ(lines_of(h.get()), (Lines{"1:A", "2:B\r", "3:C"}));
     uint32_t number = 0;
-    EXPECT_STREQ(my_GetLine(h.get(), &number, 1), "A");
-    EXPECT_EQ(number, 1u);
-    EXPECT_STREQ(my_GetLine(h.get(), &number, 0), "B\r");
-    EXPECT_EQ(number, 2u);
-    EXPECT_STREQ(my_GetLine(h.get(), nullptr, 0), "C");
-    EXPECT_EQ(my_GetLine(h.get(), &number, 0), nullptr);
-    EXPECT_STREQ(my_GetLine(h.get(), &number, 1), "A");
-    EXPECT_EQ(number, 1u);
-
+    EXPECT_EQ(my_GetLine(h.get(), &number, 0), nullptr);  // after the last line
+    EXPECT_STREQ(my_GetLine(h.get(), nullptr, 1), "A");
+    EXPECT_STREQ(my_GetLine(h.get(), nullptr, 0), "B\r");
     EXPECT_STREQ(my_GetNumData(h.get(), 3), "C");
     EXPECT_EQ(my_GetNumData(h.get(), 0), nullptr);
     EXPECT_EQ(my_GetNumData(h.get(), 4), nullptr);
@@ -106,19 +102,18 @@ TEST(RecordFile, ReadsEveryLineWithItsNumber) {
 
     // Empty lines are lines.
     box.write(kUpgradeInfoPath, "\n\nx\n");
-    EXPECT_EQ(lines_of(open_file(kUpgradeInfo).get()), (std::vector<std::string>{"1:", "2:", "3:x"}));
-}
+    EXPECT_EQ(lines_of(open_file(kUpgradeInfo).get()), (Lines{"1:", "2:", "3:x"}));
 
-TEST(RecordFile, MissingFilesAndUnknownNumbersGiveEmptyHandles) {
-    Sandbox box;
-    for (int number : {kUpgradeInfo, 229, -1}) {
-        handle h = open_file(number, 1);
-        ASSERT_TRUE(h) << number;
-        EXPECT_EQ(h->count, 0u);
-        EXPECT_EQ(my_GetLine(h.get(), nullptr, 1), nullptr);
-        EXPECT_EQ(h->mode, 1);
+    // Missing files and unknown numbers give empty handles; only the real
+    // file is written back: empty, and mirrored.
+    fs::remove(box.file(kUpgradeInfoPath));
+    for (int missing : {kUpgradeInfo, 229, -1}) {
+        handle empty = open_file(missing, 1);
+        ASSERT_TRUE(empty) << missing;
+        EXPECT_EQ(empty->count, 0u);
+        EXPECT_EQ(my_GetLine(empty.get(), nullptr, 1), nullptr);
+        EXPECT_EQ(empty->mode, 1);
     }
-    // Only the real file was written back: empty, and mirrored.
     EXPECT_TRUE(box.exists(kUpgradeInfoPath));
     EXPECT_EQ(box.read(kUpgradeInfoPath), "");
     EXPECT_EQ(box.commands(),
@@ -131,18 +126,16 @@ TEST(RecordFile, MissingFilesAndUnknownNumbersGiveEmptyHandles) {
 
 TEST(RecordFile, OverlongLinesAreCutAndTheirRestSkipped) {
     Sandbox box;
-    const std::string whole(RECORD_LINE_MAX, 'w');
-    const std::string longer = std::string(RECORD_LINE_MAX, 'x') + "TAIL";
-    box.write(kUpgradeInfoPath, whole + "\n" + longer + "\nnext\n" + longer);
+    const std::string whole(RECORD_LINE_MAX, 'w'), cut(RECORD_LINE_MAX, 'x');
+    box.write(kUpgradeInfoPath, whole + "\n" + cut + "TAIL\nnext\n" + cut + "TAIL");
     handle h = open_file(kUpgradeInfo, 1);
     ASSERT_TRUE(h);
     ASSERT_EQ(h->count, 4u);
     EXPECT_EQ(my_GetNumData(h.get(), 1), whole);
-    EXPECT_EQ(my_GetNumData(h.get(), 2), std::string(RECORD_LINE_MAX, 'x'));
+    EXPECT_EQ(my_GetNumData(h.get(), 2), cut);
     EXPECT_STREQ(my_GetNumData(h.get(), 3), "next");
-    EXPECT_EQ(my_GetNumData(h.get(), 4), std::string(RECORD_LINE_MAX, 'x'));
+    EXPECT_EQ(my_GetNumData(h.get(), 4), cut);
     h.reset();
-    const std::string cut(RECORD_LINE_MAX, 'x');
     EXPECT_EQ(box.read(kUpgradeInfoPath), whole + "\n" + cut + "\nnext\n" + cut + "\n");
 }
 
@@ -162,18 +155,16 @@ TEST(RecordFile, EditsKeepLineNumbersUniqueAndOrdered) {
     // count + 1 (3) is still taken by C: the new line comes after it.
     EXPECT_EQ(my_AddLine(h.get(), "D"), 0);
     EXPECT_EQ(h->count, 3u);
-    EXPECT_EQ(lines_of(h.get()), (std::vector<std::string>{"1:A", "3:C", "4:D"}));
+    EXPECT_EQ(lines_of(h.get()), (Lines{"1:A", "3:C", "4:D"}));
 
     EXPECT_EQ(my_ReplaceLine(h.get(), 3, "c"), 0);
     EXPECT_EQ(my_ReplaceLine(h.get(), 2, "E"), 0);  // no line 2 any more: appended
     EXPECT_EQ(my_ReplaceLine(h.get(), 40, "F"), 0);
-    EXPECT_EQ(lines_of(h.get()), (std::vector<std::string>{"1:A", "3:c", "4:D", "5:E", "6:F"}));
+    EXPECT_EQ(lines_of(h.get()), (Lines{"1:A", "3:c", "4:D", "5:E", "6:F"}));
     EXPECT_EQ(h->count, 5u);
-    EXPECT_EQ(my_AddLine(h.get(), nullptr), -1);
-    EXPECT_EQ(my_AddLine(nullptr, "x"), -1);
-    EXPECT_EQ(my_ReplaceLine(h.get(), 1, nullptr), -1);
-    EXPECT_EQ(my_ReplaceLine(nullptr, 1, "x"), -1);
-
+    EXPECT_EQ((std::vector<int>{my_AddLine(h.get(), nullptr), my_AddLine(nullptr, "x"),
+                                my_ReplaceLine(h.get(), 1, nullptr), my_ReplaceLine(nullptr, 1, "x")}),
+              std::vector<int>(4, -1));
     h.reset();
     EXPECT_EQ(box.read(kUpgradeInfoPath), "A\nc\nD\nE\nF\n");
 
@@ -181,15 +172,15 @@ TEST(RecordFile, EditsKeepLineNumbersUniqueAndOrdered) {
     box.write(kUpgradeInfoPath, "x\nkeep1\nx\nx\nkeep2\n");
     h = open_file(kUpgradeInfo, 1);
     uint32_t number = 0;
-    std::vector<std::string> seen;
+    Lines seen;
     for (char *text = my_GetLine(h.get(), &number, 1); text; text = my_GetLine(h.get(), &number, 0)) {
         seen.push_back(text);
         if (seen.back() == "x") {
             ASSERT_EQ(my_DelLine(h.get(), number), 0);
         }
     }
-    EXPECT_EQ(seen, (std::vector<std::string>{"x", "keep1", "x", "x", "keep2"}));
-    EXPECT_EQ(lines_of(h.get()), (std::vector<std::string>{"2:keep1", "5:keep2"}));
+    EXPECT_EQ(seen, (Lines{"x", "keep1", "x", "x", "keep2"}));
+    EXPECT_EQ(lines_of(h.get()), (Lines{"2:keep1", "5:keep2"}));
 }
 
 TEST(RecordFile, ShiftMovesALineAndRenumbersTheOthers) {
@@ -198,21 +189,20 @@ TEST(RecordFile, ShiftMovesALineAndRenumbersTheOthers) {
     handle h = open_file(kUpgradeInfo, 1);
     ASSERT_TRUE(h);
     EXPECT_EQ(my_ShiftLine(h.get(), 1, 3), 0);
-    EXPECT_EQ(lines_of(h.get()), (std::vector<std::string>{"1:B", "2:C", "3:A", "4:D"}));
+    EXPECT_EQ(lines_of(h.get()), (Lines{"1:B", "2:C", "3:A", "4:D"}));
     EXPECT_EQ(my_ShiftLine(h.get(), 4, 2), 0);
-    EXPECT_EQ(lines_of(h.get()), (std::vector<std::string>{"1:B", "2:D", "3:C", "4:A"}));
+    EXPECT_EQ(lines_of(h.get()), (Lines{"1:B", "2:D", "3:C", "4:A"}));
     EXPECT_EQ(my_ShiftLine(h.get(), 2, 2), 0);
-    EXPECT_EQ(lines_of(h.get()), (std::vector<std::string>{"1:B", "2:D", "3:C", "4:A"}));
-    EXPECT_EQ(my_ShiftLine(nullptr, 1, 2), -1);
-    EXPECT_EQ(my_ShiftLine(h.get(), 0, 2), -1);
-    EXPECT_EQ(my_ShiftLine(h.get(), 2, 0), -1);
+    EXPECT_EQ(lines_of(h.get()), (Lines{"1:B", "2:D", "3:C", "4:A"}));
+    EXPECT_EQ((std::vector<int>{my_ShiftLine(nullptr, 1, 2), my_ShiftLine(h.get(), 0, 2), my_ShiftLine(h.get(), 2, 0)}),
+              std::vector<int>(3, -1));
 
     // After a deletion the gap moves with the shifted lines; numbers stay unique.
     EXPECT_EQ(my_DelLine(h.get(), 2), 0);
     EXPECT_EQ(my_ShiftLine(h.get(), 1, 4), 0);
-    EXPECT_EQ(lines_of(h.get()), (std::vector<std::string>{"2:C", "3:A", "4:B"}));
+    EXPECT_EQ(lines_of(h.get()), (Lines{"2:C", "3:A", "4:B"}));
     EXPECT_EQ(my_AddLine(h.get(), "E"), 0);
-    EXPECT_EQ(lines_of(h.get()), (std::vector<std::string>{"2:C", "3:A", "4:B", "5:E"}));
+    EXPECT_EQ(lines_of(h.get()), (Lines{"2:C", "3:A", "4:B", "5:E"}));
     h.reset();
     EXPECT_EQ(box.read(kUpgradeInfoPath), "C\nA\nB\nE\n");
 }
@@ -220,68 +210,48 @@ TEST(RecordFile, ShiftMovesALineAndRenumbersTheOthers) {
 TEST(RecordFile, ClosingMirrorsByPathUnlessBootMarkExists) {
     Sandbox box;
     ASSERT_NE(WI(kFlashMounted, 7), nullptr);
-    {
-        handle h = open_file(kUpgradeInfo, 1);
-        ASSERT_EQ(my_AddLine(h.get(), "1000 1180"), 0);
-    }
+    set_first_line(kUpgradeInfo, 1, "1000 1180");
     EXPECT_EQ(box.read(kUpgradeInfoPath), "1000 1180\n");
     EXPECT_EQ(*RI(kFlashMounted), 0);
 
     // A read-only handle neither writes nor mirrors, whatever was changed.
-    {
-        handle h = open_file(kUpgradeInfo, 0);
-        ASSERT_EQ(my_ReplaceLine(h.get(), 1, "changed"), 0);
-    }
+    set_first_line(kUpgradeInfo, 0, "changed");
     EXPECT_EQ(box.read(kUpgradeInfoPath), "1000 1180\n");
 
     // /backup_conf goes to partition 4; the mirror runs even when the file
     // could not be written (its directory is missing).
     WI(kFlashMounted, 7);
-    {
-        handle h = open_file(227, 1);
-        ASSERT_EQ(my_AddLine(h.get(), "link"), 0);
-    }
+    set_first_line(227, 1, "link");
     EXPECT_FALSE(box.exists("/backup_conf/reserve/ad_link_setting.conf"));
     EXPECT_EQ(*RI(kFlashMounted), 0);
 
     // Any other path only marks the change.
     { handle h = open_file(29, 1); }
     EXPECT_EQ(box.read("/var/tmp/interface_tmp.conf"), "");
-
-    EXPECT_EQ(box.commands(),
-              "/bin/mount /dev/mtdblock3 /mnt > /dev/null 2>&1\n"
-              "/bin/cp /etc/sysconfig/.firewall/upgrade_info.conf /mnt > /dev/null 2>&1\n"
-              "/bin/umount /mnt > /dev/null 2>&1\n"
-              "> /var/tmp/last.config\n"
-              "/bin/mount /dev/mtdblock4 /mnt > /dev/null 2>&1\n"
-              "/bin/cp /backup_conf/reserve/ad_link_setting.conf /mnt/reserve > /dev/null 2>&1\n"
-              "/bin/umount /mnt > /dev/null 2>&1\n"
-              "> /var/tmp/last.config\n"
-              "> /var/tmp/last.config\n");
+    EXPECT_EQ(box.commands(), flash_copy(kUpgradeInfoPath) + kChanged +
+                                  flash_copy("/backup_conf/reserve/ad_link_setting.conf", 4, "/mnt/reserve") +
+                                  kChanged + kChanged);
 
     // While /var/boot exists the file is written and nothing else happens.
     ASSERT_EQ(mkdir(box.file("/var/boot").c_str(), 0755), 0);
     box.write("/commands.log", "");
-    {
-        handle h = open_file(kUpgradeInfo, 1);
-        ASSERT_EQ(my_ReplaceLine(h.get(), 1, "2000 2095"), 0);
-    }
+    set_first_line(kUpgradeInfo, 1, "2000 2095");
     EXPECT_EQ(box.read(kUpgradeInfoPath), "2000 2095\n");
     EXPECT_EQ(box.commands(), "");
-}
 
-TEST(RecordFile, PathsReachTheShellAsOneWord) {
-    Sandbox box;
-    my_writeToConfigPart("/etc/sysconfig/.firewall/a b'$(reboot);`id`");
-    my_writeToConfigPart(nullptr);
+    // Removing a file removes its flash copy too.
+    fs::remove(box.file("/var/boot"));
+    my_RemoveFile(kUpgradeInfo);
+    EXPECT_FALSE(box.exists(kUpgradeInfoPath));
+    my_RemoveFile(229);
+    my_RemoveFile(-1);
     EXPECT_EQ(box.commands(),
               "/bin/mount /dev/mtdblock3 /mnt > /dev/null 2>&1\n"
-              "/bin/cp '/etc/sysconfig/.firewall/a b'\\''$(reboot);`id`' /mnt > /dev/null 2>&1\n"
+              "/bin/rm -rf \"/mnt/upgrade_info.conf\" > /dev/null 2>&1\n"
               "/bin/umount /mnt > /dev/null 2>&1\n");
-    EXPECT_EQ(*RI(kFlashMounted), 0);
 }
 
-TEST(RecordFile, OpenByPathRotatesTheScratchRows) {
+TEST(RecordFile, OpenByPathRotatesTheScratchRowsAndQuotesThePath) {
     Sandbox box;
     box.write("/var/tmp/p0", "zero\n");
     handle first(my_open_path("/var/tmp/p0", 0, kTag));
@@ -300,12 +270,11 @@ TEST(RecordFile, OpenByPathRotatesTheScratchRows) {
 
     // A path that does not fit a row is not cut to another file's name.
     std::string longest = "/var/tmp/" + std::string(FILE_PATH_SIZE - 1 - 9, 'l');
-    std::string too_long = longest + "m";
     box.write(longest, "fits\n");
     handle fits(my_open_path(longest.c_str(), 1, kTag));
     ASSERT_TRUE(fits);
     EXPECT_STREQ(my_GetNumData(fits.get(), 1), "fits");
-    handle refused(my_open_path(too_long.c_str(), 1, kTag));
+    handle refused(my_open_path((longest + "m").c_str(), 1, kTag));
     ASSERT_TRUE(refused);
     EXPECT_EQ(refused->count, 0u);
     EXPECT_EQ(my_FileName(refused->number), nullptr);
@@ -317,55 +286,48 @@ TEST(RecordFile, OpenByPathRotatesTheScratchRows) {
     EXPECT_EQ(box.read(longest), "fits\n");
     EXPECT_EQ(box.commands(), "");
 
-    // A configuration file opened by path is mirrored like a numbered one.
+    // A configuration file opened by path is mirrored like a numbered one,
+    // its path one word for the shell.
     handle odd(my_open_path("/etc/sysconfig/.firewall/my file", 1, kTag));
     ASSERT_EQ(my_AddLine(odd.get(), "x"), 0);
     odd.reset();
     EXPECT_EQ(box.read("/etc/sysconfig/.firewall/my file"), "x\n");
-    EXPECT_EQ(box.commands(),
-              "/bin/mount /dev/mtdblock3 /mnt > /dev/null 2>&1\n"
-              "/bin/cp '/etc/sysconfig/.firewall/my file' /mnt > /dev/null 2>&1\n"
-              "/bin/umount /mnt > /dev/null 2>&1\n"
-              "> /var/tmp/last.config\n");
+    EXPECT_EQ(box.commands(), flash_copy("'/etc/sysconfig/.firewall/my file'") + kChanged);
+    box.write("/commands.log", "");
+    my_writeToConfigPart("/etc/sysconfig/.firewall/a b'$(reboot);`id`");
+    my_writeToConfigPart(nullptr);
+    EXPECT_EQ(box.commands(), flash_copy("'/etc/sysconfig/.firewall/a b'\\''$(reboot);`id`'"));
+    EXPECT_EQ(*RI(kFlashMounted), 0);
 }
 
 TEST(RecordFile, WriteBackKeepsModeLinksAndLeavesNoTemporaryFile) {
     Sandbox box;
     const std::string file = box.file(kUpgradeInfoPath);
     box.write(kUpgradeInfoPath, "old\n");
-    ASSERT_EQ(chmod(file.c_str(), 0640), 0);
-    {
-        handle h = open_file(kUpgradeInfo, 1);
-        ASSERT_EQ(my_ReplaceLine(h.get(), 1, "new"), 0);
-    }
+    fs::permissions(file, fs::perms(0640));
+    set_first_line(kUpgradeInfo, 1, "new");
     EXPECT_EQ(box.read(kUpgradeInfoPath), "new\n");
-    EXPECT_EQ(mode_of(file), 0640u);
-    for (const std::string &name : names_in(box.file("/etc/sysconfig/.firewall")))
-        EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
+    EXPECT_EQ(fs::status(file).permissions(), fs::perms(0640));
+    expect_no_temporary_file(box.file("/etc/sysconfig/.firewall"));
 
     // A new file gets what fopen "w+" gives under the umask.
-    ASSERT_EQ(unlink(file.c_str()), 0);
+    fs::remove(file);
     mode_t previous = umask(077);
     { handle h = open_file(kUpgradeInfo, 1); }
     umask(previous);
-    EXPECT_EQ(mode_of(file), 0600u);
+    EXPECT_EQ(fs::status(file).permissions(), fs::perms(0600));
 
     // A link stays a link; the file it names gets the lines.
     box.write("/var/tmp/real.conf", "old\n");
-    ASSERT_EQ(unlink(file.c_str()), 0);
-    ASSERT_EQ(symlink(box.file("/var/tmp/real.conf").c_str(), file.c_str()), 0);
-    {
-        handle h = open_file(kUpgradeInfo, 1);
-        ASSERT_EQ(my_ReplaceLine(h.get(), 1, "through the link"), 0);
-    }
-    struct stat st {};
-    ASSERT_EQ(lstat(file.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    fs::remove(file);
+    fs::create_symlink(box.file("/var/tmp/real.conf"), file);
+    set_first_line(kUpgradeInfo, 1, "through the link");
+    EXPECT_TRUE(fs::is_symlink(file));
     EXPECT_EQ(box.read("/var/tmp/real.conf"), "through the link\n");
 
     // A pipe (like a kernel file) is written in place, not replaced.  The
     // handle is read first: opening a pipe for reading waits for a writer.
-    ASSERT_EQ(unlink(file.c_str()), 0);
+    fs::remove(file);
     record_file *h = my_ReadFile(kUpgradeInfo, 0, kTag);
     ASSERT_NE(h, nullptr);
     ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);
@@ -378,8 +340,7 @@ TEST(RecordFile, WriteBackKeepsModeLinksAndLeavesNoTemporaryFile) {
     EXPECT_EQ(read(reader, got, sizeof got - 1), 12);
     EXPECT_STREQ(got, "to the pipe\n");
     close(reader);
-    ASSERT_EQ(lstat(file.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_TRUE(fs::is_fifo(fs::symlink_status(file)));
 }
 
 TEST(RecordFile, AWriterThatCannotReplaceTheFileRewritesItInPlace) {
@@ -422,7 +383,7 @@ TEST(RecordFile, AWriterThatCannotReplaceTheFileRewritesItInPlace) {
     EXPECT_EQ(after.st_uid, 0u);
     EXPECT_EQ(after.st_ino, before.st_ino);
     EXPECT_EQ(after.st_mode & 07777, 0666u);
-    for (const std::string &name : names_in(dir)) EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
+    expect_no_temporary_file(dir);
 }
 
 TEST(RecordFile, AReaderOnlyEverSeesACompleteOldOrNewFile) {
@@ -443,11 +404,10 @@ TEST(RecordFile, AReaderOnlyEverSeesACompleteOldOrNewFile) {
     if (reader == 0) {
         close(done[1]);
         fcntl(done[0], F_SETFL, O_NONBLOCK);
-        const std::string path = box.file(kUpgradeInfoPath);
         int reads = 0;
         char byte;
         while (read(done[0], &byte, 1) < 0) {
-            std::string seen = testing_support::read_file(path);
+            std::string seen = box.read(kUpgradeInfoPath);
             if (seen != texts[0] && seen != texts[1]) _exit(1);
             ++reads;
         }
@@ -456,8 +416,7 @@ TEST(RecordFile, AReaderOnlyEverSeesACompleteOldOrNewFile) {
     close(done[0]);
     // Each round reads one version and closes it as file 183.
     for (int round = 1; round <= 300; ++round) {
-        std::string source = "/var/tmp/version" + std::to_string(round % 2);
-        record_file *h = my_open_path(source.c_str(), 1, kTag);
+        record_file *h = my_open_path(("/var/tmp/version" + std::to_string(round % 2)).c_str(), 1, kTag);
         ASSERT_NE(h, nullptr);
         h->number = kUpgradeInfo;
         my_CloseFile(h);
@@ -468,17 +427,4 @@ TEST(RecordFile, AReaderOnlyEverSeesACompleteOldOrNewFile) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "1: a partial file was seen, 2: nothing was read";
     EXPECT_EQ(box.read(kUpgradeInfoPath), texts[0]);
-}
-
-TEST(RecordFile, RemoveFileRemovesItAndItsFlashCopy) {
-    Sandbox box;
-    box.write(kUpgradeInfoPath, "1 2\n");
-    my_RemoveFile(kUpgradeInfo);
-    EXPECT_FALSE(box.exists(kUpgradeInfoPath));
-    my_RemoveFile(229);
-    my_RemoveFile(-1);
-    EXPECT_EQ(box.commands(),
-              "/bin/mount /dev/mtdblock3 /mnt > /dev/null 2>&1\n"
-              "/bin/rm -rf \"/mnt/upgrade_info.conf\" > /dev/null 2>&1\n"
-              "/bin/umount /mnt > /dev/null 2>&1\n");
 }

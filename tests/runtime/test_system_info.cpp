@@ -21,69 +21,48 @@ using namespace std::string_literals;
 using testing_support::TempRoot;
 
 system_info_record record(const char *product_id) {
-    system_info_record r{};
-    std::snprintf(r.vendor, sizeof r.vendor, "%s", "Demo");
-    std::snprintf(r.model, sizeof r.model, "%s", "WA1000");
-    std::snprintf(r.major, sizeof r.major, "%s", "2");
-    std::snprintf(r.minor, sizeof r.minor, "%s", "1");
-    std::snprintf(r.revision, sizeof r.revision, "%s", "5");
+    system_info_record r{"Demo", "WA1000", "2", "1", "5", {}};
     std::snprintf(r.product_id, sizeof r.product_id, "%s", product_id);
     return r;
 }
 
 std::string bytes(const system_info_record &r) { return std::string(reinterpret_cast<const char *>(&r), sizeof r); }
 
-std::string row(const char *rows, int n, int size) { return rows + n * size; }
-
 TEST(SystemInfo, ReadParameterTakesTheColumnOfTheRequestedId) {
     TempRoot root({"/etc/sysconfig/.firewall"});
     root.write("/etc/table",
-               "# a comment line\n"
-               "ROW_BEFORE before header\n"
-               "& 10 20\n"
-               "ROW_X x1 x2\n"
-               "& 30 0x2a0 1f\n"
-               "ROW_0 a0 b0 c0\n"
-               "\n"
-               "# comment between rows\n"
-               "ROW_1 a1 b1\n"
-               "1ROW digit first\n"
-               " ROW indented\n"
-               "& 2a0 99\n"
-               "row_2 a2 b2 c2\n"
-               "ROW_3 \"a 3\" \"b 3\" \"c 3 is a long text\"\n"
-               "ROW_4 a4 b4 c4\n");
+               "# a comment line\nROW_BEFORE before header\n& 10 20\nROW_X x1 x2\n& 30 0x2a0 1f\nROW_0 a0 b0 c0\n\n"
+               "# comment between rows\nROW_1 a1 b1\n1ROW digit first\n ROW indented\n& 2a0 99\nrow_2 a2 b2 c2\n"
+               "ROW_3 \"a 3\" \"b 3\" \"c 3 is a long text\"\nROW_4 a4 b4 c4\n");
+    // Rows of 8 bytes filled with 'X' first; the stored rows joined by '|'.
+    std::vector<char> rows(10 * 8);
+    auto column = [&](const char *path, int max_rows, int id, int expected) {
+        std::fill(rows.begin(), rows.end(), 'X');
+        EXPECT_EQ(read_parameter(path, rows.data(), max_rows, 8, id), expected) << std::hex << id;
+        std::string joined;
+        for (int i = 0; i < expected; ++i)
+            joined += (i ? "|" : "") + std::string(rows.data() + 8 * i, strnlen(rows.data() + 8 * i, 8));
+        return joined;
+    };
 
     // Column 2a0 is token 3 of the second header; the first has no such id.
-    std::vector<char> rows(10 * 8, 'X');
-    EXPECT_EQ(read_parameter("/etc/table", rows.data(), 10, 8, 0x2a0), 5);
-    EXPECT_EQ(row(rows.data(), 0, 8), "b0");
-    EXPECT_EQ(row(rows.data(), 1, 8), "b1");
-    EXPECT_EQ(row(rows.data(), 2, 8), "b2");  // the later header is no row
+    // The later header is no row; nothing past the rows is stored.
+    EXPECT_EQ(column("/etc/table", 10, 0x2a0, 5), "b0|b1|b2|b 3|b4");
     EXPECT_EQ(std::string(rows.data() + 24, 8), "b 3\0\0\0\0X"s);
-    EXPECT_EQ(row(rows.data(), 4, 8), "b4");
-    EXPECT_EQ(rows[5 * 8], 'X');  // nothing past the rows stored
-
+    EXPECT_EQ(rows[5 * 8], 'X');
     // A row without the column is skipped; long texts are cut and the last
     // byte of a row is never written.
-    std::fill(rows.begin(), rows.end(), 'X');
-    EXPECT_EQ(read_parameter("/etc/table", rows.data(), 10, 8, 0x1f), 4);
+    EXPECT_EQ(column("/etc/table", 10, 0x1f, 4), "c0|c2|c 3 is X|c4");
     EXPECT_EQ(std::string(rows.data(), 3), "c0\0"s);
-    EXPECT_EQ(std::string(rows.data() + 8, 3), "c2\0"s);
-    EXPECT_EQ(std::string(rows.data() + 16, 8), "c 3 is X");
-    EXPECT_EQ(row(rows.data(), 3, 8), "c4");
     EXPECT_EQ(rows[32], 'X');
-
-    // The row limit, a missing column and a missing file.
-    EXPECT_EQ(read_parameter("/etc/table", rows.data(), 2, 8, 0x2a0), 2);
     // Rows follow the chosen header to the end of the file.
-    EXPECT_EQ(read_parameter("/etc/table", rows.data(), 10, 8, 0x10), 6);
-    EXPECT_EQ(row(rows.data(), 0, 8), "x1");
-    EXPECT_EQ(row(rows.data(), 5, 8), "a4");
-    EXPECT_EQ(read_parameter("/etc/table", rows.data(), 10, 8, 0x77), 0);
-    EXPECT_EQ(read_parameter("/etc/absent", rows.data(), 10, 8, 0x10), 0);
-    EXPECT_EQ(read_parameter("/etc/table", rows.data(), 0, 8, 0x10), 0);
-    EXPECT_EQ(read_parameter(nullptr, rows.data(), 10, 8, 0x10), 0);
+    EXPECT_EQ(column("/etc/table", 10, 0x10, 6), "x1|a0|a1|a2|a 3|a4");
+    // The row limit, a missing column and a missing file.
+    EXPECT_EQ(column("/etc/table", 2, 0x2a0, 2), "b0|b1");
+    column("/etc/table", 10, 0x77, 0);
+    column("/etc/absent", 10, 0x10, 0);
+    column("/etc/table", 0, 0x10, 0);
+    column(nullptr, 10, 0x10, 0);
 }
 
 TEST(SystemInfo, LoadsRecordThemeAndCapacities) {
@@ -93,37 +72,35 @@ TEST(SystemInfo, LoadsRecordThemeAndCapacities) {
     system_info_record demo = record("101003");
     root.write("/etc/system.info", bytes(demo) + "trailing bytes are not read");
 
+    // The first two rows of the theme and the capacities.
+    auto theme = [] { return std::string(html_fmt[0]) + " " + html_fmt[1]; };
+    auto capacities = [] { return std::string(entry_num[0]) + " " + entry_num[1]; };
     char buf[96];
     std::memset(buf, 'Z', sizeof buf);
     ASSERT_EQ(my_systemInfo(buf), 0);
     EXPECT_EQ(std::memcmp(buf, &demo, sizeof demo), 0);
     EXPECT_EQ(buf[76], 'Z');
-    EXPECT_STREQ(html_fmt[0], "#f4f6f8");
-    EXPECT_STREQ(html_fmt[1], "3");
-    EXPECT_STREQ(entry_num[0], "16");
-    EXPECT_STREQ(entry_num[1], "48");
-
+    EXPECT_EQ(theme(), "#f4f6f8 3");
+    EXPECT_EQ(capacities(), "16 48");
     // Another product takes other columns.
     root.write("/etc/system.info", bytes(record("202004")));
     ASSERT_EQ(my_systemInfo(buf), 0);
-    EXPECT_STREQ(html_fmt[0], "#ffffff");
-    EXPECT_STREQ(entry_num[1], "96");
-
+    EXPECT_EQ(theme(), "#ffffff 2");
+    EXPECT_EQ(capacities(), "32 96");
     // No capacity column: failure, the theme is loaded all the same.
     root.write("/etc/system.info", bytes(record("101005")));
     EXPECT_EQ(my_systemInfo(buf), -1);
-    EXPECT_STREQ(html_fmt[0], "#f4f6f8");
-    EXPECT_STREQ(entry_num[1], "96");
-
+    EXPECT_EQ(theme(), "#f4f6f8 3");
+    EXPECT_EQ(capacities(), "32 96");
     // No theme column: failure, and the capacity table is not read.
     root.write("/etc/system.info", bytes(record("303003")));
     EXPECT_EQ(my_systemInfo(buf), -1);
-    EXPECT_STREQ(entry_num[1], "96");
+    EXPECT_EQ(capacities(), "32 96");
 
     // A short file, or none.
     root.write("/etc/system.info", bytes(demo).substr(0, 75));
     EXPECT_EQ(my_systemInfo(buf), -1);
-    std::filesystem::remove(std::string(getenv("APPLIANCE_ROOT")) + "/etc/system.info");
+    root.remove("/etc/system.info");
     EXPECT_EQ(my_systemInfo(buf), -1);
     EXPECT_EQ(my_systemInfo(nullptr), -1);
 }
@@ -152,7 +129,7 @@ TEST(SystemInfo, WriteSystemInfoReplacesTheFile) {
     EXPECT_EQ(write_systemInfo(reinterpret_cast<const char *>(&r)), 0);
     EXPECT_EQ(root.read(path), bytes(r));
     EXPECT_EQ(write_systemInfo(nullptr), -1);
-    std::filesystem::remove_all(std::string(getenv("APPLIANCE_ROOT")) + "/etc/sysconfig");
+    std::filesystem::remove_all(root.file("/etc/sysconfig"));
     EXPECT_EQ(write_systemInfo(reinterpret_cast<const char *>(&r)), -1);
 }
 
@@ -165,8 +142,7 @@ TEST(SystemInfo, BlockIntegersAndStrings) {
     EXPECT_EQ(*RI(104), 0);  // a fresh block is zero
     EXPECT_EQ(reinterpret_cast<char *>(RI(159)) + 4, RS(0));
 
-    std::string long_text(300, 'x');
-    char *text = WS(13, long_text.c_str());
+    char *text = WS(13, std::string(300, 'x').c_str());
     ASSERT_NE(text, nullptr);
     EXPECT_EQ(text, RS(13));
     EXPECT_EQ(std::string(RS(13)), std::string(255, 'x'));
@@ -182,12 +158,8 @@ TEST(SystemInfo, BlockIntegersAndStrings) {
     EXPECT_STREQ(RS(13), "");
 
     // Indices outside the block.
-    EXPECT_EQ(RI(-1), nullptr);
-    EXPECT_EQ(RI(160), nullptr);
-    EXPECT_EQ(WI(160, 1), nullptr);
-    EXPECT_EQ(RS(80), nullptr);
-    EXPECT_EQ(RS(-1), nullptr);
-    EXPECT_EQ(WS(80, "x"), nullptr);
+    EXPECT_EQ((std::vector<void *>{RI(-1), RI(160), WI(160, 1), RS(80), RS(-1), WS(80, "x")}),
+              std::vector<void *>(6, nullptr));
 }
 
 TEST(SystemInfo, BlockIsSharedBetweenProcesses) {
@@ -207,10 +179,7 @@ TEST(SystemInfo, UnattachableBlockGivesNull) {
     TempRoot root({"/etc/sysconfig/.firewall"});
     int blocker = shmget(platform::ipc_key(0x20070413), 64, IPC_CREAT | 0777);
     ASSERT_GE(blocker, 0);
-    EXPECT_EQ(RI(105), nullptr);
-    EXPECT_EQ(WI(105, 1), nullptr);
-    EXPECT_EQ(RS(13), nullptr);
-    EXPECT_EQ(WS(13, "eng"), nullptr);
+    EXPECT_EQ((std::vector<void *>{RI(105), WI(105, 1), RS(13), WS(13, "eng")}), std::vector<void *>(4, nullptr));
     ASSERT_EQ(shmctl(blocker, IPC_RMID, nullptr), 0);
     EXPECT_NE(WS(13, "eng"), nullptr);
 }
