@@ -22,33 +22,25 @@ bool has(const std::string &text, const std::string &part) { return text.find(pa
 TEST(FormPage, UploaderGetsTheUploadMachinery) {
     Sandbox box;
     std::string out = form(box, "q=0").out;
-    EXPECT_TRUE(has(out, "<form name=\"upgrade\" method=\"post\" enctype=\"multipart/form-data\">"));
-    EXPECT_TRUE(has(out, "function checkall(obj)"));
-    EXPECT_TRUE(has(out, "confirm(\"The appliance restarts after the upgrade. Do not switch it off. Continue?\")"));
-    EXPECT_TRUE(has(out, "req.open(\"GET\", \"upgrade.cgi?q=3\", true);"));
-    EXPECT_TRUE(has(out, "\"Msxml2.XMLHTTP\""));
-    EXPECT_TRUE(has(out, "\"Microsoft.XMLHTTP\""));
-    EXPECT_TRUE(has(out, "Giving up :( Cannot create an XMLHTTP instance"));
-    EXPECT_TRUE(has(out, "type=\"submit\" onclick=\"return checkall(document.upgrade);\""));
-    EXPECT_TRUE(has(out, "type=\"submit\" onclick=\"q.disabled=true, img.disabled=true;\""));
-    EXPECT_TRUE(has(out, "<input type=\"file\" name=\"img\" size=\"25\">"));
-    EXPECT_TRUE(has(out, "<input type=\"hidden\" name=\"q\" value=\"\">"));
-    // Running version and the example name from the system information record.
-    EXPECT_TRUE(has(out, "<td>v2.01.05</td>"));
-    EXPECT_TRUE(has(out, "( ex: Demo_WA1000_020105.img)"));
-    // Texts, theme values and the language's icons.
-    EXPECT_TRUE(has(out, "<td class=\"TitleCol\" width=\"30%\">Firmware Version</td>"));
-    EXPECT_TRUE(has(out, "Firmware Upgrade&nbsp;:"));
-    EXPECT_TRUE(has(out, "../icons_eng/common_bt_help_L.gif"));
-    EXPECT_TRUE(has(out, "../icons_eng/common_bt_ok_M.gif"));
-    EXPECT_TRUE(has(out, "cellpadding=3 cellspacing=1"));
-    EXPECT_TRUE(has(out, ">Apply</span>"));
-    EXPECT_TRUE(has(out, ">Cancel</span>"));
-}
+    // The upload machinery, the running version and the example name from
+    // the system information record, texts, theme values and icons.
+    for (const char *part : {"<form name=\"upgrade\" method=\"post\" enctype=\"multipart/form-data\">",
+                             "confirm(\"The appliance restarts after the upgrade. Do not switch it off. Continue?\")",
+                             "function checkall(obj)", "req.open(\"GET\", \"upgrade.cgi?q=3\", true);",
+                             "\"Msxml2.XMLHTTP\"", "\"Microsoft.XMLHTTP\"",
+                             "Giving up :( Cannot create an XMLHTTP instance",
+                             "type=\"submit\" onclick=\"return checkall(document.upgrade);\"",
+                             "type=\"submit\" onclick=\"q.disabled=true, img.disabled=true;\"",
+                             "<input type=\"file\" name=\"img\" size=\"25\">",
+                             "<input type=\"hidden\" name=\"q\" value=\"\">", "<td>v2.01.05</td>",
+                             "( ex: Demo_WA1000_020105.img)", "Firmware Upgrade&nbsp;:",
+                             "<td class=\"TitleCol\" width=\"30%\">Firmware Version</td>",
+                             "cellpadding=3 cellspacing=1", "../icons_eng/common_bt_help_L.gif",
+                             "../icons_eng/common_bt_ok_M.gif", ">Apply</span>", ">Cancel</span>"})
+        EXPECT_TRUE(has(out, part)) << part;
 
-TEST(FormPage, ViewerGetsAFormThatOnlyAlerts) {
-    Sandbox box;
-    std::string out = form(box, "q=0", "viewer").out;
+    // The viewer's form only alerts.
+    out = form(box, "q=0", "viewer").out;
     EXPECT_TRUE(has(out, "<form name=\"upgrade\" method=\"post\" >"));
     EXPECT_FALSE(has(out, "multipart/form-data"));
     EXPECT_FALSE(has(out, "checkall"));
@@ -82,17 +74,15 @@ TEST(FormPage, RequestValuesEchoedOnlyWhenExpected) {
     EXPECT_FALSE(has(out, "<script>x()"));
 }
 
-TEST(FormPage, DisplayDefinitionsReplaceVendorAndModel) {
-    Sandbox with_both({"SYSTEM_UPGRADE_DISPLAY_VENDOR=Acme", "SYSTEM_UPGRADE_DISPLAY_MODEL=-X2"});
-    EXPECT_TRUE(has(form(with_both, "q=0").out, "( ex: Acme-X2_020105.img)"));
-    Sandbox with_model({"SYSTEM_UPGRADE_DISPLAY_MODEL=X2"});
-    EXPECT_TRUE(has(form(with_model, "q=0").out, "( ex: DemoX2_020105.img)"));
-    Sandbox empty_vendor({"SYSTEM_UPGRADE_DISPLAY_VENDOR="});
-    EXPECT_TRUE(has(form(empty_vendor, "q=0").out, "( ex: _WA1000_020105.img)"));
-}
-
-TEST(FormPage, UntranslatedKeysShowThemselves) {
-    Sandbox box;
+TEST(FormPage, DisplayDefinitionsAndUntranslatedKeys) {
+    for (const auto &[definition, example] : {std::pair{"SYSTEM_UPGRADE_DISPLAY_MODEL=X2", "( ex: DemoX2_020105.img)"},
+                                              {"SYSTEM_UPGRADE_DISPLAY_VENDOR=", "( ex: _WA1000_020105.img)"}}) {
+        Sandbox box({definition});
+        EXPECT_TRUE(has(form(box, "q=0").out, example)) << definition;
+    }
+    Sandbox box({"SYSTEM_UPGRADE_DISPLAY_VENDOR=Acme", "SYSTEM_UPGRADE_DISPLAY_MODEL=-X2"});
+    EXPECT_TRUE(has(form(box, "q=0").out, "( ex: Acme-X2_020105.img)"));
+    // A key the language files lack shows itself.
     box.write("/etc/language/eng/common", "# emptied\n");
     std::string out = form(box, "q=0").out;
     EXPECT_TRUE(has(out, ">${COMMON_HELP_STR}</span>"));

@@ -1,8 +1,6 @@
 // The lock-down request (q=3) and the help window (q=2).
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 #include "support/hostile.h"
 #include "support/sandbox.h"
 
@@ -17,25 +15,6 @@ std::map<std::string, std::string> request(const std::string &query, const std::
     return env;
 }
 
-// Applies the recorded "-I PREROUTING" insertions of the mangle table to a
-// chain, as iptables would: without a position at the head, else before it.
-std::vector<std::string> mangle_prerouting(const std::string &log, std::vector<std::string> chain) {
-    std::istringstream lines(log);
-    std::string line;
-    const std::string prefix = "/sbin/iptables-static -t mangle -I PREROUTING ";
-    while (std::getline(lines, line)) {
-        if (line.rfind(prefix, 0) != 0) continue;
-        std::string rule = line.substr(prefix.size());
-        size_t pos = 1;
-        if (!rule.empty() && std::isdigit(static_cast<unsigned char>(rule[0]))) {
-            pos = std::stoul(rule);
-            rule = rule.substr(rule.find(' ') + 1);
-        }
-        chain.insert(chain.begin() + static_cast<long>(pos - 1), rule);
-    }
-    return chain;
-}
-
 }  // namespace
 
 TEST(Prepare, LocksDownToTheBrowserPausesAndAnswersOne) {
@@ -46,6 +25,7 @@ TEST(Prepare, LocksDownToTheBrowserPausesAndAnswersOne) {
     Output r = run_cgi(box, request("q=3", "192.168.1.10"));
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "Content-Type: text/html\n\n1");
+    // The mangle chain then starts: tun1, the browser, drop, the old rules.
     EXPECT_EQ(box.commands(),
               "/bin/kill -9 mysqld > /dev/null 2>&1\n"
               "/bin/kill -9 VazaRorire > /dev/null 2>&1\n"
@@ -55,15 +35,10 @@ TEST(Prepare, LocksDownToTheBrowserPausesAndAnswersOne) {
               "/usr/bin/killall -STOP vavazUzo > /dev/null 2>&1\n"
               "/usr/sbin/vavazUzo killall > /dev/null 2>&1\n"
               "/bin/umount /mnt > /dev/null 2>&1\n");
+    // Access-point firmware is cleared in-process; dot files stay.
     EXPECT_FALSE(box.exists("/var/ap/firmware/a.img"));
     EXPECT_FALSE(box.exists("/var/ap/firmware/b.bin"));
     EXPECT_TRUE(box.exists("/var/ap/firmware/.keep"));
-
-    // What the chain looks like afterwards: tun1, the browser, drop, then the old rules.
-    std::vector<std::string> chain = mangle_prerouting(box.commands(), {"-j OLD1", "-j OLD2"});
-    std::vector<std::string> expected = {"-i tun1 -j ACCEPT", "-s 192.168.1.10 -j ACCEPT", "-j DROP", "-j OLD1",
-                                         "-j OLD2"};
-    EXPECT_EQ(chain, expected);
 }
 
 TEST(Prepare, OddAddressesStayOneArgument) {
@@ -94,13 +69,11 @@ TEST(HelpPage, SameForEveryFlagAndLanguageArgument) {
     std::string page = run_cgi(box, request("q=2", "10.0.0.1")).out;
     EXPECT_EQ(run_cgi(box, request("q=2&flag=7&MULTI_LANG=eng", "10.0.0.1")).out, page);
     EXPECT_EQ(run_cgi(box, request("q=2&flag=undefined&MULTI_LANG=", "10.0.0.1")).out, page);
-    EXPECT_NE(page.find("<title>Upgrade Help Comment</title>"), std::string::npos);
-    EXPECT_NE(page.find("<table border=0 width=450 cellpadding=3 cellspacing=1>"), std::string::npos);
-    EXPECT_NE(page.find("<td colspan=2>Firmware Upgrade - Help</td>"), std::string::npos);
-    EXPECT_NE(page.find("<td colspan=2 style=\"color: #ff0000\">Do not switch"), std::string::npos);
-    EXPECT_NE(page.find("&nbsp;\xE3\x80\x80 </td>"), std::string::npos);
-    EXPECT_NE(page.find("<td align=\"right\" width=\"3%\">4.</td><td align=\"left\">Wait for the count-down"),
-              std::string::npos);
+    for (const char *part : {"<title>Upgrade Help Comment</title>", "<td colspan=2>Firmware Upgrade - Help</td>",
+                             "<table border=0 width=450 cellpadding=3 cellspacing=1>", "&nbsp;\xE3\x80\x80 </td>",
+                             "<td colspan=2 style=\"color: #ff0000\">Do not switch",
+                             "<td align=\"right\" width=\"3%\">4.</td><td align=\"left\">Wait for the count-down"})
+        EXPECT_NE(page.find(part), std::string::npos) << part;
     // Another language is chosen by main, before the page is written.
     EXPECT_NE(run_cgi(box, request("q=2&MULTI_LANG=ch", "10.0.0.1")).out.find("韌體更新 - 說明"), std::string::npos);
 }
