@@ -195,6 +195,14 @@ std::string multipart(const std::string &boundary, const std::vector<Part> &part
     return body + "--" + boundary + "--\r\n";
 }
 
+bool slow_processes() {
+#if defined(__SANITIZE_ADDRESS__) || defined(APPLIANCE_EMULATOR)
+    return true;
+#else
+    return false;
+#endif
+}
+
 std::string error_page(const std::string &message) {
     return "Content-Type: text/html\n\n<html>\n<head>\n<title>Error: " + message +
            "</title>\n<script language='JavaScript'>\n  alert(\"" + message +

@@ -42,6 +42,10 @@ struct Output {
 Output run(const Sandbox &box, const std::vector<std::string> &argv,
            const std::map<std::string, std::string> &env, const std::string &body = {});
 
+// Whether each program run costs many times a plain one: under the
+// sanitizers or an emulator.  Tests that start many processes sample then.
+bool slow_processes();
+
 // Runs build/upgrade.cgi as the web server would.
 Output run_cgi(const Sandbox &box, const std::map<std::string, std::string> &env,
                const std::string &body = {});

@@ -312,7 +312,16 @@ TEST(UpgradeSequence, CutBodiesNeverWriteTheFlash) {
     const size_t first_line = 2 + kBoundary.size();  // "--" and the boundary
     const size_t closed = body.size() - 2;           // "--" after the last delimiter read
     const std::map<std::string, uintmax_t> before = tree(box);
+    // Under the sanitizers or an emulator a run costs ten times more: there
+    // every byte near a line break or a dash (where the decoder looks for a
+    // delimiter) is still cut, and every seventh byte elsewhere.
+    auto near_delimiter_byte = [&](size_t cut) {
+        for (size_t i = cut >= 2 ? cut - 2 : 0; i < std::min(cut + 2, body.size()); ++i)
+            if (body[i] == '\n' || body[i] == '-') return true;
+        return false;
+    };
     for (size_t cut = 0; cut < closed; ++cut) {
+        if (slow_processes() && cut % 7 != 0 && !near_delimiter_byte(cut)) continue;
         Output r = post(box, body.substr(0, cut), body.size());
         ASSERT_EQ(r.status, 1) << "cut at " << cut;
         if (cut == 0)
