@@ -9,6 +9,8 @@
 // number, taken from inside the image right after its section header.
 #include <stdlib.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -39,11 +41,17 @@ std::string read_file(const std::string &appliance_path) {
 bool came_from_a_section(std::string_view body, int number, const std::string &written) {
     if (written.empty()) return true;
     const size_t skip = number == 2 ? kRootfsSkip : 0;
-    const std::string size_first = std::to_string(written.size() + skip) + " " + std::to_string(number) + ".";
     for (size_t at = body.find(written); at != std::string_view::npos; at = body.find(written, at + 1)) {
         if (at < kSectionHeader + skip) continue;
-        std::string_view header = body.substr(at - skip - kSectionHeader, kSectionHeader);
-        if (header.substr(0, size_first.size()) == size_first) return true;
+        // The header reads as "SIZE N.NAME" (a size scanf takes, such as
+        // "+900", counts).
+        char text[kSectionHeader + 1] = {};
+        body.copy(text, kSectionHeader, at - skip - kSectionHeader);
+        unsigned long size = 0;
+        char token[kSectionHeader] = "";
+        if (std::sscanf(text, "%lu %63s", &size, token) == 2 && size == written.size() + skip &&
+            std::atoi(token) == number)
+            return true;
     }
     return false;
 }
