@@ -110,13 +110,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         }
         qFreeAll();
     }
-    fuzz::require(came_from_a_section(body, 1, read_file("/dev/mtdblock1")), "mtdblock1 is not section 1's data");
-    fuzz::require(came_from_a_section(body, 2, read_file("/dev/mtdblock2")), "mtdblock2 is not section 2's data");
+    const std::string kernel = read_file("/dev/mtdblock1"), rootfs = read_file("/dev/mtdblock2");
+    fuzz::require(came_from_a_section(body, 1, kernel), "mtdblock1 is not section 1's data");
+    fuzz::require(came_from_a_section(body, 2, rootfs), "mtdblock2 is not section 2's data");
     if (!(flags & 4) && !(flags & 1) && image.size() > kDigest + 1) {
         // Without a right trailer (the chance of one by accident aside) nothing is written.
         const size_t digest_at = image.size() - kDigest - 1;
         if (image.compare(digest_at, kDigest, qMD5StrLen(image.data(), digest_at)) != 0)
-            fuzz::require(read_file("/dev/mtdblock1").empty() && read_file("/dev/mtdblock2").empty(),
+            fuzz::require(kernel.empty() && rootfs.empty(),
                           "an image with a wrong trailer was written");
     }
     for (const char *path : {"/commands.log", "/var/log/eventlog", "/etc/sysconfig/.firewall/eventlog",
