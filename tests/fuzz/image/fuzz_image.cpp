@@ -5,13 +5,14 @@
 //   bit 1: the identity card is present (any product passes)
 //   bit 2: the section walk alone: the bytes after the flags are the body
 //          handed to write_to_fs
-// Whatever reaches the flash files must be the data of a section of that
-// number, taken from inside the image right after its section header.
+// Whatever reaches the flash files must be made of the data of sections of
+// that number, taken from inside the image right after their headers.
 #include <stdlib.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,24 +37,39 @@ std::string read_file(const std::string &appliance_path) {
     return content;
 }
 
-// written is the content of /dev/mtdblockN: empty, or the data of a section
-// N of body (less the first 16 bytes for section 2).
-bool came_from_a_section(std::string_view body, int number, const std::string &written) {
+// The data of a section N whose header starts at offset at of body (less the
+// first 16 bytes for section 2), or nothing when no such header is there. A
+// header reads as "SIZE N.NAME" (a size scanf takes, such as "+900", counts).
+std::optional<std::string_view> section_data(std::string_view body, size_t at, int number) {
+    const size_t skip = number == 2 ? kRootfsSkip : 0;
+    if (at + kSectionHeader > body.size()) return std::nullopt;
+    char text[kSectionHeader + 1] = {};
+    body.copy(text, kSectionHeader, at);
+    unsigned long size = 0;
+    char token[kSectionHeader] = "";
+    if (std::sscanf(text, "%lu %63s", &size, token) != 2 || std::atoi(token) != number || size < skip ||
+        size > body.size() - at - kSectionHeader)
+        return std::nullopt;
+    return body.substr(at + kSectionHeader + skip, size - skip);
+}
+
+// written is the content of /dev/mtdblockN: empty, the data of one section N
+// of body, or, when several sections N were written one over the other from
+// the device's start, the last one's data followed by the rest of the longest.
+bool came_from_sections(std::string_view body, int number, std::string_view written) {
     if (written.empty()) return true;
     const size_t skip = number == 2 ? kRootfsSkip : 0;
-    for (size_t at = body.find(written); at != std::string_view::npos; at = body.find(written, at + 1)) {
-        if (at < kSectionHeader + skip) continue;
-        // The header reads as "SIZE N.NAME" (a size scanf takes, such as
-        // "+900", counts).
-        char text[kSectionHeader + 1] = {};
-        body.copy(text, kSectionHeader, at - skip - kSectionHeader);
-        unsigned long size = 0;
-        char token[kSectionHeader] = "";
-        if (std::sscanf(text, "%lu %63s", &size, token) == 2 && size == written.size() + skip &&
-            std::atoi(token) == number)
+    for (size_t at = body.find(written); at != std::string_view::npos; at = body.find(written, at + 1))
+        if (at >= kSectionHeader + skip && section_data(body, at - skip - kSectionHeader, number) == written)
             return true;
+    bool starts_with_one = false, as_long_as_one = false;
+    for (size_t at = 0; at < body.size(); ++at) {
+        const auto data = section_data(body, at, number);
+        if (!data || data->size() > written.size()) continue;
+        starts_with_one = starts_with_one || written.substr(0, data->size()) == *data;
+        as_long_as_one = as_long_as_one || data->size() == written.size();
     }
-    return false;
+    return starts_with_one && as_long_as_one;
 }
 
 // The post of the upgrade form with this image, decoded as the CGI decodes it.
@@ -111,8 +127,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         qFreeAll();
     }
     const std::string kernel = read_file("/dev/mtdblock1"), rootfs = read_file("/dev/mtdblock2");
-    fuzz::require(came_from_a_section(body, 1, kernel), "mtdblock1 is not section 1's data");
-    fuzz::require(came_from_a_section(body, 2, rootfs), "mtdblock2 is not section 2's data");
+    fuzz::require(came_from_sections(body, 1, kernel), "mtdblock1 is not made of section 1's data");
+    fuzz::require(came_from_sections(body, 2, rootfs), "mtdblock2 is not made of section 2's data");
     if (!(flags & 4) && !(flags & 1) && image.size() > kDigest + 1) {
         // Without a right trailer (the chance of one by accident aside) nothing is written.
         const size_t digest_at = image.size() - kDigest - 1;
