@@ -13,6 +13,7 @@
 #ifndef WEBADMIN_H
 #define WEBADMIN_H
 
+#include <pthread.h>
 #include <stdarg.h>
 #include <stddef.h>
 #include <stdint.h>
@@ -198,6 +199,91 @@ int qSaveData(const void *data, int size, const char *filename, const char *mode
 struct tm *qGetTime(void);
 time_t qGetGMTime(char *gmt, time_t plus_sec);
 char *qGetTimeStamp(void);  /* static 16 bytes */
+
+/* ------------------------------------------------------------------------
+ * Lists and trees of opaque data pointers, each with its own mutex so that
+ * threads may share one.  They never own the data: freeing one frees its
+ * nodes only.  A null container is accepted everywhere (0, null or -1).
+ * Operations with a lock argument take the mutex only when it is non-zero,
+ * for a caller that already holds it (a traversal's visit); all others
+ * always lock.  The mutexes are not recursive.
+ * ---------------------------------------------------------------------- */
+typedef struct ll_node {
+    struct ll_node *next;
+    void *data;
+} ll_node;
+
+/* A circle: the tail's next is the head. */
+typedef struct ll_list {
+    uint32_t count;
+    ll_node *tail;  /* null when empty */
+    pthread_mutex_t mutex;
+} ll_list;
+
+/* compare(data, key): 0 when the node's data matches the key. */
+typedef int (*ll_compare)(const void *data, const void *key);
+/* visit(data, argument): 0 stops a traversal.  It must not unlink nodes. */
+typedef int (*ll_visit)(void *data, void *argument);
+
+ll_list *ll_init(void);       /* new empty list, or null */
+int ll_empty(ll_list *list);  /* 1 for null or no nodes; does not lock */
+uint32_t ll_count(ll_list *list);
+void *ll_head(ll_list *list);
+void *ll_tail(ll_list *list);
+/* Both return the list, or null (list unchanged) when no node can be had. */
+ll_list *ll_append(ll_list *list, void *data);   /* becomes the new tail */
+ll_list *ll_prepend(ll_list *list, void *data);  /* becomes the new head */
+/* Iteration: *cursor null starts at the head.  The data of the node after
+ * *cursor, which moves to it; null (cursor kept) past the tail. */
+void *ll_get(ll_list *list, ll_node **cursor, int lock);
+void *ll_find(ll_list *list, const void *key, int lock, ll_compare compare);
+/* 1 when every node was visited, 0 when visit stopped it or it is empty. */
+int ll_traverse(ll_list *list, int lock, ll_visit visit, void *argument);
+/* Exchanges the places of the first matches of a and b; 0, or -1 when
+ * either is missing. */
+int ll_swapline(ll_list *list, const void *key_a, const void *key_b, int lock, ll_compare compare);
+void *ll_delete(ll_list *list, const void *key, ll_compare compare);  /* its data, or null */
+void *ll_delete_head(ll_list *list);
+void *dq_pop(ll_list *list);  /* ll_delete_head: ll_append pushes, dq_pop takes */
+void *ll_delete_tail(ll_list *list);
+void ll_free(ll_list *list);
+
+typedef struct bt_node {
+    struct bt_node *left;
+    struct bt_node *right;
+    void *data;
+} bt_node;
+
+/* compare(a, b): exactly -1, 0 or 1.  Called as (new or searched item, item
+ * in the tree): insertion sends all but -1 right, a search takes all but -1
+ * and 1 as found. */
+typedef int (*bt_compare)(const void *a, const void *b);
+
+typedef struct bt_tree {
+    uint32_t count;  /* insertions less successful deletions */
+    bt_node *root;
+    bt_compare compare;
+    pthread_mutex_t mutex;
+} bt_tree;
+
+bt_tree *bt_init(bt_compare compare);  /* new empty tree, or null */
+int bt_empty(bt_tree *tree);           /* 1 when there is no root; does not lock */
+uint32_t bt_count(bt_tree *tree);
+/* Inserts at the root, equal items to the right of the old ones; the tree,
+ * or null (tree unchanged) when no node can be had. */
+bt_tree *bt_add(bt_tree *tree, void *data);
+void *bt_find(bt_tree *tree, const void *key, int lock);
+void *bt_delete(bt_tree *tree, const void *key);  /* its data, or null */
+void *bt_min(bt_tree *tree);
+void *bt_max(bt_tree *tree);
+int bt_height(bt_tree *tree);  /* levels; 0 when empty, -1 out of memory */
+/* order 0 pre-order, 1 ascending, 2 post-order, 4 descending: the data at
+ * which visit stopped the walk, or null when it completed.  Order 3, level
+ * by level through an ll_ queue, always returns null.  Other orders visit
+ * nothing.  Walks need no recursion, so a degenerate tree is no danger;
+ * out of memory, a depth-first walk ends early and returns null. */
+void *bt_traverse(bt_tree *tree, int lock, int order, ll_visit visit, void *argument);
+void bt_free(bt_tree *tree);
 
 /* ------------------------------------------------------------------------
  * Product definitions, system information block, theme.
