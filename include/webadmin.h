@@ -48,6 +48,11 @@ int _EntryNo(q_entry *first, const char *name);        /* 1-based position, 0 wh
 q_entry *_EntryRemove(q_entry *first, const char *name); /* removes every match; new head */
 void _EntryFree(q_entry *first);
 int _EntryPrint(q_entry *first);  /* sends text/html header, prints "'%s' = '%s'<br>\n" each */
+/* The entry store file: two comment lines, then name=URL-encoded value per
+ * entry.  Names go as they are: no '=', line feed or leading '#'.  1 when
+ * the whole file was written, 0 when it cannot be opened or written. */
+int _EntrySave(q_entry *first, const char *file);
+q_entry *_EntryLoad(const char *file);  /* the list read back, or null when unreadable */
 
 /* ------------------------------------------------------------------------
  * Form and query decoding (the process-wide form value list).
@@ -91,8 +96,37 @@ char *qsValueNext(void);
 void qsFree(q_entry *first);
 int qsPrint(q_entry *first);
 
-/* Sessions: released at the end of every request by qFreeAll(). */
+/* ------------------------------------------------------------------------
+ * Sessions: name/value pairs kept between requests in a repository
+ * directory, named by the 32 hex digits of the cookie "QSESSIONID", expiring
+ * after an idle interval (1800 s unless set).  One session per process.
+ * Every call except qSessionSave and qSessionFree needs qSession first and
+ * otherwise ends the request through qError().  Names beginning with "_Q_"
+ * are the session's own and cannot be added or removed.
+ * ---------------------------------------------------------------------- */
+/* Before qContentType.  repository null: "/tmp".  1 when a new session was
+ * made (its cookie sent), 0 when the request's one was opened; once started,
+ * the new flag again.  A cookie that is not 32 hex digits names no session. */
+int qSession(const char *repository);
+char *qSessionAdd(const char *name, const char *format, ...) WA_PRINTF(2, 3); /* the stored value */
+int qSessionAddInteger(const char *name, int valueint);
+int qSessionUpdateInteger(const char *name, int plusint);  /* the new value */
+char *qSessionValue(const char *format, ...) WA_PRINTF(1, 2);
+int qSessionValueInteger(const char *format, ...) WA_PRINTF(1, 2);
+void qSessionRemove(const char *format, ...) WA_PRINTF(1, 2);
+char *qSessionGetID(void);
+time_t qSessionGetCreated(void);
+time_t qSessionSetTimeout(time_t seconds);  /* at least 1; the interval */
+int qSessionPrint(void);
+/* Stores a session that was written into or opened from the repository, and
+ * moves its expiry forward; nothing without a session. */
+void qSessionSave(void);
+/* qSessionSave, the repository clean-up, then no session.  Run by qFreeAll(). */
 void qSessionFree(void);
+void qSessionDestroy(void);  /* its files, its cookie (header still open) and the session gone */
+/* At most once per interval over the whole repository: deletes the expired
+ * sessions' files; how many. */
+int _clearRepository(void);
 
 /* ------------------------------------------------------------------------
  * Response headers, cookies and the error page.

@@ -56,8 +56,12 @@ FILE *qfopen(const char *path, const char *mode) {
 
 int qfclose(FILE *stream) {
     if (!stream) return EOF;
+    // What is still buffered goes out while the lock is held: written after
+    // the unlock, a reader in another process could find the file empty.
+    const int flushed = fflush(stream);
     _flockclose(stream);
-    return fclose(stream);
+    const int closed = fclose(stream);
+    return flushed == 0 ? closed : EOF;
 }
 
 char *qfGetLine(FILE *fp) {

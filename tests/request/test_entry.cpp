@@ -5,6 +5,7 @@
 
 #include "support/capture.h"
 #include "support/request_env.h"
+#include "support/temp_root.h"
 #include "webadmin.h"
 
 namespace {
@@ -93,6 +94,37 @@ TEST(Entry, PrintSendsHeaderOnceAndEveryEntry) {
     EXPECT_EQ(second, 0);
     _EntryFree(head);
     _EntryFree(nullptr);
+}
+
+TEST(Entry, StoreFileKeepsEveryValueByteAndReadsHandWrittenLines) {
+    testing_support::TempRoot root({"/store"});
+    std::string every_byte;
+    for (int c = 1; c < 256; ++c) every_byte += static_cast<char>(c);
+    q_entry *list = _EntryAdd(nullptr, "plain", "value");
+    _EntryAdd(list, "bytes", every_byte.c_str());
+    _EntryAdd(list, "padded", "  spaces kept  ");
+    _EntryAdd(list, "empty", "");
+    ASSERT_EQ(_EntrySave(list, "/store/list"), 1);
+    q_entry *back = _EntryLoad("/store/list");
+    EXPECT_EQ(pairs(back), pairs(list));
+    _EntryFree(back);
+
+    // A shorter list written over a longer one leaves nothing of it behind.
+    q_entry *one = _EntryAdd(nullptr, "only", "1");
+    ASSERT_EQ(_EntrySave(one, "/store/list"), 1);
+    back = _EntryLoad("/store/list");
+    EXPECT_EQ(pairs(back), (Pairs{{"only", "1"}}));
+    _EntryFree(back);
+    _EntryFree(one);
+    _EntryFree(list);
+
+    root.write("/store/hand", "# comment\n\n  name = a%20b+c  \n=no name\nbare\n");
+    back = _EntryLoad("/store/hand");
+    EXPECT_EQ(pairs(back), (Pairs{{"name", "a b c"}, {"", "no name"}, {"bare", ""}}));
+    _EntryFree(back);
+
+    EXPECT_EQ(_EntryLoad("/store/missing"), nullptr);
+    EXPECT_EQ(_EntrySave(nullptr, "/store/missing/dir/file"), 0);
 }
 
 }  // namespace
