@@ -320,6 +320,48 @@ void *bt_traverse(bt_tree *tree, int lock, int order, ll_visit visit, void *argu
 void bt_free(bt_tree *tree);
 
 /* ------------------------------------------------------------------------
+ * Network address helpers for the configuration modules' rules and routes.
+ * Texts returned are static buffers used in rotation (64 for identifiers,
+ * marks and full IPv6 forms, 24 for network and broadcast addresses of
+ * each family, 128 for my_inet_ntoa): valid until their turn comes again.
+ * ---------------------------------------------------------------------- */
+/* Queues the command for the daemon that applies packet-filter rules:
+ * family 4 or 6; the text's first blank-separated word is a diagnostic
+ * prefix, the rest the command.  0, or -1 (logged).  A full queue is retried
+ * until it takes the command.  With SYSTEM_DEBUG_IPTABLES the IPv4 command's
+ * arguments run at once through /sbin/iptables-static (its wait status). */
+int my_iptables(int family, const char *format, ...) WA_PRINTF(2, 3);
+
+/* A record's identifier: 14 digits of local time, now when t <= 0. */
+char *my_chainID(time_t t);
+/* The identifier taken as UTC, in seconds since 1970; 0 unless it is 14
+ * digits of a real date and time from 1970 on. */
+time_t gTime(const char *id);
+char *id2mark(const char *id);  /* gTime as "%08X"; null unless 14 characters */
+int isLeapYear(int year);
+/* 1000-7999 from rand() seeded with seed, or with the clock when 0. */
+int my_rand_num(unsigned int seed);
+char *my_classmark(void);  /* my_rand_num(0) as text */
+
+/* Dotted text to a number, first octet on top; missing octets 0, 0 when
+ * not one can be read. */
+uint32_t my_inet_addr(const char *text);
+char *my_inet_ntoa(uint32_t address);
+int my_mask_to_int(const char *mask);  /* bits set, 0-32 */
+/* Host addresses of the mask: 2^(32-n) - 2, 1 for /32, 0 for /31 and /0. */
+int my_usable_ip(const char *mask);
+/* address AND mask.  An address with ':' is IPv6: mask is then the prefix
+ * length and the result compressed ("::" when unreadable). */
+char *my_netid(const char *address, const char *mask);
+/* address OR NOT mask (255.255.255.255 for an unreadable mask); IPv6 as
+ * my_netid with the host bits set. */
+char *my_broadcast(const char *address, const char *mask);
+/* The eight groups as "%04x" each; all zero when unreadable. */
+char *my_ipv6_transfer(const char *text);
+int isc_net_pton(int af, const char *src, void *dst);  /* inet_pton */
+const char *isc_net_ntop(int af, const void *src, char *dst, size_t size);  /* inet_ntop */
+
+/* ------------------------------------------------------------------------
  * Product definitions, system information block, theme.
  * ---------------------------------------------------------------------- */
 /* Splits line in place into at most max tokens (blanks separate, double
