@@ -361,6 +361,30 @@ char *my_ipv6_transfer(const char *text);
 int isc_net_pton(int af, const char *src, void *dst);  /* inet_pton */
 const char *isc_net_ntop(int af, const void *src, char *dst, size_t size);  /* inet_ntop */
 
+/* The number after the first of "eth", "LAN", "WAN", "DMZ", "Port", "ipsec"
+ * that name begins with; 0 for any other name. */
+int my_nameseq(const char *name);
+/* Bit 0: the interface is up, bit 1: running; 0 when it cannot be asked. */
+int my_iface_isup(const char *name);
+int my_get_ifaddr(const char *name, char *out);  /* out of 16 bytes: its IPv4 address; 0, or -1 */
+/* The interfaces "/sbin/ip link show" lists with BROADCAST and without
+ * NOARP, blank-separated into out (1024 bytes: names that would not fit are
+ * left out); how many were written. */
+int my_device(char *out);
+/* "SECONDS 0": the whole seconds of /proc/uptime, replacing the file; 0, or -1. */
+int my_record_time(const char *path);
+
+/* The system address table, shared by the appliance's programs: the (port,
+ * address) pairs announced with ARP, each counted by its users.  Ports
+ * below 1, null, unreadable and 0.0.0.0 addresses are refused (-1). */
+int my_add_bcast_system_ip(int port, const char *address);  /* 0, or -1 (also when full) */
+int my_del_bcast_system_ip(int port, const char *address);  /* 0, or -1 when absent */
+int my_send_bcast_system_ip(void);   /* announces every entry on its interface; 0, or -1 */
+void my_clear_bcast_system_ip(void);
+/* One gratuitous ARP request of address (network order) on the interface,
+ * to the link's broadcast address; 0, or -1 (logged). */
+int my_send_ifndex_masq_broadcast(int ifindex, uint32_t address);
+
 /* ------------------------------------------------------------------------
  * Product definitions, system information block, theme.
  * ---------------------------------------------------------------------- */
