@@ -586,6 +586,55 @@ const char *my_FileName(int number);  /* null outside 0-228 */
 void my_RemoveFile(int number);
 
 /* ------------------------------------------------------------------------
+ * XML documents, through the XML library bound at run time on first use
+ * ("/usr/lib/libmxml.so.1", else the loader's "libmxml.so.1").  Every
+ * wrapper passes its arguments to the library's function of that name and
+ * returns its result; without the library they do nothing and return null
+ * (0 for my_mxmlSaveFile).
+ * ---------------------------------------------------------------------- */
+typedef struct xml_node_s xml_node;  /* the library's node */
+typedef int (*my_xml_load_cb)(xml_node *node);                 /* null: the library's default */
+typedef const char *(*my_xml_save_cb)(xml_node *node, int where);
+enum {
+    MY_XML_DESCEND = 1,          /* my_mxmlFindElement: search the whole subtree */
+    MY_XML_ADD_BEFORE = 0,       /* my_mxmlAdd: where */
+    MY_XML_ADD_AFTER = 1,
+    MY_XML_WS_BEFORE_OPEN = 0,   /* save callback: where */
+    MY_XML_WS_BEFORE_CLOSE = 2
+};
+
+xml_node *my_mxmlNewXML(const char *version);
+xml_node *my_mxmlNewElement(xml_node *parent, const char *name);
+void my_mxmlElementSetAttr(xml_node *node, const char *name, const char *value);
+const char *my_mxmlElementGetAttr(xml_node *node, const char *name);
+void my_mxmlElementDeleteAttr(xml_node *node, const char *name);
+xml_node *my_mxmlFindElement(xml_node *node, xml_node *top, const char *name, const char *attr,
+                             const char *value, int descend);
+void my_mxmlAdd(xml_node *parent, int where, xml_node *child, xml_node *node);
+void my_mxmlRemove(xml_node *node);
+void my_mxmlDelete(xml_node *node);
+xml_node *my_mxmlLoadFile(xml_node *top, FILE *fp, my_xml_load_cb callback);
+xml_node *my_mxmlLoadString(xml_node *top, const char *text, my_xml_load_cb callback);
+int my_mxmlSaveFile(xml_node *node, FILE *fp, my_xml_save_cb callback);
+/* The record files' layout: "\n" before the opening and closing tags of
+ * "_item" and "_program", "\n\t" before the opening tag of any other
+ * element with an attribute value; null elsewhere. */
+const char *whitespace_cb(xml_node *node, int where);
+
+/* XML record files: the records are the "_item" elements, numbered by an
+ * attribute "no" ("%u", document order) while the handle is open.  A
+ * missing file opens as an empty version 1.0 document; a file the library
+ * cannot read (or no library) gives an empty handle that is never written.
+ * Values live in attributes: text between elements is not kept. */
+record_file *my_XMLReadFile(int number, int mode, const char *tag);
+/* Without the "no" attributes, laid out by whitespace_cb, replacing the file.
+ * my_CloseFile writes a writable XML handle this way. */
+void my_XMLWriteFile(record_file *h);
+/* The value of the first attribute of the first element named tag at or
+ * below node; null when there is none or it has no attribute. */
+const char *my_XMLFindTagFirstValue(xml_node *node, const char *tag);
+
+/* ------------------------------------------------------------------------
  * Logs.
  * ---------------------------------------------------------------------- */
 /* The event record handed to the log writers, ten words as the appliance

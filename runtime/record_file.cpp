@@ -296,6 +296,7 @@ void free_line(record_line *line) {
 }
 
 void free_handle(record_file *h) {
+    if (h->document) my_mxmlDelete(static_cast<xml_node *>(h->document));
     for (record_line *line = h->lines; line;) {
         record_line *next = line->next;
         free_line(line);
@@ -584,7 +585,8 @@ extern "C" void my_WriteFile(record_file *h) {
 extern "C" void my_CloseFile(record_file *h) {
     if (!h) return;
     if (h->mode) {
-        my_WriteFile(h);
+        if (h->document) my_XMLWriteFile(h);
+        else my_WriteFile(h);
         if (const char *path = row_path(h->number)) {
             try {
                 mirror(path);

@@ -1,0 +1,165 @@
+// The XML library, bound at run time: the configuration modules and the XML
+// record files use it through these wrappers only.
+#include <dlfcn.h>
+
+#include <cstring>
+
+#include "runtime/xml_library.h"
+#include "webadmin.h"
+
+namespace {
+
+using load_cb = my_xml_load_cb;
+using save_cb = my_xml_save_cb;
+
+// The library's functions, bound all together or not at all.
+struct Library {
+    xml_node *(*new_xml)(const char *);
+    xml_node *(*new_element)(xml_node *, const char *);
+    void (*element_set_attr)(xml_node *, const char *, const char *);
+    int (*save_file)(xml_node *, FILE *, save_cb);
+    void (*remove_tree)(xml_node *);
+    xml_node *(*load_file)(xml_node *, FILE *, load_cb);
+    xml_node *(*find_element)(xml_node *, xml_node *, const char *, const char *, const char *, int);
+    void (*add)(xml_node *, int, xml_node *, xml_node *);
+    void (*detach)(xml_node *);
+    xml_node *(*load_string)(xml_node *, const char *, load_cb);
+    const char *(*element_get_attr)(xml_node *, const char *);
+    void (*element_delete_attr)(xml_node *, const char *);
+    // The node's structure is the library's own: its element name and first
+    // attribute are read through these accessors.
+    const char *(*element_name)(xml_node *);
+    const char *(*attr_by_index)(xml_node *, int, const char **);
+    int (*attr_count)(xml_node *);
+};
+
+// The path the appliance installs the library at, then its name for the
+// dynamic loader (where the library lives elsewhere, as on a development
+// machine).
+const Library *library() {
+    static Library bound;
+    static bool tried = false, ok = false;
+    if (tried) return ok ? &bound : nullptr;
+    void *handle = dlopen("/usr/lib/libmxml.so.1", RTLD_LAZY);
+    if (!handle) handle = dlopen("libmxml.so.1", RTLD_LAZY);
+    if (!handle) return nullptr;  // tried again on the next call
+    tried = true;
+    const struct {
+        const char *name;
+        void *slot;
+    } symbols[] = {
+        {"mxmlNewXML", &bound.new_xml},
+        {"mxmlNewElement", &bound.new_element},
+        {"mxmlElementSetAttr", &bound.element_set_attr},
+        {"mxmlSaveFile", &bound.save_file},
+        {"mxmlDelete", &bound.remove_tree},
+        {"mxmlLoadFile", &bound.load_file},
+        {"mxmlFindElement", &bound.find_element},
+        {"mxmlAdd", &bound.add},
+        {"mxmlRemove", &bound.detach},
+        {"mxmlLoadString", &bound.load_string},
+        {"mxmlElementGetAttr", &bound.element_get_attr},
+        {"mxmlElementDeleteAttr", &bound.element_delete_attr},
+        {"mxmlGetElement", &bound.element_name},
+        {"mxmlElementGetAttrByIndex", &bound.attr_by_index},
+        {"mxmlElementGetAttrCount", &bound.attr_count},
+    };
+    for (const auto &symbol : symbols) {
+        void *address = dlsym(handle, symbol.name);
+        if (!address) {
+            bound = Library{};
+            dlclose(handle);
+            return nullptr;
+        }
+        std::memcpy(symbol.slot, &address, sizeof address);
+    }
+    ok = true;
+    return &bound;
+}
+
+}  // namespace
+
+namespace runtime {
+
+const char *xml_element_name(xml_node *node) {
+    const Library *l = library();
+    return l && node ? l->element_name(node) : nullptr;
+}
+
+const char *xml_first_attr_value(xml_node *node) {
+    const Library *l = library();
+    if (!l || !node || l->attr_count(node) < 1) return nullptr;
+    const char *name = nullptr;
+    return l->attr_by_index(node, 0, &name);
+}
+
+}  // namespace runtime
+
+extern "C" {
+
+xml_node *my_mxmlNewXML(const char *version) {
+    const Library *l = library();
+    return l ? l->new_xml(version) : nullptr;
+}
+
+xml_node *my_mxmlNewElement(xml_node *parent, const char *name) {
+    const Library *l = library();
+    return l ? l->new_element(parent, name) : nullptr;
+}
+
+void my_mxmlElementSetAttr(xml_node *node, const char *name, const char *value) {
+    if (const Library *l = library()) l->element_set_attr(node, name, value);
+}
+
+const char *my_mxmlElementGetAttr(xml_node *node, const char *name) {
+    const Library *l = library();
+    return l ? l->element_get_attr(node, name) : nullptr;
+}
+
+void my_mxmlElementDeleteAttr(xml_node *node, const char *name) {
+    if (const Library *l = library()) l->element_delete_attr(node, name);
+}
+
+xml_node *my_mxmlFindElement(xml_node *node, xml_node *top, const char *name, const char *attr, const char *value,
+                             int descend) {
+    const Library *l = library();
+    return l ? l->find_element(node, top, name, attr, value, descend) : nullptr;
+}
+
+void my_mxmlAdd(xml_node *parent, int where, xml_node *child, xml_node *node) {
+    if (const Library *l = library()) l->add(parent, where, child, node);
+}
+
+void my_mxmlRemove(xml_node *node) {
+    if (const Library *l = library()) l->detach(node);
+}
+
+void my_mxmlDelete(xml_node *node) {
+    if (const Library *l = library()) l->remove_tree(node);
+}
+
+xml_node *my_mxmlLoadFile(xml_node *top, FILE *fp, my_xml_load_cb callback) {
+    const Library *l = library();
+    return l ? l->load_file(top, fp, callback) : nullptr;
+}
+
+xml_node *my_mxmlLoadString(xml_node *top, const char *text, my_xml_load_cb callback) {
+    const Library *l = library();
+    return l ? l->load_string(top, text, callback) : nullptr;
+}
+
+int my_mxmlSaveFile(xml_node *node, FILE *fp, my_xml_save_cb callback) {
+    const Library *l = library();
+    return l ? l->save_file(node, fp, callback) : 0;
+}
+
+const char *whitespace_cb(xml_node *node, int where) {
+    const char *name = runtime::xml_element_name(node);
+    if (!name) return nullptr;
+    if (std::strcmp(name, "_item") == 0 || std::strcmp(name, "_program") == 0)
+        return where == MY_XML_WS_BEFORE_OPEN || where == MY_XML_WS_BEFORE_CLOSE ? "\n" : nullptr;
+    const char *first = runtime::xml_first_attr_value(node);
+    return where == MY_XML_WS_BEFORE_OPEN && first ? "\n\t" : nullptr;
+}
+
+}  // extern "C"
