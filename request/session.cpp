@@ -105,6 +105,14 @@ bool open_stored(const char *id) {
     return false;
 }
 
+// Both value readers: the name formatted, then the session's pair.
+__attribute__((format(printf, 1, 0))) char *value_of(const char *format, va_list args) {
+    char name[1024];
+    request::format_name(name, "qSessionValue(): Message is too long or invalid.", format, args);
+    require_started("qSessionValue");
+    return _EntryValue(session.store, name);
+}
+
 void reset() {
     _EntryFree(session.store);
     session = Session{};
@@ -186,23 +194,19 @@ int qSessionUpdateInteger(const char *name, int plusint) {
 }
 
 char *qSessionValue(const char *format, ...) {
-    char name[1024];
     va_list args;
     va_start(args, format);
-    request::format_name(name, "qSessionValue(): Message is too long or invalid.", format, args);
+    char *value = value_of(format, args);
     va_end(args);
-    require_started("qSessionValue");
-    return _EntryValue(session.store, name);
+    return value;
 }
 
 int qSessionValueInteger(const char *format, ...) {
-    char name[1024];
     va_list args;
     va_start(args, format);
-    request::format_name(name, "qSessionValue(): Message is too long or invalid.", format, args);
+    const char *value = value_of(format, args);
     va_end(args);
-    require_started("qSessionValue");
-    return _EntryiValue(session.store, name);
+    return value ? std::atoi(value) : 0;
 }
 
 void qSessionRemove(const char *format, ...) {

@@ -61,44 +61,49 @@ int interface_of(int port) {
     return value ? std::atoi(value) : 0;
 }
 
+// Runs change on the table under its lock for a pair that may be listed:
+// its result, or -1 for a refused pair or no table.
+template <typename Change>
+int change_entry(int port, const char *address, Change change) {
+    const uint32_t ip = announced(address);
+    if (port < 1 || ip == 0) return -1;
+    Table *t = table();
+    if (!t) return -1;
+    runtime::SegmentLock lock(t);
+    t->count = std::clamp<int32_t>(t->count, 0, kMaxEntries);
+    return change(*t, ip);
+}
+
 }  // namespace
 
 extern "C" {
 
 int my_add_bcast_system_ip(int port, const char *address) {
-    const uint32_t ip = announced(address);
-    if (port < 1 || ip == 0) return -1;
-    Table *t = table();
-    if (!t) return -1;
-    runtime::SegmentLock lock(t);
-    t->count = std::clamp<int32_t>(t->count, 0, kMaxEntries);
-    if (Entry *entry = find(*t, ip, port)) {
-        ++entry->references;
+    return change_entry(port, address, [port](Table &t, uint32_t ip) {
+        if (Entry *entry = find(t, ip, port)) {
+            ++entry->references;
+            return 0;
+        }
+        if (t.count >= kMaxEntries) {
+            syslog(LOG_ERR, "error: my_add_bcast_system_ip FuFuFull!!!(%d)", kMaxEntries);
+            return -1;
+        }
+        t.entries[t.count++] = Entry{interface_of(port), port, ip, 1};
+        std::sort(t.entries, t.entries + t.count, before);
         return 0;
-    }
-    if (t->count >= kMaxEntries) {
-        syslog(LOG_ERR, "error: my_add_bcast_system_ip FuFuFull!!!(%d)", kMaxEntries);
-        return -1;
-    }
-    t->entries[t->count++] = Entry{interface_of(port), port, ip, 1};
-    std::sort(t->entries, t->entries + t->count, before);
-    return 0;
+    });
 }
 
 int my_del_bcast_system_ip(int port, const char *address) {
-    const uint32_t ip = announced(address);
-    if (port < 1 || ip == 0) return -1;
-    Table *t = table();
-    if (!t) return -1;
-    runtime::SegmentLock lock(t);
-    t->count = std::clamp<int32_t>(t->count, 0, kMaxEntries);
-    Entry *entry = find(*t, ip, port);
-    if (!entry) return -1;
-    if (--entry->references <= 0) {
-        std::copy(entry + 1, t->entries + t->count, entry);
-        --t->count;
-    }
-    return 0;
+    return change_entry(port, address, [port](Table &t, uint32_t ip) {
+        Entry *entry = find(t, ip, port);
+        if (!entry) return -1;
+        if (--entry->references <= 0) {
+            std::copy(entry + 1, t.entries + t.count, entry);
+            --t.count;
+        }
+        return 0;
+    });
 }
 
 int my_send_bcast_system_ip(void) {
