@@ -586,6 +586,37 @@ const char *my_FileName(int number);  /* null outside 0-228 */
 void my_RemoveFile(int number);
 
 /* ------------------------------------------------------------------------
+ * SQLite database files, through the library bound at run time on first use
+ * ("/lib/libsqlite3.so.0.8.6", else the loader's "libsqlite3.so.0"), all
+ * its functions or none, tried again on the next call after a failure.
+ * tag names the caller in the syslog messages of failed attempts.  Paths
+ * are the appliance's.
+ * ---------------------------------------------------------------------- */
+typedef struct sqlite3 sqlite3;
+typedef struct sqlite3_stmt sqlite3_stmt;
+typedef int (*my_sqlite_callback)(void *argument, int columns, char **values, char **names);
+
+/* Ten tries a second apart: 0 with *db set, the last error, or -1 without
+ * the library. */
+int _my_sqlite_connect(const char *tag, sqlite3 **db, const char *path);
+/* Three tries two seconds apart: the prepared statement, or null. */
+sqlite3_stmt *_my_sqlite_query(const char *tag, sqlite3 *db, const char *format, ...) WA_PRINTF(3, 4);
+/* The next row: heap copies of its first 100 column texts (a NULL stays
+ * null) and a null, 101 slots; null when no row follows. */
+char **_my_sqlite_fetch_row(const char *tag, sqlite3_stmt *stmt);
+void _my_sqlite_free_row(const char *tag, char **row);
+int _my_sqlite_column_count(const char *tag, sqlite3_stmt *stmt);  /* steps once: the columns of a row, or 0 */
+int _my_sqlite_finalize(const char *tag, sqlite3_stmt *stmt);
+int _my_sqlite_changes(const char *tag, sqlite3 *db);
+/* Three tries two seconds apart: 0, the last error, or -1 (no library, no format). */
+int _my_sqlite_exec(const char *tag, sqlite3 *db, my_sqlite_callback callback, const char *format, ...)
+    WA_PRINTF(4, 5);
+int _my_sqlite_close(const char *tag, sqlite3 *db);  /* ten tries: 0, or -1 */
+/* _my_sqlite_close, then the file copied to the configuration flash unless
+ * /var/boot exists; 0, or -1 (nothing copied). */
+int _my_sqlite_sync_close(const char *tag, sqlite3 *db, const char *path);
+
+/* ------------------------------------------------------------------------
  * XML documents, through the XML library bound at run time on first use
  * ("/usr/lib/libmxml.so.1", else the loader's "libmxml.so.1").  Every
  * wrapper passes its arguments to the library's function of that name and

@@ -1,9 +1,9 @@
 // The XML library, bound at run time: the configuration modules and the XML
 // record files use it through these wrappers only.
-#include <dlfcn.h>
-
 #include <cstring>
+#include <iterator>
 
+#include "runtime/library_binding.h"
 #include "runtime/xml_library.h"
 #include "webadmin.h"
 
@@ -38,16 +38,10 @@ struct Library {
 // machine).
 const Library *library() {
     static Library bound;
-    static bool tried = false, ok = false;
-    if (tried) return ok ? &bound : nullptr;
-    void *handle = dlopen("/usr/lib/libmxml.so.1", RTLD_LAZY);
-    if (!handle) handle = dlopen("libmxml.so.1", RTLD_LAZY);
-    if (!handle) return nullptr;  // tried again on the next call
-    tried = true;
-    const struct {
-        const char *name;
-        void *slot;
-    } symbols[] = {
+    static void *handle = nullptr;
+    if (handle) return &bound;
+    static const char *const paths[] = {"/usr/lib/libmxml.so.1", "libmxml.so.1"};
+    const runtime::LibrarySymbol symbols[] = {
         {"mxmlNewXML", &bound.new_xml},
         {"mxmlNewElement", &bound.new_element},
         {"mxmlElementSetAttr", &bound.element_set_attr},
@@ -64,17 +58,7 @@ const Library *library() {
         {"mxmlElementGetAttrByIndex", &bound.attr_by_index},
         {"mxmlElementGetAttrCount", &bound.attr_count},
     };
-    for (const auto &symbol : symbols) {
-        void *address = dlsym(handle, symbol.name);
-        if (!address) {
-            bound = Library{};
-            dlclose(handle);
-            return nullptr;
-        }
-        std::memcpy(symbol.slot, &address, sizeof address);
-    }
-    ok = true;
-    return &bound;
+    return runtime::bind_library(handle, paths, std::size(paths), symbols, std::size(symbols)) ? &bound : nullptr;
 }
 
 }  // namespace

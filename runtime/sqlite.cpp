@@ -1,0 +1,212 @@
+// SQLite database files (access-point inventory, users), through the
+// library bound at run time; every call retried with pauses and logged on
+// failure.
+#include <stdarg.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <optional>
+#include <string>
+
+#include "platform/platform.h"
+#include "runtime/library_binding.h"
+#include "runtime/shell_quote.h"
+#include "webadmin.h"
+
+namespace {
+
+constexpr int kSqliteRow = 100;  // SQLITE_ROW
+constexpr int kOpenAttempts = 10, kCloseAttempts = 10, kQueryAttempts = 3;
+constexpr int kMaxColumns = 100;
+constexpr int kConfigPartition = 3;
+
+struct Sqlite {
+    int (*open)(const char *, sqlite3 **);
+    int (*close)(sqlite3 *);
+    int (*exec)(sqlite3 *, const char *, my_sqlite_callback, void *, char **);
+    int (*errcode)(sqlite3 *);
+    const char *(*errmsg)(sqlite3 *);
+    int (*prepare)(sqlite3 *, const char *, int, sqlite3_stmt **, const char **);
+    int (*step)(sqlite3_stmt *);
+    int (*column_count)(sqlite3_stmt *);
+    const unsigned char *(*column_text)(sqlite3_stmt *, int);
+    int (*finalize)(sqlite3_stmt *);
+    int (*changes)(sqlite3 *);
+};
+
+// The appliance's file, then the loader's name for the library.
+const Sqlite *sqlite() {
+    static Sqlite bound;
+    static void *handle = nullptr;
+    if (handle) return &bound;
+    static const char *const paths[] = {"/lib/libsqlite3.so.0.8.6", "libsqlite3.so.0"};
+    const runtime::LibrarySymbol symbols[] = {
+        {"sqlite3_open", &bound.open},
+        {"sqlite3_close", &bound.close},
+        {"sqlite3_exec", &bound.exec},
+        {"sqlite3_errcode", &bound.errcode},
+        {"sqlite3_errmsg", &bound.errmsg},
+        {"sqlite3_prepare", &bound.prepare},
+        {"sqlite3_step", &bound.step},
+        {"sqlite3_column_count", &bound.column_count},
+        {"sqlite3_column_text", &bound.column_text},
+        {"sqlite3_finalize", &bound.finalize},
+        {"sqlite3_changes", &bound.changes},
+    };
+    return runtime::bind_library(handle, paths, std::size(paths), symbols, std::size(symbols)) ? &bound : nullptr;
+}
+
+const char *text(const char *value) { return value ? value : "(null)"; }
+
+// The SQL of a printf-style call, or nothing when it cannot be formatted.
+__attribute__((format(printf, 1, 0))) std::optional<std::string> formatted(const char *format, va_list args) {
+    if (!format) return std::nullopt;
+    va_list copy;
+    va_copy(copy, args);
+    const int n = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    if (n < 0) return std::nullopt;
+    std::string sql(static_cast<size_t>(n) + 1, '\0');
+    std::vsnprintf(sql.data(), sql.size(), format, args);
+    sql.resize(static_cast<size_t>(n));
+    return sql;
+}
+
+// Up to three tries of run, two seconds apart: 0, or the last error code.
+template <typename Run>
+int with_retries(const Sqlite &l, const char *tag, sqlite3 *db, const std::string &sql, Run run) {
+    int code = 0;
+    for (int attempt = 1; attempt <= kQueryAttempts; ++attempt) {
+        code = run();
+        if (code == 0) return 0;
+        syslog(LOG_ERR, "[%s] Error Number: %d, msg: %s\n", text(tag), code, text(l.errmsg(db)));
+        if (attempt < kQueryAttempts) platform::sleep_seconds(2);
+    }
+    syslog(LOG_ERR, "[%s] Can't run this query: %s", text(tag), sql.c_str());
+    return code;
+}
+
+// Up to ten closes, a second apart, each failure logged.
+bool close_with_retries(const Sqlite &l, const char *tag, sqlite3 *db, bool sync) {
+    for (int attempt = 1; attempt <= kCloseAttempts; ++attempt) {
+        if (l.close(db) == 0) return true;
+        if (sync)
+            syslog(LOG_ERR, "[%s] (%d/%d) Error: unable to close/sync database: %s\n", text(tag), attempt + 1,
+                   kCloseAttempts, text(l.errmsg(db)));
+        else
+            syslog(LOG_ERR, "[%s] (%d/%d) Error: unable to close database: %s\n", text(tag), attempt + 1,
+                   kCloseAttempts, text(l.errmsg(db)));
+        platform::sleep_seconds(1);
+    }
+    return false;
+}
+
+}  // namespace
+
+extern "C" {
+
+int _my_sqlite_connect(const char *tag, sqlite3 **db, const char *path) {
+    const Sqlite *l = sqlite();
+    if (!l) return -1;
+    if (!db || !path) return -1;
+    const std::string file = platform::path(path);
+    int code = 0;
+    for (int attempt = 1; attempt <= kOpenAttempts; ++attempt) {
+        code = l->open(file.c_str(), db);
+        if (code == 0) return 0;
+        syslog(LOG_ERR, "[%s] (%d/%d) Error: unable to open database \"%s\": %s\n", text(tag), attempt + 1,
+               kOpenAttempts, path, text(l->errmsg(*db)));
+        // A failed open still gives a connection, to be closed.
+        l->close(*db);
+        *db = nullptr;
+        platform::sleep_seconds(1);
+    }
+    return code;
+}
+
+sqlite3_stmt *_my_sqlite_query(const char *tag, sqlite3 *db, const char *format, ...) {
+    const Sqlite *l = sqlite();
+    if (!l || !db) return nullptr;
+    va_list args;
+    va_start(args, format);
+    const std::optional<std::string> sql = formatted(format, args);
+    va_end(args);
+    if (!sql) return nullptr;
+    sqlite3_stmt *statement = nullptr;
+    with_retries(*l, tag, db, *sql, [&] { return l->prepare(db, sql->c_str(), -1, &statement, nullptr); });
+    return statement;
+}
+
+char **_my_sqlite_fetch_row(const char *, sqlite3_stmt *stmt) {
+    const Sqlite *l = sqlite();
+    if (!l || !stmt || l->step(stmt) != kSqliteRow) return nullptr;
+    const int columns = std::min(l->column_count(stmt), kMaxColumns);
+    auto **row = static_cast<char **>(std::calloc(kMaxColumns + 1, sizeof(char *)));
+    if (!row) return nullptr;
+    for (int i = 0; i < columns; ++i) {
+        const unsigned char *value = l->column_text(stmt, i);
+        if (value && !(row[i] = strdup(reinterpret_cast<const char *>(value)))) {
+            _my_sqlite_free_row(nullptr, row);
+            return nullptr;
+        }
+    }
+    return row;
+}
+
+void _my_sqlite_free_row(const char *, char **row) {
+    if (!row) return;
+    for (int i = 0; i < kMaxColumns; ++i) std::free(row[i]);
+    std::free(row);
+}
+
+int _my_sqlite_column_count(const char *, sqlite3_stmt *stmt) {
+    const Sqlite *l = sqlite();
+    if (!l || !stmt || l->step(stmt) != kSqliteRow) return 0;
+    return l->column_count(stmt);
+}
+
+int _my_sqlite_finalize(const char *, sqlite3_stmt *stmt) {
+    const Sqlite *l = sqlite();
+    return l ? l->finalize(stmt) : -1;
+}
+
+int _my_sqlite_changes(const char *, sqlite3 *db) {
+    const Sqlite *l = sqlite();
+    return l && db ? l->changes(db) : 0;
+}
+
+int _my_sqlite_exec(const char *tag, sqlite3 *db, my_sqlite_callback callback, const char *format, ...) {
+    const Sqlite *l = sqlite();
+    if (!l || !db) return -1;
+    va_list args;
+    va_start(args, format);
+    const std::optional<std::string> sql = formatted(format, args);
+    va_end(args);
+    if (!sql) return -1;
+    return with_retries(*l, tag, db, *sql, [&] { return l->exec(db, sql->c_str(), callback, nullptr, nullptr); });
+}
+
+int _my_sqlite_close(const char *tag, sqlite3 *db) {
+    const Sqlite *l = sqlite();
+    if (!l) return -1;
+    return close_with_retries(*l, tag, db, false) ? 0 : -1;
+}
+
+int _my_sqlite_sync_close(const char *tag, sqlite3 *db, const char *path) {
+    const Sqlite *l = sqlite();
+    if (!l) return -1;
+    if (!close_with_retries(*l, tag, db, true)) return -1;
+    if (path && access(platform::path("/var/boot").c_str(), F_OK) != 0) {
+        my_system("/bin/mount /dev/mtdblock%d /mnt > /dev/null 2>&1", kConfigPartition);
+        my_system("/bin/cp %s /mnt > /dev/null 2>&1", runtime::shell_word(path).c_str());
+        my_system("/bin/umount /mnt > /dev/null 2>&1");
+    }
+    return 0;
+}
+
+}  // extern "C"
