@@ -711,6 +711,11 @@ void my_debug_set_level(int level);
 void my_debug_set_pid(int pid);
 void my_debug_usage(void);
 
+/* A shell command line to the command daemon ("/var/run/runcommand"), a
+ * text to the SQL query daemon ("/var/run/SQLQueryd.sock"): its bytes, then
+ * the connection is closed.  0 when sent, -1 otherwise. */
+int my_sendCmd2sock(const char *command);
+int my_sqlquery_sock(const char *format, ...) WA_PRINTF(1, 2);
 /* Sends a text to the management server (TCP port 1207 of an IPv4
  * address): 0 when sent, -1 otherwise; waits at most 100 ms to connect. */
 int my_sqlquery_tcp(const char *address, const char *format, ...) WA_PRINTF(2, 3);

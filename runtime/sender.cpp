@@ -1,6 +1,8 @@
-// One text to the central management server over TCP: the connection may
-// take at most 100 milliseconds, so an unreachable server never holds up
-// the page; no answer is read.
+// One text to a daemon of the appliance (the command daemon, the SQL query
+// daemon, over local sockets) or to the central management server over TCP.
+// The text goes as its bytes, then the connection is closed; no answer is
+// read.  The server connection may take at most 100 milliseconds, so an
+// unreachable server never holds up the page.
 #include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -10,7 +12,10 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
+
+#include <string>
 
 #include "platform/platform.h"
 #include "runtime/owners.h"
@@ -19,6 +24,8 @@
 namespace {
 
 constexpr int kServerPort = 1207;
+constexpr const char *kCommandDaemon = "/var/run/runcommand";
+constexpr const char *kQueryDaemon = "/var/run/SQLQueryd.sock";
 constexpr int kConnectWaitMs = 100;
 
 bool set_blocking(int fd, bool blocking) {
@@ -57,7 +64,33 @@ bool send_all(int fd, const char *text, size_t length) {
     return true;
 }
 
+// The whole text to the daemon listening at the appliance path; false when
+// it cannot be reached.
+bool to_daemon(const char *socket_path, const char *text) {
+    if (!text) return false;
+    const std::string path = platform::path(socket_path);
+    sockaddr_un daemon{};
+    daemon.sun_family = AF_UNIX;
+    if (path.size() >= sizeof daemon.sun_path) return false;
+    memcpy(daemon.sun_path, path.c_str(), path.size() + 1);
+    runtime::unique_fd connection(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (connection.get() < 0 ||
+        connect(connection.get(), reinterpret_cast<const sockaddr *>(&daemon), sizeof daemon) != 0)
+        return false;
+    return send_all(connection.get(), text, strlen(text));
+}
+
 }  // namespace
+
+extern "C" int my_sendCmd2sock(const char *command) { return to_daemon(kCommandDaemon, command) ? 0 : -1; }
+
+extern "C" int my_sqlquery_sock(const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    runtime::heap_text text(xasprintf(format, args));
+    va_end(args);
+    return to_daemon(kQueryDaemon, text.get()) ? 0 : -1;
+}
 
 extern "C" int my_sqlquery_tcp(const char *address, const char *format, ...) {
     va_list args;
