@@ -185,7 +185,7 @@ std::vector<unsigned char> hardware_address(const char *interface) {
 TEST(SystemAddress, AnnouncementsAreGratuitousBroadcastRequests) {
     VethPair pair("wa_arp0", "wa_arp1");
     if (!pair.made()) GTEST_SKIP() << "this machine does not let the test make a veth pair";
-    ASSERT_TRUE(VethPair::ip("link set wa_arp0 up") && VethPair::ip("link set wa_arp1 up"));
+    ASSERT_TRUE(pair.up());
     const int index = static_cast<int>(if_nametoindex("wa_arp0"));
     const std::vector<unsigned char> own = hardware_address("wa_arp0");
     ASSERT_EQ(own.size(), 6u);

@@ -17,9 +17,13 @@ public:
     bool made() const { return made_; }
     // Runs "ip ARGS"; true when it succeeded.
     static bool ip(const std::string &args);
+    // Sets both ends up and waits until the kernel reports both running: it
+    // raises the carrier asynchronously, and drops what is sent before.
+    bool up() const;
 
 private:
     std::string name_;
+    std::string peer_;
     bool made_;
 };
 
