@@ -617,6 +617,52 @@ int _my_sqlite_close(const char *tag, sqlite3 *db);  /* ten tries: 0, or -1 */
 int _my_sqlite_sync_close(const char *tag, sqlite3 *db, const char *path);
 
 /* ------------------------------------------------------------------------
+ * The appliance's MySQL client, bound at run time on first use
+ * ("/usr/lib/libmysqlclient.so.15", else the loader's
+ * "libmysqlclient.so.15"), all its functions or none, tried again on the
+ * next call after a failure.  Besides the usual client calls it offers
+ * MySQL_CONNECT(conn, database), which sets up the caller's connection
+ * object and connects it to the local server, MySQL_QUERY(conn, format,
+ * ...) and mysql_reconnect(conn), 0 once connected again.  A caller keeps
+ * the connection object (the client header's MYSQL) and needs the header
+ * only, not the library.  Waits are the platform's (APPLIANCE_SLEEP=0
+ * skips them).
+ * ---------------------------------------------------------------------- */
+typedef struct st_mysql MYSQL;
+typedef struct st_mysql_res MYSQL_RES;
+typedef struct st_mysql_field MYSQL_FIELD;
+typedef char **MYSQL_ROW;
+
+/* Ten tries a second apart: the first non-negative result, the last
+ * failure, or -1 without the client. */
+int my_mysql_connect(MYSQL *conn, const char *arg);
+/* Up to five tries.  A duplicate key (1062) ends them at once; any other
+ * failure waits for mysql_reconnect to succeed (asked once a second) and
+ * two seconds more.  The last failure is logged.  The result of
+ * MySQL_QUERY, or -1 without the client or when format fails. */
+int my_mysql_query(MYSQL *conn, const char *format, ...) WA_PRINTF(2, 3);
+void my_mysql_close(MYSQL *conn);  /* nothing without the client */
+
+/* The client's own calls, null until a connect or query bound it. */
+extern MYSQL_RES *(*my_mysql_store_result)(MYSQL *conn);
+extern unsigned long long (*my_mysql_num_rows)(MYSQL_RES *result);
+extern MYSQL_ROW (*my_mysql_fetch_row)(MYSQL_RES *result);
+extern unsigned long long (*my_mysql_affected_rows)(MYSQL *conn);
+extern void (*my_mysql_free_result)(MYSQL_RES *result);
+extern void (*my_mysql_data_seek)(MYSQL_RES *result, unsigned long long row);
+extern unsigned int (*my_mysql_errno)(MYSQL *conn);
+extern const char *(*my_mysql_error)(MYSQL *conn);
+extern int (*my_mysql_ping)(MYSQL *conn);
+extern MYSQL_RES *(*my_mysql_use_result)(MYSQL *conn);
+extern unsigned int (*my_mysql_num_fields)(MYSQL_RES *result);
+extern MYSQL_FIELD *(*my_mysql_fetch_fields)(MYSQL_RES *result);
+
+/* pthread_mutex_lock and pthread_mutex_unlock looked up in libpthread.so.0
+ * at each call; nothing happens when it cannot be loaded. */
+void my_pthread_lock(pthread_mutex_t *mutex);
+void my_pthread_unlock(pthread_mutex_t *mutex);
+
+/* ------------------------------------------------------------------------
  * XML documents, through the XML library bound at run time on first use
  * ("/usr/lib/libmxml.so.1", else the loader's "libmxml.so.1").  Every
  * wrapper passes its arguments to the library's function of that name and

@@ -1,7 +1,6 @@
 // Attaching the appliance's System V segments and locking their writers.
 #include "runtime/shared_segment.h"
 
-#include <dlfcn.h>
 #include <pthread.h>
 #include <sched.h>
 #include <sys/ipc.h>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "runtime/thread_library.h"
 
 namespace runtime {
 namespace {
@@ -25,17 +25,6 @@ struct Attachment {
 std::vector<Attachment> &attachments() {
     static std::vector<Attachment> list;
     return list;
-}
-
-// Looks the lock function up in the thread library and calls it; false when
-// the library or the symbol is missing or the call fails.
-bool call_thread_library(const char *symbol, pthread_mutex_t *mutex) {
-    void *library = dlopen("libpthread.so.0", RTLD_LAZY);
-    if (!library) return false;
-    auto function = reinterpret_cast<int (*)(pthread_mutex_t *)>(dlsym(library, symbol));
-    bool done = function && function(mutex) == 0;
-    dlclose(library);
-    return done;
 }
 
 // The appliance's C library has a 24-byte mutex that lives in the area

@@ -1,0 +1,141 @@
+// The appliance's MySQL client (statistics, logs, the access-point list),
+// through its library bound at run time; connects and queries are retried
+// and a lost connection is waited for.
+#include <stdarg.h>
+#include <syslog.h>
+
+#include <cstdlib>
+#include <iterator>
+
+#include "platform/platform.h"
+#include "runtime/library_binding.h"
+#include "webadmin.h"
+
+extern "C" {
+
+MYSQL_RES *(*my_mysql_store_result)(MYSQL *) = nullptr;
+unsigned long long (*my_mysql_num_rows)(MYSQL_RES *) = nullptr;
+MYSQL_ROW (*my_mysql_fetch_row)(MYSQL_RES *) = nullptr;
+unsigned long long (*my_mysql_affected_rows)(MYSQL *) = nullptr;
+void (*my_mysql_free_result)(MYSQL_RES *) = nullptr;
+void (*my_mysql_data_seek)(MYSQL_RES *, unsigned long long) = nullptr;
+unsigned int (*my_mysql_errno)(MYSQL *) = nullptr;
+const char *(*my_mysql_error)(MYSQL *) = nullptr;
+int (*my_mysql_ping)(MYSQL *) = nullptr;
+MYSQL_RES *(*my_mysql_use_result)(MYSQL *) = nullptr;
+unsigned int (*my_mysql_num_fields)(MYSQL_RES *) = nullptr;
+MYSQL_FIELD *(*my_mysql_fetch_fields)(MYSQL_RES *) = nullptr;
+
+}  // extern "C"
+
+namespace {
+
+constexpr int kConnectAttempts = 10, kQueryAttempts = 5;
+constexpr unsigned kDuplicateKey = 1062;  // ER_DUP_ENTRY
+
+struct MysqlClient {
+    int (*connect)(MYSQL *, const char *);
+    int (*reconnect)(MYSQL *);
+    int (*query)(MYSQL *, const char *, ...);
+    MYSQL_RES *(*store_result)(MYSQL *);
+    unsigned long long (*num_rows)(MYSQL_RES *);
+    MYSQL_ROW (*fetch_row)(MYSQL_RES *);
+    unsigned long long (*affected_rows)(MYSQL *);
+    void (*free_result)(MYSQL_RES *);
+    void (*close)(MYSQL *);
+    void (*data_seek)(MYSQL_RES *, unsigned long long);
+    unsigned int (*errno_of)(MYSQL *);
+    const char *(*error)(MYSQL *);
+    int (*ping)(MYSQL *);
+    MYSQL_RES *(*use_result)(MYSQL *);
+    unsigned int (*num_fields)(MYSQL_RES *);
+    MYSQL_FIELD *(*fetch_fields)(MYSQL_RES *);
+};
+
+MysqlClient bound;
+void *handle = nullptr;
+
+// The appliance's file, then the loader's name for the library.  The
+// exported pointers are set only when every symbol was found.
+const MysqlClient *client() {
+    if (handle) return &bound;
+    static const char *const paths[] = {"/usr/lib/libmysqlclient.so.15", "libmysqlclient.so.15"};
+    const runtime::LibrarySymbol symbols[] = {
+        {"MySQL_CONNECT", &bound.connect},
+        {"mysql_reconnect", &bound.reconnect},
+        {"MySQL_QUERY", &bound.query},
+        {"mysql_store_result", &bound.store_result},
+        {"mysql_num_rows", &bound.num_rows},
+        {"mysql_fetch_row", &bound.fetch_row},
+        {"mysql_affected_rows", &bound.affected_rows},
+        {"mysql_free_result", &bound.free_result},
+        {"mysql_close", &bound.close},
+        {"mysql_data_seek", &bound.data_seek},
+        {"mysql_errno", &bound.errno_of},
+        {"mysql_error", &bound.error},
+        {"mysql_ping", &bound.ping},
+        {"mysql_use_result", &bound.use_result},
+        {"mysql_num_fields", &bound.num_fields},
+        {"mysql_fetch_fields", &bound.fetch_fields},
+    };
+    const bool ok = runtime::bind_library(handle, paths, std::size(paths), symbols, std::size(symbols));
+    my_mysql_store_result = ok ? bound.store_result : nullptr;
+    my_mysql_num_rows = ok ? bound.num_rows : nullptr;
+    my_mysql_fetch_row = ok ? bound.fetch_row : nullptr;
+    my_mysql_affected_rows = ok ? bound.affected_rows : nullptr;
+    my_mysql_free_result = ok ? bound.free_result : nullptr;
+    my_mysql_data_seek = ok ? bound.data_seek : nullptr;
+    my_mysql_errno = ok ? bound.errno_of : nullptr;
+    my_mysql_error = ok ? bound.error : nullptr;
+    my_mysql_ping = ok ? bound.ping : nullptr;
+    my_mysql_use_result = ok ? bound.use_result : nullptr;
+    my_mysql_num_fields = ok ? bound.num_fields : nullptr;
+    my_mysql_fetch_fields = ok ? bound.fetch_fields : nullptr;
+    return ok ? &bound : nullptr;
+}
+
+}  // namespace
+
+extern "C" {
+
+int my_mysql_connect(MYSQL *conn, const char *arg) {
+    const MysqlClient *c = client();
+    if (!c) return -1;
+    int result = -1;
+    for (int attempt = 1; attempt <= kConnectAttempts; ++attempt) {
+        result = c->connect(conn, arg);
+        if (result >= 0) return result;
+        if (attempt < kConnectAttempts) platform::sleep_seconds(1);
+    }
+    return result;
+}
+
+int my_mysql_query(MYSQL *conn, const char *format, ...) {
+    const MysqlClient *c = client();
+    if (!c || !format) return -1;
+    va_list args;
+    va_start(args, format);
+    char *sql = xasprintf(format, args);
+    va_end(args);
+    if (!sql) return -1;
+    int result = -1;
+    bool duplicate = false;
+    for (int attempt = 1; attempt <= kQueryAttempts; ++attempt) {
+        result = c->query(conn, "%s", sql);
+        if (result >= 0) break;
+        if ((duplicate = c->errno_of(conn) == kDuplicateKey)) break;
+        // Whatever else failed, the connection is made good before the next
+        // try, and is left good after the last one.
+        while (c->reconnect(conn) != 0) platform::sleep_seconds(1);
+        if (attempt < kQueryAttempts) platform::sleep_seconds(2);
+    }
+    if (result < 0 && !duplicate) syslog(LOG_ERR, "Can't run this query: %s", sql);
+    std::free(sql);
+    return result;
+}
+
+void my_mysql_close(MYSQL *conn) {
+    if (handle) bound.close(conn);
+}
+
+}  // extern "C"
