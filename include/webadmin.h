@@ -673,6 +673,7 @@ typedef struct xml_node_s xml_node;  /* the library's node */
 typedef int (*my_xml_load_cb)(xml_node *node);                 /* null: the library's default */
 typedef const char *(*my_xml_save_cb)(xml_node *node, int where);
 enum {
+    MY_XML_NO_DESCEND = 0,       /* my_mxmlFindElement: the nodes after node, not its children */
     MY_XML_DESCEND = 1,          /* my_mxmlFindElement: search the whole subtree */
     MY_XML_ADD_BEFORE = 0,       /* my_mxmlAdd: where */
     MY_XML_ADD_AFTER = 1,

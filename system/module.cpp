@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 
@@ -96,11 +97,15 @@ record_file *shift(record_file *h, int from, int to) {
     return my_ShiftLine(h, static_cast<uint32_t>(from), static_cast<uint32_t>(to)) == 0 ? h : nullptr;
 }
 
-line &line::name(const char *text) {
+std::string escaped_name(const char *text) {
     heap_text escaped(my_MreplaceStr(text ? text : kUnset, kNameEscapes));
     if (!escaped) throw std::bad_alloc();
+    return escaped.get();
+}
+
+line &line::name(const char *text) {
     text_ += '"';
-    text_ += escaped.get();
+    text_ += escaped_name(text);
     text_ += "\" ";
     return *this;
 }
@@ -126,6 +131,12 @@ line &line::quoted_number(int32_t value) {
     return *this;
 }
 
+int print_through(q_entry *table, const char *text) {
+    if (!text) return 0;
+    if (table) return qSedStr(table, text, stdout);
+    return std::fputs(text, stdout) < 0 ? 0 : 1;
+}
+
 // A quoted field left open (a hand-edited line) ends the line: the fields
 // before it still count.
 fields::fields(char *line) {
@@ -138,10 +149,7 @@ fields::fields(char *line) {
 int32_t fields::integer(int i) const {
     const char *value = (*this)[i];
     if (!value) return 0;
-    long long number = std::strtoll(value, nullptr, 10);
-    if (number > INT32_MAX) return INT32_MAX;
-    if (number < INT32_MIN) return INT32_MIN;
-    return static_cast<int32_t>(number);
+    return clamped(std::strtoll(value, nullptr, 10));
 }
 
 }  // namespace module

@@ -140,14 +140,23 @@ void set_text(char (&field)[Size], const char *value) {
     field[i] = '\0';
 }
 
+// A decimal read from a line or a document, clamped to 32 bits.
+inline int32_t clamped(long long number) {
+    return number > INT32_MAX ? INT32_MAX : number < INT32_MIN ? INT32_MIN : static_cast<int32_t>(number);
+}
+
+// A free text as a line writes it between double quotes: a backslash and a
+// double quote are escaped with a backslash (string_parse reads them back),
+// a carriage return, a line feed or "<br>" become "//n".  A null text is
+// unset.  Throws std::bad_alloc when memory runs out.
+std::string escaped_name(const char *text);
+
 // One record's line: each field followed by one blank, so the line ends
 // with a blank.  Builders throw std::bad_alloc when memory runs out; add
 // and modify turn that into -1.
 class line {
 public:
-    // A free text that may hold blanks, in double quotes: a backslash and a
-    // double quote are escaped with a backslash (string_parse reads them
-    // back), a carriage return, a line feed or "<br>" become "//n".
+    // A free text that may hold blanks, in double quotes, escaped_name.
     line &name(const char *text);
     // A word (address, interface, "^o^") written bare; one that would not
     // read back as one field (empty, holding blanks, quotes or line breaks)
@@ -181,6 +190,36 @@ public:
 private:
     char *tokens_[kMax];
     int count_ = 0;
+};
+
+// ---- Language strings -----------------------------------------------------
+
+// Writes text to standard output with its language placeholders replaced
+// through table, or unchanged without one; 0 for a null text.
+int print_through(q_entry *table, const char *text);
+
+// The language and print slots of a module whose language files are the
+// groups named in Groups (an array of texts).  language loads them into the
+// caller's table when it is non-empty, else into the module's own, and makes
+// that table the one print uses.
+template <const auto &Groups>
+struct texts {
+    static q_entry *language(const char *code, q_entry **table) {
+        chosen() = table && *table ? table : &own();
+        for (const char *group : Groups) load_my_language(code, group, chosen());
+        return *chosen();
+    }
+    static int print(const char *text) { return print_through(chosen() ? *chosen() : nullptr, text); }
+
+private:
+    static q_entry *&own() {
+        static q_entry *table = nullptr;
+        return table;
+    }
+    static q_entry **&chosen() {
+        static q_entry **table = nullptr;
+        return table;
+    }
 };
 
 // ---- Walks over the records ---------------------------------------------
