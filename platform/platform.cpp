@@ -9,9 +9,12 @@
 #include <sys/reboot.h>
 #include <sys/shm.h>
 #include <sys/wait.h>
+#include <syslog.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -34,10 +37,11 @@ std::string sandbox_root() {
     return last_root;
 }
 
-void record(const std::string &root, std::string_view line) {
+// Appends one line to a record file of the sandbox (commands.log by default).
+void record(const std::string &root, std::string_view line, const char *file = "/commands.log") {
     std::string text(line);
     text += '\n';
-    int fd = open((root + "/commands.log").c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    int fd = open((root + file).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) return;
     // One write per line: concurrent processes of one sandbox never interleave.
     size_t done = 0;
@@ -176,6 +180,41 @@ void sync() {
         return;
     }
     ::sync();
+}
+
+void log(int priority, const char *format, ...) {
+    const int error = errno;
+    va_list args;
+    va_start(args, format);
+    std::string root = sandbox_root();
+    if (root.empty()) {
+        errno = error;
+        vsyslog(priority, format, args);
+        va_end(args);
+        return;
+    }
+    // The C library's %m, by hand: the text of errno at the call.
+    std::string expanded;
+    for (const char *p = format; *p; ++p) {
+        if (p[0] == '%' && p[1] == '%') {
+            expanded += "%%";
+            ++p;
+        } else if (p[0] == '%' && p[1] == 'm') {
+            for (const char *m = std::strerror(error); *m; ++m) expanded += *m == '%' ? std::string("%%") : std::string(1, *m);
+            ++p;
+        } else {
+            expanded += *p;
+        }
+    }
+    char message[2048];
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+    std::vsnprintf(message, sizeof message, expanded.c_str(), args);
+#pragma GCC diagnostic pop
+    va_end(args);
+    std::string_view text(message);
+    if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
+    record(root, "<" + std::to_string(priority) + ">" + std::string(text), "/syslog.log");
 }
 
 void sleep_seconds(unsigned seconds) {

@@ -5,9 +5,9 @@
 // APPLIANCE_ROOT=DIR the program runs in a sandbox: appliance paths resolve
 // inside DIR, commands are recorded one per line in DIR/commands.log instead
 // of being run (and report success), the restart and sync are recorded as
-// "<reboot>" and "<sync>", System V keys are private to DIR, and
-// APPLIANCE_SLEEP=0 skips sleeps.  Nothing outside this folder tests which
-// mode it runs in.
+// "<reboot>" and "<sync>", syslog messages are written to DIR/syslog.log,
+// System V keys are private to DIR, and APPLIANCE_SLEEP=0 skips sleeps.
+// Nothing outside this folder tests which mode it runs in.
 #pragma once
 
 #include <sys/ipc.h>
@@ -45,6 +45,11 @@ int pclose_read(FILE *stream);
 // The TCP port to reach one of the appliance's fixed ports on.  In a
 // sandbox the file DIR/ports/PORT may name another (a test's listener).
 int tcp_port(int appliance_port);
+
+// syslog(), %m included.  The sandbox appends "<PRIORITY>MESSAGE" as one
+// line to DIR/syslog.log instead (a final line feed of the message dropped,
+// at most 2047 bytes of it).
+void log(int priority, const char *format, ...) __attribute__((format(printf, 2, 3)));
 
 void restart();                      // reboot(RB_AUTOBOOT)
 void sync();                         // sync()

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <net/ethernet.h>
 
+#include "platform/platform.h"
 #include "webadmin.h"
 
 extern "C" {
@@ -30,12 +31,12 @@ int my_send_ifndex_masq_broadcast(int ifindex, uint32_t address) {
     socklen_t length = sizeof own;
     if (fd < 0 || bind(fd, reinterpret_cast<sockaddr *>(&own), sizeof own) != 0 ||
         getsockname(fd, reinterpret_cast<sockaddr *>(&own), &length) != 0) {
-        syslog(LOG_ERR, "Send arp failed!! dev:%s, ip:%s, %m", name, ip);
+        platform::log(LOG_ERR, "Send arp failed!! dev:%s, ip:%s, %m", name, ip);
         if (fd >= 0) close(fd);
         return -1;
     }
     if (own.sll_halen == 0) {
-        syslog(LOG_ERR, "Interface \"%s\" is not ARPable (no ll address)", name);
+        platform::log(LOG_ERR, "Interface \"%s\" is not ARPable (no ll address)", name);
         close(fd);
         return -1;
     }
@@ -62,7 +63,7 @@ int my_send_ifndex_masq_broadcast(int ifindex, uint32_t address) {
     std::memset(everyone.sll_addr, 0xFF, halen);
     const ssize_t sent = sendto(fd, frame, static_cast<size_t>(at - frame), 0,
                                 reinterpret_cast<sockaddr *>(&everyone), sizeof everyone);
-    if (sent < 0) syslog(LOG_ERR, "Send arp failed!! dev:%s, ip:%s, %m", name, ip);
+    if (sent < 0) platform::log(LOG_ERR, "Send arp failed!! dev:%s, ip:%s, %m", name, ip);
     close(fd);
     return sent < 0 ? -1 : 0;
 }

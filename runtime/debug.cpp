@@ -73,7 +73,7 @@ void my_debug(const char *file, int line, const char *format, ...) {
     va_start(args, format);
     HeapText text(xasprintf(format, args));
     va_end(args);
-    syslog(LOG_ALERT, "P%d,T%lu[%s:%d] %s", static_cast<int>(getpid()), static_cast<unsigned long>(time(nullptr)),
+    platform::log(LOG_ALERT, "P%d,T%lu[%s:%d] %s", static_cast<int>(getpid()), static_cast<unsigned long>(time(nullptr)),
            or_empty(file), line, or_empty(text.get()));
     platform::sync();
 }
@@ -124,7 +124,7 @@ void my_debug_printf(int mask, const char *function, int line, const char *forma
             std::fprintf(log.get(), "%s %s ==> (pid:%d)[%s] %d: %s\n", date, clock, _mydebug_pid, function, line,
                          text);
     }
-    if (_mydebug_f & kSyslog) syslog(LOG_ALERT, "(pid:%d)[%s] %d: %s", _mydebug_pid, function, line, text);
+    if (_mydebug_f & kSyslog) platform::log(LOG_ALERT, "(pid:%d)[%s] %d: %s", _mydebug_pid, function, line, text);
 }
 
 void my_debug_set_level(int level) { _mydebug_level = level; }

@@ -52,7 +52,7 @@ int my_iptables(int family, const char *format, ...) {
         id = msgget(key, 0600);
         if (id < 0) id = msgget(key, IPC_CREAT | 0600);
         if (id < 0) {
-            syslog(LOG_ERR, "iptables msgid < 0: %s", text);
+            platform::log(LOG_ERR, "iptables msgid < 0: %s", text);
             return -1;
         }
     }
@@ -65,7 +65,7 @@ int my_iptables(int family, const char *format, ...) {
     }
     if (sent < 0) {
         id = -1;
-        syslog(LOG_ERR, "iptables msgsnd failed(%m)!!: %s", command);
+        platform::log(LOG_ERR, "iptables msgsnd failed(%m)!!: %s", command);
         return -1;
     }
     return 0;

@@ -129,7 +129,7 @@ int my_mysql_query(MYSQL *conn, const char *format, ...) {
         while (c->reconnect(conn) != 0) platform::sleep_seconds(1);
         if (attempt < kQueryAttempts) platform::sleep_seconds(2);
     }
-    if (result < 0 && !duplicate) syslog(LOG_ERR, "Can't run this query: %s", sql);
+    if (result < 0 && !duplicate) platform::log(LOG_ERR, "Can't run this query: %s", sql);
     std::free(sql);
     return result;
 }

@@ -84,10 +84,10 @@ int with_retries(const Sqlite &l, const char *tag, sqlite3 *db, const std::strin
     for (int attempt = 1; attempt <= kQueryAttempts; ++attempt) {
         code = run();
         if (code == 0) return 0;
-        syslog(LOG_ERR, "[%s] Error Number: %d, msg: %s\n", text(tag), code, text(l.errmsg(db)));
+        platform::log(LOG_ERR, "[%s] Error Number: %d, msg: %s\n", text(tag), code, text(l.errmsg(db)));
         if (attempt < kQueryAttempts) platform::sleep_seconds(2);
     }
-    syslog(LOG_ERR, "[%s] Can't run this query: %s", text(tag), sql.c_str());
+    platform::log(LOG_ERR, "[%s] Can't run this query: %s", text(tag), sql.c_str());
     return code;
 }
 
@@ -96,10 +96,10 @@ bool close_with_retries(const Sqlite &l, const char *tag, sqlite3 *db, bool sync
     for (int attempt = 1; attempt <= kCloseAttempts; ++attempt) {
         if (l.close(db) == 0) return true;
         if (sync)
-            syslog(LOG_ERR, "[%s] (%d/%d) Error: unable to close/sync database: %s\n", text(tag), attempt + 1,
+            platform::log(LOG_ERR, "[%s] (%d/%d) Error: unable to close/sync database: %s\n", text(tag), attempt + 1,
                    kCloseAttempts, text(l.errmsg(db)));
         else
-            syslog(LOG_ERR, "[%s] (%d/%d) Error: unable to close database: %s\n", text(tag), attempt + 1,
+            platform::log(LOG_ERR, "[%s] (%d/%d) Error: unable to close database: %s\n", text(tag), attempt + 1,
                    kCloseAttempts, text(l.errmsg(db)));
         platform::sleep_seconds(1);
     }
@@ -119,7 +119,7 @@ int _my_sqlite_connect(const char *tag, sqlite3 **db, const char *path) {
     for (int attempt = 1; attempt <= kOpenAttempts; ++attempt) {
         code = l->open(file.c_str(), db);
         if (code == 0) return 0;
-        syslog(LOG_ERR, "[%s] (%d/%d) Error: unable to open database \"%s\": %s\n", text(tag), attempt + 1,
+        platform::log(LOG_ERR, "[%s] (%d/%d) Error: unable to open database \"%s\": %s\n", text(tag), attempt + 1,
                kOpenAttempts, path, text(l->errmsg(*db)));
         // A failed open still gives a connection, to be closed.
         l->close(*db);

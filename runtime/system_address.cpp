@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/platform.h"
 #include "runtime/shared_segment.h"
 #include "webadmin.h"
 
@@ -85,7 +86,7 @@ int my_add_bcast_system_ip(int port, const char *address) {
             return 0;
         }
         if (t.count >= kMaxEntries) {
-            syslog(LOG_ERR, "error: my_add_bcast_system_ip FuFuFull!!!(%d)", kMaxEntries);
+            platform::log(LOG_ERR, "error: my_add_bcast_system_ip FuFuFull!!!(%d)", kMaxEntries);
             return -1;
         }
         t.entries[t.count++] = Entry{interface_of(port), port, ip, 1};

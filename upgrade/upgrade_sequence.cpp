@@ -130,7 +130,7 @@ extern "C" int query_upgrade(system_info_record *record) {
     bool readable = image_product(img, image_id);
     unsigned long running_id = std::strtoul(record->product_id, nullptr, 16);
     if (access(platform::path("/var/tmp/UIIDCARD").c_str(), R_OK) != 0 && (!readable || image_id != running_id)) {
-        syslog(LOG_ERR, "check_product failed!!");
+        platform::log(LOG_ERR, "check_product failed!!");
         refuse();
         return 0;
     }

@@ -1,5 +1,6 @@
 // The sandbox contract of the platform layer.
 #include <gtest/gtest.h>
+#include <syslog.h>
 #include <sys/shm.h>
 
 #include <cstdlib>
@@ -56,6 +57,14 @@ TEST(Platform, SandboxMapsPathsAndRecordsCommands) {
     ASSERT_NE(none, nullptr);
     EXPECT_EQ(std::fgetc(none), EOF);
     platform::pclose_read(none);
+
+    // Syslog messages: one line each, %m the error of the moment, a final
+    // line feed dropped.
+    errno = ENOENT;
+    platform::log(LOG_ERR, "failed(%m)!!: %s 100%%\n", "50% done");
+    platform::log(LOG_ALERT, "%s", std::string(3000, 'x').c_str());
+    EXPECT_EQ(box.read("/syslog.log"), "<3>failed(No such file or directory)!!: 50% done 100%\n<1>" +
+                                           std::string(2047, 'x') + "\n");
 }
 
 TEST(Platform, SandboxKeysArePrivateAndRemovable) {

@@ -21,6 +21,7 @@
 #include <thread>
 #include <type_traits>
 
+#include "support/temp_root.h"
 #include "webadmin.h"
 
 namespace {
@@ -151,6 +152,7 @@ protected:
 
     static Server server;
     static bool ready;
+    testing_support::TempRoot root_;  // its syslog.log gets the library's syslog lines
     MYSQL conn{};
     bool connected = false;
     std::string log_before;
@@ -206,6 +208,7 @@ TEST_F(Mysql, DuplicateKeyEndsTheTriesAtOnce) {
     const std::string log = logged_since();
     EXPECT_EQ(count(log, "INSERT INTO t VALUES (7, 'second')"), 1u) << log;
     EXPECT_EQ(count(log, kOurConnect), 0u) << "no reconnect: " << log;
+    EXPECT_EQ(root_.read("/syslog.log"), "") << "no log line";
     EXPECT_EQ(server.sql("SELECT v FROM wa_test.t WHERE id = 7"), "first\n");
 }
 
@@ -216,6 +219,7 @@ TEST_F(Mysql, OtherFailuresReconnectBeforeEachOfFiveTries) {
     // Every failure is followed by a reconnect to the same database, the
     // last one too, so the connection is left good.
     EXPECT_EQ(count(log, kOurConnect), 5u) << log;
+    EXPECT_EQ(root_.read("/syslog.log"), "<3>Can't run this query: INSERT INTO wa_missing VALUES (1)\n");
     EXPECT_EQ(my_mysql_ping(&conn), 0);
     EXPECT_EQ(my_mysql_query(&conn, "INSERT INTO t VALUES (1, 'after')"), 0);
 }
@@ -232,6 +236,7 @@ TEST_F(Mysql, QueryWaitsForALostServerToComeBack) {
     const std::string log = logged_since();
     EXPECT_EQ(count(log, "INSERT INTO t VALUES (3, 'after restart')"), 1u) << log;
     EXPECT_EQ(count(log, kOurConnect), 1u) << log;
+    EXPECT_EQ(root_.read("/syslog.log"), "");
 }
 
 TEST_F(Mysql, ConnectTriesTenTimes) {

@@ -97,15 +97,29 @@ TEST_F(Sqlite, WideRowsAreCutAndFailuresAreReported) {
     _my_sqlite_free_row("test", row);
     _my_sqlite_finalize("test", stmt);
 
-    // Wrong SQL: every try fails, the statement is null, the code is SQLite's.
+    // Wrong SQL: every try fails, the statement is null, the code is SQLite's;
+    // each try and the giving up leave a line in syslog.
     EXPECT_EQ(_my_sqlite_query("test", db, "SELECT FROM nowhere"), nullptr);
-    EXPECT_EQ(_my_sqlite_exec("test", db, nullptr, "INSERT INTO nowhere VALUES (1)"), 1);  // SQLITE_ERROR
+    EXPECT_EQ(_my_sqlite_exec("test", db, nullptr, "INSERT INTO nowhere VALUES (%d)", 1), 1);  // SQLITE_ERROR
     EXPECT_EQ(_my_sqlite_close("test", db), 0);
+    std::string tries;
+    for (int i = 0; i < 3; ++i) tries += "<3>[test] Error Number: 1, msg: near \"FROM\": syntax error\n";
+    tries += "<3>[test] Can't run this query: SELECT FROM nowhere\n";
+    for (int i = 0; i < 3; ++i) tries += "<3>[test] Error Number: 1, msg: no such table: nowhere\n";
+    tries += "<3>[test] Can't run this query: INSERT INTO nowhere VALUES (1)\n";
+    EXPECT_EQ(root_.read("/syslog.log"), tries);
 
-    // A database in a directory that does not exist cannot be opened.
+    // A database in a directory that does not exist cannot be opened: ten
+    // tries, each logged with its number counted from 2.
+    root_.write("/syslog.log", "");
     EXPECT_EQ(_my_sqlite_connect("test", &db, "/no/such/dir/x.db"), 14);  // SQLITE_CANTOPEN
     EXPECT_EQ(db, nullptr);
     EXPECT_FALSE(root_.exists("/no/such/dir/x.db"));
+    std::string opens;
+    for (int attempt = 2; attempt <= 11; ++attempt)
+        opens += "<3>[test] (" + std::to_string(attempt) +
+                 "/10) Error: unable to open database \"/no/such/dir/x.db\": unable to open database file\n";
+    EXPECT_EQ(root_.read("/syslog.log"), opens);
     EXPECT_EQ(_my_sqlite_connect("test", nullptr, "/var/db/x.db"), -1);
     EXPECT_EQ(_my_sqlite_fetch_row("test", nullptr), nullptr);
     _my_sqlite_free_row("test", nullptr);

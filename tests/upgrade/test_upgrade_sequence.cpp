@@ -243,6 +243,8 @@ TEST(UpgradeSequence, TheImageCheckDecides) {
                       "\"0\" \"upgrade\" \"\" \"admin\" \"192.168.1.10\" 0 11 \"${EVENTLOG_FAILURE_STR}\"\n");
             EXPECT_FALSE(box.exists("/etc/sysconfig/.firewall/upgrade_info.conf"));
         }
+        // Only an image of another product is a failure worth the system log.
+        EXPECT_EQ(box.read("/syslog.log"), c.what.rfind("product", 0) == 0 ? "<3>check_product failed!!\n" : "");
     }
 }
 
