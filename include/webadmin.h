@@ -639,7 +639,8 @@ int my_mysql_connect(MYSQL *conn, const char *arg);
 /* Up to five tries.  A duplicate key (1062) ends them at once; any other
  * failure waits for mysql_reconnect to succeed (asked once a second) and
  * two seconds more.  The last failure is logged.  The result of
- * MySQL_QUERY, or -1 without the client or when format fails. */
+ * MySQL_QUERY, or -1 without the client or a connection, or when format
+ * fails. */
 int my_mysql_query(MYSQL *conn, const char *format, ...) WA_PRINTF(2, 3);
 void my_mysql_close(MYSQL *conn);  /* nothing without the client */
 

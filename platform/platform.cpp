@@ -200,7 +200,10 @@ void log(int priority, const char *format, ...) {
             expanded += "%%";
             ++p;
         } else if (p[0] == '%' && p[1] == 'm') {
-            for (const char *m = std::strerror(error); *m; ++m) expanded += *m == '%' ? std::string("%%") : std::string(1, *m);
+            for (const char *m = std::strerror(error); *m; ++m) {
+                expanded += *m;
+                if (*m == '%') expanded += '%';
+            }
             ++p;
         } else {
             expanded += *p;

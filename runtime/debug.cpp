@@ -73,8 +73,8 @@ void my_debug(const char *file, int line, const char *format, ...) {
     va_start(args, format);
     HeapText text(xasprintf(format, args));
     va_end(args);
-    platform::log(LOG_ALERT, "P%d,T%lu[%s:%d] %s", static_cast<int>(getpid()), static_cast<unsigned long>(time(nullptr)),
-           or_empty(file), line, or_empty(text.get()));
+    platform::log(LOG_ALERT, "P%d,T%lu[%s:%d] %s", static_cast<int>(getpid()),
+                  static_cast<unsigned long>(time(nullptr)), or_empty(file), line, or_empty(text.get()));
     platform::sync();
 }
 

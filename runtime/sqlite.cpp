@@ -96,11 +96,11 @@ bool close_with_retries(const Sqlite &l, const char *tag, sqlite3 *db, bool sync
     for (int attempt = 1; attempt <= kCloseAttempts; ++attempt) {
         if (l.close(db) == 0) return true;
         if (sync)
-            platform::log(LOG_ERR, "[%s] (%d/%d) Error: unable to close/sync database: %s\n", text(tag), attempt + 1,
-                   kCloseAttempts, text(l.errmsg(db)));
+            platform::log(LOG_ERR, "[%s] (%d/%d) Error: unable to close/sync database: %s\n", text(tag),
+                          attempt + 1, kCloseAttempts, text(l.errmsg(db)));
         else
             platform::log(LOG_ERR, "[%s] (%d/%d) Error: unable to close database: %s\n", text(tag), attempt + 1,
-                   kCloseAttempts, text(l.errmsg(db)));
+                          kCloseAttempts, text(l.errmsg(db)));
         platform::sleep_seconds(1);
     }
     return false;
@@ -119,8 +119,8 @@ int _my_sqlite_connect(const char *tag, sqlite3 **db, const char *path) {
     for (int attempt = 1; attempt <= kOpenAttempts; ++attempt) {
         code = l->open(file.c_str(), db);
         if (code == 0) return 0;
-        platform::log(LOG_ERR, "[%s] (%d/%d) Error: unable to open database \"%s\": %s\n", text(tag), attempt + 1,
-               kOpenAttempts, path, text(l->errmsg(*db)));
+        platform::log(LOG_ERR, "[%s] (%d/%d) Error: unable to open database \"%s\": %s\n", text(tag),
+                      attempt + 1, kOpenAttempts, path, text(l->errmsg(*db)));
         // A failed open still gives a connection, to be closed.
         l->close(*db);
         *db = nullptr;

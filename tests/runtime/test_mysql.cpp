@@ -222,6 +222,7 @@ TEST_F(Mysql, OtherFailuresReconnectBeforeEachOfFiveTries) {
     EXPECT_EQ(root_.read("/syslog.log"), "<3>Can't run this query: INSERT INTO wa_missing VALUES (1)\n");
     EXPECT_EQ(my_mysql_ping(&conn), 0);
     EXPECT_EQ(my_mysql_query(&conn, "INSERT INTO t VALUES (1, 'after')"), 0);
+    EXPECT_EQ(my_mysql_query(nullptr, "SELECT 1"), -1);
 }
 
 TEST_F(Mysql, QueryWaitsForALostServerToComeBack) {
