@@ -16,6 +16,8 @@ bool bind_library(void *&handle, const char *const *paths, std::size_t path_coun
     for (std::size_t i = 0; i < symbol_count; ++i) {
         void *address = dlsym(opened, symbols[i].name);
         if (!address) {
+            // Nothing may point into the library once it is closed.
+            for (std::size_t j = 0; j < i; ++j) std::memset(symbols[j].slot, 0, sizeof address);
             dlclose(opened);
             return false;
         }

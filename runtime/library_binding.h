@@ -14,7 +14,8 @@ struct LibrarySymbol {
 
 // Opens the first of paths that loads (lazy binding) and looks the symbols
 // up in their order into their slots.  A previous handle is closed first;
-// on any failure the new one is closed too and handle stays null.
+// on any failure the new one is closed too, handle stays null and the slots
+// filled so far are null again.
 bool bind_library(void *&handle, const char *const *paths, std::size_t path_count, const LibrarySymbol *symbols,
                   std::size_t symbol_count);
 

@@ -33,30 +33,20 @@ namespace {
 constexpr int kConnectAttempts = 10, kQueryAttempts = 5;
 constexpr unsigned kDuplicateKey = 1062;  // ER_DUP_ENTRY
 
+// The appliance's own calls and the close; the client's result calls are
+// bound straight into the exported pointers.
 struct MysqlClient {
     int (*connect)(MYSQL *, const char *);
     int (*reconnect)(MYSQL *);
     int (*query)(MYSQL *, const char *, ...);
-    MYSQL_RES *(*store_result)(MYSQL *);
-    unsigned long long (*num_rows)(MYSQL_RES *);
-    MYSQL_ROW (*fetch_row)(MYSQL_RES *);
-    unsigned long long (*affected_rows)(MYSQL *);
-    void (*free_result)(MYSQL_RES *);
     void (*close)(MYSQL *);
-    void (*data_seek)(MYSQL_RES *, unsigned long long);
-    unsigned int (*errno_of)(MYSQL *);
-    const char *(*error)(MYSQL *);
-    int (*ping)(MYSQL *);
-    MYSQL_RES *(*use_result)(MYSQL *);
-    unsigned int (*num_fields)(MYSQL_RES *);
-    MYSQL_FIELD *(*fetch_fields)(MYSQL_RES *);
 };
 
 MysqlClient bound;
 void *handle = nullptr;
 
 // The appliance's file, then the loader's name for the library.  The
-// exported pointers are set only when every symbol was found.
+// exported pointers stay null unless every symbol was found.
 const MysqlClient *client() {
     if (handle) return &bound;
     static const char *const paths[] = {"/usr/lib/libmysqlclient.so.15", "libmysqlclient.so.15"};
@@ -64,34 +54,21 @@ const MysqlClient *client() {
         {"MySQL_CONNECT", &bound.connect},
         {"mysql_reconnect", &bound.reconnect},
         {"MySQL_QUERY", &bound.query},
-        {"mysql_store_result", &bound.store_result},
-        {"mysql_num_rows", &bound.num_rows},
-        {"mysql_fetch_row", &bound.fetch_row},
-        {"mysql_affected_rows", &bound.affected_rows},
-        {"mysql_free_result", &bound.free_result},
+        {"mysql_store_result", &my_mysql_store_result},
+        {"mysql_num_rows", &my_mysql_num_rows},
+        {"mysql_fetch_row", &my_mysql_fetch_row},
+        {"mysql_affected_rows", &my_mysql_affected_rows},
+        {"mysql_free_result", &my_mysql_free_result},
         {"mysql_close", &bound.close},
-        {"mysql_data_seek", &bound.data_seek},
-        {"mysql_errno", &bound.errno_of},
-        {"mysql_error", &bound.error},
-        {"mysql_ping", &bound.ping},
-        {"mysql_use_result", &bound.use_result},
-        {"mysql_num_fields", &bound.num_fields},
-        {"mysql_fetch_fields", &bound.fetch_fields},
+        {"mysql_data_seek", &my_mysql_data_seek},
+        {"mysql_errno", &my_mysql_errno},
+        {"mysql_error", &my_mysql_error},
+        {"mysql_ping", &my_mysql_ping},
+        {"mysql_use_result", &my_mysql_use_result},
+        {"mysql_num_fields", &my_mysql_num_fields},
+        {"mysql_fetch_fields", &my_mysql_fetch_fields},
     };
-    const bool ok = runtime::bind_library(handle, paths, std::size(paths), symbols, std::size(symbols));
-    my_mysql_store_result = ok ? bound.store_result : nullptr;
-    my_mysql_num_rows = ok ? bound.num_rows : nullptr;
-    my_mysql_fetch_row = ok ? bound.fetch_row : nullptr;
-    my_mysql_affected_rows = ok ? bound.affected_rows : nullptr;
-    my_mysql_free_result = ok ? bound.free_result : nullptr;
-    my_mysql_data_seek = ok ? bound.data_seek : nullptr;
-    my_mysql_errno = ok ? bound.errno_of : nullptr;
-    my_mysql_error = ok ? bound.error : nullptr;
-    my_mysql_ping = ok ? bound.ping : nullptr;
-    my_mysql_use_result = ok ? bound.use_result : nullptr;
-    my_mysql_num_fields = ok ? bound.num_fields : nullptr;
-    my_mysql_fetch_fields = ok ? bound.fetch_fields : nullptr;
-    return ok ? &bound : nullptr;
+    return runtime::bind_library(handle, paths, std::size(paths), symbols, std::size(symbols)) ? &bound : nullptr;
 }
 
 }  // namespace
@@ -123,7 +100,7 @@ int my_mysql_query(MYSQL *conn, const char *format, ...) {
     for (int attempt = 1; attempt <= kQueryAttempts; ++attempt) {
         result = c->query(conn, "%s", sql);
         if (result >= 0) break;
-        if ((duplicate = c->errno_of(conn) == kDuplicateKey)) break;
+        if ((duplicate = my_mysql_errno(conn) == kDuplicateKey)) break;
         // Whatever else failed, the connection is made good before the next
         // try, and is left good after the last one.
         while (c->reconnect(conn) != 0) platform::sleep_seconds(1);
