@@ -1,8 +1,6 @@
 // Binding a library at run time: all its symbols or none.
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "runtime/library_binding.h"
 
 namespace {
