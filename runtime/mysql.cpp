@@ -4,11 +4,11 @@
 #include <stdarg.h>
 #include <syslog.h>
 
-#include <cstdlib>
 #include <iterator>
 
 #include "platform/platform.h"
 #include "runtime/library_binding.h"
+#include "runtime/owners.h"
 #include "webadmin.h"
 
 extern "C" {
@@ -92,13 +92,13 @@ int my_mysql_query(MYSQL *conn, const char *format, ...) {
     if (!c || !conn || !format) return -1;
     va_list args;
     va_start(args, format);
-    char *sql = xasprintf(format, args);
+    const runtime::heap_text sql(xasprintf(format, args));
     va_end(args);
     if (!sql) return -1;
     int result = -1;
     bool duplicate = false;
     for (int attempt = 1; attempt <= kQueryAttempts; ++attempt) {
-        result = c->query(conn, "%s", sql);
+        result = c->query(conn, "%s", sql.get());
         if (result >= 0) break;
         if ((duplicate = my_mysql_errno(conn) == kDuplicateKey)) break;
         // Whatever else failed, the connection is made good before the next
@@ -106,8 +106,7 @@ int my_mysql_query(MYSQL *conn, const char *format, ...) {
         while (c->reconnect(conn) != 0) platform::sleep_seconds(1);
         if (attempt < kQueryAttempts) platform::sleep_seconds(2);
     }
-    if (result < 0 && !duplicate) platform::log(LOG_ERR, "Can't run this query: %s", sql);
-    std::free(sql);
+    if (result < 0 && !duplicate) platform::log(LOG_ERR, "Can't run this query: %s", sql.get());
     return result;
 }
 

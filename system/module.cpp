@@ -3,10 +3,10 @@
 
 #include <unistd.h>
 
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
+
+#include "runtime/owners.h"
 
 namespace {
 
@@ -18,10 +18,7 @@ static_assert(offsetof(module_table, clear) == 32, "slot 0 follows the name");
 static_assert(offsetof(module_table, handle) == 32 + 30 * kSlot, "slot 30 keeps the handle");
 static_assert(offsetof(module_table, import_xmlConf) == 32 + 39 * kSlot, "slot 39 is the last");
 
-struct heap_free {
-    void operator()(char *p) const { free(p); }
-};
-using heap_text = std::unique_ptr<char, heap_free>;
+using runtime::heap_text;
 
 // Escapes of a name: the backslash first, so the ones added for quotes stay
 // single; a Windows line break is one break.
