@@ -89,7 +89,7 @@ int my_mysql_connect(MYSQL *conn, const char *arg) {
 
 int my_mysql_query(MYSQL *conn, const char *format, ...) {
     const MysqlClient *c = client();
-    if (!c || !conn || !format) return -1;
+    if (!c || !conn) return -1;
     va_list args;
     va_start(args, format);
     const runtime::heap_text sql(xasprintf(format, args));

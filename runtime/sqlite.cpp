@@ -10,11 +10,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
-#include <optional>
 #include <string>
 
 #include "platform/platform.h"
 #include "runtime/library_binding.h"
+#include "runtime/owners.h"
 #include "runtime/shell_quote.h"
 #include "webadmin.h"
 
@@ -63,23 +63,9 @@ const Sqlite *sqlite() {
 
 const char *text(const char *value) { return value ? value : "(null)"; }
 
-// The SQL of a printf-style call, or nothing when it cannot be formatted.
-__attribute__((format(printf, 1, 0))) std::optional<std::string> formatted(const char *format, va_list args) {
-    if (!format) return std::nullopt;
-    va_list copy;
-    va_copy(copy, args);
-    const int n = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    if (n < 0) return std::nullopt;
-    std::string sql(static_cast<size_t>(n) + 1, '\0');
-    std::vsnprintf(sql.data(), sql.size(), format, args);
-    sql.resize(static_cast<size_t>(n));
-    return sql;
-}
-
 // Up to three tries of run, two seconds apart: 0, or the last error code.
 template <typename Run>
-int with_retries(const Sqlite &l, const char *tag, sqlite3 *db, const std::string &sql, Run run) {
+int with_retries(const Sqlite &l, const char *tag, sqlite3 *db, const char *sql, Run run) {
     int code = 0;
     for (int attempt = 1; attempt <= kQueryAttempts; ++attempt) {
         code = run();
@@ -87,7 +73,7 @@ int with_retries(const Sqlite &l, const char *tag, sqlite3 *db, const std::strin
         platform::log(LOG_ERR, "[%s] Error Number: %d, msg: %s\n", text(tag), code, text(l.errmsg(db)));
         if (attempt < kQueryAttempts) platform::sleep_seconds(2);
     }
-    platform::log(LOG_ERR, "[%s] Can't run this query: %s", text(tag), sql.c_str());
+    platform::log(LOG_ERR, "[%s] Can't run this query: %s", text(tag), sql);
     return code;
 }
 
@@ -134,11 +120,11 @@ sqlite3_stmt *_my_sqlite_query(const char *tag, sqlite3 *db, const char *format,
     if (!l || !db) return nullptr;
     va_list args;
     va_start(args, format);
-    const std::optional<std::string> sql = formatted(format, args);
+    const runtime::heap_text sql(xasprintf(format, args));
     va_end(args);
     if (!sql) return nullptr;
     sqlite3_stmt *statement = nullptr;
-    with_retries(*l, tag, db, *sql, [&] { return l->prepare(db, sql->c_str(), -1, &statement, nullptr); });
+    with_retries(*l, tag, db, sql.get(), [&] { return l->prepare(db, sql.get(), -1, &statement, nullptr); });
     return statement;
 }
 
@@ -185,10 +171,11 @@ int _my_sqlite_exec(const char *tag, sqlite3 *db, my_sqlite_callback callback, c
     if (!l || !db) return -1;
     va_list args;
     va_start(args, format);
-    const std::optional<std::string> sql = formatted(format, args);
+    const runtime::heap_text sql(xasprintf(format, args));
     va_end(args);
     if (!sql) return -1;
-    return with_retries(*l, tag, db, *sql, [&] { return l->exec(db, sql->c_str(), callback, nullptr, nullptr); });
+    return with_retries(*l, tag, db, sql.get(),
+                        [&] { return l->exec(db, sql.get(), callback, nullptr, nullptr); });
 }
 
 int _my_sqlite_close(const char *tag, sqlite3 *db) {
