@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "platform/platform.h"
+#include "runtime/owners.h"
 #include "webadmin.h"
 
 namespace {
@@ -25,21 +26,16 @@ class InterfaceQuery {
 public:
     explicit InterfaceQuery(const char *name) : fd_(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
         std::memset(&request_, 0, sizeof request_);
-        valid_ = fd_ >= 0 && name && *name && std::strlen(name) < IFNAMSIZ;
+        valid_ = fd_.get() >= 0 && name && *name && std::strlen(name) < IFNAMSIZ;
         if (valid_) std::memcpy(request_.ifr_name, name, std::strlen(name));
     }
-    ~InterfaceQuery() {
-        if (fd_ >= 0) close(fd_);
-    }
-    InterfaceQuery(const InterfaceQuery &) = delete;
-    InterfaceQuery &operator=(const InterfaceQuery &) = delete;
 
     const ifreq *ask(unsigned long request) {
-        return valid_ && ioctl(fd_, request, &request_) == 0 ? &request_ : nullptr;
+        return valid_ && ioctl(fd_.get(), request, &request_) == 0 ? &request_ : nullptr;
     }
 
 private:
-    int fd_;
+    runtime::unique_fd fd_;
     bool valid_ = false;
     ifreq request_;
 };
