@@ -7,22 +7,22 @@
 
 #include <limits>
 
+#include "runtime/rotating_buffer.h"
 #include "webadmin.h"
 
 namespace {
 
-constexpr int kRotatingBuffers = 128;
-constexpr int kRotatingSize = 512;
-constexpr int kDateBuffers = 64;
-constexpr int kDateSize = 10;
+constexpr std::size_t kRotatingBuffers = 128;
+constexpr std::size_t kRotatingSize = 512;
+constexpr std::size_t kDateBuffers = 64;
+constexpr std::size_t kDateSize = 10;
+struct FormatBuffers;
+struct DateBuffers;
 
 }  // namespace
 
 extern "C" char *M(const char *format, ...) {
-    static char buffers[kRotatingBuffers][kRotatingSize];
-    static int index;
-    index = (index + 1) % kRotatingBuffers;
-    char *buffer = buffers[index];
+    char *buffer = runtime::next_buffer<kRotatingBuffers, kRotatingSize, FormatBuffers>();
     buffer[0] = '\0';
     if (!format) return buffer;
     va_list args;
@@ -62,10 +62,7 @@ extern "C" char *my_string(char *prev, const char *format, ...) {
 }
 
 extern "C" char *my_getDate(int days) {
-    static char buffers[kDateBuffers][kDateSize];
-    static int index;
-    index = (index + 1) % kDateBuffers;
-    char *buffer = buffers[index];
+    char *buffer = runtime::next_buffer<kDateBuffers, kDateSize, DateBuffers>();
     buffer[0] = '\0';
     // Count from today's noon, so that a change to or from summer time
     // between the two dates never moves the result by a day.

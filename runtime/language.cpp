@@ -10,6 +10,7 @@
 
 #include "platform/platform.h"
 #include "runtime/owners.h"
+#include "runtime/rotating_buffer.h"
 #include "runtime/string_parse.h"
 #include "webadmin.h"
 
@@ -20,7 +21,8 @@ char icons_path[128];
 namespace {
 
 constexpr std::size_t kCodeLength = 9;  // a language code fits a 10-byte slot
-constexpr int kLanguageSlots = 16;
+constexpr std::size_t kLanguageSlots = 16;
+struct LanguageSlots;
 constexpr std::size_t kLanguageLineSize = 16384;
 constexpr std::size_t kLookupSize = 512;
 constexpr int kLineTokens = 10;
@@ -91,10 +93,7 @@ q_entry *load_file(const std::string &appliance_path, q_entry *table) {
 extern "C" {
 
 char *now_language(const char *fallback) {
-    static char slots[kLanguageSlots][kCodeLength + 1];
-    static int next = 0;
-    char *slot = slots[next];
-    next = (next + 1) % kLanguageSlots;
+    char *slot = runtime::next_buffer<kLanguageSlots, kCodeLength + 1, LanguageSlots>();
     std::memset(slot, 0, kCodeLength + 1);
 
     const char *requested = qValue("MULTI_LANG");
