@@ -13,6 +13,7 @@
 #include <net/ethernet.h>
 
 #include "platform/platform.h"
+#include "runtime/owners.h"
 #include "webadmin.h"
 
 extern "C" {
@@ -23,7 +24,8 @@ int my_send_ifndex_masq_broadcast(int ifindex, uint32_t address) {
     char ip[INET_ADDRSTRLEN] = "";
     inet_ntop(AF_INET, &address, ip, sizeof ip);
 
-    const int fd = socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC, htons(ETH_P_ARP));
+    const runtime::unique_fd socket_fd(socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC, htons(ETH_P_ARP)));
+    const int fd = socket_fd.get();
     sockaddr_ll own{};
     own.sll_family = AF_PACKET;
     own.sll_ifindex = ifindex;
@@ -32,12 +34,10 @@ int my_send_ifndex_masq_broadcast(int ifindex, uint32_t address) {
     if (fd < 0 || bind(fd, reinterpret_cast<sockaddr *>(&own), sizeof own) != 0 ||
         getsockname(fd, reinterpret_cast<sockaddr *>(&own), &length) != 0) {
         platform::log(LOG_ERR, "Send arp failed!! dev:%s, ip:%s, %m", name, ip);
-        if (fd >= 0) close(fd);
         return -1;
     }
     if (own.sll_halen == 0) {
         platform::log(LOG_ERR, "Interface \"%s\" is not ARPable (no ll address)", name);
-        close(fd);
         return -1;
     }
 
@@ -64,7 +64,6 @@ int my_send_ifndex_masq_broadcast(int ifindex, uint32_t address) {
     const ssize_t sent = sendto(fd, frame, static_cast<size_t>(at - frame), 0,
                                 reinterpret_cast<sockaddr *>(&everyone), sizeof everyone);
     if (sent < 0) platform::log(LOG_ERR, "Send arp failed!! dev:%s, ip:%s, %m", name, ip);
-    close(fd);
     return sent < 0 ? -1 : 0;
 }
 
