@@ -844,9 +844,133 @@ module_table *sys_reboot_register(void);
 void sys_reboot_unregister(module_table *table);
 int get_last_reboot_interval(void);  /* RI(105) */
 
+/* ---- Interfaces: the interface module's record and shared memory ------- */
+
+/* Change flags of an interface record: what differs from the applied one. */
+enum {
+    iTYPE_CHANGE = 1, iMODE_CHANGE = 2, cMODE_CHANGE = 4, VALUE_CHANGE = 16, MAC_CHANGE = 32,
+    NAT_CHANGE = 64, DETECT_CHANGE = 128, BANDWIDTH_CHANGE = 256, SECURITY_CHANGE = 512,
+};
+/* Action flags: what applying the record must do. */
+enum {
+    IA_ADD = 1, IA_DEL = 2, IA_CONNECT = 4, IA_DISCONNECT = 8, IA_RENEW = 16, IA_RELEASE = 32,
+    IA_BACKGROUND_EXEC = 64,
+};
+
+/* The WAN address mode's own values; one area holds the part of cmode. */
+typedef struct interface_dynamic {  /* cmode 2, DHCP */
+    char dynamicIP_hostname[244];
+    char dynamicIP_domainname[324];
+} interface_dynamic;
+typedef struct interface_pptp {     /* cmode 4 */
+    char pptp_username[324];
+    char pptp_password[324];
+    int32_t pptp_auto_or_fixed;
+    char pptp_local_ip[16];
+    char pptp_local_netmask[16];
+    char pptp_local_dgw[16];
+    char pptp_remote_ip[16];
+    int32_t pptp_demand;
+    int32_t pptp_idle;
+    char pptp_connect_id[16];
+    int32_t pptp_isreal;
+    char pptp_hostname[244];
+    char pptp_domainname[324];
+    char pptp_dhcp_user[512];
+    char pptp_dhcp_passwd[512];
+} interface_pptp;
+typedef struct interface_pppoe {    /* cmode 1 */
+    char pppoe_username[324];
+    char pppoe_password[324];
+    int32_t pppoe_service;          /* fixed address from the provider */
+    char pppoe_via_ipaddr[16];
+    char pppoe_via_netmask[16];
+    char pppoe_via_defgw[16];
+    int32_t pppoe_demand;
+    int32_t pppoe_idle;             /* minutes */
+    int32_t pppoe_vlan;
+} interface_pppoe;
+
+/* One port's interface record: line k of the interface file is port k, and
+ * record k - 1 of the shared interface memory.  Texts hold at most their
+ * size - 1 characters; "^o^" is an unset text. */
+typedef struct interface_record {
+    int32_t ichange;                /* change flags, set by change */
+    int32_t iaction;                /* action flags */
+    int32_t summary;                /* port summary: 1 some LAN, 32 some transparent routing, 64 some transparent bridge */
+    int32_t nameseq;                /* my_nameseq(iname) */
+    int32_t port;                   /* 1 to SYSTEM_PORT_NUM */
+    int32_t izone;                  /* nonzero: member of a bridged zone */
+    int32_t itype;                  /* 0 not in use, 1 LAN, 2 WAN, 3 DMZ */
+    int32_t imode;                  /* 1 NAT, 2 transparent bridge, 3 transparent routing */
+    int32_t cmode;                  /* 1 PPPoE, 2 DHCP, 3 static, 4 PPTP */
+    char dev[20];
+    char iname[20];
+    char ipaddr[16];
+    char netmask[16];
+    char gateway[16];
+    char mac[18];
+    int32_t ipv6cmode;
+    char ipv6addr[40];
+    char PrefixLength[4];
+    char ipv6gw[40];
+    int32_t nat_mode;
+    char nat_ipaddr[16];
+    int32_t detect_alive;
+    int32_t detect_service;
+    char detect_ipaddr_0[16];
+    char detect_ipv6addr[40];
+    char detect_domain[324];
+    int32_t detect_frequency;
+    char bandwidth_downstream[40];
+    char bandwidth_upstream[40];
+    char security[20];              /* decimal management-service bits */
+    int32_t ibond;                  /* port of the bond master, 0 none */
+    int32_t bmode;
+    char arpip[16];
+    int32_t speeder;
+    union {
+        interface_dynamic dynamic;
+        interface_pptp pptp;
+        interface_pppoe pppoe;
+    } connection;
+    int32_t anyiprouting;
+    char detect_ipaddr[9][16];      /* detect_ipaddr_1 to detect_ipaddr_9 */
+    int32_t detect_rule;
+    char bandwidth_downthreshold[40];
+    char bandwidth_upthreshold[40];
+} interface_record;
+
+/* The shared interface memory: SYSTEM_PORT_NUM records in port order, the
+ * segment created zero-filled when missing.  0, or -1 when it cannot be
+ * attached. */
+int interface_init_shm(void);
+/* The record of port (1 to SYSTEM_PORT_NUM) in the segment; null for port 0,
+ * a port above SYSTEM_PORT_NUM or when the segment cannot be attached. */
+interface_record *interface_read_shm(int port);
+/* The port whose record carries the interface name; 0 when none does. */
+int return_contrast_port_num(const char *iname);
+
+/* ---- Static routes, multiple subnets, dynamic routing ------------------ */
+
+/* ---- Access-point controller ------------------------------------------- */
+
 /* Removes uploaded access-point firmware under /var/ap/firmware: every
  * entry not beginning with '.' (age 0), or those at least age seconds old. */
 int ap_setting_checkUploadFirmware(int age);
+
+/* ---- Address translation, management access, service objects ----------- */
+
+/* The number of rules of table ("nat", "mangle", "filter") that jump to
+ * chain, as the kernel's rule set reports it; 0 on a kernel without the
+ * query.  Names are shorter than 32 characters. */
+unsigned int chain_references(const char *table, const char *chain);
+/* The chain's two 64-bit counters of the same kernel query: the one the
+ * kernel reports second into first, the first into second; both 0 when
+ * the kernel does not answer.  Returns 0. */
+int chain_counters(const char *table, const char *chain, uint64_t *first, uint64_t *second);
+
+/* ---- VPN and WAN services ----------------------------------------------- */
 
 #ifdef __cplusplus
 }

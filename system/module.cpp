@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "runtime/owners.h"
+#include "runtime/shell_quote.h"
 
 namespace {
 
@@ -126,6 +127,27 @@ line &line::quoted_number(int32_t value) {
     text_ += std::to_string(value);
     text_ += "\" ";
     return *this;
+}
+
+unsigned int nat_references(const char *chain, std::initializer_list<const char *> suffixes) {
+    unsigned int sum = 0;
+    for (const char *suffix : suffixes) sum += chain_references("nat", (std::string(chain) + suffix).c_str());
+    return sum;
+}
+
+std::string arg(const char *value) { return runtime::shell_word(value ? value : kUnset); }
+
+int32_t form_integer(const char *name, int32_t def) {
+    const char *value = qValue("%s", name);
+    if (!value) return def;
+    char *end = nullptr;
+    const long long number = std::strtoll(value, &end, 10);
+    return end == value ? def : clamped(number);
+}
+
+bool wizard_file(const void *selector) {
+    const bool no_wizard = same_text(qValueDefault("No", "wizard"), "No");
+    return no_wizard == (selector != nullptr);
 }
 
 int print_through(q_entry *table, const char *text) {

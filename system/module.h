@@ -17,7 +17,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <type_traits>
 
@@ -191,6 +193,47 @@ private:
     char *tokens_[kMax];
     int count_ = 0;
 };
+
+// ---- Chains, rules and command lines ------------------------------------
+
+// A chain's name: the module's prefix, "_" and the record's identifier.
+template <std::size_t Size>
+void set_chain(char (&chain)[Size], const char *prefix, const char *id) {
+    std::snprintf(chain, Size, "%s_%s", prefix, id ? id : "");
+}
+
+// The sum of the kernel's reference counts of the nat chains named chain
+// followed by each suffix (none: chain itself).
+unsigned int nat_references(const char *chain, std::initializer_list<const char *> suffixes = {""});
+
+// A record's text as one word of a command line: itself when it is a plain
+// word (an address, an interface, a number), else quoted for the shell, so
+// a value never yields a second command.  The temporary lives until the end
+// of the call it is written in.
+std::string arg(const char *value);
+
+}  // namespace module
+
+// A firewall rule of a module through the firewall command queue, with the
+// diagnostic prefix "[file]function(),L:line=> " that the queue drops.
+#define MODULE_RULE(family, source, format, ...) \
+    my_iptables((family), "[%s]%s(),L:%d=> " format, (source), __func__, __LINE__ __VA_OPT__(, ) __VA_ARGS__)
+
+namespace module {
+
+// ---- Form input -------------------------------------------------------------
+
+// A text field from the form value name, def when the form has none.
+template <std::size_t Size>
+void form_text(char (&field)[Size], const char *name, const char *def = kUnset) {
+    set_text(field, qValueDefault(def, "%s", name));
+}
+// A decimal form value, clamped to 32 bits; def when absent or not a number.
+int32_t form_integer(const char *name, int32_t def = 0);
+
+// Whether the setup wizard's copy of a module's file is meant: the form value
+// "wizard" (default "No") is "No" exactly when the selector is nonzero.
+bool wizard_file(const void *selector);
 
 // ---- Language strings -----------------------------------------------------
 

@@ -1,6 +1,9 @@
 #include "system/module_xml.h"
 
+#include <cstdio>
 #include <cstdlib>
+
+#include "platform/platform.h"
 
 namespace {
 
@@ -41,6 +44,52 @@ xml_entry &xml_entry::text(const char *key, const char *value, bool unset_as_emp
 xml_entry &xml_entry::number(const char *key, int32_t value) {
     append_element(text_, key, std::to_string(value).c_str());
     return *this;
+}
+
+xml_entry &xml_entry::open(const char *key) {
+    text_ += '<';
+    text_ += key;
+    text_ += '>';
+    return *this;
+}
+
+xml_entry &xml_entry::close(const char *key) {
+    text_ += "</";
+    text_ += key;
+    text_ += '>';
+    return *this;
+}
+
+xml_entry &xml_entry::security(int32_t bits) {
+    open("security");
+    for (int i = 0; i < 5; ++i) number(kServices[i], (bits >> i) & 1);
+    return close("security");
+}
+
+int32_t xml_values::security(int32_t fallback) const {
+    if (!entry_) return fallback;
+    xml_node *element = my_mxmlFindElement(entry_, entry_, "security", nullptr, nullptr, MY_XML_DESCEND);
+    if (!element) return fallback;
+    const xml_values services(element);
+    int32_t bits = 0;
+    for (int i = 0; i < 5; ++i)
+        if (services.integer(kServices[i], 0) > 0) bits |= 1 << i;
+    return bits;
+}
+
+bool read_request(const char *path, const std::function<void(const xml_values &)> &fill) {
+    if (!path) return false;
+    xml_node *tree = nullptr;
+    if (std::FILE *f = std::fopen(platform::path(path).c_str(), "r")) {
+        tree = my_mxmlLoadFile(nullptr, f, nullptr);
+        std::fclose(f);
+    }
+    if (tree) {
+        fill(xml_values(tree));
+        my_mxmlDelete(tree);
+    }
+    std::remove(platform::path(path).c_str());
+    return tree != nullptr;
 }
 
 const char *xml_values::raw(const char *key) const {

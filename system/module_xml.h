@@ -18,6 +18,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <string>
 
 #include "system/module.h"
@@ -35,6 +36,12 @@ public:
     // says so; a null text is unset.
     xml_entry &text(const char *key, const char *value, bool unset_as_empty = false);
     xml_entry &number(const char *key, int32_t value);
+    // An element holding others: "<key>" ... "</key>".
+    xml_entry &open(const char *key);
+    xml_entry &close(const char *key);
+    // The management services of bits (PING 1, HTTP 2, HTTPS 4, TELNET 8,
+    // SSH 16) as "<security>" holding one element per service, 0 or 1.
+    xml_entry &security(int32_t bits);
     const std::string &str() const { return text_; }
 
 private:
@@ -60,11 +67,23 @@ public:
     }
     // Decimal, clamped to 32 bits; fallback when missing or not a number.
     int32_t integer(const char *key, int32_t fallback) const;
+    // The service bits of a "security" element: a service's bit is set
+    // when its value is above 0; fallback when the element is missing.
+    int32_t security(int32_t fallback) const;
 
 private:
     static std::string unescape(const char *value);
     xml_node *entry_;
 };
+
+// The management services in the order of their bits, as the XML names them.
+inline constexpr const char *kServices[] = {"PING", "HTTP", "HTTPS", "TELNET", "SSH"};
+
+// The xmlParam framing: the XML request file at path is loaded, fill is
+// called with its values (found at any depth below the document), the tree
+// is freed and the file removed, whether or not it could be read.  Whether
+// it could.
+bool read_request(const char *path, const std::function<void(const xml_values &)> &fill);
 
 // The "_function" element's opening, "<_function value=\"%s\" method=\"add\">"
 // (the value escaped for XML), and its closing.
