@@ -825,6 +825,22 @@ typedef struct module_table {
     module_op import_xmlConf;                                    /* 39 store a _function element's entries */
 } module_table;
 
+/* The module directory: every module of the library by its name string,
+ * with its register and unregister functions and the numbers (in
+ * file_list) of its configuration files, so that a program can walk all
+ * modules without naming them one by one. */
+typedef struct module_entry {
+    const char *name;                          /* the table's name, e.g. "route table" */
+    module_table *(*register_fn)(void);
+    void (*unregister_fn)(module_table *table);
+    const int *files;                          /* file numbers, ended by -1 */
+} module_entry;
+/* The entries in the order modules are applied at boot, ended by an entry
+ * whose name is null. */
+const module_entry *module_directory(void);
+/* The entry of the module with that name string; null when there is none. */
+const module_entry *module_find(const char *name);
+
 /* The upgrade timing record: seconds since the epoch around the last flash write. */
 typedef struct upgrade_info_record {
     uint32_t start;

@@ -46,6 +46,28 @@ module_table *register_table(const module_table &table) {
 
 void unregister_table(module_table *table) { free(table); }
 
+registered::registered(const char *name)
+    : entry_(module_find(name)), table_(entry_ ? entry_->register_fn() : nullptr) {}
+
+registered::~registered() {
+    if (!table_) return;
+    if (table_->handle) {
+        auto *h = static_cast<record_file *>(table_->handle);
+        table_->close(&h);
+    }
+    entry_->unregister_fn(table_);
+}
+
+record_file *registered::open(const char *tag, int mode, void *selector) {
+    if (!table_) return nullptr;
+    if (table_->handle) {
+        auto *h = static_cast<record_file *>(table_->handle);
+        table_->close(&h);
+    }
+    table_->handle = table_->open(selector, tag, mode);
+    return handle();
+}
+
 char *opener_tag(const char *source, const char *function, int line) {
     return M("pid:%d,%s:%s():%d", static_cast<int>(getpid()), source, function, line);
 }

@@ -47,6 +47,27 @@ module_op op(Fn *fn) {
     return reinterpret_cast<module_op>(fn);
 }
 
+// Another module's table, found by its name string in the module directory,
+// for the life of the object; a handle opened through it is closed first.
+// The table is null when the library has no such module or memory runs out.
+class registered {
+public:
+    explicit registered(const char *name);
+    ~registered();
+    registered(const registered &) = delete;
+    registered &operator=(const registered &) = delete;
+    module_table *operator->() const { return table_; }
+    explicit operator bool() const { return table_ != nullptr; }
+    // The module's file opened with open(selector, tag, mode); the handle is
+    // kept in the table's handle word.  Null without a table.
+    record_file *open(const char *tag, int mode, void *selector = nullptr);
+    record_file *handle() const { return table_ ? static_cast<record_file *>(table_->handle) : nullptr; }
+
+private:
+    const module_entry *entry_;
+    module_table *table_;
+};
+
 // ---- Opening ------------------------------------------------------------
 
 // The text by which an opener names itself to the record-file layer,
