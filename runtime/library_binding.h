@@ -19,4 +19,8 @@ struct LibrarySymbol {
 bool bind_library(void *&handle, const char *const *paths, std::size_t path_count, const LibrarySymbol *symbols,
                   std::size_t symbol_count);
 
+// Looks the symbols up in a library bound with bind_library, all or none:
+// whether all were found.  On failure every slot is null.
+bool bind_optional(void *handle, const LibrarySymbol *symbols, std::size_t symbol_count);
+
 }  // namespace runtime

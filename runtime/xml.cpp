@@ -26,12 +26,36 @@ struct Library {
     xml_node *(*load_string)(xml_node *, const char *, load_cb);
     const char *(*element_get_attr)(xml_node *, const char *);
     void (*element_delete_attr)(xml_node *, const char *);
-    // The node's structure is the library's own: its element name and first
-    // attribute are read through these accessors.
+    // Newer builds of the library hide the node behind accessors; the
+    // appliance's build has none and publishes the node's layout instead.
+    // Which of the two is used is decided once, when the library is bound.
     const char *(*element_name)(xml_node *);
     const char *(*attr_by_index)(xml_node *, int, const char **);
     int (*attr_count)(xml_node *);
 };
+
+// An element node as the library without accessors lays it out: its type
+// (0 for an element), the links to its neighbours, then the value, which for
+// an element is its name and its attributes.
+struct published_attr {
+    char *name;
+    char *value;
+};
+struct published_node {
+    int type;
+    published_node *next, *prev, *parent, *child, *last_child;
+    union {
+        struct {
+            char *name;
+            int num_attrs;
+            published_attr *attrs;
+        } element;
+        double real;  // the value's widest member, which sets its alignment
+    } value;
+};
+constexpr int kElement = 0;
+
+const published_node *published(xml_node *node) { return reinterpret_cast<const published_node *>(node); }
 
 // The path the appliance installs the library at, then its name for the
 // dynamic loader (where the library lives elsewhere, as on a development
@@ -54,11 +78,15 @@ const Library *library() {
         {"mxmlLoadString", &bound.load_string},
         {"mxmlElementGetAttr", &bound.element_get_attr},
         {"mxmlElementDeleteAttr", &bound.element_delete_attr},
+    };
+    if (!runtime::bind_library(handle, paths, std::size(paths), symbols, std::size(symbols))) return nullptr;
+    const runtime::LibrarySymbol accessors[] = {
         {"mxmlGetElement", &bound.element_name},
         {"mxmlElementGetAttrByIndex", &bound.attr_by_index},
         {"mxmlElementGetAttrCount", &bound.attr_count},
     };
-    return runtime::bind_library(handle, paths, std::size(paths), symbols, std::size(symbols)) ? &bound : nullptr;
+    runtime::bind_optional(handle, accessors, std::size(accessors));
+    return &bound;
 }
 
 }  // namespace
@@ -67,14 +95,23 @@ namespace runtime {
 
 const char *xml_element_name(xml_node *node) {
     const Library *l = library();
-    return l && node ? l->element_name(node) : nullptr;
+    if (!l || !node) return nullptr;
+    if (l->element_name) return l->element_name(node);
+    const published_node *n = published(node);
+    return n->type == kElement ? n->value.element.name : nullptr;
 }
 
 const char *xml_first_attr_value(xml_node *node) {
     const Library *l = library();
-    if (!l || !node || l->attr_count(node) < 1) return nullptr;
-    const char *name = nullptr;
-    return l->attr_by_index(node, 0, &name);
+    if (!l || !node) return nullptr;
+    if (l->element_name) {
+        if (l->attr_count(node) < 1) return nullptr;
+        const char *name = nullptr;
+        return l->attr_by_index(node, 0, &name);
+    }
+    const published_node *n = published(node);
+    if (n->type != kElement || n->value.element.num_attrs < 1 || !n->value.element.attrs) return nullptr;
+    return n->value.element.attrs[0].value;
 }
 
 }  // namespace runtime
