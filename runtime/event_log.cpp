@@ -31,8 +31,6 @@ constexpr int kForwardEventlog = 0x40;
 constexpr char kLogDatabase[] = "MONITOR_LOG";
 constexpr char kRemoteLogger[] = "/usr/sbin/send_logmsg";
 constexpr char kSyslogPrefix[] = "<134>";
-constexpr char kMenuList[] = "/etc/language/eng/menu";
-constexpr char kWirelessMenuList[] = "/etc/language/eng/menu.apc";
 constexpr std::size_t kMenuRows = sizeof menu_str / sizeof menu_str[0];
 constexpr std::size_t kMenuRowSize = sizeof menu_str[0];
 
@@ -136,11 +134,12 @@ bool remote_log_on() {
 }
 
 // The English menu texts of the menu numbers in the menu text ("=3", "=12"),
-// joined by "->"; a number without a text gives an empty piece.
+// joined by "->"; a number without a text gives an empty piece.  The list is
+// loaded as a page's language list (the icons path follows the language);
+// rows a missing or shorter file does not fill keep what they held.
 std::string menu_path(std::string_view menu) {
-    memset(menu_str, 0, sizeof menu_str);
-    load_data_file(IF_DEFINE("HAVE_WIRELESS") ? kWirelessMenuList : kMenuList, menu_str[0],
-                   static_cast<int>(kMenuRows), static_cast<int>(kMenuRowSize));
+    load_language("eng", IF_DEFINE("HAVE_WIRELESS") ? "menu.apc" : "menu", menu_str[0], static_cast<int>(kMenuRows),
+                  static_cast<int>(kMenuRowSize), nullptr);
     std::string path;
     bool first = true;
     for (std::size_t at = menu.find('='); at != std::string_view::npos; at = menu.find('=', at + 1)) {

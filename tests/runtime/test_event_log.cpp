@@ -212,6 +212,10 @@ TEST_F(EventLog, RemoteLogText) {
     box_.write("/etc/language/eng/menu", "MENU_0 \"Start\"\n");
     request("menulv=0");
     EXPECT_EQ(remote_text(upgrade_event), "<134>admin [Start] plain text");
+    EXPECT_STREQ(icons_path, "../icons_eng/");
+    // A menu list that went missing leaves the texts loaded before.
+    std::remove(box_.file("/etc/language/eng/menu").c_str());
+    EXPECT_EQ(remote_text(upgrade_event), "<134>admin [Start] plain text");
 
     // No English texts at all, or the service off: no command.
     box_.write("/etc/language/eng/eventlog", "");
