@@ -6,6 +6,12 @@ target_link_libraries(index.cgi PRIVATE webadmin)
 target_include_directories(index.cgi PRIVATE ${CMAKE_SOURCE_DIR})
 set_target_properties(index.cgi PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 
+# The firewall daemon's stand-in, which writes the queued commands to a log.
+add_executable(firewall-daemon demo/firewall_daemon.cpp)
+target_link_libraries(firewall-daemon PRIVATE webadmin)
+target_include_directories(firewall-daemon PRIVATE ${CMAKE_SOURCE_DIR})
+set_target_properties(firewall-daemon PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+
 if(WEBADMIN_TESTS)
   # The start page's process test runs the program it checks.
   add_dependencies(e2e_test_index index.cgi)

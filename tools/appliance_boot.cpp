@@ -1,23 +1,35 @@
-// What the demo appliance's boot programs do before any CGI runs: write the
-// system information file, load the product definitions segment, publish the
-// system information block's values, and load the privilege table.
+// What the demo appliance's boot programs do before any CGI runs: take the
+// system information of the firmware in flash, load the product definitions
+// segment, publish the system information block's values, and load the
+// privilege table.  The system information file comes from the root file
+// system on flash when it carries one (after an upgrade); otherwise the
+// appliance keeps the one it had, the factory one at its first boot, and a
+// flash that holds an image without one is noted in the boot event log.
 //   appliance-boot DIR           boot the sandbox root DIR
 //   appliance-boot --remove DIR  remove the System V objects of DIR
 // APPLIANCE_REBOOT_INTERVAL=SECONDS sets the last reboot interval (integer
 // 105 of the block, 45 by default), from which the reboot page's count-down
 // is sized; the end-to-end tests shorten the count-down with it.
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
 
 #include "platform/platform.h"
+#include "tools/demo_rootfs.h"
 #include "webadmin.h"
 
 namespace {
 
 constexpr int kUpgradeFunction = 5;
+constexpr int kBootEvent = 10;
+constexpr char kRootfsDevice[] = "/dev/mtdblock2";
 constexpr int kDefaultRebootInterval = 45;
 constexpr long kMaxRebootInterval = 86400;
 
@@ -32,6 +44,29 @@ int reboot_interval() {
     return static_cast<int>(seconds);
 }
 
+// The system information the appliance left the factory with.
+std::string factory_info() {
+    system_info_record info{};
+    std::snprintf(info.vendor, sizeof info.vendor, "%s", "Demo");
+    std::snprintf(info.model, sizeof info.model, "%s", "WA1000");
+    std::snprintf(info.major, sizeof info.major, "%s", "2");
+    std::snprintf(info.minor, sizeof info.minor, "%s", "1");
+    std::snprintf(info.revision, sizeof info.revision, "%s", "5");
+    std::snprintf(info.product_id, sizeof info.product_id, "%s", "101003");
+    return std::string(reinterpret_cast<const char *>(&info), sizeof info);
+}
+
+std::string read_file(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+bool write_file(const std::string &path, const std::string &data) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(data.data(), static_cast<std::streamsize>(data.size()));
+    return static_cast<bool>(out.flush());
+}
+
 int boot(const char *dir) {
     const int interval = reboot_interval();
     if (interval < 0) {
@@ -41,20 +76,16 @@ int boot(const char *dir) {
     }
     setenv("APPLIANCE_ROOT", dir, 1);
 
-    system_info_record info{};
-    std::snprintf(info.vendor, sizeof info.vendor, "%s", "Demo");
-    std::snprintf(info.model, sizeof info.model, "%s", "WA1000");
-    std::snprintf(info.major, sizeof info.major, "%s", "2");
-    std::snprintf(info.minor, sizeof info.minor, "%s", "1");
-    std::snprintf(info.revision, sizeof info.revision, "%s", "5");
-    std::snprintf(info.product_id, sizeof info.product_id, "%s", "101003");
-    std::string path = platform::path("/etc/system.info");
-    FILE *f = std::fopen(path.c_str(), "wb");
-    if (!f || std::fwrite(&info, sizeof info, 1, f) != 1) {
-        std::fprintf(stderr, "appliance-boot: cannot write %s\n", path.c_str());
-        return 1;
+    const std::string path = platform::path("/etc/system.info");
+    const std::string flash = read_file(platform::path(kRootfsDevice));
+    const std::optional<std::string> flashed = demo_rootfs::member(flash, demo_rootfs::kSystemInfo);
+    const bool carried = flashed && flashed->size() == sizeof(system_info_record);
+    if (carried || access(path.c_str(), F_OK) != 0) {
+        if (!write_file(path, carried ? *flashed : factory_info())) {
+            std::fprintf(stderr, "appliance-boot: cannot write %s\n", path.c_str());
+            return 1;
+        }
     }
-    std::fclose(f);
 
     if (!init_configuration()) {
         std::fprintf(stderr, "appliance-boot: cannot load the definitions segment\n");
@@ -78,6 +109,8 @@ int boot(const char *dir) {
         return 1;
     }
     my_func_privilege_set(kUpgradeFunction, "viewer", 1);
+    if (!flash.empty() && !carried)
+        my_bootlog_args("boot", "", "", kBootEvent, "${INDEX_BOOT_KEPT_FIRMWARE_STR}", nullptr, nullptr);
     return 0;
 }
 

@@ -1,13 +1,18 @@
 // Writes a firmware image the appliance accepts:
 //   make-image [--vendor V] [--model M] --version MAJOR.MINOR.REVISION
-//              --product-id HEX --section N.NAME=FILE ... -o OUT
+//              --product-id HEX [--section N.NAME=FILE ...] [--rootfs FILE] -o OUT
+// --rootfs makes section 2.rootfs a root file system for the demo appliance:
+// FILE's bytes and the image's own system information record, from which
+// the demo boots the new version.
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "tools/demo_rootfs.h"
 #include "upgrade/image_format.h"
 #include "webadmin.h"
 
@@ -16,7 +21,7 @@ namespace {
 int usage() {
     std::fprintf(stderr,
                  "usage: make-image [--vendor V] [--model M] --version MAJOR.MINOR.REVISION --product-id HEX\n"
-                 "                  --section N.NAME=FILE ... -o OUT\n");
+                 "                  [--section N.NAME=FILE ...] [--rootfs FILE] -o OUT\n");
     return 2;
 }
 
@@ -30,11 +35,21 @@ bool put(char (&field)[N], const std::string &value, const char *what) {
     return true;
 }
 
+std::optional<std::string> read(const std::string &file) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        std::fprintf(stderr, "make-image: cannot read %s\n", file.c_str());
+        return std::nullopt;
+    }
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
     std::string vendor = "Demo", model = "WA1000", version, product_id, out;
-    std::vector<std::pair<std::string, std::string>> sections;
+    std::vector<std::pair<std::string, std::string>> sections;  // (token, file)
+    std::string rootfs;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         if (i + 1 >= argc) return usage();
@@ -44,6 +59,7 @@ int main(int argc, char **argv) {
         else if (arg == "--version") version = value;
         else if (arg == "--product-id") product_id = value;
         else if (arg == "-o") out = value;
+        else if (arg == "--rootfs") rootfs = value;
         else if (arg == "--section") {
             size_t eq = value.find('=');
             if (eq == std::string::npos || value.find('.') > eq) return usage();
@@ -58,7 +74,7 @@ int main(int argc, char **argv) {
 
     system_info_record header{};
     // The product id must end inside the 60-byte header.
-    char product_field[image::kHeaderSize - image::kProductIdOffset];
+    char product_field[image::kHeaderSize - image::kProductIdOffset] = {};
     if (!put(header.vendor, vendor, "vendor") || !put(header.model, model, "model") ||
         !put(header.major, std::to_string(major), "major") || !put(header.minor, std::to_string(minor), "minor") ||
         !put(header.revision, std::to_string(revision), "revision") ||
@@ -66,14 +82,21 @@ int main(int argc, char **argv) {
         return 1;
     std::memcpy(header.product_id, product_field, sizeof product_field);
 
-    std::string image(reinterpret_cast<const char *>(&header), image::kHeaderSize);
+    std::vector<std::pair<std::string, std::string>> contents;  // (token, data)
     for (const auto &[token, file] : sections) {
-        std::ifstream in(file, std::ios::binary);
-        if (!in) {
-            std::fprintf(stderr, "make-image: cannot read %s\n", file.c_str());
-            return 1;
-        }
-        std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::optional<std::string> data = read(file);
+        if (!data) return 1;
+        contents.emplace_back(token, *data);
+    }
+    if (!rootfs.empty()) {
+        std::optional<std::string> data = read(rootfs);
+        if (!data) return 1;
+        const std::string info(reinterpret_cast<const char *>(&header), sizeof header);
+        contents.emplace_back("2.rootfs", demo_rootfs::section({{demo_rootfs::kSystemInfo, info}, {"rootfs.bin", *data}}));
+    }
+
+    std::string image(reinterpret_cast<const char *>(&header), image::kHeaderSize);
+    for (const auto &[token, data] : contents) {
         char section_header[image::kSectionHeaderSize] = {};
         int n = std::snprintf(section_header, sizeof section_header, "%zu %s", data.size(), token.c_str());
         if (n < 0 || static_cast<size_t>(n) >= sizeof section_header) {
