@@ -7,6 +7,9 @@
 
 namespace {
 
+constexpr int kNoFiles[] = {-1};
+constexpr int kUpgradeInfoFiles[] = {183, -1};
+
 // Rows in the order the modules are applied at boot: a module comes after
 // the ones whose records it reads or whose chains and devices it uses.
 const module_entry kModules[] = {
@@ -17,6 +20,10 @@ const module_entry kModules[] = {
     // VPN and WAN services
 
     // access-point controller
+
+    // the firmware upgrade's own
+    {"upgrade_info", upgrade_info_register, upgrade_info_unregister, kUpgradeInfoFiles},
+    {"sys_reboot", sys_reboot_register, sys_reboot_unregister, kNoFiles},
 
     {nullptr, nullptr, nullptr, nullptr},
 };

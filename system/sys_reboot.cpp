@@ -8,7 +8,6 @@
 
 #include "platform/platform.h"
 #include "system/module.h"
-#include "upgrade/upgrade.h"
 
 namespace {
 

@@ -6,7 +6,6 @@
 #include <ctime>
 
 #include "system/module.h"
-#include "upgrade/upgrade.h"
 
 namespace {
 
