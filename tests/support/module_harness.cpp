@@ -3,8 +3,12 @@
 #include <sys/ipc.h>
 #include <sys/msg.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <fstream>
+#include <mutex>
+#include <thread>
 
 #include "platform/platform.h"
 
@@ -16,14 +20,15 @@ struct Message {
     char text[1024];
 };
 
-std::string drain(key_t appliance_key) {
-    std::string lines;
-    const int id = msgget(platform::ipc_key(appliance_key), 0);
-    if (id < 0) return lines;
+// Appends every command waiting on the queue to lines; whether there was one.
+bool drain(int queue, std::string &lines) {
     Message message;
-    while (msgrcv(id, &message, sizeof message.text, 0, IPC_NOWAIT) >= 0)
+    bool any = false;
+    while (msgrcv(queue, &message, sizeof message.text, 0, IPC_NOWAIT) >= 0) {
         lines.append(message.text, strnlen(message.text, sizeof message.text)) += '\n';
-    return lines;
+        any = true;
+    }
+    return any;
 }
 
 template <std::size_t Size>
@@ -34,10 +39,49 @@ void put(char (&field)[Size], const char *value) {
 
 }  // namespace
 
-ModuleBox::ModuleBox(const std::vector<std::string> &definitions) : Sandbox(definitions) {}
+struct ModuleBox::Drain {
+    int queues[2];
+    std::string lines[2];
+    std::mutex mutex;
+    std::atomic<bool> stop{false};
+    std::thread thread;
+
+    Drain() {
+        const key_t keys[] = {0x912164, 0x912166};
+        for (int i = 0; i < 2; ++i) queues[i] = msgget(platform::ipc_key(keys[i]), IPC_CREAT | 0600);
+        thread = std::thread([this] {
+            while (!stop) {
+                bool any;
+                {
+                    std::lock_guard<std::mutex> hold(mutex);
+                    any = pass();
+                }
+                if (!any) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        });
+    }
+    ~Drain() {
+        stop = true;
+        thread.join();
+    }
+    bool pass() {
+        const bool v4 = drain(queues[0], lines[0]);
+        return drain(queues[1], lines[1]) || v4;
+    }
+};
+
+ModuleBox::ModuleBox(const std::vector<std::string> &definitions)
+    : Sandbox(definitions), drain_(std::make_unique<Drain>()) {}
+
+ModuleBox::~ModuleBox() = default;
 
 Effects ModuleBox::take() {
-    Effects e{commands(), drain(0x912164), drain(0x912166)};
+    // A command queued by the library is in the queue or already drained.
+    std::lock_guard<std::mutex> hold(drain_->mutex);
+    drain_->pass();
+    Effects e{commands(), std::move(drain_->lines[0]), std::move(drain_->lines[1])};
+    drain_->lines[0].clear();
+    drain_->lines[1].clear();
     std::ofstream(file("/commands.log"), std::ios::trunc);
     return e;
 }

@@ -4,6 +4,7 @@
 // module's table held for one test.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,14 +21,20 @@ struct Effects {
     bool operator==(const Effects &) const = default;
 };
 
-// A demo appliance for module tests.  The firewall queue is opened once per
-// process, so a test uses one ModuleBox.
+// A demo appliance for module tests.  While it lives a thread stands in for
+// the firewall daemon and drains both queues (a queue holds only a few
+// commands: a module applying more would wait for ever).  The library opens
+// the firewall queue once per process, so a test uses one ModuleBox.
 class ModuleBox : public Sandbox {
 public:
     explicit ModuleBox(const std::vector<std::string> &definitions = {});
-    // Everything since the last take; commands.log is emptied and the queues
-    // drained.
+    ~ModuleBox();
+    // Everything since the last take; commands.log is emptied.
     Effects take();
+
+private:
+    struct Drain;
+    std::unique_ptr<Drain> drain_;
 };
 
 // An interface record as the interface module stores it: unset texts "^o^",
