@@ -834,12 +834,47 @@ typedef struct module_entry {
     module_table *(*register_fn)(void);
     void (*unregister_fn)(module_table *table);
     const int *files;                          /* file numbers, ended by -1 */
+    size_t record_size;                        /* bytes of the module's record */
+    /* One record as "name=value" pairs, a heap text; null for a module whose
+     * records show through its XML export. */
+    char *(*describe)(const void *rec);
+    /* Applies record line n at boot; null where initial_system_cmd(rec, n, 1)
+     * does it. */
+    void (*boot)(module_table *table, void *rec, int n);
+    /* Stores a "_function" element's entries as the module's records (0, or
+     * -1); null where import_xmlConf does, or else xmlParam entry by entry. */
+    int (*import)(module_table *table, xml_node *function);
 } module_entry;
-/* The entries in the order modules are applied at boot, ended by an entry
- * whose name is null. */
-const module_entry *module_directory(void);
+/* The i-th module (0 first) in the order modules are applied at boot; null
+ * past the last. */
+const module_entry *module_directory(int i);
 /* The entry of the module with that name string; null when there is none. */
 const module_entry *module_find(const char *name);
+
+/* The configuration as a whole, over every module of the directory.  A
+ * whole configuration at every capacity is a few megabytes; a larger
+ * document is refused. */
+enum { CONFIG_LARGEST_DOCUMENT = 8 << 20 };
+/* The number of lines in the module's files. */
+unsigned int config_records(const module_entry *module);
+/* Writes to standard output one XML document holding the "_function"
+ * element of each module named (every module with an XML export and a way
+ * back when names is null), as its xmlConf prints it with the module's name
+ * as function value.  0, or -1 with the cause in why when a name is not a
+ * module or has no export (nothing is written then). */
+int config_export(const char *const *names, int count, char *why, size_t why_size);
+/* Prints the records of the module, one per line as "name=value" pairs
+ * read through its own parse: 0, or -1 when it is not a module or its
+ * records cannot be shown. */
+int config_show(const char *name);
+/* Checks a whole document (length bytes) and, when every module it names
+ * exists and every entry would import, stores each module's entries,
+ * replacing its file.  0 with what was imported in report ("NAME: N
+ * entries" lines), or -1 with the cause, nothing changed. */
+int config_import(const char *document, size_t length, char *report, size_t report_size);
+/* The boot-time application: every record of every module, in the
+ * directory's order.  The number of records applied. */
+int config_apply(void);
 
 /* The upgrade timing record: seconds since the epoch around the last flash write. */
 typedef struct upgrade_info_record {

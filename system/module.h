@@ -57,6 +57,7 @@ public:
     registered(const registered &) = delete;
     registered &operator=(const registered &) = delete;
     module_table *operator->() const { return table_; }
+    module_table *get() const { return table_; }
     explicit operator bool() const { return table_ != nullptr; }
     // The module's file opened with open(selector, tag, mode); the handle is
     // kept in the table's handle word.  Null without a table.

@@ -2,6 +2,7 @@
 // (the interface module asking each dependent module whether an interface
 // is in use) and a program walk the whole configuration.
 #include <cstring>
+#include <iterator>
 
 #include "webadmin.h"
 
@@ -22,22 +23,22 @@ const module_entry kModules[] = {
     // access-point controller
 
     // the firmware upgrade's own
-    {"upgrade_info", upgrade_info_register, upgrade_info_unregister, kUpgradeInfoFiles},
-    {"sys_reboot", sys_reboot_register, sys_reboot_unregister, kNoFiles},
-
-    {nullptr, nullptr, nullptr, nullptr},
+    {"upgrade_info", upgrade_info_register, upgrade_info_unregister, kUpgradeInfoFiles, sizeof(upgrade_info_record)},
+    {"sys_reboot", sys_reboot_register, sys_reboot_unregister, kNoFiles, sizeof(uint32_t)},
 };
 
 }  // namespace
 
 extern "C" {
 
-const module_entry *module_directory(void) { return kModules; }
+const module_entry *module_directory(int i) {
+    return i >= 0 && static_cast<std::size_t>(i) < std::size(kModules) ? &kModules[i] : nullptr;
+}
 
 const module_entry *module_find(const char *name) {
     if (!name) return nullptr;
-    for (const module_entry *e = kModules; e->name; ++e)
-        if (std::strcmp(e->name, name) == 0) return e;
+    for (const module_entry &e : kModules)
+        if (std::strcmp(e.name, name) == 0) return &e;
     return nullptr;
 }
 

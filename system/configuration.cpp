@@ -1,0 +1,289 @@
+// The configuration as a whole: every module's records exported as one XML
+// document, such a document checked and imported, and the boot-time
+// application of every record, in the module directory's order.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/platform.h"
+#include "runtime/owners.h"
+#include "runtime/xml_library.h"
+#include "system/module.h"
+#include "system/module_xml.h"
+#include "webadmin.h"
+
+namespace {
+
+constexpr const char *kSource = "system/configuration.c";
+constexpr char kRoot[] = "configuration";
+// Where an entry waits for a module that reads its records from a request file.
+constexpr char kEntryFile[] = "/var/tmp/config_entry.xml";
+
+using xml_conf_fn = void (*)(const char *function_value);
+using import_fn = int (*)(xml_node *function);
+using initial_fn = void *(*)(void *rec, int n, int flag);
+
+struct tree_free {
+    void operator()(xml_node *tree) const { my_mxmlDelete(tree); }
+};
+using xml_tree = std::unique_ptr<xml_node, tree_free>;
+
+// A zeroed record of the module's size.
+std::unique_ptr<void, runtime::heap_free> record_of(const module_entry &e) {
+    return std::unique_ptr<void, runtime::heap_free>(std::calloc(1, e.record_size ? e.record_size : 1));
+}
+
+std::string too_large(unsigned long long length) {
+    return "the document has " + std::to_string(length) + " bytes, more than " +
+           std::to_string(CONFIG_LARGEST_DOCUMENT);
+}
+
+void say(char *out, std::size_t size, const std::string &text) {
+    if (out && size) std::snprintf(out, size, "%s", text.c_str());
+}
+
+// What a call writes to standard output, taken instead of written.
+template <typename Call>
+std::string captured(Call call) {
+    std::fflush(stdout);
+    runtime::file_handle spool(std::tmpfile());
+    const int saved = dup(STDOUT_FILENO);
+    if (!spool || saved < 0 || dup2(fileno(spool.get()), STDOUT_FILENO) < 0) {
+        if (saved >= 0) close(saved);
+        return {};
+    }
+    call();
+    std::fflush(stdout);
+    dup2(saved, STDOUT_FILENO);
+    close(saved);
+    std::string text;
+    std::rewind(spool.get());
+    char block[4096];
+    for (std::size_t n; (n = std::fread(block, 1, sizeof block, spool.get())) > 0;) text.append(block, n);
+    return text;
+}
+
+// The module's "_function" element as its xmlConf prints it.
+std::string exported(const module_entry &e) {
+    module::registered t(e.name);
+    if (!t || !t->xmlConf) return {};
+    return captured([&] { reinterpret_cast<xml_conf_fn>(t->xmlConf)(e.name); });
+}
+
+bool importable(const module_entry &e, const module_table &t) {
+    return e.import || t.import_xmlConf || t.xmlParam;
+}
+
+// The element children of node, in document order.
+std::vector<xml_node *> children(xml_node *node) {
+    std::vector<xml_node *> out;
+    for (xml_node *c = my_mxmlFindElement(node, node, nullptr, nullptr, nullptr, MY_XML_DESCEND); c;
+         c = my_mxmlFindElement(c, node, nullptr, nullptr, nullptr, MY_XML_NO_DESCEND))
+        out.push_back(c);
+    return out;
+}
+
+std::string name_of(xml_node *node) {
+    const char *name = runtime::xml_element_name(node);
+    return name ? name : "";
+}
+
+// An entry holds elements only, each carrying its value or holding others.
+bool well_formed_entry(xml_node *entry) {
+    for (xml_node *field : children(entry)) {
+        if (children(field).empty() ? !my_mxmlElementGetAttr(field, "value") : !well_formed_entry(field))
+            return false;
+    }
+    return true;
+}
+
+// Imports one module's entries through its xmlParam, each entry written to
+// the request file it reads; the module's file is replaced.
+int import_by_request(const module_entry &e, module_table &t, xml_node *function) {
+    if (e.files[0] >= 0) my_RemoveFile(e.files[0]);
+    record_file *h = t.open(nullptr, MODULE_TAG(kSource), 1);
+    if (!h) return -1;
+    int result = 0;
+    for (xml_node *entry = module::next_entry(function, nullptr); entry; entry = module::next_entry(function, entry)) {
+        auto rec = record_of(e);
+        std::FILE *f = std::fopen(platform::path(kEntryFile).c_str(), "w");
+        if (!rec || !f) {
+            if (f) std::fclose(f);
+            result = -1;
+            break;
+        }
+        my_mxmlSaveFile(entry, f, nullptr);
+        std::fclose(f);
+        t.clear(rec.get());
+        t.set_default(rec.get(), nullptr);
+        t.xmlParam(h, rec.get(), kEntryFile);
+        if (t.add(h, rec.get()) != 0) result = -1;
+    }
+    t.close(&h);
+    return result;
+}
+
+// Prints the "name=value" pairs of every entry of an exported element.
+void print_pairs(const std::string &element) {
+    xml_tree tree(my_mxmlLoadString(nullptr, element.c_str(), nullptr));
+    if (!tree) return;
+    xml_node *function = my_mxmlFindElement(tree.get(), tree.get(), "_function", nullptr, nullptr, MY_XML_DESCEND);
+    for (xml_node *entry = module::next_entry(function, nullptr); entry; entry = module::next_entry(function, entry)) {
+        std::string line;
+        for (xml_node *f = my_mxmlFindElement(entry, entry, nullptr, nullptr, nullptr, MY_XML_DESCEND); f;
+             f = my_mxmlFindElement(f, entry, nullptr, nullptr, nullptr, MY_XML_DESCEND)) {
+            const char *value = my_mxmlElementGetAttr(f, "value");
+            if (!value) continue;
+            if (!line.empty()) line += ' ';
+            line += name_of(f) + "=" + module::arg(value);
+        }
+        std::printf("%s\n", line.c_str());
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+unsigned int config_records(const module_entry *module) {
+    if (!module) return 0;
+    unsigned int count = 0;
+    for (const int *file = module->files; *file >= 0; ++file) {
+        record_file *h = my_ReadFile(*file, 0, MODULE_TAG(kSource));
+        if (!h) continue;
+        count += h->count;
+        my_CloseFile(h);
+    }
+    return count;
+}
+
+int config_export(const char *const *names, int count, char *why, size_t why_size) {
+    auto refuse = [&](const std::string &cause) {
+        say(why, why_size, cause);
+        return -1;
+    };
+    std::vector<const module_entry *> modules;
+    if (!names) {
+        for (int i = 0; const module_entry *e = module_directory(i); ++i) {
+            module::registered t(e->name);
+            if (t && t->xmlConf && importable(*e, *t.get())) modules.push_back(e);
+        }
+    } else {
+        for (int i = 0; i < count; ++i) {
+            const module_entry *e = module_find(names[i]);
+            if (!e) return refuse(std::string("no module \"") + (names[i] ? names[i] : "") + "\"");
+            module::registered t(e->name);
+            if (!t || !t->xmlConf) return refuse(std::string("module \"") + e->name + "\" has no export");
+            modules.push_back(e);
+        }
+    }
+    std::printf("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<%s>\n", kRoot);
+    for (const module_entry *e : modules) {
+        const std::string element = exported(*e);
+        if (!element.empty()) std::printf("%s\n", element.c_str());
+    }
+    std::printf("</%s>\n", kRoot);
+    std::fflush(stdout);
+    return 0;
+}
+
+int config_show(const char *name) {
+    const module_entry *e = module_find(name);
+    if (!e) return -1;
+    if (!e->describe) {
+        module::registered t(e->name);
+        if (!t || !t->xmlConf) return -1;
+        print_pairs(exported(*e));
+        return 0;
+    }
+    module::registered t(e->name);
+    record_file *h = t.open(MODULE_TAG(kSource), 0);
+    auto rec = record_of(*e);
+    if (!h || !rec) return -1;
+    for (int k = 1; t->getline(h, rec.get(), nullptr, k); ++k) {
+        runtime::heap_text pairs(e->describe(rec.get()));
+        std::printf("%s\n", pairs ? pairs.get() : "");
+    }
+    return 0;
+}
+
+int config_import(const char *document, size_t length, char *report, size_t report_size) {
+    auto refuse = [&](const std::string &cause) {
+        say(report, report_size, cause);
+        return -1;
+    };
+    if (!document) return refuse("no document");
+    if (length > CONFIG_LARGEST_DOCUMENT) return refuse(too_large(length));
+    const std::string text(document, length);
+    if (text.find('\0') != std::string::npos) return refuse("the document holds a NUL byte");
+    xml_tree tree(my_mxmlLoadString(nullptr, text.c_str(), nullptr));
+    if (!tree) return refuse("the document is not well-formed XML");
+    xml_node *root = my_mxmlFindElement(tree.get(), tree.get(), nullptr, nullptr, nullptr, MY_XML_DESCEND);
+    if (!root || name_of(root) != kRoot) return refuse(std::string("the document is not a <") + kRoot + ">");
+
+    // Every module and every entry is checked before anything is stored.
+    struct step {
+        const module_entry *entry;
+        xml_node *function;
+        int entries;
+    };
+    std::vector<step> steps;
+    for (xml_node *function : children(root)) {
+        if (name_of(function) != "_function") return refuse("<" + name_of(function) + "> is not a module's element");
+        const char *value = my_mxmlElementGetAttr(function, "value");
+        const module_entry *e = module_find(value);
+        if (!e) return refuse(std::string("no module \"") + (value ? value : "") + "\"");
+        for (const step &s : steps)
+            if (s.entry == e) return refuse(std::string("module \"") + e->name + "\" appears twice");
+        module::registered t(e->name);
+        if (!t || !importable(*e, *t.get())) return refuse(std::string("module \"") + e->name + "\" cannot import");
+        int entries = 0;
+        for (xml_node *entry : children(function)) {
+            ++entries;
+            if (name_of(entry) != "_entry" || !well_formed_entry(entry))
+                return refuse(std::string("module \"") + e->name + "\": element " + std::to_string(entries) +
+                              " is not an entry");
+        }
+        steps.push_back({e, function, entries});
+    }
+
+    std::string done;
+    int result = 0;
+    for (const step &s : steps) {
+        module::registered t(s.entry->name);
+        int stored;
+        if (s.entry->import) stored = s.entry->import(t.get(), s.function);
+        else if (t->import_xmlConf) stored = reinterpret_cast<import_fn>(t->import_xmlConf)(s.function);
+        else stored = import_by_request(*s.entry, *t.get(), s.function);
+        if (stored != 0) result = -1;
+        done += std::string(s.entry->name) + ": " + std::to_string(s.entries) + " entries" +
+                (stored != 0 ? " (not all stored)" : "") + "\n";
+    }
+    say(report, report_size, done);
+    return result;
+}
+
+int config_apply(void) {
+    int applied = 0;
+    for (int i = 0; const module_entry *e = module_directory(i); ++i) {
+        module::registered t(e->name);
+        if (!t || (!e->boot && !t->initial_system_cmd)) continue;
+        record_file *h = t.open(MODULE_TAG(kSource), 0);
+        auto rec = record_of(*e);
+        if (!h || !rec) continue;
+        uint32_t line = 0;
+        for (int k = 1; t->getline(h, rec.get(), &line, k); ++k, ++applied) {
+            if (e->boot) e->boot(t.get(), rec.get(), static_cast<int>(line));
+            else reinterpret_cast<initial_fn>(t->initial_system_cmd)(rec.get(), static_cast<int>(line), 1);
+        }
+    }
+    return applied;
+}
+
+}  // extern "C"
