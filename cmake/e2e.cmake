@@ -6,6 +6,12 @@ target_link_libraries(index.cgi PRIVATE webadmin)
 target_include_directories(index.cgi PRIVATE ${CMAKE_SOURCE_DIR})
 set_target_properties(index.cgi PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 
+# The configuration page: back-up and restore of the whole configuration.
+add_executable(config.cgi demo/config.cpp)
+target_link_libraries(config.cgi PRIVATE webadmin)
+target_include_directories(config.cgi PRIVATE ${CMAKE_SOURCE_DIR})
+set_target_properties(config.cgi PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+
 # The firewall daemon's stand-in, which writes the queued commands to a log.
 add_executable(firewall-daemon demo/firewall_daemon.cpp)
 target_link_libraries(firewall-daemon PRIVATE webadmin)

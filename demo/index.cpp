@@ -1,5 +1,7 @@
 // Start page of the demo appliance (/cgi-bin/index.cgi): the running
-// firmware version and the last events of the boot event log, so that an
+// firmware version, the configuration (each module's number of records, and
+// its back-up and restore for those who may change the appliance) and the
+// last events of the boot event log, so that an
 // administrator who comes back from an upgrade's count-down sees what the
 // upgrade recorded.  The reboot page polls this page until it answers.
 #include <cstdio>
@@ -16,6 +18,8 @@
 namespace {
 
 constexpr std::size_t kShownEvents = 10;
+constexpr int kUpgradeFunction = 5;  // the configuration sits beside the firmware upgrade
+constexpr int kMayChange = 2;
 constexpr std::size_t kLineLimit = 4096;  // longer log lines are shown cut
 
 // One line of the boot event log, as the log writer formats it:
@@ -115,6 +119,29 @@ void print_events() {
     std::printf("</table>\n</td></tr>\n</table>\n");
 }
 
+// The configuration: every module with records, and for those who may
+// change the appliance the back-up and the restore.
+void print_configuration(bool may_change) {
+    std::printf("<table border=0 width=700 cellpadding=0 cellspacing=0>\n"
+                "<tr class=\"TleCol\"><td>%s</td></tr>\n<tr><td>\n"
+                "<table id=\"configuration\" border=0 width=\"100%%\" cellpadding=%s cellspacing=%s>\n",
+                T("${CONFIG_STR}"), html_fmt[4], html_fmt[5]);
+    for (int i = 0; const module_entry *e = module_directory(i); ++i) {
+        const unsigned int records = config_records(e);
+        if (records)
+            std::printf("<tr><td class=\"TitleCol\" width=\"30%%\">%s</td><td>%u</td></tr>\n",
+                        runtime::html_escape(e->name).c_str(), records);
+    }
+    if (may_change) {
+        std::printf("<tr><td colspan=2><a id=\"backup\" href=\"/cgi-bin/config.cgi?q=backup\">%s</a></td></tr>\n"
+                    "<tr><td colspan=2><form id=\"restore\" method=\"post\" enctype=\"multipart/form-data\" "
+                    "action=\"/cgi-bin/config.cgi?q=restore\">%s <input type=\"file\" name=\"config\"> "
+                    "<input type=\"submit\" value=\"%s\"></form></td></tr>\n",
+                    T("${CONFIG_BACKUP_STR}"), T("${CONFIG_RESTORE_STR}"), T("${CONFIG_RESTORE_BUTTON_STR}"));
+    }
+    std::printf("</table>\n</td></tr>\n</table>\n<br>\n");
+}
+
 }  // namespace
 
 int main() {
@@ -148,6 +175,7 @@ int main() {
                 "<td><a href=\"/cgi-bin/upgrade.cgi?MULTI_LANG=%s\">%s</a></td></tr>\n</table>\n</td></tr>\n"
                 "</table>\n<br>\n",
                 T("${UPGRADE_SOFTWARE_UPDATE_STR}"), runtime::html_escape(language).c_str(), T("${INDEX_OPEN_UPGRADE_STR}"));
+    print_configuration(my_func_privilege_name(kUpgradeFunction, std::getenv("REMOTE_USER")) & kMayChange);
     print_events();
     std::printf("</center>\n</body>\n</html>\n");
     qFreeAll();
