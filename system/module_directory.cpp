@@ -7,10 +7,19 @@
 
 namespace {
 
+const int kInterfaceFiles[] = {28, -1};
+const int kSubnetFiles[] = {18, 226, -1};
+const int kRouteFiles[] = {19, -1};
+const int kDynamicRouteFiles[] = {21, -1};
+
 // Rows in the order the modules are applied at boot: a module comes after
 // the ones whose records it reads or whose chains and devices it uses.
 const module_entry kModules[] = {
     // interfaces and routing
+    {"interface", interface_register, interface_unregister, kInterfaceFiles},
+    {"multiple subnet", msubnet_register, msubnet_unregister, kSubnetFiles},
+    {"route table", route_table_register, route_table_unregister, kRouteFiles},
+    {"dynamic route", dynamic_route_register, dynamic_route_unregister, kDynamicRouteFiles},
 
     // address translation, management access, service objects
 

@@ -3,8 +3,12 @@
 #include <sys/ipc.h>
 #include <sys/msg.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <fstream>
+#include <mutex>
+#include <thread>
 
 #include "platform/platform.h"
 
@@ -16,14 +20,17 @@ struct Message {
     char text[1024];
 };
 
-std::string drain(key_t appliance_key) {
-    std::string lines;
+// Appends what the queue holds to lines; whether there was anything.
+bool drain(key_t appliance_key, std::string &lines) {
     const int id = msgget(platform::ipc_key(appliance_key), 0);
-    if (id < 0) return lines;
+    if (id < 0) return false;
     Message message;
-    while (msgrcv(id, &message, sizeof message.text, 0, IPC_NOWAIT) >= 0)
+    bool any = false;
+    while (msgrcv(id, &message, sizeof message.text, 0, IPC_NOWAIT) >= 0) {
         lines.append(message.text, strnlen(message.text, sizeof message.text)) += '\n';
-    return lines;
+        any = true;
+    }
+    return any;
 }
 
 template <std::size_t Size>
@@ -34,10 +41,40 @@ void put(char (&field)[Size], const char *value) {
 
 }  // namespace
 
-ModuleBox::ModuleBox(const std::vector<std::string> &definitions) : Sandbox(definitions) {}
+// Reads both queues until stopped; the rules are received under the lock,
+// so take() sees them in the order they were queued.
+struct ModuleBox::Reader {
+    std::mutex lock;
+    std::string ipv4, ipv6;
+    std::atomic<bool> stop{false};
+    std::thread thread{[this] {
+        while (!stop) {
+            bool any;
+            {
+                std::lock_guard<std::mutex> held(lock);
+                any = drain(0x912164, ipv4) | drain(0x912166, ipv6);
+            }
+            if (!any) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }};
+    ~Reader() {
+        stop = true;
+        thread.join();
+    }
+};
+
+ModuleBox::ModuleBox(const std::vector<std::string> &definitions)
+    : Sandbox(definitions), reader_(std::make_unique<Reader>()) {}
+
+ModuleBox::~ModuleBox() = default;
 
 Effects ModuleBox::take() {
-    Effects e{commands(), drain(0x912164), drain(0x912166)};
+    std::lock_guard<std::mutex> held(reader_->lock);
+    drain(0x912164, reader_->ipv4);
+    drain(0x912166, reader_->ipv6);
+    Effects e{commands(), std::move(reader_->ipv4), std::move(reader_->ipv6)};
+    reader_->ipv4.clear();
+    reader_->ipv6.clear();
     std::ofstream(file("/commands.log"), std::ios::trunc);
     return e;
 }

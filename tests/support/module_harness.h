@@ -4,6 +4,7 @@
 // module's table held for one test.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,13 +22,20 @@ struct Effects {
 };
 
 // A demo appliance for module tests.  The firewall queue is opened once per
-// process, so a test uses one ModuleBox.
+// process, so a test uses one ModuleBox.  While it lives it reads the
+// firewall queues as the appliance's firewall daemon does, so that a module
+// may queue more rules than a queue holds.
 class ModuleBox : public Sandbox {
 public:
     explicit ModuleBox(const std::vector<std::string> &definitions = {});
+    ~ModuleBox();
     // Everything since the last take; commands.log is emptied and the queues
     // drained.
     Effects take();
+
+private:
+    struct Reader;
+    std::unique_ptr<Reader> reader_;
 };
 
 // An interface record as the interface module stores it: unset texts "^o^",
