@@ -51,7 +51,8 @@ std::string network(const char *address, const char *mask) {
 bool configuration(const char *except, std::string &text) {
     bool any = false;
     each_of<dynamic_route_record>("dynamic route", nullptr, [&](const dynamic_route_record &d) {
-        if (d.version < 1 || !module::is_ifname(d.iname) || (except && module::same_text(d.iname, except))) return false;
+        if (d.version < 1 || !module::is_ifname(d.iname) || (except && module::same_text(d.iname, except)))
+            return false;
         any = true;
         text += "interface " + std::string(d.iname) + " version " + std::to_string(d.version) +
                 (d.passive ? " passive\n" : "\n");
@@ -89,9 +90,7 @@ int rebuild(const char *except) {
 }
 
 int rip_command(void *rec, int) { return rec ? rebuild(nullptr) : -1; }
-int rip_discommand(void *rec, int) {
-    return rec ? rebuild(static_cast<const dynamic_route_record *>(rec)->iname) : -1;
-}
+int rip_discommand(void *rec, int) { return rec ? rebuild(static_cast<const dynamic_route_record *>(rec)->iname) : -1; }
 int rip_recommand(void *) { return rebuild(nullptr); }
 int rip_initial_system_cmd(void *rec, int, int flag) { return flag ? rip_command(rec, 0) : 0; }
 

@@ -3,6 +3,8 @@
 // interface memory by every stored change, checked against the modules that
 // refer to interfaces before a change is stored.  Applying a record is in
 // interface_apply.cpp.
+#include "system/interface.h"
+
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -11,7 +13,6 @@
 #include <string>
 #include <utility>
 
-#include "system/interface.h"
 #include "system/module.h"
 #include "system/module_xml.h"
 
@@ -41,8 +42,9 @@ struct field {
     const char *def;  // digits: the default (null: the product's maximum bandwidth)
 };
 
+using R = interface_record;
 #define FIELD(key, type, member, group, def) \
-    field { key, kind::type, offsetof(interface_record, member), sizeof(std::declval<interface_record &>().member), group, def }
+    field { key, kind::type, offsetof(R, member), sizeof(std::declval<R &>().member), group, def }
 #define CONNECTION(key, type, part, member, group) FIELD(key, type, connection.part.member, group, nullptr)
 
 // In the order of the XML export.
@@ -124,16 +126,14 @@ const field kFields[] = {
 // The line: these fields, then anyiprouting for a LAN or DMZ, the fields of
 // the port's cmode, and the tail of a WAN.
 const char *const kLineHead[] = {
-    "port", "izone", "itype", "imode", "cmode", "dev", "iname", "ipaddr", "netmask", "gateway",
-    "mac", "ipv6cmode", "ipv6addr", "PrefixLength", "ipv6gw", "nat_mode", "nat_ipaddr", "detect_alive",
-    "detect_service", "detect_ipaddr_0", "detect_ipv6addr", "detect_domain", "detect_frequency",
-    "bandwidth_downstream", "bandwidth_upstream", "security", "ibond", "bmode", "arpip", "speeder",
-};
+    "port", "izone", "itype", "imode", "cmode", "dev", "iname", "ipaddr", "netmask", "gateway", "mac", "ipv6cmode",
+    "ipv6addr", "PrefixLength", "ipv6gw", "nat_mode", "nat_ipaddr", "detect_alive", "detect_service",
+    "detect_ipaddr_0", "detect_ipv6addr", "detect_domain", "detect_frequency", "bandwidth_downstream",
+    "bandwidth_upstream", "security", "ibond", "bmode", "arpip", "speeder"};
 const char *const kWanTail[] = {
-    "detect_rule", "detect_ipaddr_1", "detect_ipaddr_2", "detect_ipaddr_3", "detect_ipaddr_4",
-    "detect_ipaddr_5", "detect_ipaddr_6", "detect_ipaddr_7", "detect_ipaddr_8", "detect_ipaddr_9",
-    "bandwidth_downthreshold", "bandwidth_upthreshold",
-};
+    "detect_rule", "detect_ipaddr_1", "detect_ipaddr_2", "detect_ipaddr_3", "detect_ipaddr_4", "detect_ipaddr_5",
+    "detect_ipaddr_6", "detect_ipaddr_7", "detect_ipaddr_8", "detect_ipaddr_9", "bandwidth_downthreshold",
+    "bandwidth_upthreshold"};
 
 const field &row(const char *key) {
     for (const field &f : kFields)
@@ -144,7 +144,9 @@ const field &row(const char *key) {
 char *text_of(interface_record &r, const field &f) { return reinterpret_cast<char *>(&r) + f.offset; }
 const char *text_of(const interface_record &r, const field &f) { return reinterpret_cast<const char *>(&r) + f.offset; }
 int32_t &integer_of(interface_record &r, const field &f) { return *reinterpret_cast<int32_t *>(text_of(r, f)); }
-int32_t integer_of(const interface_record &r, const field &f) { return *reinterpret_cast<const int32_t *>(text_of(r, f)); }
+int32_t integer_of(const interface_record &r, const field &f) {
+    return *reinterpret_cast<const int32_t *>(text_of(r, f));
+}
 
 bool has_anyiprouting(const interface_record &r) { return r.itype == 1 || r.itype == 3; }
 
@@ -165,6 +167,25 @@ void each_tail_field(const interface_record &r, Visit visit) {
 }
 
 std::string bounded(const char *text, std::size_t size) { return std::string(text, strnlen(text, size)); }
+
+const char *max_bandwidth() {
+    const char *max = RETURN_DEF_STR("SYSTEM_MAX_BANDWIDTH");
+    return module::is_digits(max) ? max : kMaxBandwidth;
+}
+
+void set_field_default(interface_record &r, const field &f) {
+    const char *value = module::kUnset;
+    switch (f.type) {
+        case kind::integer: integer_of(r, f) = 0; return;
+        case kind::ipv4: value = "0.0.0.0"; break;
+        case kind::ipv6: value = kZeroIPv6; break;
+        case kind::mac: value = kZeroMac; break;
+        case kind::digits: value = f.def ? f.def : max_bandwidth(); break;
+        case kind::security: value = f.def; break;
+        default: break;
+    }
+    module::set_text(text_of(r, f), f.size, value);
+}
 
 std::string format_interface(const interface_record &r) {
     module::line line;
@@ -189,27 +210,10 @@ void *parse_interface(char *text, void *rec) {
     };
     for (const char *key : kLineHead) take(row(key));
     each_tail_field(r, take);
+    if (r.itype != 2)  // the fields only a WAN's line carries
+        for (const char *key : kWanTail) set_field_default(r, row(key));
     r.nameseq = my_nameseq(r.iname);
     return rec;
-}
-
-const char *max_bandwidth() {
-    const char *max = RETURN_DEF_STR("SYSTEM_MAX_BANDWIDTH");
-    return module::is_digits(max) ? max : kMaxBandwidth;
-}
-
-void set_field_default(interface_record &r, const field &f) {
-    const char *value = module::kUnset;
-    switch (f.type) {
-        case kind::integer: integer_of(r, f) = 0; return;
-        case kind::ipv4: value = "0.0.0.0"; break;
-        case kind::ipv6: value = kZeroIPv6; break;
-        case kind::mac: value = kZeroMac; break;
-        case kind::digits: value = f.def ? f.def : max_bandwidth(); break;
-        case kind::security: value = f.def; break;
-        default: break;
-    }
-    module::set_text(text_of(r, f), f.size, value);
 }
 
 // The fields of the connection part of r's cmode get their defaults.
@@ -406,8 +410,9 @@ bool values_differ(const interface_record &o, const interface_record &n) {
     const auto &od = o.connection.dynamic, &nd = n.connection.dynamic;
     switch (n.cmode) {
         case 3: return addresses_differ(o, n) || differ(o.gateway, n.gateway) || differ(o.ipv6gw, n.ipv6gw);
-        case 2: return differ(od.dynamicIP_hostname, nd.dynamicIP_hostname) ||
-                       differ(od.dynamicIP_domainname, nd.dynamicIP_domainname);
+        case 2:
+            return differ(od.dynamicIP_hostname, nd.dynamicIP_hostname) ||
+                   differ(od.dynamicIP_domainname, nd.dynamicIP_domainname);
         case 1:
             return differ(op.pppoe_username, np.pppoe_username) || differ(op.pppoe_password, np.pppoe_password) ||
                    op.pppoe_service != np.pppoe_service || differ(op.pppoe_via_ipaddr, np.pppoe_via_ipaddr) ||
@@ -482,10 +487,9 @@ struct dependent {
     bool answers_reversed;  // 0 for in use, -1 for not
 };
 const dependent kDependents[] = {
-    {"ddns", 8, true},       {"multiple subnet", 9, false},   {"route table", 10, false},
-    {"mapped_ip", 11, false}, {"virtual_ip", 12, false},      {"vpn_ipsec_autokey", 13, false},
-    {"vpn_pptp_client", 14, false}, {"virtual_link", 16, false}, {"ap_setting", 17, false},
-};
+    {"ddns", 8, true},           {"multiple subnet", 9, false}, {"route table", 10, false},
+    {"mapped_ip", 11, false},    {"virtual_ip", 12, false},     {"vpn_ipsec_autokey", 13, false},
+    {"vpn_pptp_client", 14, false}, {"virtual_link", 16, false}, {"ap_setting", 17, false}};
 
 using interface_check_fn = int (*)(record_file *h, const interface_record *iface);
 
@@ -530,8 +534,8 @@ void interface_xmlConf(const char *function) {
 }
 
 int interface_import_xmlConf(xml_node *function) {
-    return module::import_positional<interface_record, &interface_record::port>(kTable, function,
-                                                                                MODULE_TAG(kSource), false);
+    return module::import_positional<interface_record, &interface_record::port>(kTable, function, MODULE_TAG(kSource),
+                                                                                false);
 }
 
 const module_table kTable = {

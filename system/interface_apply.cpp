@@ -8,6 +8,7 @@
 #include <fstream>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 #include "system/interface.h"
@@ -43,9 +44,7 @@ bool addressed(const interface_record &r) { return r.imode == 1 && (r.itype != 2
 std::string zone_bridge(const interface_record &r) { return "br" + number(r.izone); }
 bool on_zone_bridge(const interface_record &r) { return interface::carrier(r) == zone_bridge(r); }
 // The device a WAN's traffic leaves by: the dialler's for PPPoE.
-std::string outward(const interface_record &r) {
-    return pppoe_wan(r) ? name_of(r) + "_ppp" : interface::carrier(r);
-}
+std::string outward(const interface_record &r) { return pppoe_wan(r) ? name_of(r) + "_ppp" : interface::carrier(r); }
 // The kernel's own name of the port's device: a bond master's is the
 // bonding driver's device of that port.
 std::string kernel_name(const interface_record &r) {
@@ -70,12 +69,12 @@ void set_device_name(const interface_record &r, bool on) {
     }
 }
 
-// The words of a bonding setting the kernel lists ("10.0.0.1 10.0.0.2").
-std::set<std::string> setting_words(const std::string &file) {
-    std::set<std::string> words;
+// The addresses a bonding setting of the kernel lists ("10.0.0.1 10.0.0.2").
+std::vector<std::string> setting_words(const std::string &file) {
+    std::vector<std::string> words;
     std::ifstream in(platform::path(file));
     for (std::string word; in >> word;)
-        if (module::is_ipv4(word.c_str())) words.insert(word);
+        if (module::is_ipv4(word.c_str())) words.push_back(word);
     return words;
 }
 
@@ -89,7 +88,8 @@ void set_bond_options(const interface_record &r) {
     for (const std::string &old : setting_words(base + "arp_ip_source"))
         my_system("/bin/echo \"-%s\" > %s/%s/bonding/arp_ip_source", old.c_str(), dir, bond.c_str());
     const bool arp = module::has_ipv4(r.arpip);
-    if (arp) my_system("/bin/echo \"%s%s\" > %s/%s/bonding/arp_ip_target", "+", arg(r.arpip).c_str(), dir, bond.c_str());
+    if (arp)
+        my_system("/bin/echo \"%s%s\" > %s/%s/bonding/arp_ip_target", "+", arg(r.arpip).c_str(), dir, bond.c_str());
     if (arp && module::has_ipv4(r.ipaddr))
         my_system("/bin/echo \"%s%s\" > %s/%s/bonding/arp_ip_source", "+", arg(r.ipaddr).c_str(), dir, bond.c_str());
     my_system("/bin/echo \"%d\" > %s/%s/bonding/miimon", 1000, dir, bond.c_str());
@@ -118,7 +118,8 @@ void join_bridge(const interface_record &r, bool on) {
 // The record's MAC address, or the port's factory address for none.
 void set_mac_addr(const interface_record &r) {
     const char *mac = r.mac;
-    if (module::same_text(mac, "00:00:00:00:00:00")) mac = RETURN_DEF_STR(M("PORT%d_ORIG_MAC", r.port));
+    if (!module::is_mac(mac) || module::same_text(mac, "00:00:00:00:00:00"))
+        mac = RETURN_DEF_STR(M("PORT%d_ORIG_MAC", r.port));
     if (!module::is_mac(mac)) return;
     my_system("%s set %s address %s", "/sbin/ip link", arg(r.iname).c_str(), arg(mac).c_str());
 }
@@ -156,7 +157,8 @@ void set_nat(const interface_record &r, bool on) {
         MODULE_RULE(4, kSource, "/sbin/iptables -t nat -N postNat_%s", name.c_str());
         MODULE_RULE(4, kSource, "/sbin/iptables -t nat -A postNat -o %s -j postNat_%s", device.c_str(), name.c_str());
         MODULE_RULE(4, kSource, "/sbin/iptables -t mangle -N mark_%s", name.c_str());
-        MODULE_RULE(4, kSource, "/sbin/iptables -t mangle -A preMangle_WAN -i %s -j mark_%s", device.c_str(), name.c_str());
+        MODULE_RULE(4, kSource, "/sbin/iptables -t mangle -A preMangle_WAN -i %s -j mark_%s", device.c_str(),
+                    name.c_str());
         MODULE_RULE(4, kSource, "/sbin/iptables -t mangle -A preMangle_WAN -i %s -j preMangle_fromWAN", device.c_str());
         return;
     }
@@ -241,8 +243,8 @@ void set_anyiprouting(const interface_record &r, bool on) {
     const int prefix = prefix_of(r.netmask);
     MODULE_RULE(4, kSource, "/sbin/iptables -t mangle -%s preMangle_anyiprouting -i %s ! -s %s/%d -j anyiprouting",
                 on ? "A" : "D", device.c_str(), net, prefix);
-    my_system("%s -%s INPUT -i %s ! -s %s/%d -j mangle --mangle-mac-reply --mangle-target CONTINUE",
-              "/sbin/arptables", on ? "A" : "D", device.c_str(), net, prefix);
+    my_system("%s -%s INPUT -i %s ! -s %s/%d -j mangle --mangle-mac-reply --mangle-target CONTINUE", "/sbin/arptables",
+              on ? "A" : "D", device.c_str(), net, prefix);
 }
 
 void change_wip(const interface_record &r) { my_system("%s add %d", "/usr/www/cgi-bin/change_wip", r.nameseq); }
@@ -304,8 +306,8 @@ void set_security(const interface_record &r, const char *op) {
                         p.c_str(), target);
             MODULE_RULE(6, kSource, "/sbin/ip6tables -t filter -%s interface_%s_in -i %s -j tlog_%s", op, kServices[i],
                         p.c_str(), target);
-            MODULE_RULE(6, kSource, "/sbin/ip6tables -t filter -%s interface_%s_out -o %s -j tlog_%s", op,
-                        kServices[i], p.c_str(), target);
+            MODULE_RULE(6, kSource, "/sbin/ip6tables -t filter -%s interface_%s_out -o %s -j tlog_%s", op, kServices[i],
+                        p.c_str(), target);
         }
     }
 }

@@ -38,7 +38,8 @@ std::string options(const interface_pppoe &p) {
     else text += "lcp-echo-interval 30\nlcp-echo-failure 4\n";
     if (p.pppoe_service && module::has_ipv4(p.pppoe_via_ipaddr)) {
         if (module::has_ipv4(p.pppoe_via_defgw))
-            text += std::string(p.pppoe_via_ipaddr) + ":" + p.pppoe_via_defgw + "\nipcp-accept-local\nipcp-accept-remote\n";
+            text +=
+                std::string(p.pppoe_via_ipaddr) + ":" + p.pppoe_via_defgw + "\nipcp-accept-local\nipcp-accept-remote\n";
         else text += std::string(p.pppoe_via_ipaddr) + "\nipcp-accept-local\n";
         if (module::has_ipv4(p.pppoe_via_netmask)) text += "netmask " + std::string(p.pppoe_via_netmask) + "\n";
     }
@@ -71,13 +72,16 @@ bool ended_within(const char *name, int seconds) {
 
 namespace interface {
 
+// The files are named after the port; a name that is not an interface's
+// (a hand-edited file) could name a path elsewhere, and is left alone.
 void write_pppoe_config(int enable, const interface_record &r) {
+    if (!module::is_ifname(r.iname)) return;
     const std::string name = name_of(r);
     const std::string files[] = {"/etc/ppp/options." + name, "/etc/ppp/pap-secrets." + name,
                                  "/etc/ppp/chap-secrets." + name};
     if (!enable) {
-        my_debug(kSource, __LINE__, "Disable PPPoE, so delete config: %s, %s, %s", files[0].c_str(),
-                 files[1].c_str(), files[2].c_str());
+        my_debug(kSource, __LINE__, "Disable PPPoE, so delete config: %s, %s, %s", files[0].c_str(), files[1].c_str(),
+                 files[2].c_str());
         for (const std::string &file : files) std::remove(platform::path(file).c_str());
         return;
     }
@@ -95,8 +99,8 @@ void pppoe_connect(const interface_record &r) {
     const std::string name = name_of(r);
     const int vlan = r.connection.pppoe.pppoe_vlan;
     const std::string device = vlan > 0 ? name + "." + std::to_string(vlan) : name;
-    my_system("/usr/sbin/pppd.WAN %s linkname %s newname %s_ppp wanunit %d > /dev/null 2>&1", arg(device.c_str()).c_str(),
-              arg(name.c_str()).c_str(), arg(name.c_str()).c_str(), r.nameseq);
+    my_system("/usr/sbin/pppd.WAN %s linkname %s newname %s_ppp wanunit %d > /dev/null 2>&1",
+              arg(device.c_str()).c_str(), arg(name.c_str()).c_str(), arg(name.c_str()).c_str(), r.nameseq);
 }
 
 // The dialler names itself "pppd.WAN" and the port's name.  It is asked to

@@ -19,9 +19,7 @@ interface_record *segment() {
         runtime::attach_segment(kInterfaceKey, static_cast<std::size_t>(ports) * sizeof(interface_record)));
 }
 
-bool named(const interface_record &r, const char *iname) {
-    return std::strncmp(r.iname, iname, sizeof r.iname) == 0;
-}
+bool named(const interface_record &r, const char *iname) { return std::strncmp(r.iname, iname, sizeof r.iname) == 0; }
 
 // Calls visit on the record of every port in use until it returns true;
 // whether it did.
@@ -129,8 +127,8 @@ int haveNatInterfaceWithTransparentBridge(int port) {
 
 int haveAccessibleInterface(int port) {
     return any_port([&](const interface_record &r) {
-               return r.port != port && module::has_ipv4(r.ipaddr) && (std::atoi(r.security) & 6);
-           })
+        return r.port != port && module::has_ipv4(r.ipaddr) && (std::atoi(r.security) & 6);
+    })
                ? 1
                : 0;
 }

@@ -115,8 +115,11 @@ void export_xml(const module_table &t, const char *function_value, const char *t
     try {
         if (h->count > 0) {
             t.print(function_open(function_value).c_str());
-            Record r{};
-            for (int k = 1; t.getline(h, &r, nullptr, k); ++k) {
+            // Each entry from its own line: a short line leaves the
+            // fields it lacks as a fresh record has them.
+            for (int k = 1;; ++k) {
+                Record r{};
+                if (!t.getline(h, &r, nullptr, k)) break;
                 xml_entry e;
                 Entry(e, r);
                 t.print(("<_entry>" + e.str() + "</_entry>").c_str());

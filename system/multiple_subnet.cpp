@@ -162,7 +162,8 @@ void msubnet_xmlConf(const char *function) {
             entries += "<_entry>" + e.str() + "</_entry>";
             return false;
         });
-        if (!entries.empty()) texts::print((module::function_open(function) + entries + module::kFunctionClose).c_str());
+        if (!entries.empty())
+            texts::print((module::function_open(function) + entries + module::kFunctionClose).c_str());
     } catch (...) {
         // Out of memory: nothing is printed.
     }
@@ -180,7 +181,8 @@ int msubnet_import_xmlConf(xml_node *function) {
     my_RemoveFile(kVlanFile);
     record_file *subnets = msubnet_open(nullptr, MODULE_TAG(kSource), 1);
     record_file *vlans = msubnet_open(kVlans, MODULE_TAG(kSource), 1);
-    for (xml_node *e = module::next_entry(function, nullptr); e && subnets && vlans; e = module::next_entry(function, e)) {
+    for (xml_node *e = module::next_entry(function, nullptr); e && subnets && vlans;
+         e = module::next_entry(function, e)) {
         msubnet_record r{};
         msubnet_xmlEntry(e, &r);
         record_file *h = r.vlan > 0 ? vlans : subnets;

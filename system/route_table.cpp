@@ -86,9 +86,9 @@ bool each_route(Visit visit) {
 
 int route_recommand(void *) {
     return each_route([](const route_record &r, uint32_t) {
-               reapply(r);
-               return false;
-           })
+        reapply(r);
+        return false;
+    })
                ? 0
                : -1;
 }
@@ -153,7 +153,8 @@ void *route_cgiParam(route_record *rec) {
 void *route_xmlEntry(xml_node *entry, void *rec) {
     if (!rec) return rec;
     const module::xml_values values(entry);
-    fill(*static_cast<route_record *>(rec), [&](const char *key) { return values.value(key); }, "ipv_mode");
+    fill(
+        *static_cast<route_record *>(rec), [&](const char *key) { return values.value(key); }, "ipv_mode");
     return rec;
 }
 

@@ -33,12 +33,6 @@ bool drain(key_t appliance_key, std::string &lines) {
     return any;
 }
 
-template <std::size_t Size>
-void put(char (&field)[Size], const char *value) {
-    std::strncpy(field, value, Size - 1);
-    field[Size - 1] = '\0';
-}
-
 }  // namespace
 
 // Reads both queues until stopped; the rules are received under the lock,
@@ -62,6 +56,10 @@ struct ModuleBox::Reader {
         thread.join();
     }
 };
+
+std::ostream &operator<<(std::ostream &out, const Effects &e) {
+    return out << "commands:\n" << e.commands << "IPv4 rules:\n" << e.ipv4 << "IPv6 rules:\n" << e.ipv6;
+}
 
 ModuleBox::ModuleBox(const std::vector<std::string> &definitions)
     : Sandbox(definitions), reader_(std::make_unique<Reader>()) {}
@@ -97,9 +95,57 @@ interface_record interface_port(int port, const char *iname, int itype, int imod
     return r;
 }
 
+interface_record interface_defaults(int port, const char *iname, int itype, int cmode, const char *ipaddr) {
+    interface_record r{};
+    r.itype = itype;
+    r.imode = 1;
+    r.cmode = cmode;
+    module_table *t = interface_register();
+    if (!t) throw std::bad_alloc();
+    t->set_default(&r, nullptr);
+    interface_unregister(t);
+    r.port = port;
+    r.nameseq = my_nameseq(iname);
+    std::snprintf(r.dev, sizeof r.dev, "eth%d", port - 1);
+    put(r.iname, iname);
+    put(r.ipaddr, ipaddr);
+    put(r.netmask, "255.255.255.0");
+    return r;
+}
+
 void install_interfaces(const std::vector<interface_record> &records) {
     for (const interface_record &r : records)
         if (interface_record *slot = interface_read_shm(r.port)) *slot = r;
+}
+
+void reset_interfaces(const std::vector<interface_record> &records) {
+    const int ports = RETURN_DEF_INT("SYSTEM_PORT_NUM");
+    for (int port = 1; port <= ports; ++port)
+        if (interface_record *slot = interface_read_shm(port)) *slot = interface_record{};
+    install_interfaces(records);
+}
+
+std::string lines_with(const std::string &text, const std::string &part, bool holding) {
+    std::string kept;
+    for (std::size_t start = 0, end; start < text.size(); start = end + 1) {
+        end = text.find('\n', start);
+        const std::string line = text.substr(start, end - start + 1);
+        if ((line.find(part) != std::string::npos) == holding) kept += line;
+    }
+    return kept;
+}
+
+std::string line_of(const std::string &text, int number) {
+    std::size_t start = 0;
+    for (int i = 1; i < number && start != std::string::npos; ++i) start = text.find('\n', start) + 1;
+    if (start == std::string::npos || start > text.size()) return "";
+    return text.substr(start, text.find('\n', start) - start);
+}
+
+std::string replaced(std::string text, const std::string &from, const std::string &to) {
+    for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+        text.replace(at, from.size(), to);
+    return text;
 }
 
 Module::Module(module_table *(*register_fn)(), void (*unregister_fn)(module_table *))

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/capture.h"
 #include "support/module_xml_harness.h"
 #include "support/sandbox.h"
 #include "system/module_xml.h"
