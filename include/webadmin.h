@@ -838,9 +838,9 @@ typedef struct module_entry {
     /* One record as "name=value" pairs, a heap text; null for a module whose
      * records show through its XML export. */
     char *(*describe)(const void *rec);
-    /* Applies record line n at boot; null where initial_system_cmd(rec, n, 1)
-     * does it. */
-    void (*boot)(module_table *table, void *rec, int n);
+    /* Applies every record at boot, the number applied; null where
+     * initial_system_cmd(rec, n, 1) on each record of open's file does it. */
+    int (*boot)(module_table *table);
     /* Stores a "_function" element's entries as the module's records (0, or
      * -1); null where import_xmlConf does, or else xmlParam entry by entry. */
     int (*import)(module_table *table, xml_node *function);
@@ -1002,7 +1002,162 @@ interface_record *interface_read_shm(int port);
 /* The port whose record carries the interface name; 0 when none does. */
 int return_contrast_port_num(const char *iname);
 
+/* Queries over the shared interface memory.  "In use" is a port whose
+ * itype is not 0; a port is in a bond when its ibond names a port (1 to
+ * SYSTEM_PORT_NUM), its own for the master. */
+/* The name of the device that carries port: the master's iname for a port
+ * in a bond, else the port's own; null when there is no such port. */
+const char *getBondedName(int port);
+/* The smallest number n >= 1 that no port in use of itype carries in its
+ * name ("LAN2" carries 2): the number of the next interface of that type. */
+int nextINUM(int itype);
+/* 1 when a port other than port is in use in NAT mode with an address other
+ * than "0.0.0.0"; else 0. */
+int haveNatInterface(int port);
+/* 1 when haveNatInterface(port) holds while some port is in
+ * transparent-bridge mode; else 0. */
+int haveNatInterfaceWithTransparentBridge(int port);
+/* 1 when a port other than port (0: any) is in use with an address and
+ * lets HTTP or HTTPS in (security bits 2 or 4): the administrator keeps a
+ * way in; else 0. */
+int haveAccessibleInterface(int port);
+/* The zone of the interface named name, or 1 for one in transparent-bridge
+ * mode without a zone; 0 otherwise and for an unknown name. */
+int isTransparentBridge(const char *name);
+/* The number of permitted management addresses (module "permit_ip"); 0
+ * without that module. */
+int permit_ip_num(void);
+/* 1 when more than one WAN port is in use, so that the line load can be
+ * spread (system information integer 107); else 0. */
+int enableSmartUtil(void);
+/* The device that carries the addresses and routes of the interface named
+ * iname, into out (size bytes): the bridge "br" + zone for an interface in
+ * transparent routing, in transparent bridge with a zone, a static WAN
+ * while a port routes transparently (or bridges, the WAN having a zone),
+ * a NAT LAN with a zone while a port bridges; else "brgre" for the
+ * access-point controller's interface (system information text 41),
+ * "brvpn" + port when character port (the first is port 1) of system
+ * information text 58 is '1', else iname.  0, or -1 (out untouched) when no
+ * port carries iname. */
+int interface_route_device(const char *iname, char *out, int size);
+
+/* The interface module ("interface"): file 28, the wizard's copy 29 while
+ * the form value "wizard" is "wizard".  Its own slots:
+ *   5  interface_summary_fn: the port summary
+ *   6  (isTheSame) holds interface_check_options_fn, reached through a
+ *      cast to module_op
+ *   14 interface_command_fn, 15 interface_command_fn (discommand),
+ *   16 interface_recommand_fn, 20 interface_ip_up_fn,
+ *   28 void *cgiParam(interface_record *rec),
+ *   29 interface_initial_fn,
+ *   37 void xmlConf(const char *function_value),
+ *   38 void *xmlEntry(xml_node *entry, void *rec),
+ *   39 int import_xmlConf(xml_node *function_element).
+ * A changed port is applied by discommand on the old record, then command
+ * on the new one, both carrying the change flags change computed and the
+ * action flags of what is wanted (IA_ADD/IA_DEL the addresses of LAN and
+ * DMZ ports, IA_CONNECT/IA_DISCONNECT PPPoE, IA_RENEW/IA_RELEASE DHCP). */
+module_table *interface_register(void);
+void interface_unregister(module_table *table);
+/* Sets rec's summary from all ports (rec for its own port, the others
+ * from h): 1 some LAN, 32 some port in transparent routing, 64 some in
+ * transparent bridge; returns it.  Ports not in use do not count. */
+typedef int (*interface_summary_fn)(record_file *h, interface_record *rec);
+/* Before new replaces old: 0 when it may, else the first reason: 6 another
+ * port in use already has new's name, 7 new's subnet overlaps the subnet of
+ * another NAT port, 8 a dynamic DNS account, 9 a subnet or VLAN, 10 a
+ * static route, 11 a mapped address, 12 a virtual server, 13 an IPsec
+ * tunnel, 14 a PPTP connection, 16 a virtual link, 17 the access-point
+ * controller uses the interface.  Codes 8-17 are asked when the name or
+ * type changes, 10 also when the address or mask changes. */
+typedef int (*interface_check_options_fn)(interface_record *old_rec, interface_record *new_rec);
+/* command (the apply with boot 1) and discommand; n is not used.  0, or -1
+ * without a record. */
+typedef int (*interface_command_fn)(interface_record *rec, int n);
+/* The apply sequence; boot also (re)builds the port's NAT and marks.  A
+ * record without change and action flags is applied whole, as at a
+ * restart. */
+typedef int (*interface_initial_fn)(interface_record *rec, int n, int boot);
+/* port 0: every port undone, then applied again (port k only: that one);
+ * the old records from table's handle, the new ones from the word after it
+ * (slot 31; the handle's when empty).  A null table only sets system
+ * information integer 107 from enableSmartUtil on products with
+ * HAVE_OSTRAL_SMARTUTIL.  0, or -1 without a handle. */
+typedef int (*interface_recommand_fn)(module_table *table, int port);
+/* The WAN named iname got an address: its translation and marks follow it.
+ * 0, or -1 when no WAN has that name. */
+typedef int (*interface_ip_up_fn)(const char *iname);
+
+/* Adds (on) or removes the record's addresses on device (the label
+ * "device:iname"), with the network route; the access-point controller
+ * moves an interface's addresses with it. */
+void set_ip_addr_nat_mode(int on, const interface_record *rec, const char *device);
+/* The transparent-routing rules, mode a bit set: 1 the ports in
+ * transparent-routing mode, 2 the access-point interfaces ("W" and the
+ * first three characters of text 41, e.g. WLAN+) while the controller's
+ * interface routes transparently.  flush removes them, set adds them from
+ * the shared interface memory. */
+void flush_transparent_routing_rule(int mode);
+void set_transparent_routing_rule(int mode);
+
 /* ---- Static routes, multiple subnets, dynamic routing ------------------ */
+
+/* A static route (module "route table", file 19, line "%s %s %s %s %d":
+ * address, netmask, gateway, dev, ipv_mode).  Its own slots:
+ *   5  route_check_fn, 14/15 route_command_fn (command, discommand),
+ *   16/19/29 route_all_fn (every route deleted and added again),
+ *   28 void *cgiParam(route_record *rec),
+ *   37 void xmlConf(const char *function_value), 38 xmlEntry, 39 import. */
+typedef struct route_record {
+    int32_t q, r;           /* the page's request values; not stored */
+    int32_t ipv_mode;       /* 0 IPv4, 1 IPv6 */
+    char address[40];       /* destination */
+    char netmask[16];       /* IPv4 mask, or the IPv6 prefix length */
+    char gateway[40];
+    char dev[84];           /* interface name, or a VLAN device ("eth1.5") */
+} route_record;
+module_table *route_table_register(void);
+void route_table_unregister(module_table *table);
+/* 1 when changing the interface from old to new would strand an IPv4
+ * route (its gateway leaves the subnet, or the name changes); the routes
+ * that stay are added again.  0 otherwise. */
+typedef int (*route_check_fn)(const interface_record *old_rec, const interface_record *new_rec);
+/* command and discommand of "route table" and "multiple subnet": one
+ * record applied or removed; flag is not used.  0, or -1 without one. */
+typedef int (*route_command_fn)(void *rec, int flag);
+/* recommand, restorebyinterface and initial_system_cmd of "route table":
+ * the argument is not used.  0, or -1 when the file cannot be read. */
+typedef int (*route_all_fn)(void *unused);
+
+/* An additional subnet on an interface (module "multiple subnet", vlan 0,
+ * file 18) or a VLAN of it with its subnet (vlan 1-4094, file 226; open's
+ * selector nonzero).  Its own slots: 5 (h, interface record) -> 1 or 0,
+ * 14/15 route_command_fn, 16 (old, new) -> 0, 17/18 return their argument,
+ * 19 (const char *iname) -> 0, 28 cgiParam(msubnet_record *), 29
+ * (rec, n, flag): command when flag is nonzero, 37-39 XML (both files in
+ * one _function element). */
+typedef struct msubnet_record {
+    int32_t vlan;
+    char iname[20];
+    char ipaddr[16];
+    char netmask[16];
+} msubnet_record;
+module_table *msubnet_register(void);
+void msubnet_unregister(module_table *table);
+
+/* Dynamic routing on an interface (module "dynamic route", file 21): RIP
+ * version 1 or 2 (0 off), passive = only listen.  command and discommand
+ * (rec, flag) rebuild /etc/rip.conf from every record, the interfaces,
+ * their subnets and the static routes, and restart the routing daemon
+ * (stopped when no record is on); 16 and 19 do the same; 29 (rec, n,
+ * flag) when flag is nonzero. */
+typedef struct dynamic_route_record {
+    int32_t version;
+    int32_t passive;
+    char iname[20];
+} dynamic_route_record;
+module_table *dynamic_route_register(void);
+void dynamic_route_unregister(module_table *table);
 
 /* ---- Access-point controller ------------------------------------------- */
 

@@ -273,15 +273,18 @@ int config_apply(void) {
     int applied = 0;
     for (int i = 0; const module_entry *e = module_directory(i); ++i) {
         module::registered t(e->name);
-        if (!t || (!e->boot && !t->initial_system_cmd)) continue;
+        if (!t) continue;
+        if (e->boot) {
+            applied += e->boot(t.get());
+            continue;
+        }
+        if (!t->initial_system_cmd) continue;
         record_file *h = t.open(MODULE_TAG(kSource), 0);
         auto rec = record_of(*e);
         if (!h || !rec) continue;
         uint32_t line = 0;
-        for (int k = 1; t->getline(h, rec.get(), &line, k); ++k, ++applied) {
-            if (e->boot) e->boot(t.get(), rec.get(), static_cast<int>(line));
-            else reinterpret_cast<initial_fn>(t->initial_system_cmd)(rec.get(), static_cast<int>(line), 1);
-        }
+        for (int k = 1; t->getline(h, rec.get(), &line, k); ++k, ++applied)
+            reinterpret_cast<initial_fn>(t->initial_system_cmd)(rec.get(), static_cast<int>(line), 1);
     }
     return applied;
 }

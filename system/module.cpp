@@ -1,8 +1,10 @@
 // The mechanics every configuration module shares.
 #include "system/module.h"
 
+#include <arpa/inet.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 
@@ -115,6 +117,58 @@ record_file *shift(record_file *h, int from, int to) {
     if (!h || from == to || from < 1 || to < 1) return nullptr;
     if (static_cast<uint32_t>(from) > h->count || static_cast<uint32_t>(to) > h->count) return nullptr;
     return my_ShiftLine(h, static_cast<uint32_t>(from), static_cast<uint32_t>(to)) == 0 ? h : nullptr;
+}
+
+void set_text(char *field, std::size_t size, const char *value) {
+    if (!field || size == 0) return;
+    if (!value) value = kUnset;
+    std::size_t i = 0;
+    for (; i + 1 < size && value[i]; ++i) field[i] = value[i];
+    field[i] = '\0';
+}
+
+bool is_ipv4(const char *text) {
+    in_addr address;
+    return text && inet_pton(AF_INET, text, &address) == 1;
+}
+
+bool is_ipv6(const char *text) {
+    in6_addr address;
+    return text && inet_pton(AF_INET6, text, &address) == 1;
+}
+
+bool is_ifname(const char *text) {
+    if (!text || !*text || *text == '-') return false;
+    std::size_t n = 0;
+    for (const char *p = text; *p; ++p, ++n)
+        if (!std::isalnum(static_cast<unsigned char>(*p)) && *p != '.' && *p != '_' && *p != '-') return false;
+    return n <= 15;
+}
+
+bool is_mac(const char *text) {
+    if (!text || std::strlen(text) != 17) return false;
+    for (int i = 0; i < 17; ++i) {
+        const bool colon = i % 3 == 2;
+        if (colon ? text[i] != ':' : !std::isxdigit(static_cast<unsigned char>(text[i]))) return false;
+    }
+    return true;
+}
+
+bool is_digits(const char *text) {
+    if (!text || !*text) return false;
+    for (const char *p = text; *p; ++p)
+        if (!std::isdigit(static_cast<unsigned char>(*p))) return false;
+    return true;
+}
+
+bool has_ipv4(const char *text) { return is_ipv4(text) && !same_text(text, "0.0.0.0"); }
+
+bool has_ipv6(const char *text) {
+    in6_addr address;
+    if (!text || inet_pton(AF_INET6, text, &address) != 1) return false;
+    for (unsigned char byte : address.s6_addr)
+        if (byte) return true;
+    return false;
 }
 
 std::string escaped_name(const char *text) {

@@ -155,13 +155,12 @@ record_file *shift(record_file *h, int from, int to);
 
 // A text field of capacity N (an array of N + 1) takes at most N characters
 // and is always terminated; a missing value leaves it unset ("^o^").
+// The same for a field known by its address and size (a table of fields).
+void set_text(char *field, std::size_t size, const char *value);
 template <std::size_t Size>
 void set_text(char (&field)[Size], const char *value) {
     static_assert(Size >= sizeof kUnset, "a text field holds at least the unset mark");
-    if (!value) value = kUnset;
-    std::size_t i = 0;
-    for (; i + 1 < Size && value[i]; ++i) field[i] = value[i];
-    field[i] = '\0';
+    set_text(field, Size, value);
 }
 
 // A decimal read from a line or a document, clamped to 32 bits.
@@ -242,6 +241,21 @@ std::string arg(const char *value);
     my_iptables((family), "[%s]%s(),L:%d=> " format, (source), __func__, __LINE__ __VA_OPT__(, ) __VA_ARGS__)
 
 namespace module {
+
+// ---- Checked input ----------------------------------------------------------
+
+// What a form or XML value must look like to be taken into a field that
+// reaches command lines as a word; a value that does not is refused (taken
+// as missing).  A null text passes none of them.
+bool is_ipv4(const char *text);    // dotted IPv4 address or mask
+bool is_ipv6(const char *text);
+bool is_ifname(const char *text);  // 1 to 15 letters, digits, '.', '_', '-'; not beginning with '-'
+bool is_mac(const char *text);     // six pairs of hexadecimal digits joined by ':'
+bool is_digits(const char *text);  // one or more decimal digits
+// An address field that holds an address: valid and not "0.0.0.0".
+bool has_ipv4(const char *text);
+// An IPv6 field that holds an address: valid and not all zero.
+bool has_ipv6(const char *text);
 
 // ---- Form input -------------------------------------------------------------
 

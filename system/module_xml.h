@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "system/module.h"
@@ -60,10 +61,15 @@ public:
     // missing value leaves the field unchanged.
     template <std::size_t Size>
     void text(const char *key, char (&field)[Size], bool empty_is_unset = false) const {
-        const char *value = raw(key);
-        if (!value) return;
-        if (empty_is_unset && !*value) return set_text(field, kUnset);
-        set_text(field, unescape(value).c_str());
+        const std::optional<std::string> v = value(key);
+        if (!v) return;
+        set_text(field, empty_is_unset && v->empty() ? kUnset : v->c_str());
+    }
+    // The value with the line escapes undone; none when there is none.
+    std::optional<std::string> value(const char *key) const {
+        const char *text = raw(key);
+        if (!text) return std::nullopt;
+        return unescape(text);
     }
     // Decimal, clamped to 32 bits; fallback when missing or not a number.
     int32_t integer(const char *key, int32_t fallback) const;
@@ -109,8 +115,11 @@ void export_xml(const module_table &t, const char *function_value, const char *t
     try {
         if (h->count > 0) {
             t.print(function_open(function_value).c_str());
-            Record r{};
-            for (int k = 1; t.getline(h, &r, nullptr, k); ++k) {
+            // Each entry from its own line: a short line leaves the
+            // fields it lacks as a fresh record has them.
+            for (int k = 1;; ++k) {
+                Record r{};
+                if (!t.getline(h, &r, nullptr, k)) break;
                 xml_entry e;
                 Entry(e, r);
                 t.print(("<_entry>" + e.str() + "</_entry>").c_str());
@@ -134,9 +143,10 @@ bool lacks_chain(const char (&chain)[Size]) {
 // function in document order, each made by clear, set_default and the
 // module's xmlEntry.  An entry without a chain identifier gets one from
 // the current time plus its position; an entry whose name is already
-// stored is left out.  A module without chain identifiers passes nullptr.
-// 0, or -1 without an element or a handle.
-template <typename Record, auto Chain = nullptr>
+// stored is left out, unless the module keeps every entry (Unique false).
+// A module without chain identifiers passes nullptr.  0, or -1 without an
+// element or a handle.
+template <typename Record, auto Chain = nullptr, bool Unique = true>
 int import_list(const module_table &t, xml_node *function, int file_number, const char *tag) {
     if (!function || !tag) return -1;
     my_RemoveFile(file_number);
@@ -153,7 +163,7 @@ int import_list(const module_table &t, xml_node *function, int file_number, cons
         fill(e, &r);
         if constexpr (!std::is_null_pointer_v<decltype(Chain)>)
             if (lacks_chain(r.*Chain)) set_text(r.*Chain, my_chainID(now + position));
-        if (t.isTheSame(h, &r, 0) != 1) t.add(h, &r);
+        if (!Unique || t.isTheSame(h, &r, 0) != 1) t.add(h, &r);
     }
     t.close(&h);
     return 0;
@@ -162,9 +172,10 @@ int import_list(const module_table &t, xml_node *function, int file_number, cons
 // The import_xmlConf framing of a module whose records are positions (the
 // interface list) or one settings line: the k-th "_entry" replaces line k
 // (appended when there is none), or line 1 for every entry when single.
-// Each record starts from set_default.  0, or -1 without an element or a
-// handle.
-template <typename Record>
+// Each record starts from set_default; a module whose record carries its
+// own position names that member as Position, which then holds k.  0, or
+// -1 without an element or a handle.
+template <typename Record, auto Position = nullptr>
 int import_positional(const module_table &t, xml_node *function, const char *tag, bool single) {
     if (!function || !tag) return -1;
     record_file *h = t.open(nullptr, tag, 1);
@@ -176,6 +187,7 @@ int import_positional(const module_table &t, xml_node *function, const char *tag
         Record r{};
         t.set_default(&r, nullptr);
         fill(e, &r);
+        if constexpr (!std::is_null_pointer_v<decltype(Position)>) r.*Position = k;
         t.modify(h, &r, single ? 1 : k);
     }
     t.close(&h);

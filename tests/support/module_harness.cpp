@@ -20,68 +20,59 @@ struct Message {
     char text[1024];
 };
 
-// Appends every command waiting on the queue to lines; whether there was one.
-bool drain(int queue, std::string &lines) {
+// Appends what the queue holds to lines; whether there was anything.
+bool drain(key_t appliance_key, std::string &lines) {
+    const int id = msgget(platform::ipc_key(appliance_key), 0);
+    if (id < 0) return false;
     Message message;
     bool any = false;
-    while (msgrcv(queue, &message, sizeof message.text, 0, IPC_NOWAIT) >= 0) {
+    while (msgrcv(id, &message, sizeof message.text, 0, IPC_NOWAIT) >= 0) {
         lines.append(message.text, strnlen(message.text, sizeof message.text)) += '\n';
         any = true;
     }
     return any;
 }
 
-template <std::size_t Size>
-void put(char (&field)[Size], const char *value) {
-    std::strncpy(field, value, Size - 1);
-    field[Size - 1] = '\0';
-}
-
 }  // namespace
 
-struct ModuleBox::Drain {
-    int queues[2];
-    std::string lines[2];
-    std::mutex mutex;
+// Reads both queues until stopped; the rules are received under the lock,
+// so take() sees them in the order they were queued.
+struct ModuleBox::Reader {
+    std::mutex lock;
+    std::string ipv4, ipv6;
     std::atomic<bool> stop{false};
-    std::thread thread;
-
-    Drain() {
-        const key_t keys[] = {0x912164, 0x912166};
-        for (int i = 0; i < 2; ++i) queues[i] = msgget(platform::ipc_key(keys[i]), IPC_CREAT | 0600);
-        thread = std::thread([this] {
-            while (!stop) {
-                bool any;
-                {
-                    std::lock_guard<std::mutex> hold(mutex);
-                    any = pass();
-                }
-                if (!any) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::thread thread{[this] {
+        while (!stop) {
+            bool any;
+            {
+                std::lock_guard<std::mutex> held(lock);
+                any = drain(0x912164, ipv4) | drain(0x912166, ipv6);
             }
-        });
-    }
-    ~Drain() {
+            if (!any) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }};
+    ~Reader() {
         stop = true;
         thread.join();
     }
-    bool pass() {
-        const bool v4 = drain(queues[0], lines[0]);
-        return drain(queues[1], lines[1]) || v4;
-    }
 };
 
+std::ostream &operator<<(std::ostream &out, const Effects &e) {
+    return out << "commands:\n" << e.commands << "IPv4 rules:\n" << e.ipv4 << "IPv6 rules:\n" << e.ipv6;
+}
+
 ModuleBox::ModuleBox(const std::vector<std::string> &definitions)
-    : Sandbox(definitions), drain_(std::make_unique<Drain>()) {}
+    : Sandbox(definitions), reader_(std::make_unique<Reader>()) {}
 
 ModuleBox::~ModuleBox() = default;
 
 Effects ModuleBox::take() {
-    // A command queued by the library is in the queue or already drained.
-    std::lock_guard<std::mutex> hold(drain_->mutex);
-    drain_->pass();
-    Effects e{commands(), std::move(drain_->lines[0]), std::move(drain_->lines[1])};
-    drain_->lines[0].clear();
-    drain_->lines[1].clear();
+    std::lock_guard<std::mutex> held(reader_->lock);
+    drain(0x912164, reader_->ipv4);
+    drain(0x912166, reader_->ipv6);
+    Effects e{commands(), std::move(reader_->ipv4), std::move(reader_->ipv6)};
+    reader_->ipv4.clear();
+    reader_->ipv6.clear();
     std::ofstream(file("/commands.log"), std::ios::trunc);
     return e;
 }
@@ -104,9 +95,57 @@ interface_record interface_port(int port, const char *iname, int itype, int imod
     return r;
 }
 
+interface_record interface_defaults(int port, const char *iname, int itype, int cmode, const char *ipaddr) {
+    interface_record r{};
+    r.itype = itype;
+    r.imode = 1;
+    r.cmode = cmode;
+    module_table *t = interface_register();
+    if (!t) throw std::bad_alloc();
+    t->set_default(&r, nullptr);
+    interface_unregister(t);
+    r.port = port;
+    r.nameseq = my_nameseq(iname);
+    std::snprintf(r.dev, sizeof r.dev, "eth%d", port - 1);
+    put(r.iname, iname);
+    put(r.ipaddr, ipaddr);
+    put(r.netmask, "255.255.255.0");
+    return r;
+}
+
 void install_interfaces(const std::vector<interface_record> &records) {
     for (const interface_record &r : records)
         if (interface_record *slot = interface_read_shm(r.port)) *slot = r;
+}
+
+void reset_interfaces(const std::vector<interface_record> &records) {
+    const int ports = RETURN_DEF_INT("SYSTEM_PORT_NUM");
+    for (int port = 1; port <= ports; ++port)
+        if (interface_record *slot = interface_read_shm(port)) *slot = interface_record{};
+    install_interfaces(records);
+}
+
+std::string lines_with(const std::string &text, const std::string &part, bool holding) {
+    std::string kept;
+    for (std::size_t start = 0, end; start < text.size(); start = end + 1) {
+        end = text.find('\n', start);
+        const std::string line = text.substr(start, end - start + 1);
+        if ((line.find(part) != std::string::npos) == holding) kept += line;
+    }
+    return kept;
+}
+
+std::string line_of(const std::string &text, int number) {
+    std::size_t start = 0;
+    for (int i = 1; i < number && start != std::string::npos; ++i) start = text.find('\n', start) + 1;
+    if (start == std::string::npos || start > text.size()) return "";
+    return text.substr(start, text.find('\n', start) - start);
+}
+
+std::string replaced(std::string text, const std::string &from, const std::string &to) {
+    for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+        text.replace(at, from.size(), to);
+    return text;
 }
 
 Module::Module(module_table *(*register_fn)(), void (*unregister_fn)(module_table *))

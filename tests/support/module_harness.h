@@ -4,7 +4,9 @@
 // module's table held for one test.
 #pragma once
 
+#include <cstdio>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -20,30 +22,51 @@ struct Effects {
     std::string commands, ipv4, ipv6;
     bool operator==(const Effects &) const = default;
 };
+// For the test's failure messages.
+std::ostream &operator<<(std::ostream &out, const Effects &e);
 
-// A demo appliance for module tests.  While it lives a thread stands in for
-// the firewall daemon and drains both queues (a queue holds only a few
-// commands: a module applying more would wait for ever).  The library opens
-// the firewall queue once per process, so a test uses one ModuleBox.
+// A demo appliance for module tests.  The firewall queue is opened once per
+// process, so a test uses one ModuleBox.  While it lives it reads the
+// firewall queues as the appliance's firewall daemon does, so that a module
+// may queue more rules than a queue holds.
 class ModuleBox : public Sandbox {
 public:
     explicit ModuleBox(const std::vector<std::string> &definitions = {});
     ~ModuleBox();
-    // Everything since the last take; commands.log is emptied.
+    // Everything since the last take; commands.log is emptied and the queues
+    // drained.
     Effects take();
 
 private:
-    struct Drain;
-    std::unique_ptr<Drain> drain_;
+    struct Reader;
+    std::unique_ptr<Reader> reader_;
 };
 
 // An interface record as the interface module stores it: unset texts "^o^",
 // addresses "0.0.0.0".
 interface_record interface_port(int port, const char *iname, int itype, int imode = 1, int cmode = 3,
-                                 const char *ipaddr = "0.0.0.0", const char *netmask = "255.255.255.0",
-                                 int izone = 0);
+                                const char *ipaddr = "0.0.0.0", const char *netmask = "255.255.255.0", int izone = 0);
+// The same as the interface module makes it: its defaults for the type and
+// address mode, then the port's own values (mask 255.255.255.0, device
+// eth + port - 1, imode 1).
+interface_record interface_defaults(int port, const char *iname, int itype, int cmode, const char *ipaddr = "0.0.0.0");
 // Writes the records into the shared interface memory at their ports.
 void install_interfaces(const std::vector<interface_record> &records);
+// The same after emptying every port's record.
+void reset_interfaces(const std::vector<interface_record> &records);
+
+// The lines of text (each ended by "\n") that hold part, or that lack it.
+std::string lines_with(const std::string &text, const std::string &part, bool holding = true);
+// Line number (from 1) of text, without its "\n".
+std::string line_of(const std::string &text, int number);
+// text with every from replaced by to.
+std::string replaced(std::string text, const std::string &from, const std::string &to);
+
+// A record's text field set from a test's value, cut at its capacity.
+template <std::size_t Size>
+void put(char (&field)[Size], const char *value) {
+    std::snprintf(field, Size, "%s", value);
+}
 
 // A module's table from its register function, released at the end of the
 // test; a handle opened through it is closed first.

@@ -8,12 +8,14 @@
 #include <vector>
 
 #include "support/capture.h"
+#include "support/module_xml_harness.h"
 #include "support/sandbox.h"
 #include "system/module_xml.h"
 
 namespace {
 
-using testing_support::captured_stdout;
+using testing_support::export_of;
+using testing_support::import_into;
 
 // ---- A list module ----------------------------------------------------------
 
@@ -158,36 +160,6 @@ const module_table kPortTable = {
 };
 
 // ---- Driving them through their tables ----------------------------------------
-
-// A parsed document, deleted at the end.
-class Document {
-public:
-    explicit Document(const std::string &text) : top_(my_mxmlLoadString(nullptr, text.c_str(), nullptr)) {}
-    ~Document() {
-        if (top_) my_mxmlDelete(top_);
-    }
-    Document(const Document &) = delete;
-    Document &operator=(const Document &) = delete;
-    xml_node *function() const {
-        return top_ ? my_mxmlFindElement(top_, top_, "_function", nullptr, nullptr, MY_XML_DESCEND) : nullptr;
-    }
-
-private:
-    xml_node *top_;
-};
-
-std::string export_of(const module_table &t, const char *function) {
-    return captured_stdout([&] {
-        reinterpret_cast<void (*)(const char *)>(t.xmlConf)(function);
-        std::fflush(stdout);
-    });
-}
-
-int import_into(const module_table &t, const std::string &function) {
-    Document d("<?xml version=\"1.0\"?>" + function);
-    if (!d.function()) return -2;
-    return reinterpret_cast<int (*)(xml_node *)>(t.import_xmlConf)(d.function());
-}
 
 class ModuleXml : public ::testing::Test {
 protected:

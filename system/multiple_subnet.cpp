@@ -1,0 +1,232 @@
+// Further subnets of an interface: an additional address on the device that
+// carries the interface (file 18), or a VLAN of the port with its own
+// subnet (file 226).  After a change the static routes and the dynamic
+// routing are set again, since their gateways and networks may be new.
+#include <cstdlib>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "system/module.h"
+#include "system/module_xml.h"
+
+namespace {
+
+constexpr char kSource[] = "system/multiple_subnet.c";
+constexpr int kSubnetFile = 18, kVlanFile = 226;
+void *const kVlans = reinterpret_cast<void *>(1);  // open's selector of the VLAN file
+
+std::string format_subnet(const msubnet_record &r) {
+    return module::line().text(r.iname).number(r.vlan).text(r.ipaddr).text(r.netmask).str();
+}
+
+void *parse_subnet(char *text, void *rec) {
+    auto &r = *static_cast<msubnet_record *>(rec);
+    const module::fields f(text);
+    f.text(0, r.iname);
+    r.vlan = f.integer(1);
+    f.text(2, r.ipaddr);
+    f.text(3, r.netmask);
+    return rec;
+}
+
+record_file *msubnet_open(void *selector, const char *tag, int mode) {
+    return module::open_file(selector ? kVlanFile : kSubnetFile, tag, mode);
+}
+
+// The device of the record: the VLAN device of the port, or the device that
+// carries the interface's own addresses.
+std::optional<std::string> device_of(const msubnet_record &r) {
+    if (r.vlan > 0) return std::string(r.iname) + "." + std::to_string(r.vlan);
+    char device[32];
+    if (interface_route_device(r.iname, device, sizeof device) != 0) return std::nullopt;
+    return std::string(device);
+}
+
+int apply(const msubnet_record &r, bool on) {
+    const std::optional<std::string> device = device_of(r);
+    if (!device || !module::has_ipv4(r.ipaddr) || !module::is_ipv4(r.netmask) || !module::is_ifname(r.iname)) return -1;
+    const std::string dev = module::arg(device->c_str());
+    if (on && r.vlan > 0) {
+        my_system("%s add %s %d", "/sbin/vconfig", module::arg(r.iname).c_str(), r.vlan);
+        my_system("%s set %s %s", "/sbin/ip link", dev.c_str(), "up");
+    }
+    my_system("%s %s %s/%d broadcast %s dev %s", "/sbin/ip addr", on ? "add" : "del", module::arg(r.ipaddr).c_str(),
+              my_mask_to_int(r.netmask), my_broadcast(r.ipaddr, r.netmask), dev.c_str());
+    if (!on && r.vlan > 0) my_system("%s rem %s", "/sbin/vconfig", dev.c_str());
+    return 0;
+}
+
+int msubnet_command(void *rec, int) { return rec ? apply(*static_cast<const msubnet_record *>(rec), true) : -1; }
+int msubnet_discommand(void *rec, int) { return rec ? apply(*static_cast<const msubnet_record *>(rec), false) : -1; }
+
+// The routes and the dynamic routing that depend on the subnets.
+void routes_again() {
+    for (const char *name : {"route table", "dynamic route"}) {
+        module::registered table(name);
+        if (table && table->recommand) reinterpret_cast<route_all_fn>(table->recommand)(nullptr);
+    }
+}
+
+int msubnet_recommand(void *old_rec, void *new_rec) {
+    if (old_rec) msubnet_discommand(old_rec, 0);
+    if (new_rec) msubnet_command(new_rec, 0);
+    routes_again();
+    return 0;
+}
+
+// Calls visit on the records of both files until it returns true.
+template <typename Visit>
+void each_subnet(Visit visit) {
+    for (void *selector : {static_cast<void *>(nullptr), kVlans}) {
+        record_file *h = msubnet_open(selector, MODULE_TAG(kSource), 0);
+        if (!h) continue;
+        const bool stop = module::any_record<msubnet_record, parse_subnet>(h, visit);
+        my_CloseFile(h);
+        if (stop) return;
+    }
+}
+
+int msubnet_restorebyinterface(const char *iname) {
+    if (!iname) return 0;
+    each_subnet([&](const msubnet_record &r, uint32_t) {
+        if (module::same_text(r.iname, iname)) {
+            apply(r, false);
+            apply(r, true);
+        }
+        return false;
+    });
+    return 0;
+}
+
+int msubnet_initial_system_cmd(void *rec, int, int flag) { return flag ? msubnet_command(rec, 0) : 0; }
+
+// Subnets and VLANs both tie a record to its interface, whichever of the
+// two files the caller opened.
+int msubnet_interface_check(record_file *h, const interface_record *iface) {
+    if (!h || !iface) return 0;
+    bool used = false;
+    each_subnet([&](const msubnet_record &r, uint32_t) { return used = module::same_text(r.iname, iface->iname); });
+    return used ? 1 : 0;
+}
+
+void *same_value(void *value) { return value; }
+void *msubnet_set_default(void *rec, const char *) { return rec; }
+
+// Interface names, VLAN numbers and addresses of their kind only; anything
+// else is refused and the field keeps its default.
+void fill(msubnet_record &r, const std::function<std::optional<std::string>(const char *)> &value) {
+    module::set_text(r.iname, module::kUnset);
+    module::set_text(r.ipaddr, "0.0.0.0");
+    module::set_text(r.netmask, "255.255.255.255");
+    r.vlan = 0;
+    const auto take = [&](char *field, std::size_t size, const char *key, bool (*check)(const char *)) {
+        if (const auto v = value(key); v && check(v->c_str())) module::set_text(field, size, v->c_str());
+    };
+    take(r.iname, sizeof r.iname, "interface", module::is_ifname);
+    take(r.ipaddr, sizeof r.ipaddr, "ipaddr", module::is_ipv4);
+    take(r.netmask, sizeof r.netmask, "netmask", module::is_ipv4);
+    if (const auto vlan = value("vlan"); vlan && module::is_digits(vlan->c_str())) {
+        const int number = std::atoi(vlan->c_str());
+        if (number <= 4094) r.vlan = number;
+    }
+}
+
+void *msubnet_cgiParam(msubnet_record *rec) {
+    if (!rec) return rec;
+    fill(*rec, [](const char *key) -> std::optional<std::string> {
+        const char *value = qValue("%s", key);
+        return value ? std::optional<std::string>(value) : std::nullopt;
+    });
+    return rec;
+}
+
+void *msubnet_xmlEntry(xml_node *entry, void *rec) {
+    if (!rec) return rec;
+    const module::xml_values values(entry);
+    fill(*static_cast<msubnet_record *>(rec), [&](const char *key) { return values.value(key); });
+    return rec;
+}
+
+constexpr const char *kGroups[] = {"multiple_subnet"};
+using texts = module::texts<kGroups>;
+
+// Subnets and VLANs in one "_function" element.
+void msubnet_xmlConf(const char *function) {
+    texts::language(now_language(nullptr), nullptr);
+    try {
+        std::string entries;
+        each_subnet([&](const msubnet_record &r, uint32_t) {
+            module::xml_entry e;
+            e.text("interface", r.iname).number("vlan", r.vlan).text("ipaddr", r.ipaddr).text("netmask", r.netmask);
+            entries += "<_entry>" + e.str() + "</_entry>";
+            return false;
+        });
+        if (!entries.empty())
+            texts::print((module::function_open(function) + entries + module::kFunctionClose).c_str());
+    } catch (...) {
+        // Out of memory: nothing is printed.
+    }
+}
+
+int msubnet_isTheSame(record_file *h, void *rec, int n) {
+    return module::isTheSame<msubnet_record, parse_subnet, &msubnet_record::ipaddr, nullptr>(h, rec, n);
+}
+
+// Each entry goes to the file of its kind; an address already stored there
+// is left out.
+int msubnet_import_xmlConf(xml_node *function) {
+    if (!function) return -1;
+    my_RemoveFile(kSubnetFile);
+    my_RemoveFile(kVlanFile);
+    record_file *subnets = msubnet_open(nullptr, MODULE_TAG(kSource), 1);
+    record_file *vlans = msubnet_open(kVlans, MODULE_TAG(kSource), 1);
+    for (xml_node *e = module::next_entry(function, nullptr); e && subnets && vlans;
+         e = module::next_entry(function, e)) {
+        msubnet_record r{};
+        msubnet_xmlEntry(e, &r);
+        record_file *h = r.vlan > 0 ? vlans : subnets;
+        if (msubnet_isTheSame(h, &r, 0) != 1) module::add<msubnet_record, format_subnet>(h, &r);
+    }
+    module::close_file(&subnets);
+    module::close_file(&vlans);
+    return 0;
+}
+
+const module_table kTable = {
+    .name = "multiple subnet",
+    .clear = module::clear<msubnet_record>,
+    .add = module::add<msubnet_record, format_subnet>,
+    .remove = module::remove,
+    .modify = module::modify<msubnet_record, format_subnet>,
+    .interface_check = module::op(msubnet_interface_check),
+    .isTheSame = msubnet_isTheSame,
+    .set_default = msubnet_set_default,
+    .open = msubnet_open,
+    .getline = module::getline<parse_subnet>,
+    .getnum = module::getnum<parse_subnet>,
+    .parse = parse_subnet,
+    .close = module::close_file,
+    .command = module::op(msubnet_command),
+    .discommand = module::op(msubnet_discommand),
+    .recommand = module::op(msubnet_recommand),
+    .slot17 = module::op(same_value),
+    .slot18 = module::op(same_value),
+    .restorebyinterface = module::op(msubnet_restorebyinterface),
+    .language = texts::language,
+    .print = texts::print,
+    .cgiParam = module::op(msubnet_cgiParam),
+    .initial_system_cmd = module::op(msubnet_initial_system_cmd),
+    .xmlConf = module::op(msubnet_xmlConf),
+    .xmlEntry = module::op(msubnet_xmlEntry),
+    .import_xmlConf = module::op(msubnet_import_xmlConf),
+};
+
+}  // namespace
+
+extern "C" {
+
+module_table *msubnet_register(void) { return module::register_table(kTable); }
+void msubnet_unregister(module_table *table) { module::unregister_table(table); }
+
+}  // extern "C"

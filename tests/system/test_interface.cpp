@@ -1,0 +1,200 @@
+// The interface module: its line, its file, its change flags, its queries
+// and its checks before a change is stored.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <type_traits>
+
+#include "support/module_harness.h"
+
+using namespace testing_support;
+
+namespace {
+
+constexpr const char *kFile = "/etc/sysconfig/.firewall/interface.conf";
+const std::string kV6 = "0000:0000:0000:0000:0000:0000:0000:0000";
+const std::string kNoDetect = "0 0.0.0.0 0.0.0.0 0.0.0.0 0.0.0.0 0.0.0.0 0.0.0.0 0.0.0.0 0.0.0.0 0.0.0.0 ";
+
+// The fields between the addresses and the security of a default record.
+std::string middle(const char *bandwidth) {
+    return " 0.0.0.0 00:00:00:00:00:00 0 " + kV6 + " 64 " + kV6 + " 0 0.0.0.0 0 0 0.0.0.0 " + kV6 + " ^o^ 0 " +
+           bandwidth + " " + bandwidth + " ";
+}
+
+}  // namespace
+
+TEST(InterfaceLine, EveryKindOfPortIsStoredAndReadBack) {
+    ModuleBox box({"SYSTEM_PORT_NUM=5"});
+    Module t(interface_register, interface_unregister);
+    interface_record lan = interface_defaults(1, "LAN1", 1, 3, "192.168.1.1"),
+                     dhcp = interface_defaults(2, "WAN1", 2, 2), pppoe = interface_defaults(3, "WAN2", 2, 1),
+                     pptp = interface_defaults(4, "WAN3", 2, 4), unused = interface_defaults(5, "^o^", 0, 3);
+    lan.anyiprouting = 1;
+    put(lan.security, "7");
+    put(dhcp.connection.dynamic.dynamicIP_hostname, "gw \"1\"");
+    interface_pppoe &p = pppoe.connection.pppoe;
+    put(p.pppoe_username, "user@isp"), put(p.pppoe_password, "pass word");
+    p.pppoe_service = 1, p.pppoe_idle = 5, p.pppoe_vlan = 7;
+    put(pptp.connection.pptp.pptp_dhcp_passwd, "secret");
+    pptp.connection.pptp.pptp_isreal = 3;
+
+    record_file *h = t.open(1);
+    for (interface_record *r : {&lan, &dhcp, &pppoe, &pptp, &unused}) ASSERT_EQ(t->modify(h, r, 99), 0);
+    t.close();
+    const std::string file = box.read(kFile);
+    EXPECT_EQ(line_of(file, 1),
+              "1 0 1 1 3 eth0 LAN1 192.168.1.1 255.255.255.0" + middle("204800") + "7 0 0 0.0.0.0 0 1 ");
+    EXPECT_EQ(line_of(file, 2), "2 0 2 1 2 eth1 WAN1 0.0.0.0 255.255.255.0" + middle("204800") +
+                                    "0 0 0 0.0.0.0 0 \"gw \\\"1\\\"\" ^o^ " + kNoDetect + "204800 204800 ");
+    EXPECT_EQ(line_of(file, 3), "3 0 2 1 1 eth2 WAN2 0.0.0.0 255.255.255.0" + middle("204800") +
+                                    "0 0 0 0.0.0.0 0 user@isp \"pass word\" 1 0.0.0.0 0.0.0.0 0.0.0.0 0 5 7 " +
+                                    kNoDetect + "204800 204800 ");
+    EXPECT_NE(line_of(file, 4).find(" 0 ^o^ ^o^ 0 0.0.0.0 0.0.0.0 0.0.0.0 0.0.0.0 0 0 ^o^ 3 ^o^ ^o^ ^o^ secret 0 "),
+              std::string::npos);
+    EXPECT_EQ(line_of(file, 5), "5 0 0 1 0 eth4 ^o^ 0.0.0.0 255.255.255.0" + middle("204800") + "0 0 0 0.0.0.0 0 ");
+
+    // Read back and stored again, every line stays as it was.
+    h = t.open(1);
+    interface_record r{};
+    for (int k = 1; t->getline(h, &r, nullptr, k); ++k) t->modify(h, &r, 0);
+    t.close();
+    EXPECT_EQ(box.read(kFile), file);
+    // The shared memory holds every stored port, in the target's byte order.
+    EXPECT_EQ(interface_read_shm(3)->connection.pppoe.pppoe_vlan, 7);
+    EXPECT_EQ(interface_read_shm(2)->nameseq, 1);
+    EXPECT_EQ(interface_read_shm(5)->cmode, 0);
+}
+
+TEST(InterfaceFile, OpenAddsTheMissingPortsAndModifyMirrorsThem) {
+    ModuleBox box({"SYSTEM_PORT_NUM=3", "HAVE_SWITCH_SYSTEM=y", "SYSTEM_PORT1_IP=192.168.10.1",
+                   "SYSTEM_PORT1_NETMASK=255.255.255.0", "SYSTEM_PORT1_PING=y", "SYSTEM_PORT1_HTTPS=y",
+                   "SYSTEM_MAX_BANDWIDTH=100000"});
+    Module t(interface_register, interface_unregister);
+    box.write("/var/debug.msg", "");
+    t.open(1);
+    t.close();
+    EXPECT_EQ(box.read(kFile), "1 0 1 1 3 eth0 LAN1 192.168.10.1 255.255.255.0" + middle("100000") +
+                                   "5 0 0 0.0.0.0 0 0 \n2 0 2 1 2 eth1 WAN1 0.0.0.0 0.0.0.0" + middle("100000") +
+                                   "0 0 0 0.0.0.0 0 ^o^ ^o^ " + kNoDetect + "100000 100000 \n" +
+                                   "3 0 0 1 0 eth2 ^o^ 0.0.0.0 0.0.0.0" + middle("100000") + "0 0 0 0.0.0.0 0 \n");
+
+    // In the wizard the temporary copy is edited and the running ports stay.
+    interface_record wan = interface_defaults(2, "WAN1", 2, 3, "203.0.113.5");
+    qValueAdd("wizard", "%s", "wizard");
+    ASSERT_EQ(t->modify(t.open(1), &wan, 0), 0);
+    t.close();
+    EXPECT_EQ(line_of(box.read("/var/tmp/interface_tmp.conf"), 2).substr(0, 31), "2 0 2 1 3 eth1 WAN1 203.0.113.5");
+    EXPECT_STREQ(interface_read_shm(2)->iname, "");
+    qFree();
+    record_file *h = t.open(1);
+    ASSERT_EQ(t->modify(h, &wan, 0), 0);
+    EXPECT_STREQ(interface_read_shm(2)->ipaddr, "203.0.113.5");
+
+    wan.port = 4;  // beyond the ports: the file takes it, the memory cannot
+    EXPECT_EQ(t->modify(h, &wan, 0), -1);
+    wan.port = 0;
+    EXPECT_EQ(t->modify(h, &wan, 0), -1);
+    const std::string log = box.read("/syslog.log");
+    EXPECT_NE(log.find("] Write Share Memory Exception Error !"), std::string::npos) << log;
+    EXPECT_NE(log.find("] Write Interface Configure Error !"), std::string::npos) << log;
+}
+
+TEST(InterfaceChange, FlagsNameWhatDiffers) {
+    ModuleBox box({"SYSTEM_PORT_NUM=2"});
+    Module t(interface_register, interface_unregister);
+    const interface_record wan = interface_defaults(2, "WAN1", 2, 3, "203.0.113.5"),
+                           lan = interface_defaults(1, "LAN1", 1, 3, "192.168.1.1"),
+                           pppoe = interface_defaults(2, "WAN1", 2, 1);
+    const struct {
+        const char *what;
+        const interface_record &old_rec;
+        std::function<void(interface_record &)> change;
+        int flags;
+    } cases[] = {
+        {"security only", wan, [](interface_record &r) { put(r.security, "31"); }, SECURITY_CHANGE},
+        {"static gateway", wan, [](interface_record &r) { put(r.gateway, "203.0.113.1"); }, VALUE_CHANGE},
+        {"type, zone and bond", wan, [](interface_record &r) { r.itype = 3, r.izone = 2, r.ibond = 2; }, iTYPE_CHANGE},
+        {"address mode: values not compared", wan, [](interface_record &r) { r.cmode = 2, put(r.ipaddr, "1.1.1.1"); },
+         cMODE_CHANGE},
+        {"forwarding mode", lan, [](interface_record &r) { r.imode = 2; }, iMODE_CHANGE},
+        {"MAC and translation", wan, [](interface_record &r) { put(r.mac, "00:11:22:33:44:55"), r.nat_mode = 1; },
+         MAC_CHANGE | NAT_CHANGE},
+        {"detection and bandwidth", wan,
+         [](interface_record &r) { put(r.detect_ipaddr[8], "8.8.8.8"), put(r.bandwidth_upthreshold, "9"); },
+         DETECT_CHANGE | BANDWIDTH_CHANGE},
+        {"PPPoE idle time", pppoe, [](interface_record &r) { r.connection.pppoe.pppoe_idle = 5; }, VALUE_CHANGE},
+        {"LAN mask", lan, [](interface_record &r) { put(r.netmask, "255.255.0.0"); }, VALUE_CHANGE},
+        {"out of use: the MAC goes with it", wan,
+         [](interface_record &r) { r.itype = 0, put(r.mac, "00:11:22:33:44:55"); }, iTYPE_CHANGE},
+    };
+    for (const auto &c : cases) {
+        interface_record changed = c.old_rec;
+        c.change(changed);
+        EXPECT_EQ(t->change(const_cast<interface_record *>(&c.old_rec), &changed), c.flags) << c.what;
+        EXPECT_EQ(changed.ichange, c.flags) << c.what;
+    }
+    EXPECT_EQ(t->change(nullptr, const_cast<interface_record *>(&wan)), -1);
+}
+
+TEST(InterfaceQueries, AnswerFromTheSharedMemory) {
+    ModuleBox box({"SYSTEM_PORT_NUM=5", "HAVE_OSTRAL_SMARTUTIL=y"});
+    ASSERT_EQ(interface_init_shm(), 0);
+    Module t(interface_register, interface_unregister);
+    interface_record lan1 = interface_port(1, "LAN1", 1, 1, 3, "192.168.1.1"), member = interface_port(5, "LAN4", 1),
+                     wan1 = interface_port(2, "WAN1", 2, 1, 3, "203.0.113.5"), wan2 = interface_port(3, "WAN2", 2),
+                     lan3 = interface_port(4, "LAN3", 1, 2, 3, "0.0.0.0", "0", 6);
+    wan1.ibond = member.ibond = 2;
+    put(lan1.security, "4");
+    install_interfaces({lan1, wan1, wan2, lan3, member});
+    EXPECT_STREQ(getBondedName(5), "WAN1");
+    EXPECT_STREQ(getBondedName(1), "LAN1");
+    EXPECT_EQ(nextINUM(1), 2);
+    EXPECT_EQ(nextINUM(3), 1);
+    EXPECT_EQ(haveNatInterface(1) + haveNatInterface(2), 2);
+    EXPECT_EQ(haveNatInterfaceWithTransparentBridge(1), 1);
+    EXPECT_EQ(haveAccessibleInterface(0) * 10 + haveAccessibleInterface(1), 10) << "only LAN1 lets HTTPS in";
+    EXPECT_EQ(isTransparentBridge("LAN3") * 10 + isTransparentBridge("LAN1"), 60);
+    EXPECT_EQ(permit_ip_num(), 0);  // the library has no such module here
+
+    // The summary of a record over the ports of a file, or of the memory.
+    using summary = std::remove_pointer_t<interface_summary_fn>;
+    interface_record own = lan1;
+    own.imode = 3;
+    EXPECT_EQ(call<summary>(t->interface_check, t.open(1), &own), 1 | 32);
+    EXPECT_EQ(call<summary>(t->interface_check, nullptr, &own), 1 | 32 | 64);
+    // Two WANs in use: the line load can be spread.
+    call<std::remove_pointer_t<interface_recommand_fn>>(t->recommand, nullptr, 0);
+    EXPECT_EQ(*RI(107), 1);
+}
+
+TEST(InterfaceCheckOptions, TheModulesThatUseTheInterfaceAreAsked) {
+    ModuleBox box({"SYSTEM_PORT_NUM=3"});
+    ASSERT_EQ(interface_init_shm(), 0);
+    Module t(interface_register, interface_unregister);
+    const interface_record lan1 = interface_port(1, "LAN1", 1, 1, 3, "192.168.1.1"),
+                           lan2 = interface_port(2, "LAN2", 1, 1, 3, "192.168.2.1"),
+                           unused = interface_port(3, "^o^", 0);
+    install_interfaces({lan1, lan2, unused});
+    box.write("/etc/sysconfig/.firewall/static_route.conf", "10.1.0.0 255.255.0.0 192.168.1.254 LAN1 0\n");
+    box.write("/etc/sysconfig/.firewall/mvlan.conf", "LAN2 5 10.5.0.1 255.255.255.0 \n");
+    const auto check = [&](interface_record old_rec, const char *iname, const char *ipaddr) {
+        interface_record new_rec = old_rec.itype ? old_rec : lan2;
+        put(new_rec.iname, iname);
+        put(new_rec.ipaddr, ipaddr);
+        return call<std::remove_pointer_t<interface_check_options_fn>>(reinterpret_cast<module_op>(t->isTheSame),
+                                                                       &old_rec, &new_rec);
+    };
+    EXPECT_EQ(check(lan1, "LAN1", "192.168.1.1"), 0);
+    EXPECT_EQ(check(lan1, "LAN2", "192.168.1.1"), 6) << "LAN2 is port 2's";
+    EXPECT_EQ(check(lan1, "LAN1", "192.168.2.9"), 7) << "port 2's subnet";
+    EXPECT_EQ(check(lan2, "LAN5", "192.168.2.1"), 9) << "a VLAN of LAN2";
+    EXPECT_EQ(check(lan1, "LAN1", "10.0.0.1"), 10) << "the route's gateway leaves";
+    EXPECT_EQ(check(lan1, "LAN5", "192.168.1.1"), 10) << "the route's interface goes";
+    box.take();
+    EXPECT_EQ(check(lan1, "LAN1", "192.168.1.2"), 0) << "the gateway stays";
+    EXPECT_EQ(box.take().commands,
+              "/sbin/ip route del 10.1.0.0/16 via 192.168.1.254 dev LAN1 table 20\n"
+              "/sbin/ip route add 10.1.0.0/16 via 192.168.1.254 dev LAN1 table 20\n");
+    EXPECT_EQ(check(unused, "LAN3", "10.9.0.1"), 0) << "nothing refers to a port out of use";
+}

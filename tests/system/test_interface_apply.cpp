@@ -1,0 +1,355 @@
+// Applying interface records to the running system and undoing them: the
+// commands, rules and files each path leaves, in order.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "support/hostile.h"
+#include "support/module_harness.h"
+#include "support/named_process.h"
+
+using namespace testing_support;
+
+namespace {
+
+interface_record with(interface_record r, const std::function<void(interface_record &)> &edit) {
+    edit(r);
+    return r;
+}
+
+// Applies (or undoes) r with these flags and its summary over the shared
+// memory; what that left.
+Effects run(ModuleBox &box, const Module &t, interface_record r, int change, int action, int boot, bool undo) {
+    box.take();
+    r.ichange = change, r.iaction = action;
+    call<std::remove_pointer_t<interface_summary_fn>>(t->interface_check, nullptr, &r);
+    if (undo) call<std::remove_pointer_t<interface_command_fn>>(t->discommand, &r, 0);
+    else call<std::remove_pointer_t<interface_initial_fn>>(t->initial_system_cmd, &r, 0, boot);
+    return box.take();
+}
+
+const std::string kFlush = "/sbin/ebtables -t broute -F transparent_routing\n";
+const std::string kFlushes = kFlush + "/sbin/ebtables -t broute -F transparent_routing_ap\n";
+constexpr int kUndo = IA_DEL | IA_DISCONNECT | IA_RELEASE;
+
+}  // namespace
+
+TEST(InterfaceApply, ALanPortGetsItsAddressAndServiceRules) {
+    ModuleBox box({"SYSTEM_PORT_NUM=4"});
+    ASSERT_EQ(interface_init_shm(), 0);
+    Module t(interface_register, interface_unregister);
+    const interface_record lan = with(interface_defaults(1, "LAN1", 1, 3, "192.168.1.1"), [](interface_record &r) {
+        r.anyiprouting = 1;
+        put(r.security, "7");
+    });
+    reset_interfaces({lan});
+    const Effects applied = run(box, t, lan, 1023, IA_ADD, 0, false);
+    EXPECT_EQ(applied.commands,
+              "/sbin/ip link set eth0 down\n/sbin/ip link set eth0 name LAN1\n/sbin/ip link set LAN1 up\n"
+              "/sbin/ip link set LAN1 address 00:11:22:33:44:01\n"
+              "/sbin/ip addr add 192.168.1.1/24 broadcast 192.168.1.255 dev LAN1 label LAN1:LAN1\n"
+              "/sbin/ip route replace 192.168.1.0/24 dev LAN1 src 192.168.1.1\n"
+              "/sbin/arptables -A INPUT -i LAN1 ! -s 192.168.1.0/24 -j mangle --mangle-mac-reply"
+              " --mangle-target CONTINUE\n" + kFlushes);
+    // Each service's rules in and out on the device, its VLANs and its bridge members.
+    std::string services;
+    for (const auto &[service, target] : {std::pair{"icmp", "accept"}, {"http", "accept"}, {"https", "accept"},
+                                          {"telnet", "drop"}, {"ssh", "drop"}})
+        for (const std::string device : {"LAN1", "LAN1.+", "LAN1_B+"})
+            for (const std::string way : {"in -i ", "out -o "})
+                services += "/sbin/iptables -t filter -A interface_" + std::string(service) + "_" + way + device +
+                            " -j tlog_" + target + "\n";
+    const std::string services6 = replaced(services, "/sbin/iptables", "/sbin/ip6tables");
+    EXPECT_EQ(applied.ipv4, "/sbin/iptables -t mangle -A preMangle_anyiprouting -i LAN1 ! -s 192.168.1.0/24"
+                            " -j anyiprouting\n" + services + "/sbin/iptables -t nat -F postNat_bridge\n");
+    EXPECT_EQ(applied.ipv6, services6);
+
+    // A change of the services alone replaces their rules and nothing else;
+    // the debug output shows the stages it passed.
+    EXPECT_EQ(run(box, t, lan, SECURITY_CHANGE, 0, 1, true),
+              (Effects{"", replaced(services, " -A ", " -D "), replaced(services6, " -A ", " -D ")}));
+    box.write("/var/debug.msg", "");
+    const Effects logged = run(box, t, lan, SECURITY_CHANGE, 0, 1, false);
+    EXPECT_EQ(lines_with(logged.commands, "<sync>", false) + logged.ipv4 + logged.ipv6, services + services6);
+    std::string stages;
+    for (const std::string &line : {lines_with(box.read("/syslog.log"), "===")})
+        for (std::size_t at = 0; (at = line.find("] =", at)) != std::string::npos; ++at)
+            stages += line.substr(at + 2, line.find('\n', at) - at - 1);
+    EXPECT_EQ(stages, "=====START command port 1=====\n===== command 0.1 port 1 =====\n===== command 1 port 1 =====\n"
+                      "===== command 1.1 port 1 =====\n===== command 2.1 port 1 =====\n=====END command port 1=====\n");
+}
+
+TEST(InterfaceApply, EveryAddressModeAndForwardingModeHasItsSequence) {
+    ModuleBox box({"SYSTEM_PORT_NUM=4", "HAVE_WAN_ACCELERATOR=y"});
+    ASSERT_EQ(interface_init_shm(), 0);
+    Module t(interface_register, interface_unregister);
+    box.write("/etc/ppp/.keep", "");
+    box.write("/sys/class/net/WAN1/bonding/arp_ip_target", "10.9.9.9 10.9.9.8\n");
+    const interface_record wan = with(interface_defaults(2, "WAN1", 2, 3, "203.0.113.5"), [](interface_record &r) {
+        put(r.gateway, "203.0.113.1"), put(r.nat_ipaddr, "203.0.113.9"), r.nat_mode = 1;
+    });
+    const interface_record dhcp = with(interface_defaults(2, "WAN1", 2, 2), [](interface_record &r) {
+        put(r.connection.dynamic.dynamicIP_hostname, "gw");
+    });
+    const interface_record pppoe = with(interface_defaults(3, "WAN2", 2, 1), [](interface_record &r) {
+        interface_pppoe &p = r.connection.pppoe;
+        put(p.pppoe_via_ipaddr, "198.51.100.7"), put(p.pppoe_via_defgw, "198.51.100.1");
+        p.pppoe_vlan = 7, p.pppoe_service = 1, r.speeder = 1;
+    });
+    const auto zoned = [](interface_record r, int imode, int zone) { return r.imode = imode, r.izone = zone, r; };
+    const interface_record routing = zoned(interface_defaults(1, "LAN1", 1, 3), 3, 1),
+                           zoned_wan = zoned(interface_defaults(2, "WAN1", 2, 3, "203.0.113.5"), 1, 1),
+                           bridge = zoned(interface_defaults(3, "DMZ1", 3, 3), 2, 2),
+                           member = with(interface_defaults(3, "LAN2", 1, 3), [](interface_record &r) { r.ibond = 2; }),
+                           bond = with(interface_defaults(2, "WAN1", 2, 3, "203.0.113.5"), [](interface_record &r) {
+                               r.ibond = 2, r.bmode = 1, put(r.arpip, "203.0.113.1");
+                           });
+    const std::string wan1 = "/sbin/ip link set eth1 down\n/sbin/ip link set eth1 name WAN1\n"
+                             "/sbin/ip link set WAN1 up\n",
+                      address = "/sbin/ip addr add 203.0.113.5/24 broadcast 203.0.113.255 dev WAN1 label WAN1:WAN1\n"
+                                "/sbin/ip route replace 203.0.113.0/24 dev WAN1 src 203.0.113.5\n",
+                      unaddress = "/sbin/ip route flush table 101\n"
+                                  "/sbin/ip addr del 203.0.113.5/24 broadcast 203.0.113.255 dev WAN1 label WAN1:WAN1\n",
+                      stop1 = "/usr/sbin/wan_accelerator stop WAN1 > /dev/null 2>&1\n",
+                      i = "/sbin/iptables -t ", bridges = i + "nat -F postNat_bridge\n",
+                      routes = "/sbin/ebtables -t broute -A transparent_routing -i LAN1 -p IPv4 -j redirect"
+                               " --redirect-target DROP\n/sbin/ebtables -t broute -A transparent_routing -i LAN1"
+                               " -p IPv6 -j redirect --redirect-target DROP\n";
+    const std::string nat1 = i + "nat -N postNat_WAN1\n" + i + "nat -A postNat -o WAN1 -j postNat_WAN1\n" + i +
+                             "mangle -N mark_WAN1\n" + i + "mangle -A preMangle_WAN -i WAN1 -j mark_WAN1\n" + i +
+                             "mangle -A preMangle_WAN -i WAN1 -j preMangle_fromWAN\n";
+    const std::string unnat1 = i + "mangle -D preMangle_WAN -i WAN1 -j preMangle_fromWAN\n" + i +
+                               "mangle -D preMangle_WAN -i WAN1 -j mark_WAN1\n" + i + "mangle -F mark_WAN1\n" + i +
+                               "mangle -X mark_WAN1\n" + i + "nat -D postNat -o WAN1 -j postNat_WAN1\n" + i +
+                               "nat -F postNat_WAN1\n" + i + "nat -X postNat_WAN1\n";
+    const struct {
+        const char *what;
+        std::vector<interface_record> ports;
+        interface_record record;
+        int change, action, boot;
+        bool undo;
+        std::string commands, ipv4;
+    } cases[] = {
+        {"static WAN at boot", {wan}, wan, 1023, IA_ADD, 1, false,
+         wan1 + address + "/sbin/ip route flush table 101\n/sbin/ip route add default via 203.0.113.1 dev WAN1"
+         " src 203.0.113.5 proto static table 101\n/usr/www/cgi-bin/change_wip add 1\n" + kFlushes + stop1,
+         nat1 + i + "nat -F postNat_WAN1\n" + i +
+             "nat -A postNat_WAN1 ! -i lo -s 203.0.113.0/255.255.255.0 -j ACCEPT\n" +
+             i + "nat -A postNat_WAN1 -j SNAT --to-source 203.0.113.9\n" + i + "mangle -F mark_WAN1\n" + i +
+             "mangle -A mark_WAN1 -j ROUTEMARK --set-mark 0x101 --set-continue\n" + bridges},
+        {"static WAN undone", {wan}, wan, 1023, kUndo, 0, true,
+         kFlush + unaddress + "/sbin/ip link set WAN1 down\n/sbin/ip link set WAN1 name eth1\n", unnat1},
+        {"DHCP renewed", {dhcp}, dhcp, 1023, IA_ADD | IA_RENEW, 1, false,
+         wan1 + "/sbin/dhcpcd WAN1 -R -h gw > /dev/null 2>&1\n" + kFlushes + stop1, nat1 + bridges},
+        {"PPPoE connected on its VLAN", {pppoe}, pppoe, 1023, IA_ADD | IA_CONNECT, 0, false,
+         "/sbin/ip link set eth2 down\n/sbin/ip link set eth2 name WAN2\n/sbin/ip link set WAN2 up\n"
+         "/sbin/vconfig add WAN2 7\n/sbin/ip link set WAN2.7 up\n"
+         "/usr/sbin/pppd.WAN WAN2.7 linkname WAN2 newname WAN2_ppp wanunit 2 > /dev/null 2>&1\n"
+         "/sbin/ip route flush table 102\n/sbin/ip route add default via 198.51.100.1 dev WAN2_ppp src 198.51.100.7"
+         " proto static table 102\n" + kFlushes + "/usr/sbin/wan_accelerator start WAN2 > /dev/null 2>&1\n",
+         bridges},
+        {"PPPoE stopped", {pppoe}, pppoe, 1023, kUndo, 0, true,
+         kFlush + "/bin/kill `/bin/cat /var/run/ppp-WAN2.pid`\n/sbin/vconfig rem WAN2.7\n"
+                  "/sbin/ip route flush table 102\n/sbin/ip link set WAN2 down\n/sbin/ip link set WAN2 name eth2\n",
+         replaced(replaced(unnat1, "WAN1", "WAN2"), "WAN2 -j", "WAN2_ppp -j")},
+        {"static WAN on the bridge of a routing zone", {routing, zoned_wan, bridge}, zoned_wan, 1023, IA_ADD, 0, false,
+         wan1 + "/sbin/brctl addbr br1\n/sbin/ip link set br1 up\n/sbin/brctl addif br1 WAN1\n"
+                "/sbin/ip link set WAN1 promisc on\n" +
+             replaced(replaced(address, "dev WAN1", "dev br1"), "l WAN1", "l br1") +
+             "/sbin/ip route flush table 101\n/usr/www/cgi-bin/change_wip add 1\n" + kFlushes + routes + stop1,
+         bridges + i + "nat -A postNat_bridge -i br2 -o br2 -j ACCEPT\n"},
+        {"LAN routing transparently", {routing, zoned_wan, bridge}, routing, 1023, IA_ADD, 0, false,
+         "/sbin/ip link set eth0 down\n/sbin/ip link set eth0 name LAN1\n/sbin/ip link set LAN1 up\n"
+         "/sbin/brctl addbr br1\n/sbin/ip link set br1 up\n/sbin/ip link set LAN1 address 00:11:22:33:44:01\n"
+         "/sbin/brctl addif br1 LAN1\n/sbin/ip link set LAN1 promisc on\n" + kFlushes + routes,
+         bridges + i + "nat -A postNat_bridge -i br2 -o br2 -j ACCEPT\n"},
+        {"bond master", {bond, member}, bond, 1023, IA_ADD, 0, false,
+         "/sbin/ip link set bond1 down\n/sbin/ip link set bond1 name WAN1\n"
+         "/bin/echo \"1\" > /sys/class/net/WAN1/bonding/mode\n"
+         "/bin/echo \"-10.9.9.9\" > /sys/class/net/WAN1/bonding/arp_ip_target\n"
+         "/bin/echo \"-10.9.9.8\" > /sys/class/net/WAN1/bonding/arp_ip_target\n"
+         "/bin/echo \"+203.0.113.1\" > /sys/class/net/WAN1/bonding/arp_ip_target\n"
+         "/bin/echo \"+203.0.113.5\" > /sys/class/net/WAN1/bonding/arp_ip_source\n"
+         "/bin/echo \"1000\" > /sys/class/net/WAN1/bonding/miimon\n"
+         "/bin/echo \"1000\" > /sys/class/net/WAN1/bonding/arp_interval\n"
+         "/bin/echo \"3\" > /sys/class/net/WAN1/bonding/arp_validate\n"
+         "/sbin/ip link set WAN1 up\n/sbin/ip link set eth1 down\n/sbin/ifenslave WAN1 eth1\n"
+         "/sbin/ip link set eth2 down\n/sbin/ifenslave WAN1 eth2\n" + address +
+             "/sbin/ip route flush table 101\n/usr/www/cgi-bin/change_wip add 1\n" + kFlushes + stop1,
+         bridges},
+        {"bond member: applied with its master", {bond, member}, member, 1023, IA_ADD, 1, false, "", ""},
+        {"bond released", {bond, member}, bond, iTYPE_CHANGE, 0, 0, true,
+         kFlush + unaddress + "/sbin/ifenslave -d WAN1 eth1\n/sbin/ifenslave -d WAN1 eth2\n"
+                              "/sbin/ip link set WAN1 down\n/sbin/ip link set WAN1 name bond1\n",
+         unnat1},
+    };
+    for (const auto &c : cases) {
+        reset_interfaces(c.ports);
+        const Effects e = run(box, t, c.record, c.change, c.action, c.boot, c.undo);
+        EXPECT_EQ(e.commands, c.commands) << c.what;
+        EXPECT_EQ(lines_with(e.ipv4, " interface_", false), c.ipv4) << c.what;
+        EXPECT_EQ(lines_with(e.ipv6, " interface_", false), "") << c.what;
+    }
+}
+
+TEST(InterfaceApply, ADynamicAddressIsTranslatedToOnceItCame) {
+    ModuleBox box({"SYSTEM_PORT_NUM=2"});
+    ASSERT_EQ(interface_init_shm(), 0);
+    Module t(interface_register, interface_unregister);
+    // The loopback device has an address on any machine; here it is a WAN's.
+    reset_interfaces({interface_defaults(2, "lo", 2, 2)});
+    using ip_up = std::remove_pointer_t<interface_ip_up_fn>;
+    ASSERT_EQ(call<ip_up>(t->dynamicIPup, "lo"), 0);
+    EXPECT_EQ(box.take(), (Effects{"/usr/www/cgi-bin/change_wip add 0\n",
+                                   "/sbin/iptables -t nat -F postNat_lo\n/sbin/iptables -t nat -A postNat_lo -j SNAT"
+                                   " --to-source 127.0.0.1\n/sbin/iptables -t mangle -F mark_lo\n/sbin/iptables -t"
+                                   " mangle -A mark_lo -j ROUTEMARK --set-mark 0x100 --set-continue\n", ""}));
+    EXPECT_EQ(call<ip_up>(t->dynamicIPup, "WAN9"), -1);
+}
+
+TEST(InterfaceApply, PppoeFilesAreWrittenForTheDialler) {
+    ModuleBox box({"SYSTEM_PORT_NUM=4"});
+    ASSERT_EQ(interface_init_shm(), 0);
+    Module t(interface_register, interface_unregister);
+    box.write("/etc/ppp/.keep", "");
+    const std::string head = "lock\nlocal\nnocrtscts\nnoauth\nmru 1492\nmtu 1492\nnoaccomp\nsync\n",
+                      echo = "lcp-echo-interval 30\nlcp-echo-failure 4\n",
+                      plugin = "plugin /usr/pppd/2.4.4/rp-pppoe.so\n";
+    const struct {
+        const char *user, *password;
+        int service, demand, idle;
+        const char *via, *mask, *gateway;
+        std::string options, secrets;
+    } cases[] = {
+        {"user", "pw", 1, 0, 0, "198.51.100.7", "0.0.0.0", "198.51.100.1",
+         head + echo + "198.51.100.7:198.51.100.1\nipcp-accept-local\nipcp-accept-remote\nname \"user\"\n" + plugin,
+         "\"user\"\t*\t\"pw\"\t*"},
+        {"a b@isp", "p w", 1, 1, 5, "198.51.100.7", "255.255.255.252", "0.0.0.0",
+         head + "demand\nidle 300\n198.51.100.7\nipcp-accept-local\nnetmask 255.255.255.252\n"
+                "name \"a b@isp\"\n" + plugin,
+         "\"a b@isp\"\t*\t\"p w\"\t*"},
+        {"us\"er\n+x", "pw\\", 0, 0, 0, "0.0.0.0", "0.0.0.0", "0.0.0.0", head + echo + "name \"^o^\"\n" + plugin, ""},
+    };
+    for (const auto &c : cases) {
+        const interface_record r = with(interface_defaults(3, "WAN2", 2, 1), [&](interface_record &rec) {
+            interface_pppoe &p = rec.connection.pppoe;
+            put(p.pppoe_username, c.user), put(p.pppoe_password, c.password), put(p.pppoe_via_ipaddr, c.via);
+            put(p.pppoe_via_netmask, c.mask), put(p.pppoe_via_defgw, c.gateway);
+            p.pppoe_service = c.service, p.pppoe_demand = c.demand, p.pppoe_idle = c.idle;
+        });
+        reset_interfaces({r});
+        run(box, t, r, 0, IA_CONNECT, 0, false);
+        EXPECT_EQ(box.read("/etc/ppp/options.WAN2"), c.options) << c.user;
+        EXPECT_EQ(box.read("/etc/ppp/pap-secrets.WAN2") + box.read("/etc/ppp/chap-secrets.WAN2"),
+                  c.secrets + c.secrets);
+    }
+    // A port that stops being PPPoE loses its files and the dialler's table.
+    box.write("/var/run/pppd2.tab", "");
+    run(box, t, *interface_read_shm(3), cMODE_CHANGE, 0, 0, true);
+    for (const char *gone : {"/etc/ppp/options.WAN2", "/etc/ppp/pap-secrets.WAN2", "/etc/ppp/chap-secrets.WAN2",
+                             "/var/run/pppd2.tab"})
+        EXPECT_FALSE(box.exists(gone)) << gone;
+}
+
+TEST(InterfaceApply, RestartUndoesEveryPortWithTheOldRecordsThenAppliesTheNew) {
+    ModuleBox box({"SYSTEM_PORT_NUM=2", "SYSTEM_PORT1_IP=192.168.1.1", "SYSTEM_PORT1_NETMASK=255.255.255.0"});
+    ASSERT_EQ(interface_init_shm(), 0);
+    Module t(interface_register, interface_unregister);
+    t.open(1);
+    t.close();
+    box.write("/var/tmp/interface_tmp.conf", "1 0 1 1 3 eth0 LAN1 10.0.0.1 255.0.0.0 \n2 0 0 1 0 eth1 ^o^ \n");
+    qValueAdd("wizard", "%s", "wizard");
+    record_file *renewed = t->open(nullptr, "pid:0,tests:open():0", 0);
+    qFree();
+    t.open(0);
+    t->rewrite_secrets = reinterpret_cast<module_op>(renewed);  // the word after the handle
+    box.take();
+    ASSERT_EQ(call<std::remove_pointer_t<interface_recommand_fn>>(t->recommand, &t.table(), 0), 0);
+    t->rewrite_secrets = nullptr;
+    t->close(&renewed);
+    const Effects e = box.take();
+    EXPECT_EQ(e.commands, kFlush + "/sbin/ip addr del 192.168.1.1/24 broadcast 192.168.1.255 dev LAN1 label LAN1:LAN1\n"
+                                   "/sbin/ip link set LAN1 down\n/sbin/ip link set LAN1 name eth0\n"
+                                   "/sbin/ip link set eth0 down\n/sbin/ip link set eth0 name LAN1\n"
+                                   "/sbin/ip link set LAN1 up\n/sbin/ip link set LAN1 address 00:11:22:33:44:01\n"
+                                   "/sbin/ip addr add 10.0.0.1/8 broadcast 10.255.255.255 dev LAN1 label LAN1:LAN1\n"
+                                   "/sbin/ip route replace 10.0.0.0/8 dev LAN1 src 10.0.0.1\n" +
+                              kFlushes + "/sbin/ip link set eth1 down\n");
+    EXPECT_EQ(lines_with(e.ipv4, " -D "), replaced(lines_with(e.ipv4, " -A interface_"), " -A ", " -D "));
+    EXPECT_EQ(lines_with(e.ipv4, "tlog_accept"), "") << "no service is on without its definition";
+}
+
+TEST(InterfaceApply, StoppingPppoeEndsThatPortsDiallerOnly) {
+    ModuleBox box({"SYSTEM_PORT_NUM=4"});
+    ASSERT_EQ(interface_init_shm(), 0);
+    Module t(interface_register, interface_unregister);
+    // The machine's processes stand for the appliance's, under the names the
+    // dialler gives itself.
+    std::filesystem::remove_all(box.file("/proc"));
+    std::filesystem::create_directory_symlink("/proc", box.file("/proc"));
+    setenv("APPLIANCE_SLEEP", "0", 1);
+    NamedProcess by_file("pppd.WAN"), stubborn("pppd.WAN WAN1", true), other("pppd.WAN WAN2");
+    ASSERT_TRUE(by_file.pid() > 0 && stubborn.pid() > 0 && other.pid() > 0);
+    box.write("/var/run/ppp-WAN1.pid", std::to_string(by_file.pid()) + "\n");
+    const interface_record pppoe = interface_defaults(2, "WAN1", 2, 1);
+    reset_interfaces({pppoe});
+    const Effects e = run(box, t, pppoe, 0, IA_DISCONNECT, 0, true);
+    ASSERT_EQ(e.commands, "/bin/kill `/bin/cat /var/run/ppp-WAN1.pid`\n");
+    EXPECT_EQ(stubborn.ended_by(), SIGKILL) << "named after the port, it ignored the polite signal";
+    EXPECT_EQ(by_file.ended_by(), 0) << "the one of the pid file is reached through it";
+    // The recorded line, its pid file in the sandbox, ends the one it names.
+    ASSERT_EQ(std::system(replaced(e.commands, "/var/run/", box.file("/var/run/")).c_str()), 0);
+    EXPECT_EQ(by_file.ended_by(), SIGTERM);
+    EXPECT_EQ(other.ended_by(), 0) << "the other port's dialler runs on";
+}
+
+TEST(InterfaceApply, HostileFormValuesAreRefusedOrQuoted) {
+    ModuleBox box({"SYSTEM_PORT_NUM=4"});
+    ASSERT_EQ(interface_init_shm(), 0);
+    Module t(interface_register, interface_unregister);
+    box.write("/etc/ppp/.keep", "");
+    const std::string sentinel = box.file("/hostile-ran");
+    setenv("REQUEST_METHOD", "GET", 1);
+    for (const std::string &value : hostile_values(sentinel)) {
+        char *encoded = qURLencode(value.c_str());
+        std::string query = "port=2&itype=2";
+        for (const char *name : {"iname", "dev", "ipaddr", "netmask", "gateway", "mac", "arpip", "dynamicIP_hostname",
+                                 "pppoe_username", "pppoe_password"})
+            query += std::string("&") + name + "=" + encoded;
+        free(encoded);
+        interface_record dhcp{}, pppoe{};
+        for (auto [record, cmode] : {std::pair{&dhcp, "2"}, {&pppoe, "1"}}) {
+            setenv("QUERY_STRING", (query + "&cmode=" + cmode).c_str(), 1);
+            qDecoder();
+            unsetenv("QUERY_STRING");  // too long for the environment of a command
+            call<void *(interface_record *)>(t->cgiParam, record);
+            qFree();
+        }
+        // Names and addresses are refused: they keep their defaults.
+        EXPECT_EQ(std::string(dhcp.iname) + dhcp.dev + dhcp.ipaddr + dhcp.netmask + dhcp.gateway + dhcp.mac +
+                      dhcp.arpip,
+                  "^o^^o^0.0.0.00.0.0.00.0.0.000:00:00:00:00:000.0.0.0");
+        // The host name reaches the DHCP client as one word, whatever it holds.
+        put(dhcp.iname, "WAN1"), put(pppoe.iname, "WAN1");
+        reset_interfaces({dhcp});
+        const Effects e = run(box, t, dhcp, 0, IA_RENEW, 0, false);
+        const std::string expected = value.substr(0, sizeof dhcp.connection.dynamic.dynamicIP_hostname - 1);
+        EXPECT_EQ(run_with_stub(box, e.commands, "/sbin/dhcpcd"),
+                  (std::vector<std::string>{"WAN1", "-R", "-h", expected}));
+        // A user name or password that would leave its quotes is refused.
+        run(box, t, pppoe, 0, IA_CONNECT, 0, false);
+        const interface_pppoe &p = pppoe.connection.pppoe;
+        const std::string secrets = box.read("/etc/ppp/pap-secrets.WAN1");
+        EXPECT_TRUE(secrets.empty() || secrets == "\"" + std::string(p.pppoe_username) + "\"\t*\t\"" +
+                                                       p.pppoe_password + "\"\t*") << secrets;
+        EXPECT_EQ(secrets.find('\n'), std::string::npos) << secrets;
+        EXPECT_FALSE(std::filesystem::exists(sentinel)) << value;
+    }
+    unsetenv("REQUEST_METHOD");
+}
