@@ -3,6 +3,8 @@
 #include <sys/ipc.h>
 #include <sys/msg.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 
@@ -16,14 +18,12 @@ struct Message {
     char text[1024];
 };
 
-std::string drain(key_t appliance_key) {
-    std::string lines;
-    const int id = msgget(platform::ipc_key(appliance_key), 0);
-    if (id < 0) return lines;
+void drain(key_t key, std::string &lines) {
+    const int id = msgget(key, 0);
+    if (id < 0) return;
     Message message;
     while (msgrcv(id, &message, sizeof message.text, 0, IPC_NOWAIT) >= 0)
         lines.append(message.text, strnlen(message.text, sizeof message.text)) += '\n';
-    return lines;
 }
 
 template <std::size_t Size>
@@ -34,10 +34,39 @@ void put(char (&field)[Size], const char *value) {
 
 }  // namespace
 
-ModuleBox::ModuleBox(const std::vector<std::string> &definitions) : Sandbox(definitions) {}
+void PrintTo(const Effects &e, std::ostream *os) {
+    *os << "\n-- commands --\n" << e.commands << "-- ipv4 --\n" << e.ipv4 << "-- ipv6 --\n" << e.ipv6;
+}
+
+ModuleBox::ModuleBox(const std::vector<std::string> &definitions)
+    : Sandbox(definitions),
+      ipv4_key_(platform::ipc_key(0x912164)),
+      ipv6_key_(platform::ipc_key(0x912166)),
+      drainer_([this] {
+          while (!stop_) {
+              drain_queues();
+              std::this_thread::sleep_for(std::chrono::microseconds(200));
+          }
+      }) {}
+
+ModuleBox::~ModuleBox() {
+    stop_ = true;
+    drainer_.join();
+}
+
+// Under the lock, so that the commands keep the order they were queued in.
+void ModuleBox::drain_queues() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    drain(ipv4_key_, ipv4_);
+    drain(ipv6_key_, ipv6_);
+}
 
 Effects ModuleBox::take() {
-    Effects e{commands(), drain(0x912164), drain(0x912166)};
+    drain_queues();
+    std::lock_guard<std::mutex> lock(mutex_);
+    Effects e{commands(), ipv4_, ipv6_};
+    ipv4_.clear();
+    ipv6_.clear();
     std::ofstream(file("/commands.log"), std::ios::trunc);
     return e;
 }
@@ -63,6 +92,18 @@ interface_record interface_port(int port, const char *iname, int itype, int imod
 void install_interfaces(const std::vector<interface_record> &records) {
     for (const interface_record &r : records)
         if (interface_record *slot = interface_read_shm(r.port)) *slot = r;
+}
+
+void use_form(const std::vector<std::pair<std::string, std::string>> &values) {
+    std::string query;
+    for (const auto &[name, value] : values) {
+        char *encoded = qURLencode(value.c_str());
+        query += (query.empty() ? "" : "&") + name + "=" + (encoded ? encoded : "");
+        std::free(encoded);
+    }
+    qFree();
+    setenv("REQUEST_METHOD", "GET", 1);
+    setenv("QUERY_STRING", query.c_str(), 1);
 }
 
 Module::Module(module_table *(*register_fn)(), void (*unregister_fn)(module_table *))

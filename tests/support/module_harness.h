@@ -4,7 +4,14 @@
 // module's table held for one test.
 #pragma once
 
+#include <sys/types.h>
+
+#include <atomic>
+#include <mutex>
+#include <ostream>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "support/sandbox.h"
@@ -19,15 +26,29 @@ struct Effects {
     std::string commands, ipv4, ipv6;
     bool operator==(const Effects &) const = default;
 };
+void PrintTo(const Effects &e, std::ostream *os);
 
 // A demo appliance for module tests.  The firewall queue is opened once per
-// process, so a test uses one ModuleBox.
+// process, so a test uses one ModuleBox.  The queues hold only a few
+// commands: a thread empties them into the box while it lives, so that an
+// operation may queue any number of rules.
 class ModuleBox : public Sandbox {
 public:
     explicit ModuleBox(const std::vector<std::string> &definitions = {});
+    ~ModuleBox();
     // Everything since the last take; commands.log is emptied and the queues
     // drained.
     Effects take();
+
+private:
+    void drain_queues();
+    // The queues' keys, taken before the thread starts: the environment that
+    // names the sandbox is not read from two threads.
+    key_t ipv4_key_, ipv6_key_;
+    std::mutex mutex_;
+    std::string ipv4_, ipv6_;
+    std::atomic<bool> stop_{false};
+    std::thread drainer_;
 };
 
 // An interface record as the interface module stores it: unset texts "^o^",
@@ -56,6 +77,10 @@ private:
     module_table *table_;
     void (*unregister_)(module_table *);
 };
+
+// The request's form is exactly these values (a GET query string), decoded
+// anew at the next form read; with none, the form is empty.
+void use_form(const std::vector<std::pair<std::string, std::string>> &values);
 
 // A module-specific slot called with its documented arguments.
 template <typename Fn, typename... Args>
