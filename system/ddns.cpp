@@ -116,9 +116,17 @@ int account_getline(record_file *h, void *rec, uint32_t *line, int k) {
     return 1;
 }
 
+// Line n's place among the lines held: after a removal the numbers keep
+// their gaps until the file is written, the status file has none.
+int position_of(const record_file *h, int n) {
+    int position = 1;
+    for (const record_line *l = h->lines; l && l->number != static_cast<uint32_t>(n); l = l->next) ++position;
+    return position;
+}
+
 void *account_getnum(record_file *h, void *rec, int n) {
     if (!module::read_number(h, rec, n, parse_account)) return nullptr;
-    static_cast<record *>(rec)->status = status_of(n);
+    static_cast<record *>(rec)->status = status_of(position_of(h, n));
     return rec;
 }
 
