@@ -993,8 +993,9 @@ int chain_counters(const char *table, const char *chain, uint64_t *first, uint64
  * neutral value (0, -1 or the unchanged argument) when an argument is
  * missing.  Values that reach a command line go through the shell quoting
  * of the library (a plain word stays as it is); values that would break a
- * secrets file's line are refused by cgiParam and xmlParam, which then
- * return null and leave that field as it was. */
+ * secrets file's line, a file name or a double-quoted word are refused by
+ * cgiParam and xmlParam, which then return null and leave the record as it
+ * was. */
 
 /* An IPsec tunnel with automatic keying.  Texts hold at most size - 1
  * characters; "^o^" is an unset text. */

@@ -22,14 +22,26 @@ constexpr int kFromObject = 0x20, kToObject = 0x40;
 constexpr const char *kGroups[] = {"address"};
 using texts = module::texts<kGroups>;
 
-#define MEMBER(i) \
-    module::field { "member_" #i, kind::name, offsetof(record, members) + (i) * sizeof(record::members[0]), \
-                    sizeof(record::members[0]) }
+#define MEMBER(i)                                                                               \
+    module::field {                                                                             \
+        "member_" #i, kind::name, offsetof(record, members) + (i) * sizeof(record::members[0]), \
+            sizeof(record::members[0])                                                          \
+    }
 constexpr module::field kFields[] = {
-    MODULE_FIELD(record, name, kind::name), MODULE_UNKEYED(record, id, kind::word),
-    MODULE_FIELD(record, zone, kind::number), MODULE_FIELD(record, is_group, kind::number),
-    MODULE_FIELD(record, ipaddr, kind::word), MODULE_FIELD(record, netmask, kind::word),
-    MEMBER(0), MEMBER(1), MEMBER(2), MEMBER(3), MEMBER(4), MEMBER(5), MEMBER(6), MEMBER(7),
+    MODULE_FIELD(record, name, kind::name),
+    MODULE_UNKEYED(record, id, kind::word),
+    MODULE_FIELD(record, zone, kind::number),
+    MODULE_FIELD(record, is_group, kind::number),
+    MODULE_FIELD(record, ipaddr, kind::word),
+    MODULE_FIELD(record, netmask, kind::word),
+    MEMBER(0),
+    MEMBER(1),
+    MEMBER(2),
+    MEMBER(3),
+    MEMBER(4),
+    MEMBER(5),
+    MEMBER(6),
+    MEMBER(7),
 };
 #undef MEMBER
 static_assert(ADDRESS_GROUP_MEMBERS == 8, "one field per member");
@@ -42,6 +54,8 @@ std::string format_address(const record &r) { return module::format_fields(&r, k
 void *parse_address(char *line, void *rec) {
     module::parse_fields(line, rec, kFields);
     auto &r = *static_cast<record *>(rec);
+    for (auto &member : r.members)  // a line may list fewer members than a group holds
+        if (!member[0]) module::set_text(member, module::kUnset);
     module::set_chain(r.chain, kChainPrefix, r.id);
     r.refs = static_cast<int32_t>(chain_references("mangle", (std::string(r.chain) + "SRC").c_str()) +
                                   chain_references("mangle", (std::string(r.chain) + "DST").c_str()));
@@ -126,7 +140,8 @@ void *address_discommand(record *r) {
     if (!r) return r;
     const std::string c = arg(r->chain);
     for (const char *option : {"-F", "-X"})
-        for (const char *way : {"SRC", "DST"}) MODULE_RULE(4, kSource, "/sbin/iptables -t mangle %s %s%s", option, c.c_str(), way);
+        for (const char *way : {"SRC", "DST"})
+            MODULE_RULE(4, kSource, "/sbin/iptables -t mangle %s %s%s", option, c.c_str(), way);
     return r;
 }
 

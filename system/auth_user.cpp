@@ -128,7 +128,9 @@ void user_entry(module::xml_entry &e, const record &r) { module::export_fields(e
 
 extern const module_table kTable;
 
-void user_xmlConf(const char *function) { module::export_xml<record, user_entry>(kTable, function, MODULE_TAG(kSource)); }
+void user_xmlConf(const char *function) {
+    module::export_xml<record, user_entry>(kTable, function, MODULE_TAG(kSource));
+}
 
 void *user_xmlEntry(xml_node *node, void *rec) {
     if (node && rec) module::read_fields(module::xml_values(node), rec, kFields);

@@ -81,9 +81,9 @@ char status_of(int n) {
 }
 
 constexpr module::field kFields[] = {
-    MODULE_FIELD(record, provider, module::kind::number),  MODULE_FIELD(record, username, module::kind::word),
-    MODULE_FIELD(record, password, module::kind::word),    MODULE_FIELD(record, host, module::kind::word),
-    MODULE_FIELD(record, domain, module::kind::word),      MODULE_FIELD(record, auto_wan, module::kind::number),
+    MODULE_FIELD(record, provider, module::kind::number), MODULE_FIELD(record, username, module::kind::word),
+    MODULE_FIELD(record, password, module::kind::word),   MODULE_FIELD(record, host, module::kind::word),
+    MODULE_FIELD(record, domain, module::kind::word),     MODULE_FIELD(record, auto_wan, module::kind::number),
     MODULE_FIELD(record, wan_info, module::kind::word),
 };
 
@@ -170,9 +170,8 @@ std::string identity(const record &r) {
 int account_isTheSame(record_file *h, void *rec, int n) {
     if (!h || !rec) return 0;
     const std::string wanted = identity(*static_cast<const record *>(rec));
-    const bool clash = module::any_record<record, parse_account>(h, [&](const record &r, uint32_t line) {
-        return line != static_cast<uint32_t>(n) && identity(r) == wanted;
-    });
+    const bool clash = module::any_record<record, parse_account>(
+        h, [&](const record &r, uint32_t line) { return line != static_cast<uint32_t>(n) && identity(r) == wanted; });
     return clash ? 1 : 0;
 }
 

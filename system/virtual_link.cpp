@@ -23,15 +23,40 @@ using texts = module::texts<kGroups>;
 #define WORD(member) MODULE_FIELD(record, member, kind::word)
 #define NUMBER(member) MODULE_FIELD(record, member, kind::number)
 constexpr module::field kLine[] = {
-    WORD(wanport), WORD(ipaddr), WORD(netmask), WORD(defgw), NUMBER(ipv6cmode), WORD(ipv6addr), WORD(prefix),
-    WORD(ipv6gw), NUMBER(detect_service), WORD(detect_ipaddr), WORD(detect_domain), NUMBER(detect_frequency),
-    WORD(bandwidth_down_stream), WORD(bandwidth_up_stream), WORD(mark), MODULE_FIELD(record, name, kind::name),
+    WORD(wanport),
+    WORD(ipaddr),
+    WORD(netmask),
+    WORD(defgw),
+    NUMBER(ipv6cmode),
+    WORD(ipv6addr),
+    WORD(prefix),
+    WORD(ipv6gw),
+    NUMBER(detect_service),
+    WORD(detect_ipaddr),
+    WORD(detect_domain),
+    NUMBER(detect_frequency),
+    WORD(bandwidth_down_stream),
+    WORD(bandwidth_up_stream),
+    WORD(mark),
+    MODULE_FIELD(record, name, kind::name),
 };
 // The XML's fields in its order; the form has the mark and prefix as well.
 constexpr module::field kXml[] = {
-    WORD(name), WORD(wanport), WORD(ipaddr), WORD(netmask), WORD(defgw), WORD(subnet), NUMBER(ipv6cmode),
-    WORD(ipv6addr), WORD(ipv6gw), NUMBER(detect_service), WORD(detect_ipaddr), WORD(detect_domain),
-    NUMBER(detect_frequency), WORD(bandwidth_down_stream), WORD(bandwidth_up_stream),
+    WORD(name),
+    WORD(wanport),
+    WORD(ipaddr),
+    WORD(netmask),
+    WORD(defgw),
+    WORD(subnet),
+    NUMBER(ipv6cmode),
+    WORD(ipv6addr),
+    WORD(ipv6gw),
+    NUMBER(detect_service),
+    WORD(detect_ipaddr),
+    WORD(detect_domain),
+    NUMBER(detect_frequency),
+    WORD(bandwidth_down_stream),
+    WORD(bandwidth_up_stream),
 };
 constexpr module::field kFormOnly[] = {WORD(mark), WORD(prefix)};
 #undef WORD
@@ -49,7 +74,8 @@ void *link_defaults(void *rec, const char *) {
     auto &r = *static_cast<record *>(rec);
     for (const module::field &f : kLine)
         if (!f.is_number()) module::set_text(module::text_in(&r, f), f.size, module::kUnset);
-    for (char *address : {r.ipaddr, r.netmask, r.defgw, r.detect_ipaddr, r.subnet}) module::set_text(address, 16, "0.0.0.0");
+    for (char *address : {r.ipaddr, r.netmask, r.defgw, r.detect_ipaddr, r.subnet})
+        module::set_text(address, 16, "0.0.0.0");
     module::set_text(r.ipv6addr, kZeroIpv6);
     module::set_text(r.ipv6gw, kZeroIpv6);
     r.ipv6cmode = module::form_integer("cmv6", 0);
@@ -101,7 +127,9 @@ int reapply_on(const char *wanport) {
     return count;
 }
 
-int link_restorebyinterface(const void *, const interface_record *iface) { return iface ? reapply_on(iface->iname) : 0; }
+int link_restorebyinterface(const void *, const interface_record *iface) {
+    return iface ? reapply_on(iface->iname) : 0;
+}
 
 // A mark is one to five hexadecimal digits: it also names a routing table.
 bool is_mark(const char *mark) {
@@ -121,7 +149,9 @@ void *link_cgiParam(record *rec) {
 
 void link_entry(module::xml_entry &e, const record &r) { module::export_fields(e, &r, kXml); }
 
-void link_xmlConf(const char *function) { module::export_xml<record, link_entry>(kTable, function, MODULE_TAG(kSource)); }
+void link_xmlConf(const char *function) {
+    module::export_xml<record, link_entry>(kTable, function, MODULE_TAG(kSource));
+}
 
 void *link_xmlEntry(xml_node *node, void *rec) {
     if (node && rec) module::read_fields(module::xml_values(node), rec, kXml);

@@ -85,8 +85,9 @@ void *virtual_link_initial_system_cmd(virtual_link_record *rec, int, int) {
     MODULE_RULE(4, kSource, "/sbin/iptables -t nat -A postNat_vlink -j postNat_vlink_%s", m);
     MODULE_RULE(4, kSource, "/sbin/iptables -t mangle -A preMangle_vlink_%s -m condition --condition %s:%s", m,
                 wan.c_str(), m);
-    MODULE_RULE(4, kSource, "/sbin/iptables -t mangle -A preMangle_vlink_%s -i %s -d %s/%d -j ROUTEMARK --set-mark 0x%s",
-                m, wan.c_str(), ip.c_str(), prefix, m);
+    MODULE_RULE(4, kSource,
+                "/sbin/iptables -t mangle -A preMangle_vlink_%s -i %s -d %s/%d -j ROUTEMARK --set-mark 0x%s", m,
+                wan.c_str(), ip.c_str(), prefix, m);
     if (c.transparent_routing)
         MODULE_RULE(4, kSource,
                     "/sbin/iptables -t nat -A postNat_vlink_%s ! -i lo -s %s/%d -m routemark --mark 0x%s -j ACCEPT", m,
@@ -97,7 +98,8 @@ void *virtual_link_initial_system_cmd(virtual_link_record *rec, int, int) {
     MODULE_RULE(4, kSource, "/sbin/iptables -t nat -A postNat_vlink_%s -o %s -s %s -j SNAT --to-source %s", m,
                 wan.c_str(), ip.c_str(), ip.c_str());
     MODULE_RULE(4, kSource, "/sbin/iptables -t mangle -N wan%s_link_state", m);
-    MODULE_RULE(4, kSource, "/sbin/iptables -t mangle -A wan_link_state -i %s -m routemark --mark 0x%s -j wan%s_link_state",
+    MODULE_RULE(4, kSource,
+                "/sbin/iptables -t mangle -A wan_link_state -i %s -m routemark --mark 0x%s -j wan%s_link_state",
                 wan.c_str(), m, m);
     MODULE_RULE(4, kSource, "/sbin/iptables -t mangle -A wan%s_link_state", m);
     return rec;
@@ -116,7 +118,8 @@ void *virtual_link_discommand(virtual_link_record *rec, const interface_record *
         MODULE_RULE(4, kSource, "/sbin/iptables -t mangle %s preMangle_vlink_%s", option, m);
         MODULE_RULE(4, kSource, "/sbin/iptables -t nat %s postNat_vlink_%s", option, m);
     }
-    MODULE_RULE(4, kSource, "/sbin/iptables -t mangle -D wan_link_state -i %s -m routemark --mark 0x%s -j wan%s_link_state",
+    MODULE_RULE(4, kSource,
+                "/sbin/iptables -t mangle -D wan_link_state -i %s -m routemark --mark 0x%s -j wan%s_link_state",
                 wan.c_str(), m, m);
     MODULE_RULE(4, kSource, "/sbin/iptables -t mangle -F wan%s_link_state", m);
     MODULE_RULE(4, kSource, "/sbin/iptables -t mangle -X wan%s_link_state", m);

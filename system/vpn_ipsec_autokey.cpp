@@ -30,13 +30,40 @@ using texts = module::texts<kGroups>;
 #define NUMBER(member) MODULE_FIELD(record, member, kind::number)
 // Line order; the keys are those of the form and the XML.
 constexpr module::field kFields[] = {
-    MODULE_FIELD(record, name, kind::name), MODULE_UNKEYED(record, id, kind::word),
-    NUMBER(wan_num), NUMBER(fixed_or_dynamic), TEXT(remote), NUMBER(auth_method), TEXT(key),
-    TEXT(inside_pem_name), TEXT(outside_pem_name), TEXT(enc_alg_I), TEXT(hash_alg_I), NUMBER(group),
-    NUMBER(lifetime_I), NUMBER(esp_or_ah), TEXT(enc_alg_II), TEXT(hash_alg_II), NUMBER(lifetime_II), NUMBER(pfs),
-    TEXT(mode), TEXT(my_id), TEXT(peer_id), TEXT(local_ip), TEXT(remote_ip), TEXT(local_ip_mask),
-    NUMBER(hand_connection), NUMBER(dpd_delay), NUMBER(dpd_timeout), TEXT(gredevid), NUMBER(xauth_enable),
-    TEXT(xauth_auth_user), TEXT(xauth_username), TEXT(xauth_password), NUMBER(en_l2tp_over_ipsec), NUMBER(greType),
+    MODULE_FIELD(record, name, kind::name),
+    MODULE_UNKEYED(record, id, kind::word),
+    NUMBER(wan_num),
+    NUMBER(fixed_or_dynamic),
+    TEXT(remote),
+    NUMBER(auth_method),
+    TEXT(key),
+    TEXT(inside_pem_name),
+    TEXT(outside_pem_name),
+    TEXT(enc_alg_I),
+    TEXT(hash_alg_I),
+    NUMBER(group),
+    NUMBER(lifetime_I),
+    NUMBER(esp_or_ah),
+    TEXT(enc_alg_II),
+    TEXT(hash_alg_II),
+    NUMBER(lifetime_II),
+    NUMBER(pfs),
+    TEXT(mode),
+    TEXT(my_id),
+    TEXT(peer_id),
+    TEXT(local_ip),
+    TEXT(remote_ip),
+    TEXT(local_ip_mask),
+    NUMBER(hand_connection),
+    NUMBER(dpd_delay),
+    NUMBER(dpd_timeout),
+    TEXT(gredevid),
+    NUMBER(xauth_enable),
+    TEXT(xauth_auth_user),
+    TEXT(xauth_username),
+    TEXT(xauth_password),
+    NUMBER(en_l2tp_over_ipsec),
+    NUMBER(greType),
     NUMBER(greInterface),
 };
 #undef TEXT
@@ -123,8 +150,7 @@ void each_tunnel(Visit visit) {
 // The networks of the first trunk that names the tunnel, with the trunk's
 // identifier as the up-down word; false when no trunk does.
 bool trunk_networks(const record &t, ipsec_subnets &s) {
-    return module::each_record<vpn_trunk_record>("vpn_trunk", MODULE_TAG(kSource), [&](const vpn_trunk_record &k,
-                                                                                       uint32_t) {
+    auto names_tunnel = [&](const vpn_trunk_record &k, uint32_t) {
         if (k.type != TRUNK_IPSEC || std::strcmp(k.tunnel, t.name) != 0) return false;
         module::set_text(s.local_ip, k.local_ip);
         module::set_text(s.local_mask, k.local_mask);
@@ -133,7 +159,8 @@ bool trunk_networks(const record &t, ipsec_subnets &s) {
         module::set_text(s.remote_mask, k.remote_mask);
         module::set_text(s.updown, k.id);
         return true;
-    });
+    };
+    return module::each_record<vpn_trunk_record>("vpn_trunk", MODULE_TAG(kSource), names_tunnel);
 }
 
 // The tunnel handed to the IKE daemon and, unless it is connected by hand,
@@ -209,9 +236,7 @@ void write_secret(std::FILE *f, const record &t) {
         return;
     }
     char local[16];
-    const std::string mine = is_set(t.my_id)                          ? t.my_id
-                             : getSrcIP(t.wan_num, local) == 0        ? local
-                                                                      : "10.64.64.64";
+    const std::string mine = is_set(t.my_id) ? t.my_id : getSrcIP(t.wan_num, local) == 0 ? local : "10.64.64.64";
     const std::string peer = is_set(t.peer_id) ? t.peer_id : t.fixed_or_dynamic ? "%any" : t.remote;
     std::fprintf(f, "%s %s: PSK \"%s\"\n", mine.c_str(), peer.c_str(), t.key);
 }

@@ -27,10 +27,10 @@ using texts = module::texts<kGroups>;
 
 // Line order, also the XML's.
 constexpr module::field kFields[] = {
-    MODULE_FIELD(record, user_name, kind::name), MODULE_FIELD(record, id, kind::word),
-    MODULE_FIELD(record, password, kind::name),  MODULE_FIELD(record, server, kind::word),
-    MODULE_FIELD(record, wan_num, kind::number), MODULE_FIELD(record, encrypt, kind::number),
-    MODULE_FIELD(record, nat, kind::number),     MODULE_FIELD(record, manual, kind::number),
+    MODULE_FIELD(record, user_name, kind::name),    MODULE_FIELD(record, id, kind::word),
+    MODULE_FIELD(record, password, kind::name),     MODULE_FIELD(record, server, kind::word),
+    MODULE_FIELD(record, wan_num, kind::number),    MODULE_FIELD(record, encrypt, kind::number),
+    MODULE_FIELD(record, nat, kind::number),        MODULE_FIELD(record, manual, kind::number),
     MODULE_FIELD(record, interface_id, kind::word),
 };
 
@@ -66,7 +66,8 @@ int connection_interface_check(record_file *h, const interface_record *iface) {
     if (!h || !iface) return 0;
     const int port = return_contrast_port_num(iface->iname);
     if (port < 1) return 0;
-    return module::any_record<record, parse_connection>(h, [&](const record &r, uint32_t) { return r.wan_num == port; });
+    auto on_port = [&](const record &r, uint32_t) { return r.wan_num == port; };
+    return module::any_record<record, parse_connection>(h, on_port);
 }
 
 int connection_isTheSame(record_file *h, void *rec, int n) {

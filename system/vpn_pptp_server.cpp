@@ -32,9 +32,9 @@ constexpr module::chain_part kChains[] = {
 
 // Line order; xmlParam reads every key.
 constexpr module::field kFields[] = {
-    MODULE_FIELD(record, user_name, kind::name), MODULE_FIELD(record, id, kind::word),
-    MODULE_FIELD(record, password, kind::name),  MODULE_FIELD(record, ip_mode, kind::number),
-    MODULE_FIELD(record, fixed_ip, kind::word),  MODULE_FIELD(record, manual, kind::number),
+    MODULE_FIELD(record, user_name, kind::name),    MODULE_FIELD(record, id, kind::word),
+    MODULE_FIELD(record, password, kind::name),     MODULE_FIELD(record, ip_mode, kind::number),
+    MODULE_FIELD(record, fixed_ip, kind::word),     MODULE_FIELD(record, manual, kind::number),
     MODULE_FIELD(record, interface_id, kind::word), MODULE_FIELD(record, type, kind::number),
 };
 // What the export writes, in its order.
@@ -97,8 +97,8 @@ void vpn_pptp_server_chain_cmd(const record &r) {
                         "/sbin/iptables -t %s -A %sSSRC -i WAN%d_S%s_+ -j UTMMARK --set-type policy --or-mark 0x%x",
                         table, c.c_str(), p, id.c_str(), vpn::kFromTunnel);
         for (const char *table : {"mangle", "nat"})
-            MODULE_RULE(4, kSource, "/sbin/iptables -t %s -A %sSDST -j UTMMARK --set-type policy --or-mark 0x%x",
-                        table, c.c_str(), vpn::kToTunnel);
+            MODULE_RULE(4, kSource, "/sbin/iptables -t %s -A %sSDST -j UTMMARK --set-type policy --or-mark 0x%x", table,
+                        c.c_str(), vpn::kToTunnel);
     }
 }
 

@@ -21,9 +21,14 @@ using texts = module::texts<kGroups>;
 
 #define WORD(member) MODULE_FIELD(record, member, kind::word)
 constexpr module::field kFields[] = {
-    MODULE_FIELD(record, name, kind::name), MODULE_UNKEYED(record, id, kind::word),
-    MODULE_FIELD(record, type, kind::number), MODULE_FIELD(record, tunnel, kind::name),
-    WORD(local_ip), WORD(local_mask), WORD(remote_ip), WORD(remote_mask),
+    MODULE_FIELD(record, name, kind::name),
+    MODULE_UNKEYED(record, id, kind::word),
+    MODULE_FIELD(record, type, kind::number),
+    MODULE_FIELD(record, tunnel, kind::name),
+    WORD(local_ip),
+    WORD(local_mask),
+    WORD(remote_ip),
+    WORD(remote_mask),
     MODULE_FIELD(record, whole_network, kind::number),
 };
 #undef WORD
@@ -42,7 +47,8 @@ void *trunk_defaults(void *rec, const char *) {
     module::set_text(r.name, module::kUnset);
     module::set_text(r.id, my_chainID(0));
     module::set_text(r.tunnel, module::kUnset);
-    for (char *address : {r.local_ip, r.local_mask, r.remote_ip, r.remote_mask}) module::set_text(address, 16, "0.0.0.0");
+    for (char *address : {r.local_ip, r.local_mask, r.remote_ip, r.remote_mask})
+        module::set_text(address, 16, "0.0.0.0");
     return rec;
 }
 
@@ -144,8 +150,7 @@ void *trunk_cgiParam(record *r) {
 }
 
 void *trunk_xmlParam(record_file *, void *rec, const char *path) {
-    if (rec)
-        module::read_request(path, [&](const module::xml_values &v) { module::read_fields(v, rec, kFields); });
+    if (rec) module::read_request(path, [&](const module::xml_values &v) { module::read_fields(v, rec, kFields); });
     return rec;
 }
 
@@ -153,7 +158,9 @@ void trunk_entry(module::xml_entry &e, const record &r) { module::export_fields(
 
 extern const module_table kTable;
 
-void trunk_xmlConf(const char *function) { module::export_xml<record, trunk_entry>(kTable, function, MODULE_TAG(kSource)); }
+void trunk_xmlConf(const char *function) {
+    module::export_xml<record, trunk_entry>(kTable, function, MODULE_TAG(kSource));
+}
 
 const module_table kTable = {
     .name = "vpn_trunk",

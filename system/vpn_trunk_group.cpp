@@ -15,13 +15,23 @@ constexpr const char *kGroups[] = {"vpn_trunk_group"};
 using texts = module::texts<kGroups>;
 
 // The members are the fields "member_0" to "member_7".
-#define MEMBER(i) \
-    module::field { "member_" #i, kind::name, offsetof(record, members) + (i) * sizeof(record::members[0]), \
-                    sizeof(record::members[0]) }
+#define MEMBER(i)                                                                               \
+    module::field {                                                                             \
+        "member_" #i, kind::name, offsetof(record, members) + (i) * sizeof(record::members[0]), \
+            sizeof(record::members[0])                                                          \
+    }
 constexpr module::field kFields[] = {
-    MODULE_FIELD(record, name, kind::name), MODULE_UNKEYED(record, id, kind::word),
-    MODULE_FIELD(record, mode, kind::number), MEMBER(0), MEMBER(1), MEMBER(2), MEMBER(3), MEMBER(4), MEMBER(5),
-    MEMBER(6), MEMBER(7),
+    MODULE_FIELD(record, name, kind::name),
+    MODULE_UNKEYED(record, id, kind::word),
+    MODULE_FIELD(record, mode, kind::number),
+    MEMBER(0),
+    MEMBER(1),
+    MEMBER(2),
+    MEMBER(3),
+    MEMBER(4),
+    MEMBER(5),
+    MEMBER(6),
+    MEMBER(7),
 };
 #undef MEMBER
 static_assert(TRUNK_GROUP_MEMBERS == 8, "one field per member");
@@ -30,6 +40,8 @@ std::string format_group(const record &r) { return module::format_fields(&r, kFi
 
 void *parse_group(char *line, void *rec) {
     module::parse_fields(line, rec, kFields);
+    for (auto &member : static_cast<record *>(rec)->members)  // a line may list fewer members
+        if (!member[0]) module::set_text(member, module::kUnset);
     return rec;
 }
 
@@ -89,7 +101,9 @@ void group_entry(module::xml_entry &e, const record &r) { module::export_fields(
 
 extern const module_table kTable;
 
-void group_xmlConf(const char *function) { module::export_xml<record, group_entry>(kTable, function, MODULE_TAG(kSource)); }
+void group_xmlConf(const char *function) {
+    module::export_xml<record, group_entry>(kTable, function, MODULE_TAG(kSource));
+}
 
 const module_table kTable = {
     .name = "vpn_trunk_group",

@@ -47,7 +47,9 @@ std::vector<std::string> run_entries() {
     return names;
 }
 
-bool starts_with(const std::string &text, const std::string &prefix) { return text.compare(0, prefix.size(), prefix) == 0; }
+bool starts_with(const std::string &text, const std::string &prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
 
 // The XAUTH role of this side: a client when it logs in with a user name.
 bool xauth_client(const vpn_ipsec_autokey_record &t) { return t.xauth_enable && is_set(t.xauth_username); }
@@ -115,8 +117,8 @@ void recommandIPSecAutokey(const vpn_ipsec_autokey_record *rec, const ipsec_subn
         kWhack, name.c_str(), t.auth_method ? "--rsasig" : "--psk --tunnel", t.id, subnets->updown,
         static_cast<unsigned>(wan->nameseq), arg(source).c_str(),
         network(subnets->local_ip, subnets->local_mask).c_str(), option(" --id ", t.my_id).c_str(),
-        arg(wan->gateway).c_str(), option(" --cert ", t.inside_pem_name, ".crt --sendcert always").c_str(),
-        local_role, l2tp ? " --clientprotoport udp/1701" : "", peer.c_str(),
+        arg(wan->gateway).c_str(), option(" --cert ", t.inside_pem_name, ".crt --sendcert always").c_str(), local_role,
+        l2tp ? " --clientprotoport udp/1701" : "", peer.c_str(),
         network(subnets->remote_ip, subnets->remote_mask).c_str(), option(" --id ", t.peer_id).c_str(),
         option(" --cert ", t.outside_pem_name, ".crt --sendcert always").c_str(), remote_role,
         l2tp ? " --clientprotoport udp/%any" : "", arg(t.enc_alg_I).c_str(), arg(t.hash_alg_I).c_str(), t.group,
@@ -126,9 +128,9 @@ void recommandIPSecAutokey(const vpn_ipsec_autokey_record *rec, const ipsec_subn
 
 void connectIPSecAutokey(const vpn_ipsec_autokey_record *rec) {
     if (!rec) return;
-    const std::string login = xauth_client(*rec) ? " --xauthuser " + arg(rec->xauth_username) + " --xauthpass " +
-                                                       arg(rec->xauth_password)
-                                                 : std::string();
+    const std::string login =
+        xauth_client(*rec) ? " --xauthuser " + arg(rec->xauth_username) + " --xauthpass " + arg(rec->xauth_password)
+                           : std::string();
     my_system("%s --initiate --name %s%s > /dev/null 2>&1 &", kWhack, arg(rec->name).c_str(), login.c_str());
 }
 
@@ -137,8 +139,7 @@ void disconnectIPSecAutokey(const vpn_ipsec_autokey_record *rec) {
     const std::string name = arg(rec->name);
     my_system("%s --terminate --name %s > /dev/null 2>&1", kWhack, name.c_str());
     my_system("%s --delete --name %s > /dev/null 2>&1", kWhack, name.c_str());
-    if (module::is_file_name(rec->id))
-        std::remove(platform::path(std::string(kIpsecLogs) + "/" + rec->id).c_str());
+    if (module::is_file_name(rec->id)) std::remove(platform::path(std::string(kIpsecLogs) + "/" + rec->id).c_str());
 }
 
 void connectGreTunnel(const gre_tunnel_record *rec) {

@@ -25,8 +25,7 @@ inline const interface_record *wan_of(int port) {
 // Whether the tunnel's IKE connection names the networks it carries: not
 // with GRE bridging, GRE end points or L2TP, which bring their own.
 inline bool carries_networks(const vpn_ipsec_autokey_record &t) {
-    return !t.greInterface && !module::is_set(t.local_ip) && !module::is_set(t.remote_ip) &&
-           t.en_l2tp_over_ipsec != 1;
+    return !t.greInterface && !module::is_set(t.local_ip) && !module::is_set(t.remote_ip) && t.en_l2tp_over_ipsec != 1;
 }
 
 }  // namespace vpn
