@@ -71,6 +71,25 @@ Effects ModuleBox::take() {
     return e;
 }
 
+const std::vector<std::string> kTunnelChainOrder = {"mangle CSRC", "mangle CDST", "nat CSRC", "nat CDST",
+                                                     "mangle SSRC", "mangle SDST", "nat SSRC", "nat SDST"};
+
+std::string chain_lines(const std::string &chain, const std::string &option, const std::vector<std::string> &parts) {
+    std::string lines;
+    for (const std::string &p : parts)
+        lines += "/sbin/iptables -t " + p.substr(0, p.find(' ')) + " " + option + " " + chain + p.substr(p.find(' ') + 1) + "\n";
+    return lines;
+}
+
+std::string mark_lines(const std::string &chain, const std::string &device) {
+    std::string lines;
+    const std::string condition = " -m condition --condition " + chain + " -j UTMMARK --set-type policy --or-mark ";
+    for (const std::string table : {"mangle", "nat"})
+        lines += "/sbin/iptables -t " + table + " -A " + chain + "SSRC" + (device.empty() ? "" : " -i " + device) +
+                 condition + "0x20\n/sbin/iptables -t " + table + " -A " + chain + "SDST" + condition + "0x40\n";
+    return lines;
+}
+
 interface_record interface_port(int port, const char *iname, int itype, int imode, int cmode, const char *ipaddr,
                                 const char *netmask, int izone) {
     interface_record r{};
@@ -94,7 +113,7 @@ void install_interfaces(const std::vector<interface_record> &records) {
         if (interface_record *slot = interface_read_shm(r.port)) *slot = r;
 }
 
-void use_form(const std::vector<std::pair<std::string, std::string>> &values) {
+void use_form(const FormValues &values) {
     std::string query;
     for (const auto &[name, value] : values) {
         char *encoded = qURLencode(value.c_str());
