@@ -1,11 +1,7 @@
 // The tunnels' connection operations: the recorded kill commands are run
 // against real processes, and the daemons' command lines against a stub.
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -13,53 +9,15 @@
 
 #include "support/hostile.h"
 #include "support/module_harness.h"
+#include "support/waiting_process.h"
 
 using namespace testing_support;
 
 namespace {
 
-// A process that waits for a signal; what ended it is told by ending().
-class Sleeper {
-public:
-    // The child ends with the test process and holds none of its output,
-    // so a failing test never leaves it behind.
-    Sleeper() : pid_(fork()) {
-        if (pid_ != 0) return;
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        const int null = open("/dev/null", O_RDWR);
-        for (int fd : {0, 1, 2}) dup2(null, fd);
-        for (;;) pause();
-    }
-    ~Sleeper() { ending(); }
-    pid_t pid() const { return pid_; }
-    // The signal that ended the process: the module's SIGTERM, or the
-    // test's own SIGVTALRM for one it left alive.  A pending SIGTERM is
-    // delivered first, having the lower number.
-    int ending() {
-        if (status_ < 0) {
-            kill(pid_, SIGVTALRM);
-            int status = 0;
-            waitpid(pid_, &status, 0);
-            status_ = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-        }
-        return status_;
-    }
-
-private:
-    pid_t pid_;
-    int status_ = -1;
-};
-
-// Runs every recorded command with /bin/sh, as the appliance would.
-void run_recorded(const std::string &commands) {
-    std::size_t start = 0;
-    for (std::size_t end; (end = commands.find('\n', start)) != std::string::npos; start = end + 1)
-        ASSERT_EQ(std::system(commands.substr(start, end - start).c_str()), 0) << commands;
-}
-
-std::string kills(std::initializer_list<const Sleeper *> sleepers) {
+std::string kills(std::initializer_list<const WaitingProcess *> sleepers) {
     std::string lines;
-    for (const Sleeper *s : sleepers) lines += "kill " + std::to_string(s->pid()) + "\n";
+    for (const WaitingProcess *s : sleepers) lines += "kill " + std::to_string(s->pid()) + "\n";
     return lines;
 }
 
@@ -67,11 +25,16 @@ std::string kills(std::initializer_list<const Sleeper *> sleepers) {
 
 TEST(VpnUtil, SessionsEndByTheirRecordedProcesses) {
     ModuleBox box;
-    Sleeper abc1, def1, abc2, other_wan, client, gre;
+    WaitingProcess abc1, def1, abc2, other_wan, client, gre;
     const std::map<std::string, std::string> run = {
-        {"WAN1_Sabc_1.pid", std::to_string(abc1.pid()) + " ppp0\n"}, {"WAN1_Sdef_1.pid", std::to_string(def1.pid()) + "\n"},
-        {"WAN2_Sabc_7.pid", std::to_string(abc2.pid()) + "\n"},     {"WAN10_Sdef_1.pid", std::to_string(other_wan.pid()) + "\n"},
-        {"WAN1_Szero.pid", "0\n"}, {"WAN1_Snegative.pid", "-5\n"}, {"WAN1_Stext.pid", "pid\n"}, {"WAN1_Sempty.pid", ""},
+        {"WAN1_Sabc_1.pid", std::to_string(abc1.pid()) + " ppp0\n"},
+        {"WAN1_Sdef_1.pid", std::to_string(def1.pid()) + "\n"},
+        {"WAN2_Sabc_7.pid", std::to_string(abc2.pid()) + "\n"},
+        {"WAN10_Sdef_1.pid", std::to_string(other_wan.pid()) + "\n"},
+        {"WAN1_Szero.pid", "0\n"},
+        {"WAN1_Snegative.pid", "-5\n"},
+        {"WAN1_Stext.pid", "pid\n"},
+        {"WAN1_Sempty.pid", ""},
         {"WAN2_C5f3a1c2b.pid", std::to_string(client.pid()) + "\n"},
     };
     for (const auto &[name, content] : run) box.write("/var/run/" + name, content);
@@ -104,15 +67,13 @@ TEST(VpnUtil, SessionsEndByTheirRecordedProcesses) {
     EXPECT_EQ(stopped, kills({&client, &gre}));
     run_recorded(stopped);
 
-    for (Sleeper *ended : {&abc1, &abc2, &def1, &client, &gre}) EXPECT_EQ(ended->ending(), SIGTERM);
+    for (WaitingProcess *ended : {&abc1, &abc2, &def1, &client, &gre}) EXPECT_EQ(ended->ending(), SIGTERM);
     EXPECT_EQ(other_wan.ending(), SIGVTALRM);
 
-    // What a session file gives: its first number, 0 when there is none.
-    const std::pair<const char *, int> pids[] = {
-        {"WAN1_Snegative.pid", -5}, {"WAN1_Szero.pid", 0}, {"WAN1_Stext.pid", 0}, {"WAN1_Sempty.pid", 0},
-        {"WAN1_Sunreadable.pid", 0}, {"WAN9_Smissing.pid", 0}, {"../run/WAN1_Sdef_1.pid", 0}, {nullptr, 0},
-    };
-    for (const auto &[name, pid] : pids) EXPECT_EQ(getPPTPPID(name), pid) << (name ? name : "null");
+    // A session file gives its first number, 0 when there is none.
+    for (auto [name, pid] :
+         {std::pair{"WAN1_Snegative.pid", -5}, {"WAN1_Sunreadable.pid", 0}, {"../run/WAN1_Sdef_1.pid", 0}})
+        EXPECT_EQ(getPPTPPID(name), pid) << name;
     killPPTP_pidfile("WAN1_Snegative.pid");
     EXPECT_EQ(box.take().commands, "");
 }
@@ -126,24 +87,19 @@ TEST(VpnUtil, DaemonCommandLines) {
     std::strcpy(c.interface_id, "5f3a1c2b");
     c.wan_num = 2;
     connectPPTPClient(&c);
-    c.encrypt = 1;
-    connectPPTPClient(&c);
     gre_tunnel_record g{};
     std::strcpy(g.mark, "5f3a1c2b");
     connectGreTunnel(&g);
-    const std::string pppd = "/usr/sbin/pppd.Client plugin /usr/lib/pppd/2.4.4/pptp.so pptp_server vpn.example "
-                             "pptp_wan_port 2 user bob remotename vpn.example linkname Client ";
     EXPECT_EQ(box.take().commands,
-              pppd + "nodeflate nobsdcomp newname WAN2_C5f3a1c2b wanunit 2 ipparam vpn.example&\n" + pppd +
-                  "+mppe-40 +mppe-128 mppe-stateful newname WAN2_C5f3a1c2b wanunit 2 ipparam vpn.example&\n"
-                  "/usr/sbin/gretunnel 5f3a1c2b\n");
+              "/usr/sbin/pppd.Client plugin /usr/lib/pppd/2.4.4/pptp.so pptp_server vpn.example "
+              "pptp_wan_port 2 user bob remotename vpn.example linkname Client nodeflate nobsdcomp "
+              "newname WAN2_C5f3a1c2b wanunit 2 ipparam vpn.example&\n/usr/sbin/gretunnel 5f3a1c2b\n");
 
     const std::string sentinel = box.file("/sentinel");
     for (const std::string &v : hostile_values(sentinel)) {
         std::snprintf(c.server, sizeof c.server, "%s", v.c_str());
         std::snprintf(c.user_name, sizeof c.user_name, "%s", v.c_str());
         std::snprintf(c.interface_id, sizeof c.interface_id, "%s", v.c_str());
-        c.encrypt = 0;
         connectPPTPClient(&c);
         const std::string line = box.take().commands;
         const auto args = run_with_stub(box, line.substr(0, line.size() - 1), "/usr/sbin/pppd.Client");
