@@ -46,8 +46,10 @@ constexpr module::field kFields[] = {
 #undef MEMBER
 static_assert(ADDRESS_GROUP_MEMBERS == 8, "one field per member");
 
-// The selector, and the file number, of a record's file.
-intptr_t selector_of(const record &r) { return 2 * r.zone + (r.is_group ? 1 : 0); }
+// The selector of a record's file; -1 for a zone there is none of.
+intptr_t selector_of(const record &r) {
+    return r.zone >= 0 && r.zone <= 2 ? 2 * static_cast<intptr_t>(r.zone) + (r.is_group ? 1 : 0) : -1;
+}
 
 std::string format_address(const record &r) { return module::format_fields(&r, kFields); }
 
@@ -132,7 +134,7 @@ void *address_command(record *r) {
                 }
             return false;
         },
-        reinterpret_cast<void *>(2 * static_cast<intptr_t>(r->zone)));
+        reinterpret_cast<void *>(selector_of(*r) & ~intptr_t{1}));
     return r;
 }
 
