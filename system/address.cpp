@@ -22,11 +22,6 @@ constexpr int kFromObject = 0x20, kToObject = 0x40;
 constexpr const char *kGroups[] = {"address"};
 using texts = module::texts<kGroups>;
 
-#define MEMBER(i)                                                                               \
-    module::field {                                                                             \
-        "member_" #i, kind::name, offsetof(record, members) + (i) * sizeof(record::members[0]), \
-            sizeof(record::members[0])                                                          \
-    }
 constexpr module::field kFields[] = {
     MODULE_FIELD(record, name, kind::name),
     MODULE_UNKEYED(record, id, kind::word),
@@ -34,16 +29,15 @@ constexpr module::field kFields[] = {
     MODULE_FIELD(record, is_group, kind::number),
     MODULE_FIELD(record, ipaddr, kind::word),
     MODULE_FIELD(record, netmask, kind::word),
-    MEMBER(0),
-    MEMBER(1),
-    MEMBER(2),
-    MEMBER(3),
-    MEMBER(4),
-    MEMBER(5),
-    MEMBER(6),
-    MEMBER(7),
+    MODULE_ELEMENT(record, members, "member_", 0, kind::name),
+    MODULE_ELEMENT(record, members, "member_", 1, kind::name),
+    MODULE_ELEMENT(record, members, "member_", 2, kind::name),
+    MODULE_ELEMENT(record, members, "member_", 3, kind::name),
+    MODULE_ELEMENT(record, members, "member_", 4, kind::name),
+    MODULE_ELEMENT(record, members, "member_", 5, kind::name),
+    MODULE_ELEMENT(record, members, "member_", 6, kind::name),
+    MODULE_ELEMENT(record, members, "member_", 7, kind::name),
 };
-#undef MEMBER
 static_assert(ADDRESS_GROUP_MEMBERS == 8, "one field per member");
 
 // The selector of a record's file; -1 for a zone there is none of.
@@ -56,8 +50,7 @@ std::string format_address(const record &r) { return module::format_fields(&r, k
 void *parse_address(char *line, void *rec) {
     module::parse_fields(line, rec, kFields);
     auto &r = *static_cast<record *>(rec);
-    for (auto &member : r.members)  // a line may list fewer members than a group holds
-        if (!member[0]) module::set_text(member, module::kUnset);
+    module::unset_empty(r.members);
     module::set_chain(r.chain, kChainPrefix, r.id);
     r.refs = static_cast<int32_t>(chain_references("mangle", (std::string(r.chain) + "SRC").c_str()) +
                                   chain_references("mangle", (std::string(r.chain) + "DST").c_str()));

@@ -270,6 +270,9 @@ struct field {
 #define MODULE_FIELD(Record, member, how) module::field{#member, (how), offsetof(Record, member), sizeof(Record::member)}
 #define MODULE_UNKEYED(Record, member, how) \
     module::field{nullptr, (how), offsetof(Record, member), sizeof(Record::member)}
+// Element i of an array of texts (a group's members), keyed key followed by i.
+#define MODULE_ELEMENT(Record, array, key, i, how) \
+    module::field{key #i, (how), offsetof(Record, array) + (i) * sizeof(Record::array[0]), sizeof(Record::array[0])}
 using field_list = std::span<const field>;
 
 inline char *text_in(void *rec, const field &f) { return static_cast<char *>(rec) + f.offset; }
@@ -279,6 +282,14 @@ inline int32_t &number_in(void *rec, const field &f) {
 }
 inline int32_t number_in(const void *rec, const field &f) {
     return *reinterpret_cast<const int32_t *>(static_cast<const char *>(rec) + f.offset);
+}
+
+// The texts of an array that a line did not fill (it may list fewer
+// elements than the record holds) made unset.
+template <std::size_t N, std::size_t Size>
+void unset_empty(char (&texts)[N][Size]) {
+    for (auto &text : texts)
+        if (!text[0]) set_text(text, kUnset);
 }
 
 // The record's line with the fields of list in order.  Throws

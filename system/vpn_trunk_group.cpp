@@ -15,33 +15,26 @@ constexpr const char *kGroups[] = {"vpn_trunk_group"};
 using texts = module::texts<kGroups>;
 
 // The members are the fields "member_0" to "member_7".
-#define MEMBER(i)                                                                               \
-    module::field {                                                                             \
-        "member_" #i, kind::name, offsetof(record, members) + (i) * sizeof(record::members[0]), \
-            sizeof(record::members[0])                                                          \
-    }
 constexpr module::field kFields[] = {
     MODULE_FIELD(record, name, kind::name),
     MODULE_UNKEYED(record, id, kind::word),
     MODULE_FIELD(record, mode, kind::number),
-    MEMBER(0),
-    MEMBER(1),
-    MEMBER(2),
-    MEMBER(3),
-    MEMBER(4),
-    MEMBER(5),
-    MEMBER(6),
-    MEMBER(7),
+    MODULE_ELEMENT(record, members, "member_", 0, kind::name),
+    MODULE_ELEMENT(record, members, "member_", 1, kind::name),
+    MODULE_ELEMENT(record, members, "member_", 2, kind::name),
+    MODULE_ELEMENT(record, members, "member_", 3, kind::name),
+    MODULE_ELEMENT(record, members, "member_", 4, kind::name),
+    MODULE_ELEMENT(record, members, "member_", 5, kind::name),
+    MODULE_ELEMENT(record, members, "member_", 6, kind::name),
+    MODULE_ELEMENT(record, members, "member_", 7, kind::name),
 };
-#undef MEMBER
 static_assert(TRUNK_GROUP_MEMBERS == 8, "one field per member");
 
 std::string format_group(const record &r) { return module::format_fields(&r, kFields); }
 
 void *parse_group(char *line, void *rec) {
     module::parse_fields(line, rec, kFields);
-    for (auto &member : static_cast<record *>(rec)->members)  // a line may list fewer members
-        if (!member[0]) module::set_text(member, module::kUnset);
+    module::unset_empty(static_cast<record *>(rec)->members);
     return rec;
 }
 
