@@ -1178,6 +1178,351 @@ int chain_counters(const char *table, const char *chain, uint64_t *first, uint64
 
 /* ---- VPN and WAN services ----------------------------------------------- */
 
+/* Module-specific slots of these modules take the arguments written next to
+ * their table; "rec" is the module's record below.  Every slot returns its
+ * neutral value (0, -1 or the unchanged argument) when an argument is
+ * missing.  Values that reach a command line go through the shell quoting
+ * of the library (a plain word stays as it is); values that would break a
+ * secrets file's line, a file name or a double-quoted word are refused by
+ * cgiParam and xmlParam, which then return null and leave the record as it
+ * was. */
+
+/* An IPsec tunnel with automatic keying.  Texts hold at most size - 1
+ * characters; "^o^" is an unset text. */
+typedef struct vpn_ipsec_autokey_record {
+    char chain[31];                 /* "vpnAuto_" and the identifier */
+    char name[84];                  /* also the IKE connection name */
+    char id[21];                    /* my_chainID; the first up-down word, the name under /var/log/ipsec */
+    int32_t wan_num;                /* port of the WAN interface that carries the tunnel */
+    int32_t fixed_or_dynamic;       /* nonzero: the peer has a dynamic address */
+    char remote[324];               /* peer address or host name */
+    int32_t auth_method;            /* 0 pre-shared key, nonzero RSA certificates */
+    char key[252];                  /* pre-shared key: no double quote, no line break */
+    char inside_pem_name[84];
+    char outside_pem_name[84];
+    char enc_alg_I[32];
+    char hash_alg_I[32];
+    int32_t group;                  /* IKE MODP group */
+    int32_t lifetime_I;
+    int32_t esp_or_ah;              /* nonzero: AH */
+    char enc_alg_II[32];
+    char hash_alg_II[32];
+    int32_t lifetime_II;
+    int32_t pfs;                    /* PFS MODP group, 0 off */
+    char mode[32];                  /* beginning with "A": aggressive mode */
+    char my_id[324];
+    char peer_id[324];
+    char local_ip[16];              /* GRE end points used instead of the networks */
+    char remote_ip[16];
+    char local_ip_mask[16];
+    int32_t hand_connection;        /* nonzero: connected by hand only */
+    int32_t dpd_delay;              /* 0: no dead-peer detection */
+    int32_t dpd_timeout;
+    char gredevid[88];              /* the tunnel's GRE device */
+    int32_t xauth_enable;
+    char xauth_auth_user[21];       /* the XAUTH server's authentication group */
+    char xauth_username[84];        /* "^o^": this side is the XAUTH server */
+    char xauth_password[84];
+    int32_t en_l2tp_over_ipsec;     /* 1: L2TP over IPsec */
+    int32_t greType;                /* stored and exported */
+    int32_t greInterface;           /* nonzero: the port whose bridge "brvpn%d" the tunnel joins */
+} vpn_ipsec_autokey_record;
+
+/* The networks a tunnel carries, as a VPN trunk names them, and the second
+ * word of the up-down call (the trunk's identifier). */
+typedef struct ipsec_subnets {
+    char local_ip[16];
+    char local_mask[16];
+    int32_t whole_network;          /* a dynamic peer may bring any private network */
+    char remote_ip[16];
+    char remote_mask[16];
+    char updown[21];
+} ipsec_subnets;
+
+/* Table "vpn_ipsec_autokey", files 57 and the wizard's 65.  Slots:
+ * interface_check(h, const interface_record *) -> 1 when a tunnel uses its port;
+ * command(rec) chains, GRE bridge, IKE connection, initiation unless by hand;
+ * discommand(rec) (vpn_ipsec_autokey_del_chain); recommand(new, old);
+ * restorebyinterface(const interface_record *), dynamicIPup(same): the
+ * tunnels of that port added and initiated again (dynamicIPup rewrites the
+ * secrets first); dynamicIPdown(same): they are disconnected;
+ * cgiParam(rec) -> rec, or null when a value is refused;
+ * initial_system_cmd(rec, n, flag); rewrite_secrets() (Rewrite_IpsecSecrets);
+ * xmlConf(function value). */
+module_table *vpn_ipsec_autokey_register(void);
+void vpn_ipsec_autokey_unregister(module_table *table);
+/* The eight marking chains "vpnAuto_ID" + CSRC, CDST, SSRC, SDST (mangle
+ * and nat) and their condition rules. */
+void *vpn_ipsec_autokey_add_chain(vpn_ipsec_autokey_record *rec);
+/* Disconnects the tunnel, takes its GRE bridge down, flushes and deletes
+ * its chains. */
+void *vpn_ipsec_autokey_del_chain(vpn_ipsec_autokey_record *rec);
+/* GRE bridging, operation "A" (add) or "D" (delete).  gre_bridge: the
+ * tunnel's GRE device into or out of its port's bridge "brvpn%d";
+ * set_gre_bridge: that for a bridged tunnel, then brvpn_global;
+ * gre_bridge_port: every tunnel bridged on port, then brvpn_global (the
+ * access-point controller calls it); brvpn_global: the nat rule that keeps
+ * bridged traffic untranslated, present while some tunnel is bridged.
+ * The counts are the tunnels handled. */
+int vpn_ipsec_autokey_gre_bridge(const char *operation, const vpn_ipsec_autokey_record *rec);
+int vpn_ipsec_autokey_set_gre_bridge(const char *operation, const vpn_ipsec_autokey_record *rec);
+int vpn_ipsec_autokey_gre_bridge_port(const char *operation, int port);
+int vpn_ipsec_autokey_brvpn_global(void);
+/* /etc/ipsec.secrets (one line per tunnel) and /etc/ipsec.d/passwd (the
+ * members of each XAUTH server's group) from every tunnel of the file that
+ * open(0) chooses; a tunnel or user whose values would break its line is
+ * left out.  0, or -1 when the secrets file cannot be written. */
+int Rewrite_IpsecSecrets(void);
+
+/* The connection operations of the tunnels (IPsec, GRE, PPTP). */
+/* The IKE connection of the tunnel: terminated, deleted and added again
+ * with the networks of subnets, then the daemon listens.  Nothing when the
+ * tunnel's port is not a WAN interface. */
+void recommandIPSecAutokey(const vpn_ipsec_autokey_record *rec, const ipsec_subnets *subnets);
+void connectIPSecAutokey(const vpn_ipsec_autokey_record *rec);
+/* Terminates and deletes the connection, removes /var/log/ipsec/ID. */
+void disconnectIPSecAutokey(const vpn_ipsec_autokey_record *rec);
+/* The address the tunnels of a WAN port leave from, into out (16 bytes):
+ * the interface record's address, else the live address of its device;
+ * 0, or -1 with out "0.0.0.0". */
+int getSrcIP(int port, char *out);
+
+/* A dynamic DNS account. */
+typedef struct ddns_record {
+    int32_t provider;               /* row of ddns_providers */
+    char username[244];
+    char password[244];
+    char host[324];
+    char domain[324];               /* "<custom>": host is the full name */
+    int32_t auto_wan;               /* 1: wan_info names a WAN port; 0: a fixed address */
+    char wan_info[16];
+    char status;                    /* the updater's status character, '0' when none */
+} ddns_record;
+/* The providers: display name, web site, country, update server, port,
+ * update interval; 15 rows, then a row of empty texts and zeros. */
+typedef struct ddns_provider {
+    const char *name;
+    const char *site;
+    const char *country;
+    const char *server;
+    int32_t port;
+    const char *interval;
+} ddns_provider;
+extern const ddns_provider ddns_providers[16];
+/* Table "ddns", file 22.  interface_check(h, const interface_record *) ->
+ * 0 when an account publishes that interface, -1 when none does; command,
+ * restorebyinterface, dynamicIPup and initial_system_cmd(x, ...) start
+ * /sbin/update_ddns -a in the background and return x; cgiParam(rec) -> rec;
+ * xmlConf(function value); xmlEntry(node, rec) -> rec; import_xmlConf(node)
+ * -> 0 or -1 (a provider given by its display name or its number). */
+module_table *ddns_register(void);
+void ddns_unregister(module_table *table);
+/* The name an account publishes, in a static buffer the next call reuses. */
+char *ddns_compose_host_domain(const ddns_record *rec);
+
+/* A PPTP server account. */
+typedef struct vpn_pptp_server_record {
+    int32_t type;
+    char chain[31];                 /* "vpnServer_" and id */
+    char user_name[84];
+    char id[21];
+    char password[84];
+    int32_t ip_mode;                /* nonzero: fixed_ip */
+    char fixed_ip[16];
+    int32_t manual;
+    char interface_id[21];          /* in the tunnel names "WAN%d_S%s_..." */
+    int32_t refs;                   /* references of the four nat chains */
+    int32_t line;                   /* xmlParam: the stored line with this id, 0 none */
+    int32_t refs_fixed;             /* nonzero: parse leaves refs */
+} vpn_pptp_server_record;
+/* Table "vpn_pptp_server", files 60 and the wizard's 67.  isTheSame(h,
+ * user name text, n); command(rec), discommand(rec), recommand(rec) -> rec;
+ * restorebyinterface(const interface_record *), dynamicIPup(same): the
+ * sessions on the WAN port of its name sequence end; initial_system_cmd(rec,
+ * n, flag); rewrite_secrets() -> 0 or -1 (/etc/ppp/chap-secrets.Server);
+ * xmlConf(function value). */
+module_table *vpn_pptp_server_register(void);
+void vpn_pptp_server_unregister(module_table *table);
+/* Sessions recorded as /var/run files whose first number is a process id. */
+void disconnectPPTPServerbyWAN(int wan);                    /* files "WAN%d_S..." */
+void disconnectPPTPServer(const vpn_pptp_server_record *rec); /* files "WAN...", holding "_S<interface_id>_" */
+int getPPTPPID(const char *name);   /* the first number of /var/run/NAME, 0 when unreadable */
+void killPPTP_pidfile(const char *name);  /* "kill %d" when that number is at least 1 */
+
+/* A GRE tunnel. */
+typedef struct gre_tunnel_record {
+    char name[84];
+    char id[21];
+    int32_t wan_num;
+    char remote_host[512];
+    char local_gre_interface[16];
+    char local_gre_mask[16];
+    char remote_gre_interface[16];
+    char remote_gre_mask[16];
+    char chain[31];                 /* "GRETunnel_" and id */
+    char mark[10];                  /* hexadecimal key; the device "WAN%d_T%s" */
+    int32_t duration;
+    int32_t timeout;
+    int32_t refs;
+    int32_t refs_fixed;
+} gre_tunnel_record;
+/* Table "gre_tunnel", file 221.  isTheSame(h, name text, n); command(rec),
+ * discommand(rec), recommand(new, old) -> the first; cgiParam(rec) -> rec,
+ * or null for an identifier that is not a plain word;
+ * initial_system_cmd(rec, n, flag). */
+module_table *gre_tunnel_register(void);
+void gre_tunnel_unregister(module_table *table);
+void connectGreTunnel(const gre_tunnel_record *rec);     /* /usr/sbin/gretunnel MARK */
+void disconnectGreTunnel(const gre_tunnel_record *rec);  /* kills the id of /var/log/gretunnel/ID */
+
+/* An outgoing PPTP connection. */
+typedef struct vpn_pptp_client_record {
+    char chain[31];                 /* "vpnClient_" and id */
+    char user_name[84];
+    char id[21];
+    char password[84];
+    char server[324];
+    int32_t wan_num;
+    int32_t encrypt;
+    int32_t nat;                    /* nonzero: masquerade through the connection */
+    int32_t manual;                 /* nonzero: connected by hand only */
+    char interface_id[21];          /* the device "WAN%d_C%s" */
+    int32_t refs;
+    int32_t refs_fixed;
+} vpn_pptp_client_record;
+/* Table "vpn_pptp_client", files 61 and the wizard's 68.
+ * interface_check(h, const interface_record *); command(rec),
+ * discommand(rec), recommand(new, old) -> the first;
+ * restorebyinterface(old, new interface records): when either is a WAN, the
+ * connections of its port are disconnected and, while the new record is a
+ * WAN, those not manual are started again; dynamicIPup(const
+ * interface_record *) disconnects the connections of its port and returns
+ * it; initial_system_cmd(rec, n, flag); rewrite_secrets() -> 0 or -1
+ * (/etc/ppp/chap-secrets.Client); xmlConf(function value). */
+module_table *vpn_pptp_client_register(void);
+void vpn_pptp_client_unregister(module_table *table);
+void connectPPTPClient(const vpn_pptp_client_record *rec);
+void disconnectPPTPClient(const vpn_pptp_client_record *rec);  /* /var/run/WAN%d_C%s.pid */
+
+/* A virtual WAN link. */
+typedef struct virtual_link_record {
+    char name[84];
+    char wanport[20];               /* iname of the WAN port */
+    char ipaddr[16];
+    char netmask[16];
+    char defgw[16];
+    int32_t ipv6cmode;
+    char ipv6addr[40];
+    char prefix[4];
+    char ipv6gw[40];
+    int32_t detect_service;
+    char detect_ipaddr[16];
+    char detect_domain[324];
+    int32_t detect_frequency;
+    char bandwidth_down_stream[40];
+    char bandwidth_up_stream[40];
+    char mark[6];                   /* hexadecimal route mark; names the table and chains */
+    char subnet[16];                /* form and XML only, not stored */
+} virtual_link_record;
+/* Table "virtual_link", file 159.  interface_check(h, const
+ * interface_record *); command(rec) and initial_system_cmd(rec, n, flag)
+ * (virtual_link_initial_system_cmd); discommand(rec, const interface_record
+ * * or null) (virtual_link_discommand); recommand(rec, same);
+ * restorebyinterface(previous, const interface_record *) -> the links
+ * re-applied (previous is not used); cgiParam(rec) -> rec, or null when a
+ * value is refused; xmlConf(function value); xmlEntry(node, rec);
+ * import_xmlConf(node): a link gets the lowest free mark from "101" on. */
+module_table *virtual_link_register(void);
+void virtual_link_unregister(module_table *table);
+void *virtual_link_initial_system_cmd(virtual_link_record *rec, int n, int flag);
+void *virtual_link_discommand(virtual_link_record *rec, const interface_record *iface);
+/* For a port of a bond (ibond nonzero): every link on the bond master's
+ * port is taken off and applied again.  The links re-applied. */
+int virtual_link_restorebyinterface4bonding(const interface_record *iface);
+/* The marks of the links on the WAN port named wanport, blank-separated
+ * into out (size bytes; marks that would not fit are left out).  How many
+ * were written. */
+int return_vlink_mark(const char *wanport, char *out, size_t size);
+
+/* A user or group of the authenticated users (files 43 and 44, selector
+ * 0 and 1).  A group record has its password and group unset. */
+typedef struct auth_user_record {
+    char name[84];                  /* no blank, ':', quote or line break */
+    char id[21];
+    char password[84];              /* its crypt hash */
+    char group[84];                 /* the user's group, "^o^" none */
+} auth_user_record;
+/* Table "auth_user".  remove of a group leaves its users without one;
+ * command, discommand, recommand and initial_system_cmd(rec, ...) rewrite
+ * the IPsec secrets (the XAUTH users) and return rec; cgiParam(rec) -> rec,
+ * or null when a value is refused (the form's password is stored as its
+ * hash: refused without the crypt library); xmlConf(function value) the
+ * users; import_xmlConf(node) stores them and the groups they name. */
+module_table *auth_user_register(void);
+void auth_user_unregister(module_table *table);
+
+/* A VPN trunk: a tunnel and the networks it carries. */
+enum { TRUNK_IPSEC = 0, TRUNK_PPTP_CLIENT = 1, TRUNK_PPTP_SERVER = 2, TRUNK_GRE = 3 };
+typedef struct vpn_trunk_record {
+    char name[84];
+    char id[21];
+    int32_t type;                   /* TRUNK_... */
+    char tunnel[84];                /* the tunnel's name, the client's interface_id or the account's user name */
+    char local_ip[16];
+    char local_mask[16];
+    char remote_ip[16];
+    char remote_mask[16];
+    int32_t whole_network;
+} vpn_trunk_record;
+/* Table "vpn_trunk", files 58 and the wizard's 66.  isTheSame also refuses
+ * a trunk group's name; command(rec): an IPsec tunnel's connection with
+ * the trunk's networks (initiated unless by hand), a route of the remote
+ * network to the device of a PPTP client, GRE tunnel or fixed-address
+ * account; discommand(rec) undoes it; recommand(new, old);
+ * cgiParam(rec) -> rec; initial_system_cmd(rec, n, flag); xmlConf. */
+module_table *vpn_trunk_register(void);
+void vpn_trunk_unregister(module_table *table);
+
+/* A group of VPN trunks, applied and taken off together. */
+enum { TRUNK_GROUP_MEMBERS = 8 };
+typedef struct vpn_trunk_group_record {
+    char name[84];
+    char id[21];
+    int32_t mode;                   /* 0 backup, 1 load sharing */
+    char members[TRUNK_GROUP_MEMBERS][84];  /* trunk names, "^o^" unused */
+} vpn_trunk_group_record;
+/* Table "vpn_trunk_group", file 59.  command, discommand(rec) call the
+ * member trunks' own; recommand(new, old); cgiParam(rec) -> rec
+ * ("member_0" ...); initial_system_cmd(rec, n, flag); xmlConf. */
+module_table *vpn_trunk_group_register(void);
+void vpn_trunk_group_unregister(module_table *table);
+
+/* An address object or address group: files 30 to 35 by selector 0 to 5
+ * (LAN, LAN group, WAN, WAN group, DMZ, DMZ group), selector = 2 * zone +
+ * is_group. */
+enum { ADDRESS_GROUP_MEMBERS = 8 };
+typedef struct address_record {
+    char name[84];
+    char id[21];
+    char chain[31];                 /* "address_" and id */
+    int32_t zone;                   /* 0 LAN, 1 WAN, 2 DMZ */
+    int32_t is_group;
+    char ipaddr[16];                /* an object's network */
+    char netmask[16];
+    char members[ADDRESS_GROUP_MEMBERS][84];  /* a group's object names, "^o^" unused */
+    int32_t refs;                   /* references of the two mangle chains */
+} address_record;
+/* Table "address".  remove of an object first takes its name out of the
+ * groups of its zone; command(rec): the mangle chains C + "SRC" and C +
+ * "DST" that mark an object's network, or jump to the chains of a group's
+ * members; discommand(rec); recommand(rec) takes them off and applies them
+ * again; cgiParam(rec) -> rec; initial_system_cmd(rec, n, flag);
+ * xmlConf(function value) the records of all six files, each entry with
+ * its "zone" and "is_group"; xmlEntry(node, rec); import_xmlConf(node)
+ * replaces the six files with the entries, each in its own. */
+module_table *address_register(void);
+void address_unregister(module_table *table);
+
 #ifdef __cplusplus
 }
 #endif

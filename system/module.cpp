@@ -119,14 +119,6 @@ record_file *shift(record_file *h, int from, int to) {
     return my_ShiftLine(h, static_cast<uint32_t>(from), static_cast<uint32_t>(to)) == 0 ? h : nullptr;
 }
 
-void set_text(char *field, std::size_t size, const char *value) {
-    if (!field || size == 0) return;
-    if (!value) value = kUnset;
-    std::size_t i = 0;
-    for (; i + 1 < size && value[i]; ++i) field[i] = value[i];
-    field[i] = '\0';
-}
-
 bool is_ipv4(const char *text) {
     in_addr address;
     return text && inet_pton(AF_INET, text, &address) == 1;
@@ -212,6 +204,64 @@ unsigned int nat_references(const char *chain, std::initializer_list<const char 
 }
 
 std::string arg(const char *value) { return runtime::shell_word(value ? value : kUnset); }
+
+bool plain_word(const char *value) { return value && arg(value) == value; }
+
+bool is_set(const char *text) {
+    return text && *text && !same_text(text, kUnset) && !same_text(text, "0.0.0.0");
+}
+
+bool one_line(const char *text) { return text && !std::strpbrk(text, "\r\n"); }
+
+bool one_word(const char *text) { return text && !std::strpbrk(text, " \t\r\n\""); }
+
+std::string format_fields(const void *rec, field_list list) {
+    line l;
+    for (const field &f : list) {
+        switch (f.how) {
+            case kind::name: l.name(text_in(rec, f)); break;
+            case kind::word: l.text(text_in(rec, f)); break;
+            case kind::number: l.number(number_in(rec, f)); break;
+            case kind::quoted_number: l.quoted_number(number_in(rec, f)); break;
+        }
+    }
+    return l.str();
+}
+
+void parse_fields(char *text, void *rec, field_list list) {
+    fields f(text);
+    int i = 0;
+    for (const field &d : list) {
+        if (d.is_number()) number_in(rec, d) = f.integer(i);
+        else if (const char *value = f[i]) set_text(text_in(rec, d), d.size, value);
+        ++i;
+    }
+}
+
+void form_fields(void *rec, field_list list) {
+    for (const field &f : list) {
+        if (!f.key) continue;
+        if (f.is_number()) number_in(rec, f) = form_integer(f.key, number_in(rec, f));
+        else set_text(text_in(rec, f), f.size, qValueDefault(kUnset, "%s", f.key));
+    }
+}
+
+bool any_line_break(const void *rec, field_list list) {
+    for (const field &f : list)
+        if (f.key && !f.is_number() && !one_line(text_in(rec, f))) return true;
+    return false;
+}
+
+bool is_file_name(const char *text) {
+    return plain_word(text) && text[0] != '.' && !std::strchr(text, '/');
+}
+
+void chain_commands(const char *source, const char *function, int line, const char *option, const char *chain,
+                    std::span<const chain_part> parts) {
+    for (const chain_part &p : parts)
+        my_iptables(4, "[%s]%s(),L:%d=> /sbin/iptables -t %s %s %s", source, function, line, p.table, option,
+                    arg((std::string(chain) + p.suffix).c_str()).c_str());
+}
 
 int32_t form_integer(const char *name, int32_t def) {
     const char *value = qValue("%s", name);

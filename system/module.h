@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
+#include <span>
 #include <string>
 #include <type_traits>
 
@@ -69,6 +70,22 @@ private:
     module_table *table_;
 };
 
+// Calls visit(record, line number) on each record of the module named
+// name, its file opened read only with selector, each parsed into a fresh
+// zeroed Record, until visit returns true; whether it did.
+template <typename Record, typename Visit>
+bool each_record(const char *name, const char *tag, Visit visit, void *selector = nullptr) {
+    registered t(name);
+    record_file *h = t.open(tag, 0, selector);
+    if (!h) return false;
+    for (int k = 1;; ++k) {
+        Record r{};
+        uint32_t line = 0;
+        if (!t->getline(h, &r, &line, k)) return false;
+        if (visit(r, line)) return true;
+    }
+}
+
 // ---- Opening ------------------------------------------------------------
 
 // The text by which an opener names itself to the record-file layer,
@@ -85,6 +102,15 @@ record_file *open_file(int number, const char *tag, int mode);
 template <int Number>
 record_file *open(void *, const char *tag, int mode) {
     return open_file(Number, tag, mode);
+}
+
+// Whether the setup wizard's copy of a module's file is meant: the form value
+// "wizard" (default "No") is "No" exactly when the selector is nonzero.
+bool wizard_file(const void *selector);
+// The open slot of a module whose setup wizard keeps its own copy.
+template <int Normal, int Wizard>
+record_file *open_wizard(void *selector, const char *tag, int mode) {
+    return open_file(wizard_file(selector) ? Wizard : Normal, tag, mode);
 }
 
 // ---- Reading --------------------------------------------------------------
@@ -156,7 +182,13 @@ record_file *shift(record_file *h, int from, int to);
 // A text field of capacity N (an array of N + 1) takes at most N characters
 // and is always terminated; a missing value leaves it unset ("^o^").
 // The same for a field known by its address and size (a table of fields).
-void set_text(char *field, std::size_t size, const char *value);
+inline void set_text(char *field, std::size_t size, const char *value) {
+    if (!field || size == 0) return;
+    if (!value) value = kUnset;
+    std::size_t i = 0;
+    for (; i + 1 < size && value[i]; ++i) field[i] = value[i];
+    field[i] = '\0';
+}
 template <std::size_t Size>
 void set_text(char (&field)[Size], const char *value) {
     static_assert(Size >= sizeof kUnset, "a text field holds at least the unset mark");
@@ -215,6 +247,66 @@ private:
     int count_ = 0;
 };
 
+// ---- Records described field by field ---------------------------------------
+
+// How a field is written in its line: a free text in double quotes
+// (line::name), a word (line::text), a decimal, or a decimal in quotes.
+enum class kind { name, word, number, quoted_number };
+
+// One field of a record: its form and XML key (null: neither), how its line
+// writes it, and where it lives in the record.  A module lists its fields
+// in line order once and builds its line, parse, form and XML slots on the
+// list, e.g.
+//
+//     constexpr module::field kFields[] = {
+//         MODULE_FIELD(rule, name, module::kind::name),
+//         MODULE_UNKEYED(rule, id, module::kind::word),
+//         MODULE_FIELD(rule, port, module::kind::number),
+//     };
+struct field {
+    const char *key;
+    kind how;
+    std::size_t offset;
+    std::size_t size;  // the array size of a text
+    bool is_number() const { return how == kind::number || how == kind::quoted_number; }
+};
+#define MODULE_FIELD(Record, member, how) module::field{#member, (how), offsetof(Record, member), sizeof(Record::member)}
+#define MODULE_UNKEYED(Record, member, how) \
+    module::field{nullptr, (how), offsetof(Record, member), sizeof(Record::member)}
+// Element i of an array of texts (a group's members), keyed key followed by i.
+#define MODULE_ELEMENT(Record, array, key, i, how) \
+    module::field{key #i, (how), offsetof(Record, array) + (i) * sizeof(Record::array[0]), sizeof(Record::array[0])}
+using field_list = std::span<const field>;
+
+inline char *text_in(void *rec, const field &f) { return static_cast<char *>(rec) + f.offset; }
+inline const char *text_in(const void *rec, const field &f) { return static_cast<const char *>(rec) + f.offset; }
+inline int32_t &number_in(void *rec, const field &f) {
+    return *reinterpret_cast<int32_t *>(static_cast<char *>(rec) + f.offset);
+}
+inline int32_t number_in(const void *rec, const field &f) {
+    return *reinterpret_cast<const int32_t *>(static_cast<const char *>(rec) + f.offset);
+}
+
+// The texts of an array that a line did not fill (it may list fewer
+// elements than the record holds) made unset.
+template <std::size_t N, std::size_t Size>
+void unset_empty(char (&texts)[N][Size]) {
+    for (auto &text : texts)
+        if (!text[0]) set_text(text, kUnset);
+}
+
+// The record's line with the fields of list in order.  Throws
+// std::bad_alloc when memory runs out.
+std::string format_fields(const void *rec, field_list list);
+// The fields of a line into rec, in list order; a field the line lacks is
+// 0 for a number and leaves a text.
+void parse_fields(char *line, void *rec, field_list list);
+// The keyed fields from the form: a missing text is unset, a missing number
+// keeps its value.
+void form_fields(void *rec, field_list list);
+// Whether some keyed text field of rec holds a line break.
+bool any_line_break(const void *rec, field_list list);
+
 // ---- Chains, rules and command lines ------------------------------------
 
 // A chain's name: the module's prefix, "_" and the record's identifier.
@@ -232,6 +324,33 @@ unsigned int nat_references(const char *chain, std::initializer_list<const char 
 // a value never yields a second command.  The temporary lives until the end
 // of the call it is written in.
 std::string arg(const char *value);
+
+// Whether arg() leaves the text as it stands: a word that may also stand
+// inside double quotes or a file name without changing meaning.
+bool plain_word(const char *value);
+
+// Whether a record text holds a value: not null, empty, unset or 0.0.0.0.
+bool is_set(const char *text);
+
+// Whether a text may stand in a line of a daemon's secrets file: one_line
+// holds no line break; one_word neither a blank, a tab nor a double quote.
+bool one_line(const char *text);
+bool one_word(const char *text);
+
+// Whether a record text may name a file of a directory: a plain word
+// without '/' that does not begin with '.'.
+bool is_file_name(const char *text);
+
+// One firewall command per part of a record's chains, in the order given:
+// "/sbin/iptables -t TABLE OPTION CHAIN+SUFFIX" (option "-N", "-F", "-X").
+struct chain_part {
+    const char *table;
+    const char *suffix;
+};
+void chain_commands(const char *source, const char *function, int line, const char *option, const char *chain,
+                    std::span<const chain_part> parts);
+#define MODULE_CHAINS(source, option, chain, parts) \
+    module::chain_commands((source), __func__, __LINE__, (option), (chain), (parts))
 
 }  // namespace module
 
@@ -267,9 +386,6 @@ void form_text(char (&field)[Size], const char *name, const char *def = kUnset) 
 // A decimal form value, clamped to 32 bits; def when absent or not a number.
 int32_t form_integer(const char *name, int32_t def = 0);
 
-// Whether the setup wizard's copy of a module's file is meant: the form value
-// "wizard" (default "No") is "No" exactly when the selector is nonzero.
-bool wizard_file(const void *selector);
 
 // ---- Language strings -----------------------------------------------------
 

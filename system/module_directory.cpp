@@ -1,7 +1,9 @@
 // Every module of the library, by name: what lets a module drive another
 // (the interface module asking each dependent module whether an interface
 // is in use) and a program walk the whole configuration.
+#include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <iterator>
 
 #include "system/module.h"
@@ -9,54 +11,95 @@
 
 namespace {
 
-// Each module's configuration files by their numbers in file_list.
+constexpr const char *kSource = "system/module_directory.c";
+
+// Each module's configuration files by their numbers in file_list (the
+// setup wizard's working copies are not configuration).
 constexpr int kNoFiles[] = {-1};
 constexpr int kInterfaceFiles[] = {28, -1};
 constexpr int kSubnetFiles[] = {18, 226, -1};
 constexpr int kRouteFiles[] = {19, -1};
 constexpr int kDynamicRouteFiles[] = {21, -1};
+constexpr int kVirtualLinkFiles[] = {159, -1};
+constexpr int kAddressFiles[] = {30, 31, 32, 33, 34, 35, -1};
+constexpr int kAuthUserFiles[] = {43, 44, -1};
+constexpr int kDdnsFiles[] = {22, -1};
+constexpr int kGreTunnelFiles[] = {221, -1};
+constexpr int kPptpServerFiles[] = {60, -1};
+constexpr int kPptpClientFiles[] = {61, -1};
+constexpr int kIpsecFiles[] = {57, -1};
+constexpr int kTrunkFiles[] = {58, -1};
+constexpr int kTrunkGroupFiles[] = {59, -1};
 constexpr int kUpgradeInfoFiles[] = {183, -1};
 
-constexpr const char *kSource = "system/module_directory.c";
+using initial_fn = void *(*)(void *rec, int n, int flag);
 
-// Applies every record of the file open(selector) chooses through the
-// module's command slot (record, 0); how many.
-template <typename Record>
-int command_each(module_table *table, void *selector) {
-    record_file *h = table->open(selector, MODULE_TAG(kSource), 0);
+// Applies every record of the files that open's selectors choose, each with
+// apply(table, record, line); how many.
+template <typename Record, typename Apply>
+int apply_each(module_table *table, std::initializer_list<std::intptr_t> selectors, Apply apply) {
     int applied = 0;
-    Record rec{};
-    for (int k = 1; table->getline(h, &rec, nullptr, k); ++k, ++applied)
-        reinterpret_cast<route_command_fn>(table->command)(&rec, 0);
-    table->close(&h);
+    for (std::intptr_t selector : selectors) {
+        record_file *h = table->open(reinterpret_cast<void *>(selector), MODULE_TAG(kSource), 0);
+        Record rec{};
+        uint32_t line = 0;
+        for (int k = 1; table->getline(h, &rec, &line, k); ++k, ++applied) apply(table, &rec, static_cast<int>(line));
+        table->close(&h);
+    }
     return applied;
 }
 
-// Each static route once: the route table's own boot operation re-applies
-// all of them at every call.
-int boot_routes(module_table *table) { return command_each<route_record>(table, nullptr); }
+// initial_system_cmd with the boot flag on each record of a module kept in
+// several files.
+template <typename Record, std::intptr_t... Selectors>
+int boot_files(module_table *table) {
+    return apply_each<Record>(table, {Selectors...}, [](module_table *t, void *rec, int line) {
+        reinterpret_cast<initial_fn>(t->initial_system_cmd)(rec, line, 1);
+    });
+}
 
-// The subnets, then the VLANs with theirs.
-int boot_subnets(module_table *table) {
-    static int vlans;
-    return command_each<msubnet_record>(table, nullptr) + command_each<msubnet_record>(table, &vlans);
+// command on each record, for modules whose boot operation re-applies all
+// their records at every call: each is applied once.
+template <typename Record, std::intptr_t... Selectors>
+int command_files(module_table *table) {
+    return apply_each<Record>(table, {Selectors...}, [](module_table *t, void *rec, int) {
+        reinterpret_cast<route_command_fn>(t->command)(rec, 0);
+    });
 }
 
 // Rows in the order the modules are applied at boot: a module comes after
 // the ones whose records it reads or whose chains and devices it uses.
 const module_entry kModules[] = {
-    // interfaces and routing
+    // interfaces, the routing on them, and the further WAN links
     {"interface", interface_register, interface_unregister, kInterfaceFiles, sizeof(interface_record)},
     {"multiple subnet", msubnet_register, msubnet_unregister, kSubnetFiles, sizeof(msubnet_record), nullptr,
-     boot_subnets},
+     command_files<msubnet_record, 0, 1>},
     {"route table", route_table_register, route_table_unregister, kRouteFiles, sizeof(route_record), nullptr,
-     boot_routes},
+     command_files<route_record, 0>},
     {"dynamic route", dynamic_route_register, dynamic_route_unregister, kDynamicRouteFiles,
      sizeof(dynamic_route_record)},
+    {"virtual_link", virtual_link_register, virtual_link_unregister, kVirtualLinkFiles, sizeof(virtual_link_record)},
+
+    // the objects that rules and tunnels name
+    {"address", address_register, address_unregister, kAddressFiles, sizeof(address_record), nullptr,
+     boot_files<address_record, 0, 1, 2, 3, 4, 5>},
+    {"auth_user", auth_user_register, auth_user_unregister, kAuthUserFiles, sizeof(auth_user_record)},
 
     // address translation, management access, service objects
 
-    // VPN and WAN services
+    // VPN and WAN services: the tunnels, then the trunks that apply tunnels
+    // with their networks.
+    {"ddns", ddns_register, ddns_unregister, kDdnsFiles, sizeof(ddns_record)},
+    {"gre_tunnel", gre_tunnel_register, gre_tunnel_unregister, kGreTunnelFiles, sizeof(gre_tunnel_record)},
+    {"vpn_pptp_server", vpn_pptp_server_register, vpn_pptp_server_unregister, kPptpServerFiles,
+     sizeof(vpn_pptp_server_record)},
+    {"vpn_pptp_client", vpn_pptp_client_register, vpn_pptp_client_unregister, kPptpClientFiles,
+     sizeof(vpn_pptp_client_record)},
+    {"vpn_ipsec_autokey", vpn_ipsec_autokey_register, vpn_ipsec_autokey_unregister, kIpsecFiles,
+     sizeof(vpn_ipsec_autokey_record)},
+    {"vpn_trunk", vpn_trunk_register, vpn_trunk_unregister, kTrunkFiles, sizeof(vpn_trunk_record)},
+    {"vpn_trunk_group", vpn_trunk_group_register, vpn_trunk_group_unregister, kTrunkGroupFiles,
+     sizeof(vpn_trunk_group_record)},
 
     // access-point controller
 

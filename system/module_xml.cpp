@@ -77,6 +77,22 @@ int32_t xml_values::security(int32_t fallback) const {
     return bits;
 }
 
+void export_fields(xml_entry &e, const void *rec, field_list list) {
+    for (const field &f : list) {
+        if (!f.key) continue;
+        if (f.is_number()) e.number(f.key, number_in(rec, f));
+        else e.text(f.key, text_in(rec, f));
+    }
+}
+
+void read_fields(const xml_values &v, void *rec, field_list list) {
+    for (const field &f : list) {
+        if (!f.key) continue;
+        if (f.is_number()) number_in(rec, f) = v.integer(f.key, number_in(rec, f));
+        else v.text(f.key, text_in(rec, f), f.size);
+    }
+}
+
 bool read_request(const char *path, const std::function<void(const xml_values &)> &fill) {
     if (!path) return false;
     xml_node *tree = nullptr;

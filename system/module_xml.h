@@ -71,6 +71,10 @@ public:
         if (!text) return std::nullopt;
         return unescape(text);
     }
+    // The same for a field of size bytes.
+    void text(const char *key, char *field, std::size_t size) const {
+        if (const char *value = raw(key)) set_text(field, size, unescape(value).c_str());
+    }
     // Decimal, clamped to 32 bits; fallback when missing or not a number.
     int32_t integer(const char *key, int32_t fallback) const;
     // The service bits of a "security" element: a service's bit is set
@@ -81,6 +85,11 @@ private:
     static std::string unescape(const char *value);
     xml_node *entry_;
 };
+
+// The keyed fields of a record as its entry's elements, in list order; and
+// back from an entry: a field whose element is missing keeps its value.
+void export_fields(xml_entry &e, const void *rec, field_list list);
+void read_fields(const xml_values &v, void *rec, field_list list);
 
 // The management services in the order of their bits, as the XML names them.
 inline constexpr const char *kServices[] = {"PING", "HTTP", "HTTPS", "TELNET", "SSH"};
@@ -144,9 +153,11 @@ bool lacks_chain(const char (&chain)[Size]) {
 // module's xmlEntry.  An entry without a chain identifier gets one from
 // the current time plus its position; an entry whose name is already
 // stored is left out, unless the module keeps every entry (Unique false).
-// A module without chain identifiers passes nullptr.  0, or -1 without an
-// element or a handle.
-template <typename Record, auto Chain = nullptr, bool Unique = true>
+// A module without chain identifiers passes nullptr.  A module that
+// completes an entry from the records already stored (a free mark, say)
+// passes Prepare, called as Prepare(handle, record) before the name test.
+// 0, or -1 without an element or a handle.
+template <typename Record, auto Chain = nullptr, bool Unique = true, auto Prepare = nullptr>
 int import_list(const module_table &t, xml_node *function, int file_number, const char *tag) {
     if (!function || !tag) return -1;
     my_RemoveFile(file_number);
@@ -163,6 +174,7 @@ int import_list(const module_table &t, xml_node *function, int file_number, cons
         fill(e, &r);
         if constexpr (!std::is_null_pointer_v<decltype(Chain)>)
             if (lacks_chain(r.*Chain)) set_text(r.*Chain, my_chainID(now + position));
+        if constexpr (!std::is_null_pointer_v<decltype(Prepare)>) Prepare(h, r);
         if (!Unique || t.isTheSame(h, &r, 0) != 1) t.add(h, &r);
     }
     t.close(&h);

@@ -77,6 +77,25 @@ Effects ModuleBox::take() {
     return e;
 }
 
+const std::vector<std::string> kTunnelChainOrder = {"mangle CSRC", "mangle CDST", "nat CSRC", "nat CDST",
+                                                     "mangle SSRC", "mangle SDST", "nat SSRC", "nat SDST"};
+
+std::string chain_lines(const std::string &chain, const std::string &option, const std::vector<std::string> &parts) {
+    std::string lines;
+    for (const std::string &p : parts)
+        lines += "/sbin/iptables -t " + p.substr(0, p.find(' ')) + " " + option + " " + chain + p.substr(p.find(' ') + 1) + "\n";
+    return lines;
+}
+
+std::string mark_lines(const std::string &chain, const std::string &device) {
+    std::string lines;
+    const std::string condition = " -m condition --condition " + chain + " -j UTMMARK --set-type policy --or-mark ";
+    for (const std::string table : {"mangle", "nat"})
+        lines += "/sbin/iptables -t " + table + " -A " + chain + "SSRC" + (device.empty() ? "" : " -i " + device) +
+                 condition + "0x20\n/sbin/iptables -t " + table + " -A " + chain + "SDST" + condition + "0x40\n";
+    return lines;
+}
+
 interface_record interface_port(int port, const char *iname, int itype, int imode, int cmode, const char *ipaddr,
                                 const char *netmask, int izone) {
     interface_record r{};

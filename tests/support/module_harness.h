@@ -8,6 +8,8 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "support/sandbox.h"
@@ -41,6 +43,14 @@ private:
     struct Reader;
     std::unique_ptr<Reader> reader_;
 };
+
+// "/sbin/iptables -t TABLE OPTION CHAINSUFFIX" for each "TABLE SUFFIX" part,
+// one per line; and the order in which the tunnels handle their chains.
+std::string chain_lines(const std::string &chain, const std::string &option, const std::vector<std::string> &parts);
+extern const std::vector<std::string> kTunnelChainOrder;
+// The condition-switched marking rules of a tunnel's chain C in mangle and
+// nat: SSRC (entering over device, when one is given) and SDST.
+std::string mark_lines(const std::string &chain, const std::string &device = "");
 
 // An interface record as the interface module stores it: unset texts "^o^",
 // addresses "0.0.0.0".
@@ -86,6 +96,11 @@ private:
     module_table *table_;
     void (*unregister_)(module_table *);
 };
+
+// The request's form is exactly these values (a GET query string), decoded
+// anew at the next form read; with none, the form is empty.
+using FormValues = std::vector<std::pair<std::string, std::string>>;
+void use_form(const FormValues &values);
 
 // A module-specific slot called with its documented arguments.
 template <typename Fn, typename... Args>

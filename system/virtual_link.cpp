@@ -1,0 +1,234 @@
+// The virtual WAN links: additional addresses of WAN ports, each with its
+// own gateway, route mark and routing table, used as separate uplinks.  The
+// apply and removal sequences are in virtual_link_util.
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "system/module_xml.h"
+
+namespace {
+
+using module::kind;
+using module::same_text;
+using record = virtual_link_record;
+
+constexpr const char *kSource = "system/virtual_link.c";
+constexpr int kFile = 159;
+constexpr int kFirstMark = 101;
+constexpr const char *kZeroIpv6 = "0000:0000:0000:0000:0000:0000:0000:0000";
+constexpr const char *kGroups[] = {"virtual_link"};
+using texts = module::texts<kGroups>;
+
+#define WORD(member) MODULE_FIELD(record, member, kind::word)
+#define NUMBER(member) MODULE_FIELD(record, member, kind::number)
+constexpr module::field kLine[] = {
+    WORD(wanport),
+    WORD(ipaddr),
+    WORD(netmask),
+    WORD(defgw),
+    NUMBER(ipv6cmode),
+    WORD(ipv6addr),
+    WORD(prefix),
+    WORD(ipv6gw),
+    NUMBER(detect_service),
+    WORD(detect_ipaddr),
+    WORD(detect_domain),
+    NUMBER(detect_frequency),
+    WORD(bandwidth_down_stream),
+    WORD(bandwidth_up_stream),
+    WORD(mark),
+    MODULE_FIELD(record, name, kind::name),
+};
+// The XML's fields in its order; the form has the mark and prefix as well.
+constexpr module::field kXml[] = {
+    WORD(name),
+    WORD(wanport),
+    WORD(ipaddr),
+    WORD(netmask),
+    WORD(defgw),
+    WORD(subnet),
+    NUMBER(ipv6cmode),
+    WORD(ipv6addr),
+    WORD(ipv6gw),
+    NUMBER(detect_service),
+    WORD(detect_ipaddr),
+    WORD(detect_domain),
+    NUMBER(detect_frequency),
+    WORD(bandwidth_down_stream),
+    WORD(bandwidth_up_stream),
+};
+constexpr module::field kFormOnly[] = {WORD(mark), WORD(prefix)};
+#undef WORD
+#undef NUMBER
+
+std::string format_link(const record &r) { return module::format_fields(&r, kLine); }
+
+void *parse_link(char *line, void *rec) {
+    module::parse_fields(line, rec, kLine);
+    return rec;
+}
+
+void *link_defaults(void *rec, const char *) {
+    if (!rec) return rec;
+    auto &r = *static_cast<record *>(rec);
+    for (const module::field &f : kLine)
+        if (!f.is_number()) module::set_text(module::text_in(&r, f), f.size, module::kUnset);
+    for (char *address : {r.ipaddr, r.netmask, r.defgw, r.detect_ipaddr, r.subnet})
+        module::set_text(address, 16, "0.0.0.0");
+    module::set_text(r.ipv6addr, kZeroIpv6);
+    module::set_text(r.ipv6gw, kZeroIpv6);
+    r.ipv6cmode = module::form_integer("cmv6", 0);
+    return rec;
+}
+
+int link_interface_check(record_file *h, const interface_record *iface) {
+    return module::uses_interface<record, parse_link, &record::wanport>(h, iface ? iface->iname : nullptr);
+}
+
+int link_isTheSame(record_file *h, void *rec, int n) {
+    if (!h || !rec) return 0;
+    const record &w = *static_cast<const record *>(rec);
+    const bool clash = module::any_record<record, parse_link>(h, [&](const record &r, uint32_t line) {
+        if (line == static_cast<uint32_t>(n)) return false;
+        return same_text(r.name, w.name) || (same_text(r.ipaddr, w.ipaddr) && same_text(r.netmask, w.netmask)) ||
+               (w.ipv6cmode && same_text(r.ipv6addr, w.ipv6addr) && same_text(r.prefix, w.prefix));
+    });
+    return clash ? 1 : 0;
+}
+
+void *link_command(record *r) { return virtual_link_initial_system_cmd(r, 0, 1); }
+
+void *link_recommand(record *r, const interface_record *iface) {
+    virtual_link_discommand(r, iface);
+    return link_command(r);
+}
+
+extern const module_table kTable;
+
+// The stored links, each handed to op while op returns false.
+template <typename Op>
+void each_link(Op op) {
+    module::each_record<record>(kTable.name, MODULE_TAG(kSource), [&](const record &r, uint32_t) {
+        op(r);
+        return false;
+    });
+}
+
+// The links of a port, taken off and applied again; how many.
+int reapply_on(const char *wanport) {
+    int count = 0;
+    each_link([&](const record &stored) {
+        if (!same_text(stored.wanport, wanport)) return;
+        record r = stored;
+        link_recommand(&r, nullptr);
+        ++count;
+    });
+    return count;
+}
+
+int link_restorebyinterface(const void *, const interface_record *iface) {
+    return iface ? reapply_on(iface->iname) : 0;
+}
+
+// A mark is one to five hexadecimal digits: it also names a routing table.
+bool is_mark(const char *mark) {
+    const std::size_t n = std::strlen(mark);
+    return n >= 1 && n <= 5 && std::strspn(mark, "0123456789abcdefABCDEF") == n;
+}
+
+void *link_cgiParam(record *rec) {
+    if (!rec) return rec;
+    record r = *rec;
+    module::form_fields(&r, kXml);
+    module::form_fields(&r, kFormOnly);
+    if (module::any_line_break(&r, kXml) || !is_mark(r.mark)) return nullptr;
+    *rec = r;
+    return rec;
+}
+
+void link_entry(module::xml_entry &e, const record &r) { module::export_fields(e, &r, kXml); }
+
+void link_xmlConf(const char *function) {
+    module::export_xml<record, link_entry>(kTable, function, MODULE_TAG(kSource));
+}
+
+void *link_xmlEntry(xml_node *node, void *rec) {
+    if (node && rec) module::read_fields(module::xml_values(node), rec, kXml);
+    return rec;
+}
+
+// The export has no marks: an imported link gets the lowest decimal-looking
+// mark from 101 on that no link stored before it holds.
+void choose_mark(record_file *h, record &r) {
+    for (int candidate = kFirstMark;; ++candidate) {
+        const std::string mark = std::to_string(candidate);
+        const bool taken = module::any_record<record, parse_link>(
+            h, [&](const record &stored, uint32_t) { return mark == stored.mark; });
+        if (!taken) return module::set_text(r.mark, mark.c_str());
+    }
+}
+
+int link_import_xmlConf(xml_node *function) {
+    return module::import_list<record, nullptr, true, choose_mark>(kTable, function, kFile, MODULE_TAG(kSource));
+}
+
+const module_table kTable = {
+    .name = "virtual_link",
+    .clear = module::clear<record>,
+    .add = module::add<record, format_link>,
+    .remove = module::remove,
+    .modify = module::modify<record, format_link>,
+    .interface_check = module::op(link_interface_check),
+    .isTheSame = link_isTheSame,
+    .set_default = link_defaults,
+    .open = module::open<kFile>,
+    .getline = module::getline<parse_link>,
+    .getnum = module::getnum<parse_link>,
+    .parse = parse_link,
+    .close = module::close_file,
+    .command = module::op(link_command),
+    .discommand = module::op(virtual_link_discommand),
+    .recommand = module::op(link_recommand),
+    .restorebyinterface = module::op(link_restorebyinterface),
+    .language = texts::language,
+    .print = texts::print,
+    .cgiParam = module::op(link_cgiParam),
+    .initial_system_cmd = module::op(virtual_link_initial_system_cmd),
+    .xmlConf = module::op(link_xmlConf),
+    .xmlEntry = module::op(link_xmlEntry),
+    .import_xmlConf = module::op(link_import_xmlConf),
+};
+
+}  // namespace
+
+extern "C" {
+
+module_table *virtual_link_register(void) { return module::register_table(kTable); }
+void virtual_link_unregister(module_table *table) { module::unregister_table(table); }
+
+// A port joined to a bond carries its links on the bond master's device,
+// which the bond's set-up has just made again.
+int virtual_link_restorebyinterface4bonding(const interface_record *iface) {
+    if (!iface || iface->ibond < 1) return 0;
+    const interface_record *master = interface_read_shm(iface->ibond);
+    return master ? reapply_on(master->iname) : 0;
+}
+
+int return_vlink_mark(const char *wanport, char *out, size_t size) {
+    if (!wanport || !out || size == 0) return 0;
+    out[0] = '\0';
+    int count = 0;
+    std::size_t used = 0;
+    each_link([&](const record &r) {
+        if (!same_text(r.wanport, wanport)) return;
+        const std::size_t need = std::strlen(r.mark) + (count ? 1 : 0);
+        if (used + need >= size) return;
+        std::snprintf(out + used, size - used, "%s%s", count ? " " : "", r.mark);
+        used += need;
+        ++count;
+    });
+    return count;
+}
+
+}  // extern "C"

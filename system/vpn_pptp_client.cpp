@@ -1,0 +1,237 @@
+// The appliance's outgoing PPTP connections: the client CHAP secrets, the
+// chains that mark a connection's traffic, and the masquerading of what
+// leaves through it.  The PPP daemon runs a connection (vpn_util).
+#include <sys/stat.h>
+
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "platform/platform.h"
+#include "runtime/owners.h"
+#include "system/module_xml.h"
+#include "system/vpn_util.h"
+
+namespace {
+
+using module::arg;
+using module::kind;
+using record = vpn_pptp_client_record;
+
+constexpr const char *kSource = "system/vpn_pptp_client.c";
+constexpr const char *kChainPrefix = "vpnClient";
+constexpr int kFile = 61, kWizardFile = 68;
+constexpr const char *kSecrets = "/etc/ppp/chap-secrets.Client";
+constexpr const char *kGroups[] = {"vpn_pptp_client"};
+using texts = module::texts<kGroups>;
+
+// Line order, also the XML's.
+constexpr module::field kFields[] = {
+    MODULE_FIELD(record, user_name, kind::name),    MODULE_FIELD(record, id, kind::word),
+    MODULE_FIELD(record, password, kind::name),     MODULE_FIELD(record, server, kind::word),
+    MODULE_FIELD(record, wan_num, kind::number),    MODULE_FIELD(record, encrypt, kind::number),
+    MODULE_FIELD(record, nat, kind::number),        MODULE_FIELD(record, manual, kind::number),
+    MODULE_FIELD(record, interface_id, kind::word),
+};
+
+std::string format_connection(const record &r) { return module::format_fields(&r, kFields); }
+
+void chain_follows_id(record &r) {
+    module::set_chain(r.chain, kChainPrefix, r.id);
+    if (!r.refs_fixed) r.refs = static_cast<int32_t>(module::nat_references(r.chain, {"CSRC", "CDST", "SSRC", "SDST"}));
+}
+
+void *parse_connection(char *line, void *rec) {
+    module::parse_fields(line, rec, kFields);
+    chain_follows_id(*static_cast<record *>(rec));
+    return rec;
+}
+
+void *connection_defaults(void *rec, const char *) {
+    if (!rec) return rec;
+    auto &r = *static_cast<record *>(rec);
+    r = record{};
+    module::set_text(r.user_name, module::kUnset);
+    module::set_text(r.password, module::kUnset);
+    module::set_text(r.server, module::kUnset);
+    module::set_text(r.id, my_chainID(0));
+    module::set_chain(r.chain, kChainPrefix, r.id);
+    r.wan_num = 1;
+    r.encrypt = 1;
+    std::snprintf(r.interface_id, sizeof r.interface_id, "%x", static_cast<unsigned>(std::time(nullptr)));
+    return rec;
+}
+
+int connection_interface_check(record_file *h, const interface_record *iface) {
+    if (!h || !iface) return 0;
+    const int port = return_contrast_port_num(iface->iname);
+    if (port < 1) return 0;
+    auto on_port = [&](const record &r, uint32_t) { return r.wan_num == port; };
+    return module::any_record<record, parse_connection>(h, on_port);
+}
+
+int connection_isTheSame(record_file *h, void *rec, int n) {
+    if (!h || !rec) return 0;
+    const record &wanted = *static_cast<const record *>(rec);
+    const bool clash = module::any_record<record, parse_connection>(h, [&](const record &r, uint32_t line) {
+        return line != static_cast<uint32_t>(n) && module::same_text(r.server, wanted.server) &&
+               module::same_text(r.user_name, wanted.user_name);
+    });
+    return clash ? 1 : 0;
+}
+
+void vpn_pptp_client_add_chain(const record &r) { MODULE_CHAINS(kSource, "-N", r.chain, vpn::kTunnelChains); }
+void vpn_pptp_client_del_chain(const record &r) { MODULE_CHAINS(kSource, "-X", r.chain, vpn::kTunnelChains); }
+
+// The daemon raises the condition named after the chain while connected.
+void vpn_pptp_client_chain_cmd(const record &r) {
+    const std::string c = arg(r.chain), id = arg(r.interface_id);
+    for (const char *table : {"mangle", "nat"}) {
+        MODULE_RULE(4, kSource,
+                    "/sbin/iptables -t %s -A %sSSRC -i WAN%d_C%s -m condition --condition %s -j UTMMARK --set-type "
+                    "policy --or-mark 0x%x",
+                    table, c.c_str(), r.wan_num, id.c_str(), c.c_str(), vpn::kFromTunnel);
+        MODULE_RULE(4, kSource,
+                    "/sbin/iptables -t %s -A %sSDST -m condition --condition %s -j UTMMARK --set-type policy "
+                    "--or-mark 0x%x",
+                    table, c.c_str(), c.c_str(), vpn::kToTunnel);
+    }
+    if (r.nat)
+        MODULE_RULE(4, kSource, "/sbin/iptables -t nat -A postNat_pptp_client -o WAN%d_C%s -j MASQUERADE", r.wan_num,
+                    id.c_str());
+}
+
+void vpn_pptp_client_flush_chain(const record &r) {
+    if (r.nat)
+        MODULE_RULE(4, kSource, "/sbin/iptables -t nat -D postNat_pptp_client -o WAN%d_C%s -j MASQUERADE", r.wan_num,
+                    arg(r.interface_id).c_str());
+    MODULE_CHAINS(kSource, "-F", r.chain, vpn::kTunnelChains);
+}
+
+void *connection_command(record *r) {
+    if (!r) return r;
+    vpn_pptp_client_add_chain(*r);
+    vpn_pptp_client_chain_cmd(*r);
+    return r;
+}
+
+void *connection_discommand(record *r) {
+    if (!r) return r;
+    disconnectPPTPClient(r);
+    vpn_pptp_client_flush_chain(*r);
+    vpn_pptp_client_del_chain(*r);
+    return r;
+}
+
+void *connection_recommand(record *now, record *before) {
+    if (!now || !before) return now;
+    disconnectPPTPClient(before);
+    vpn_pptp_client_flush_chain(*before);
+    vpn_pptp_client_chain_cmd(*now);
+    return now;
+}
+
+void *connection_initial_system_cmd(record *r, int, int flag) {
+    if (r && flag) vpn_pptp_client_chain_cmd(*r);
+    return r;
+}
+
+extern const module_table kTable;
+
+// The connections dialled from a port, each handed to op.
+template <typename Op>
+void on_port(int port, Op op) {
+    module::each_record<record>(kTable.name, MODULE_TAG(kSource), [&](const record &r, uint32_t) {
+        if (r.wan_num == port) op(r);
+        return false;
+    });
+}
+
+// A WAN port that changed takes its connections down; while it is still a
+// WAN, those not dialled by hand are started again on the new settings.
+const interface_record *connection_restorebyinterface(const interface_record *before, const interface_record *now) {
+    const bool now_wan = now && now->itype == 2;
+    if (!now_wan && !(before && before->itype == 2)) return now;
+    on_port(now ? now->port : before->port, [&](const record &r) {
+        disconnectPPTPClient(&r);
+        if (now_wan && !r.manual) connectPPTPClient(&r);
+    });
+    return now;
+}
+
+const interface_record *connection_dynamicIPup(const interface_record *event) {
+    if (event) on_port(event->port, [](const record &r) { disconnectPPTPClient(&r); });
+    return event;
+}
+
+bool secret_ok(const record &r) {
+    return module::one_word(r.user_name) && module::one_word(r.server) && module::one_line(r.password) &&
+           !std::strchr(r.password, '"');
+}
+
+bool acceptable(const record &r) {
+    return secret_ok(r) && module::is_file_name(r.id) && module::is_file_name(r.interface_id);
+}
+
+int Rewrite_ChapSecrets() {
+    runtime::file_handle f(std::fopen(platform::path(kSecrets).c_str(), "w"));
+    if (!f) return -1;
+    fchmod(fileno(f.get()), 0600);
+    module::each_record<record>(kTable.name, MODULE_TAG(kSource), [&](const record &r, uint32_t) {
+        if (secret_ok(r)) std::fprintf(f.get(), "%s %s \"%s\" *\n", r.user_name, r.server, r.password);
+        return false;
+    });
+    return 0;
+}
+
+void *connection_xmlParam(record_file *, void *rec, const char *path) {
+    if (!rec) return rec;
+    record r = *static_cast<record *>(rec);
+    module::read_request(path, [&](const module::xml_values &v) { module::read_fields(v, &r, kFields); });
+    if (!acceptable(r)) return nullptr;
+    chain_follows_id(r);
+    *static_cast<record *>(rec) = r;
+    return rec;
+}
+
+void connection_entry(module::xml_entry &e, const record &r) { module::export_fields(e, &r, kFields); }
+
+void connection_xmlConf(const char *function) {
+    module::export_xml<record, connection_entry>(kTable, function, MODULE_TAG(kSource));
+}
+
+const module_table kTable = {
+    .name = "vpn_pptp_client",
+    .clear = module::clear<record>,
+    .add = module::add<record, format_connection>,
+    .remove = module::remove,
+    .modify = module::modify<record, format_connection>,
+    .interface_check = module::op(connection_interface_check),
+    .isTheSame = connection_isTheSame,
+    .set_default = connection_defaults,
+    .open = module::open_wizard<kFile, kWizardFile>,
+    .getline = module::getline<parse_connection>,
+    .getnum = module::getnum<parse_connection>,
+    .parse = parse_connection,
+    .close = module::close_file,
+    .command = module::op(connection_command),
+    .discommand = module::op(connection_discommand),
+    .recommand = module::op(connection_recommand),
+    .restorebyinterface = module::op(connection_restorebyinterface),
+    .dynamicIPup = module::op(connection_dynamicIPup),
+    .language = texts::language,
+    .print = texts::print,
+    .initial_system_cmd = module::op(connection_initial_system_cmd),
+    .rewrite_secrets = module::op(Rewrite_ChapSecrets),
+    .xmlParam = connection_xmlParam,
+    .xmlConf = module::op(connection_xmlConf),
+};
+
+}  // namespace
+
+extern "C" {
+
+module_table *vpn_pptp_client_register(void) { return module::register_table(kTable); }
+void vpn_pptp_client_unregister(module_table *table) { module::unregister_table(table); }
+
+}  // extern "C"

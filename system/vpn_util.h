@@ -1,0 +1,31 @@
+// What the tunnel modules share besides their connection operations.
+#pragma once
+
+#include "system/module.h"
+
+namespace vpn {
+
+// The eight marking chains of a tunnel (the GRE, PPTP client and IPsec
+// modules), in the order they are created, flushed and deleted.
+inline constexpr module::chain_part kTunnelChains[] = {
+    {"mangle", "CSRC"}, {"mangle", "CDST"}, {"nat", "CSRC"}, {"nat", "CDST"},
+    {"mangle", "SSRC"}, {"mangle", "SDST"}, {"nat", "SSRC"}, {"nat", "SDST"},
+};
+
+// The marks a tunnel's chains give its traffic: arriving over the tunnel
+// (SSRC), and leaving for it (SDST).
+inline constexpr int kFromTunnel = 0x20, kToTunnel = 0x40;
+
+// The WAN interface record of a port; null when the port has none.
+inline const interface_record *wan_of(int port) {
+    const interface_record *r = interface_read_shm(port);
+    return r && r->itype == 2 ? r : nullptr;
+}
+
+// Whether the tunnel's IKE connection names the networks it carries: not
+// with GRE bridging, GRE end points or L2TP, which bring their own.
+inline bool carries_networks(const vpn_ipsec_autokey_record &t) {
+    return !t.greInterface && !module::is_set(t.local_ip) && !module::is_set(t.remote_ip) && t.en_l2tp_over_ipsec != 1;
+}
+
+}  // namespace vpn

@@ -1,0 +1,112 @@
+// The VPN and WAN modules' XML: exports, imports and request files, read
+// with the real XML library.
+#include <gtest/gtest.h>
+
+#include "support/capture.h"
+#include "support/module_harness.h"
+
+using namespace testing_support;
+
+namespace {
+
+std::string exported(Module &m) {
+    return captured_stdout([&] {
+        call<void(const char *)>(m->xmlConf, "f");
+        std::fflush(stdout);
+    });
+}
+
+int imported(Module &m, const std::string &entries) {
+    const std::string text = "<?xml version=\"1.0\"?><_function value=\"f\" method=\"add\">" + entries + "</_function>";
+    xml_node *top = my_mxmlLoadString(nullptr, text.c_str(), nullptr);
+    if (!top) return -2;
+    const int result = call<int(xml_node *)>(
+        m->import_xmlConf, my_mxmlFindElement(top, top, "_function", nullptr, nullptr, MY_XML_DESCEND));
+    my_mxmlDelete(top);
+    return result;
+}
+
+}  // namespace
+
+TEST(VpnXml, DdnsNamesItsProviders) {
+    ModuleBox box;
+    Module m(ddns_register, ddns_unregister);
+    constexpr const char *kFile = "/etc/sysconfig/.firewall/ddns.conf";
+    EXPECT_EQ(exported(m), "");
+    box.write(kFile, "8 carol pw ^o^ ^o^ 1 WAN1 \n13 bob \"p w\" home example.net 0 198.51.100.9 \n");
+    const std::string document = exported(m);
+    EXPECT_EQ(
+        document,
+        "<_function value=\"f\" method=\"add\"><_entry><provider value=\"88IP\" /><username value=\"carol\" />"
+        "<password value=\"pw\" /><host value=\"^o^\" /><domain value=\"^o^\" /><auto_wan value=\"1\" />"
+        "<wan_info value=\"WAN1\" /></_entry><_entry><provider value=\"OSTRAL Easy\" /><username value=\"bob\" />"
+        "<password value=\"p w\" /><host value=\"home\" /><domain value=\"example.net\" /><auto_wan value=\"0\" />"
+        "<wan_info value=\"198.51.100.9\" /></_entry></_function>");
+    const std::string entries =
+        document.substr(document.find("<_entry>"), document.rfind("</_function>") - document.find("<_entry>"));
+    ASSERT_EQ(imported(m, entries + "<x><_entry><provider value=\"2\" /><username value=\"n\" /></_entry></x>"
+                                    "<_entry><provider value=\"nobody\" /><username value=\"u\" /></_entry>"),
+              0);
+    EXPECT_EQ(box.read(kFile),
+              "8 carol pw ^o^ ^o^ 1 WAN1 \n13 bob \"p w\" home example.net 0 198.51.100.9 \n"
+              "2 n ^o^ ^o^ ^o^ 0 ^o^ \n0 u ^o^ ^o^ ^o^ 0 ^o^ \n");
+}
+
+TEST(VpnXml, RequestFilesOfThePptpModules) {
+    ModuleBox box;
+    box.write("/etc/sysconfig/.firewall/vpn_pptp_server.conf",
+              "\"alice\" 20240101000000 \"pw\" 0 ^o^ 0 a \n\"bob\" 20240101000001 \"pw\" 0 ^o^ 0 b \n");
+    Module server(vpn_pptp_server_register, vpn_pptp_server_unregister);
+    auto *h = server.open(0);
+    const std::string request = "/tmp/request.xml";
+    box.write(
+        request,
+        "<?xml version=\"1.0\"?><r><user_name value=\"bob\" /><id value=\"20240101000001\" />"
+        "<password value=\"new\" /><ip_mode value=\"1\" /><fixed_ip value=\"10.8.0.3\" /><type value=\"2\" /></r>");
+    vpn_pptp_server_record a;
+    server->clear(&a);
+    server->set_default(&a, nullptr);
+    ASSERT_EQ(server->xmlParam(h, &a, request.c_str()), &a);
+    EXPECT_FALSE(box.exists(request));
+    EXPECT_EQ(a.line, 2);
+    EXPECT_STREQ(a.chain, "vpnServer_20240101000001");
+    EXPECT_STREQ(a.password, "new");
+    EXPECT_STREQ(a.fixed_ip, "10.8.0.3");
+    EXPECT_EQ(a.type, 2);
+
+    // Values that would break the secrets line are refused; the record stays.
+    for (const char *hostile : {"<user_name value=\"b c\" />", "<password value=\"a&quot;b\" />",
+                                "<password value=\"a&#10;b\" />", "<interface_id value=\"../x\" />"}) {
+        box.write(request, std::string("<?xml version=\"1.0\"?><r>") + hostile + "</r>");
+        EXPECT_EQ(server->xmlParam(h, &a, request.c_str()), nullptr) << hostile;
+        EXPECT_STREQ(a.user_name, "bob");
+        EXPECT_STREQ(a.password, "new");
+    }
+    server.close();
+    EXPECT_EQ(exported(server),
+              "<_function value=\"f\" method=\"add\"><_entry><user_name value=\"alice\" /><password value=\"pw\" />"
+              "<ip_mode value=\"0\" /><fixed_ip value=\"^o^\" /><manual value=\"0\" /><type value=\"0\" /></_entry>"
+              "<_entry><user_name value=\"bob\" /><password value=\"pw\" /><ip_mode value=\"0\" />"
+              "<fixed_ip value=\"^o^\" /><manual value=\"0\" /><type value=\"0\" /></_entry></_function>");
+
+    Module client(vpn_pptp_client_register, vpn_pptp_client_unregister);
+    vpn_pptp_client_record c{};
+    box.write(request, "<?xml version=\"1.0\"?><r><server value=\"a b\" /></r>");
+    EXPECT_EQ(client->xmlParam(nullptr, &c, request.c_str()), nullptr);
+}
+
+TEST(VpnXml, ImportedLinksGetFreeMarks) {
+    ModuleBox box;
+    Module links(virtual_link_register, virtual_link_unregister);
+    ASSERT_EQ(
+        imported(links,
+                 "<_entry><name value=\"a\" /><wanport value=\"WAN1\" /><ipaddr value=\"198.51.100.10\" /></_entry>"
+                 "<_entry><name value=\"a\" /><ipaddr value=\"198.51.100.11\" /></_entry>"
+                 "<_entry><name value=\"b\" /><wanport value=\"WAN1\" /><ipaddr value=\"198.51.100.12\" /></_entry>"),
+        0);
+    const std::string zero = "0000:0000:0000:0000:0000:0000:0000:0000";
+    EXPECT_EQ(box.read("/etc/sysconfig/.firewall/virtual_link.conf"),
+              "WAN1 198.51.100.10 0.0.0.0 0.0.0.0 0 " + zero + " ^o^ " + zero +
+                  " 0 0.0.0.0 ^o^ 0 ^o^ ^o^ 101 \"a\" \n" + "WAN1 198.51.100.12 0.0.0.0 0.0.0.0 0 " + zero + " ^o^ " +
+                  zero + " 0 0.0.0.0 ^o^ 0 ^o^ ^o^ 102 \"b\" \n");
+}
