@@ -242,6 +242,67 @@ std::string arg(const char *value);
 
 namespace module {
 
+// ---- Capacities and validated values -----------------------------------------
+
+// The count in row of the capacity table entry_num (the most records of a
+// kind the product takes), at most most; most when the row is unset.
+int capacity(int row, int most);
+
+// Whether text is an address: IPv4 in dotted form (family 4), IPv6 (6), or
+// either (0).  Values that reach rules as addresses are held to this, so a
+// text that is no address never gets there from a form or a document.
+bool is_address(const char *text, int family = 4);
+// A record identifier as my_chainID makes it: 14 digits.
+bool is_identifier(const char *text);
+// A mark as id2mark makes it: 1 to 8 hexadecimal digits.
+bool is_mark(const char *text);
+
+// ---- Public address translation ------------------------------------------------
+
+// A record that translates a public address owns four chains named after
+// its chain C: C, "nat" C and "post" C in the nat table and "pre" C in the
+// mangle table, hooked from the shared chains preNat_HOOK (packets whose
+// vserver mark is the record's), postNat_HOOK and preMangle_HOOK.  The
+// rules name source and function in their diagnostic prefix.
+struct translation_chains {
+    const char *source;  // e.g. "system/mapped_ip.c"
+    const char *hook;    // e.g. "mapip"
+    // "-N" of the four chains and their three hooks.
+    void create(const char *function, const char *chain, const char *mark) const;
+    // "-F" of the four chains.
+    void flush(const char *function, const char *chain) const;
+    // The hooks removed and the four chains deleted ("-X").
+    void remove(const char *function, const char *chain, const char *mark) const;
+};
+
+// A WAN port as translation records name it: the port's interface name,
+// optionally followed by a colon and the hexadecimal route mark of a
+// virtual link.
+struct routed_device {
+    std::string dev, route_mark;
+};
+routed_device split_device(const char *name);
+
+// A fixed-capacity text of a shared record (it may lack its terminator) as
+// a string, e.g. an interface record's iname.
+template <std::size_t Size>
+std::string bounded(const char (&text)[Size]) {
+    return std::string(text, strnlen(text, Size));
+}
+
+// The interface prefixes (input, output) of the loop-back translation
+// between internal segments, in the order the rules are added.
+inline constexpr const char *kLoopbackPairs[8][2] = {
+    {"LAN", "LAN"}, {"WLAN", "WLAN"}, {"WLAN", "LAN"}, {"LAN", "WLAN"},
+    {"DMZ", "DMZ"}, {"WDMZ", "WDMZ"}, {"WDMZ", "DMZ"}, {"DMZ", "WDMZ"},
+};
+
+// The appliance's ARP answers for a public address: the arptables rule
+// inserted (action "-I") or deleted ("-D") for the port dev and, when dev
+// is a WAN port with a static address, for every LAN or DMZ port in a
+// transparent mode (bridged to it).
+void public_arp(const char *action, const char *dev, const char *address);
+
 // ---- Form input -------------------------------------------------------------
 
 // A text field from the form value name, def when the form has none.
@@ -251,6 +312,21 @@ void form_text(char (&field)[Size], const char *name, const char *def = kUnset) 
 }
 // A decimal form value, clamped to 32 bits; def when absent or not a number.
 int32_t form_integer(const char *name, int32_t def = 0);
+
+// An address field from the form value name: def when the form has none
+// or its value is not an address of family.
+template <std::size_t Size>
+void form_address(char (&field)[Size], const char *name, const char *def, int family = 4) {
+    const char *value = qValue("%s", name);
+    set_text(field, value && is_address(value, family) ? value : def);
+}
+// A record identifier from the form value name; a fresh one when the form
+// has none or its value is not one.
+template <std::size_t Size>
+void form_identifier(char (&id)[Size], const char *name = "id") {
+    const char *value = qValue("%s", name);
+    set_text(id, value && is_identifier(value) ? value : my_chainID(0));
+}
 
 // Whether the setup wizard's copy of a module's file is meant: the form value
 // "wizard" (default "No") is "No" exactly when the selector is nonzero.

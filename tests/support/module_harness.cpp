@@ -1,10 +1,14 @@
 #include "support/module_harness.h"
 
+#include <arpa/inet.h>
+#include <stdlib.h>
 #include <sys/ipc.h>
 #include <sys/msg.h>
+#include <sys/shm.h>
 
 #include <cstring>
 #include <fstream>
+#include <memory>
 
 #include "platform/platform.h"
 
@@ -63,6 +67,40 @@ interface_record interface_port(int port, const char *iname, int itype, int imod
 void install_interfaces(const std::vector<interface_record> &records) {
     for (const interface_record &r : records)
         if (interface_record *slot = interface_read_shm(r.port)) *slot = r;
+}
+
+std::string system_addresses() {
+    std::string rows;
+    const int id = shmget(platform::ipc_key(0x20100311), 0, 0);
+    if (id < 0) return rows;
+    void *segment = shmat(id, nullptr, SHM_RDONLY);
+    if (segment == reinterpret_cast<void *>(-1)) return rows;
+    const auto *bytes = static_cast<const unsigned char *>(segment);
+    int32_t count;
+    std::memcpy(&count, bytes + 24, 4);
+    for (int i = 0; i < count && i < 1024; ++i) {
+        int32_t field[4];
+        std::memcpy(field, bytes + 32 + 16 * i, 16);
+        char text[INET_ADDRSTRLEN];
+        inet_ntop(AF_INET, &field[2], text, sizeof text);
+        rows += std::to_string(field[1]) + " " + text + " " + std::to_string(field[3]) + "\n";
+    }
+    shmdt(segment);
+    return rows;
+}
+
+void submit_form(const std::vector<std::pair<std::string, std::string>> &fields) {
+    std::string query;
+    for (const auto &[name, value] : fields) {
+        std::unique_ptr<char, decltype(&free)> encoded(qURLencode(value.c_str()), free);
+        query += (query.empty() ? "" : "&") + name + "=" + (encoded ? encoded.get() : "");
+    }
+    qFree();
+    setenv("REQUEST_METHOD", "GET", 1);
+    setenv("QUERY_STRING", query.c_str(), 1);
+    qDecoder();
+    unsetenv("QUERY_STRING");
+    unsetenv("REQUEST_METHOD");
 }
 
 Module::Module(module_table *(*register_fn)(), void (*unregister_fn)(module_table *))

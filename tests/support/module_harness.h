@@ -5,6 +5,8 @@
 #pragma once
 
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "support/sandbox.h"
@@ -38,6 +40,13 @@ interface_record interface_port(int port, const char *iname, int itype, int imod
 // Writes the records into the shared interface memory at their ports.
 void install_interfaces(const std::vector<interface_record> &records);
 
+// The system address table as "port address count" lines, in its order.
+std::string system_addresses();
+
+// The decoded form of a request whose fields are these (a name may repeat),
+// in place of the form value list until the next submit_form or qFree.
+void submit_form(const std::vector<std::pair<std::string, std::string>> &fields);
+
 // A module's table from its register function, released at the end of the
 // test; a handle opened through it is closed first.
 class Module {
@@ -57,10 +66,11 @@ private:
     void (*unregister_)(module_table *);
 };
 
-// A module-specific slot called with its documented arguments.
+// A module-specific slot called with its documented arguments; Fn is the
+// slot's function type or its pointer type.
 template <typename Fn, typename... Args>
 auto call(module_op slot, Args... args) {
-    return reinterpret_cast<Fn *>(slot)(args...);
+    return reinterpret_cast<std::remove_pointer_t<Fn> *>(slot)(args...);
 }
 
 }  // namespace testing_support
