@@ -6,6 +6,8 @@
 #include <sys/msg.h>
 #include <sys/shm.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -20,7 +22,7 @@ struct Message {
     char text[1024];
 };
 
-std::string drain(key_t appliance_key) {
+std::string drain_queue(key_t appliance_key) {
     std::string lines;
     const int id = msgget(platform::ipc_key(appliance_key), 0);
     if (id < 0) return lines;
@@ -38,10 +40,31 @@ void put(char (&field)[Size], const char *value) {
 
 }  // namespace
 
-ModuleBox::ModuleBox(const std::vector<std::string> &definitions) : Sandbox(definitions) {}
+ModuleBox::ModuleBox(const std::vector<std::string> &definitions)
+    : Sandbox(definitions), drainer_([this] {
+          while (!stop_) {
+              drain();
+              std::this_thread::sleep_for(std::chrono::milliseconds(1));
+          }
+      }) {}
+
+ModuleBox::~ModuleBox() {
+    stop_ = true;
+    drainer_.join();
+}
+
+void ModuleBox::drain() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ipv4_ += drain_queue(0x912164);
+    ipv6_ += drain_queue(0x912166);
+}
 
 Effects ModuleBox::take() {
-    Effects e{commands(), drain(0x912164), drain(0x912166)};
+    drain();
+    std::lock_guard<std::mutex> lock(mutex_);
+    Effects e{commands(), ipv4_, ipv6_};
+    ipv4_.clear();
+    ipv6_.clear();
     std::ofstream(file("/commands.log"), std::ios::trunc);
     return e;
 }
@@ -70,11 +93,11 @@ void install_interfaces(const std::vector<interface_record> &records) {
 }
 
 std::string system_addresses() {
-    std::string rows;
+    std::vector<std::string> rows;
     const int id = shmget(platform::ipc_key(0x20100311), 0, 0);
-    if (id < 0) return rows;
+    if (id < 0) return {};
     void *segment = shmat(id, nullptr, SHM_RDONLY);
-    if (segment == reinterpret_cast<void *>(-1)) return rows;
+    if (segment == reinterpret_cast<void *>(-1)) return {};
     const auto *bytes = static_cast<const unsigned char *>(segment);
     int32_t count;
     std::memcpy(&count, bytes + 24, 4);
@@ -83,10 +106,13 @@ std::string system_addresses() {
         std::memcpy(field, bytes + 32 + 16 * i, 16);
         char text[INET_ADDRSTRLEN];
         inet_ntop(AF_INET, &field[2], text, sizeof text);
-        rows += std::to_string(field[1]) + " " + text + " " + std::to_string(field[3]) + "\n";
+        rows.push_back(std::to_string(field[1]) + " " + text + " " + std::to_string(field[3]) + "\n");
     }
     shmdt(segment);
-    return rows;
+    std::sort(rows.begin(), rows.end());
+    std::string text;
+    for (const std::string &row : rows) text += row;
+    return text;
 }
 
 void submit_form(const std::vector<std::pair<std::string, std::string>> &fields) {

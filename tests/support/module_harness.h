@@ -4,7 +4,10 @@
 // module's table held for one test.
 #pragma once
 
+#include <atomic>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -23,13 +26,23 @@ struct Effects {
 };
 
 // A demo appliance for module tests.  The firewall queue is opened once per
-// process, so a test uses one ModuleBox.
+// process, so a test uses one ModuleBox.  The box drains the firewall
+// queues as the appliance's daemon does, so a queue never fills (it holds
+// only 16 commands) while a module applies many rules.
 class ModuleBox : public Sandbox {
 public:
     explicit ModuleBox(const std::vector<std::string> &definitions = {});
+    ~ModuleBox();
     // Everything since the last take; commands.log is emptied and the queues
     // drained.
     Effects take();
+
+private:
+    void drain();
+    std::mutex mutex_;
+    std::string ipv4_, ipv6_;
+    std::atomic<bool> stop_{false};
+    std::thread drainer_;
 };
 
 // An interface record as the interface module stores it: unset texts "^o^",
@@ -40,7 +53,8 @@ interface_record interface_port(int port, const char *iname, int itype, int imod
 // Writes the records into the shared interface memory at their ports.
 void install_interfaces(const std::vector<interface_record> &records);
 
-// The system address table as "port address count" lines, in its order.
+// The system address table as "port address count" lines, sorted as texts
+// (the table's own order depends on the byte order).
 std::string system_addresses();
 
 // The decoded form of a request whose fields are these (a name may repeat),
