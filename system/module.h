@@ -153,13 +153,23 @@ record_file *shift(record_file *h, int from, int to);
 // ---- Record and line conventions ----------------------------------------
 
 // A text field of capacity N (an array of N + 1) takes at most N characters
-// and is always terminated; a missing value leaves it unset ("^o^").
+// and is always terminated; a missing value leaves it unset ("^o^").  A
+// line break (carriage return, line feed or both) is kept as the "//n" a
+// line writes for it, so that a record reads back from its line the same,
+// also when the text fills the field.
 template <std::size_t Size>
 void set_text(char (&field)[Size], const char *value) {
     static_assert(Size >= sizeof kUnset, "a text field holds at least the unset mark");
     if (!value) value = kUnset;
     std::size_t i = 0;
-    for (; i + 1 < Size && value[i]; ++i) field[i] = value[i];
+    for (const char *p = value; *p && i + 1 < Size; ++p) {
+        if (*p != '\r' && *p != '\n') {
+            field[i++] = *p;
+            continue;
+        }
+        if (p[0] == '\r' && p[1] == '\n') ++p;
+        for (const char *c = "//n"; *c && i + 1 < Size; ++c) field[i++] = *c;
+    }
     field[i] = '\0';
 }
 
