@@ -92,6 +92,19 @@ void install_interfaces(const std::vector<interface_record> &records) {
         if (interface_record *slot = interface_read_shm(r.port)) *slot = r;
 }
 
+std::string arp_answers(const char *action, const std::string &address, const std::vector<std::string> &ports) {
+    std::string rules;
+    for (const std::string &port : ports)
+        rules += std::string("/sbin/arptables ") + action + " INPUT -i " + port + " -d " + address +
+                 " -j mangle --mangle-mac-reply --mangle-target CONTINUE\n";
+    return rules;
+}
+
+std::string replaced(std::string text, const std::string &from, const std::string &to) {
+    for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) text.replace(at, from.size(), to);
+    return text;
+}
+
 std::string system_addresses() {
     std::vector<std::string> rows;
     const int id = shmget(platform::ipc_key(0x20100311), 0, 0);

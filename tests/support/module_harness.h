@@ -53,6 +53,13 @@ interface_record interface_port(int port, const char *iname, int itype, int imod
 // Writes the records into the shared interface memory at their ports.
 void install_interfaces(const std::vector<interface_record> &records);
 
+// The ARP answers for address (arptables rules with action "-I" or "-D"),
+// one per port in order.
+std::string arp_answers(const char *action, const std::string &address, const std::vector<std::string> &ports);
+
+// text with every from replaced by to: golden texts made from one another.
+std::string replaced(std::string text, const std::string &from, const std::string &to);
+
 // The system address table as "port address count" lines, sorted as texts
 // (the table's own order depends on the byte order).
 std::string system_addresses();
@@ -74,6 +81,13 @@ public:
     // The handle of open(selector, tag, mode), kept in the table's handle word.
     record_file *open(int mode, void *selector = nullptr);
     void close();
+    // The module's record parsed from its line.
+    template <typename Record>
+    Record record(std::string line) const {
+        Record r{};
+        table_->parse(line.data(), &r);
+        return r;
+    }
 
 private:
     module_table *table_;

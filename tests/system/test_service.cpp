@@ -29,7 +29,7 @@ TEST(Service, FilesChainsProtocolListsAndRemoval) {
     ModuleBox box;
     box.write(kCustom,
               "\"web\" 20260101000001 1 tcp 80 80 udp 8000 8010 \n"
-              "\"any \\\"x\\\"\" 20260101000002 1 all 0 0 icmp 0 0 \n");
+              "\"any \\\"x\\\"\" 20260101000002 1 all 0 0 icmp 0 0 tcp 22 23 \n");
     box.write(kGroup, "\"both\" 20260101000003 2 svc_20260101000001 svc_20260101000009 svc_20260101000002 \n");
     Module t(service_register, service_unregister);
     EXPECT_EQ(t.open(0, reinterpret_cast<void *>(3)), nullptr);
@@ -39,7 +39,7 @@ TEST(Service, FilesChainsProtocolListsAndRemoval) {
     EXPECT_STREQ(group.chain, "svcgroup_20260101000003");
 
     EXPECT_EQ(protocols("svc_20260101000001"), "tcp 80-80;udp 8000-8010;");
-    EXPECT_EQ(protocols("svcgroup_20260101000003"), "tcp 80-80;udp 8000-8010;all 0-0;icmp 0-0;");
+    EXPECT_EQ(protocols("svcgroup_20260101000003"), "tcp 80-80;udp 8000-8010;all 0-0;icmp 0-0;tcp 22-23;");
     EXPECT_EQ(protocols("svc_20260101000009"), "");
 
     ASSERT_EQ(call<nat_command_fn>(t->command, &group), 0);
@@ -60,15 +60,17 @@ TEST(Service, FilesChainsProtocolListsAndRemoval) {
                                    "/sbin/iptables -t mangle -F svc_20260101000002\n"
                                    "/sbin/iptables -t mangle -A svc_20260101000002 -j UTMMARK --set-type policy --or-mark 0x4\n"
                                    "/sbin/iptables -t mangle -A svc_20260101000002 -p icmp -j UTMMARK --set-type policy --or-mark 0x4\n"
+                                   "/sbin/iptables -t mangle -A svc_20260101000002 -p tcp --dport 22:23 -j UTMMARK --set-type policy --or-mark 0x4\n"
                                    "/sbin/iptables -t nat -F svc_20260101000002\n"
                                    "/sbin/iptables -t nat -A svc_20260101000002 -j UTMMARK --set-type policy --or-mark 0x4\n"
-                                   "/sbin/iptables -t nat -A svc_20260101000002 -p icmp -j UTMMARK --set-type policy --or-mark 0x4\n",
+                                   "/sbin/iptables -t nat -A svc_20260101000002 -p icmp -j UTMMARK --set-type policy --or-mark 0x4\n"
+                                   "/sbin/iptables -t nat -A svc_20260101000002 -p tcp --dport 22:23 -j UTMMARK --set-type policy --or-mark 0x4\n",
                                    ""}));
 
     // The first service goes: the group loses it and its chain follows.
     ASSERT_EQ(t->remove(h, 1), 0);
     t.close();
-    EXPECT_EQ(box.read(kCustom), "\"any \\\"x\\\"\" 20260101000002 1 all 0 0 icmp 0 0 \n");
+    EXPECT_EQ(box.read(kCustom), "\"any \\\"x\\\"\" 20260101000002 1 all 0 0 icmp 0 0 tcp 22 23 \n");
     EXPECT_EQ(box.read(kGroup), "\"both\" 20260101000003 2 svc_20260101000009 svc_20260101000002 \n");
     const Effects removed = box.take();
     EXPECT_EQ(removed.ipv4,
@@ -78,29 +80,4 @@ TEST(Service, FilesChainsProtocolListsAndRemoval) {
               "/sbin/iptables -t nat -F svcgroup_20260101000003\n"
               "/sbin/iptables -t nat -A svcgroup_20260101000003 -j svc_20260101000009\n"
               "/sbin/iptables -t nat -A svcgroup_20260101000003 -j svc_20260101000002\n");
-}
-
-TEST(Service, FormTakesOnlyProtocolsPortsAndServiceChains) {
-    ModuleBox box;
-    Module t(service_register, service_unregister);
-    record_file *h = t.open(1, reinterpret_cast<void *>(SERVICE_CUSTOM));
-    struct Row {
-        std::vector<std::pair<std::string, std::string>> form;
-        const char *line;
-    } rows[] = {
-        {{{"name", "mail"}, {"protocol1", "tcp"}, {"first_port1", "25"}, {"protocol2", "udp; x"}, {"protocol3", "17"},
-          {"first_port3", "53"}, {"last_port3", "54"}, {"protocol4", "tcp"}, {"first_port4", "1 2"}, {"protocol5", "47"}},
-         "\"mail\" X 1 tcp 25 25 17 53 54 47 0 0 "},
-        {{{"kind", "2"}, {"select_members", "svc_20260101000001"}, {"select_members", "svc_1; x"}, {"select_members", "svcgroup_20260101000001"}},
-         "\"^o^\" X 2 svc_20260101000001 "},
-    };
-    for (const Row &row : rows) {
-        submit_form(row.form);
-        service_record rec{};
-        call<nat_cgiParam_fn>(t->cgiParam, &rec);
-        std::strcpy(rec.id, "X");
-        ASSERT_EQ(t->modify(h, &rec, 1), 0);
-        EXPECT_STREQ(my_GetNumData(h, 1), row.line);
-    }
-    qFree();
 }

@@ -28,28 +28,10 @@ protected:
     Module t_{virtual_ip_register, virtual_ip_unregister};
 };
 
-virtual_ip_record server(const char *port, const char *device, int mode, service_protocol *info,
-                         std::initializer_list<const char *> servers) {
-    virtual_ip_record r{};
-    std::snprintf(r.name, sizeof r.name, "web");
-    std::strcpy(r.id, "20260102030405");
-    std::strcpy(r.chain, "vip_20260102030405");
-    std::strcpy(r.mark, "1A2B3C4D");
-    std::strcpy(r.real_ip, "1.2.3.4");
-    std::snprintf(r.real_port, sizeof r.real_port, "%s", port);
-    std::snprintf(r.real_device_name, sizeof r.real_device_name, "%s", device);
-    std::strcpy(r.service_chain, "svc_20260101000000");
-    r.operating_mode = mode;
-    int i = 0;
-    for (const char *s : servers) std::strcpy(r.virtual_ip[i++], s);
-    std::strcpy(r.virtual_device_name, "LAN1");
-    r.service_info = info;
-    return r;
-}
-
-std::string replaced(std::string text, const std::string &from, const std::string &to) {
-    for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) text.replace(at, from.size(), to);
-    return text;
+// A virtual server of public port, WAN port, sharing mode and server list.
+std::string server(const char *port, const char *device, int mode, const char *servers) {
+    return "\"web\" 20260102030405 1A2B3C4D 1.2.3.4 " + std::string(port) + " " + device + " svc_20260101000000 " +
+           std::to_string(mode) + " 0.0.0.0 0.0.0.0 0.0.0.0 0.0.0.0 LAN1 0 \"" + servers + "\" 0 0 ";
 }
 
 const std::string kSnat =
@@ -77,13 +59,7 @@ const std::string kWholeDnat =
     "/sbin/iptables -t mangle -A previp_20260102030405 -d 1.2.3.4 -m utmmark --type vserver --mark 0x1A2B3C4D -j PREDNAT --to-destination 10.0.0.1,10.0.0.3\n"
     "/sbin/iptables -t nat -A natvip_20260102030405 -j DNAT --to-destination 10.0.0.1,10.0.0.3 --set-bysrc\n";
 
-std::string arp(const char *action) {
-    std::string rules;
-    for (const char *port : {"WAN1", "LAN1"})
-        rules += std::string("/sbin/arptables ") + action + " INPUT -i " + port +
-                 " -d 1.2.3.4 -j mangle --mangle-mac-reply --mangle-target CONTINUE\n";
-    return rules;
-}
+std::string arp(const char *action) { return arp_answers(action, "1.2.3.4", {"WAN1", "LAN1"}); }
 
 }  // namespace
 
@@ -92,7 +68,8 @@ TEST_F(VirtualIp, RulesForEachProtocolKindWithAndWithoutTheService) {
     const std::string both_servers = kSnat + kLoop + replaced(kSnat + kLoop, "10.0.0.1", "10.0.0.3");
 
     // The whole address to two of three servers, shared by source address.
-    virtual_ip_record whole = server("^o^", "WAN1", 2, &tcp, {"10.0.0.1", "0.0.0.0", "10.0.0.3"});
+    auto whole = t_.record<virtual_ip_record>(server("^o^", "WAN1", 2, "10.0.0.1,0.0.0.0,10.0.0.3"));
+    whole.service_info = &tcp;
     ASSERT_EQ(call<nat_command_fn>(t_->command, &whole), 0);
     EXPECT_EQ(box_.take(),
               (Effects{arp("-I"),
@@ -113,7 +90,8 @@ TEST_F(VirtualIp, RulesForEachProtocolKindWithAndWithoutTheService) {
 
     // One public port over a virtual link, backup sharing, for a TCP, an
     // "all" and an ICMP entry.
-    virtual_ip_record port = server("8080", "WAN1:1a", 1, &tcp, {"10.0.0.1"});
+    auto port = t_.record<virtual_ip_record>(server("8080", "WAN1:1a", 1, "10.0.0.1"));
+    port.service_info = &tcp;
     ASSERT_EQ(call<nat_initial_system_cmd_fn>(t_->initial_system_cmd, &port, 1, 1), 0);
     EXPECT_EQ(box_.take(),
               (Effects{arp("-I"),
@@ -199,7 +177,7 @@ TEST_F(VirtualIp, ConflictsPriorityAndInterfaces) {
         {"1.2.3.9", "80", "svc_1", "20260102030499", 0, 4, 1},   // a mapped address's
     };
     for (const Case &c : cases) {
-        virtual_ip_record r = server(c.port, "WAN1", 0, nullptr, {});
+        auto r = t_.record<virtual_ip_record>(server(c.port, "WAN1", 0, ""));
         std::strcpy(r.real_ip, c.real_ip);
         std::strcpy(r.service_chain, c.service);
         std::strcpy(r.id, c.id);
@@ -229,10 +207,8 @@ TEST_F(VirtualIp, RemovalTakesTheServerOutOfEveryGroup) {
 
 TEST_F(VirtualIp, ReappliedWithTheServiceOfItsChain) {
     box_.write("/etc/sysconfig/.firewall/service_custom.conf", "\"web\" 20260101000000 1 tcp 80 80 \n");
-    box_.write(kServers,
-               "\"web\" 20260102030405 1A2B3C4D 1.2.3.4 8080 WAN1 svc_20260101000000 0 10.0.0.1 0.0.0.0 0.0.0.0 0.0.0.0 "
-               "LAN1 1 \"10.0.0.1,0.0.0.0,0.0.0.0\" 0 1 \n");
-    virtual_ip_record rec = server("8080", "WAN1", 0, nullptr, {"10.0.0.1", "0.0.0.0", "0.0.0.0"});
+    box_.write(kServers, replaced(server("8080", "WAN1", 0, "10.0.0.1"), "LAN1 0", "LAN1 1") + "\n");  // follows WAN1
+    auto rec = t_.record<virtual_ip_record>(server("8080", "WAN1", 0, "10.0.0.1"));
     service_protocol tcp{"tcp", "80", "80", nullptr};
     rec.service_info = &tcp;
     call<nat_initial_system_cmd_fn>(t_->initial_system_cmd, &rec, 1, 1);
@@ -247,17 +223,4 @@ TEST_F(VirtualIp, ReappliedWithTheServiceOfItsChain) {
     EXPECT_EQ(moved.ipv4, kFlush + replaced(applied.ipv4, "1.2.3.4", "5.6.7.8"));
     EXPECT_EQ(system_addresses(), "1 5.6.7.8 1\n");
     EXPECT_NE(box_.read(kServers).find(" 5.6.7.8 8080 "), std::string::npos);
-}
-
-TEST_F(VirtualIp, FormRefusesWhatIsNoAddress) {
-    submit_form({{"name", "web"}, {"id", "20260102030405"}, {"rip", "1.2.3.4; x"}, {"rp", "80 81"}, {"rname2", "WAN1"},
-                 {"schain", "svc_1"}, {"omode2", "2"}, {"vip1", "10.0.0.1"}, {"vip2", "10.0.0.2/24"}, {"vip3", "10.0.0.3"},
-                 {"vname2", "LAN1"}, {"health_check", "1"}});
-    virtual_ip_record rec{};
-    call<nat_cgiParam_fn>(t_->cgiParam, &rec);
-    qFree();
-    ASSERT_EQ(t_->add(t_.open(1), &rec), 0);
-    EXPECT_STREQ(my_GetNumData(static_cast<record_file *>(t_->handle), 1),
-                 "\"web\" 20260102030405 695735A5 0.0.0.0 \"80 81\" WAN1 svc_1 2 10.0.0.1 0.0.0.0 10.0.0.3 0.0.0.0 LAN1 1 "
-                 "\"10.0.0.1,0.0.0.0,10.0.0.3\" 1 0 ");
 }

@@ -53,14 +53,4 @@ TEST(VirtualIpGroup, ChainNamesAndMembers) {
         interface_record iface = interface_port(1, iname, 3);
         EXPECT_EQ(call<nat_interface_check_fn>(t->interface_check, h, &iface), used) << iname;
     }
-
-    // The form names members by their identifiers; unknown ones are none.
-    submit_form({{"name", "web"}, {"select_members", "20260102030403"}, {"select_members", "2026"},
-                 {"select_members", "20260102030402"}, {"iname", "LAN1"}});
-    virtual_ip_group_record form{};
-    call<nat_cgiParam_fn>(t->cgiParam, &form);
-    qFree();
-    ASSERT_EQ(t->modify(h, &form, 2), 0);
-    const std::string line = my_GetNumData(h, 2);
-    EXPECT_TRUE(matches(line, "\"web\" [0-9]{14} [0-9A-F]{8} 0110 LAN1 ")) << line;
 }

@@ -1,5 +1,6 @@
-// Hostile form values in every field of the translation, management access
-// and service modules.  With SYSTEM_DEBUG_IPTABLES the rules run through
+// The forms of the translation, management access and service modules:
+// what each field makes of a record, and hostile values in every field.
+// With SYSTEM_DEBUG_IPTABLES the rules run through
 // the shell: each recorded line, run by /bin/sh with a stub in its
 // program's place, must pass as many arguments as the line made from a
 // plain value and run nothing else.  (Identifiers are refused as the
@@ -8,12 +9,14 @@
 // stay those of the plain value; the other texts reach the rules quoted.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "support/capture.h"
 #include "support/hostile.h"
 #include "support/module_harness.h"
 
@@ -47,7 +50,71 @@ std::string program_of(const std::string &line) { return line.substr(0, line.fin
 
 }  // namespace
 
-TEST(NatHostile, FormValuesNeverLeaveTheirArgument) {
+TEST(NatForms, FieldsMakeTheseLines) {
+    ModuleBox box;
+    std::strcpy(entry_num[69], "3");
+    std::strcpy(entry_num[17], "2");
+    box.write("/etc/sysconfig/.firewall/virtual_ip.conf", "\"a\" 20260102030401 \n\"b\" 20260102030402 \n");
+    const std::string id = "20260102030405";
+    const struct {
+        module_table *(*register_fn)();
+        void (*unregister_fn)(module_table *);
+        intptr_t selector;
+        Form form;
+        std::string line;
+    } rows[] = {
+        {permit_ip_register, permit_ip_unregister, 0,
+         {{"pname", "web"}, {"id", id}, {"ip", "10.0.0.0"}, {"nm", "255.0.0.0"}, {"phttp", "2"}, {"pssh", "16"}},
+         "\"web\" " + id + " 0 10.0.0.0 255.0.0.0 18 "},
+        {permit_ip_register, permit_ip_unregister, 0, {{"id", id}, {"ipv", "1"}, {"ip", "2001:db8::"}, {"nm", "48"}, {"pping", "1"}},
+         "\"^o^\" " + id + " 1 2001:db8:: 48 1 "},
+        {permit_ip_register, permit_ip_unregister, 0, {{"id", id}, {"ipv", "1"}, {"ip", "10.0.0.1"}, {"nm", "129"}},
+         "\"^o^\" " + id + " 1 0.0.0.0 255.255.255.255 0 "},
+        {mapped_ip_register, mapped_ip_unregister, 0,
+         {{"name", "a \"b\""}, {"id", id}, {"mark", "ff"}, {"rip", "1.2.3.4"}, {"rname", "WAN1:1a"}, {"mip", "10.0.0.5"},
+          {"mname", "LAN1"}, {"iswan", "0"}, {"n", "7"}},
+         "\"a \\\"b\\\"\" " + id + " ff 1.2.3.4 WAN1:1a 10.0.0.5 LAN1 0 7 "},
+        {mapped_ip_register, mapped_ip_unregister, 0,
+         {{"id", id}, {"mark", "0x1; x"}, {"rip", "1.2.3.4/8"}, {"mip", "10.0.0.256"}, {"rname", "a b"}},
+         "\"^o^\" " + id + " 695735A5 0.0.0.0 \"a b\" 0.0.0.0 ^o^ 1 0 "},
+        {virtual_ip_register, virtual_ip_unregister, 0,
+         {{"name", "web"}, {"id", id}, {"rip", "1.2.3.4; x"}, {"rp", "80 81"}, {"rname2", "WAN1"}, {"schain", "svc_1"},
+          {"omode2", "2"}, {"vip1", "10.0.0.1"}, {"vip2", "10.0.0.2/24"}, {"vip3", "10.0.0.3"}, {"vname2", "LAN1"},
+          {"health_check", "1"}},
+         "\"web\" " + id + " 695735A5 0.0.0.0 \"80 81\" WAN1 svc_1 2 10.0.0.1 0.0.0.0 10.0.0.3 0.0.0.0 LAN1 1 "
+                            "\"10.0.0.1,0.0.0.0,10.0.0.3\" 1 0 "},
+        {virtual_ip_group_register, virtual_ip_group_unregister, 0,
+         {{"name", "g"}, {"id", id}, {"select_members", "20260102030402"}, {"select_members", "2026"}, {"iname", "LAN1"}},
+         "\"g\" " + id + " 695735A5 01 LAN1 "},
+        {service_register, service_unregister, SERVICE_CUSTOM,
+         {{"name", "mail"}, {"id", id}, {"protocol1", "tcp"}, {"first_port1", "25"}, {"protocol2", "udp; x"},
+          {"protocol3", "17"}, {"first_port3", "53"}, {"last_port3", "54"}, {"protocol4", "tcp"}, {"first_port4", "1 2"},
+          {"protocol5", "47"}},
+         "\"mail\" " + id + " 1 tcp 25 25 17 53 54 47 0 0 "},
+        {service_register, service_unregister, SERVICE_GROUP,
+         {{"id", id}, {"kind", "2"}, {"select_members", "svc_20260101000001"}, {"select_members", "svc_1; x"},
+          {"select_members", "svcgroup_20260101000001"}},
+         "\"^o^\" " + id + " 2 svc_20260101000001 "},
+    };
+    for (const auto &row : rows) {
+        Module t(row.register_fn, row.unregister_fn);
+        submit_form(row.form);
+        std::vector<char> rec(sizeof(virtual_ip_group_record));
+        call<nat_cgiParam_fn>(t->cgiParam, rec.data());
+        record_file *h = t.open(1, reinterpret_cast<void *>(row.selector));
+        ASSERT_EQ(t->modify(h, rec.data(), 1), 0);
+        EXPECT_EQ(my_GetNumData(h, 1), row.line);
+    }
+    // An identifier that is none gives way to a fresh one.
+    submit_form({{"id", "2026; x"}});
+    Module mapped(mapped_ip_register, mapped_ip_unregister);
+    mapped_ip_record rec{};
+    call<nat_cgiParam_fn>(mapped->cgiParam, &rec);
+    EXPECT_TRUE(matches(rec.chain, "mip_[0-9]{14}")) << rec.chain;
+    qFree();
+}
+
+TEST(NatForms, HostileValuesNeverLeaveTheirArgument) {
     ModuleBox box({"SYSTEM_DEBUG_IPTABLES=y"});
     std::strcpy(entry_num[69], "2");
     ASSERT_EQ(interface_init_shm(), 0);
