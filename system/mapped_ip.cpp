@@ -16,6 +16,7 @@ using record = mapped_ip_record;
 
 constexpr int kFile = 54;
 constexpr const char *kSource = "system/mapped_ip.c";
+constexpr const char *kPrefix = "mip";  // of the record's chain
 constexpr const char *kGroups[] = {"mapped_ip"};
 using texts = module::texts<kGroups>;
 constexpr module::translation_chains kChains{kSource, "mapip"};
@@ -23,13 +24,6 @@ constexpr module::translation_chains kChains{kSource, "mapip"};
 #define RULE(format, ...) MODULE_RULE(4, kSource, format, __VA_ARGS__)
 
 extern const module_table kTable;
-
-// The chain follows the identifier, and the kernel's count of the rules
-// that jump to it follows the chain unless the caller does not want it.
-void follow_id(record &r) {
-    module::set_chain(r.chain, "mip", r.id);
-    if (!r.refs_fixed) r.refs = static_cast<int32_t>(module::nat_references(r.chain));
-}
 
 std::string format(const record &r) {
     return module::line()
@@ -57,7 +51,7 @@ void *parse(char *line, void *rec) {
     f.text(6, r.mapped_device_name);
     r.iswan = f.integer(7);
     r.priority = f.integer(8);
-    follow_id(r);
+    module::follow_identifier(r, kPrefix);
     return rec;
 }
 
@@ -66,7 +60,7 @@ void *set_default(void *rec, const char *) {
     auto &r = *static_cast<record *>(rec);
     module::set_text(r.name, module::kUnset);
     module::set_text(r.id, my_chainID(0));
-    module::set_chain(r.chain, "mip", r.id);
+    module::set_chain(r.chain, kPrefix, r.id);
     module::set_text(r.mark, id2mark(r.id));
     module::set_text(r.real_ip, "0.0.0.0");
     module::set_text(r.mapped_ip, "0.0.0.0");
@@ -250,7 +244,7 @@ void *cgiParam(void *rec) {
     auto &r = *static_cast<record *>(rec);
     module::form_text(r.name, "name");
     module::form_identifier(r.id);
-    follow_id(r);
+    module::follow_identifier(r, kPrefix);
     const char *mark = qValue("mark");
     module::set_text(r.mark, mark && module::is_mark(mark) ? mark : id2mark(r.id));
     module::form_address(r.real_ip, "rip", "0.0.0.0");
@@ -268,7 +262,7 @@ void *xmlParam(record_file *, void *rec, const char *path) {
     module::read_request(path, [&r](const module::xml_values &v) {
         v.text("name", r.name);
         if (v.identifier("id", r.id)) {
-            follow_id(r);
+            module::follow_identifier(r, kPrefix);
             module::set_text(r.mark, id2mark(r.id));
         }
         v.address("real_ip", r.real_ip);

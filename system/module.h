@@ -237,6 +237,15 @@ void set_chain(char (&chain)[Size], const char *prefix, const char *id) {
 // followed by each suffix (none: chain itself).
 unsigned int nat_references(const char *chain, std::initializer_list<const char *> suffixes = {""});
 
+// A record that owns a nat chain: the chain follows its identifier, and
+// the kernel's count of the rules that jump to it follows the chain unless
+// the reader set refs_fixed (it does not need the count).
+template <typename Record>
+void follow_identifier(Record &r, const char *prefix) {
+    set_chain(r.chain, prefix, r.id);
+    if (!r.refs_fixed) r.refs = static_cast<int32_t>(nat_references(r.chain));
+}
+
 // A record's text as one word of a command line: itself when it is a plain
 // word (an address, an interface, a number), else quoted for the shell, so
 // a value never yields a second command.  The temporary lives until the end

@@ -33,10 +33,8 @@ extern const module_table kTable;
 
 bool used(const char *text) { return *text && !module::same_text(text, module::kUnset); }
 
-void follow_id(record &r) {
-    module::set_chain(r.chain, r.kind == SERVICE_GROUP ? "svcgroup" : "svc", r.id);
-    if (!r.refs_fixed) r.refs = static_cast<int32_t>(module::nat_references(r.chain));
-}
+// The chain's prefix is the kind's.
+void follow_id(record &r) { module::follow_identifier(r, r.kind == SERVICE_GROUP ? "svcgroup" : "svc"); }
 
 void clear_entries(record &r) {
     for (service_port_range &p : r.ports)

@@ -18,6 +18,7 @@ using record = virtual_ip_record;
 
 constexpr int kFile = 55;
 constexpr const char *kSource = "system/virtual_ip.c";
+constexpr const char *kPrefix = "vip";  // of the record's chain
 constexpr const char *kGroups[] = {"virtual_ip"};
 using texts = module::texts<kGroups>;
 constexpr module::translation_chains kChains{kSource, "vserver"};
@@ -63,11 +64,6 @@ std::string server_list(const record &r) {
 
 const char *server_field(const record &r, int i) { return no_server(r.virtual_ip[i]) ? kNoServer : r.virtual_ip[i]; }
 
-void follow_id(record &r) {
-    module::set_chain(r.chain, "vip", r.id);
-    if (!r.refs_fixed) r.refs = static_cast<int32_t>(module::nat_references(r.chain));
-}
-
 std::string format(const record &r) {
     module::line l;
     l.name(r.name).text(r.id).text(r.mark).text(r.real_ip).text(r.real_port).text(r.real_device_name);
@@ -99,7 +95,7 @@ void *parse(char *line, void *rec) {
     if (const char *list = f[kListField]) set_servers(r, list);
     r.health_check = f.integer(15);
     r.priority = f.integer(16);
-    follow_id(r);
+    module::follow_identifier(r, kPrefix);
     return rec;
 }
 
@@ -108,7 +104,7 @@ void *set_default(void *rec, const char *) {
     auto &r = *static_cast<record *>(rec);
     module::set_text(r.name, module::kUnset);
     module::set_text(r.id, my_chainID(0));
-    module::set_chain(r.chain, "vip", r.id);
+    module::set_chain(r.chain, kPrefix, r.id);
     module::set_text(r.mark, "0");
     module::set_text(r.real_ip, "0.0.0.0");
     for (char *text : {r.real_port, r.real_device_name, r.virtual_device_name}) std::strcpy(text, module::kUnset);
@@ -435,7 +431,7 @@ void *cgiParam(void *rec) {
     auto &r = *static_cast<record *>(rec);
     module::form_text(r.name, "name");
     module::form_identifier(r.id);
-    follow_id(r);
+    module::follow_identifier(r, kPrefix);
     const char *mark = qValue("mark");
     module::set_text(r.mark, mark && module::is_mark(mark) ? mark : id2mark(r.id));
     module::form_address(r.real_ip, "rip", "0.0.0.0");
@@ -456,7 +452,7 @@ void *xmlParam(record_file *, void *rec, const char *path) {
     module::read_request(path, [&r](const module::xml_values &v) {
         v.text("name", r.name);
         if (v.identifier("id", r.id)) {
-            follow_id(r);
+            module::follow_identifier(r, kPrefix);
             module::set_text(r.mark, id2mark(r.id));
         }
         v.address("real_ip", r.real_ip);

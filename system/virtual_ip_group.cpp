@@ -14,6 +14,7 @@ using record = virtual_ip_group_record;
 
 constexpr int kFile = 56;
 constexpr const char *kSource = "system/virtual_ip_group.c";
+constexpr const char *kPrefix = "vipgroup";  // of the record's chain
 constexpr const char *kGroups[] = {"virtual_ip", "service"};
 using texts = module::texts<kGroups>;
 
@@ -34,11 +35,6 @@ void set_members(record &r, const char *text) {
     r.members[m] = '\0';
 }
 
-void follow_id(record &r) {
-    module::set_chain(r.chain, "vipgroup", r.id);
-    if (!r.refs_fixed) r.refs = static_cast<int32_t>(module::nat_references(r.chain));
-}
-
 std::string format(const record &r) {
     return module::line().name(r.name).text(r.id).text(r.mark).text(r.members).text(r.iname).str();
 }
@@ -51,7 +47,7 @@ void *parse(char *line, void *rec) {
     f.text(2, r.mark);
     set_members(r, f[3] ? f[3] : r.members);
     f.text(4, r.iname);
-    follow_id(r);
+    module::follow_identifier(r, kPrefix);
     return rec;
 }
 
@@ -60,7 +56,7 @@ void *set_default(void *rec, const char *) {
     auto &r = *static_cast<record *>(rec);
     module::set_text(r.name, module::kUnset);
     module::set_text(r.id, my_chainID(0));
-    module::set_chain(r.chain, "vipgroup", r.id);
+    module::set_chain(r.chain, kPrefix, r.id);
     module::set_text(r.mark, "0");
     r.refs = 0;
     set_members(r, nullptr);
@@ -165,7 +161,7 @@ void *cgiParam(void *rec) {
     auto &r = *static_cast<record *>(rec);
     module::form_text(r.name, "name");
     module::form_identifier(r.id);
-    follow_id(r);
+    module::follow_identifier(r, kPrefix);
     module::set_text(r.mark, id2mark(r.id));
     set_members(r, r.members);
     if (const char *value = qValueFirst("select_members")) {
@@ -191,7 +187,7 @@ void *xmlParam(record_file *, void *rec, const char *path) {
     module::read_request(path, [&r](const module::xml_values &v) {
         v.text("name", r.name);
         if (v.identifier("id", r.id)) {
-            follow_id(r);
+            module::follow_identifier(r, kPrefix);
             module::set_text(r.mark, id2mark(r.id));
         }
         if (const char *custom = v.raw("custom_member")) set_members(r, custom);
