@@ -236,6 +236,13 @@ routed_device split_device(const char *name) {
     return {std::string(text.substr(0, colon)), std::string(text.substr(colon + 1))};
 }
 
+bool has_ports(const char *protocol) {
+    if (!protocol) return false;
+    for (const char *p : {"tcp", "udp", "6", "17"})
+        if (same_text(protocol, p)) return true;
+    return false;
+}
+
 void public_arp(const char *action, const char *dev, const char *address) {
     if (!action || !dev || !address) return;
     const auto answer = [&](const char *port) {

@@ -316,6 +316,10 @@ inline constexpr const char *kLoopbackPairs[8][2] = {
     {"DMZ", "DMZ"}, {"WDMZ", "WDMZ"}, {"WDMZ", "DMZ"}, {"DMZ", "WDMZ"},
 };
 
+// Whether a service's protocol (a name or a number) carries ports: TCP and
+// UDP.
+bool has_ports(const char *protocol);
+
 // The appliance's ARP answers for a public address: the arptables rule
 // inserted (action "-I") or deleted ("-D") for the port dev and, when dev
 // is a WAN port with a static address, for every LAN or DMZ port in a

@@ -102,12 +102,6 @@ record_file *open(void *selector, const char *tag, int mode) {
     }
 }
 
-bool has_ports(const char *protocol) {
-    for (const char *p : {"tcp", "udp", "6", "17"})
-        if (module::same_text(protocol, p)) return true;
-    return false;
-}
-
 // The rules of the record's chain in one table.
 void service_add_command(const record &r, const char *table) {
     const std::string c = module::arg(r.chain);
@@ -119,7 +113,7 @@ void service_add_command(const record &r, const char *table) {
     for (const service_port_range &p : r.ports) {
         if (!used(p.protocol)) continue;
         const std::string protocol = module::arg(p.protocol);
-        if (has_ports(p.protocol))
+        if (module::has_ports(p.protocol))
             RULE("/sbin/iptables -t %s -A %s -p %s --dport %s:%s -j UTMMARK --set-type policy --or-mark 0x%x", table,
                  c.c_str(), protocol.c_str(), module::arg(p.first_port).c_str(), module::arg(p.last_port).c_str(), 4);
         else if (module::same_text(p.protocol, "all"))

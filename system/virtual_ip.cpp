@@ -115,13 +115,6 @@ void *set_default(void *rec, const char *) {
     return rec;
 }
 
-// Protocols whose entries carry destination ports.
-bool has_ports(const char *protocol) {
-    for (const char *p : {"tcp", "udp", "6", "17"})
-        if (module::same_text(protocol, p)) return true;
-    return false;
-}
-
 // The marks that single out the public address's (and port's) packets of
 // the service, before they reach the record's translation.
 void mark_service(const record &r, const std::string &c, const std::string &mark, const std::string &real,
@@ -145,7 +138,7 @@ void mark_service(const record &r, const std::string &c, const std::string &mark
     }
     for (const service_protocol *p = r.service_info; p; p = p->next) {
         const std::string protocol = module::arg(module::bounded(p->protocol).c_str());
-        if (has_ports(p->protocol)) {
+        if (module::has_ports(p->protocol)) {
             for (const char *suffix : {"", "_+"})
                 RULE("/sbin/iptables -t mangle -A pre%s -i %s%s -p %s -d %s --dport %s:%s -j UTMMARK --set-type param "
                      "--or-mark 0x%x",
@@ -192,7 +185,7 @@ void translate(const record &r, const std::string &c, const std::string &mark, c
     for (const service_protocol *p = r.service_info; p; p = p->next) {
         const std::string protocol = module::arg(module::bounded(p->protocol).c_str()),
                           first = module::arg(module::bounded(p->first_port).c_str());
-        if (has_ports(p->protocol)) {
+        if (module::has_ports(p->protocol)) {
             RULE("/sbin/iptables -t mangle -A pre%s -p %s -d %s --dport %s -m utmmark --type vserver --mark 0x%s -j "
                  "PREDNAT --to-destination %s:%s",
                  c.c_str(), protocol.c_str(), real.c_str(), port.c_str(), mark.c_str(), list.c_str(), first.c_str());

@@ -34,8 +34,7 @@ std::string drain_queue(key_t appliance_key) {
 
 template <std::size_t Size>
 void put(char (&field)[Size], const char *value) {
-    std::strncpy(field, value, Size - 1);
-    field[Size - 1] = '\0';
+    std::snprintf(field, Size, "%s", value);
 }
 
 }  // namespace
