@@ -1176,6 +1176,157 @@ unsigned int chain_references(const char *table, const char *chain);
  * the kernel does not answer.  Returns 0. */
 int chain_counters(const char *table, const char *chain, uint64_t *first, uint64_t *second);
 
+/* A WAN port's new dynamic address, as the dynamicIPup slots get it: the
+ * address first, then the port's number and interface name. */
+typedef struct wan_address_event {
+    char ipaddr[16];
+    int32_t port;
+    char iname[20];
+} wan_address_event;
+
+/* The module-specific slots of this section's modules (rec is the module's
+ * own record; a missing argument gives the neutral result). */
+typedef int (*nat_interface_check_fn)(record_file *h, const interface_record *iface); /*  5: 1 in use, else 0 */
+typedef int (*nat_command_fn)(void *rec);                    /* 14, 15 (and 16 of a group): 0, or -1 */
+typedef int (*nat_recommand_fn)(void *new_rec, void *old_rec); /* 16: old's rules removed, new's added */
+/* 19: re-applies the records on the interface (iface->iname); returns x. */
+typedef void *(*nat_restorebyinterface_fn)(void *x, const interface_record *iface);
+/* 20: re-applies the records that follow the event's port; returns event. */
+typedef wan_address_event *(*nat_dynamicIPup_fn)(wan_address_event *event);
+typedef void *(*nat_cgiParam_fn)(void *rec);                  /* 28: rec filled from the form */
+typedef int (*nat_initial_system_cmd_fn)(void *rec, int n, int flag); /* 29 */
+typedef void (*nat_xmlConf_fn)(const char *value, const char *extra); /* 37 */
+typedef void *(*nat_xmlEntry_fn)(xml_node *entry, void *rec);  /* 38 (service) */
+typedef int (*nat_import_xmlConf_fn)(xml_node *function);      /* 39: 0, or -1 */
+
+/* Hosts and networks that may reach the management services ("permit_ip",
+ * file 14).  Applying a record adds one rule per service and direction to
+ * the ten permitip_ chains: a set bit of security (PING 1, HTTP 2, HTTPS 4,
+ * TELNET 8, SSH 16) accepts, a clear bit drops. */
+typedef struct permit_ip_record {
+    char name[84];
+    int32_t ipv;             /* 0 IPv4, 1 IPv6; other values apply nothing */
+    char id[21];             /* my_chainID */
+    char ipaddr[40];
+    char netmask[16];        /* dotted mask or prefix length */
+    int32_t security;
+} permit_ip_record;
+module_table *permit_ip_register(void);
+void permit_ip_unregister(module_table *table);
+/* 16: replaces rule number position of each of the ten chains; 0, or -1. */
+typedef int (*permit_ip_recommand_fn)(void *rec, int position);
+/* 38: an entry without "id" gets my_chainID(seed); ignored is not used. */
+typedef void *(*permit_ip_xmlEntry_fn)(xml_node *entry, void *rec, void *ignored, time_t seed);
+
+/* One-to-one address mappings ("mapped_ip", file 54): the public real_ip on
+ * a WAN port and the internal mapped_ip, in both directions, through the
+ * record's chains "mip_" id, "nat", "post" (nat) and "pre" (mangle) + that. */
+typedef struct mapped_ip_record {
+    char chain[31];
+    int32_t refs;                 /* nat references of chain, filled by parse */
+    int32_t refs_fixed;           /* non-zero: parse leaves refs alone */
+    char name[84];
+    char id[21];
+    char mark[10];                /* id2mark(id) */
+    char real_ip[16];
+    char real_device_name[20];    /* WAN port, optionally ":" and a route mark */
+    char mapped_ip[16];
+    char mapped_device_name[20];
+    int32_t iswan;                /* 1: real_ip follows the WAN port's dynamic address */
+    int32_t priority;
+} mapped_ip_record;
+module_table *mapped_ip_register(void);
+void mapped_ip_unregister(module_table *table);
+/* Creates the record's four chains and hooks them into preNat_mapip,
+ * postNat_mapip and preMangle_mapip; 0, or -1 without rec. */
+int mapped_ip_add_chain(mapped_ip_record *rec);
+
+/* A service object's protocols and destination ports, one entry each. */
+typedef struct service_protocol {
+    char protocol[8];             /* "tcp", "udp", "icmp", "all" or a protocol number */
+    char first_port[8];
+    char last_port[8];
+    struct service_protocol *next;
+} service_protocol;
+
+/* Virtual servers ("virtual_ip", file 55): the public real_ip (and port) on
+ * a WAN port forwarded to up to entry_num[69] internal servers for the
+ * protocols of the service object service_chain. */
+enum { VIRTUAL_IP_SERVERS = 32 };
+typedef struct virtual_ip_record {
+    char chain[31];               /* "vip_" id */
+    int32_t refs;
+    int32_t refs_fixed;
+    char name[84];
+    char id[21];
+    char mark[10];
+    char real_ip[16];
+    char real_port[84];           /* "^o^": the whole address */
+    char real_device_name[84];    /* WAN port, optionally ":" and a route mark */
+    char service_chain[31];
+    int32_t operating_mode;       /* 1 backup, 2 by source address, else none */
+    char virtual_ip[VIRTUAL_IP_SERVERS][16]; /* empty entries "0.0.0.0" */
+    char virtual_device_name[84];
+    /* getProtocolInfoBychain(service_chain), filled and freed by the caller
+     * before and after applying the record; clear and parse leave it alone. */
+    service_protocol *service_info;
+    int32_t iswan;
+    int32_t health_check;
+    int32_t priority;             /* position among the virtual servers of real_ip */
+} virtual_ip_record;
+module_table *virtual_ip_register(void);
+void virtual_ip_unregister(module_table *table);
+/* Rewrites lines of the older four-server layout in the current one, up to
+ * the first line whose server list holds a comma; how many it rewrote. */
+int virtual_rewrite_config(void);
+
+/* Groups of virtual servers ("virtual_ip_group", file 56), one nat chain
+ * "vipgroup_" id each.  members holds entry_num[17] characters: character
+ * k - 1 is '1' when virtual server line k belongs to the group. */
+enum { VIRTUAL_IP_GROUP_MEMBERS = 1024 };
+typedef struct virtual_ip_group_record {
+    char chain[31];
+    int32_t refs;
+    int32_t refs_fixed;
+    char name[84];
+    char id[21];
+    char mark[10];
+    char members[VIRTUAL_IP_GROUP_MEMBERS + 1];
+    char iname[84];               /* the interface it is bound to, "^o^" none */
+} virtual_ip_group_record;
+module_table *virtual_ip_group_register(void);
+void virtual_ip_group_unregister(module_table *table);
+
+/* Service objects ("service"): custom services (open selector 1, file 38),
+ * each up to eight protocols with a destination port range, and service
+ * groups (selector 2, file 39) of up to sixteen custom services named by
+ * their chains.  A record owns the chain "svc_" id (custom) or
+ * "svcgroup_" id (group) in the mangle and nat tables, which raises the
+ * policy bit 4 for the packets of its protocols. */
+enum { SERVICE_CUSTOM = 1, SERVICE_GROUP = 2, SERVICE_PROTOCOLS = 8, SERVICE_MEMBERS = 16 };
+typedef struct service_port_range {
+    char protocol[8];             /* as service_protocol; "^o^" an unused entry */
+    char first_port[8];
+    char last_port[8];
+} service_port_range;
+typedef struct service_record {
+    char chain[31];
+    int32_t refs;                 /* nat references of chain, filled by parse */
+    int32_t refs_fixed;
+    char name[84];
+    char id[21];
+    int32_t kind;                 /* SERVICE_CUSTOM or SERVICE_GROUP */
+    service_port_range ports[SERVICE_PROTOCOLS];     /* custom */
+    char members[SERVICE_MEMBERS][31];               /* group: member chains, "^o^" unused */
+} service_record;
+module_table *service_register(void);
+void service_unregister(module_table *table);
+/* The protocols of the custom service or service group whose chain this
+ * is (a group's are its members' in order), as a new list; null for an
+ * unknown chain, one without protocols, or out of memory. */
+service_protocol *getProtocolInfoBychain(const char *chain);
+void freeProtocolInfo(service_protocol *list);  /* null is ignored */
+
 /* ---- VPN and WAN services ----------------------------------------------- */
 
 /* Module-specific slots of these modules take the arguments written next to

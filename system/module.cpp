@@ -4,9 +4,11 @@
 #include <arpa/inet.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 #include "runtime/owners.h"
 #include "runtime/shell_quote.h"
@@ -211,7 +213,6 @@ bool is_set(const char *text) {
     return text && *text && !same_text(text, kUnset) && !same_text(text, "0.0.0.0");
 }
 
-bool one_line(const char *text) { return text && !std::strpbrk(text, "\r\n"); }
 
 bool one_word(const char *text) { return text && !std::strpbrk(text, " \t\r\n\""); }
 
@@ -246,12 +247,6 @@ void form_fields(void *rec, field_list list) {
     }
 }
 
-bool any_line_break(const void *rec, field_list list) {
-    for (const field &f : list)
-        if (f.key && !f.is_number() && !one_line(text_in(rec, f))) return true;
-    return false;
-}
-
 bool is_file_name(const char *text) {
     return plain_word(text) && text[0] != '.' && !std::strchr(text, '/');
 }
@@ -261,6 +256,104 @@ void chain_commands(const char *source, const char *function, int line, const ch
     for (const chain_part &p : parts)
         my_iptables(4, "[%s]%s(),L:%d=> /sbin/iptables -t %s %s %s", source, function, line, p.table, option,
                     arg((std::string(chain) + p.suffix).c_str()).c_str());
+}
+
+int capacity(int row, int most) {
+    if (row < 0 || row >= 100) return most;
+    const int count = std::atoi(std::string(entry_num[row], strnlen(entry_num[row], sizeof entry_num[row])).c_str());
+    return count > 0 ? std::min(count, most) : most;
+}
+
+bool is_address(const char *text, int family) {
+    if (!text) return false;
+    unsigned char bytes[16];
+    if (family != 6 && inet_pton(AF_INET, text, bytes) == 1) return true;
+    return family != 4 && inet_pton(AF_INET6, text, bytes) == 1;
+}
+
+namespace {
+
+bool digits_of(const char *text, std::size_t least, std::size_t most, int (*is_digit)(int)) {
+    if (!text) return false;
+    const std::size_t length = std::strlen(text);
+    if (length < least || length > most) return false;
+    return std::all_of(text, text + length, [is_digit](char c) { return is_digit(static_cast<unsigned char>(c)) != 0; });
+}
+
+}  // namespace
+
+bool is_identifier(const char *text) { return digits_of(text, 14, 14, isdigit); }
+
+bool is_mark(const char *text) { return digits_of(text, 1, 8, isxdigit); }
+
+// The chains' rules name the module's source and function, not this file.
+#define CHAIN_RULE(format, ...) \
+    my_iptables(4, "[%s]%s(),L:%d=> " format, source, function, __LINE__, __VA_ARGS__)
+
+void translation_chains::create(const char *function, const char *chain, const char *mark) const {
+    const std::string c = arg(chain), m = arg(mark);
+    CHAIN_RULE("/sbin/iptables -t nat -N %s", c.c_str());
+    CHAIN_RULE("/sbin/iptables -t nat -N nat%s", c.c_str());
+    CHAIN_RULE("/sbin/iptables -t nat -N post%s", c.c_str());
+    CHAIN_RULE("/sbin/iptables -t nat -A preNat_%s -m utmmark --type vserver --mark 0x%s -j nat%s", hook, m.c_str(),
+               c.c_str());
+    CHAIN_RULE("/sbin/iptables -t nat -A postNat_%s -j post%s", hook, c.c_str());
+    CHAIN_RULE("/sbin/iptables -t mangle -N pre%s", c.c_str());
+    CHAIN_RULE("/sbin/iptables -t mangle -A preMangle_%s -j pre%s", hook, c.c_str());
+}
+
+void translation_chains::flush(const char *function, const char *chain) const {
+    const std::string c = arg(chain);
+    CHAIN_RULE("/sbin/iptables -t nat -F %s", c.c_str());
+    CHAIN_RULE("/sbin/iptables -t nat -F nat%s", c.c_str());
+    CHAIN_RULE("/sbin/iptables -t nat -F post%s", c.c_str());
+    CHAIN_RULE("/sbin/iptables -t mangle -F pre%s", c.c_str());
+}
+
+void translation_chains::remove(const char *function, const char *chain, const char *mark) const {
+    const std::string c = arg(chain), m = arg(mark);
+    CHAIN_RULE("/sbin/iptables -t nat -D preNat_%s -m utmmark --type vserver --mark 0x%s -j nat%s", hook, m.c_str(),
+               c.c_str());
+    CHAIN_RULE("/sbin/iptables -t nat -D postNat_%s -j post%s", hook, c.c_str());
+    CHAIN_RULE("/sbin/iptables -t mangle -D preMangle_%s -j pre%s", hook, c.c_str());
+    CHAIN_RULE("/sbin/iptables -t nat -X %s", c.c_str());
+    CHAIN_RULE("/sbin/iptables -t nat -X nat%s", c.c_str());
+    CHAIN_RULE("/sbin/iptables -t nat -X post%s", c.c_str());
+    CHAIN_RULE("/sbin/iptables -t mangle -X pre%s", c.c_str());
+}
+
+#undef CHAIN_RULE
+
+routed_device split_device(const char *name) {
+    const std::string_view text = name ? name : "";
+    const std::size_t colon = text.find(':');
+    if (colon == std::string_view::npos) return {std::string(text), {}};
+    return {std::string(text.substr(0, colon)), std::string(text.substr(colon + 1))};
+}
+
+bool has_ports(const char *protocol) {
+    if (!protocol) return false;
+    for (const char *p : {"tcp", "udp", "6", "17"})
+        if (same_text(protocol, p)) return true;
+    return false;
+}
+
+void public_arp(const char *action, const char *dev, const char *address) {
+    if (!action || !dev || !address) return;
+    const auto answer = [&](const char *port) {
+        my_system("%s %s INPUT -i %s -d %s -j mangle --mangle-mac-reply --mangle-target CONTINUE", "/sbin/arptables",
+                  action, arg(port).c_str(), arg(address).c_str());
+    };
+    answer(dev);
+    const int ports = RETURN_DEF_INT("SYSTEM_PORT_NUM");
+    for (int p = 1; p <= ports; ++p) {
+        const interface_record *wan = interface_read_shm(p);
+        if (!wan || bounded(wan->iname) != dev || wan->itype != 2 || wan->cmode != 3) continue;
+        for (int q = 1; q <= ports; ++q) {
+            const interface_record *r = interface_read_shm(q);
+            if (r && (r->itype == 1 || r->itype == 3) && (r->imode == 2 || r->imode == 3)) answer(bounded(r->iname).c_str());
+        }
+    }
 }
 
 int32_t form_integer(const char *name, int32_t def) {

@@ -180,13 +180,23 @@ record_file *shift(record_file *h, int from, int to);
 // ---- Record and line conventions ----------------------------------------
 
 // A text field of capacity N (an array of N + 1) takes at most N characters
-// and is always terminated; a missing value leaves it unset ("^o^").
+// and is always terminated; a missing value leaves it unset ("^o^").  A
+// line break (carriage return, line feed or both) is kept as the "//n" a
+// line writes for it, so that a record reads back from its line the same,
+// also when the text fills the field.
 // The same for a field known by its address and size (a table of fields).
 inline void set_text(char *field, std::size_t size, const char *value) {
     if (!field || size == 0) return;
     if (!value) value = kUnset;
     std::size_t i = 0;
-    for (; i + 1 < size && value[i]; ++i) field[i] = value[i];
+    for (const char *p = value; *p && i + 1 < size; ++p) {
+        if (*p != '\r' && *p != '\n') {
+            field[i++] = *p;
+            continue;
+        }
+        if (p[0] == '\r' && p[1] == '\n') ++p;
+        for (const char *c = "//n"; *c && i + 1 < size; ++c) field[i++] = *c;
+    }
     field[i] = '\0';
 }
 template <std::size_t Size>
@@ -304,8 +314,6 @@ void parse_fields(char *line, void *rec, field_list list);
 // The keyed fields from the form: a missing text is unset, a missing number
 // keeps its value.
 void form_fields(void *rec, field_list list);
-// Whether some keyed text field of rec holds a line break.
-bool any_line_break(const void *rec, field_list list);
 
 // ---- Chains, rules and command lines ------------------------------------
 
@@ -318,6 +326,15 @@ void set_chain(char (&chain)[Size], const char *prefix, const char *id) {
 // The sum of the kernel's reference counts of the nat chains named chain
 // followed by each suffix (none: chain itself).
 unsigned int nat_references(const char *chain, std::initializer_list<const char *> suffixes = {""});
+
+// A record that owns a nat chain: the chain follows its identifier, and
+// the kernel's count of the rules that jump to it follows the chain unless
+// the reader set refs_fixed (it does not need the count).
+template <typename Record>
+void follow_identifier(Record &r, const char *prefix) {
+    set_chain(r.chain, prefix, r.id);
+    if (!r.refs_fixed) r.refs = static_cast<int32_t>(nat_references(r.chain));
+}
 
 // A record's text as one word of a command line: itself when it is a plain
 // word (an address, an interface, a number), else quoted for the shell, so
@@ -332,9 +349,8 @@ bool plain_word(const char *value);
 // Whether a record text holds a value: not null, empty, unset or 0.0.0.0.
 bool is_set(const char *text);
 
-// Whether a text may stand in a line of a daemon's secrets file: one_line
-// holds no line break; one_word neither a blank, a tab nor a double quote.
-bool one_line(const char *text);
+// Whether a text may stand as a word in a line of a daemon's secrets file:
+// no blank, tab, line break or double quote.
 bool one_word(const char *text);
 
 // Whether a record text may name a file of a directory: a plain word
@@ -376,6 +392,71 @@ bool has_ipv4(const char *text);
 // An IPv6 field that holds an address: valid and not all zero.
 bool has_ipv6(const char *text);
 
+// ---- Capacities and validated values -----------------------------------------
+
+// The count in row of the capacity table entry_num (the most records of a
+// kind the product takes), at most most; most when the row is unset.
+int capacity(int row, int most);
+
+// Whether text is an address: IPv4 in dotted form (family 4), IPv6 (6), or
+// either (0).  Values that reach rules as addresses are held to this, so a
+// text that is no address never gets there from a form or a document.
+bool is_address(const char *text, int family = 4);
+// A record identifier as my_chainID makes it: 14 digits.
+bool is_identifier(const char *text);
+// A mark as id2mark makes it: 1 to 8 hexadecimal digits.
+bool is_mark(const char *text);
+
+// ---- Public address translation ------------------------------------------------
+
+// A record that translates a public address owns four chains named after
+// its chain C: C, "nat" C and "post" C in the nat table and "pre" C in the
+// mangle table, hooked from the shared chains preNat_HOOK (packets whose
+// vserver mark is the record's), postNat_HOOK and preMangle_HOOK.  The
+// rules name source and function in their diagnostic prefix.
+struct translation_chains {
+    const char *source;  // e.g. "system/mapped_ip.c"
+    const char *hook;    // e.g. "mapip"
+    // "-N" of the four chains and their three hooks.
+    void create(const char *function, const char *chain, const char *mark) const;
+    // "-F" of the four chains.
+    void flush(const char *function, const char *chain) const;
+    // The hooks removed and the four chains deleted ("-X").
+    void remove(const char *function, const char *chain, const char *mark) const;
+};
+
+// A WAN port as translation records name it: the port's interface name,
+// optionally followed by a colon and the hexadecimal route mark of a
+// virtual link.
+struct routed_device {
+    std::string dev, route_mark;
+};
+routed_device split_device(const char *name);
+
+// A fixed-capacity text of a shared record (it may lack its terminator) as
+// a string, e.g. an interface record's iname.
+template <std::size_t Size>
+std::string bounded(const char (&text)[Size]) {
+    return std::string(text, strnlen(text, Size));
+}
+
+// The interface prefixes (input, output) of the loop-back translation
+// between internal segments, in the order the rules are added.
+inline constexpr const char *kLoopbackPairs[8][2] = {
+    {"LAN", "LAN"}, {"WLAN", "WLAN"}, {"WLAN", "LAN"}, {"LAN", "WLAN"},
+    {"DMZ", "DMZ"}, {"WDMZ", "WDMZ"}, {"WDMZ", "DMZ"}, {"DMZ", "WDMZ"},
+};
+
+// Whether a service's protocol (a name or a number) carries ports: TCP and
+// UDP.
+bool has_ports(const char *protocol);
+
+// The appliance's ARP answers for a public address: the arptables rule
+// inserted (action "-I") or deleted ("-D") for the port dev and, when dev
+// is a WAN port with a static address, for every LAN or DMZ port in a
+// transparent mode (bridged to it).
+void public_arp(const char *action, const char *dev, const char *address);
+
 // ---- Form input -------------------------------------------------------------
 
 // A text field from the form value name, def when the form has none.
@@ -386,6 +467,20 @@ void form_text(char (&field)[Size], const char *name, const char *def = kUnset) 
 // A decimal form value, clamped to 32 bits; def when absent or not a number.
 int32_t form_integer(const char *name, int32_t def = 0);
 
+// An address field from the form value name: def when the form has none
+// or its value is not an address of family.
+template <std::size_t Size>
+void form_address(char (&field)[Size], const char *name, const char *def, int family = 4) {
+    const char *value = qValue("%s", name);
+    set_text(field, value && is_address(value, family) ? value : def);
+}
+// A record identifier from the form value name; a fresh one when the form
+// has none or its value is not one.
+template <std::size_t Size>
+void form_identifier(char (&id)[Size], const char *name = "id") {
+    const char *value = qValue("%s", name);
+    set_text(id, value && is_identifier(value) ? value : my_chainID(0));
+}
 
 // ---- Language strings -----------------------------------------------------
 

@@ -23,6 +23,11 @@ constexpr int kDynamicRouteFiles[] = {21, -1};
 constexpr int kVirtualLinkFiles[] = {159, -1};
 constexpr int kAddressFiles[] = {30, 31, 32, 33, 34, 35, -1};
 constexpr int kAuthUserFiles[] = {43, 44, -1};
+constexpr int kServiceFiles[] = {38, 39, -1};
+constexpr int kPermitIpFiles[] = {14, -1};
+constexpr int kMappedIpFiles[] = {54, -1};
+constexpr int kVirtualIpFiles[] = {55, -1};
+constexpr int kVirtualIpGroupFiles[] = {56, -1};
 constexpr int kDdnsFiles[] = {22, -1};
 constexpr int kGreTunnelFiles[] = {221, -1};
 constexpr int kPptpServerFiles[] = {60, -1};
@@ -84,8 +89,16 @@ const module_entry kModules[] = {
     {"address", address_register, address_unregister, kAddressFiles, sizeof(address_record), nullptr,
      boot_files<address_record, 0, 1, 2, 3, 4, 5>},
     {"auth_user", auth_user_register, auth_user_unregister, kAuthUserFiles, sizeof(auth_user_record)},
+    {"service", service_register, service_unregister, kServiceFiles, sizeof(service_record), nullptr,
+     boot_files<service_record, 1, 2>},
 
-    // address translation, management access, service objects
+    // management access and address translation: groups after the virtual
+    // servers they jump to
+    {"permit_ip", permit_ip_register, permit_ip_unregister, kPermitIpFiles, sizeof(permit_ip_record)},
+    {"mapped_ip", mapped_ip_register, mapped_ip_unregister, kMappedIpFiles, sizeof(mapped_ip_record)},
+    {"virtual_ip", virtual_ip_register, virtual_ip_unregister, kVirtualIpFiles, sizeof(virtual_ip_record)},
+    {"virtual_ip_group", virtual_ip_group_register, virtual_ip_group_unregister, kVirtualIpGroupFiles,
+     sizeof(virtual_ip_group_record)},
 
     // VPN and WAN services: the tunnels, then the trunks that apply tunnels
     // with their networks.

@@ -75,6 +75,21 @@ public:
     void text(const char *key, char *field, std::size_t size) const {
         if (const char *value = raw(key)) set_text(field, size, unescape(value).c_str());
     }
+    // An address field (is_address of family); unchanged when the value is
+    // missing or no such address.
+    template <std::size_t Size>
+    void address(const char *key, char (&field)[Size], int family = 4) const {
+        const char *value = raw(key);
+        if (value && is_address(value, family)) set_text(field, value);
+    }
+    // A record identifier; whether the value was one (else the field stays).
+    template <std::size_t Size>
+    bool identifier(const char *key, char (&field)[Size]) const {
+        const char *value = raw(key);
+        if (!value || !is_identifier(value)) return false;
+        set_text(field, value);
+        return true;
+    }
     // Decimal, clamped to 32 bits; fallback when missing or not a number.
     int32_t integer(const char *key, int32_t fallback) const;
     // The service bits of a "security" element: a service's bit is set
@@ -111,13 +126,18 @@ xml_node *next_entry(xml_node *function, xml_node *previous);
 
 // Slot types of the XML slots, for calling them through a table.
 using xml_entry_fn = void *(*)(xml_node *entry, void *rec);
+using xml_entry_seeded_fn = void *(*)(xml_node *entry, void *rec, void *ignored, time_t seed);
 
 // The xmlConf framing: loads the module's texts in the current language,
 // opens its file read only and, when it holds lines, prints through the
 // print slot the "_function" element with one "_entry" per record; then
 // closes the file.  A module with an empty file prints nothing.
-template <typename Record, void (*Entry)(xml_entry &, const Record &)>
-void export_xml(const module_table &t, const char *function_value, const char *tag) {
+// The entries are written by entry(xml_entry &, const Record &), which may
+// read other modules' records; prepare(Record &) readies each record
+// before it is read (e.g. to skip a query its export does not need).
+template <typename Record, typename Entry, typename Prepare>
+void export_records(const module_table &t, const char *function_value, const char *tag, Entry entry,
+                    Prepare prepare) {
     t.language(now_language(nullptr), nullptr);
     record_file *h = t.open(nullptr, tag, 0);
     if (!h) return;
@@ -128,9 +148,10 @@ void export_xml(const module_table &t, const char *function_value, const char *t
             // fields it lacks as a fresh record has them.
             for (int k = 1;; ++k) {
                 Record r{};
+                prepare(r);
                 if (!t.getline(h, &r, nullptr, k)) break;
                 xml_entry e;
-                Entry(e, r);
+                entry(e, static_cast<const Record &>(r));
                 t.print(("<_entry>" + e.str() + "</_entry>").c_str());
             }
             t.print(kFunctionClose);
@@ -139,6 +160,11 @@ void export_xml(const module_table &t, const char *function_value, const char *t
         // Out of memory: the element stays incomplete, the file untouched.
     }
     t.close(&h);
+}
+
+template <typename Record, void (*Entry)(xml_entry &, const Record &)>
+void export_xml(const module_table &t, const char *function_value, const char *tag) {
+    export_records<Record>(t, function_value, tag, Entry, [](Record &) {});
 }
 
 // A record's chain identifier is missing when it is empty or unset.
@@ -157,7 +183,10 @@ bool lacks_chain(const char (&chain)[Size]) {
 // completes an entry from the records already stored (a free mark, say)
 // passes Prepare, called as Prepare(handle, record) before the name test.
 // 0, or -1 without an element or a handle.
-template <typename Record, auto Chain = nullptr, bool Unique = true, auto Prepare = nullptr>
+// A module whose xmlEntry takes the seed itself, as (entry, rec, ignored,
+// seed), and gives an entry without an identifier my_chainID(seed), passes
+// Seeded: it gets the current time plus the entry's position as the seed.
+template <typename Record, auto Chain = nullptr, bool Unique = true, auto Prepare = nullptr, bool Seeded = false>
 int import_list(const module_table &t, xml_node *function, int file_number, const char *tag) {
     if (!function || !tag) return -1;
     my_RemoveFile(file_number);
@@ -171,9 +200,13 @@ int import_list(const module_table &t, xml_node *function, int file_number, cons
         Record r;
         t.clear(&r);
         t.set_default(&r, nullptr);
-        fill(e, &r);
-        if constexpr (!std::is_null_pointer_v<decltype(Chain)>)
-            if (lacks_chain(r.*Chain)) set_text(r.*Chain, my_chainID(now + position));
+        if constexpr (Seeded) {
+            reinterpret_cast<xml_entry_seeded_fn>(t.xmlEntry)(e, &r, nullptr, now + position);
+        } else {
+            fill(e, &r);
+            if constexpr (!std::is_null_pointer_v<decltype(Chain)>)
+                if (lacks_chain(r.*Chain)) set_text(r.*Chain, my_chainID(now + position));
+        }
         if constexpr (!std::is_null_pointer_v<decltype(Prepare)>) Prepare(h, r);
         if (!Unique || t.isTheSame(h, &r, 0) != 1) t.add(h, &r);
     }

@@ -142,7 +142,7 @@ void *link_cgiParam(record *rec) {
     record r = *rec;
     module::form_fields(&r, kXml);
     module::form_fields(&r, kFormOnly);
-    if (module::any_line_break(&r, kXml) || !is_mark(r.mark)) return nullptr;
+    if (!is_mark(r.mark)) return nullptr;
     *rec = r;
     return rec;
 }

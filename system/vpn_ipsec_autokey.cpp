@@ -98,10 +98,11 @@ void *tunnel_defaults(void *rec, const char *) {
     return rec;
 }
 
-// Values that would break a line of the secrets files: any line break, a
-// double quote in the key, and blanks or quotes in the words of a line.
+// Values that would break a line of the secrets files (a line break never
+// reaches a record): a double quote in the key, and blanks or quotes in the
+// words of a line.
 bool acceptable(const record &t) {
-    if (module::any_line_break(&t, kFields) || std::strchr(t.key, '"')) return false;
+    if (std::strchr(t.key, '"')) return false;
     for (const char *word : {t.remote, t.my_id, t.peer_id, t.inside_pem_name})
         if (!module::one_word(word)) return false;
     return true;

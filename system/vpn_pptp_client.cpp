@@ -165,7 +165,7 @@ const interface_record *connection_dynamicIPup(const interface_record *event) {
 }
 
 bool secret_ok(const record &r) {
-    return module::one_word(r.user_name) && module::one_word(r.server) && module::one_line(r.password) &&
+    return module::one_word(r.user_name) && module::one_word(r.server) &&
            !std::strchr(r.password, '"');
 }
 

@@ -142,7 +142,7 @@ const interface_record *account_dynamicIPup(const interface_record *iface) {
 
 // Values that would break the account's line of the secrets file.
 bool secret_ok(const record &r) {
-    return module::one_word(r.user_name) && module::one_line(r.password) && !std::strchr(r.password, '"') &&
+    return module::one_word(r.user_name) && !std::strchr(r.password, '"') &&
            module::one_word(r.fixed_ip);
 }
 

@@ -1,8 +1,12 @@
 #include "support/module_harness.h"
 
+#include <arpa/inet.h>
+#include <stdlib.h>
 #include <sys/ipc.h>
 #include <sys/msg.h>
+#include <sys/shm.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -165,6 +169,51 @@ std::string replaced(std::string text, const std::string &from, const std::strin
     for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
         text.replace(at, from.size(), to);
     return text;
+}
+
+std::string arp_answers(const char *action, const std::string &address, const std::vector<std::string> &ports) {
+    std::string rules;
+    for (const std::string &port : ports)
+        rules += std::string("/sbin/arptables ") + action + " INPUT -i " + port + " -d " + address +
+                 " -j mangle --mangle-mac-reply --mangle-target CONTINUE\n";
+    return rules;
+}
+
+std::string system_addresses() {
+    std::vector<std::string> rows;
+    const int id = shmget(platform::ipc_key(0x20100311), 0, 0);
+    if (id < 0) return {};
+    void *segment = shmat(id, nullptr, SHM_RDONLY);
+    if (segment == reinterpret_cast<void *>(-1)) return {};
+    const auto *bytes = static_cast<const unsigned char *>(segment);
+    int32_t count;
+    std::memcpy(&count, bytes + 24, 4);
+    for (int i = 0; i < count && i < 1024; ++i) {
+        int32_t field[4];
+        std::memcpy(field, bytes + 32 + 16 * i, 16);
+        char text[INET_ADDRSTRLEN];
+        inet_ntop(AF_INET, &field[2], text, sizeof text);
+        rows.push_back(std::to_string(field[1]) + " " + text + " " + std::to_string(field[3]) + "\n");
+    }
+    shmdt(segment);
+    std::sort(rows.begin(), rows.end());
+    std::string text;
+    for (const std::string &row : rows) text += row;
+    return text;
+}
+
+void submit_form(const FormValues &fields) {
+    std::string query;
+    for (const auto &[name, value] : fields) {
+        std::unique_ptr<char, decltype(&free)> encoded(qURLencode(value.c_str()), free);
+        query += (query.empty() ? "" : "&") + name + "=" + (encoded ? encoded.get() : "");
+    }
+    qFree();
+    setenv("REQUEST_METHOD", "GET", 1);
+    setenv("QUERY_STRING", query.c_str(), 1);
+    qDecoder();
+    unsetenv("QUERY_STRING");
+    unsetenv("REQUEST_METHOD");
 }
 
 Module::Module(module_table *(*register_fn)(), void (*unregister_fn)(module_table *))

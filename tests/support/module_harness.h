@@ -9,6 +9,7 @@
 #include <ostream>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -78,6 +79,22 @@ void put(char (&field)[Size], const char *value) {
     std::snprintf(field, Size, "%s", value);
 }
 
+// The ARP answers for address (arptables rules with action "-I" or "-D"),
+// one per port in order.
+std::string arp_answers(const char *action, const std::string &address, const std::vector<std::string> &ports);
+
+// text with every from replaced by to: golden texts made from one another.
+std::string replaced(std::string text, const std::string &from, const std::string &to);
+
+// The system address table as "port address count" lines, sorted as texts
+// (the table's own order depends on the byte order).
+std::string system_addresses();
+
+// The decoded form of a request whose fields are these (a name may repeat),
+// in place of the form value list until the next submit_form or qFree.
+using FormValues = std::vector<std::pair<std::string, std::string>>;
+void submit_form(const FormValues &fields);
+
 // A module's table from its register function, released at the end of the
 // test; a handle opened through it is closed first.
 class Module {
@@ -91,21 +108,24 @@ public:
     // The handle of open(selector, tag, mode), kept in the table's handle word.
     record_file *open(int mode, void *selector = nullptr);
     void close();
+    // The module's record parsed from its line.
+    template <typename Record>
+    Record record(std::string line) const {
+        Record r{};
+        table_->parse(line.data(), &r);
+        return r;
+    }
 
 private:
     module_table *table_;
     void (*unregister_)(module_table *);
 };
 
-// The request's form is exactly these values (a GET query string), decoded
-// anew at the next form read; with none, the form is empty.
-using FormValues = std::vector<std::pair<std::string, std::string>>;
-void use_form(const FormValues &values);
 
 // A module-specific slot called with its documented arguments.
 template <typename Fn, typename... Args>
 auto call(module_op slot, Args... args) {
-    return reinterpret_cast<Fn *>(slot)(args...);
+    return reinterpret_cast<std::remove_pointer_t<Fn> *>(slot)(args...);
 }
 
 }  // namespace testing_support

@@ -106,13 +106,13 @@ TEST(Ddns, FormLineAndUpdater) {
          "8 carol ^o^ ^o^ ^o^ 1 WAN2 "},
     };
     for (const auto &[form, line] : rows) {
-        use_form(form);
+        submit_form(form);
         record r{};
         ASSERT_EQ(call<void *(record *)>(m->cgiParam, &r), &r);
         m->add(m.open(0), &r);
         EXPECT_STREQ(my_GetNumData(static_cast<record_file *>(m->handle), 1), line);
     }
-    use_form({});
+    submit_form({});
 
     int marker = 0;
     std::string started;

@@ -20,7 +20,7 @@ TEST(GreTunnel, FormLineAndRules) {
     EXPECT_GE(std::strcmp(r.mark, now), 0) << "the mark is the time of the default";
     EXPECT_EQ(r.timeout, 30);
 
-    use_form({{"name", "to branch"},
+    submit_form({{"name", "to branch"},
               {"wan_num", "2"},
               {"remote_host", std::string(600, 'h')},
               {"local_gre_interface", "10.0.0.1"},
@@ -62,7 +62,7 @@ TEST(GreTunnel, FormLineAndRules) {
               (Effects{"kill 4242\n",
                        chain_lines(c, "-F", kTunnelChainOrder) + mark_lines("GRETunnel_9", "WAN3_T5f3a1c2b"), ""}));
 
-    use_form({{"id", "../x"}});
+    submit_form({{"id", "../x"}});
     EXPECT_EQ(call<void *(record *)>(m->cgiParam, &back), nullptr) << "an identifier names a file";
-    use_form({});
+    submit_form({});
 }

@@ -170,8 +170,8 @@ TEST(VirtualLink, RouteMarkingLine) {
 
     // The form's mark is one to five hexadecimal digits.
     for (auto [mark, accepted] : {std::pair{"1a2b", true}, {"12g", false}, {"", false}, {"1;2", false}}) {
-        use_form({{"name", "d"}, {"wanport", "WAN1"}, {"mark", mark}});
+        submit_form({{"name", "d"}, {"wanport", "WAN1"}, {"mark", mark}});
         EXPECT_EQ(call<void *(record *)>(m->cgiParam, &r) != nullptr, accepted) << mark;
     }
-    use_form({});
+    submit_form({});
 }

@@ -35,7 +35,7 @@ record *from_form(const Module &m, record &t, const FormValues &changes = {}) {
         auto same = std::find_if(form.begin(), form.end(), [&](const auto &f) { return f.first == change.first; });
         same == form.end() ? form.push_back(change) : void(same->second = change.second);
     }
-    use_form(form);
+    submit_form(form);
     m->clear(&t);
     m->set_default(&t, nullptr);
     return static_cast<record *>(call<void *(record *)>(m->cgiParam, &t));
@@ -294,5 +294,5 @@ TEST(IpsecAutokey, HostileFormValues) {
         }
     }
     EXPECT_FALSE(std::filesystem::exists(sentinel));
-    use_form({});
+    submit_form({});
 }

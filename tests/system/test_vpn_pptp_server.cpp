@@ -86,11 +86,11 @@ TEST(VpnModules, WizardFileChoice) {
         Module m(register_fn, unregister_fn);
         for (auto [form, for_0] :
              {std::pair{FormValues{}, false}, {{{"wizard", "No"}}, false}, {{{"wizard", "wizard"}}, true}}) {
-            use_form(form);
+            submit_form(form);
             EXPECT_EQ(m.open(0, nullptr)->number, for_0 ? wizard : normal) << m->name << form.size();
             EXPECT_EQ(m.open(0, reinterpret_cast<void *>(1))->number, for_0 ? normal : wizard)
                 << m->name << form.size();
         }
     }
-    use_form({});
+    submit_form({});
 }
