@@ -992,6 +992,18 @@ typedef struct interface_record {
     char bandwidth_upthreshold[40];
 } interface_record;
 
+/* A WAN port with a dynamic address got one (dynamicIPup) or lost it
+ * (dynamicIPdown): the address first, as the appliance's address scripts
+ * hand it, then the port's number and its interface name.  Every module's
+ * dynamicIPup and dynamicIPdown slot is a wan_address_fn, returning the
+ * event. */
+typedef struct wan_address_event {
+    char ipaddr[16];
+    int32_t port;
+    char iname[20];
+} wan_address_event;
+typedef wan_address_event *(*wan_address_fn)(wan_address_event *event);
+
 /* The shared interface memory: SYSTEM_PORT_NUM records in port order, the
  * segment created zero-filled when missing.  0, or -1 when it cannot be
  * attached. */
@@ -1047,7 +1059,8 @@ int interface_route_device(const char *iname, char *out, int size);
  *   6  (isTheSame) holds interface_check_options_fn, reached through a
  *      cast to module_op
  *   14 interface_command_fn, 15 interface_command_fn (discommand),
- *   16 interface_recommand_fn, 20 interface_ip_up_fn,
+ *   16 interface_recommand_fn, 20 wan_address_fn (the WAN named in the
+ *      event: its translation and marks follow the event's address),
  *   28 void *cgiParam(interface_record *rec),
  *   29 interface_initial_fn,
  *   37 void xmlConf(const char *function_value),
@@ -1084,10 +1097,6 @@ typedef int (*interface_initial_fn)(interface_record *rec, int n, int boot);
  * information integer 107 from enableSmartUtil on products with
  * HAVE_OSTRAL_SMARTUTIL.  0, or -1 without a handle. */
 typedef int (*interface_recommand_fn)(module_table *table, int port);
-/* The WAN named iname got an address: its translation and marks follow it.
- * 0, or -1 when no WAN has that name. */
-typedef int (*interface_ip_up_fn)(const char *iname);
-
 /* Adds (on) or removes the record's addresses on device (the label
  * "device:iname"), with the network route; the access-point controller
  * moves an interface's addresses with it. */
@@ -1176,14 +1185,6 @@ unsigned int chain_references(const char *table, const char *chain);
  * the kernel does not answer.  Returns 0. */
 int chain_counters(const char *table, const char *chain, uint64_t *first, uint64_t *second);
 
-/* A WAN port's new dynamic address, as the dynamicIPup slots get it: the
- * address first, then the port's number and interface name. */
-typedef struct wan_address_event {
-    char ipaddr[16];
-    int32_t port;
-    char iname[20];
-} wan_address_event;
-
 /* The module-specific slots of this section's modules (rec is the module's
  * own record; a missing argument gives the neutral result). */
 typedef int (*nat_interface_check_fn)(record_file *h, const interface_record *iface); /*  5: 1 in use, else 0 */
@@ -1191,8 +1192,7 @@ typedef int (*nat_command_fn)(void *rec);                    /* 14, 15 (and 16 o
 typedef int (*nat_recommand_fn)(void *new_rec, void *old_rec); /* 16: old's rules removed, new's added */
 /* 19: re-applies the records on the interface (iface->iname); returns x. */
 typedef void *(*nat_restorebyinterface_fn)(void *x, const interface_record *iface);
-/* 20: re-applies the records that follow the event's port; returns event. */
-typedef wan_address_event *(*nat_dynamicIPup_fn)(wan_address_event *event);
+/* 20 (wan_address_fn): re-applies the records that follow the event's port. */
 typedef void *(*nat_cgiParam_fn)(void *rec);                  /* 28: rec filled from the form */
 typedef int (*nat_initial_system_cmd_fn)(void *rec, int n, int flag); /* 29 */
 typedef void (*nat_xmlConf_fn)(const char *value, const char *extra); /* 37 */
@@ -1394,9 +1394,10 @@ typedef struct ipsec_subnets {
  * interface_check(h, const interface_record *) -> 1 when a tunnel uses its port;
  * command(rec) chains, GRE bridge, IKE connection, initiation unless by hand;
  * discommand(rec) (vpn_ipsec_autokey_del_chain); recommand(new, old);
- * restorebyinterface(const interface_record *), dynamicIPup(same): the
- * tunnels of that port added and initiated again (dynamicIPup rewrites the
- * secrets first); dynamicIPdown(same): they are disconnected;
+ * restorebyinterface(const interface_record *), dynamicIPup
+ * (wan_address_fn): the tunnels of that port added and initiated again
+ * (dynamicIPup rewrites the secrets first); dynamicIPdown (wan_address_fn):
+ * they are disconnected;
  * cgiParam(rec) -> rec, or null when a value is refused;
  * initial_system_cmd(rec, n, flag); rewrite_secrets() (Rewrite_IpsecSecrets);
  * xmlConf(function value). */
@@ -1488,8 +1489,8 @@ typedef struct vpn_pptp_server_record {
 } vpn_pptp_server_record;
 /* Table "vpn_pptp_server", files 60 and the wizard's 67.  isTheSame(h,
  * user name text, n); command(rec), discommand(rec), recommand(rec) -> rec;
- * restorebyinterface(const interface_record *), dynamicIPup(same): the
- * sessions on the WAN port of its name sequence end; initial_system_cmd(rec,
+ * restorebyinterface(const interface_record *), dynamicIPup (wan_address_fn):
+ * the sessions on the WAN port of its name sequence end; initial_system_cmd(rec,
  * n, flag); rewrite_secrets() -> 0 or -1 (/etc/ppp/chap-secrets.Server);
  * xmlConf(function value). */
 module_table *vpn_pptp_server_register(void);
@@ -1546,9 +1547,8 @@ typedef struct vpn_pptp_client_record {
  * discommand(rec), recommand(new, old) -> the first;
  * restorebyinterface(old, new interface records): when either is a WAN, the
  * connections of its port are disconnected and, while the new record is a
- * WAN, those not manual are started again; dynamicIPup(const
- * interface_record *) disconnects the connections of its port and returns
- * it; initial_system_cmd(rec, n, flag); rewrite_secrets() -> 0 or -1
+ * WAN, those not manual are started again; dynamicIPup (wan_address_fn)
+ * disconnects the connections of its port; initial_system_cmd(rec, n, flag); rewrite_secrets() -> 0 or -1
  * (/etc/ppp/chap-secrets.Client); xmlConf(function value). */
 module_table *vpn_pptp_client_register(void);
 void vpn_pptp_client_unregister(module_table *table);

@@ -32,7 +32,7 @@ int initial_system_cmd(interface_record *rec, int n, int boot);
 int command(interface_record *rec, int n);
 int discommand(interface_record *rec, int n);
 int recommand(module_table *table, int port);
-int dynamic_ip_up(const char *iname);
+wan_address_event *dynamic_ip_up(wan_address_event *event);
 
 // The PPPoE link of a WAN port (interface_pppoe.cpp).  The configuration
 // files for pppd.WAN, written (enable 1) or deleted (0).

@@ -480,18 +480,16 @@ int recommand(module_table *table, int port) {
     return 0;
 }
 
-int dynamic_ip_up(const char *iname) {
-    const interface_record *found = find_port(iname);
-    if (!found || found->itype != 2) return -1;
+wan_address_event *dynamic_ip_up(wan_address_event *event) {
+    const interface_record *found = event ? find_port(event->iname) : nullptr;
+    if (!found || found->itype != 2 || !module::is_ipv4(event->ipaddr)) return event;
     const interface_record r = *found;
-    char address[16];
-    if (my_get_ifaddr(outward(r).c_str(), address) != 0) return -1;
     if (r.imode == 1) {
-        set_def_nat(r, nat_source(r, address));
+        set_def_nat(r, nat_source(r, event->ipaddr));
         set_def_wan_mark(r);
     }
     change_wip(r);
-    return 0;
+    return event;
 }
 
 }  // namespace interface

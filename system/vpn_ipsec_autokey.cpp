@@ -192,26 +192,28 @@ void *tunnel_initial_system_cmd(record *t, int, int flag) { return flag ? tunnel
 
 // The tunnels carried by the interface's port, each handed to op.
 template <typename Op>
-const interface_record *on_port(const interface_record *iface, Op op) {
-    if (!iface) return iface;
+void on_port(int port, Op op) {
     each_tunnel([&](const record &t) {
-        if (t.wan_num == iface->port) op(t);
+        if (t.wan_num == port) op(t);
     });
-    return iface;
 }
 
 const interface_record *tunnel_restorebyinterface(const interface_record *iface) {
-    return on_port(iface, apply_connection);
+    if (iface) on_port(iface->port, apply_connection);
+    return iface;
 }
 
 // A new address changes the identities of the secrets file too.
-const interface_record *tunnel_dynamicIPup(const interface_record *iface) {
-    if (iface) Rewrite_IpsecSecrets();
-    return on_port(iface, apply_connection);
+wan_address_event *tunnel_dynamicIPup(wan_address_event *event) {
+    if (!event) return event;
+    Rewrite_IpsecSecrets();
+    on_port(event->port, apply_connection);
+    return event;
 }
 
-const interface_record *tunnel_dynamicIPdown(const interface_record *iface) {
-    return on_port(iface, [](const record &t) { disconnectIPSecAutokey(&t); });
+wan_address_event *tunnel_dynamicIPdown(wan_address_event *event) {
+    if (event) on_port(event->port, [](const record &t) { disconnectIPSecAutokey(&t); });
+    return event;
 }
 
 int tunnel_interface_check(record_file *h, const interface_record *iface) {

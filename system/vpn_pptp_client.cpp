@@ -159,7 +159,7 @@ const interface_record *connection_restorebyinterface(const interface_record *be
     return now;
 }
 
-const interface_record *connection_dynamicIPup(const interface_record *event) {
+wan_address_event *connection_dynamicIPup(wan_address_event *event) {
     if (event) on_port(event->port, [](const record &r) { disconnectPPTPClient(&r); });
     return event;
 }

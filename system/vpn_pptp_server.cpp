@@ -135,9 +135,9 @@ const interface_record *account_restorebyinterface(const interface_record *iface
     return iface;
 }
 
-const interface_record *account_dynamicIPup(const interface_record *iface) {
-    if (iface) disconnectPPTPServerbyWAN(iface->nameseq);
-    return iface;
+wan_address_event *account_dynamicIPup(wan_address_event *event) {
+    if (event) disconnectPPTPServerbyWAN(my_nameseq(event->iname));
+    return event;
 }
 
 // Values that would break the account's line of the secrets file.

@@ -203,15 +203,16 @@ TEST(InterfaceApply, ADynamicAddressIsTranslatedToOnceItCame) {
     ModuleBox box({"SYSTEM_PORT_NUM=2"});
     ASSERT_EQ(interface_init_shm(), 0);
     Module t(interface_register, interface_unregister);
-    // The loopback device has an address on any machine; here it is a WAN's.
-    reset_interfaces({interface_defaults(2, "lo", 2, 2)});
-    using ip_up = std::remove_pointer_t<interface_ip_up_fn>;
-    ASSERT_EQ(call<ip_up>(t->dynamicIPup, "lo"), 0);
-    EXPECT_EQ(box.take(), (Effects{"/usr/www/cgi-bin/change_wip add 0\n",
-                                   "/sbin/iptables -t nat -F postNat_lo\n/sbin/iptables -t nat -A postNat_lo -j SNAT"
-                                   " --to-source 127.0.0.1\n/sbin/iptables -t mangle -F mark_lo\n/sbin/iptables -t"
-                                   " mangle -A mark_lo -j ROUTEMARK --set-mark 0x100 --set-continue\n", ""}));
-    EXPECT_EQ(call<ip_up>(t->dynamicIPup, "WAN9"), -1);
+    reset_interfaces({interface_defaults(2, "WAN1", 2, 2)});
+    using ip_up = std::remove_pointer_t<wan_address_fn>;
+    wan_address_event up{"198.51.100.9", 2, "WAN1"}, unknown{"198.51.100.9", 2, "WAN9"};
+    ASSERT_EQ(call<ip_up>(t->dynamicIPup, &up), &up);
+    EXPECT_EQ(box.take(), (Effects{"/usr/www/cgi-bin/change_wip add 1\n",
+                                   "/sbin/iptables -t nat -F postNat_WAN1\n/sbin/iptables -t nat -A postNat_WAN1 -j SNAT"
+                                   " --to-source 198.51.100.9\n/sbin/iptables -t mangle -F mark_WAN1\n/sbin/iptables -t"
+                                   " mangle -A mark_WAN1 -j ROUTEMARK --set-mark 0x101 --set-continue\n", ""}));
+    call<ip_up>(t->dynamicIPup, &unknown);
+    EXPECT_EQ(box.take(), Effects{});
 }
 
 TEST(InterfaceApply, PppoeFilesAreWrittenForTheDialler) {

@@ -169,7 +169,7 @@ TEST(MappedIp, DynamicAddressAndInterfaceRestoreMoveTheSystemAddress) {
 
     // Only the record that follows the port's address takes the new one.
     wan_address_event up{"5.6.7.8", 1, "WAN1"};
-    EXPECT_EQ(call<nat_dynamicIPup_fn>(t->dynamicIPup, &up), &up);
+    EXPECT_EQ(call<std::remove_pointer_t<wan_address_fn>>(t->dynamicIPup, &up), &up);
     EXPECT_EQ(box.take(), (Effects{arp("-D", "1.2.3.4") + arp("-I", "5.6.7.8") +
                                        "/bin/mount /dev/mtdblock3 /mnt > /dev/null 2>&1\n"
                                        "/bin/cp /etc/sysconfig/.firewall/mapped_ip.conf /mnt > /dev/null 2>&1\n"
@@ -181,6 +181,6 @@ TEST(MappedIp, DynamicAddressAndInterfaceRestoreMoveTheSystemAddress) {
     EXPECT_EQ(system_addresses(), "1 5.6.7.8 1\n");
 
     wan_address_event odd{"5.6.7.8; reboot", 1, "WAN1"};
-    call<nat_dynamicIPup_fn>(t->dynamicIPup, &odd);
+    call<std::remove_pointer_t<wan_address_fn>>(t->dynamicIPup, &odd);
     EXPECT_EQ(box.take(), Effects{});
 }

@@ -218,7 +218,7 @@ TEST_F(VirtualIp, ReappliedWithTheServiceOfItsChain) {
     call<nat_restorebyinterface_fn>(t_->restorebyinterface, nullptr, &lan);
     EXPECT_EQ(box_.take(), (Effects{arp("-D") + applied.commands, kFlush + applied.ipv4, ""}));
     wan_address_event up{"5.6.7.8", 1, "WAN1"};
-    call<nat_dynamicIPup_fn>(t_->dynamicIPup, &up);
+    call<std::remove_pointer_t<wan_address_fn>>(t_->dynamicIPup, &up);
     const Effects moved = box_.take();
     EXPECT_EQ(moved.ipv4, kFlush + replaced(applied.ipv4, "1.2.3.4", "5.6.7.8"));
     EXPECT_EQ(system_addresses(), "1 5.6.7.8 1\n");

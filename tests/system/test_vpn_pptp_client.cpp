@@ -66,7 +66,8 @@ TEST(PptpClient, ChainsMasqueradingAndPortChanges) {
               "vpn.example pptp_wan_port 2 user bob remotename vpn.example linkname Client +mppe-40 "
               "+mppe-128 mppe-stateful newname WAN2_C5f3a1c2b wanunit 2 ipparam vpn.example&\nkill 4343\n");
     call<restore>(m->restorebyinterface, &wan1, &gone);
-    call<const interface_record *(const interface_record *)>(m->dynamicIPup, &wan1);
+    wan_address_event up{"203.0.113.2", wan1.port, "WAN1"};
+    call<std::remove_pointer_t<wan_address_fn>>(m->dynamicIPup, &up);
     EXPECT_EQ(box.take().commands, "kill 4242\nkill 4343\nkill 4242\nkill 4343\n");
     call<void *(record *, int, int)>(m->initial_system_cmd, &by_hand, 2, 1);
     EXPECT_EQ(box.take(), (Effects{"", mark_lines("vpnClient_2", "WAN2_C00000002"), ""}));

@@ -55,7 +55,8 @@ TEST(PptpServer, ChainsRulesAndSessions) {
     const interface_record lan = interface_port(1, "LAN1", 1), wan = interface_port(2, "WAN1", 2);
     call<event>(m->restorebyinterface, &lan);
     call<event>(m->restorebyinterface, &wan);
-    call<event>(m->dynamicIPup, &wan);
+    wan_address_event up{"203.0.113.2", 2, "WAN1"};
+    call<std::remove_pointer_t<wan_address_fn>>(m->dynamicIPup, &up);
     EXPECT_EQ(box.take().commands, "kill 4242\nkill 4242\n");
 
     // The secrets: an unset address is "*"; a line a value would break is left out.
