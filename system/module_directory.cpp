@@ -9,6 +9,11 @@ namespace {
 
 constexpr int kNoFiles[] = {-1};
 constexpr int kUpgradeInfoFiles[] = {183, -1};
+constexpr int kApProfileFiles[] = {175, -1};
+constexpr int kApWiredFiles[] = {180, -1};
+constexpr int kApHostFiles[] = {176, -1};
+constexpr int kApEmapFiles[] = {174, -1};
+constexpr int kApSettingFiles[] = {172, -1};
 
 // Rows in the order the modules are applied at boot: a module comes after
 // the ones whose records it reads or whose chains and devices it uses.
@@ -20,6 +25,11 @@ const module_entry kModules[] = {
     // VPN and WAN services
 
     // access-point controller
+    {"ap_profile", ap_profile_register, ap_profile_unregister, kApProfileFiles},
+    {"ap_wired", ap_wired_register, ap_wired_unregister, kApWiredFiles},
+    {"ap_host", ap_host_register, ap_host_unregister, kApHostFiles},
+    {"ap_emap", ap_emap_register, ap_emap_unregister, kApEmapFiles},
+    {"ap_setting", ap_setting_register, ap_setting_unregister, kApSettingFiles},
 
     // the firmware upgrade's own
     {"upgrade_info", upgrade_info_register, upgrade_info_unregister, kUpgradeInfoFiles},

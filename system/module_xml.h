@@ -98,13 +98,14 @@ xml_node *next_entry(xml_node *function, xml_node *previous);
 using xml_entry_fn = void *(*)(xml_node *entry, void *rec);
 
 // The xmlConf framing: loads the module's texts in the current language,
-// opens its file read only and, when it holds lines, prints through the
-// print slot the "_function" element with one "_entry" per record; then
-// closes the file.  A module with an empty file prints nothing.
+// opens its file read only (with the module's selector) and, when it holds
+// lines, prints through the print slot the "_function" element with one
+// "_entry" per record; then closes the file.  A module with an empty file
+// prints nothing.
 template <typename Record, void (*Entry)(xml_entry &, const Record &)>
-void export_xml(const module_table &t, const char *function_value, const char *tag) {
+void export_xml(const module_table &t, const char *function_value, const char *tag, void *selector = nullptr) {
     t.language(now_language(nullptr), nullptr);
-    record_file *h = t.open(nullptr, tag, 0);
+    record_file *h = t.open(selector, tag, 0);
     if (!h) return;
     try {
         if (h->count > 0) {
@@ -162,12 +163,13 @@ int import_list(const module_table &t, xml_node *function, int file_number, cons
 // The import_xmlConf framing of a module whose records are positions (the
 // interface list) or one settings line: the k-th "_entry" replaces line k
 // (appended when there is none), or line 1 for every entry when single.
-// Each record starts from set_default.  0, or -1 without an element or a
-// handle.
+// Each record starts from set_default; the file is opened with the
+// module's selector.  0, or -1 without an element or a handle.
 template <typename Record>
-int import_positional(const module_table &t, xml_node *function, const char *tag, bool single) {
+int import_positional(const module_table &t, xml_node *function, const char *tag, bool single,
+                      void *selector = nullptr) {
     if (!function || !tag) return -1;
-    record_file *h = t.open(nullptr, tag, 1);
+    record_file *h = t.open(selector, tag, 1);
     if (!h) return -1;
     const auto fill = reinterpret_cast<xml_entry_fn>(t.xmlEntry);
     int k = 0;

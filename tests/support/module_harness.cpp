@@ -3,6 +3,7 @@
 #include <sys/ipc.h>
 #include <sys/msg.h>
 
+#include <chrono>
 #include <cstring>
 #include <fstream>
 
@@ -16,14 +17,19 @@ struct Message {
     char text[1024];
 };
 
-std::string drain(key_t appliance_key) {
-    std::string lines;
+constexpr key_t kQueues[] = {0x912164, 0x912166};  // IPv4, IPv6
+
+// Appends what the queue holds now to lines; whether it held anything.
+bool drain(key_t appliance_key, std::string &lines) {
     const int id = msgget(platform::ipc_key(appliance_key), 0);
-    if (id < 0) return lines;
+    if (id < 0) return false;
     Message message;
-    while (msgrcv(id, &message, sizeof message.text, 0, IPC_NOWAIT) >= 0)
+    bool any = false;
+    while (msgrcv(id, &message, sizeof message.text, 0, IPC_NOWAIT) >= 0) {
         lines.append(message.text, strnlen(message.text, sizeof message.text)) += '\n';
-    return lines;
+        any = true;
+    }
+    return any;
 }
 
 template <std::size_t Size>
@@ -34,10 +40,33 @@ void put(char (&field)[Size], const char *value) {
 
 }  // namespace
 
-ModuleBox::ModuleBox(const std::vector<std::string> &definitions) : Sandbox(definitions) {}
+ModuleBox::ModuleBox(const std::vector<std::string> &definitions)
+    : Sandbox(definitions), reader_([this] { drain_queues(); }) {}
+
+// Stopped before the sandbox and its queues go.
+ModuleBox::~ModuleBox() {
+    stop_ = true;
+    reader_.join();
+}
+
+void ModuleBox::drain_queues() {
+    while (!stop_) {
+        bool any;
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            any = drain(kQueues[0], ipv4_) | drain(kQueues[1], ipv6_);
+        }
+        if (!any) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
 
 Effects ModuleBox::take() {
-    Effects e{commands(), drain(0x912164), drain(0x912166)};
+    std::lock_guard<std::mutex> hold(lock_);
+    drain(kQueues[0], ipv4_);
+    drain(kQueues[1], ipv6_);
+    Effects e{commands(), ipv4_, ipv6_};
+    ipv4_.clear();
+    ipv6_.clear();
     std::ofstream(file("/commands.log"), std::ios::trunc);
     return e;
 }

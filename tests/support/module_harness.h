@@ -4,7 +4,10 @@
 // module's table held for one test.
 #pragma once
 
+#include <atomic>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/sandbox.h"
@@ -21,13 +24,23 @@ struct Effects {
 };
 
 // A demo appliance for module tests.  The firewall queue is opened once per
-// process, so a test uses one ModuleBox.
+// process, so a test uses one ModuleBox.  While it lives, a thread reads the
+// firewall queues as the appliance's firewall daemon does, so a module may
+// queue more rules at once than a queue holds.
 class ModuleBox : public Sandbox {
 public:
     explicit ModuleBox(const std::vector<std::string> &definitions = {});
+    ~ModuleBox();
     // Everything since the last take; commands.log is emptied and the queues
     // drained.
     Effects take();
+
+private:
+    void drain_queues();
+    std::mutex lock_;
+    std::string ipv4_, ipv6_;
+    std::atomic<bool> stop_{false};
+    std::thread reader_;
 };
 
 // An interface record as the interface module stores it: unset texts "^o^",
