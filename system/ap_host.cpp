@@ -50,7 +50,11 @@ public:
     int failure() const { return result_ ? result_ : -1; }
     sqlite3 *get() { return db_; }
     const char *tag() const { return tag_; }
-    void changed() { changed_ = true; }
+    // A statement's result; one that changed rows is copied to flash.
+    int ran(int result) {
+        if (result == 0 && _my_sqlite_changes(tag_, db_) > 0) changed_ = true;
+        return result;
+    }
 
 private:
     std::string path_;
@@ -60,7 +64,7 @@ private:
     bool changed_ = false;
 };
 
-#define DB_EXEC(db, ...) (db.changed(), _my_sqlite_exec(db.tag(), db.get(), nullptr, __VA_ARGS__))
+#define DB_EXEC(db, ...) db.ran(_my_sqlite_exec(db.tag(), db.get(), nullptr, __VA_ARGS__))
 
 // A text as the contents of an SQL string literal: a quote is doubled, the
 // only escape the database knows (a backslash is an ordinary character
