@@ -2,6 +2,8 @@
 // describes an AP completely, the controller's own rules and bridge, the
 // per-AP GRE tunnels that join each AP's SSIDs and wired ports to that
 // bridge, and the WTP configuration files the AP daemon hands to the APs.
+#include "system/ap_common.h"
+
 #include <stdarg.h>
 #include <unistd.h>
 
@@ -14,7 +16,6 @@
 
 #include "platform/platform.h"
 #include "runtime/owners.h"
-#include "system/ap_common.h"
 #include "system/ap_pending_links.h"
 
 namespace {
@@ -85,8 +86,7 @@ void remote_ap(int on, const char *iname, const std::string &bridge, const ap_ho
     const char *program = v4 ? kPrograms[0] : kPrograms[1];
     const std::string address = module::arg(ap.IP);
     MODULE_RULE(family, kSource, "%s -t filter -D ap_gre_out -p 47 -d %s -j DROP", program, address.c_str());
-    if (!on)
-        MODULE_RULE(family, kSource, "%s -t filter -A ap_gre_out -p 47 -d %s -j DROP", program, address.c_str());
+    if (!on) MODULE_RULE(family, kSource, "%s -t filter -A ap_gre_out -p 47 -d %s -j DROP", program, address.c_str());
 }
 
 std::string base64(const char *text) {
@@ -100,30 +100,31 @@ std::string base64(const char *text) {
 void append_radio(std::string &out, const char *section, const ap_radio &r) {
     ap::append(out, "%s", section);
     ap::append(out, "wireless_mode=%d\ndata_rate=%s\n", r.wireless_mode, r.data_rate);
-    ap::append(out,
-           "beacon_interval=%u\ndtim_interval=%d\nhi_power=%d\ntransmit_power=%s\nspanning_tree=%d\nack_timeout=%d\n"
-           "slot_time=%d\nshort_gi=%d\nigmp_snooping=%d\ngreenfield=%d\nchannel=%s\n",
-           static_cast<unsigned>(r.beacon_interval), r.dtim_interval, r.high_power, r.transmit_power,
-           r.spanning_tree, r.ack_timeout, r.slot_time, r.short_gi, r.igmp_snooping, r.greenfield, r.channel);
+    ap::append(
+        out,
+        "beacon_interval=%u\ndtim_interval=%d\nhi_power=%d\ntransmit_power=%s\nspanning_tree=%d\nack_timeout=%d\n"
+        "slot_time=%d\nshort_gi=%d\nigmp_snooping=%d\ngreenfield=%d\nchannel=%s\n",
+        static_cast<unsigned>(r.beacon_interval), r.dtim_interval, r.high_power, r.transmit_power, r.spanning_tree,
+        r.ack_timeout, r.slot_time, r.short_gi, r.igmp_snooping, r.greenfield, r.channel);
     ap::append(out, "channel_width=%s\nchannel_ext=%s\n", r.channel_width, r.channel_ext);
 }
 
 void append_profile(std::string &out, const ap_profile_record &p) {
     ap::append(out,
-           "ssid=%s\nssid_visible=%d\nclient_isolation=%d\nconnection_enable=%d\nconnection_limit=%d\n"
-           "trafficMode=%d\nauthentication=%s\nencryption=%d\nkey_type=%s\nkey_size=%s\n",
-           p.ssid, p.ssid_visible, p.client_isolation, p.connection_enable, p.connection_limit, p.trafficMode,
-           p.authentication, p.encryption, p.key_type, p.key_size);
+               "ssid=%s\nssid_visible=%d\nclient_isolation=%d\nconnection_enable=%d\nconnection_limit=%d\n"
+               "trafficMode=%d\nauthentication=%s\nencryption=%d\nkey_type=%s\nkey_size=%s\n",
+               p.ssid, p.ssid_visible, p.client_isolation, p.connection_enable, p.connection_limit, p.trafficMode,
+               p.authentication, p.encryption, p.key_type, p.key_size);
     ap::append(out,
-           "key_index=%d\nnetwork_key=%s\nWPA_mode=%s\ncipher_type=%s\nupdate_sec=%d\npassphrase=%s\n"
-           "WPA_radius_mode=%s\nradius_cipher_type=%s\nradius_update_sec=%d\nwpa_radius_ip=%s\n",
-           p.key_index, p.network_key, p.WPA_mode, p.cipher_type, p.update_sec, p.passphrase, p.WPA_radius_mode,
-           p.radius_cipher_type, p.radius_update_sec, p.wpa_radius_ip);
+               "key_index=%d\nnetwork_key=%s\nWPA_mode=%s\ncipher_type=%s\nupdate_sec=%d\npassphrase=%s\n"
+               "WPA_radius_mode=%s\nradius_cipher_type=%s\nradius_update_sec=%d\nwpa_radius_ip=%s\n",
+               p.key_index, p.network_key, p.WPA_mode, p.cipher_type, p.update_sec, p.passphrase, p.WPA_radius_mode,
+               p.radius_cipher_type, p.radius_update_sec, p.wpa_radius_ip);
     ap::append(out,
-           "wpa_radius_port=%d\nwpa_radius_secret=%s\nwep_8021x_size=%s\nwep_8021x_ip=%s\nwep_8021x_port=%d\n"
-           "wep_8021x_secret=%s\nvlan_id=%d\n",
-           p.wpa_radius_port, p.wpa_radius_secret, p.wep_8021x_size, p.wep_8021x_ip, p.wep_8021x_port,
-           p.wep_8021x_secret, p.vlan_id);
+               "wpa_radius_port=%d\nwpa_radius_secret=%s\nwep_8021x_size=%s\nwep_8021x_ip=%s\nwep_8021x_port=%d\n"
+               "wep_8021x_secret=%s\nvlan_id=%d\n",
+               p.wpa_radius_port, p.wpa_radius_secret, p.wep_8021x_size, p.wep_8021x_ip, p.wep_8021x_port,
+               p.wep_8021x_secret, p.vlan_id);
     ap::append(out, "ssid_b64=%s\n", base64(p.ssid).c_str());
     ap::append(out, "network_key_b64=%s\n", base64(p.network_key).c_str());
     ap::append(out, "passphrase_b64=%s\n", base64(p.passphrase).c_str());
@@ -146,7 +147,7 @@ std::string wtp_text(const ap_host_record &ap, const std::string &passwd, ll_lis
     std::string out;
     const char *autorestart = ap::is_set(ap.autorestart) ? ap.autorestart : RS(54);
     ap::append(out, "[SYSTEM]\ntime=%lu\npoe_passthru=%d\nap_passwd=%s\nautorestart=%s\n\n",
-           static_cast<unsigned long>(std::time(nullptr)), ap.poe, passwd.c_str(), autorestart ? autorestart : "");
+               static_cast<unsigned long>(std::time(nullptr)), ap.poe, passwd.c_str(), autorestart ? autorestart : "");
     append_radio(out, "[DEFAULT]\n", ap.radio[0]);
     append_radio(out, "[5G_DEFAULT]\n", ap.radio[1]);
     for (int band = 0; band < 2; ++band)
@@ -164,7 +165,7 @@ std::string wtp_text(const ap_host_record &ap, const std::string &passwd, ll_lis
         while (auto *w = static_cast<const ap_wired_record *>(ll_get(wireds, &cursor, 1)))
             if (w->id == id)
                 ap::append(out, "[ETH%d]\nclient_isolation=%d\ntrafficMode=%d\nvlan_id=%d\n", k, w->client_isolation,
-                       w->trafficMode, w->vlan_id);
+                           w->trafficMode, w->vlan_id);
     }
     return out;
 }
@@ -233,8 +234,10 @@ const char *controller_interface(const ap_setting_record *settings) {
 void default_fields(void *rec, const field *fields, std::size_t n) {
     auto *base = static_cast<unsigned char *>(rec);
     for (const field *f = fields; f < fields + n; ++f) {
-        if (f->text) std::snprintf(reinterpret_cast<char *>(base + f->offset), f->size, "%s", f->def);
-        else *reinterpret_cast<int32_t *>(base + f->offset) = module::clamped(std::atoll(f->def));
+        if (f->text)
+            std::snprintf(reinterpret_cast<char *>(base + f->offset), f->size, "%s", f->def);
+        else
+            *reinterpret_cast<int32_t *>(base + f->offset) = module::clamped(std::atoll(f->def));
     }
 }
 
@@ -242,8 +245,10 @@ std::string format_fields(const void *rec, const field *fields, std::size_t n) {
     const auto *base = static_cast<const unsigned char *>(rec);
     module::line line;
     for (const field *f = fields; f < fields + n; ++f) {
-        if (f->text) line.text(reinterpret_cast<const char *>(base + f->offset));
-        else line.number(*reinterpret_cast<const int32_t *>(base + f->offset));
+        if (f->text)
+            line.text(reinterpret_cast<const char *>(base + f->offset));
+        else
+            line.number(*reinterpret_cast<const int32_t *>(base + f->offset));
     }
     return line.str();
 }
@@ -443,7 +448,7 @@ int ap_sync_host(int sn) {
                 // The MAC names the file: one that is not a MAC names none.
                 if ((sn && a->SN != sn) || !ap::valid_mac(a->MAC)) continue;
                 write_whole(wtp_path(a->MAC), wtp_text(*a, passwd, static_cast<ll_list *>(o.profile->handle),
-                                                        static_cast<ll_list *>(o.wired->handle)));
+                                                       static_cast<ll_list *>(o.wired->handle)));
             }
             result = 0;
         } catch (...) {

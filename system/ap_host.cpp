@@ -40,8 +40,10 @@ public:
     }
     ~database() {
         if (!db_) return;
-        if (changed_ && path_.starts_with(kInfoDir)) _my_sqlite_sync_close(tag_, db_, path_.c_str());
-        else _my_sqlite_close(tag_, db_);
+        if (changed_ && path_.starts_with(kInfoDir))
+            _my_sqlite_sync_close(tag_, db_, path_.c_str());
+        else
+            _my_sqlite_close(tag_, db_);
     }
     database(const database &) = delete;
     database &operator=(const database &) = delete;
@@ -172,7 +174,7 @@ const column kColumns[] = {
     AP_BANDS("igmp_snooping", integer, igmp_snooping),
     AP_BANDS("greenfield", integer, greenfield),
     AP_COLUMN("`channel_list`", text, radio[0].channel_list[0].list),
-#define AP_5G_CHANNELS(n)                                                                  \
+#define AP_5G_CHANNELS(n)                                                                          \
     AP_COLUMN("`5G_channel_list_" #n "_toTxpower`", text, radio[1].channel_list[n - 1].toTxpower), \
         AP_COLUMN("`5G_channel_list_" #n "_band`", text, radio[1].channel_list[n - 1].band),       \
         AP_COLUMN("`5G_channel_list_" #n "`", text, radio[1].channel_list[n - 1].list)
@@ -210,10 +212,18 @@ void fill(ap_host_record &ap, char **row) {
         const column &c = kColumns[i];
         void *field = base + c.offset;
         switch (c.type) {
-            case kind::integer: *static_cast<int32_t *>(field) = module::clamped(std::strtoll(value, nullptr, 10)); break;
-            case kind::seconds: *static_cast<uint32_t *>(field) = static_cast<uint32_t>(std::strtoul(value, nullptr, 10)); break;
-            case kind::text: copy_text(static_cast<char *>(field), c.size, value); break;
-            case kind::list: parse_list(value, *static_cast<int32_t(*)[AP_PROFILE_SLOTS]>(field)); break;
+            case kind::integer:
+                *static_cast<int32_t *>(field) = module::clamped(std::strtoll(value, nullptr, 10));
+                break;
+            case kind::seconds:
+                *static_cast<uint32_t *>(field) = static_cast<uint32_t>(std::strtoul(value, nullptr, 10));
+                break;
+            case kind::text:
+                copy_text(static_cast<char *>(field), c.size, value);
+                break;
+            case kind::list:
+                parse_list(value, *static_cast<int32_t(*)[AP_PROFILE_SLOTS]>(field));
+                break;
         }
     }
 }
@@ -231,12 +241,23 @@ std::string order_by() {
     const char *direction = module::form_integer("sd", 0) ? "DESC" : "ASC";
     std::string column;
     switch (si) {
-        case 1: column = "`Status`"; break;
-        case 2: column = "`Name`"; break;
-        case 3: column = "INET_ATON(`IP`)"; break;
-        case 4: column = "`MAC`"; break;
-        case 5: column = std::string("`Status` ") + direction + " , `STime`"; break;
-        default: column = "SN";
+        case 1:
+            column = "`Status`";
+            break;
+        case 2:
+            column = "`Name`";
+            break;
+        case 3:
+            column = "INET_ATON(`IP`)";
+            break;
+        case 4:
+            column = "`MAC`";
+            break;
+        case 5:
+            column = std::string("`Status` ") + direction + " , `STime`";
+            break;
+        default:
+            column = "SN";
     }
     return "ORDER BY " + column + " " + direction;
 }
@@ -351,8 +372,8 @@ namespace ap {
 void host_defaults(ap_host_record &ap) {
     ap = {};
     ap.SN = 1;
-    for (char *text : {ap.Name, ap.Username, ap.Passwd, ap.map_id, ap.gps_addr, ap.gps_id, ap.fw_version,
-                       ap.autorestart})
+    for (char *text :
+         {ap.Name, ap.Username, ap.Passwd, ap.map_id, ap.gps_addr, ap.gps_id, ap.fw_version, ap.autorestart})
         std::strcpy(text, module::kUnset);
     module::set_text(ap.IP, "0.0.0.0");
     module::set_text(ap.MAC, "00:00:00:00:00:00");
@@ -476,13 +497,13 @@ int AH_modifyMySQL(const ap_host_record *ap) {
             lit(ap->Name).c_str(), ap->poe, lit(ap->autorestart).c_str(), join_list(g.pf_id, true).c_str(),
             join_list(a.pf_id, true).c_str(), g.wireless_mode, a.wireless_mode, lit(g.data_rate).c_str(),
             lit(a.data_rate).c_str(), static_cast<unsigned long>(static_cast<uint32_t>(g.beacon_interval)),
-            static_cast<unsigned long>(static_cast<uint32_t>(a.beacon_interval)), g.dtim_interval,
-            a.dtim_interval, g.high_power, a.high_power, lit(g.transmit_power).c_str(),
-            lit(a.transmit_power).c_str(), g.spanning_tree, a.spanning_tree, g.ack_timeout, a.ack_timeout,
-            g.slot_time, a.slot_time, g.short_gi, a.short_gi, g.igmp_snooping, a.igmp_snooping, g.greenfield,
-            a.greenfield, lit(g.channel).c_str(), lit(a.channel).c_str(), lit(g.channel_width).c_str(),
-            lit(a.channel_width).c_str(), lit(g.channel_ext).c_str(), lit(a.channel_ext).c_str(),
-            join_list(ap->wired_id, false).c_str(), lat.c_str(), lng.c_str(), gps.c_str(), ap->SN);
+            static_cast<unsigned long>(static_cast<uint32_t>(a.beacon_interval)), g.dtim_interval, a.dtim_interval,
+            g.high_power, a.high_power, lit(g.transmit_power).c_str(), lit(a.transmit_power).c_str(), g.spanning_tree,
+            a.spanning_tree, g.ack_timeout, a.ack_timeout, g.slot_time, a.slot_time, g.short_gi, a.short_gi,
+            g.igmp_snooping, a.igmp_snooping, g.greenfield, a.greenfield, lit(g.channel).c_str(),
+            lit(a.channel).c_str(), lit(g.channel_width).c_str(), lit(a.channel_width).c_str(),
+            lit(g.channel_ext).c_str(), lit(a.channel_ext).c_str(), join_list(ap->wired_id, false).c_str(), lat.c_str(),
+            lng.c_str(), gps.c_str(), ap->SN);
     } catch (...) {
         return -1;
     }
@@ -602,8 +623,8 @@ int AH_updateMapByOrgMapId(const char *old_id, const char *new_id) {
     database db(kInfoDir, "AP_INFO", MODULE_TAG(kSource));
     if (!db) return db.failure();
     try {
-        const int result = DB_EXEC(db, "UPDATE `ap_list` SET `map_id`='%s' WHERE `map_id`='%s'",
-                                   lit(new_id).c_str(), lit(old_id).c_str());
+        const int result = DB_EXEC(db, "UPDATE `ap_list` SET `map_id`='%s' WHERE `map_id`='%s'", lit(new_id).c_str(),
+                                   lit(old_id).c_str());
         my_system("/bin/rm -rf %s/%s.*", kEmapDir, module::arg(old_id).c_str());
         return result;
     } catch (...) {
@@ -645,8 +666,8 @@ int app_login_sql(const char *id, int type, int language, int store) {
     try {
         const std::string i = lit(id);
         if (!store) return DB_EXEC(db, "DELETE FROM `app_login` WHERE `ID`='%s'", i.c_str());
-        sqlite3_stmt *stmt = _my_sqlite_query(db.tag(), db.get(), "SELECT COUNT(*) FROM `app_login` WHERE `ID`='%s'",
-                                              i.c_str());
+        sqlite3_stmt *stmt =
+            _my_sqlite_query(db.tag(), db.get(), "SELECT COUNT(*) FROM `app_login` WHERE `ID`='%s'", i.c_str());
         if (!stmt) return -1;
         const auto count = rows_of(db, stmt, 1);
         if (!count.empty() && std::atol(count[0][0].c_str()) > 0)

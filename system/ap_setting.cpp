@@ -25,8 +25,8 @@ namespace {
 constexpr const char *kSource = "system/ap_setting.c";
 constexpr int kSettingFile = 172;  // /etc/sysconfig/.firewall/ap_setting.conf
 constexpr const char *kFirmwareDir = "/var/ap/firmware";
-constexpr const char *kRecreatedDirs[] = {"/etc/sysconfig/.firewall/AP_Host_Config", "/var/ap/radar",
-                                          "/var/ap/command", "/var/ap/lock", "/var/ap/info"};
+constexpr const char *kRecreatedDirs[] = {"/etc/sysconfig/.firewall/AP_Host_Config", "/var/ap/radar", "/var/ap/command",
+                                          "/var/ap/lock", "/var/ap/info"};
 constexpr const char *kDiscoveryGroup = "239.255.1.2";  // the APs find the controller here
 constexpr unsigned kRealtimeMark = 0x8200000;
 constexpr const char *kPrograms[] = {"/sbin/iptables", "/sbin/ip6tables"};
@@ -45,8 +45,8 @@ void *set_default(void *rec, const char *) {
     if (!rec) return rec;
     ap_setting_record &r = as_record(rec);
     r = {};
-    for (char *text : {r.iname, r.sync_ap_passwd, r.autorestart_day_time, r.autorestart_week_time,
-                       r.autorestart_month_time})
+    for (char *text :
+         {r.iname, r.sync_ap_passwd, r.autorestart_day_time, r.autorestart_week_time, r.autorestart_month_time})
         std::strcpy(text, module::kUnset);
     r.enable_ap_sys_management = 7;
     return rec;
@@ -354,13 +354,22 @@ std::string page_name(const char *name) {
     std::string out;
     for (std::size_t i = 0; name[i] && i < 255; ++i) {
         switch (name[i]) {
-            case '"': out += "&quot;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
             case ' ':
             case '\n':
-            case '\r': out += "&nbsp;"; break;
-            default: out += name[i];
+            case '\r':
+                out += "&nbsp;";
+                break;
+            default:
+                out += name[i];
         }
     }
     return out;
@@ -482,8 +491,10 @@ int ap_setting_checkUploadFirmware(int age) {
 int read_upload_files(ap_upload_holder *holder) {
     if (!holder) return 0;
     if (!isDirectory(kFirmwareDir)) my_mkdir("%s", kFirmwareDir);
-    if (!holder->files) holder->files = ll_init();
-    else empty_list(holder->files);
+    if (!holder->files)
+        holder->files = ll_init();
+    else
+        empty_list(holder->files);
     const std::string dir_path = platform::path(kFirmwareDir);
     DIR *dir = opendir(dir_path.c_str());
     if (!dir) return 0;
@@ -588,8 +599,8 @@ int save_ap_group_names(void) {
         std::snprintf(fallback, sizeof fallback, "Group_%d", group);
         const char *name = qValueDefault(fallback, "group_%d", group);
         runtime::heap_text escaped(my_sqlescape(name, std::strlen(name)));
-        const int done = my_mysql_query(conn, "UPDATE `%s`.`%s` SET `Name`='%s' WHERE `SN`='%d'", "AP_INFO",
-                                        "ap_group", escaped ? escaped.get() : "", group);
+        const int done = my_mysql_query(conn, "UPDATE `%s`.`%s` SET `Name`='%s' WHERE `SN`='%d'", "AP_INFO", "ap_group",
+                                        escaped ? escaped.get() : "", group);
         if (done < 0) result = done;
     }
     my_mysql_close(conn);

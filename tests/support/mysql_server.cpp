@@ -44,10 +44,16 @@ bool MysqlServer::install() {
 bool MysqlServer::start() {
     pid_ = fork();
     if (pid_ == 0) {
-        const std::string args[] = {"--no-defaults", "--datadir=" + dir_ + "/data", "--socket=" + socket(),
-                                    "--skip-networking", "--user=" + user_, "--pid-file=" + dir_ + "/pid",
-                                    "--log-error=" + dir_ + "/error.log", "--general-log=1",
-                                    "--general-log-file=" + log_path(), "--innodb-buffer-pool-size=8M",
+        const std::string args[] = {"--no-defaults",
+                                    "--datadir=" + dir_ + "/data",
+                                    "--socket=" + socket(),
+                                    "--skip-networking",
+                                    "--user=" + user_,
+                                    "--pid-file=" + dir_ + "/pid",
+                                    "--log-error=" + dir_ + "/error.log",
+                                    "--general-log=1",
+                                    "--general-log-file=" + log_path(),
+                                    "--innodb-buffer-pool-size=8M",
                                     "--innodb-log-file-size=4M"};
         const char *argv[std::size(args) + 2] = {"/usr/sbin/mariadbd"};
         for (size_t i = 0; i < std::size(args); ++i) argv[i + 1] = args[i].c_str();

@@ -25,8 +25,10 @@ TEST(ApSettingMysql, GroupNamesStoredAsTheFormGivesThem) {
     ASSERT_TRUE(server.start()) << "see " << server.dir();
     std::string rows;
     for (int sn = 0; sn < 70; ++sn) rows += (sn ? ", (" : "(") + std::to_string(sn) + ", 'old')";
-    server.sql("CREATE DATABASE AP_INFO; CREATE TABLE AP_INFO.ap_group (SN INT PRIMARY KEY, Name TEXT); "
-               "INSERT INTO AP_INFO.ap_group VALUES " + rows);
+    server.sql(
+        "CREATE DATABASE AP_INFO; CREATE TABLE AP_INFO.ap_group (SN INT PRIMARY KEY, Name TEXT); "
+        "INSERT INTO AP_INFO.ap_group VALUES " +
+        rows);
     testing_support::TempRoot root;
 
     qValueAdd("group_0", "Lobby");

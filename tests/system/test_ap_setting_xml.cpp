@@ -21,8 +21,10 @@ TEST(ApSettingXml, ExportedAndImportedBack) {
     ModuleBox box;
     Module m(ap_setting_register, ap_setting_unregister);
     const char *kDefaults =
-        "<_function value=\"ap_setting\" method=\"add\"><_entry><iname value=\"^o^\" /><enable_ap_balance value=\"0\" />"
-        "<enable_ap_auto_power value=\"0\" /><enable_ap_connect_mail value=\"0\" /><enable_ap_sys_management value=\"7\" />"
+        "<_function value=\"ap_setting\" method=\"add\"><_entry><iname value=\"^o^\" /><enable_ap_balance value=\"0\" "
+        "/>"
+        "<enable_ap_auto_power value=\"0\" /><enable_ap_connect_mail value=\"0\" /><enable_ap_sys_management "
+        "value=\"7\" />"
         "<sync_ap_passwd value=\"^o^\" /><autorestart_day_time value=\"\" /><autorestart_week_time value=\"\" />"
         "<autorestart_month_time value=\"\" /><autorestart_week_day value=\"0\" /><autorestart_month_day value=\"0\" />"
         "<autorestart_en_autorestart value=\"0\" /><enable_realtime_traffic value=\"0\" /></_entry></_function>";
