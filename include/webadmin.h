@@ -1265,9 +1265,10 @@ typedef struct ap_wired_record {
     int32_t vlan_id;
 } ap_wired_record;
 /* The "ap_profile" and "ap_wired" tables.  add gives a record without a
- * number (0) the next free one.  command, discommand and recommand (new
- * record) write again the configuration files of the APs that use the
- * profile; initial_system_cmd(rec, n, flag) is command when flag is set. */
+ * number (0) the next free one.  command and discommand write again the
+ * configuration files of the APs that use the profile, as does recommand
+ * (old, new) of "ap_profile" for the new record ("ap_wired"'s returns its
+ * argument); initial_system_cmd(rec, n, flag) is command when flag is set. */
 module_table *ap_profile_register(void);
 void ap_profile_unregister(module_table *table);
 module_table *ap_wired_register(void);

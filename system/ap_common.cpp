@@ -180,6 +180,23 @@ bool write_whole(const std::string &path, const std::string &text) {
 
 std::string wtp_path(const char *mac) { return std::string(kConfigDir) + "/" + "[WTP]=" + mac; }
 
+// The files of every AP (sn 0) or one from the lists the options hold; the
+// MAC names the file, so an AP whose MAC is not one gets none.  0, or -1
+// when memory runs out.
+int write_wtp_files(const ap_host_options &o, int sn) {
+    try {
+        const std::string passwd = base64(RS(52));
+        auto *profiles = static_cast<ll_list *>(o.profile->handle), *wireds = static_cast<ll_list *>(o.wired->handle);
+        ll_node *cursor = nullptr;
+        while (const ap_host_record *a = AH_getlineMySQL(static_cast<ll_list *>(o.host->handle), &cursor))
+            if ((!sn || a->SN == sn) && ap::valid_mac(a->MAC))
+                write_whole(wtp_path(a->MAC), wtp_text(*a, passwd, profiles, wireds));
+        return 0;
+    } catch (...) {
+        return -1;
+    }
+}
+
 }  // namespace
 
 namespace ap {
@@ -436,23 +453,10 @@ int ap_del_host(const char *mac) {
 int ap_sync_host(int sn) {
     ap_host_options o;
     if (ap_host_options_register(&o) != 0) return -1;
-    int result = -1;
     o.host->handle = AH_getMySQL_list();
     o.profile->handle = o.host->handle ? APP_getMySQL_list() : nullptr;
     o.wired->handle = o.profile->handle ? APW_getMySQL_list() : nullptr;
-    if (o.wired->handle) try {
-            auto *aps = static_cast<ll_list *>(o.host->handle);
-            const std::string passwd = base64(RS(52));
-            ll_node *cursor = nullptr;
-            while (const ap_host_record *a = AH_getlineMySQL(aps, &cursor)) {
-                // The MAC names the file: one that is not a MAC names none.
-                if ((sn && a->SN != sn) || !ap::valid_mac(a->MAC)) continue;
-                write_whole(wtp_path(a->MAC), wtp_text(*a, passwd, static_cast<ll_list *>(o.profile->handle),
-                                                       static_cast<ll_list *>(o.wired->handle)));
-            }
-            result = 0;
-        } catch (...) {
-        }
+    const int result = o.wired->handle ? write_wtp_files(o, sn) : -1;
     ap_host_options_unregister(&o);
     return result;
 }

@@ -33,17 +33,17 @@ using texts = module::texts<kGroupTexts>;
 // are copied to flash with the close.  A missing file is not created.
 class database {
 public:
-    database(const char *dir, const char *name, const char *tag) : path_(std::string(dir) + name), tag_(tag) {
+    database(const char *dir, const char *name, const char *opener) : path_(std::string(dir) + name), tag_(opener) {
         if (access(platform::path(path_).c_str(), F_OK) != 0) return;
-        result_ = _my_sqlite_connect(tag_, &db_, path_.c_str());
+        result_ = _my_sqlite_connect(tag(), &db_, path_.c_str());
         if (result_ != 0) db_ = nullptr;
     }
     ~database() {
         if (!db_) return;
         if (changed_ && path_.starts_with(kInfoDir))
-            _my_sqlite_sync_close(tag_, db_, path_.c_str());
+            _my_sqlite_sync_close(tag(), db_, path_.c_str());
         else
-            _my_sqlite_close(tag_, db_);
+            _my_sqlite_close(tag(), db_);
     }
     database(const database &) = delete;
     database &operator=(const database &) = delete;
@@ -51,16 +51,16 @@ public:
     explicit operator bool() const { return db_ != nullptr; }
     int failure() const { return result_ ? result_ : -1; }
     sqlite3 *get() { return db_; }
-    const char *tag() const { return tag_; }
+    const char *tag() const { return tag_.c_str(); }
     // A statement's result; one that changed rows is copied to flash.
     int ran(int result) {
-        if (result == 0 && _my_sqlite_changes(tag_, db_) > 0) changed_ = true;
+        if (result == 0 && _my_sqlite_changes(tag(), db_) > 0) changed_ = true;
         return result;
     }
 
 private:
     std::string path_;
-    const char *tag_;
+    std::string tag_;  // the opener's M() text, kept past the buffer's next turn
     sqlite3 *db_ = nullptr;
     int result_ = -1;
     bool changed_ = false;

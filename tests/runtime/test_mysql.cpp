@@ -17,6 +17,8 @@
 
 namespace {
 
+using testing_support::occurrences;
+
 // The library's declarations are the client header's types.
 static_assert(std::is_same_v<decltype(my_mysql_num_rows), decltype(&::mysql_num_rows)>);
 static_assert(std::is_same_v<decltype(my_mysql_fetch_row), decltype(&::mysql_fetch_row)>);
@@ -26,12 +28,6 @@ static_assert(std::is_same_v<decltype(my_mysql_fetch_fields), decltype(&::mysql_
 // How the server logs a connect of the library's (the tests' own client
 // names no database).
 constexpr const char *kOurConnect = " Connect\troot@localhost on wa_test using Socket";
-
-size_t count(const std::string &text, const std::string &what) {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-    return n;
-}
 
 class Mysql : public testing::Test {
 protected:
@@ -103,9 +99,9 @@ TEST_F(Mysql, QueriesRunFormattedAndTheirResultsReadThroughTheClient) {
 
     // Each statement reached the server once, on the one connection.
     const std::string log = logged_since();
-    EXPECT_EQ(count(log, " Query\tINSERT INTO t "), 1u) << log;
-    EXPECT_EQ(count(log, " Query\tSELECT id, v FROM t "), 1u) << log;
-    EXPECT_EQ(count(log, kOurConnect), 0u) << log;
+    EXPECT_EQ(occurrences(log, " Query\tINSERT INTO t "), 1u) << log;
+    EXPECT_EQ(occurrences(log, " Query\tSELECT id, v FROM t "), 1u) << log;
+    EXPECT_EQ(occurrences(log, kOurConnect), 0u) << log;
 }
 
 TEST_F(Mysql, DuplicateKeyEndsTheTriesAtOnce) {
@@ -115,8 +111,8 @@ TEST_F(Mysql, DuplicateKeyEndsTheTriesAtOnce) {
     EXPECT_NE(std::string(my_mysql_error(&conn)).find("Duplicate"), std::string::npos);
 
     const std::string log = logged_since();
-    EXPECT_EQ(count(log, "INSERT INTO t VALUES (7, 'second')"), 1u) << log;
-    EXPECT_EQ(count(log, kOurConnect), 0u) << "no reconnect: " << log;
+    EXPECT_EQ(occurrences(log, "INSERT INTO t VALUES (7, 'second')"), 1u) << log;
+    EXPECT_EQ(occurrences(log, kOurConnect), 0u) << "no reconnect: " << log;
     EXPECT_EQ(root_.read("/syslog.log"), "") << "no log line";
     EXPECT_EQ(server.sql("SELECT v FROM wa_test.t WHERE id = 7"), "first\n");
 }
@@ -124,10 +120,10 @@ TEST_F(Mysql, DuplicateKeyEndsTheTriesAtOnce) {
 TEST_F(Mysql, OtherFailuresReconnectBeforeEachOfFiveTries) {
     EXPECT_LT(my_mysql_query(&conn, "INSERT INTO wa_missing VALUES (%d)", 1), 0);
     const std::string log = logged_since();
-    EXPECT_EQ(count(log, "INSERT INTO wa_missing VALUES (1)"), 5u) << log;
+    EXPECT_EQ(occurrences(log, "INSERT INTO wa_missing VALUES (1)"), 5u) << log;
     // Every failure is followed by a reconnect to the same database, the
     // last one too, so the connection is left good.
-    EXPECT_EQ(count(log, kOurConnect), 5u) << log;
+    EXPECT_EQ(occurrences(log, kOurConnect), 5u) << log;
     EXPECT_EQ(root_.read("/syslog.log"), "<3>Can't run this query: INSERT INTO wa_missing VALUES (1)\n");
     EXPECT_EQ(my_mysql_ping(&conn), 0);
     EXPECT_EQ(my_mysql_query(&conn, "INSERT INTO t VALUES (1, 'after')"), 0);
@@ -144,8 +140,8 @@ TEST_F(Mysql, QueryWaitsForALostServerToComeBack) {
     EXPECT_EQ(result, 0);
     EXPECT_EQ(server.sql("SELECT v FROM wa_test.t WHERE id = 3"), "after restart\n");
     const std::string log = logged_since();
-    EXPECT_EQ(count(log, "INSERT INTO t VALUES (3, 'after restart')"), 1u) << log;
-    EXPECT_EQ(count(log, kOurConnect), 1u) << log;
+    EXPECT_EQ(occurrences(log, "INSERT INTO t VALUES (3, 'after restart')"), 1u) << log;
+    EXPECT_EQ(occurrences(log, kOurConnect), 1u) << log;
     EXPECT_EQ(root_.read("/syslog.log"), "");
 }
 
@@ -153,7 +149,7 @@ TEST_F(Mysql, ConnectTriesTenTimes) {
     MYSQL other{};
     EXPECT_LT(my_mysql_connect(&other, "wa_no_such_database"), 0);
     const std::string log = logged_since();
-    EXPECT_EQ(count(log, " Connect\troot@localhost on wa_no_such_database using Socket"), 10u) << log;
+    EXPECT_EQ(occurrences(log, " Connect\troot@localhost on wa_no_such_database using Socket"), 10u) << log;
 }
 
 // Run without the client on the loader's path.

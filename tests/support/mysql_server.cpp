@@ -93,4 +93,10 @@ std::string MysqlServer::general_log() const {
     return text.str();
 }
 
+size_t occurrences(const std::string &text, const std::string &what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
 }  // namespace testing_support

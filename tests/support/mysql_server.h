@@ -31,4 +31,7 @@ private:
     pid_t pid_ = -1;
 };
 
+// How often what occurs in text (a log's lines, say).
+size_t occurrences(const std::string &text, const std::string &what);
+
 }  // namespace testing_support

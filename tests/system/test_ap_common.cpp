@@ -3,6 +3,7 @@
 // AP form.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <new>
 
@@ -17,16 +18,12 @@ namespace {
 ap_host_record ap(int sn, const char *ip, std::initializer_list<int> slots24 = {},
                   std::initializer_list<int> slots5 = {}, std::initializer_list<int> wired = {}) {
     ap_host_record r;
-    Module m(ap_host_register, ap_host_unregister);
-    m->set_default(&r, nullptr);
+    Module(ap_host_register, ap_host_unregister)->set_default(&r, nullptr);
     r.SN = sn;
     std::snprintf(r.IP, sizeof r.IP, "%s", ip);
-    int k = 0;
-    for (int s : slots24) r.radio[0].pf_id[k++] = s;
-    k = 0;
-    for (int s : slots5) r.radio[1].pf_id[k++] = s;
-    k = 0;
-    for (int s : wired) r.wired_id[k++] = s;
+    std::copy(slots24.begin(), slots24.end(), r.radio[0].pf_id);
+    std::copy(slots5.begin(), slots5.end(), r.radio[1].pf_id);
+    std::copy(wired.begin(), wired.end(), r.wired_id);
     return r;
 }
 

@@ -7,15 +7,7 @@
 #include "support/temp_root.h"
 #include "webadmin.h"
 
-namespace {
-
-size_t count(const std::string &text, const std::string &what) {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-    return n;
-}
-
-}  // namespace
+using testing_support::occurrences;
 
 TEST(ApSettingMysql, GroupNamesStoredAsTheFormGivesThem) {
     testing_support::MysqlServer server;
@@ -25,10 +17,8 @@ TEST(ApSettingMysql, GroupNamesStoredAsTheFormGivesThem) {
     ASSERT_TRUE(server.start()) << "see " << server.dir();
     std::string rows;
     for (int sn = 0; sn < 70; ++sn) rows += (sn ? ", (" : "(") + std::to_string(sn) + ", 'old')";
-    server.sql(
-        "CREATE DATABASE AP_INFO; CREATE TABLE AP_INFO.ap_group (SN INT PRIMARY KEY, Name TEXT); "
-        "INSERT INTO AP_INFO.ap_group VALUES " +
-        rows);
+    server.sql("CREATE DATABASE AP_INFO; CREATE TABLE AP_INFO.ap_group (SN INT PRIMARY KEY, Name TEXT); "
+               "INSERT INTO AP_INFO.ap_group VALUES " + rows);
     testing_support::TempRoot root;
 
     qValueAdd("group_0", "Lobby");
@@ -41,7 +31,7 @@ TEST(ApSettingMysql, GroupNamesStoredAsTheFormGivesThem) {
               "0\tLobby\n1\tGroup_1\n3\tO'Brien \\\\ \"x\" %s\n5\tx'; DROP TABLE ap_group; -- \n64\tGroup_64\n"
               "65\told\n");
     const std::string log = server.general_log().substr(log_before.size());
-    EXPECT_EQ(count(log, " Query\tUPDATE `AP_INFO`.`ap_group` SET `Name`="), 65u) << log;
-    EXPECT_EQ(count(log, " Connect\troot@localhost on AP_INFO "), 1u) << log;
+    EXPECT_EQ(occurrences(log, " Query\tUPDATE `AP_INFO`.`ap_group` SET `Name`="), 65u) << log;
+    EXPECT_EQ(occurrences(log, " Connect\troot@localhost on AP_INFO "), 1u) << log;
     server.remove();
 }

@@ -7,32 +7,25 @@
 
 using namespace testing_support;
 
-namespace {
-
 constexpr const char *kFile = "/etc/sysconfig/.firewall/ap_setting.conf";
-
-std::string exported(Module &m) {
-    return captured_stdout([&] { reinterpret_cast<ap_setting_xmlconf_fn>(m->xmlConf)("ap_setting"); });
-}
-
-}  // namespace
 
 TEST(ApSettingXml, ExportedAndImportedBack) {
     ModuleBox box;
     Module m(ap_setting_register, ap_setting_unregister);
+    const auto exported = [&] {
+        return captured_stdout([&] { reinterpret_cast<ap_setting_xmlconf_fn>(m->xmlConf)("ap_setting"); });
+    };
     const char *kDefaults =
-        "<_function value=\"ap_setting\" method=\"add\"><_entry><iname value=\"^o^\" /><enable_ap_balance value=\"0\" "
-        "/>"
-        "<enable_ap_auto_power value=\"0\" /><enable_ap_connect_mail value=\"0\" /><enable_ap_sys_management "
-        "value=\"7\" />"
+        "<_function value=\"ap_setting\" method=\"add\"><_entry><iname value=\"^o^\" /><enable_ap_balance value=\"0\" />"
+        "<enable_ap_auto_power value=\"0\" /><enable_ap_connect_mail value=\"0\" /><enable_ap_sys_management value=\"7\" />"
         "<sync_ap_passwd value=\"^o^\" /><autorestart_day_time value=\"\" /><autorestart_week_time value=\"\" />"
         "<autorestart_month_time value=\"\" /><autorestart_week_day value=\"0\" /><autorestart_month_day value=\"0\" />"
         "<autorestart_en_autorestart value=\"0\" /><enable_realtime_traffic value=\"0\" /></_entry></_function>";
-    EXPECT_EQ(exported(m), kDefaults);  // an empty file holds the defaults at once
+    EXPECT_EQ(exported(), kDefaults);  // an empty file holds the defaults at once
     EXPECT_EQ(box.read(kFile), "^o^ 0 0 0 7 ^o^ ^o^ ^o^ ^o^ 0 0 0 0 \n");
 
     box.write(kFile, "LAN1 1 0 1 18 \"a \\\"b\\\" <c>\" 03:00 ^o^ 04:30 2 15 1 1 \n");
-    const std::string settings = exported(m);
+    const std::string settings = exported();
     EXPECT_EQ(settings,
               "<_function value=\"ap_setting\" method=\"add\"><_entry><iname value=\"LAN1\" /><enable_ap_balance "
               "value=\"1\" /><enable_ap_auto_power value=\"0\" /><enable_ap_connect_mail value=\"1\" />"
@@ -44,9 +37,7 @@ TEST(ApSettingXml, ExportedAndImportedBack) {
     // Back into an empty file: the same line.  Of several entries the last
     // is kept; a key that is missing keeps its default; an interface that is
     // not one word and a password holding a line break are refused.
-    const struct {
-        std::string document, line;
-    } rows[] = {
+    const struct { std::string document, line; } rows[] = {
         {settings, "LAN1 1 0 1 18 \"a \\\"b\\\" <c>\" 03:00 ^o^ 04:30 2 15 1 1 "},
         {"<_function><_entry><iname value=\"LAN2\" /></_entry><_entry><iname value=\"DMZ1\" />"
          "<enable_ap_balance value=\"1\" /></_entry></_function>",
