@@ -34,8 +34,9 @@ bool drain(key_t appliance_key, std::string &lines) {
 
 template <std::size_t Size>
 void put(char (&field)[Size], const char *value) {
-    std::strncpy(field, value, Size - 1);
-    field[Size - 1] = '\0';
+    const std::size_t length = strnlen(value, Size - 1);
+    std::memcpy(field, value, length);
+    field[length] = '\0';
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <regex>
+#include <sstream>
 
 #include "support/ap_wtp.h"
 #include "support/hostile.h"
@@ -21,7 +21,7 @@ constexpr const char *kInfo = "/etc/sysconfig/.firewall/AP_INFO";
 constexpr const char *kClient = "/var/db/AP_CLIENT";
 
 // Every column of the AP table, as the AP daemon creates it.
-const char *const kApColumns =
+const std::string kApColumns =
     "SN INTEGER, STime, ETime, Name, MAC, IP, PORT, Username, Passwd, Status INTEGER, poe, ssid_max, 5G_ssid_max, "
     "pf_id, "
     "5G_pf_id, wireless_mode_list, 5G_wireless_mode_list, wireless_mode, 5G_wireless_mode, data_rate, 5G_data_rate, "
@@ -63,8 +63,13 @@ protected:
         setenv("APPLIANCE_SLEEP", "0", 1);
         std::filesystem::create_directories(box.file("/var/db"));
         std::filesystem::create_directories(box.file("/etc/sysconfig/.firewall/AP_Host_Config"));
-        // Each name quoted: some begin with a digit.
-        sql(kInfo, "CREATE TABLE ap_list (" + std::regex_replace(kApColumns, std::regex("(\\w+)( INTEGER)?(, |$)"), "`$1`$2$3") +
+        std::string quoted;  // each name: some begin with a digit
+        for (size_t from = 0, end; from < kApColumns.size(); from = end + 2) {
+            end = std::min(kApColumns.find(", ", from), kApColumns.size());
+            const size_t name = std::min(kApColumns.find(' ', from), end);
+            quoted += (from ? ", `" : "`") + kApColumns.substr(from, name - from) + "`" + kApColumns.substr(name, end - name);
+        }
+        sql(kInfo, "CREATE TABLE ap_list (" + quoted +
                        ");\nINSERT INTO ap_list (SN, STime, Name, MAC, IP, Status, pf_id, `5G_pf_id`, wired_id, autorestart, "
                 "`Group`, gps_lat, gps_lng, poe, channel) VALUES "
                 "(7, '2024-01-02 03:04:05', 'Hall', '00:11:22:aa:bb:07', '10.0.0.10', 1, '4,0,9', '0,5', "
@@ -234,7 +239,11 @@ TEST_F(ApHost, EveryApGetsItsWtpFileFromItsSlotsAndTheProfiles) {
                   "[ETH1]\nclient_isolation=1\ntrafficMode=0\nvlan_id=20\n");
     // Sections keep their slot's number; a profile that does not exist gives none.
     const auto headings = [&](char ap) {  // the section headings and a few keys
-        return std::regex_replace(box.read(dir + ap), std::regex("(^|\n)(?!\\[|poe|autorestart|channel=)[^\n]*"), "");
+        std::string shown, file = box.read(dir + ap), line;
+        for (std::istringstream lines(file); std::getline(lines, line);)
+            if (line[0] == '[' || !line.find("poe") || !line.find("autorestart") || !line.find("channel="))
+                shown += (shown.empty() ? "" : "\n") + line;
+        return shown;
     };
     EXPECT_EQ(headings('7'), "[SYSTEM]\npoe_passthru=1\nautorestart=03:00 ^o^ ^o^ 0 0 1\n[DEFAULT]\nchannel=6\n"
                              "[5G_DEFAULT]\nchannel=0 (Auto)\n[SSID1]\n[SSID3]\n[5G_SSID2]\n[ETH2]");

@@ -7,7 +7,6 @@
 #include <ctime>
 #include <filesystem>
 #include <functional>
-#include <regex>
 
 #include "support/ap_wtp.h"
 #include "support/hostile.h"
@@ -48,9 +47,7 @@ const std::string kLocalOn = kFlush + "/sbin/iptables -t filter -A ap_controller
                              "/sbin/iptables -t filter -A Wireless -p udp --dport 1234 -j ACCEPT\n"
                              "/sbin/iptables -t filter -A Wireless -p udp --sport 1234 -j ACCEPT\n";
 const std::string kLocalOff = kFlush + kApp;
-std::string renamed(const std::string &text, const char *iname) {
-    return std::regex_replace(text, std::regex("LAN1"), iname);
-}
+std::string renamed(const std::string &text, const char *iname) { return replaced(text, "LAN1", iname); }
 
 // LAN1 in NAT mode joins the controller's bridge, which takes its addresses.
 const std::string kBridgeOn =
@@ -83,7 +80,7 @@ const std::string kRealtimeDelete =
     "/sbin/iptables -t mangle -D wifi_controller -m pkttype --pkt-type multicast -j RETURN\n"
     "/sbin/iptables -t mangle -D wifi_controller -i WLAN_P+ -j UTMMARK --set-type option --or-mark 0x8200000\n"
     "/sbin/iptables -t mangle -D wifi_controller -i WDMZ_P+ -j UTMMARK --set-type option --or-mark 0x8200000\n";
-const std::string kRealtimeOn = kRealtimeDelete + std::regex_replace(kRealtimeDelete, std::regex(" -D "), " -A ");
+const std::string kRealtimeOn = kRealtimeDelete + replaced(kRealtimeDelete, " -D ", " -A ");
 
 using apply_fn = int (*)(ap_setting_record *, ap_setting_record *);
 
