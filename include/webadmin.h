@@ -1004,8 +1004,9 @@ typedef struct ap_setting_record {
  * configuration file again. */
 module_table *ap_setting_register(void);
 void ap_setting_unregister(module_table *table);
-/* command, discommand, recommand: apply, remove, switch the controller
- * from old to new settings (either may be null; nothing then).  0. */
+/* command (new settings), discommand (old ones, then the transparent-routing
+ * rules when either interface needs them), recommand (old to new; both
+ * needed): apply, remove and switch the controller.  0. */
 typedef int (*ap_setting_command_fn)(ap_setting_record *old_rec, ap_setting_record *new_rec);
 /* initial_system_cmd: the whole application, with the boot-time set-up
  * (directories, bridge, base rules, AP status) when boot is nonzero.  0. */
