@@ -23,4 +23,14 @@ if(WEBADMIN_TESTS AND NOT CMAKE_CROSSCOMPILING)
     ENVIRONMENT "LD_LIBRARY_PATH=${CMAKE_BINARY_DIR}/mysqlclient"
     TIMEOUT 300 LABELS host-only)
   set_tests_properties(runtime_test_mysql_without_client PROPERTIES TIMEOUT 60 LABELS host-only)
+
+  # The modules that keep data in MySQL, each program with a server of its own.
+  foreach(name ap_setting)
+    add_executable(system_test_${name}_mysql tests/system/test_${name}_mysql.cpp)
+    target_link_libraries(system_test_${name}_mysql PRIVATE test_support GTest::gtest_main)
+    add_dependencies(system_test_${name}_mysql appliance_mysqlclient)
+    add_test(NAME system_test_${name}_mysql COMMAND system_test_${name}_mysql)
+    set_tests_properties(system_test_${name}_mysql PROPERTIES
+      ENVIRONMENT "LD_LIBRARY_PATH=${CMAKE_BINARY_DIR}/mysqlclient" TIMEOUT 300 LABELS host-only)
+  endforeach()
 endif()

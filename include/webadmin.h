@@ -597,7 +597,8 @@ typedef struct sqlite3_stmt sqlite3_stmt;
 typedef int (*my_sqlite_callback)(void *argument, int columns, char **values, char **names);
 
 /* Ten tries a second apart: 0 with *db set, the last error, or -1 without
- * the library. */
+ * the library.  The connection knows the MySQL functions INET_ATON, NOW,
+ * CHAR_LENGTH and FIND_IN_SET when the library can register functions. */
 int _my_sqlite_connect(const char *tag, sqlite3 **db, const char *path);
 /* Three tries two seconds apart: the prepared statement, or null. */
 sqlite3_stmt *_my_sqlite_query(const char *tag, sqlite3 *db, const char *format, ...) WA_PRINTF(3, 4);
@@ -1101,6 +1102,10 @@ typedef int (*interface_recommand_fn)(module_table *table, int port);
  * "device:iname"), with the network route; the access-point controller
  * moves an interface's addresses with it. */
 void set_ip_addr_nat_mode(int on, const interface_record *rec, const char *device);
+/* Adds (on) or removes the any-IP routing rules of the record's interface
+ * (hosts of its LAN with addresses of other networks are answered and
+ * routed) on device, or on the device that carries it when device is null. */
+void set_anyiprouting(int on, const interface_record *rec, const char *device);
 /* The transparent-routing rules, mode a bit set: 1 the ports in
  * transparent-routing mode, 2 the access-point interfaces ("W" and the
  * first three characters of text 41, e.g. WLAN+) while the controller's
@@ -1170,9 +1175,334 @@ void dynamic_route_unregister(module_table *table);
 
 /* ---- Access-point controller ------------------------------------------- */
 
+/* The controller's settings: the one line of
+ * /etc/sysconfig/.firewall/ap_setting.conf.  "^o^" is an unset text; the
+ * controller is active exactly while iname is set.  Applied settings are
+ * mirrored into the system information block for the AP daemons: text 41
+ * iname, 52 sync_ap_passwd, 54 the auto-restart summary ("%s %s %s %d %d %d"
+ * of the three times, the week day, the month day and the mode); integer 79
+ * enable_ap_balance, 91 enable_ap_auto_power, 92 enable_ap_connect_mail, 103
+ * 1 while the controller serves an interface. */
+typedef struct ap_setting_record {
+    char iname[20];                     /* interface serving the APs, e.g. "LAN1" */
+    int32_t enable_ap_balance;
+    int32_t enable_ap_auto_power;
+    int32_t enable_ap_connect_mail;
+    char sync_ap_passwd[84];            /* password set on the APs */
+    int32_t enable_ap_sys_management;   /* from the AP side: 1 ICMP, 2 HTTP, 4 HTTPS, 8 TELNET, 16 SSH */
+    char autorestart_day_time[11];
+    char autorestart_week_time[11];
+    char autorestart_month_time[11];
+    int32_t autorestart_week_day;
+    int32_t autorestart_month_day;
+    int32_t autorestart_en_autorestart;
+    int32_t enable_realtime_traffic;
+} ap_setting_record;
+
+/* The "ap_setting" table.  open(selector, tag, mode): a non-null selector
+ * is an ap_setting_record that receives line 1; an empty file then gets
+ * the defaults as line 1, written at once whatever the mode.  modify also
+ * mirrors the settings into the system information block and, when the
+ * interface, password or auto-restart summary changed, writes every AP's
+ * configuration file again. */
+module_table *ap_setting_register(void);
+void ap_setting_unregister(module_table *table);
+/* command (new settings), discommand (old ones, then the transparent-routing
+ * rules when either interface needs them), recommand (old to new; both
+ * needed): apply, remove and switch the controller.  0. */
+typedef int (*ap_setting_command_fn)(ap_setting_record *old_rec, ap_setting_record *new_rec);
+/* initial_system_cmd: the whole application, with the boot-time set-up
+ * (directories, bridge, base rules, AP status) when boot is nonzero.  0. */
+typedef int (*ap_setting_initial_fn)(ap_setting_record *old_rec, ap_setting_record *new_rec, int boot);
+/* cgiParam: rec from the form; an interface name that is not one plain
+ * word is refused (unset).  Returns rec. */
+typedef ap_setting_record *(*ap_setting_cgi_fn)(ap_setting_record *rec);
+/* xmlConf prints the settings as one "_function" element; xmlEntry fills
+ * rec from an "_entry" element (a missing key leaves its field); import
+ * stores the entries of a "_function" element as the settings line. */
+typedef void (*ap_setting_xmlconf_fn)(const char *function_value);
+typedef ap_setting_record *(*ap_setting_xmlentry_fn)(xml_node *entry, ap_setting_record *rec);
+typedef int (*ap_setting_import_fn)(xml_node *function);
+
+/* After an interface came back: the controller's local and AP-side set-up
+ * again (on nonzero) or removed.  0, or -1 when the file cannot be opened. */
+int ap_setting_restorebyinterface(int on);
+/* Adds ("A") or deletes ("D") the management-service rules of the AP-side
+ * interfaces ("W" and the first three characters of iname, then "+").  0,
+ * or -1 for another operation or null arguments. */
+int setSecurity(const char *operation, const ap_setting_record *settings);
+/* Deletes the real-time traffic marks of the AP tunnels, then appends them
+ * when on is nonzero.  0. */
+int setRealtimeTraffic(int on);
 /* Removes uploaded access-point firmware under /var/ap/firmware: every
  * entry not beginning with '.' (age 0), or those at least age seconds old. */
 int ap_setting_checkUploadFirmware(int age);
+
+/* One uploaded AP firmware file: its modification time (UTC,
+ * "%04d-%02d-%02d %02d:%02d:%02d") and its name (at most 255 characters)
+ * with '"', '<', '>' as entities and blanks and line breaks as "&nbsp;". */
+typedef struct ap_upload_file {
+    char mtime[20];
+    char name[1536];
+} ap_upload_file;
+/* The caller's list of ap_upload_file (heap entries), null until read. */
+typedef struct ap_upload_holder {
+    ll_list *files;
+} ap_upload_holder;
+/* Rebuilds the holder's list from /var/ap/firmware (made when missing),
+ * dot files left out: the closedir result, or 0 when it cannot be opened. */
+int read_upload_files(ap_upload_holder *holder);
+void free_upload_files(ap_upload_holder *holder);  /* entries and list; files null */
+/* read_upload_files, then the selection of the files as a heap page
+ * fragment with language placeholders; with_buttons adds the apply button
+ * (a submit only with privilege bit 2, else a privilege alert) and cancel.
+ * Null when memory runs out. */
+char *upload_files_ui(ap_upload_holder *holder, int privilege, int with_buttons);
+/* Every record of the "route table" / "multiple subnet" module applied
+ * (on nonzero) or removed through its table; 0, -1 when the module is
+ * missing. */
+int set_static_route(int on);
+int set_multiple_subnet(int on);
+/* vpn_ipsec_autokey_gre_bridge_port(operation, port) for every IPsec
+ * tunnel bridged to a port; 0, -1 when the module is missing. */
+int set_vpn_ipsec_autokey(const char *operation);
+/* The 65 AP group names of the form ("group_%d", default "Group_%d") into
+ * the MySQL table AP_INFO.ap_group; 0, or the failing connect or query
+ * result. */
+int save_ap_group_names(void);
+
+/* One radio band of an AP (index 0: 2.4 GHz, 1: 5 GHz).  The 2.4 GHz band
+ * has one power list and one channel list: element 0 of the arrays. */
+enum { AP_PROFILE_SLOTS = 8, AP_5G_LISTS = 4, AP_LIST_SIZE = 256 };
+typedef struct ap_channel_list {
+    char toTxpower[AP_LIST_SIZE];
+    char band[32];
+    char list[AP_LIST_SIZE];
+} ap_channel_list;
+typedef struct ap_radio {
+    int32_t ssid_max;
+    int32_t pf_id[AP_PROFILE_SLOTS];    /* SSID profile number per slot, 0 none */
+    char wireless_mode_list[AP_LIST_SIZE];
+    int32_t wireless_mode;
+    char data_rate[16];
+    int32_t beacon_interval;
+    int32_t dtim_interval;
+    int32_t high_power;
+    char high_txpower_list[AP_5G_LISTS][AP_LIST_SIZE];
+    char txpower_list[AP_5G_LISTS][AP_LIST_SIZE];
+    char transmit_power[16];
+    int32_t spanning_tree;
+    int32_t ack_timeout;
+    int32_t slot_time;
+    int32_t short_gi;
+    int32_t igmp_snooping;
+    int32_t greenfield;
+    ap_channel_list channel_list[AP_5G_LISTS];
+    char channel[32];
+    char channel_width[32];
+    char channel_ext_list[AP_LIST_SIZE];
+    char channel_ext[16];
+} ap_radio;
+
+/* One managed AP: a row of ap_list in the SQLite database
+ * /etc/sysconfig/.firewall/AP_INFO.  Coordinates are kept as the
+ * database's texts. */
+typedef struct ap_host_record {
+    int32_t SN;                         /* AP number */
+    uint32_t STime, ETime;              /* current connection, seconds since 1970 (0 none) */
+    char Name[84];
+    char MAC[18];                       /* upper case */
+    char IP[40];
+    int32_t PORT;
+    char Username[84];
+    char Passwd[84];
+    int32_t Status;
+    int32_t poe;
+    ap_radio radio[2];
+    char map_id[21];
+    char map_axis_x[24];
+    char map_axis_y[24];
+    char gps_lat[24];
+    char gps_lng[24];
+    char gps_addr[256];
+    char gps_id[21];
+    int32_t action;
+    int32_t Group;
+    int32_t wired_id[AP_PROFILE_SLOTS]; /* wired profile number per port, 0 none */
+    int32_t wired_max;
+    char fw_version[64];
+    char autorestart[80];               /* "^o^": the controller's summary */
+} ap_host_record;
+
+/* One line of /etc/sysconfig/.firewall/ap_group.conf: an AP group's
+ * profile numbers (line n = group n, 64 groups). */
+typedef struct ap_group_record {
+    int32_t pf_id[AP_PROFILE_SLOTS];
+    int32_t pf_id_5g[AP_PROFILE_SLOTS];
+    int32_t wired_id[AP_PROFILE_SLOTS];
+} ap_group_record;
+
+/* The "ap_host" table: clear, set_default, cgiParam, command and discommand
+ * take an ap_host_record; open, getnum and parse the group file and an
+ * ap_group_record (an empty file gets 64 lines "0" at open). */
+module_table *ap_host_register(void);
+void ap_host_unregister(module_table *table);
+/* command: the AP's tunnels and configuration file; discommand: both
+ * removed.  0. */
+typedef int (*ap_host_command_fn)(ap_host_record *ap);
+typedef ap_host_record *(*ap_host_cgi_fn)(ap_host_record *ap);  /* returns ap */
+
+/* Line n (1-64) of the group file: the AP's three profile lists.  The
+ * replacement's result, or -1. */
+int ModifyAPGroupFile(const ap_host_record *ap, int n);
+ap_group_record *GetAPGroupNumData(ap_group_record *group, int n);  /* group, or null */
+
+/* The AP list: heap ap_host_record entries sorted by the form's "si" and
+ * "sd"; an empty list when there are no APs, null when the database cannot
+ * be read.  Walk it with AH_getlineMySQL (cursor null starts), free it with
+ * AH_closeMySQL. */
+ll_list *AH_getMySQL_list(void);
+ap_host_record *AH_getlineMySQL(ll_list *list, ll_node **cursor);
+void AH_closeMySQL(ll_list **list);
+/* Stores the AP's editable fields (its position too when gps_id is set).
+ * 0, or the database's error. */
+int AH_modifyMySQL(const ap_host_record *ap);
+/* Deletes the AP by MAC from the database and from list; 0 when exactly
+ * one row went, else -1. */
+int AH_deleteMySQL(ll_list *list, const ap_host_record *ap);
+/* Removes what the client database /var/db/AP_CLIENT holds about the AP. */
+int AH_deleteRelative(const char *mac);
+/* Map placement: 0, or the database's error; -1 for a coordinate text that
+ * is not a number.  "^o^" texts are stored empty. */
+int AH_clearMap(const char *map_id);
+int AH_updateMap(const char *mac, const char *map_id, double axis_x, double axis_y, double lat, double lng,
+                 const char *gps_addr, const char *gps_id);
+int AH_updateMapByMacMapGps(const char *mac, const char *lng, const char *lat, const char *gps_addr,
+                            const char *gps_id);
+int AH_updateMapByOrgMapId(const char *old_id, const char *new_id);
+int ap_host_reset_status(void);  /* every AP offline, no address; 0 or the error */
+/* Moves the stored connection times by offset seconds (a decimal, signed);
+ * -1 for any other text. */
+int adjust_time(const char *offset);
+/* Stores (store nonzero) or deletes the app login of id in AP_USER. */
+int app_login_sql(const char *id, int type, int language, int store);
+
+/* What describes APs completely: the "ap_host", "ap_profile" and "ap_wired"
+ * tables, whose handle words hold the loaded AP, SSID profile and wired
+ * profile lists while in use. */
+typedef struct ap_host_options {
+    module_table *host;
+    module_table *profile;
+    module_table *wired;
+} ap_host_options;
+int ap_host_options_register(ap_host_options *options);     /* 0, or -1 (nothing kept) */
+void ap_host_options_unregister(ap_host_options *options);  /* lists in the handle words freed too */
+/* Writes the AP list held in options->host's handle word as CSV to
+ * "/var/tmp/AP_Profile_DATE.txt", its path into path (64 bytes): 1, or 0
+ * when there is no list or the file cannot be made. */
+int export_ap_list(ap_host_options *options, char *path);
+
+/* The WTP configuration files under /etc/sysconfig/.firewall/AP_Host_Config:
+ * every AP's (sn 0) or one AP's, the DEFAULT file, or both.  0, or -1 when
+ * a list cannot be loaded. */
+int ap_sync_host(int sn);
+int ap_sync_default(void);
+int ap_sync_configure(void);
+/* Removes the AP's configuration file; the removal's result, or of the
+ * existence test when there is none; -1 for a text that is not a MAC. */
+int ap_del_host(const char *mac);
+
+/* The controller side (settings null or without an interface: text 41). */
+int setLocal(int on, const ap_setting_record *settings);
+/* The AP side: GRE tunnels of every AP (sn 0) or one, from aps or, when
+ * null, the database.  Without tunnels an AP's GRE is dropped. */
+int setRemote(int on, const ap_setting_record *settings, int sn, ll_list *aps);
+/* One GRE tunnel device to the AP at address, joined to the controller's
+ * bridge (on), or deleted. */
+int setRemoteCommand(int on, const char *device, const char *address, int key);
+/* Tunnel device names ("W%s_P%d_AP%d", "W%s_P%d_AP%d_", "W%s_PW%d_AP%d" with
+ * LAN or DMZ from the interface name), in M() buffers; null for an
+ * interface not beginning with LAN or DMZ. */
+const char *get24GWifiDevName(const char *iname, int position, int sn);
+const char *get5GWifiDevName(const char *iname, int position, int sn);
+const char *getWiredDevName(const char *iname, int port, int sn);
+
+/* An SSID profile: a line of /etc/sysconfig/.firewall/ap_profile_opt.conf,
+ * named by its number in the APs' slots. */
+typedef struct ap_profile_record {
+    int32_t id;
+    char name[84];
+    char ssid[33];
+    int32_t ssid_visible;
+    int32_t client_isolation;
+    int32_t connection_enable;
+    int32_t connection_limit;
+    int32_t trafficMode;
+    char authentication[32];
+    int32_t encryption;
+    char key_type[16];
+    char key_size[16];
+    int32_t key_index;
+    char network_key[64];
+    char WPA_mode[32];
+    char cipher_type[32];
+    int32_t update_sec;
+    char passphrase[64];
+    char WPA_radius_mode[32];
+    char radius_cipher_type[32];
+    int32_t radius_update_sec;
+    char wpa_radius_ip[40];
+    int32_t wpa_radius_port;
+    char wpa_radius_secret[64];
+    char wep_8021x_size[16];
+    char wep_8021x_ip[40];
+    int32_t wep_8021x_port;
+    char wep_8021x_secret[64];
+    int32_t vlan_id;
+} ap_profile_record;
+/* A wired-port profile: a line of /etc/sysconfig/.firewall/ap_wired_opt.conf. */
+typedef struct ap_wired_record {
+    int32_t id;
+    char name[84];
+    int32_t client_isolation;
+    int32_t trafficMode;
+    int32_t vlan_id;
+} ap_wired_record;
+/* The "ap_profile" and "ap_wired" tables.  add gives a record without a
+ * number (0) the next free one.  command and discommand write again the
+ * configuration files of the APs that use the profile, as does recommand
+ * (old, new) of "ap_profile" for the new record ("ap_wired"'s returns its
+ * argument); initial_system_cmd(rec, n, flag) is command when flag is set. */
+module_table *ap_profile_register(void);
+void ap_profile_unregister(module_table *table);
+module_table *ap_wired_register(void);
+void ap_wired_unregister(module_table *table);
+typedef int (*ap_profile_command_fn)(void *rec);
+typedef int (*ap_profile_recommand_fn)(void *old_rec, void *new_rec);
+typedef int (*ap_profile_initial_fn)(void *rec, int n, int flag);
+typedef void *(*ap_profile_cgi_fn)(void *rec);
+/* The profiles as heap records in file order (empty when none, null when
+ * memory runs out), and their release. */
+ll_list *APP_getMySQL_list(void);
+void APP_closeMySQL(ll_list **list);
+ll_list *APW_getMySQL_list(void);
+void APW_closeMySQL(ll_list **list);
+
+/* A map on which APs are placed: a line of
+ * /etc/sysconfig/.firewall/ap_emap.conf; its image is the file named by id
+ * and ext under /etc/sysconfig/.firewall/emap. */
+typedef struct ap_emap_record {
+    char id[21];                        /* digits, from my_chainID */
+    char name[84];
+    char ext[8];                        /* image file extension, e.g. "png" */
+} ap_emap_record;
+/* The "ap_emap" table; remove also deletes the map's image files and takes
+ * the APs off it. */
+module_table *ap_emap_register(void);
+void ap_emap_unregister(module_table *table);
+typedef ap_emap_record *(*ap_emap_cgi_fn)(ap_emap_record *rec);
+/* The id of the map named name, in an M() buffer; null when there is none. */
+const char *ap_emap_get_id(const char *name);
 
 /* ---- Address translation, management access, service objects ----------- */
 

@@ -2,6 +2,7 @@
 // library bound at run time; every call retried with pauses and logged on
 // failure.
 #include <stdarg.h>
+#include <sys/socket.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <iterator>
 #include <string>
 
@@ -39,6 +41,94 @@ struct Sqlite {
     int (*changes)(sqlite3 *);
 };
 
+// The MySQL functions the access-point databases' statements use (they are
+// shared with the SQL daemon's MySQL tables), registered on each connection
+// when the library can take functions of the caller's.
+struct sqlite3_context;
+struct sqlite3_value;
+using sql_function = void (*)(sqlite3_context *, int, sqlite3_value **);
+struct Dialect {
+    int (*create_function)(sqlite3 *, const char *, int, int, void *, sql_function, sql_function,
+                           void (*)(sqlite3_context *));
+    const unsigned char *(*value_text)(sqlite3_value *);
+    void (*result_int64)(sqlite3_context *, long long);
+    void (*result_text)(sqlite3_context *, const char *, int, void (*)(void *));
+    void (*result_null)(sqlite3_context *);
+};
+Dialect dialect;
+bool dialect_bound = false;
+
+constexpr int kUtf8 = 1;  // SQLITE_UTF8
+void (*const kTransient)(void *) = reinterpret_cast<void (*)(void *)>(-1);  // SQLITE_TRANSIENT
+
+const char *argument(sqlite3_value **values, int i) {
+    return reinterpret_cast<const char *>(dialect.value_text(values[i]));
+}
+
+// INET_ATON(address): the dotted IPv4 address as a number, NULL otherwise.
+void inet_aton_sql(sqlite3_context *c, int, sqlite3_value **values) {
+    const char *text = argument(values, 0);
+    unsigned char bytes[4];
+    if (!text || isc_net_pton(AF_INET, text, bytes) != 1) return dialect.result_null(c);
+    dialect.result_int64(c, (static_cast<long long>(bytes[0]) << 24) | (bytes[1] << 16) | (bytes[2] << 8) | bytes[3]);
+}
+
+// NOW(): the local date and time, as MySQL writes it.
+void now_sql(sqlite3_context *c, int, sqlite3_value **) {
+    const time_t now = time(nullptr);
+    struct tm local;
+    char text[32];
+    if (!localtime_r(&now, &local) || !strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local))
+        return dialect.result_null(c);
+    dialect.result_text(c, text, -1, kTransient);
+}
+
+// CHAR_LENGTH(text): characters, not bytes.
+void char_length_sql(sqlite3_context *c, int, sqlite3_value **values) {
+    const char *text = argument(values, 0);
+    if (!text) return dialect.result_null(c);
+    long long characters = 0;
+    for (const char *p = text; *p; ++p)
+        if ((static_cast<unsigned char>(*p) & 0xC0) != 0x80) ++characters;
+    dialect.result_int64(c, characters);
+}
+
+// FIND_IN_SET(item, list): the 1-based place of item in the comma list, 0
+// when it is not there.
+void find_in_set_sql(sqlite3_context *c, int, sqlite3_value **values) {
+    const char *item = argument(values, 0), *list = argument(values, 1);
+    if (!item || !list) return dialect.result_null(c);
+    const std::string wanted = item;
+    long long place = 0;
+    if (wanted.find(',') == std::string::npos && *list) {
+        long long k = 1;
+        for (const char *p = list;; ++k) {
+            const char *comma = std::strchr(p, ',');
+            if (std::string(p, comma ? comma : p + std::strlen(p)) == wanted) {
+                place = k;
+                break;
+            }
+            if (!comma) break;
+            p = comma + 1;
+        }
+    }
+    dialect.result_int64(c, place);
+}
+
+void register_dialect(sqlite3 *db) {
+    if (!dialect_bound) return;
+    const struct {
+        const char *name;
+        int arguments;
+        sql_function run;
+    } functions[] = {{"INET_ATON", 1, inet_aton_sql},
+                     {"NOW", 0, now_sql},
+                     {"CHAR_LENGTH", 1, char_length_sql},
+                     {"FIND_IN_SET", 2, find_in_set_sql}};
+    for (const auto &f : functions)
+        dialect.create_function(db, f.name, f.arguments, kUtf8, nullptr, f.run, nullptr, nullptr);
+}
+
 // The appliance's file, then the loader's name for the library.
 const Sqlite *sqlite() {
     static Sqlite bound;
@@ -58,7 +148,16 @@ const Sqlite *sqlite() {
         {"sqlite3_finalize", &bound.finalize},
         {"sqlite3_changes", &bound.changes},
     };
-    return runtime::bind_library(handle, paths, std::size(paths), symbols, std::size(symbols)) ? &bound : nullptr;
+    if (!runtime::bind_library(handle, paths, std::size(paths), symbols, std::size(symbols))) return nullptr;
+    const runtime::LibrarySymbol functions[] = {
+        {"sqlite3_create_function", &dialect.create_function},
+        {"sqlite3_value_text", &dialect.value_text},
+        {"sqlite3_result_int64", &dialect.result_int64},
+        {"sqlite3_result_text", &dialect.result_text},
+        {"sqlite3_result_null", &dialect.result_null},
+    };
+    dialect_bound = runtime::bind_optional(handle, functions, std::size(functions));
+    return &bound;
 }
 
 const char *text(const char *value) { return value ? value : "(null)"; }
@@ -104,7 +203,10 @@ int _my_sqlite_connect(const char *tag, sqlite3 **db, const char *path) {
     int code = 0;
     for (int attempt = 1; attempt <= kOpenAttempts; ++attempt) {
         code = l->open(file.c_str(), db);
-        if (code == 0) return 0;
+        if (code == 0) {
+            register_dialect(*db);
+            return 0;
+        }
         platform::log(LOG_ERR, "[%s] (%d/%d) Error: unable to open database \"%s\": %s\n", text(tag),
                       attempt + 1, kOpenAttempts, path, text(l->errmsg(*db)));
         // A failed open still gives a connection, to be closed.

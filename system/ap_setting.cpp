@@ -1,29 +1,475 @@
-// The access-point controller settings module.
-#include <dirent.h>
+// The access-point controller settings: which LAN or DMZ interface serves
+// the APs, what the AP side may manage, the AP options, password and
+// automatic restart.  Applying them sets up the controller's chains, the
+// GRE bridge and the AP discovery route, and the AP daemons read them from
+// the system information block.  Also here: the AP firmware files uploaded
+// for the APs, and the re-application of other modules' records when the
+// controller's bridge changes under them.
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <ctime>
-#include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/platform.h"
-#include "webadmin.h"
+#include "runtime/owners.h"
+#include "system/ap_common.h"
+#include "system/module_xml.h"
 
 namespace {
 
+constexpr const char *kSource = "system/ap_setting.c";
+constexpr int kSettingFile = 172;  // /etc/sysconfig/.firewall/ap_setting.conf
 constexpr const char *kFirmwareDir = "/var/ap/firmware";
+constexpr const char *kRecreatedDirs[] = {"/etc/sysconfig/.firewall/AP_Host_Config", "/var/ap/radar", "/var/ap/command",
+                                          "/var/ap/lock", "/var/ap/info"};
+constexpr const char *kDiscoveryGroup = "239.255.1.2";  // the APs find the controller here
+constexpr unsigned kRealtimeMark = 0x8200000;
+constexpr const char *kPrograms[] = {"/sbin/iptables", "/sbin/ip6tables"};
+constexpr int kFamilies[] = {4, 6};
+constexpr const char *kGroupTexts[] = {"setting", "ap_setting"};
+using texts = module::texts<kGroupTexts>;
 
-struct DirCloser {
-    void operator()(DIR *d) const { closedir(d); }
+// The appliance's MySQL client keeps its connection in a caller's object
+// whose layout only the client's header knows: room for it.
+constexpr std::size_t kConnectionBytes = 8192;
+constexpr int kApGroups = 65;
+
+ap_setting_record &as_record(void *rec) { return *static_cast<ap_setting_record *>(rec); }
+
+void *set_default(void *rec, const char *) {
+    if (!rec) return rec;
+    ap_setting_record &r = as_record(rec);
+    r = {};
+    for (char *text :
+         {r.iname, r.sync_ap_passwd, r.autorestart_day_time, r.autorestart_week_time, r.autorestart_month_time})
+        std::strcpy(text, module::kUnset);
+    r.enable_ap_sys_management = 7;
+    return rec;
+}
+
+std::string format_line(const ap_setting_record &r) {
+    return module::line()
+        .text(r.iname)
+        .number(r.enable_ap_balance)
+        .number(r.enable_ap_auto_power)
+        .number(r.enable_ap_connect_mail)
+        .number(r.enable_ap_sys_management)
+        .text(r.sync_ap_passwd)
+        .text(r.autorestart_day_time)
+        .text(r.autorestart_week_time)
+        .text(r.autorestart_month_time)
+        .number(r.autorestart_week_day)
+        .number(r.autorestart_month_day)
+        .number(r.autorestart_en_autorestart)
+        .number(r.enable_realtime_traffic)
+        .str();
+}
+
+// A field the line lacks takes its default.
+void *parse(char *line, void *rec) {
+    ap_setting_record &r = as_record(set_default(rec, nullptr));
+    module::fields f(line);
+    f.text(0, r.iname);
+    r.enable_ap_balance = f.integer(1);
+    r.enable_ap_auto_power = f.integer(2);
+    r.enable_ap_connect_mail = f.integer(3);
+    if (f[4]) r.enable_ap_sys_management = f.integer(4);
+    f.text(5, r.sync_ap_passwd);
+    f.text(6, r.autorestart_day_time);
+    f.text(7, r.autorestart_week_time);
+    f.text(8, r.autorestart_month_time);
+    r.autorestart_week_day = f.integer(9);
+    r.autorestart_month_day = f.integer(10);
+    r.autorestart_en_autorestart = f.integer(11);
+    r.enable_realtime_traffic = f.integer(12);
+    return rec;
+}
+
+std::string restart_summary(const ap_setting_record &r) {
+    std::string out;
+    ap::append(out, "%s %s %s %d %d %d", r.autorestart_day_time, r.autorestart_week_time, r.autorestart_month_time,
+               r.autorestart_week_day, r.autorestart_month_day, r.autorestart_en_autorestart);
+    return out;
+}
+
+bool applied(int index, const std::string &text) {
+    const char *current = RS(index);
+    return current && text == current;
+}
+
+// The APs are written again only when what they are given changed.
+int modify(record_file *h, void *rec, int n) {
+    if (!h || !rec || n < 1) return -1;
+    const int result = module::modify<ap_setting_record, format_line>(h, rec, n);
+    const ap_setting_record &r = as_record(rec);
+    WI(79, r.enable_ap_balance);
+    WI(91, r.enable_ap_auto_power);
+    WI(92, r.enable_ap_connect_mail);
+    try {
+        const std::string summary = restart_summary(r);
+        if (applied(41, r.iname) && applied(52, r.sync_ap_passwd) && applied(54, summary)) return result;
+        const char *brand = RETURN_DEF_STR("SYSTEM_BRAND");
+        if (brand && module::same_text(brand, "Brenmoor")) my_rm("/var/tmp/kv_ap.dat");
+        WS(41, r.iname);
+        WS(52, r.sync_ap_passwd);
+        WS(54, summary.c_str());
+        ap_sync_configure();
+    } catch (...) {
+        return -1;
+    }
+    return result;
+}
+
+record_file *open(void *selector, const char *tag, int mode) {
+    record_file *h = module::open_file(kSettingFile, tag, mode);
+    if (!h || !selector) return h;
+    if (h->count > 0) {
+        if (!module::read_number(h, selector, 1, parse)) module::read_next(h, selector, nullptr, 1, parse);
+    } else {
+        set_default(selector, nullptr);
+        modify(h, selector, 1);
+        my_WriteFile(h);
+    }
+    return h;
+}
+
+int change(void *old_rec, void *new_rec) {
+    if (!old_rec || !new_rec) return 0;
+    const ap_setting_record &o = as_record(old_rec), &n = as_record(new_rec);
+    return std::strcmp(o.iname, n.iname) != 0 || o.enable_ap_balance != n.enable_ap_balance ||
+           o.enable_ap_auto_power != n.enable_ap_auto_power || o.enable_ap_connect_mail != n.enable_ap_connect_mail ||
+           o.enable_ap_sys_management != n.enable_ap_sys_management;
+}
+
+bool transparent_routing(const ap_setting_record *r) {
+    if (!r || !ap::is_set(r->iname)) return false;
+    const interface_record *i = interface_read_shm(return_contrast_port_num(r->iname));
+    return i && i->imode == 3;
+}
+
+void rebuild_transparent_routing(const ap_setting_record *old_rec, const ap_setting_record *new_rec) {
+    if (!transparent_routing(old_rec) && !transparent_routing(new_rec)) return;
+    flush_transparent_routing_rule(2);
+    set_transparent_routing_rule(2);
+}
+
+void discovery_route(const char *operation, const char *iname) {
+    my_system("/sbin/route %s -net %s netmask 255.255.255.255 dev %s", operation, kDiscoveryGroup,
+              module::arg(iname).c_str());
+}
+
+int command(ap_setting_record *, ap_setting_record *new_rec) {
+    if (!new_rec) return 0;
+    if (!ap::is_set(new_rec->iname)) {
+        WI(103, 0);
+        return 0;
+    }
+    WI(103, 1);
+    setLocal(1, new_rec);
+    setRemote(1, new_rec, 0, nullptr);
+    discovery_route("add", new_rec->iname);
+    return 0;
+}
+
+int discommand(ap_setting_record *old_rec, ap_setting_record *new_rec) {
+    if (old_rec) {
+        if (ap::is_set(old_rec->iname)) {
+            setLocal(0, old_rec);
+            setRemote(0, old_rec, 0, nullptr);
+            discovery_route("del", old_rec->iname);
+        }
+        WI(103, 0);
+    }
+    rebuild_transparent_routing(old_rec, new_rec);
+    return 0;
+}
+
+int recommand(ap_setting_record *old_rec, ap_setting_record *new_rec) {
+    if (!old_rec || !new_rec) return 0;
+    if (std::strcmp(old_rec->iname, new_rec->iname) != 0) {
+        discommand(old_rec, new_rec);
+        command(old_rec, new_rec);
+        // The DHCP server learns its interfaces again.
+        my_killproc("dhcpdv4", 15);
+    }
+    if (ap::is_set(old_rec->iname)) setSecurity("D", old_rec);
+    if (ap::is_set(new_rec->iname)) setSecurity("A", new_rec);
+    setRealtimeTraffic(new_rec->enable_realtime_traffic);
+    return 0;
+}
+
+// Called ap_setting_set_br_iptables where the boot walks the modules.
+int initial_system_cmd(ap_setting_record *old_rec, ap_setting_record *new_rec, int boot) {
+    if (!new_rec) return 0;
+    if (boot) {
+        if (!isDirectory(kFirmwareDir)) my_mkdir("%s", kFirmwareDir);
+        for (const char *dir : kRecreatedDirs) {
+            my_rm("%s", dir);
+            my_mkdir("%s", dir);
+        }
+        WS(41, new_rec->iname);
+        WI(79, new_rec->enable_ap_balance);
+        WI(91, new_rec->enable_ap_auto_power);
+        WI(92, new_rec->enable_ap_connect_mail);
+        my_system("%s addbr %s", "/sbin/brctl", "brgre");
+        for (int f = 0; f < 2; ++f) {
+            MODULE_RULE(kFamilies[f], kSource, "%s -t filter -I INPUT -j ap_controller_in", kPrograms[f]);
+            MODULE_RULE(kFamilies[f], kSource, "%s -t filter -I OUTPUT -j ap_controller_out", kPrograms[f]);
+        }
+        for (int f = 0; f < 2; ++f)
+            MODULE_RULE(kFamilies[f], kSource, "%s -t filter -I OUTPUT -p 47 -m state --state NEW -j ap_gre_out",
+                        kPrograms[f]);
+        ap_host_reset_status();
+    }
+    command(old_rec, new_rec);
+    if (ap::is_set(new_rec->iname)) setSecurity("A", new_rec);
+    if (new_rec->enable_realtime_traffic) setRealtimeTraffic(1);
+    rebuild_transparent_routing(old_rec, new_rec);
+    WS(52, new_rec->sync_ap_passwd);
+    try {
+        WS(54, restart_summary(*new_rec).c_str());
+    } catch (...) {
+    }
+    if (boot) ap_sync_configure();
+    return 0;
+}
+
+// An interface name from a request or a document: one plain word, else
+// refused (unset).
+template <std::size_t Size>
+void take_interface(char (&field)[Size], const char *value) {
+    module::set_text(field, ap::plain_word(value) && std::strlen(value) < Size ? value : module::kUnset);
+}
+
+ap_setting_record *cgi_param(ap_setting_record *rec) {
+    if (!rec) return rec;
+    take_interface(rec->iname, qValueDefault(module::kUnset, "iname"));
+    rec->enable_ap_balance = module::form_integer("enable_ap_balance");
+    rec->enable_ap_auto_power = module::form_integer("enable_ap_auto_power");
+    rec->enable_ap_connect_mail = module::form_integer("enable_ap_connect_mail");
+    rec->enable_ap_sys_management = module::form_integer("enable_ap_sys_management");
+    ap::form_value(rec->sync_ap_passwd, "sync_ap_passwd");
+    ap::form_value(rec->autorestart_day_time, "day_time");
+    ap::form_value(rec->autorestart_week_time, "week_time");
+    ap::form_value(rec->autorestart_month_time, "month_time");
+    rec->autorestart_week_day = module::form_integer("week");
+    rec->autorestart_month_day = module::form_integer("month");
+    rec->autorestart_en_autorestart = module::form_integer("en_Autorestart");
+    rec->enable_realtime_traffic = module::form_integer("en_rt_traffic");
+    return rec;
+}
+
+void xml_fields(module::xml_entry &e, const ap_setting_record &r) {
+    e.text("iname", r.iname)
+        .number("enable_ap_balance", r.enable_ap_balance)
+        .number("enable_ap_auto_power", r.enable_ap_auto_power)
+        .number("enable_ap_connect_mail", r.enable_ap_connect_mail)
+        .number("enable_ap_sys_management", r.enable_ap_sys_management)
+        .text("sync_ap_passwd", r.sync_ap_passwd)
+        .text("autorestart_day_time", r.autorestart_day_time, true)
+        .text("autorestart_week_time", r.autorestart_week_time, true)
+        .text("autorestart_month_time", r.autorestart_month_time, true)
+        .number("autorestart_week_day", r.autorestart_week_day)
+        .number("autorestart_month_day", r.autorestart_month_day)
+        .number("autorestart_en_autorestart", r.autorestart_en_autorestart)
+        .number("enable_realtime_traffic", r.enable_realtime_traffic);
+}
+
+// A text that would break the settings line into two is refused.
+template <std::size_t Size>
+void take_text(const module::xml_values &v, const char *key, char (&field)[Size], bool empty_is_unset = false) {
+    char value[Size];
+    std::memcpy(value, field, Size);
+    v.text(key, value, empty_is_unset);
+    if (!ap::has_control(value)) std::memcpy(field, value, Size);
+}
+
+ap_setting_record *xml_entry(xml_node *entry, ap_setting_record *rec) {
+    if (!rec) return rec;
+    const module::xml_values v(entry);
+    if (const char *iname = v.raw("iname")) take_interface(rec->iname, iname);
+    const std::pair<const char *, int32_t *> numbers[] = {
+        {"enable_ap_balance", &rec->enable_ap_balance},
+        {"enable_ap_auto_power", &rec->enable_ap_auto_power},
+        {"enable_ap_connect_mail", &rec->enable_ap_connect_mail},
+        {"enable_ap_sys_management", &rec->enable_ap_sys_management},
+        {"autorestart_week_day", &rec->autorestart_week_day},
+        {"autorestart_month_day", &rec->autorestart_month_day},
+        {"autorestart_en_autorestart", &rec->autorestart_en_autorestart},
+        {"enable_realtime_traffic", &rec->enable_realtime_traffic}};
+    for (const auto &[key, number] : numbers) *number = v.integer(key, *number);
+    take_text(v, "sync_ap_passwd", rec->sync_ap_passwd);
+    take_text(v, "autorestart_day_time", rec->autorestart_day_time, true);
+    take_text(v, "autorestart_week_time", rec->autorestart_week_time, true);
+    take_text(v, "autorestart_month_time", rec->autorestart_month_time, true);
+    return rec;
+}
+
+const module_table &table();
+
+void xml_conf(const char *function_value) {
+    ap_setting_record defaults;
+    set_default(&defaults, nullptr);
+    module::export_xml<ap_setting_record, xml_fields>(table(), function_value, MODULE_TAG(kSource), &defaults);
+}
+
+int import_xml_conf(xml_node *function) {
+    ap_setting_record defaults;
+    set_default(&defaults, nullptr);
+    return module::import_positional<ap_setting_record>(table(), function, MODULE_TAG(kSource), true, &defaults);
+}
+
+const module_table kTable = {
+    .name = "ap_setting",
+    .clear = module::clear<ap_setting_record>,
+    .modify = modify,
+    .change = change,
+    .set_default = set_default,
+    .open = open,
+    .getline = module::getline<parse>,
+    .parse = parse,
+    .close = module::close_file,
+    .command = module::op(command),
+    .discommand = module::op(discommand),
+    .recommand = module::op(recommand),
+    .language = texts::language,
+    .print = texts::print,
+    .cgiParam = module::op(cgi_param),
+    .initial_system_cmd = module::op(initial_system_cmd),
+    .xmlConf = module::op(xml_conf),
+    .xmlEntry = module::op(xml_entry),
+    .import_xmlConf = module::op(import_xml_conf),
 };
 
+const module_table &table() { return kTable; }
+
+// ---- Uploaded AP firmware -------------------------------------------------
+
+std::string page_name(const char *name) {
+    std::string out;
+    for (std::size_t i = 0; name[i] && i < 255; ++i) {
+        switch (name[i]) {
+            case '"':
+                out += "&quot;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case ' ':
+            case '\n':
+            case '\r':
+                out += "&nbsp;";
+                break;
+            default:
+                out += name[i];
+        }
+    }
+    return out;
+}
+
+void empty_list(ll_list *list) {
+    while (void *file = ll_delete_head(list)) std::free(file);
+}
+
+std::string button(const char *type, const char *onclick, const char *text) {
+    std::string out;
+    const char *icons = "../icons_${COMMON_LANGUAGE_SEL_STR}/";
+    ap::append(out,
+               "<button type=\"%s\" onclick=\"%s\" style=\"border:0;padding:0;background:none;cursor:pointer\">"
+               "<img src=\"%s%s\" align=\"absmiddle\"><span style=\"display:inline-block;height:22px;"
+               "line-height:22px;background-image:url(%s%s)\">%s</span><img src=\"%s%s\" align=\"absmiddle\">"
+               "</button>",
+               type, onclick, icons, "common_bt_ok_L.gif", icons, "common_bt_ok_M.gif", text, icons,
+               "common_bt_ok_R.gif");
+    return out;
+}
+
+// Applies or removes every record of another module through its table.
+int apply_records(const char *name, int on) {
+    module::registered other(name);
+    if (!other) return -1;
+    using apply_fn = int (*)(void *rec, void *second);
+    auto apply = reinterpret_cast<apply_fn>(on ? other->command : other->discommand);
+    if (!apply) return -1;
+    return other.each(MODULE_TAG(kSource), [apply](void *rec) { apply(rec, nullptr); }) < 0 ? -1 : 0;
+}
+
+// The fields of a tunnel line up to its GRE bridge port.
+constexpr int kTunnelBridgePortField = 34;
+
 }  // namespace
+
+extern "C" {
+
+module_table *ap_setting_register(void) { return module::register_table(kTable); }
+void ap_setting_unregister(module_table *table) { module::unregister_table(table); }
+
+int ap_setting_restorebyinterface(int on) {
+    ap_setting_record settings;
+    record_file *h = open(&settings, MODULE_TAG(kSource), 0);
+    if (!h) return -1;
+    setLocal(on, nullptr);
+    setRemote(on, nullptr, 0, nullptr);
+    module::close_file(&h);
+    return 0;
+}
+
+int setSecurity(const char *operation, const ap_setting_record *settings) {
+    if (!operation || !settings || (std::strcmp(operation, "A") != 0 && std::strcmp(operation, "D") != 0)) return -1;
+    static const struct {
+        const char *in, *out;
+        int bit;
+    } services[] = {{"interface_icmp_in", "interface_icmp_out", 1},
+                    {"interface_http_in", "interface_http_out", 2},
+                    {"interface_https_in", "interface_https_out", 4},
+                    {"interface_telnet_in", "interface_telnet_out", 8},
+                    {"interface_ssh_in", "interface_ssh_out", 16}};
+    try {
+        // The AP-side devices of the interface: WLAN_P..., WDMZ_P....
+        const std::string pattern = module::arg(("W" + std::string(settings->iname).substr(0, 3)).c_str());
+        for (const auto &s : services) {
+            const char *target = settings->enable_ap_sys_management & s.bit ? "accept" : "drop";
+            for (int f = 0; f < 2; ++f) {
+                MODULE_RULE(kFamilies[f], kSource, "%s -t filter -%s %s -i %s+ -j tlog_%s", kPrograms[f], operation,
+                            s.in, pattern.c_str(), target);
+                MODULE_RULE(kFamilies[f], kSource, "%s -t filter -%s %s -o %s+ -j tlog_%s", kPrograms[f], operation,
+                            s.out, pattern.c_str(), target);
+            }
+        }
+    } catch (...) {
+        return -1;
+    }
+    return 0;
+}
+
+int setRealtimeTraffic(int on) {
+    char wlan[64], wdmz[64];
+    std::snprintf(wlan, sizeof wlan, "-i WLAN_P+ -j UTMMARK --set-type option --or-mark 0x%x", kRealtimeMark);
+    std::snprintf(wdmz, sizeof wdmz, "-i WDMZ_P+ -j UTMMARK --set-type option --or-mark 0x%x", kRealtimeMark);
+    const char *rules[] = {"-m pkttype --pkt-type broadcast -j RETURN", "-m pkttype --pkt-type multicast -j RETURN",
+                           wlan, wdmz};
+    for (const char *operation : {"D", "A"}) {
+        if (*operation == 'A' && !on) break;
+        for (int f = 0; f < 2; ++f)
+            for (const char *rule : rules)
+                MODULE_RULE(kFamilies[f], kSource, "%s -t mangle -%s wifi_controller %s", kPrograms[f], operation,
+                            rule);
+    }
+    return 0;
+}
 
 // Access-point firmware uploaded for the managed access points is only kept
 // until it has been handed out; it is cleared before a firmware upgrade of
 // the controller itself, and by age otherwise.
-extern "C" int ap_setting_checkUploadFirmware(int age) {
-    std::unique_ptr<DIR, DirCloser> dir(opendir(platform::path(kFirmwareDir).c_str()));
+int ap_setting_checkUploadFirmware(int age) {
+    runtime::dir_handle dir(opendir(platform::path(kFirmwareDir).c_str()));
     if (!dir) return 0;
     while (dirent *entry = readdir(dir.get())) {
         if (entry->d_name[0] == '.') continue;
@@ -39,3 +485,125 @@ extern "C" int ap_setting_checkUploadFirmware(int age) {
     }
     return 0;
 }
+
+// In name order, so the page lists them the same way each time.
+int read_upload_files(ap_upload_holder *holder) {
+    if (!holder) return 0;
+    if (!isDirectory(kFirmwareDir)) my_mkdir("%s", kFirmwareDir);
+    if (!holder->files)
+        holder->files = ll_init();
+    else
+        empty_list(holder->files);
+    const std::string dir_path = platform::path(kFirmwareDir);
+    DIR *dir = opendir(dir_path.c_str());
+    if (!dir) return 0;
+    try {
+        std::vector<std::string> names;
+        while (const dirent *entry = readdir(dir))
+            if (entry->d_name[0] != '.') names.emplace_back(entry->d_name);
+        std::sort(names.begin(), names.end());
+        for (const std::string &name : names) {
+            struct stat st;
+            struct tm utc;
+            if (stat((dir_path + "/" + name).c_str(), &st) != 0 || !gmtime_r(&st.st_mtime, &utc)) continue;
+            auto *file = static_cast<ap_upload_file *>(std::calloc(1, sizeof(ap_upload_file)));
+            if (!file) continue;
+            std::strftime(file->mtime, sizeof file->mtime, "%Y-%m-%d %H:%M:%S", &utc);
+            std::snprintf(file->name, sizeof file->name, "%s", page_name(name.c_str()).c_str());
+            if (!holder->files || !ll_append(holder->files, file)) std::free(file);
+        }
+    } catch (...) {
+    }
+    return closedir(dir);
+}
+
+void free_upload_files(ap_upload_holder *holder) {
+    if (!holder || !holder->files) return;
+    empty_list(holder->files);
+    ll_free(holder->files);
+    holder->files = nullptr;
+}
+
+char *upload_files_ui(ap_upload_holder *holder, int privilege, int with_buttons) {
+    if (!holder) return nullptr;
+    read_upload_files(holder);
+    try {
+        std::string out;
+        ap::append(out,
+                   "<table width=\"400\" border=\"0\" cellpadding=\"%s\" cellspacing=\"%s\">\n"
+                   "<tr><td class=\"TextAttr\">${COMMON_FILENAME_STR}</td></tr>\n<tr><td>",
+                   html_fmt[4], html_fmt[5]);
+        const bool empty = ll_empty(holder->files);
+        if (empty) {
+            out += "${COMMON_NO_DATA_STR}";
+        } else {
+            out += "<select name=\"sel_file\">";
+            ll_node *cursor = nullptr;
+            while (auto *f = static_cast<const ap_upload_file *>(ll_get(holder->files, &cursor, 1)))
+                ap::append(out, "<option value=\"%s\">%s&nbsp;(%s)</option>", f->name, f->name, f->mtime);
+            out += "</select>\n";
+        }
+        out += "</td></tr>\n";
+        if (with_buttons) {
+            out += "<tr><td align=\"right\">";
+            if (!empty)
+                out += privilege & 2 ? button("submit", "return upgrade_check(this.form);", "${COMMON_APPLY_STR}")
+                                     : button("button", "alert('${COMMON_PRIVILEGE_ALARM_STR}'); return false;",
+                                              "${COMMON_APPLY_STR}");
+            out += button("button", "upgrade_close();", "${COMMON_CANCEL_STR}");
+            out += "</td></tr>\n";
+        }
+        out += "</table>\n";
+        return strdup(out.c_str());
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+int set_static_route(int on) { return apply_records("route table", on); }
+
+int set_multiple_subnet(int on) { return apply_records("multiple subnet", on); }
+
+// The tunnels' lines are read through the IPsec module's own file; the
+// bridge port is the last field of a line.
+int set_vpn_ipsec_autokey(const char *operation) {
+    if (!operation) return -1;
+    std::vector<int> ports;
+    {
+        module::registered ipsec("vpn_ipsec_autokey");
+        record_file *h = ipsec.open(MODULE_TAG(kSource), 0);
+        if (!h) return -1;
+        try {
+            for (const record_line *l = h->lines; l; l = l->next) {
+                std::string line = l->text;
+                module::fields f(line.data());
+                if (const int port = f.integer(kTunnelBridgePortField)) ports.push_back(port);
+            }
+        } catch (...) {
+            return -1;
+        }
+    }
+    for (int port : ports) vpn_ipsec_autokey_gre_bridge_port(operation, port);
+    return 0;
+}
+
+int save_ap_group_names(void) {
+    alignas(std::max_align_t) unsigned char connection[kConnectionBytes] = {};
+    MYSQL *conn = reinterpret_cast<MYSQL *>(connection);
+    int result = my_mysql_connect(conn, "AP_INFO");
+    if (result < 0) return result;
+    result = 0;
+    for (int group = 0; group < kApGroups; ++group) {
+        char fallback[16];
+        std::snprintf(fallback, sizeof fallback, "Group_%d", group);
+        const char *name = qValueDefault(fallback, "group_%d", group);
+        runtime::heap_text escaped(my_sqlescape(name, std::strlen(name)));
+        const int done = my_mysql_query(conn, "UPDATE `%s`.`%s` SET `Name`='%s' WHERE `SN`='%d'", "AP_INFO", "ap_group",
+                                        escaped ? escaped.get() : "", group);
+        if (done < 0) result = done;
+    }
+    my_mysql_close(conn);
+    return result;
+}
+
+}  // extern "C"

@@ -236,9 +236,9 @@ void set_def_gw(const interface_record &r, const std::string &device, const char
 
 // Hosts of a LAN with addresses of other networks are answered and routed:
 // the appliance replies to their ARP requests and marks their traffic.
-void set_anyiprouting(const interface_record &r, bool on) {
+void anyiprouting(const interface_record &r, bool on, const std::string &carrier) {
     if (!module::has_ipv4(r.ipaddr) || !module::is_ipv4(r.netmask)) return;
-    const std::string device = arg(interface::carrier(r).c_str());
+    const std::string device = arg(carrier.c_str());
     const char *net = my_netid(r.ipaddr, r.netmask);
     const int prefix = prefix_of(r.netmask);
     MODULE_RULE(4, kSource, "/sbin/iptables -t mangle -%s preMangle_anyiprouting -i %s ! -s %s/%d -j anyiprouting",
@@ -363,7 +363,7 @@ void set_address(const interface_record &r, int boot) {
         if (on_zone_bridge(r)) join_bridge(r, true);
         if (r.imode != 1) return;
         set_ip_addr("add", r, interface::carrier(r));
-        if (r.anyiprouting) set_anyiprouting(r, true);
+        if (r.anyiprouting) anyiprouting(r, true, interface::carrier(r));
     }
 }
 
@@ -431,7 +431,7 @@ int undo(interface_record &r) {
     }
     if (r.itype == 2 && gone) flush_wan_table(r);
     if (addressed(r) && gone) {
-        if (r.itype != 2 && r.anyiprouting) set_anyiprouting(r, false);
+        if (r.itype != 2 && r.anyiprouting) anyiprouting(r, false, interface::carrier(r));
         set_ip_addr("del", r, interface::carrier(r));
     }
     if (on_zone_bridge(r) && gone) join_bridge(r, false);
@@ -498,6 +498,10 @@ extern "C" {
 
 void set_ip_addr_nat_mode(int on, const interface_record *rec, const char *device) {
     if (rec && device) set_ip_addr(on ? "add" : "del", *rec, device);
+}
+
+void set_anyiprouting(int on, const interface_record *rec, const char *device) {
+    if (rec) anyiprouting(*rec, on, device ? device : interface::carrier(*rec));
 }
 
 void flush_transparent_routing_rule(int mode) {

@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string_view>
 
 #include "runtime/owners.h"
@@ -70,6 +71,26 @@ record_file *registered::open(const char *tag, int mode, void *selector) {
     }
     table_->handle = table_->open(selector, tag, mode);
     return handle();
+}
+
+int registered::each(const char *tag, const std::function<void(void *rec)> &visit) {
+    if (!open(tag, 0)) return -1;
+    int count = 0;
+    try {
+        auto record = std::make_unique<record_buffer>();
+        for (int k = 1;; ++k) {
+            std::memset(record.get(), 0, sizeof(record_buffer));
+            if (!table_->getline(handle(), record.get(), nullptr, k)) break;
+            visit(record.get());
+            ++count;
+        }
+    } catch (...) {
+        count = -1;
+    }
+    auto *h = handle();
+    table_->close(&h);
+    table_->handle = nullptr;
+    return count;
 }
 
 char *opener_tag(const char *source, const char *function, int line) {

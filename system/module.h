@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <initializer_list>
 #include <span>
 #include <string>
@@ -64,6 +65,10 @@ public:
     // kept in the table's handle word.  Null without a table.
     record_file *open(const char *tag, int mode, void *selector = nullptr);
     record_file *handle() const { return table_ ? static_cast<record_file *>(table_->handle) : nullptr; }
+    // Opens the module's file read only and calls visit on each record in
+    // file order, each read into a zeroed record_buffer; then closes it.  The
+    // number of records, or -1 without a table, a handle or memory.
+    int each(const char *tag, const std::function<void(void *rec)> &visit);
 
 private:
     const module_entry *entry_;
@@ -140,10 +145,19 @@ void close_file(record_file **h);
 
 // ---- Editing ------------------------------------------------------------
 
+// The largest record of any module: a caller that walks another module's
+// records without knowing their type reads them into a record_buffer.  Every
+// module whose clear slot is clear<Record> is checked against it.
+inline constexpr std::size_t kRecordMax = 16384;
+struct record_buffer {
+    alignas(std::max_align_t) unsigned char bytes[kRecordMax];
+};
+
 // The clear slot: the whole record set to zero bytes.
 template <typename Record>
 void *clear(void *rec) {
     static_assert(std::is_trivially_copyable_v<Record>, "records are flat structures");
+    static_assert(sizeof(Record) <= kRecordMax, "a record fits in a record_buffer");
     if (rec) std::memset(rec, 0, sizeof(Record));
     return rec;
 }

@@ -36,6 +36,11 @@ constexpr int kIpsecFiles[] = {57, -1};
 constexpr int kTrunkFiles[] = {58, -1};
 constexpr int kTrunkGroupFiles[] = {59, -1};
 constexpr int kUpgradeInfoFiles[] = {183, -1};
+constexpr int kApProfileFiles[] = {175, -1};
+constexpr int kApWiredFiles[] = {180, -1};
+constexpr int kApHostFiles[] = {176, -1};
+constexpr int kApEmapFiles[] = {174, -1};
+constexpr int kApSettingFiles[] = {172, -1};
 
 using initial_fn = void *(*)(void *rec, int n, int flag);
 
@@ -115,6 +120,11 @@ const module_entry kModules[] = {
      sizeof(vpn_trunk_group_record)},
 
     // access-point controller
+    {"ap_profile", ap_profile_register, ap_profile_unregister, kApProfileFiles},
+    {"ap_wired", ap_wired_register, ap_wired_unregister, kApWiredFiles},
+    {"ap_host", ap_host_register, ap_host_unregister, kApHostFiles},
+    {"ap_emap", ap_emap_register, ap_emap_unregister, kApEmapFiles},
+    {"ap_setting", ap_setting_register, ap_setting_unregister, kApSettingFiles},
 
     // the firmware upgrade's own
     {"upgrade_info", upgrade_info_register, upgrade_info_unregister, kUpgradeInfoFiles, sizeof(upgrade_info_record)},

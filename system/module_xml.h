@@ -129,17 +129,18 @@ using xml_entry_fn = void *(*)(xml_node *entry, void *rec);
 using xml_entry_seeded_fn = void *(*)(xml_node *entry, void *rec, void *ignored, time_t seed);
 
 // The xmlConf framing: loads the module's texts in the current language,
-// opens its file read only and, when it holds lines, prints through the
-// print slot the "_function" element with one "_entry" per record; then
-// closes the file.  A module with an empty file prints nothing.
-// The entries are written by entry(xml_entry &, const Record &), which may
-// read other modules' records; prepare(Record &) readies each record
-// before it is read (e.g. to skip a query its export does not need).
+// opens its file read only (with the module's selector) and, when it holds
+// lines, prints through the print slot the "_function" element with one
+// "_entry" per record; then closes the file.  A module with an empty file
+// prints nothing.  The entries are written by entry(xml_entry &, const
+// Record &), which may read other modules' records; prepare(Record &)
+// readies each record before it is read (e.g. to skip a query its export
+// does not need).
 template <typename Record, typename Entry, typename Prepare>
 void export_records(const module_table &t, const char *function_value, const char *tag, Entry entry,
-                    Prepare prepare) {
+                    Prepare prepare, void *selector = nullptr) {
     t.language(now_language(nullptr), nullptr);
-    record_file *h = t.open(nullptr, tag, 0);
+    record_file *h = t.open(selector, tag, 0);
     if (!h) return;
     try {
         if (h->count > 0) {
@@ -163,8 +164,8 @@ void export_records(const module_table &t, const char *function_value, const cha
 }
 
 template <typename Record, void (*Entry)(xml_entry &, const Record &)>
-void export_xml(const module_table &t, const char *function_value, const char *tag) {
-    export_records<Record>(t, function_value, tag, Entry, [](Record &) {});
+void export_xml(const module_table &t, const char *function_value, const char *tag, void *selector = nullptr) {
+    export_records<Record>(t, function_value, tag, Entry, [](Record &) {}, selector);
 }
 
 // A record's chain identifier is missing when it is empty or unset.
@@ -218,12 +219,14 @@ int import_list(const module_table &t, xml_node *function, int file_number, cons
 // interface list) or one settings line: the k-th "_entry" replaces line k
 // (appended when there is none), or line 1 for every entry when single.
 // Each record starts from set_default; a module whose record carries its
-// own position names that member as Position, which then holds k.  0, or
-// -1 without an element or a handle.
+// own position names that member as Position, which then holds k.  The file
+// is opened with the module's selector.  0, or -1 without an element or a
+// handle.
 template <typename Record, auto Position = nullptr>
-int import_positional(const module_table &t, xml_node *function, const char *tag, bool single) {
+int import_positional(const module_table &t, xml_node *function, const char *tag, bool single,
+                      void *selector = nullptr) {
     if (!function || !tag) return -1;
-    record_file *h = t.open(nullptr, tag, 1);
+    record_file *h = t.open(selector, tag, 1);
     if (!h) return -1;
     const auto fill = reinterpret_cast<xml_entry_fn>(t.xmlEntry);
     int k = 0;

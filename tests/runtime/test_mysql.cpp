@@ -5,26 +5,19 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <mysql.h>
-#include <pwd.h>
-#include <signal.h>
 #include <stdlib.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <type_traits>
 
+#include "support/mysql_server.h"
 #include "support/temp_root.h"
 #include "webadmin.h"
 
 namespace {
+
+using testing_support::occurrences;
 
 // The library's declarations are the client header's types.
 static_assert(std::is_same_v<decltype(my_mysql_num_rows), decltype(&::mysql_num_rows)>);
@@ -32,97 +25,9 @@ static_assert(std::is_same_v<decltype(my_mysql_fetch_row), decltype(&::mysql_fet
 static_assert(std::is_same_v<decltype(my_mysql_data_seek), decltype(&::mysql_data_seek)>);
 static_assert(std::is_same_v<decltype(my_mysql_fetch_fields), decltype(&::mysql_fetch_fields)>);
 
-std::string output_of(const std::string &command) {
-    std::string out;
-    if (FILE *p = popen(command.c_str(), "r")) {
-        char chunk[4096];
-        for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, p)) > 0;) out.append(chunk, n);
-        pclose(p);
-    }
-    return out;
-}
-
 // How the server logs a connect of the library's (the tests' own client
 // names no database).
 constexpr const char *kOurConnect = " Connect\troot@localhost on wa_test using Socket";
-
-size_t count(const std::string &text, const std::string &what) {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-    return n;
-}
-
-// A server of its own: data directory, socket and logs in one temporary
-// directory, run as the current user.
-class Server {
-public:
-    bool install() {
-        char dir[] = "/tmp/wa-mysql-XXXXXX";
-        if (!mkdtemp(dir)) return false;
-        dir_ = dir;
-        const passwd *me = getpwuid(geteuid());
-        user_ = me ? me->pw_name : "root";
-        return std::system(("/usr/bin/mariadb-install-db --no-defaults --datadir=" + dir_ +
-                            "/data --auth-root-authentication-method=normal --skip-test-db --user=" + user_ +
-                            " --innodb-log-file-size=4M > " + dir_ + "/install.log 2>&1")
-                               .c_str()) == 0;
-    }
-
-    // Starts the server and waits until it answers.
-    bool start() {
-        pid_ = fork();
-        if (pid_ == 0) {
-            const std::string args[] = {"--no-defaults", "--datadir=" + dir_ + "/data", "--socket=" + socket(),
-                                        "--skip-networking", "--user=" + user_, "--pid-file=" + dir_ + "/pid",
-                                        "--log-error=" + dir_ + "/error.log", "--general-log=1",
-                                        "--general-log-file=" + log_path(), "--innodb-buffer-pool-size=8M",
-                                        "--innodb-log-file-size=4M"};
-            const char *argv[std::size(args) + 2] = {"/usr/sbin/mariadbd"};
-            for (size_t i = 0; i < std::size(args); ++i) argv[i + 1] = args[i].c_str();
-            execv(argv[0], const_cast<char *const *>(argv));
-            _exit(127);
-        }
-        for (int tries = 0; tries < 1200; ++tries) {
-            if (waitpid(pid_, nullptr, WNOHANG) == pid_) return false;
-            if (sql("SELECT 1") == "1\n") return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return false;
-    }
-
-    void stop() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGTERM);
-        waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-    }
-
-    void remove() {
-        stop();
-        std::error_code ignored;
-        if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
-    }
-
-    // Runs statements with the server's own client: their rows, tab-separated.
-    std::string sql(const std::string &statements) const {
-        return output_of("/usr/bin/mariadb --no-defaults -N -B -uroot -S " + socket() + " -e \"" + statements +
-                         "\" 2>/dev/null");
-    }
-
-    std::string general_log() const {
-        std::ifstream in(log_path());
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-    std::string socket() const { return dir_ + "/sock"; }
-    const std::string &dir() const { return dir_; }
-
-private:
-    std::string log_path() const { return dir_ + "/general.log"; }
-    std::string dir_, user_;
-    pid_t pid_ = -1;
-};
 
 class Mysql : public testing::Test {
 protected:
@@ -150,7 +55,7 @@ protected:
     // What the server logged since the test connected.
     std::string logged_since() const { return server.general_log().substr(log_before.size()); }
 
-    static Server server;
+    static testing_support::MysqlServer server;
     static bool ready;
     testing_support::TempRoot root_;  // its syslog.log gets the library's syslog lines
     MYSQL conn{};
@@ -158,7 +63,7 @@ protected:
     std::string log_before;
 };
 
-Server Mysql::server;
+testing_support::MysqlServer Mysql::server;
 bool Mysql::ready = false;
 
 TEST_F(Mysql, QueriesRunFormattedAndTheirResultsReadThroughTheClient) {
@@ -194,9 +99,9 @@ TEST_F(Mysql, QueriesRunFormattedAndTheirResultsReadThroughTheClient) {
 
     // Each statement reached the server once, on the one connection.
     const std::string log = logged_since();
-    EXPECT_EQ(count(log, " Query\tINSERT INTO t "), 1u) << log;
-    EXPECT_EQ(count(log, " Query\tSELECT id, v FROM t "), 1u) << log;
-    EXPECT_EQ(count(log, kOurConnect), 0u) << log;
+    EXPECT_EQ(occurrences(log, " Query\tINSERT INTO t "), 1u) << log;
+    EXPECT_EQ(occurrences(log, " Query\tSELECT id, v FROM t "), 1u) << log;
+    EXPECT_EQ(occurrences(log, kOurConnect), 0u) << log;
 }
 
 TEST_F(Mysql, DuplicateKeyEndsTheTriesAtOnce) {
@@ -206,8 +111,8 @@ TEST_F(Mysql, DuplicateKeyEndsTheTriesAtOnce) {
     EXPECT_NE(std::string(my_mysql_error(&conn)).find("Duplicate"), std::string::npos);
 
     const std::string log = logged_since();
-    EXPECT_EQ(count(log, "INSERT INTO t VALUES (7, 'second')"), 1u) << log;
-    EXPECT_EQ(count(log, kOurConnect), 0u) << "no reconnect: " << log;
+    EXPECT_EQ(occurrences(log, "INSERT INTO t VALUES (7, 'second')"), 1u) << log;
+    EXPECT_EQ(occurrences(log, kOurConnect), 0u) << "no reconnect: " << log;
     EXPECT_EQ(root_.read("/syslog.log"), "") << "no log line";
     EXPECT_EQ(server.sql("SELECT v FROM wa_test.t WHERE id = 7"), "first\n");
 }
@@ -215,10 +120,10 @@ TEST_F(Mysql, DuplicateKeyEndsTheTriesAtOnce) {
 TEST_F(Mysql, OtherFailuresReconnectBeforeEachOfFiveTries) {
     EXPECT_LT(my_mysql_query(&conn, "INSERT INTO wa_missing VALUES (%d)", 1), 0);
     const std::string log = logged_since();
-    EXPECT_EQ(count(log, "INSERT INTO wa_missing VALUES (1)"), 5u) << log;
+    EXPECT_EQ(occurrences(log, "INSERT INTO wa_missing VALUES (1)"), 5u) << log;
     // Every failure is followed by a reconnect to the same database, the
     // last one too, so the connection is left good.
-    EXPECT_EQ(count(log, kOurConnect), 5u) << log;
+    EXPECT_EQ(occurrences(log, kOurConnect), 5u) << log;
     EXPECT_EQ(root_.read("/syslog.log"), "<3>Can't run this query: INSERT INTO wa_missing VALUES (1)\n");
     EXPECT_EQ(my_mysql_ping(&conn), 0);
     EXPECT_EQ(my_mysql_query(&conn, "INSERT INTO t VALUES (1, 'after')"), 0);
@@ -235,8 +140,8 @@ TEST_F(Mysql, QueryWaitsForALostServerToComeBack) {
     EXPECT_EQ(result, 0);
     EXPECT_EQ(server.sql("SELECT v FROM wa_test.t WHERE id = 3"), "after restart\n");
     const std::string log = logged_since();
-    EXPECT_EQ(count(log, "INSERT INTO t VALUES (3, 'after restart')"), 1u) << log;
-    EXPECT_EQ(count(log, kOurConnect), 1u) << log;
+    EXPECT_EQ(occurrences(log, "INSERT INTO t VALUES (3, 'after restart')"), 1u) << log;
+    EXPECT_EQ(occurrences(log, kOurConnect), 1u) << log;
     EXPECT_EQ(root_.read("/syslog.log"), "");
 }
 
@@ -244,7 +149,7 @@ TEST_F(Mysql, ConnectTriesTenTimes) {
     MYSQL other{};
     EXPECT_LT(my_mysql_connect(&other, "wa_no_such_database"), 0);
     const std::string log = logged_since();
-    EXPECT_EQ(count(log, " Connect\troot@localhost on wa_no_such_database using Socket"), 10u) << log;
+    EXPECT_EQ(occurrences(log, " Connect\troot@localhost on wa_no_such_database using Socket"), 10u) << log;
 }
 
 // Run without the client on the loader's path.

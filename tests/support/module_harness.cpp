@@ -25,23 +25,27 @@ struct Message {
 };
 
 // Appends what the queue holds to lines; whether there was anything.
-bool drain(key_t appliance_key, std::string &lines) {
-    const int id = msgget(platform::ipc_key(appliance_key), 0);
-    if (id < 0) return false;
+bool drain(int queue, std::string &lines) {
     Message message;
     bool any = false;
-    while (msgrcv(id, &message, sizeof message.text, 0, IPC_NOWAIT) >= 0) {
+    while (msgrcv(queue, &message, sizeof message.text, 0, IPC_NOWAIT) >= 0) {
         lines.append(message.text, strnlen(message.text, sizeof message.text)) += '\n';
         any = true;
     }
     return any;
 }
 
+// The sandbox's queue of a family, made when missing.  Taken before the
+// reader starts: the environment naming the sandbox is never read while a
+// test changes it (the form goes through it).
+int queue_of(key_t appliance_key) { return msgget(platform::ipc_key(appliance_key), IPC_CREAT | 0600); }
+
 }  // namespace
 
 // Reads both queues until stopped; the rules are received under the lock,
 // so take() sees them in the order they were queued.
 struct ModuleBox::Reader {
+    const int ipv4_queue = queue_of(0x912164), ipv6_queue = queue_of(0x912166);
     std::mutex lock;
     std::string ipv4, ipv6;
     std::atomic<bool> stop{false};
@@ -50,7 +54,7 @@ struct ModuleBox::Reader {
             bool any;
             {
                 std::lock_guard<std::mutex> held(lock);
-                any = drain(0x912164, ipv4) | drain(0x912166, ipv6);
+                any = pass();
             }
             if (!any) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
@@ -59,6 +63,7 @@ struct ModuleBox::Reader {
         stop = true;
         thread.join();
     }
+    bool pass() { return drain(ipv4_queue, ipv4) | drain(ipv6_queue, ipv6); }
 };
 
 std::ostream &operator<<(std::ostream &out, const Effects &e) {
@@ -72,8 +77,7 @@ ModuleBox::~ModuleBox() = default;
 
 Effects ModuleBox::take() {
     std::lock_guard<std::mutex> held(reader_->lock);
-    drain(0x912164, reader_->ipv4);
-    drain(0x912166, reader_->ipv6);
+    reader_->pass();
     Effects e{commands(), std::move(reader_->ipv4), std::move(reader_->ipv6)};
     reader_->ipv4.clear();
     reader_->ipv6.clear();

@@ -1,15 +1,286 @@
-// Clean-up of uploaded access-point firmware by age (the lock-down's
-// removal of all of it is checked with the lock-down request).
+// The AP controller settings: the settings line, its mirror in the system
+// information block, the commands and rules of applying, removing and
+// switching the controller, and the uploaded AP firmware.
 #include <gtest/gtest.h>
 #include <utime.h>
 
 #include <ctime>
 #include <filesystem>
+#include <functional>
 
-#include "support/sandbox.h"
-#include "webadmin.h"
+#include "support/ap_wtp.h"
+#include "support/hostile.h"
+#include "support/module_harness.h"
 
 using namespace testing_support;
+
+namespace {
+
+ap_setting_record settings(const char *iname, int32_t services = 7, int32_t realtime = 0) {
+    ap_setting_record r{};
+    Module m(ap_setting_register, ap_setting_unregister);
+    m->set_default(&r, nullptr);
+    std::snprintf(r.iname, sizeof r.iname, "%s", iname);
+    r.enable_ap_sys_management = services;
+    r.enable_realtime_traffic = realtime;
+    return r;
+}
+
+// The IPv6 twin of IPv4 rules.
+std::string v6(std::string rules) {
+    for (size_t at = 0; (at = rules.find("/sbin/iptables ", at)) != std::string::npos; at += 16)
+        rules.replace(at, 15, "/sbin/ip6tables ");
+    return rules;
+}
+
+// The controller's own rules for LAN1, and without an interface.
+const std::string kFlush =
+    "/sbin/iptables -t filter -F ap_controller_in\n/sbin/iptables -t filter -F ap_controller_out\n";
+const std::string kApp =
+    "/sbin/iptables -t filter -A ap_controller_out -p tcp --dport 2195 -m state --state NEW,ESTABLISHED -j ACCEPT\n"
+    "/sbin/iptables -t filter -A ap_controller_in -p tcp --sport 2195 -m state --state ESTABLISHED -j ACCEPT\n"
+    "/sbin/iptables -t filter -A ap_controller_out -p tcp --dport 443 -m state --state NEW,ESTABLISHED -j ACCEPT\n"
+    "/sbin/iptables -t filter -A ap_controller_in -p tcp --sport 443 -m state --state ESTABLISHED -j ACCEPT\n"
+    "/sbin/iptables -t filter -F Wireless\n";
+const std::string kLocalOn = kFlush + "/sbin/iptables -t filter -A ap_controller_in -p 47 -i LAN1 -j ACCEPT\n"
+                             "/sbin/iptables -t filter -A ap_controller_out -p 47 -o LAN1 -j ACCEPT\n" + kApp +
+                             "/sbin/iptables -t filter -A Wireless -p udp --dport 1234 -j ACCEPT\n"
+                             "/sbin/iptables -t filter -A Wireless -p udp --sport 1234 -j ACCEPT\n";
+const std::string kLocalOff = kFlush + kApp;
+std::string renamed(const std::string &text, const char *iname) { return replaced(text, "LAN1", iname); }
+
+// LAN1 in NAT mode joins the controller's bridge, which takes its addresses.
+const std::string kBridgeOn =
+    "/sbin/brctl addif brgre LAN1\n/sbin/ip link set LAN1 down\n/sbin/ip link set brgre down\n"
+    "/sbin/ip addr del 192.168.1.1/24 broadcast 192.168.1.255 dev LAN1 label LAN1:LAN1\n"
+    "/sbin/ip addr add 192.168.1.1/24 broadcast 192.168.1.255 dev brgre label brgre:LAN1\n"
+    "/sbin/ip route replace 192.168.1.0/24 dev brgre src 192.168.1.1\n/sbin/ip link set LAN1 up\n"
+    "/sbin/ip link set brgre up\n/sbin/ifconfig brgre up\n"
+    "/sbin/route add -net 239.255.1.2 netmask 255.255.255.255 dev LAN1\n";
+const std::string kBridgeOff =
+    "/sbin/brctl delif brgre LAN1\n/sbin/ip link set LAN1 down\n/sbin/ip link set brgre down\n"
+    "/sbin/ip addr del 192.168.1.1/24 broadcast 192.168.1.255 dev brgre label brgre:LAN1\n"
+    "/sbin/ip addr add 192.168.1.1/24 broadcast 192.168.1.255 dev LAN1 label LAN1:LAN1\n"
+    "/sbin/ip route replace 192.168.1.0/24 dev LAN1 src 192.168.1.1\n/sbin/ip link set LAN1 up\n"
+    "/sbin/ip link set brgre up\n/sbin/ifconfig brgre down\n"
+    "/sbin/route del -net 239.255.1.2 netmask 255.255.255.255 dev LAN1\n";
+// The controller's interface routes normally: its rules are flushed only.
+const std::string kTransparent = "/sbin/ebtables -t broute -F transparent_routing_ap\n";
+
+// The service rules: targets in the order ICMP, HTTP, HTTPS, TELNET, SSH.
+std::string security(const std::string &operation, const std::string &pattern, std::vector<std::string> targets) {
+    const char *services[] = {"icmp", "http", "https", "telnet", "ssh"};
+    std::string rules;
+    for (int i = 0; i < 5; ++i)
+        for (const char *way : {"_in -i ", "_out -o "})
+            rules += "/sbin/iptables -t filter -" + operation + " interface_" + services[i] + way + pattern +
+                     "+ -j tlog_" + targets[i] + "\n";
+    return rules;
+}
+const std::vector<std::string> kServices7 = {"accept", "accept", "accept", "drop", "drop"},
+                               kServices18 = {"drop", "accept", "drop", "drop", "accept"};
+
+const std::string kRealtimeDelete =
+    "/sbin/iptables -t mangle -D wifi_controller -m pkttype --pkt-type broadcast -j RETURN\n"
+    "/sbin/iptables -t mangle -D wifi_controller -m pkttype --pkt-type multicast -j RETURN\n"
+    "/sbin/iptables -t mangle -D wifi_controller -i WLAN_P+ -j UTMMARK --set-type option --or-mark 0x8200000\n"
+    "/sbin/iptables -t mangle -D wifi_controller -i WDMZ_P+ -j UTMMARK --set-type option --or-mark 0x8200000\n";
+const std::string kRealtimeOn = kRealtimeDelete + replaced(kRealtimeDelete, " -D ", " -A ");
+
+using apply_fn = int (*)(ap_setting_record *, ap_setting_record *);
+
+}  // namespace
+
+TEST(ApSetting, LinesReadBackAndMissingFieldsTakeTheirDefaults) {
+    ModuleBox box;
+    Module m(ap_setting_register, ap_setting_unregister);
+    ap_setting_record r{};
+    for (const char *line : {"LAN1 1 0 1 18 \"pass word\" 03:00 ^o^ 04:30 2 15 1 1 ", "DMZ2 1", ""}) {
+        box.write("/etc/sysconfig/.firewall/ap_setting.conf", std::string(line) + "\n");
+        ASSERT_NE(m.open(1, &r), nullptr);  // read into r, and stored again
+        EXPECT_EQ(m->modify(static_cast<record_file *>(m->handle), &r, 1), 0);
+        m.close();
+        EXPECT_EQ(box.read("/etc/sysconfig/.firewall/ap_setting.conf"),
+                  std::string(*line == 'L' ? line : *line ? "DMZ2 1 0 0 7 ^o^ ^o^ ^o^ ^o^ 0 0 0 0 "
+                                                          : "^o^ 0 0 0 7 ^o^ ^o^ ^o^ ^o^ 0 0 0 0 ") + "\n");
+    }
+}
+
+TEST(ApSetting, ModifyRewritesTheApFilesOnlyWhenWhatTheApsGetChanged) {
+    ModuleBox box;
+    ASSERT_EQ(SET_DEFINE("SYSTEM_BRAND", "Brenmoor"), 0);  // the brand is the product's key: set after the boot
+    std::filesystem::create_directories(box.file("/etc/sysconfig/.firewall/AP_Host_Config"));
+    Module m(ap_setting_register, ap_setting_unregister);
+    ap_setting_record r = settings("LAN1");
+    std::snprintf(r.sync_ap_passwd, sizeof r.sync_ap_passwd, "secret");
+    std::snprintf(r.autorestart_day_time, sizeof r.autorestart_day_time, "03:00");
+    r.autorestart_en_autorestart = 1;
+    const std::string kDefault = "/etc/sysconfig/.firewall/AP_Host_Config/DEFAULT";
+
+    const struct {
+        const char *what;
+        std::function<void(ap_setting_record &)> change;
+        bool rewritten;
+    } rows[] = {
+        {"first settings", [](ap_setting_record &) {}, true},
+        {"load balance only", [](ap_setting_record &s) { s.enable_ap_balance = 1; }, false},
+        {"services only", [](ap_setting_record &s) { s.enable_ap_sys_management = 1; }, false},
+        {"password", [](ap_setting_record &s) { std::snprintf(s.sync_ap_passwd, 8, "other"); }, true},
+        {"restart week day", [](ap_setting_record &s) { s.autorestart_week_day = 3; }, true},
+        {"interface", [](ap_setting_record &s) { std::snprintf(s.iname, 8, "DMZ1"); }, true},
+    };
+    for (const auto &row : rows) {
+        std::filesystem::remove(box.file(kDefault));
+        box.write("/var/tmp/kv_ap.dat", "x");
+        row.change(r);
+        ASSERT_NE(m.open(1), nullptr);
+        EXPECT_EQ(m->modify(static_cast<record_file *>(m->handle), &r, 1), 0);
+        m.close();
+        EXPECT_EQ(box.exists(kDefault), row.rewritten) << row.what;
+        EXPECT_EQ(box.exists("/var/tmp/kv_ap.dat"), !row.rewritten) << row.what;
+        EXPECT_EQ(*RI(79), r.enable_ap_balance) << row.what;
+        EXPECT_EQ(RS(41) + std::string("|") + RS(52) + "|" + RS(54),
+                  std::string(r.iname) + "|" + r.sync_ap_passwd + "|03:00 ^o^ ^o^ " +
+                      std::to_string(r.autorestart_week_day) + " 0 1");
+    }
+
+    // The defaults an AP gets before it has a file of its own, with the
+    // controller's password in Base64 and its restart times.
+    const time_t before = std::time(nullptr);
+    ASSERT_EQ(ap_sync_default(), 0);
+    EXPECT_EQ(without_time(box.read(kDefault), before),
+              "[SYSTEM]\ntime=T\npoe_passthru=0\nap_passwd=b3RoZXI=\nautorestart=03:00 ^o^ ^o^ 3 0 1\n\n"
+              "[DEFAULT]\nwireless_mode=6\n" + kDefaultRadio + "[5G_DEFAULT]\nwireless_mode=28\n" + kDefaultRadio);
+}
+
+TEST(ApSetting, ApplyingRemovingAndSwitchingTheController) {
+    ModuleBox box;
+    ASSERT_EQ(interface_init_shm(), 0);
+    install_interfaces({interface_port(1, "LAN1", 1, 1, 3, "192.168.1.1"), interface_port(2, "DMZ1", 3, 3)});
+    box.write("/var/ap/info/stale", "x");
+    Module m(ap_setting_register, ap_setting_unregister);
+    const auto slot = [&](module_op op) { return reinterpret_cast<apply_fn>(op); };
+    ap_setting_record lan1 = settings("LAN1"), lan1_changed = settings("LAN1", 18, 1), dmz1 = settings("DMZ1"),
+                      off = settings("^o^");
+    const std::string base =
+        "/sbin/iptables -t filter -I INPUT -j ap_controller_in\n/sbin/iptables -t filter -I OUTPUT -j ap_controller_out\n"
+        "/sbin/iptables -t filter -I OUTPUT -p 47 -m state --state NEW -j ap_gre_out\n";
+    const std::string switched = security("D", "WLAN", kServices7) + security("A", "WLAN", kServices18) + kRealtimeOn,
+                      moved = kLocalOff + renamed(kLocalOn, "DMZ1") + security("D", "WLAN", kServices7) +
+                              security("A", "WDMZ", kServices7) + kRealtimeDelete,
+                      booted = base + kLocalOn + security("A", "WLAN", kServices18) + kRealtimeOn;
+    const struct {
+        const char *what;
+        std::function<void()> run;
+        Effects expected;
+        int controller_on;  // integer 103 after it
+    } rows[] = {
+        {"apply LAN1", [&] { slot(m->command)(nullptr, &lan1); }, {kBridgeOn, kLocalOn, v6(kLocalOn)}, 1},
+        {"apply nothing", [&] { slot(m->command)(&lan1, &off); }, {}, 0},
+        {"remove LAN1", [&] { slot(m->discommand)(&lan1, &off); }, {kBridgeOff, kLocalOff, v6(kLocalOff)}, 0},
+        {"remove for a transparent-routing DMZ1", [&] { slot(m->discommand)(&lan1, &dmz1); },
+         {kBridgeOff + kTransparent, kLocalOff, v6(kLocalOff)}, 0},
+        {"switch services and real-time traffic only (103 as the removal left it)",
+         [&] { slot(m->recommand)(&lan1, &lan1_changed); }, {"", switched, v6(switched)}, 0},
+        {"switch LAN1 to DMZ1",
+         [&] { slot(m->recommand)(&lan1, &dmz1); },
+         {kBridgeOff + kTransparent + "/sbin/route add -net 239.255.1.2 netmask 255.255.255.255 dev DMZ1\n", moved,
+          v6(moved)},
+         1},
+        {"boot with LAN1 (directories that were not there are removed through the shell too)",
+         [&] {
+             reinterpret_cast<int (*)(ap_setting_record *, ap_setting_record *, int)>(m->initial_system_cmd)(
+                 nullptr, &lan1_changed, 1);
+         },
+         {"/bin/rm -rf \"/etc/sysconfig/.firewall/AP_Host_Config\"\n/bin/mount /dev/mtdblock3 /mnt > /dev/null 2>&1\n"
+          "/bin/rm -rf \"/mnt/AP_Host_Config\" > /dev/null 2>&1\n/bin/umount /mnt > /dev/null 2>&1\n"
+          "/bin/rm -rf \"/var/ap/radar\"\n/bin/rm -rf \"/var/ap/command\"\n/bin/rm -rf \"/var/ap/lock\"\n"
+          "/sbin/brctl addbr brgre\n" + kBridgeOn,
+          booted, v6(booted)},
+         1},
+    };
+    for (const auto &row : rows) {
+        box.take();
+        row.run();
+        EXPECT_EQ(box.take(), row.expected) << row.what;
+        EXPECT_EQ(*RI(103), row.controller_on) << row.what;
+    }
+    EXPECT_FALSE(box.exists("/var/ap/info/stale"));
+    for (const char *dir : {"/var/ap/firmware", "/etc/sysconfig/.firewall/AP_Host_Config", "/var/ap/radar",
+                            "/var/ap/command", "/var/ap/lock", "/var/ap/info"})
+        EXPECT_TRUE(std::filesystem::is_directory(box.file(dir))) << dir;
+    EXPECT_STREQ(RS(41), "LAN1");
+    EXPECT_STREQ(RS(54), "^o^ ^o^ ^o^ 0 0 0");
+    EXPECT_TRUE(box.exists("/etc/sysconfig/.firewall/AP_Host_Config/DEFAULT"));
+}
+
+TEST(ApSetting, HostileInterfaceNamesAreRefusedFromTheFormAndQuotedFromTheFile) {
+    ModuleBox box;
+    Module m(ap_setting_register, ap_setting_unregister);
+    using cgi_fn = ap_setting_record *(*)(ap_setting_record *);
+    const std::string sentinel = box.file("/sentinel");
+    for (const std::string &value : hostile_values(sentinel)) {
+        if (value.size() < 1000) {
+            qValueAdd("iname", "%s", value.c_str());
+            ap_setting_record r = settings("LAN1");
+            reinterpret_cast<cgi_fn>(m->cgiParam)(&r);
+            EXPECT_STREQ(r.iname, "^o^") << value;
+            qFree();
+        }
+        // A hand-edited file still never gives the shell a second command.
+        ap_setting_record r = settings("");
+        std::snprintf(r.iname, sizeof r.iname, "%s", value.c_str());
+        box.take();
+        reinterpret_cast<apply_fn>(m->command)(nullptr, &r);
+        const Effects e = box.take();
+        // The route is the only command (an unknown interface joins no bridge).
+        const auto args = run_with_stub(box, e.commands.substr(0, e.commands.size() - 1), "/sbin/route");
+        EXPECT_EQ(args.size(), 7u) << value;
+        EXPECT_EQ(args.back(), r.iname) << value;
+        EXPECT_FALSE(box.exists("/sentinel")) << value;
+    }
+    qValueAdd("iname", "LAN1");
+    ap_setting_record r = settings("^o^");
+    reinterpret_cast<cgi_fn>(m->cgiParam)(&r);
+    EXPECT_STREQ(r.iname, "LAN1");
+    qFree();
+}
+
+TEST(ApSetting, UploadedFirmwareListAndItsSelection) {
+    ModuleBox box;
+    for (const auto &[name, mtime] : {std::pair{"fw \"new\" <b>.bin", 1700000000}, {"ap-1.0.bin", 86400}, {".p", 0}}) {
+        box.write(std::string("/var/ap/firmware/") + name, "x");
+        utimbuf t{mtime, mtime};
+        ASSERT_EQ(utime(box.file(std::string("/var/ap/firmware/") + name).c_str(), &t), 0);
+    }
+    ap_upload_holder holder{};
+    const auto ui = [&](int privilege) {
+        char *text = upload_files_ui(&holder, privilege, 1);
+        std::string out = text ? text : "<null>";
+        std::free(text);
+        return out;
+    };
+    const std::string head = std::string("<table width=\"400\" border=\"0\" cellpadding=\"") + html_fmt[4] +
+                             "\" cellspacing=\"" + html_fmt[5] +
+                             "\">\n<tr><td class=\"TextAttr\">${COMMON_FILENAME_STR}</td></tr>\n<tr><td>";
+    const std::string icons = "<img src=\"../icons_${COMMON_LANGUAGE_SEL_STR}/common_bt_ok_", tail =
+        "<button type=\"button\" onclick=\"upgrade_close();\" style=\"border:0;padding:0;background:none;cursor:pointer\">" +
+        icons + "L.gif\" align=\"absmiddle\"><span style=\"display:inline-block;height:22px;line-height:22px;"
+        "background-image:url(../icons_${COMMON_LANGUAGE_SEL_STR}/common_bt_ok_M.gif)\">${COMMON_CANCEL_STR}</span>" +
+        icons + "R.gif\" align=\"absmiddle\"></button></td></tr>\n</table>\n";
+    const std::string listed =
+        "<select name=\"sel_file\"><option value=\"ap-1.0.bin\">ap-1.0.bin&nbsp;(1970-01-02 00:00:00)</option>"
+        "<option value=\"fw&nbsp;&quot;new&quot;&nbsp;&lt;b&gt;.bin\">fw&nbsp;&quot;new&quot;&nbsp;&lt;b&gt;.bin"
+        "&nbsp;(2023-11-14 22:13:20)</option></select>\n</td></tr>\n<tr><td align=\"right\">";
+    const std::string apply = ui(3);  // may change: a submit; else an alert
+    EXPECT_EQ(apply.substr(0, head.size() + listed.size()), head + listed);
+    EXPECT_EQ(apply.substr(apply.size() - tail.size()), tail);
+    EXPECT_NE(apply.find("<button type=\"submit\" onclick=\"return upgrade_check(this.form);\""), std::string::npos);
+    EXPECT_NE(ui(1).find("onclick=\"alert('${COMMON_PRIVILEGE_ALARM_STR}'); return false;\""), std::string::npos);
+    std::filesystem::remove_all(box.file("/var/ap/firmware"));  // read again, and made again
+    EXPECT_EQ(ui(3), head + "${COMMON_NO_DATA_STR}</td></tr>\n<tr><td align=\"right\">" + tail);
+    free_upload_files(&holder);
+}
 
 TEST(ApSetting, UploadedFirmwareRemovedByAge) {
     Sandbox box;

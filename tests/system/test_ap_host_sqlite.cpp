@@ -1,0 +1,304 @@
+// The managed APs in real SQLite databases: the list and its order, edits,
+// deletion with the client database's records, map placement, app logins,
+// the CSV export and the WTP configuration files.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <sstream>
+
+#include "support/ap_wtp.h"
+#include "support/hostile.h"
+#include "support/module_harness.h"
+
+using namespace testing_support;
+
+namespace {
+
+constexpr const char *kInfo = "/etc/sysconfig/.firewall/AP_INFO";
+constexpr const char *kClient = "/var/db/AP_CLIENT";
+
+// Every column of the AP table, as the AP daemon creates it.
+const std::string kApColumns =
+    "SN INTEGER, STime, ETime, Name, MAC, IP, PORT, Username, Passwd, Status INTEGER, poe, ssid_max, 5G_ssid_max, "
+    "pf_id, "
+    "5G_pf_id, wireless_mode_list, 5G_wireless_mode_list, wireless_mode, 5G_wireless_mode, data_rate, 5G_data_rate, "
+    "beacon_interval, 5G_beacon_interval, dtim_interval, 5G_dtim_interval, high_power, 5G_high_power, "
+    "high_txpower_list, 5G_high_txpower_list_1, 5G_high_txpower_list_2, 5G_high_txpower_list_3, "
+    "5G_high_txpower_list_4, txpower_list, 5G_txpower_list_1, 5G_txpower_list_2, 5G_txpower_list_3, "
+    "5G_txpower_list_4, transmit_power, 5G_transmit_power, spanning_tree, 5G_spanning_tree, ack_timeout, "
+    "5G_ack_timeout, slot_time, 5G_slot_time, short_gi, 5G_short_gi, igmp_snooping, 5G_igmp_snooping, greenfield, "
+    "5G_greenfield, channel_list, 5G_channel_list_1_toTxpower, 5G_channel_list_1_band, 5G_channel_list_1, "
+    "5G_channel_list_2_toTxpower, 5G_channel_list_2_band, 5G_channel_list_2, 5G_channel_list_3_toTxpower, "
+    "5G_channel_list_3_band, 5G_channel_list_3, 5G_channel_list_4_toTxpower, 5G_channel_list_4_band, "
+    "5G_channel_list_4, channel, 5G_channel, channel_width, 5G_channel_width, channel_ext_list, 5G_channel_ext_list, "
+    "channel_ext, 5G_channel_ext, map_id, map_axis_x, map_axis_y, gps_lat, gps_lng, gps_addr, gps_id, action, "
+    "Group, wired_id, wired_max, fw_version, autorestart, fw_upgrade";
+
+// Runs statements on a database file; with columns, the rows of a query
+// ("|" between its columns and a line each).
+std::string sql(const char *path, const std::string &statements, int columns = 0) {
+    sqlite3 *db = nullptr;
+    EXPECT_EQ(_my_sqlite_connect("test", &db, path), 0);
+    std::string out;
+    if (!columns) {
+        EXPECT_EQ(_my_sqlite_exec("test", db, nullptr, "%s", statements.c_str()), 0) << statements;
+    }
+    sqlite3_stmt *stmt = columns ? _my_sqlite_query("test", db, "%s", statements.c_str()) : nullptr;
+    while (char **row = stmt ? _my_sqlite_fetch_row("test", stmt) : nullptr) {
+        for (int i = 0; i < columns; ++i) out += (i ? "|" : "") + std::string(row[i] ? row[i] : "");
+        out += "\n";
+        _my_sqlite_free_row("test", row);
+    }
+    if (stmt) _my_sqlite_finalize("test", stmt);
+    _my_sqlite_close("test", db);
+    return out;
+}
+
+class ApHost : public testing::Test {
+protected:
+    void SetUp() override {
+        setenv("APPLIANCE_SLEEP", "0", 1);
+        std::filesystem::create_directories(box.file("/var/db"));
+        std::filesystem::create_directories(box.file("/etc/sysconfig/.firewall/AP_Host_Config"));
+        std::string quoted;  // each name: some begin with a digit
+        for (size_t from = 0, end; from < kApColumns.size(); from = end + 2) {
+            end = std::min(kApColumns.find(", ", from), kApColumns.size());
+            const size_t name = std::min(kApColumns.find(' ', from), end);
+            quoted += (from ? ", `" : "`") + kApColumns.substr(from, name - from) + "`" + kApColumns.substr(name, end - name);
+        }
+        sql(kInfo, "CREATE TABLE ap_list (" + quoted +
+                       ");\nINSERT INTO ap_list (SN, STime, Name, MAC, IP, Status, pf_id, `5G_pf_id`, wired_id, autorestart, "
+                "`Group`, gps_lat, gps_lng, poe, channel) VALUES "
+                "(7, '2024-01-02 03:04:05', 'Hall', '00:11:22:aa:bb:07', '10.0.0.10', 1, '4,0,9', '0,5', "
+                "'0,2,0,0,0,0,0,0', '^o^', 3, '25.5', '121.25', 1, '6'),"
+                "(8, '0000-00-00 00:00:00', 'Attic \"2\"', '00:11:22:AA:BB:08', '10.0.0.9', 0, '4', '', "
+                "'2,0,0,0,0,0,0,0', '01:00 ^o^ ^o^ 0 0 1', 0, NULL, NULL, 0, NULL),"
+                "(9, '2024-01-01 00:00:00', 'Yard', '00:11:22:AA:BB:09', '0.0.0.0', 1, '3', NULL, NULL, "
+                "NULL, 1, NULL, NULL, 0, NULL)");
+        sql("/etc/sysconfig/.firewall/AP_USER", "CREATE TABLE app_login (TYPE, LANGUAGE, ID)");
+        WS(41, "LAN1");
+        WS(52, "secret");
+        WS(54, "03:00 ^o^ ^o^ 0 0 1");
+    }
+    void TearDown() override { unsetenv("APPLIANCE_SLEEP"); }
+
+    std::vector<int> order() {
+        std::vector<int> sns;
+        ll_list *list = AH_getMySQL_list();
+        ll_node *cursor = nullptr;
+        while (const ap_host_record *a = AH_getlineMySQL(list, &cursor)) sns.push_back(a->SN);
+        AH_closeMySQL(&list);
+        return sns;
+    }
+
+    ModuleBox box;
+};
+
+}  // namespace
+
+TEST_F(ApHost, ListIsReadInTheOrderThePageAsks) {
+    const struct {
+        const char *si, *sd;
+        std::vector<int> sns;
+    } rows[] = {
+        {"0", "1", {8, 7, 9}},  // Status, then SN; the direction is ignored
+        {"2", "1", {9, 7, 8}},  // Name descending
+        {"3", "0", {9, 8, 7}},  // the address as a number: 10.0.0.9 before 10.0.0.10
+        {"4", "1", {7, 9, 8}},  // as stored: AP 7's lower-case MAC sorts last
+        {"5", "1", {7, 9, 8}},  // Status, then the connection's start
+        {"6", "1", {9, 8, 7}},
+    };
+    for (const auto &row : rows) {
+        qValueAdd("si", "%s", row.si);
+        qValueAdd("sd", "%s", row.sd);
+        EXPECT_EQ(order(), row.sns) << "si=" << row.si << " sd=" << row.sd;
+        qFree();
+    }
+    // AP 7: its MAC in upper case, its start in seconds, a NULL as the default.
+    ll_list *list = AH_getMySQL_list();
+    const ap_host_record *hall = static_cast<ap_host_record *>(ll_find(list, "Hall", 1, [](const void *a, const void *n) {
+        return std::strcmp(static_cast<const ap_host_record *>(a)->Name, static_cast<const char *>(n));
+    }));
+    ASSERT_NE(hall, nullptr);
+    EXPECT_EQ(std::string(hall->MAC) + "|" + std::to_string(hall->STime) + "|" + std::to_string(hall->radio[0].pf_id[2]) +
+                  "|" + hall->radio[0].channel + "|" + hall->radio[1].channel,
+              "00:11:22:AA:BB:07|1704164645|9|6|0 (Auto)");
+    AH_closeMySQL(&list);
+    std::filesystem::remove(box.file(kInfo));
+    EXPECT_EQ(AH_getMySQL_list(), nullptr);
+    EXPECT_FALSE(box.exists(kInfo));  // not made by looking
+}
+
+TEST_F(ApHost, EditsStoreTheEditableFieldsAsData) {
+    ap_host_record a;
+    Module(ap_host_register, ap_host_unregister)->set_default(&a, nullptr);
+    a.SN = 8;
+    std::snprintf(a.Name, sizeof a.Name, "%s", "', `Name`='x' --");
+    a.radio[0].pf_id[0] = 2, a.radio[0].pf_id[2] = 3, a.wired_id[1] = 4;
+    std::snprintf(a.gps_lat, sizeof a.gps_lat, "1.5");
+    std::snprintf(a.gps_id, sizeof a.gps_id, "20240101000000");
+    ASSERT_EQ(AH_modifyMySQL(&a), 0);
+    EXPECT_EQ(sql(kInfo, "SELECT SN, Name, pf_id, `5G_pf_id`, wired_id, data_rate, beacon_interval, gps_lat, gps_id "
+                         "FROM ap_list ORDER BY SN", 9),
+              "7|Hall|4,0,9|0,5|0,2,0,0,0,0,0,0|||25.5|\n"
+              "8|', `Name`='x' --|2,3|0|0,4,0,0,0,0,0,0|Auto|100|1.5|20240101000000\n"
+              "9|Yard|3||||||\n");
+    for (const std::string &value : hostile_values(box.file("/sentinel"))) {
+        std::snprintf(a.Name, sizeof a.Name, "%s", value.c_str());
+        ASSERT_EQ(AH_modifyMySQL(&a), 0) << value;
+        EXPECT_EQ(sql(kInfo, "SELECT Name FROM ap_list WHERE SN=8", 1), std::string(a.Name) + "\n") << value;
+    }
+    EXPECT_EQ(sql(kInfo, "SELECT COUNT(*) FROM ap_list WHERE Name IN ('Hall', 'Yard')", 1), "2\n");
+}
+
+TEST_F(ApHost, DeletionTakesTheApAndWhatTheClientDatabaseHolds) {
+    sql(kClient,
+        "CREATE TABLE ap_list (SN, MAC);\nINSERT INTO ap_list VALUES (5, '00:11:22:AA:BB:07');\n"
+        "CREATE TABLE AP_005 (x);\nCREATE TABLE AP_SSIDS_005 (x);\nCREATE TABLE AP_006 (x);\n"
+        "CREATE TABLE block (refer_ap_sn, mac);\nINSERT INTO block VALUES ('5', 'a'), ('6', 'b');\n"
+        "CREATE TABLE illegal (ap_sn, mac, utime);\n"
+        "INSERT INTO illegal VALUES ('5', 'C1', ''), ('2,5,9', 'C2', ''), ('15,25', 'C3', ''), ('5,6', 'C4', '');\n"
+        "CREATE TABLE legal (ap, refer_ap);\nINSERT INTO legal VALUES (5, 1), (1, 5), (6, 1)");
+    EXPECT_EQ(AH_deleteRelative("00:11:22:aa:bb:07"), 0);
+    EXPECT_EQ(sql(kClient, "SELECT name FROM sqlite_master WHERE name LIKE 'AP_0%' ORDER BY name", 1), "AP_006\n");
+    EXPECT_EQ(sql(kClient, "SELECT refer_ap_sn FROM block", 1), "6\n");
+    EXPECT_EQ(sql(kClient, "SELECT ap_sn, mac, utime LIKE '____-__-__ __:__:__' FROM illegal ORDER BY mac", 3),
+              "2,9|C2|1\n15,25|C3|0\n6|C4|1\n");
+    EXPECT_EQ(sql(kClient, "SELECT ap, refer_ap FROM legal", 2), "6|1\n");
+    EXPECT_EQ(AH_deleteRelative("00:11:22:AA:BB:99"), 0);  // unknown: nothing happens
+
+    ll_list *list = AH_getMySQL_list();
+    ap_host_record hall{};
+    std::snprintf(hall.MAC, sizeof hall.MAC, "00:11:22:aa:bb:07");  // the row holds it in lower case
+    box.take();
+    EXPECT_EQ(AH_deleteMySQL(list, &hall), 0);
+    EXPECT_EQ(ll_count(list), 2u);
+    EXPECT_EQ(AH_deleteMySQL(list, &hall), -1);
+    AH_closeMySQL(&list);
+    EXPECT_EQ(order(), (std::vector<int>{8, 9}));
+    // The deletion reached flash; the one that deleted nothing did not.
+    EXPECT_EQ(box.take().commands,
+              "/bin/mount /dev/mtdblock3 /mnt > /dev/null 2>&1\n/bin/cp /etc/sysconfig/.firewall/AP_INFO /mnt > "
+              "/dev/null 2>&1\n/bin/umount /mnt > /dev/null 2>&1\n");
+}
+
+TEST_F(ApHost, MapsStatusTimesAndAppLogins) {
+    EXPECT_EQ(AH_updateMap("00:11:22:AA:BB:08", "M1", 10.5, 20, 25.1234567, 121, "Road '1'", "^o^"), 0);
+    EXPECT_EQ(AH_updateMapByMacMapGps("00:11:22:AA:BB:09", "121.5", "-25", "^o^", "G1"), 0);
+    EXPECT_EQ(AH_updateMapByMacMapGps("00:11:22:AA:BB:09", "1, `Name`='x'", "0", "", "G1"), -1);
+    const char *placed =
+        "SELECT SN, map_id, map_axis_x, map_axis_y, gps_lat, gps_lng, gps_addr, gps_id FROM ap_list "
+        "ORDER BY SN";
+    EXPECT_EQ(sql(kInfo, placed, 8),
+              "7||||25.5|121.25||\n8|M1|10.50|20.00|25.123457|121.000000|Road '1'|\n9||||-25|121.5||G1\n");
+    box.take();
+    EXPECT_EQ(AH_updateMapByOrgMapId("M1", "M2"), 0);
+    EXPECT_EQ(AH_updateMapByOrgMapId("../M1", "M2"), -1);
+    EXPECT_EQ(box.take().commands,
+              "/bin/rm -rf /etc/sysconfig/.firewall/emap/M1.*\n/bin/mount /dev/mtdblock3 /mnt > /dev/null 2>&1\n"
+              "/bin/cp /etc/sysconfig/.firewall/AP_INFO /mnt > /dev/null 2>&1\n/bin/umount /mnt > /dev/null 2>&1\n");
+    EXPECT_EQ(AH_clearMap("G1"), 0);
+    EXPECT_EQ(sql(kInfo, placed, 8), "7||||25.5|121.25||\n8|M2|10.50|20.00|25.123457|121.000000|Road '1'|\n9|||||||\n");
+
+    EXPECT_EQ(ap_host_reset_status(), 0);
+    EXPECT_EQ(sql(kInfo, "SELECT DISTINCT Status, IP, fw_upgrade FROM ap_list", 3), "0|0.0.0.0|\n");
+    EXPECT_EQ(adjust_time("-3600"), 0);
+    EXPECT_EQ(adjust_time("1; DROP TABLE ap_list"), -1);
+    EXPECT_EQ(sql(kInfo, "SELECT STime FROM ap_list ORDER BY SN", 1),
+              "2024-01-02 02:04:05\n0000-00-00 00:00:00\n2023-12-31 23:00:00\n");
+
+    for (int store : {1, 1, 0}) {
+        EXPECT_EQ(app_login_sql("phone'1", 2, store + 2, store), 0);
+        EXPECT_EQ(sql("/etc/sysconfig/.firewall/AP_USER", "SELECT TYPE, LANGUAGE, ID FROM app_login", 3),
+                  store ? "2|3|phone'1\n" : "");
+    }
+}
+
+TEST_F(ApHost, EveryApGetsItsWtpFileFromItsSlotsAndTheProfiles) {
+    box.write("/etc/sysconfig/.firewall/ap_profile_opt.conf",
+              "4 Office Office 1 0 0 0 0 WPA2PSK 0 HEX 64 1 ^o^ WPA2 AES 3600 \"pass phrase\" WPA2 AES 3600 0.0.0.0 "
+              "1812 ^o^ 64 0.0.0.0 1812 ^o^ 10 \n9 Guest Guest \n5 Fast Fast \n");
+    box.write("/etc/sysconfig/.firewall/ap_wired_opt.conf", "2 Desk 1 0 20 \n");
+    const std::string dir = "/etc/sysconfig/.firewall/AP_Host_Config/[WTP]=00:11:22:AA:BB:0";
+    const time_t before = std::time(nullptr);
+    ASSERT_EQ(ap_sync_host(0), 0);
+    EXPECT_EQ(without_time(box.read(dir + "8"), before),
+              "[SYSTEM]\ntime=T\npoe_passthru=0\nap_passwd=c2VjcmV0\nautorestart=01:00 ^o^ ^o^ 0 0 1\n\n"
+              "[DEFAULT]\nwireless_mode=6\n" +
+                  kDefaultRadio + "[5G_DEFAULT]\nwireless_mode=28\n" + kDefaultRadio +
+                  "[SSID1]\nssid=Office\nssid_visible=1\nclient_isolation=0\nconnection_enable=0\nconnection_limit=0\n"
+                  "trafficMode=0\nauthentication=WPA2PSK\nencryption=0\nkey_type=HEX\nkey_size=64\nkey_index=1\n"
+                  "network_key=^o^\nWPA_mode=WPA2\ncipher_type=AES\nupdate_sec=3600\npassphrase=pass phrase\n"
+                  "WPA_radius_mode=WPA2\nradius_cipher_type=AES\nradius_update_sec=3600\nwpa_radius_ip=0.0.0.0\n"
+                  "wpa_radius_port=1812\nwpa_radius_secret=^o^\nwep_8021x_size=64\nwep_8021x_ip=0.0.0.0\n"
+                  "wep_8021x_port=1812\nwep_8021x_secret=^o^\nvlan_id=10\nssid_b64=T2ZmaWNl\nnetwork_key_b64=Xm9e\n"
+                  "passphrase_b64=cGFzcyBwaHJhc2U=\nwpa_radius_secret_b64=Xm9e\nwep_8021x_secret_b64=Xm9e\n"
+                  "[ETH1]\nclient_isolation=1\ntrafficMode=0\nvlan_id=20\n");
+    // Sections keep their slot's number; a profile that does not exist gives none.
+    const auto headings = [&](char ap) {  // the section headings and a few keys
+        std::string shown, file = box.read(dir + ap), line;
+        for (std::istringstream lines(file); std::getline(lines, line);)
+            if (line[0] == '[' || !line.find("poe") || !line.find("autorestart") || !line.find("channel="))
+                shown += (shown.empty() ? "" : "\n") + line;
+        return shown;
+    };
+    EXPECT_EQ(headings('7'), "[SYSTEM]\npoe_passthru=1\nautorestart=03:00 ^o^ ^o^ 0 0 1\n[DEFAULT]\nchannel=6\n"
+                             "[5G_DEFAULT]\nchannel=0 (Auto)\n[SSID1]\n[SSID3]\n[5G_SSID2]\n[ETH2]");
+    EXPECT_EQ(headings('9'), "[SYSTEM]\npoe_passthru=0\nautorestart=03:00 ^o^ ^o^ 0 0 1\n[DEFAULT]\nchannel=0 (Auto)\n"
+                             "[5G_DEFAULT]\nchannel=0 (Auto)");
+
+    // One AP alone; a profile's change reaches the APs that use it only.
+    std::filesystem::remove(box.file(dir + "7"));
+    std::filesystem::remove(box.file(dir + "8"));
+    ASSERT_EQ(ap_sync_host(8), 0);
+    EXPECT_FALSE(box.exists(dir + "7"));
+    EXPECT_TRUE(box.exists(dir + "8"));
+    Module profiles(ap_profile_register, ap_profile_unregister);
+    ap_profile_record unused{}, used{};
+    unused.id = 77, used.id = 9;
+    using command_fn = int (*)(void *);
+    EXPECT_EQ(reinterpret_cast<command_fn>(profiles->command)(&unused), 0);
+    EXPECT_FALSE(box.exists(dir + "7"));
+    EXPECT_EQ(reinterpret_cast<command_fn>(profiles->discommand)(&used), 0);
+    EXPECT_TRUE(box.exists(dir + "7"));
+}
+
+TEST_F(ApHost, AnApIsAppliedRemovedAndExported) {
+    ap_host_options o{};
+    ASSERT_EQ(ap_host_options_register(&o), 0);
+    o.host->handle = AH_getMySQL_list();
+    ll_node *cursor = nullptr;
+    AH_getlineMySQL(static_cast<ll_list *>(o.host->handle), &cursor);
+    ap_host_record hall = *AH_getlineMySQL(static_cast<ll_list *>(o.host->handle), &cursor);
+    char path[64] = "";
+    ASSERT_EQ(export_ap_list(&o, path), 1);
+    EXPECT_EQ(path, "/var/tmp/AP_Profile_" + std::string(my_getDate(0)) + ".txt");
+    EXPECT_EQ(box.read(path),
+              "# Name, MAC Address, AP Group, Latitude, Longitude\r\n"
+              "\"Attic \\\"2\\\"\" 00:11:22:AA:BB:08 0 0.000000 0.000000\r\n"
+              "\"Hall\" 00:11:22:AA:BB:07 3 25.500000 121.250000\r\n"
+              "\"Yard\" 00:11:22:AA:BB:09 1 0.000000 0.000000\r\n");
+    ap_host_options_unregister(&o);
+
+    Module host(ap_host_register, ap_host_unregister);
+    using command_fn = int (*)(ap_host_record *);
+    const std::string file = "/etc/sysconfig/.firewall/AP_Host_Config/[WTP]=00:11:22:AA:BB:07";
+    box.take();
+    EXPECT_EQ(reinterpret_cast<command_fn>(host->command)(&hall), 0);
+    const Effects on = box.take();
+    EXPECT_EQ(on.commands.substr(0, on.commands.find('\n')),
+              "/sbin/ip link add WLAN_P1_AP7 type gretap remote 10.0.0.10 key 1 nopmtudisc");
+    EXPECT_EQ(on.ipv4, "/sbin/iptables -t filter -D ap_gre_out -p 47 -d 10.0.0.10 -j DROP\n");
+    EXPECT_TRUE(box.exists(file));
+    EXPECT_EQ(reinterpret_cast<command_fn>(host->discommand)(&hall), 0);
+    EXPECT_EQ(box.take().commands.substr(0, 30), "/sbin/ip link del WLAN_P1_AP7\n");
+    EXPECT_FALSE(box.exists(file));
+    // The MAC names the file: a text that is not a MAC names none.
+    box.write("/etc/sysconfig/.firewall/keep", "x");
+    for (const char *bad : {"../../keep", "00:11:22:AA:BB", "00:11:22:AA:BB:C/"}) EXPECT_EQ(ap_del_host(bad), -1);
+    EXPECT_EQ(ap_del_host("00:11:22:AA:BB:07"), -1);  // gone already
+    EXPECT_TRUE(box.exists("/etc/sysconfig/.firewall/keep"));
+}
