@@ -408,6 +408,8 @@ int apply(interface_record &r, int boot) {
             flush_transparent_bridge_rule();
             set_transparent_bridge_rule();
         }
+        // The virtual links of a bond ride on its master, whose device changed.
+        if (r.ibond) virtual_link_restorebyinterface4bonding(&r);
         if (r.itype == 2 && IF_DEFINE("HAVE_WAN_ACCELERATOR"))
             my_system("%s %s %s > /dev/null 2>&1", "/usr/sbin/wan_accelerator", r.speeder ? "start" : "stop",
                       arg(r.iname).c_str());

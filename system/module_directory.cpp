@@ -77,6 +77,17 @@ int command_files(module_table *table) {
     });
 }
 
+// The controller's one settings line (its open reads it into the record,
+// or stores the defaults in an empty file), applied with the boot-time
+// set-up and the synchronisation of the APs.
+int boot_ap_setting(module_table *table) {
+    ap_setting_record settings{};
+    record_file *h = table->open(&settings, MODULE_TAG(kSource), 0);
+    table->close(&h);
+    reinterpret_cast<ap_setting_initial_fn>(table->initial_system_cmd)(nullptr, &settings, 1);
+    return 1;
+}
+
 // Rows in the order the modules are applied at boot: a module comes after
 // the ones whose records it reads or whose chains and devices it uses.
 const module_entry kModules[] = {
@@ -120,11 +131,12 @@ const module_entry kModules[] = {
      sizeof(vpn_trunk_group_record)},
 
     // access-point controller
-    {"ap_profile", ap_profile_register, ap_profile_unregister, kApProfileFiles},
-    {"ap_wired", ap_wired_register, ap_wired_unregister, kApWiredFiles},
-    {"ap_host", ap_host_register, ap_host_unregister, kApHostFiles},
-    {"ap_emap", ap_emap_register, ap_emap_unregister, kApEmapFiles},
-    {"ap_setting", ap_setting_register, ap_setting_unregister, kApSettingFiles},
+    {"ap_profile", ap_profile_register, ap_profile_unregister, kApProfileFiles, sizeof(ap_profile_record)},
+    {"ap_wired", ap_wired_register, ap_wired_unregister, kApWiredFiles, sizeof(ap_wired_record)},
+    {"ap_host", ap_host_register, ap_host_unregister, kApHostFiles, sizeof(ap_group_record)},
+    {"ap_emap", ap_emap_register, ap_emap_unregister, kApEmapFiles, sizeof(ap_emap_record)},
+    {"ap_setting", ap_setting_register, ap_setting_unregister, kApSettingFiles, sizeof(ap_setting_record), nullptr,
+     boot_ap_setting},
 
     // the firmware upgrade's own
     {"upgrade_info", upgrade_info_register, upgrade_info_unregister, kUpgradeInfoFiles, sizeof(upgrade_info_record)},

@@ -197,6 +197,15 @@ TEST(InterfaceApply, EveryAddressModeAndForwardingModeHasItsSequence) {
         EXPECT_EQ(lines_with(e.ipv4, " interface_", false), c.ipv4) << c.what;
         EXPECT_EQ(lines_with(e.ipv6, " interface_", false), "") << c.what;
     }
+
+    // A bond's virtual links ride on its master's device: they are taken off
+    // and put back on it.
+    box.write("/etc/sysconfig/.firewall/virtual_link.conf",
+              "WAN1 203.0.113.20 255.255.255.0 203.0.113.1 0 ::0 64 ::0 0 0.0.0.0 ^o^ 0 1000 1000 65 \"up\" \n");
+    reset_interfaces({bond, member});
+    EXPECT_EQ(lines_with(run(box, t, bond, 1023, IA_ADD, 0, false).commands, "vlink"),
+              "/sbin/ip addr del 203.0.113.20/24 broadcast 203.0.113.255 dev WAN1 label WAN1:vlink65\n"
+              "/sbin/ip addr add 203.0.113.20/24 broadcast 203.0.113.255 dev WAN1 label WAN1:vlink65\n");
 }
 
 TEST(InterfaceApply, ADynamicAddressIsTranslatedToOnceItCame) {
