@@ -168,14 +168,44 @@ TEST(InterfaceQueries, AnswerFromTheSharedMemory) {
     EXPECT_EQ(*RI(107), 1);
 }
 
+// A record stored through its module's own table: defaults, then fill.
+template <typename Record, typename Fill>
+void store(module_table *(*register_fn)(), void (*unregister_fn)(module_table *), Fill fill) {
+    Module m(register_fn, unregister_fn);
+    Record r{};
+    m->clear(&r);
+    m->set_default(&r, nullptr);
+    fill(r);
+    ASSERT_EQ(m->add(m.open(1), &r), 0);
+}
+
 TEST(InterfaceCheckOptions, TheModulesThatUseTheInterfaceAreAsked) {
-    ModuleBox box({"SYSTEM_PORT_NUM=3"});
+    ModuleBox box({"SYSTEM_PORT_NUM=10"});
     ASSERT_EQ(interface_init_shm(), 0);
     Module t(interface_register, interface_unregister);
     const interface_record lan1 = interface_port(1, "LAN1", 1, 1, 3, "192.168.1.1"),
                            lan2 = interface_port(2, "LAN2", 1, 1, 3, "192.168.2.1"),
                            unused = interface_port(3, "^o^", 0);
-    install_interfaces({lan1, lan2, unused});
+    // One WAN or DMZ for each module that may refer to an interface.
+    const char *const others[] = {"WAN1", "WAN2", "WAN3", "WAN4", "WAN5", "WAN6", "DMZ1"};
+    std::vector<interface_record> ports = {lan1, lan2, unused};
+    for (int i = 0; i < 7; ++i) {
+        const std::string address = "172.16." + std::to_string(i) + ".1";
+        ports.push_back(interface_port(4 + i, others[i], i < 6 ? 2 : 3, 1, 3, address.c_str()));
+    }
+    install_interfaces(ports);
+    store<ddns_record>(ddns_register, ddns_unregister, [](ddns_record &r) { r.auto_wan = 1, put(r.wan_info, "WAN1"); });
+    store<mapped_ip_record>(mapped_ip_register, mapped_ip_unregister,
+                            [](mapped_ip_record &r) { put(r.real_device_name, "WAN2"); });
+    store<virtual_ip_record>(virtual_ip_register, virtual_ip_unregister,
+                             [](virtual_ip_record &r) { put(r.real_device_name, "WAN3"); });
+    store<vpn_ipsec_autokey_record>(vpn_ipsec_autokey_register, vpn_ipsec_autokey_unregister,
+                                    [](vpn_ipsec_autokey_record &r) { r.wan_num = 7; });
+    store<vpn_pptp_client_record>(vpn_pptp_client_register, vpn_pptp_client_unregister,
+                                  [](vpn_pptp_client_record &r) { r.wan_num = 8; });
+    store<virtual_link_record>(virtual_link_register, virtual_link_unregister,
+                               [](virtual_link_record &r) { put(r.wanport, "WAN6"); });
+    WS(41, "DMZ1");
     box.write("/etc/sysconfig/.firewall/static_route.conf", "10.1.0.0 255.255.0.0 192.168.1.254 LAN1 0\n");
     box.write("/etc/sysconfig/.firewall/mvlan.conf", "LAN2 5 10.5.0.1 255.255.255.0 \n");
     const auto check = [&](interface_record old_rec, const char *iname, const char *ipaddr) {
@@ -197,4 +227,8 @@ TEST(InterfaceCheckOptions, TheModulesThatUseTheInterfaceAreAsked) {
               "/sbin/ip route del 10.1.0.0/16 via 192.168.1.254 dev LAN1 table 20\n"
               "/sbin/ip route add 10.1.0.0/16 via 192.168.1.254 dev LAN1 table 20\n");
     EXPECT_EQ(check(unused, "LAN3", "10.9.0.1"), 0) << "nothing refers to a port out of use";
+    // Renaming each of the others: the code of the module that uses it.
+    const int codes[] = {8, 11, 12, 13, 14, 16, 17};
+    for (int i = 0; i < 7; ++i)
+        EXPECT_EQ(check(ports[3 + i], "WAN9", ports[3 + i].ipaddr), codes[i]) << others[i];
 }
