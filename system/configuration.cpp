@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -80,18 +81,19 @@ bool importable(const module_entry &e, const module_table &t) {
     return e.import || t.import_xmlConf || t.xmlParam;
 }
 
-// The element children of node, in document order.
+std::string name_of(xml_node *node) {
+    const char *name = runtime::xml_element_name(node);
+    return name ? name : "";
+}
+
+// The element children of node, in document order; comments (which the
+// library keeps as elements named "!--...") are none.
 std::vector<xml_node *> children(xml_node *node) {
     std::vector<xml_node *> out;
     for (xml_node *c = my_mxmlFindElement(node, node, nullptr, nullptr, nullptr, MY_XML_DESCEND); c;
          c = my_mxmlFindElement(c, node, nullptr, nullptr, nullptr, MY_XML_NO_DESCEND))
-        out.push_back(c);
+        if (!name_of(c).starts_with("!")) out.push_back(c);
     return out;
-}
-
-std::string name_of(xml_node *node) {
-    const char *name = runtime::xml_element_name(node);
-    return name ? name : "";
 }
 
 // An entry holds elements only, each carrying its value or holding others.
@@ -104,13 +106,20 @@ bool well_formed_entry(xml_node *entry) {
 }
 
 // Imports one module's entries through its xmlParam, each entry written to
-// the request file it reads; the module's file is replaced.
+// the request file it reads; the module's file is replaced.  An entry
+// without an identifier (exports leave it out) gets its own, from the time
+// plus its position, as list imports give one.
 int import_by_request(const module_entry &e, module_table &t, xml_node *function) {
     if (e.files[0] >= 0) my_RemoveFile(e.files[0]);
     record_file *h = t.open(nullptr, MODULE_TAG(kSource), 1);
     if (!h) return -1;
     int result = 0;
+    const time_t now = time(nullptr);
+    int position = 0;
     for (xml_node *entry = module::next_entry(function, nullptr); entry; entry = module::next_entry(function, entry)) {
+        ++position;
+        if (!my_mxmlFindElement(entry, entry, "id", "value", nullptr, MY_XML_DESCEND))
+            my_mxmlElementSetAttr(my_mxmlNewElement(entry, "id"), "value", my_chainID(now + position));
         auto rec = record_of(e);
         std::FILE *f = std::fopen(platform::path(kEntryFile).c_str(), "w");
         if (!rec || !f) {
@@ -133,7 +142,8 @@ int import_by_request(const module_entry &e, module_table &t, xml_node *function
 void print_pairs(const std::string &element) {
     xml_tree tree(my_mxmlLoadString(nullptr, element.c_str(), nullptr));
     if (!tree) return;
-    xml_node *function = my_mxmlFindElement(tree.get(), tree.get(), "_function", nullptr, nullptr, MY_XML_DESCEND);
+    // The element alone is the whole tree.
+    xml_node *function = tree.get();
     for (xml_node *entry = module::next_entry(function, nullptr); entry; entry = module::next_entry(function, entry)) {
         std::string line;
         for (xml_node *f = my_mxmlFindElement(entry, entry, nullptr, nullptr, nullptr, MY_XML_DESCEND); f;
@@ -224,7 +234,8 @@ int config_import(const char *document, size_t length, char *report, size_t repo
     if (text.find('\0') != std::string::npos) return refuse("the document holds a NUL byte");
     xml_tree tree(my_mxmlLoadString(nullptr, text.c_str(), nullptr));
     if (!tree) return refuse("the document is not well-formed XML");
-    xml_node *root = my_mxmlFindElement(tree.get(), tree.get(), nullptr, nullptr, nullptr, MY_XML_DESCEND);
+    const std::vector<xml_node *> top = children(tree.get());
+    xml_node *root = top.size() == 1 ? top.front() : nullptr;
     if (!root || name_of(root) != kRoot) return refuse(std::string("the document is not a <") + kRoot + ">");
 
     // Every module and every entry is checked before anything is stored.
@@ -262,7 +273,7 @@ int config_import(const char *document, size_t length, char *report, size_t repo
         else if (t->import_xmlConf) stored = reinterpret_cast<import_fn>(t->import_xmlConf)(s.function);
         else stored = import_by_request(*s.entry, *t.get(), s.function);
         if (stored != 0) result = -1;
-        done += std::string(s.entry->name) + ": " + std::to_string(s.entries) + " entries" +
+        done += std::string(s.entry->name) + ": " + std::to_string(s.entries) + (s.entries == 1 ? " entry" : " entries") +
                 (stored != 0 ? " (not all stored)" : "") + "\n";
     }
     say(report, report_size, done);

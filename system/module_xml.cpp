@@ -114,6 +114,16 @@ const char *xml_values::raw(const char *key) const {
     return field ? my_mxmlElementGetAttr(field, "value") : nullptr;
 }
 
+std::vector<std::string> xml_values::values_in(const char *container, const char *key) const {
+    std::vector<std::string> out;
+    xml_node *c = entry_ && container ? my_mxmlFindElement(entry_, entry_, container, nullptr, nullptr, MY_XML_DESCEND)
+                                      : nullptr;
+    for (xml_node *e = c ? my_mxmlFindElement(c, c, key, "value", nullptr, MY_XML_DESCEND) : nullptr; e;
+         e = my_mxmlFindElement(e, c, key, "value", nullptr, MY_XML_DESCEND))
+        out.push_back(unescape(my_mxmlElementGetAttr(e, "value")));
+    return out;
+}
+
 int32_t xml_values::integer(const char *key, int32_t fallback) const {
     const char *value = raw(key);
     if (!value) return fallback;

@@ -21,6 +21,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "system/module.h"
 #include "webadmin.h"
@@ -92,6 +93,9 @@ public:
     }
     // Decimal, clamped to 32 bits; fallback when missing or not a number.
     int32_t integer(const char *key, int32_t fallback) const;
+    // The values of the key elements inside the container element, in
+    // document order, their line escapes undone.
+    std::vector<std::string> values_in(const char *container, const char *key) const;
     // The service bits of a "security" element: a service's bit is set
     // when its value is above 0; fallback when the element is missing.
     int32_t security(int32_t fallback) const;

@@ -150,11 +150,23 @@ void *route_cgiParam(route_record *rec) {
     return rec;
 }
 
+// An entry is read by its own keys; where it lacks one, by the key the
+// export writes in its place, so that an exported route reads back as the
+// same route.
 void *route_xmlEntry(xml_node *entry, void *rec) {
     if (!rec) return rec;
     const module::xml_values values(entry);
-    fill(
-        *static_cast<route_record *>(rec), [&](const char *key) { return values.value(key); }, "ipv_mode");
+    static const std::pair<const char *, const char *> kExported[] = {
+        {"ip", "ipaddr"}, {"gw", "gateway"}, {"dev", "interface"}};
+    const auto value = [&](const char *key) -> std::optional<std::string> {
+        std::optional<std::string> v = values.value(key);
+        for (const auto &[own, exported] : kExported)
+            if (!v && module::same_text(key, own)) v = values.value(exported);
+        // The export names the family: "IPv4" or "IPv6".
+        if (v && module::same_text(key, "ipv_mode") && v->starts_with("IPv")) v = *v == "IPv6" ? "1" : "0";
+        return v;
+    };
+    fill(*static_cast<route_record *>(rec), value, "ipv_mode");
     return rec;
 }
 

@@ -2,6 +2,7 @@
 // to its members' chains and raises the policy bit for their traffic, so
 // that one policy rule can name the whole group.  Membership is one
 // character per line of the virtual server file.
+#include <algorithm>
 #include <string>
 
 #include "system/module.h"
@@ -181,6 +182,21 @@ void *cgiParam(void *rec) {
     return rec;
 }
 
+// Members named as the export writes them: the virtual servers of those
+// names, by their lines.
+void take_member_names(record &r, const std::vector<std::string> &names) {
+    if (names.empty()) return;
+    set_members(r, nullptr);
+    module::registered servers("virtual_ip");
+    record_file *vh = servers.open(MODULE_TAG(kSource), 0);
+    virtual_ip_record v{};
+    v.refs_fixed = 1;
+    uint32_t line = 0;
+    for (int k = 1; vh && servers->getline(vh, &v, &line, k); ++k)
+        if (line <= static_cast<uint32_t>(members()) && std::find(names.begin(), names.end(), v.name) != names.end())
+            r.members[line - 1] = '1';
+}
+
 void *xmlParam(record_file *, void *rec, const char *path) {
     if (!rec) return nullptr;
     auto &r = *static_cast<record *>(rec);
@@ -191,6 +207,7 @@ void *xmlParam(record_file *, void *rec, const char *path) {
             module::set_text(r.mark, id2mark(r.id));
         }
         if (const char *custom = v.raw("custom_member")) set_members(r, custom);
+        else take_member_names(r, v.values_in("custom_member", "name"));
         v.text("iname", r.iname);
     });
     return rec;
