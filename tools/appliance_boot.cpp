@@ -7,6 +7,9 @@
 // flash that holds an image without one is noted in the boot event log.
 //   appliance-boot DIR           boot the sandbox root DIR
 //   appliance-boot --remove DIR  remove the System V objects of DIR
+//   appliance-boot --sql DIR DATABASE < STATEMENTS
+//                                run SQL statements on the SQLite database
+//                                file DATABASE (an appliance path) of DIR
 // APPLIANCE_REBOOT_INTERVAL=SECONDS sets the last reboot interval (integer
 // 105 of the block, 45 by default), from which the reboot page's count-down
 // is sized; the end-to-end tests shorten the count-down with it.
@@ -17,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <optional>
 #include <string>
@@ -116,13 +120,30 @@ int boot(const char *dir) {
 
 }  // namespace
 
+// The statements of standard input on a database of the root, through the
+// library's SQLite: how the demo's sample fills the AP daemon's databases.
+int run_sql(const char *dir, const char *database) {
+    setenv("APPLIANCE_ROOT", dir, 1);
+    const std::string statements((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
+    sqlite3 *db = nullptr;
+    if (_my_sqlite_connect("appliance-boot", &db, database) != 0) {
+        std::fprintf(stderr, "appliance-boot: cannot open the database %s\n", database);
+        return 1;
+    }
+    const int result = _my_sqlite_exec("appliance-boot", db, nullptr, "%s", statements.c_str());
+    _my_sqlite_close("appliance-boot", db);
+    if (result != 0) std::fprintf(stderr, "appliance-boot: the statements for %s failed\n", database);
+    return result == 0 ? 0 : 1;
+}
+
 int main(int argc, char **argv) {
+    if (argc == 4 && std::strcmp(argv[1], "--sql") == 0) return run_sql(argv[2], argv[3]);
     if (argc == 3 && std::strcmp(argv[1], "--remove") == 0) {
         std::printf("%d\n", platform::remove_sandbox_ipc(argv[2]));
         return 0;
     }
     if (argc != 2) {
-        std::fprintf(stderr, "usage: appliance-boot DIR | --remove DIR\n");
+        std::fprintf(stderr, "usage: appliance-boot DIR | --remove DIR | --sql DIR DATABASE\n");
         return 2;
     }
     return boot(argv[1]);
