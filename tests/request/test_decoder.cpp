@@ -18,10 +18,8 @@
 #include <thread>
 #include <vector>
 
-#include "support/capture.h"
-#include "support/request_env.h"
+#include "support/request.h"
 #include "support/sandbox.h"
-#include "support/stops.h"
 #include "webadmin.h"
 
 namespace {

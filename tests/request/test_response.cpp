@@ -11,9 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "support/capture.h"
+#include "support/request.h"
 #include "support/sandbox.h"
-#include "support/stops.h"
 #include "webadmin.h"
 
 namespace {

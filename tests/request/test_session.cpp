@@ -11,11 +11,8 @@
 #include <set>
 #include <string>
 
-#include "support/capture.h"
-#include "support/request_env.h"
+#include "support/request.h"
 #include "support/sandbox.h"
-#include "support/stops.h"
-#include "support/temp_root.h"
 #include "webadmin.h"
 
 namespace {

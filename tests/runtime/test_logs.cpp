@@ -14,11 +14,10 @@
 #include <utility>
 #include <vector>
 
-#include "support/capture.h"
+#include "support/request.h"
 #include "support/hostile.h"
-#include "support/port_server.h"
+#include "support/network.h"
 #include "support/sandbox.h"
-#include "support/temp_root.h"
 #include "webadmin.h"
 
 namespace event_log_tests {

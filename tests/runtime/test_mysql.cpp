@@ -21,7 +21,7 @@
 #include <thread>
 #include <type_traits>
 
-#include "support/temp_root.h"
+#include "support/request.h"
 #include "webadmin.h"
 
 namespace {

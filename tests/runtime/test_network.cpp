@@ -21,10 +21,9 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "support/capture.h"
+#include "support/request.h"
 #include "support/sandbox.h"
-#include "support/temp_root.h"
-#include "support/veth.h"
+#include "support/network.h"
 #include "webadmin.h"
 
 namespace {

@@ -21,9 +21,8 @@
 
 #include "platform/platform.h"
 #include "runtime/shared_segment.h"
-#include "support/capture.h"
+#include "support/request.h"
 #include "support/sandbox.h"
-#include "support/temp_root.h"
 #include "webadmin.h"
 
 namespace definitions_tests {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "support/capture.h"
+#include "support/request.h"
 #include "support/sandbox.h"
 #include "system/module_xml.h"
 

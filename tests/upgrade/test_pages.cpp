@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "support/capture.h"
+#include "support/request.h"
 #include "support/hostile.h"
 #include "support/sandbox.h"
 #include "upgrade/upgrade.h"
