@@ -292,7 +292,7 @@ TEST(Multipart, FilesToDisk) {
             out += std::string(qValue("%s.length", name)) + "," + qValue("%s.errno", name) + "," + qValue("%s.real_length", name) + ";";
         return out;
     };
-    for (auto [limit, fsize, expected, left] : {std::tuple{100000, RLIM_INFINITY, "100000,0,100000;100001,3,0;2,0,2;", 2},
+    for (auto [limit, fsize, expected, left] : {std::tuple<int, rlim_t, const char *, int>{100000, RLIM_INFINITY, "100000,0,100000;100001,3,0;2,0,2;", 2},
                                                 {0, 100000, "100000,0,100000;100001,5,0;2,0,2;", 2}}) {
         Request r(upload_env(body), body);
         fs::create_directory(r.root() + "/up");

@@ -409,7 +409,7 @@ TEST(FileOps, CopyKeepsModesTimesAndTreesAndLeavesTheRestToTheShell) {
     struct stat file {}, dir {};
     lstat(box.file("/var/copy/big.bin").c_str(), &file);
     lstat(box.file("/var/copy/sub").c_str(), &dir);
-    EXPECT_EQ((std::vector<long>{file.st_mode & 07777, file.st_mtim.tv_sec, dir.st_mode & 07777, dir.st_mtim.tv_sec}),
+    EXPECT_EQ((std::vector<long>{static_cast<long>(file.st_mode & 07777), static_cast<long>(file.st_mtim.tv_sec), static_cast<long>(dir.st_mode & 07777), static_cast<long>(dir.st_mtim.tv_sec)}),
               (std::vector<long>{0640, 1000000000, 0750, 1100000000}));
     box.write("/var/single", "old contents that are longer");
     my_cp("/src/tree/sub/inner", "/var/single");

@@ -184,7 +184,7 @@ TEST_F(Fragments, TimingRecordSizesTheBar) {
     box_.write(kFile, "1000 1180\n");
     upgrade_info_record record{};
     const std::string bar = take(ui_para_upgrading(&record));
-    EXPECT_TRUE(record.start >= time(nullptr) - 5 && record.end == 0u);
+    EXPECT_TRUE(static_cast<time_t>(record.start) >= time(nullptr) - 5 && record.end == 0u);
     EXPECT_TRUE(has(bar, "<progress id=\"wp\" max=\"180\" value=\"0\"><span id=\"iewp\" class=\"ie\" style=\"width:0%;\"></span></progress>"));
     EXPECT_EQ(bar.rfind("<script>\\nvar progress_id;\\nvar progress_time = 0;\\nvar current_time = 0;\\n", 0), 0u);
     EXPECT_TRUE(has(bar, "progress_time = 180;") && has(bar, "setInterval(\"set_progress()\", 1000)") && !has(bar, "\n"));
