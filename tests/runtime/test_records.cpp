@@ -67,7 +67,7 @@ std::string taken(const Sandbox &box) {
 TEST(RecordFile, TableReadAndOverlongLines) {
     static_assert(sizeof(file_list) == 229 * 204);
     for (int i = 0; i < FILE_LIST_ROWS; ++i) EXPECT_TRUE(file_list[i].number == i && (file_list[i].path[0] == '\0') == (i < 10)) << i;
-    for (auto [n, path] : {std::pair{10, "/etc/shadow"}, {25, "/wizard.conf"}, {54, "/etc/sysconfig/.firewall/mapped_ip.conf"}, {110, "/proc/net/dev"},
+    for (auto [n, path] : {std::pair{10, "/etc/shadow"}, {25, "/wizard.conf"}, {22, "/etc/sysconfig/.firewall/ddns.conf"}, {54, "/etc/sysconfig/.firewall/mapped_ip.conf"}, {110, "/proc/net/dev"},
                            {182, "/proc/uptime"}, {183, kUpgradeInfoPath}, {227, "/backup_conf/reserve/ad_link_setting.conf"},
                            {228, "/etc/sysconfig/.firewall/auth_wechat.conf"}})
         EXPECT_STREQ(my_FileName(n), path) << n;
