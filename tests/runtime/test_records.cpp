@@ -403,7 +403,9 @@ TEST(FileOps, CopyKeepsModesTimesAndTreesAndLeavesTheRestToTheShell) {
     set_mtime(box.file("/src/tree/sub"), 1100000000);
     my_cp("/src/tree", "/dst/tree");  // the parent is missing: the shell's turn
     EXPECT_EQ(taken(box), "/bin/cp -af \"/src/tree\" \"/dst/tree\"\n");
+    const mode_t mask = umask(022);
     my_cp("/src/tree", "/var/copy");
+    EXPECT_EQ(umask(mask), 022u);  // the process's own mask is back
     EXPECT_EQ(box.read("/var/copy/big.bin"), big);
     EXPECT_TRUE(box.read("/var/copy/sub/inner") == "inner" && box.exists("/var/copy/sub/empty"));
     struct stat file {}, dir {};

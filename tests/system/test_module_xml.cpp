@@ -273,6 +273,15 @@ TEST_F(ModuleXml, ListImportReplacesTheFileSkipsRepeatedNamesAndGivesChains) {
     EXPECT_EQ(reinterpret_cast<int (*)(xml_node *)>(kListTable.import_xmlConf)(nullptr), -1);
 }
 
+TEST_F(ModuleXml, SecurityServicesOneElementEach) {
+    const std::string security = module::xml_entry().security(0x15).str();
+    EXPECT_EQ(security, "<security><PING value=\"1\" /><HTTP value=\"0\" /><HTTPS value=\"1\" /><TELNET value=\"0\" /><SSH value=\"1\" /></security>");
+    Document d("<?xml version=\"1.0\"?><_function><_entry>" + security + "</_entry><_entry /></_function>");
+    xml_node *first = my_mxmlFindElement(d.function(), d.function(), "_entry", nullptr, nullptr, MY_XML_DESCEND);
+    EXPECT_EQ(module::xml_values(first).security(-1), 0x15);
+    EXPECT_EQ(module::xml_values(my_mxmlFindElement(first, d.function(), "_entry", nullptr, nullptr, MY_XML_NO_DESCEND)).security(-1), -1);
+}
+
 TEST_F(ModuleXml, PositionalImportReplacesLineByLineAndAppendsTheRest) {
     box_.write(kPortPath, "\"lan\" 100 0 \n\"wan\" 10 0 \n\"dmz\" 1000 1 \n");
     ASSERT_EQ(import_into(kPortTable,
