@@ -182,6 +182,7 @@ TEST_F(Session, MisuseStopsWithItsMessage) {
         {[] { qSessionAdd("a", "1"); }, "qSessionAdd" + before},
         {[] { qSessionGetID(); }, "qSessionGetID" + before},
         {[] { qSessionDestroy(); }, "qSessionDestroy" + before},
+        {[] { qSessionPrint(); }, "qSessionPrint" + before},
         {[] { qSessionRemove("a"); }, "qSessionRemove" + before},
         {[] { qSessionSetTimeout(5); }, "qSessionSetTimeout" + before},
         {[] { _clearRepository(); }, "_clearRepository" + before},

@@ -68,12 +68,12 @@ TEST(Process, LookUpByStatFilesAndKill) {
     {
         testing_support::Sandbox box;
         for (auto [path, text] : {std::pair<std::string, std::string>{"100", "100 (vavazUzo) S 1 100 100 0 -1 4194560\n"},
-                                  {"290", "290 (vavazUzo) R 77 290 290 0 -1 4194560\n"}, {"300", "300 (odd) name) S 1 300\n"},
+                                  {"920", "920 (vavazUzo) R 77 920 920 0 -1 4194560\n"}, {"300", "300 (odd) name) S 1 300\n"},
                                   {"400", "400 (vavazUz) S 1 400\n"}, {"500", "500 (vavazUzo S 1 500\n"},
                                   {"600", "600 (" + std::string(300, 'v') + ") S 1 600\n"}, {"self", "700 (vavazUzo) S 1 700\n"},
                                   {"7x", "7 (vavazUzo) S 1 7\n"}})
             box.write("/proc/" + path + "/stat", text);
-        EXPECT_EQ(collect(my_proc_list("vavazUzo")), (std::map<int, char>{{100, 'S'}, {290, 'R'}}));
+        EXPECT_EQ(collect(my_proc_list("vavazUzo")), (std::map<int, char>{{100, 'S'}, {920, 'R'}}));
         EXPECT_EQ(collect(my_proc_list("odd) name")), (std::map<int, char>{{300, 'S'}}));
         for (const std::string &none : std::vector<std::string>{"vavazU", std::string(300, 'v')}) EXPECT_EQ(my_proc_list(none.c_str()), nullptr);
         EXPECT_EQ(my_proc_pid("vavazUzo"), 100);  // a daemon is a child of process 1
