@@ -20,7 +20,7 @@ set_target_properties(firewall-daemon PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAK
 
 if(WEBADMIN_TESTS)
   # The start page's process test runs the program it checks.
-  add_dependencies(e2e_test_index index.cgi)
+  add_dependencies(e2e_tests index.cgi)
 
   # The web server and browser tests drive the host's lighttpd, node and
   # Chromium: the plain build only, as the sanitizers instrument none of

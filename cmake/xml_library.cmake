@@ -16,20 +16,15 @@ if(WEBADMIN_TESTS AND NOT CMAKE_CROSSCOMPILING)
   endforeach()
   target_compile_definitions(xml_eleven_calls PRIVATE OMIT_LAST)
 
-  foreach(src ${TEST_SOURCES})
-    get_filename_component(name ${src} NAME_WE)
-    if(NOT name MATCHES "_xml$")
-      continue()
-    endif()
-    get_filename_component(dir ${src} DIRECTORY)
-    get_filename_component(folder ${dir} NAME)
-    set(target ${folder}_${name})
+  # The programs that hold the XML tests (and the SQLite ones, which pass
+  # whichever XML library is loaded).
+  foreach(target runtime_host_tests system_host_tests)
     add_dependencies(${target} xml_twelve_calls xml_eleven_calls)
     gtest_discover_tests(${target} TEST_SUFFIX .twelve_calls DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300
       LABELS host-only
       ENVIRONMENT "LD_LIBRARY_PATH=${CMAKE_BINARY_DIR}/xml-twelve-calls")
   endforeach()
-  add_test(NAME runtime_xml_eleven_calls COMMAND runtime_test_binding_xml --gtest_filter=XmlBinding.*)
+  add_test(NAME runtime_xml_eleven_calls COMMAND runtime_host_tests --gtest_filter=XmlBinding.*)
   set_tests_properties(runtime_xml_eleven_calls PROPERTIES LABELS host-only
     ENVIRONMENT "LD_LIBRARY_PATH=${CMAKE_BINARY_DIR}/xml-eleven-calls")
 endif()

@@ -12,7 +12,7 @@
 #include <type_traits>
 
 #include "support/mysql_server.h"
-#include "support/temp_root.h"
+#include "support/request.h"
 #include "webadmin.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "support/temp_root.h"
+#include "support/request.h"
 #include "webadmin.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "support/temp_root.h"
+#include "support/request.h"
 #include "webadmin.h"
 
 namespace {

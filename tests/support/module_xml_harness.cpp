@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "support/capture.h"
+#include "support/request.h"
 
 namespace testing_support {
 

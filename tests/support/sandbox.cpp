@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -60,43 +61,61 @@ std::string read_file(const std::string &path) {
     return s.str();
 }
 
-Sandbox::Sandbox(const std::vector<std::string> &definitions) {
+Root::Root() {
     const char *tmp = getenv("TMPDIR");
     std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/appliance.XXXXXX";
-    std::vector<char> buf(pattern.begin(), pattern.end());
-    buf.push_back('\0');
-    if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed");
-    root_ = buf.data();
-    std::string cmd = make_root_command() + " " + shell_quote(root_);
-    for (const auto &d : definitions) cmd += " " + shell_quote(d);
-    if (const char *prev = getenv("APPLIANCE_ROOT")) {
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    root_ = pattern;
+    if (const char *previous = getenv("APPLIANCE_ROOT")) {
         had_previous_ = true;
-        previous_root_ = prev;
+        previous_root_ = previous;
     }
-    unsetenv("APPLIANCE_ROOT");
-    if (std::system(cmd.c_str()) != 0) throw std::runtime_error("make-root failed: " + cmd);
-    setenv("APPLIANCE_ROOT", root_.c_str(), 1);
 }
 
-Sandbox::~Sandbox() {
-    std::string cmd = make_root_command() + " --remove " + shell_quote(root_);
+Root::~Root() { leave(); }
+
+void Root::enter() {
+    setenv("APPLIANCE_ROOT", root_.c_str(), 1);
+    entered_ = true;
+}
+
+void Root::leave() {
+    if (!entered_) return;
     if (had_previous_) setenv("APPLIANCE_ROOT", previous_root_.c_str(), 1);
     else unsetenv("APPLIANCE_ROOT");
-    if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", root_.c_str());
+    entered_ = false;
 }
 
-std::string Sandbox::read(const std::string &appliance_path) const { return read_file(file(appliance_path)); }
+std::string Root::read(const std::string &appliance_path) const { return read_file(file(appliance_path)); }
 
-bool Sandbox::exists(const std::string &appliance_path) const {
+bool Root::exists(const std::string &appliance_path) const {
     struct stat st;
     return lstat(file(appliance_path).c_str(), &st) == 0;
 }
 
-void Sandbox::write(const std::string &appliance_path, const std::string &content) const {
-    std::string path = file(appliance_path);
-    std::string dir = path.substr(0, path.rfind('/'));
-    if (std::system(("mkdir -p " + shell_quote(dir)).c_str()) != 0) throw std::runtime_error("mkdir failed: " + dir);
-    std::ofstream(path, std::ios::binary) << content;
+void Root::write(const std::string &appliance_path, const std::string &content) const {
+    std::error_code ignored;
+    std::filesystem::create_directories(std::filesystem::path(file(appliance_path)).parent_path(), ignored);
+    std::ofstream(file(appliance_path), std::ios::binary) << content;
+}
+
+void Root::remove(const std::string &appliance_path) const {
+    std::error_code ignored;
+    std::filesystem::remove(file(appliance_path), ignored);
+}
+
+Sandbox::Sandbox(const std::vector<std::string> &definitions) {
+    std::string cmd = make_root_command() + " " + shell_quote(root());
+    for (const auto &d : definitions) cmd += " " + shell_quote(d);
+    unsetenv("APPLIANCE_ROOT");
+    if (std::system(cmd.c_str()) != 0) throw std::runtime_error("make-root failed: " + cmd);
+    enter();
+}
+
+Sandbox::~Sandbox() {
+    leave();
+    if (std::system((make_root_command() + " --remove " + shell_quote(root())).c_str()) != 0)
+        std::fprintf(stderr, "could not remove %s\n", root().c_str());
 }
 
 Output run(const Sandbox &box, const std::vector<std::string> &argv,

@@ -7,28 +7,41 @@
 
 namespace testing_support {
 
-// Builds a fresh demo appliance with tools/make-root (extra product
-// definitions given as "NAME=VALUE") and removes it, IPC objects included,
-// when it goes out of scope.  While it lives, APPLIANCE_ROOT names it in
-// this process too, so library calls made by the test use the sandbox.
-class Sandbox {
+// A fresh temporary directory that stands for the appliance's root while it
+// lives: once entered, APPLIANCE_ROOT names it in this process too, so
+// library calls made by the test use it; the previous APPLIANCE_ROOT comes
+// back at its end.
+class Root {
 public:
-    explicit Sandbox(const std::vector<std::string> &definitions = {});
-    ~Sandbox();
-    Sandbox(const Sandbox &) = delete;
-    Sandbox &operator=(const Sandbox &) = delete;
+    Root(const Root &) = delete;
+    Root &operator=(const Root &) = delete;
 
     const std::string &root() const { return root_; }
     std::string file(const std::string &appliance_path) const { return root_ + appliance_path; }
     std::string read(const std::string &appliance_path) const;   // "" when absent
     bool exists(const std::string &appliance_path) const;
-    void write(const std::string &appliance_path, const std::string &content) const;
+    void write(const std::string &appliance_path, const std::string &content) const;  // directories made
+    void remove(const std::string &appliance_path) const;
     std::string commands() const { return read("/commands.log"); }
+
+protected:
+    Root();
+    ~Root();
+    void enter();  // APPLIANCE_ROOT names this root
+    void leave();  // the previous APPLIANCE_ROOT back
 
 private:
     std::string root_;
     std::string previous_root_;
-    bool had_previous_ = false;
+    bool had_previous_ = false, entered_ = false;
+};
+
+// A fresh demo appliance built with tools/make-root (extra product
+// definitions given as "NAME=VALUE"), removed with its IPC objects at the end.
+class Sandbox : public Root {
+public:
+    explicit Sandbox(const std::vector<std::string> &definitions = {});
+    ~Sandbox();
 };
 
 struct Output {

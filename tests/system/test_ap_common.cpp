@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "support/capture.h"
+#include "support/request.h"
 #include "support/hostile.h"
 #include "support/module_harness.h"
 

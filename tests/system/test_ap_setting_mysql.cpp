@@ -4,7 +4,7 @@
 #include <stdlib.h>
 
 #include "support/mysql_server.h"
-#include "support/temp_root.h"
+#include "support/request.h"
 #include "webadmin.h"
 
 using testing_support::occurrences;

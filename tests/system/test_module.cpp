@@ -185,6 +185,8 @@ TEST_F(Module, TheWholeCallingOrderReadsEditsAndWritesBack) {
     EXPECT_EQ(t_->shift(h, 4, 1), h);
     EXPECT_EQ(records(), (std::vector<std::string>{"1:wifi|eth4|4|mip_1004|^o^", "2:office|eth0|10|mip_1001|^o^",
                                                    "4:guest|eth2|3|mip_1003|^o^", "5:late|eth5|5|mip_1005|^o^"}));
+    EXPECT_EQ(t_->shift(h, 1, 2), h);
+    EXPECT_EQ(t_->shift(h, 2, 1), h);  // and back
 
     // Closing writes back and mirrors the file; a second close does nothing.
     t_->close(reinterpret_cast<record_file **>(&t_->handle));

@@ -7,13 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "support/capture.h"
 #include "support/module_xml_harness.h"
+#include "support/request.h"
 #include "support/sandbox.h"
 #include "system/module_xml.h"
 
 namespace {
 
+using testing_support::Document;
 using testing_support::export_of;
 using testing_support::import_into;
 
@@ -240,9 +241,18 @@ TEST_F(ModuleXml, ListImportReplacesTheFileSkipsRepeatedNamesAndGivesChains) {
         EXPECT_TRUE(testing_support::matches(made->chain, "[0-9]{14}")) << made->chain;
         EXPECT_NE(gTime(made->chain), 0);
     }
-    EXPECT_STRNE(stored[1].chain, stored[2].chain);
+    EXPECT_EQ(gTime(stored[2].chain) - gTime(stored[1].chain), 2) << "the time plus the entry's position (2 and 4)";
 
     EXPECT_EQ(reinterpret_cast<int (*)(xml_node *)>(kListTable.import_xmlConf)(nullptr), -1);
+}
+
+TEST_F(ModuleXml, SecurityServicesOneElementEach) {
+    const std::string security = module::xml_entry().security(0x15).str();
+    EXPECT_EQ(security, "<security><PING value=\"1\" /><HTTP value=\"0\" /><HTTPS value=\"1\" /><TELNET value=\"0\" /><SSH value=\"1\" /></security>");
+    Document d("<?xml version=\"1.0\"?><_function><_entry>" + security + "</_entry><_entry /></_function>");
+    xml_node *first = my_mxmlFindElement(d.function(), d.function(), "_entry", nullptr, nullptr, MY_XML_DESCEND);
+    EXPECT_EQ(module::xml_values(first).security(-1), 0x15);
+    EXPECT_EQ(module::xml_values(my_mxmlFindElement(first, d.function(), "_entry", nullptr, nullptr, MY_XML_NO_DESCEND)).security(-1), -1);
 }
 
 TEST_F(ModuleXml, PositionalImportReplacesLineByLineAndAppendsTheRest) {

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "support/capture.h"
+#include "support/request.h"
 #include "support/hostile.h"
 #include "support/module_harness.h"
 

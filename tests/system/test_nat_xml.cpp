@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "support/capture.h"
+#include "support/request.h"
 #include "support/module_harness.h"
 
 using namespace testing_support;

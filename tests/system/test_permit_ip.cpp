@@ -5,7 +5,7 @@
 #include <cstring>
 #include <functional>
 
-#include "support/capture.h"
+#include "support/request.h"
 #include "support/module_harness.h"
 
 using namespace testing_support;

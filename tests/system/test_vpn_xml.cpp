@@ -2,7 +2,7 @@
 // with the real XML library.
 #include <gtest/gtest.h>
 
-#include "support/capture.h"
+#include "support/request.h"
 #include "support/module_harness.h"
 
 using namespace testing_support;

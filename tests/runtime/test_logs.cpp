@@ -1,18 +1,26 @@
+// Logs and messages: the event log, debug output, daemon senders and the
+// management server's messages.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "support/request.h"
 #include "support/hostile.h"
-#include "support/port_server.h"
+#include "support/network.h"
 #include "support/sandbox.h"
 #include "webadmin.h"
 
+namespace event_log_tests {
 namespace {
 
 using testing_support::hostile_values;
@@ -252,3 +260,200 @@ TEST_F(EventLog, RemoteTextIsDataForTheShell) {
         EXPECT_EQ(head, "<134>" + from_server + " (" + from_server + ") [System] " + value);
     }
 }
+}  // namespace event_log_tests
+
+namespace debug_tests {
+using testing_support::captured_stdout;
+using testing_support::Sandbox;
+
+namespace {
+
+const char *marker_name(int i) { return _mydebug_buf + 128 * i; }
+
+}  // namespace
+
+TEST(Debug, WritesOnlyWhileTheMarkerExists) {
+    Sandbox box;
+    my_debug("page.cpp", 12, "value %d", 5);
+    box.write("/var/debug.msg", "");
+    my_debug("page.cpp", 12, "value %d", 5);
+    EXPECT_EQ(box.commands(), "<sync>\n");
+    std::filesystem::remove_all(box.file("/var"));  // without /var the marker is /debug.msg
+    box.write("/debug.msg", "");
+    my_debug(nullptr, 0, "%s", "no file name");
+    EXPECT_EQ(box.commands(), "<sync>\n<sync>\n");
+}
+
+TEST(Debug, ProgramMarkersSetTheFlags) {
+    Sandbox box;
+    my_debug_set_level(0x30);
+    my_debug_init("/usr/local/www/cgi-bin/upgrade.cgi");
+    const char *suffixes[] = {".print", ".log", ".fp", ".fprm", ".syslog", ".level"};
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(marker_name(i), std::string("/upgrade") + suffixes[i]);
+    EXPECT_EQ(_mydebug_f, 0);
+    EXPECT_EQ(_mydebug_level, 0x30);  // no level file: unchanged
+    EXPECT_EQ(_mydebug_pid, static_cast<int>(getpid()));
+    EXPECT_EQ(box.commands(), "");
+
+    for (const char *name : {"/upgrade.print", "/upgrade.fp", "/upgrade.fprm", "/upgrade.syslog"}) box.write(name, "");
+    box.write("/upgrade.level", "1f\n");
+    my_debug_init("upgrade");
+    EXPECT_EQ(_mydebug_f, 1 | 2 | 4);
+    EXPECT_EQ(_mydebug_level, 0x1f);
+    EXPECT_EQ(box.commands(), "> /upgrade.log\n");
+
+    // Only the log switch: flag 2 alone; a name of shell characters reaches
+    // the shell quoted.
+    box.write("/commands.log", "");
+    box.write("/a b;c.fp", "");
+    box.write("/a b;c.fprm", "");
+    my_debug_init("/bin/a b;c.cgi");
+    EXPECT_STREQ(marker_name(1), "/a b;c.log");
+    EXPECT_EQ(_mydebug_f, 2);
+    EXPECT_EQ(box.commands(), "> '/a b;c.log'\n");
+
+    my_debug_init(std::string(300, 'x').c_str());  // cut inside its slot
+    EXPECT_EQ(marker_name(5), "/" + std::string(126, 'x'));
+}
+
+TEST(Debug, OutputGoesWhereTheFlagsSayAndUsageNamesTheMarkers) {
+    Sandbox box;
+    box.write("/cgi.print", "");
+    box.write("/cgi.fp", "");
+    my_debug_init("/cgi");
+    my_debug_set_pid(4242);
+    my_debug_set_level(0x1);
+    EXPECT_EQ(captured_stdout([] {
+                  my_debug_printf(0x2, "handler", 17, "masked %d", 1);
+                  my_debug_printf(0x3, "handler", 17, "shown %d", 2);
+              }),
+              "(pid:4242)[handler] 17: shown 2\n");
+    // "%D %T" of UTC: digits in the shape 99/99/99 99:99:99.
+    EXPECT_TRUE(testing_support::matches(box.read("/cgi.log"),
+                                         "[0-9]{2}/[0-9]{2}/[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} ==> "
+                                         "\\(pid:4242\\)\\[handler\\] 17: shown 2\n"))
+        << box.read("/cgi.log");
+
+    // No flag set: nothing, whatever the mask.
+    my_debug_init("/quiet");
+    EXPECT_EQ(captured_stdout([] { my_debug_printf(0xff, "handler", 1, "silent"); }), "");
+    EXPECT_FALSE(box.exists("/quiet.log"));
+
+    my_debug_init("/sbin/tool");
+    EXPECT_EQ(captured_stdout(my_debug_usage),
+              "\ndebug flag:\n"
+              "  echo \"0xFF\" > /tool.level\t: set level (hex)\n"
+              "  > /tool.print\t\t: print\n"
+              "  > /tool.fp\t\t\t: write to /tool.log\n"
+              "  > /tool.fprm\t\t\t: clear /tool.log\n"
+              "  > /tool.syslog\t\t: write to syslog\n");
+}
+}  // namespace debug_tests
+
+// The senders to the appliance's daemons over their local sockets, against
+// a listener of the test's own.
+namespace sender_tests {
+using testing_support::TempRoot;
+
+// A daemon's listening socket at an appliance path.
+class Listener {
+public:
+    Listener(const TempRoot &root, const std::string &appliance_path) : fd_(socket(AF_UNIX, SOCK_STREAM, 0)) {
+        root.write(appliance_path, "");
+        const std::string path = root.file(appliance_path);
+        unlink(path.c_str());
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+        bound_ = bind(fd_, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 && listen(fd_, 4) == 0;
+    }
+    ~Listener() { close(fd_); }
+
+    bool bound() const { return bound_; }
+
+    // What a connection already made and closed by the sender carried, or
+    // nothing when none is waiting.
+    std::optional<std::string> take() {
+        timeval none{0, 0};
+        fd_set ready;
+        FD_ZERO(&ready);
+        FD_SET(fd_, &ready);
+        if (select(fd_ + 1, &ready, nullptr, nullptr, &none) != 1) return std::nullopt;
+        const int connection = accept(fd_, nullptr, nullptr);
+        std::string text;
+        char chunk[4096];
+        for (ssize_t n; (n = read(connection, chunk, sizeof chunk)) > 0;) text.append(chunk, static_cast<size_t>(n));
+        close(connection);
+        return text;
+    }
+
+private:
+    int fd_;
+    bool bound_ = false;
+};
+
+TEST(Sender, CommandsAndQueriesReachTheirDaemonsAsTheyAre) {
+    TempRoot root({"/var/run"});
+    Listener commands(root, "/var/run/runcommand"), queries(root, "/var/run/SQLQueryd.sock");
+    ASSERT_TRUE(commands.bound() && queries.bound());
+
+    EXPECT_EQ(my_sendCmd2sock("/sbin/iptables -F X; echo \"$(id)\"\n"), 0);
+    EXPECT_EQ(commands.take(), "/sbin/iptables -F X; echo \"$(id)\"\n");  // bytes, no terminator
+    EXPECT_EQ(my_sqlquery_sock("INSERT INTO t VALUES (%d, '%s')", 7, "a b"), 0);
+    EXPECT_EQ(queries.take(), "INSERT INTO t VALUES (7, 'a b')");
+    const std::string big(60000, 'q');
+    EXPECT_EQ(my_sqlquery_sock("%s", big.c_str()), 0);
+    EXPECT_EQ(queries.take(), big);
+    EXPECT_EQ(commands.take(), std::nullopt);
+    EXPECT_EQ(queries.take(), std::nullopt);
+    EXPECT_EQ(my_sendCmd2sock(nullptr), -1);
+    TempRoot other({"/var/run"});
+    other.write("/var/run/SQLQueryd.sock", "a plain file");
+    EXPECT_EQ(my_sendCmd2sock("true") + my_sqlquery_sock("x"), -2);  // no daemon listening
+}
+}  // namespace sender_tests
+
+namespace management_message_tests {
+using testing_support::PortServer;
+using testing_support::Sandbox;
+
+TEST(ManagementMessage, TcpSenderAndForwardingConditions) {
+    Sandbox box;
+    PortServer server(box, true);
+    const std::string big(200000, 'q');
+    EXPECT_EQ(my_sqlquery_tcp("127.0.0.1", "c %d %s", 0, "hello") + my_sqlquery_tcp("127.0.0.1", "%s", big.c_str()), 0);
+    EXPECT_EQ(server.take(), "c 0 hello");
+    EXPECT_EQ(server.take(), big);
+    for (const char *address : {"localhost", "127.0.0.1; rm -rf /", "::1"}) EXPECT_EQ(my_sqlquery_tcp(address, "x"), -1) << address;
+    EXPECT_EQ(server.take(), std::nullopt);
+
+    WS(37, "127.0.0.1");
+    WI(68, 0xfff);
+    my_cms_send_message("eventlog_system quota traffic");  // the demo product has no central management
+    EXPECT_EQ(server.take(), std::nullopt);
+    ASSERT_EQ(SET_DEFINE("HAVE_CMS", "y"), 0);
+    for (const char *unset : {"", "^o^"}) {
+        WS(37, unset);
+        my_cms_send_message("quota exceeded");
+    }
+    EXPECT_EQ(server.take(), std::nullopt);
+    WS(37, "127.0.0.1");
+    // Each log kind's bit lets through the texts holding one of its key words, and only those.
+    for (auto [bit, word] : {std::pair{0x1, "MAIL_LOG"}, {0x1, "mail_account"}, {0x2, "MAIL_ARCHIVE"}, {0x2, "mail_account"}, {0x4, "WEBFILTER"},
+                             {0x4, "DOWNLOAD"}, {0x4, "UPLOAD"}, {0x4, "MIMESCRIPT"}, {0x4, "URLF"}, {0x8, "SNORT"}, {0x8, "idp_log"}, {0x10, "WAF"},
+                             {0x10, "waf"}, {0x20, "traffic"}, {0x40, "eventlog"}, {0x80, "CONNTRACK_LOG"}, {0x100, "virus"},
+                             {0x200, "application_system"}, {0x400, "session"}, {0x800, "quota"}}) {
+        const std::string text = std::string("INSERT INTO `") + word + "` VALUES (1)";
+        WI(68, 0xfff & ~bit);
+        if (bit != 0x1 && bit != 0x2) my_cms_send_message(text.c_str());
+        WI(68, bit);
+        my_cms_send_message(text.c_str());
+        EXPECT_EQ(server.take(), "c 0 00:11:22:33:44:01 " + text) << bit;
+        EXPECT_EQ(server.take(), std::nullopt) << bit;
+    }
+    my_cms_send_message("Waf block, Traffic");
+    EXPECT_EQ(server.take(), std::nullopt);
+    PortServer closed(box, false);
+    EXPECT_EQ(my_sqlquery_tcp("127.0.0.1", "text"), -1);
+}
+}  // namespace management_message_tests
