@@ -25,6 +25,10 @@ constexpr const char *kSource = "system/configuration.c";
 constexpr char kRoot[] = "configuration";
 // Where an entry waits for a module that reads its records from a request file.
 constexpr char kEntryFile[] = "/var/tmp/config_entry.xml";
+// Identifiers given to imported records that have none count from here
+// (2000-01-01), one after another through the whole document: the same
+// document gives the same identifiers, and so the same chains, every time.
+constexpr time_t kImportedIds = 946684800;
 
 using xml_conf_fn = void (*)(const char *function_value);
 using import_fn = int (*)(xml_node *function);
@@ -49,19 +53,20 @@ void say(char *out, std::size_t size, const std::string &text) {
     if (out && size) std::snprintf(out, size, "%s", text.c_str());
 }
 
-// What a call writes to standard output, taken instead of written.
+// What a call writes to standard output (or standard error), taken instead
+// of written.
 template <typename Call>
-std::string captured(Call call) {
-    std::fflush(stdout);
+std::string captured(Call call, std::FILE *stream = stdout) {
+    std::fflush(stream);
     runtime::file_handle spool(std::tmpfile());
-    const int saved = dup(STDOUT_FILENO);
-    if (!spool || saved < 0 || dup2(fileno(spool.get()), STDOUT_FILENO) < 0) {
+    const int fd = fileno(stream), saved = dup(fd);
+    if (!spool || saved < 0 || dup2(fileno(spool.get()), fd) < 0) {
         if (saved >= 0) close(saved);
         return {};
     }
     call();
-    std::fflush(stdout);
-    dup2(saved, STDOUT_FILENO);
+    std::fflush(stream);
+    dup2(saved, fd);
     close(saved);
     std::string text;
     std::rewind(spool.get());
@@ -107,19 +112,15 @@ bool well_formed_entry(xml_node *entry) {
 
 // Imports one module's entries through its xmlParam, each entry written to
 // the request file it reads; the module's file is replaced.  An entry
-// without an identifier (exports leave it out) gets its own, from the time
-// plus its position, as list imports give one.
-int import_by_request(const module_entry &e, module_table &t, xml_node *function) {
+// without an identifier (exports leave it out) gets the next imported one.
+int import_by_request(const module_entry &e, module_table &t, xml_node *function, time_t &next_id) {
     if (e.files[0] >= 0) my_RemoveFile(e.files[0]);
     record_file *h = t.open(nullptr, MODULE_TAG(kSource), 1);
     if (!h) return -1;
     int result = 0;
-    const time_t now = time(nullptr);
-    int position = 0;
     for (xml_node *entry = module::next_entry(function, nullptr); entry; entry = module::next_entry(function, entry)) {
-        ++position;
         if (!my_mxmlFindElement(entry, entry, "id", "value", nullptr, MY_XML_DESCEND))
-            my_mxmlElementSetAttr(my_mxmlNewElement(entry, "id"), "value", my_chainID(now + position));
+            my_mxmlElementSetAttr(my_mxmlNewElement(entry, "id"), "value", my_chainID(++next_id));
         auto rec = record_of(e);
         std::FILE *f = std::fopen(platform::path(kEntryFile).c_str(), "w");
         if (!rec || !f) {
@@ -232,10 +233,18 @@ int config_import(const char *document, size_t length, char *report, size_t repo
     if (length > CONFIG_LARGEST_DOCUMENT) return refuse(too_large(length));
     const std::string text(document, length);
     if (text.find('\0') != std::string::npos) return refuse("the document holds a NUL byte");
-    xml_tree tree(my_mxmlLoadString(nullptr, text.c_str(), nullptr));
-    if (!tree) return refuse("the document is not well-formed XML");
+    // The XML library says what is wrong on standard error: it becomes the
+    // cause's second half.
+    xml_tree tree;
+    const std::string complaint = captured([&] { tree.reset(my_mxmlLoadString(nullptr, text.c_str(), nullptr)); }, stderr);
+    if (!tree) {
+        std::string detail = complaint.substr(0, complaint.find('\n'));
+        if (detail.starts_with("mxml: ")) detail.erase(0, 6);
+        return refuse("the document is not well-formed XML" + (detail.empty() ? "" : ": " + detail));
+    }
+    // The root is the tree itself, or the one element under a declaration.
     const std::vector<xml_node *> top = children(tree.get());
-    xml_node *root = top.size() == 1 ? top.front() : nullptr;
+    xml_node *root = !name_of(tree.get()).starts_with("?") ? tree.get() : top.size() == 1 ? top.front() : nullptr;
     if (!root || name_of(root) != kRoot) return refuse(std::string("the document is not a <") + kRoot + ">");
 
     // Every module and every entry is checked before anything is stored.
@@ -266,12 +275,13 @@ int config_import(const char *document, size_t length, char *report, size_t repo
 
     std::string done;
     int result = 0;
+    time_t next_id = kImportedIds;
     for (const step &s : steps) {
         module::registered t(s.entry->name);
         int stored;
         if (s.entry->import) stored = s.entry->import(t.get(), s.function);
         else if (t->import_xmlConf) stored = reinterpret_cast<import_fn>(t->import_xmlConf)(s.function);
-        else stored = import_by_request(*s.entry, *t.get(), s.function);
+        else stored = import_by_request(*s.entry, *t.get(), s.function, next_id);
         if (stored != 0) result = -1;
         done += std::string(s.entry->name) + ": " + std::to_string(s.entries) + (s.entries == 1 ? " entry" : " entries") +
                 (stored != 0 ? " (not all stored)" : "") + "\n";

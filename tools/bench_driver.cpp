@@ -3,6 +3,7 @@
 // provides the peers.
 //   bench-driver SOURCE_DIR BUILD_DIR WORK_DIR
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -124,6 +125,97 @@ std::vector<std::string> cgi_env(const std::string &root, size_t length) {
 
 void print(const char *name, double value) { std::printf("%s: %.3f\n", name, value); }
 
+// The sample configuration with every list module's records repeated up to
+// count, each copy named apart ("-2", "-3" ...): what a product at its
+// capacity holds.  The interfaces and the controller's settings keep their
+// positions.
+std::string at_capacity(const std::string &document, int count) {
+    std::string out;
+    std::size_t at = 0;
+    for (std::size_t open; (open = document.find("<_function value=\"", at)) != std::string::npos;) {
+        const std::size_t close = document.find("</_function>", open);
+        const std::string element = document.substr(open, close - open);
+        out += document.substr(at, open - at) + element;
+        const std::size_t first = element.find("<_entry>"), end = element.find("</_entry>");
+        const bool positional = element.find("value=\"interface\"") != std::string::npos ||
+                                element.find("value=\"ap_setting\"") != std::string::npos;
+        if (first != std::string::npos && !positional) {
+            int existing = 0;
+            for (std::size_t e = first; e != std::string::npos; e = element.find("<_entry>", e + 1)) ++existing;
+            const std::string entry = element.substr(first, end + 9 - first);
+            const std::size_t name = entry.find("name value=\"");
+            for (int copy = existing + 1; copy <= count; ++copy)
+                out += name == std::string::npos
+                           ? entry
+                           : entry.substr(0, name + 12) + std::to_string(copy) + "-" + entry.substr(name + 12);
+        }
+        at = close;
+    }
+    return out + document.substr(at);
+}
+
+// The firewall daemon's stand-in, draining the root's queues while it runs.
+pid_t start_daemon(const std::string &build, const std::string &root) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        execl((build + "/firewall-daemon").c_str(), "firewall-daemon", root.c_str(), static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    return pid;
+}
+
+void stop_daemon(pid_t pid) {
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+}
+
+int lines_of(const std::string &path) {
+    const std::string text = read_file(path);
+    return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
+
+// appliance-config apply on the sample at capacity, against sending as many
+// prepared commands to the firewall queue, the daemon's stand-in draining
+// both: how far the modules' work stands above the queue's own cost.
+void apply_bench(const std::string &source, const std::string &build, const std::string &work) {
+    const std::string root = work + "/config-root", config = build + "/appliance-config";
+    if (std::system(("BUILD_DIR=" + build + " " + source + "/tools/make-root " + root + " --sample-config").c_str()))
+        std::exit(1);
+    setenv("APPLIANCE_ROOT", root.c_str(), 1);
+    system_info_record info{};
+    my_systemInfo(reinterpret_cast<char *>(&info));
+    const int capacity = std::atoi(entry_num[17]);
+    const std::vector<std::string> env = {"APPLIANCE_ROOT=" + root, "APPLIANCE_SLEEP=0", "PATH=/usr/bin:/bin"};
+    run({config, "export", "-o", work + "/sample.xml"}, env, "");
+    write_file(work + "/capacity.xml", at_capacity(read_file(work + "/sample.xml"), capacity));
+    run({config, "import", work + "/capacity.xml"}, env, "");
+
+    pid_t daemon = start_daemon(build, root);
+    Run apply = best({config, "apply"}, env, "");
+    stop_daemon(daemon);
+    const int commands = lines_of(root + "/firewall.log") / kRuns;
+
+    // The floor: the same number of prepared commands queued.
+    std::remove((root + "/firewall.log").c_str());
+    daemon = start_daemon(build, root);
+    static char prepared[1100];
+    std::snprintf(prepared, sizeof prepared, "[bench]floor(),L:1=> /sbin/iptables -t nat -A %s -j ACCEPT",
+                  std::string(900, 'x').c_str());
+    double floor = 1e9;
+    for (int r = 0; r < kRuns; ++r) {
+        auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < commands; ++i) my_iptables(4, "%s", prepared);
+        floor = std::min(floor, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    stop_daemon(daemon);
+    unsetenv("APPLIANCE_ROOT");
+    print("apply_vs_queue_floor", apply.wall / floor);
+    std::printf("apply_records_per_module: %d\napply_firewall_commands: %d\napply_seconds: %.3f\n"
+                "queue_floor_seconds: %.3f\n",
+                capacity, commands, apply.wall, floor);
+    if (std::system((source + "/tools/make-root --remove " + root).c_str()) != 0) std::exit(1);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -187,6 +279,8 @@ int main(int argc, char **argv) {
     double form_wall = best({cgi}, cgi_env(root, 0), "", 20).wall;
     double hello_wall = best({work + "/hello"}, cgi_env(root, 0), "", 20).wall;
     print("form_vs_hello", hello_cpu > 0 ? form_cpu / hello_cpu : form_wall / hello_wall);
+
+    apply_bench(source, build, work);
 
     std::printf("image_bytes: %zu\nupload_seconds: %.3f\ncheck_seconds: %.3f\nmd5sum_seconds: %.3f\n"
                 "busboy_seconds: %.3f\nupload_peak_rss_kib: %ld\nmd5_mib_per_second: %.0f\n",

@@ -45,6 +45,7 @@ async function browserFor(t, user) {
     headless: true,
     args: chromiumFlags,
     httpCredentials: { username: user, password: accounts[user] },
+    acceptDownloads: true,
     viewport: { width: 820, height: 560 },
     timeout: step,
   });
@@ -91,8 +92,10 @@ function shot(page, name) {
   return page.screenshot({ path: path.join(screenshotDir, name) });
 }
 
+// An image whose root file system carries its system information, as a
+// real one does: after the restart the appliance runs version 2.1.6.
 function demoImage(appliance, name, kernel, rootfs) {
-  return appliance.makeImage(name, { version: '2.1.6', sections: { '1.kernel': kernel, '2.rootfs': rootfs } });
+  return appliance.makeImage(name, { version: '2.1.6', sections: { '1.kernel': kernel }, rootfs });
 }
 
 test('an administrator upgrades and is brought to the start page after the count-down', { timeout: 240_000 }, async (t) => {
@@ -160,16 +163,77 @@ test('an administrator upgrades and is brought to the start page after the count
   assert.notEqual(await main.textContent('#start_flag'), '');
   await shot(page, 'admin-3-count-down.png');
 
-  // After the count-down the start page answers, and the top window loads it.
+  // After the count-down the start page answers, and the top window loads
+  // it: the appliance came back on the new firmware.
   await page.waitForURL(`${appliance.url}/cgi-bin/index.cgi`, { timeout: 60_000 });
   const start = await page.textContent('#events');
   assert.ok(start.includes('Firmware upgraded (v2.01.5 ==> v2.01.6)'));
+  assert.equal(await page.textContent('#version'), 'v2.01.06');
   await shot(page, 'admin-4-start-page.png');
+  await openForm(page);
+  assert.ok((await page.textContent('body')).includes('v2.01.06'));
 
   // The browser's post wrote the flash, after the lock-down was answered.
   assert.deepEqual(road, ['q=3 answered 200', 'post']);
   assert.ok(appliance.read('/dev/mtdblock1').equals(kernel));
-  assert.ok(appliance.read('/dev/mtdblock2').equals(rootfs.subarray(16)));
+  assert.ok(appliance.read('/dev/mtdblock2').includes(rootfs));
+});
+
+test('the configuration is backed up, restored edited, refused broken; a viewer sees neither', { timeout: 240_000 }, async (t) => {
+  const appliance = await startAppliance({ sampleConfig: true });
+  t.after(() => appliance.stop());
+  const page = await browserFor(t, 'admin');
+  await page.goto(`${appliance.url}/`);
+  const count = async (module) =>
+    page.$eval('#configuration', (table, name) => {
+      const row = [...table.rows].find((r) => r.cells[0].textContent === name);
+      return row ? Number(row.cells[1].textContent) : 0;
+    }, module);
+  assert.equal(await count('permit_ip'), 2);
+  await shot(page, 'config-1-start-page.png');
+
+  // The back-up: one document, named after the model and the date.
+  const download = page.waitForEvent('download');
+  await page.click('#backup');
+  const backup = await download;
+  assert.match(backup.suggestedFilename(), /^WA1000_\d{8}\.xml$/);
+  const document = fs.readFileSync(await backup.path(), 'utf8');
+  assert.ok(document.startsWith('<?xml version="1.0" encoding="utf-8"?>\n<configuration>\n'));
+
+  // An edited back-up restored: a third permitted host.
+  const edited = path.join(appliance.work, 'edited.xml');
+  fs.writeFileSync(edited, document.replace('</_function>\n<_function value="mapped_ip"',
+    '<_entry><name value="helpdesk" /><ipv_mode value="IPv4" /><ipaddr value="198.51.100.99" />' +
+    '<netmask value="255.255.255.255" /></_entry></_function>\n<_function value="mapped_ip"'));
+  await page.setInputFiles('#restore input[name=config]', edited);
+  await page.click('#restore input[type=submit]');
+  await page.waitForSelector('#restored');
+  assert.ok((await page.textContent('body')).includes('permit_ip: 3 entries'));
+  await shot(page, 'config-2-restored.png');
+  await page.click('a:has-text("Back to the start page")');
+  assert.equal(await count('permit_ip'), 3);
+  assert.ok(appliance.text('/etc/sysconfig/.firewall/permit_ip.conf').includes('"helpdesk"'));
+
+  // A broken document is refused, and nothing changes.
+  const files = fs.readdirSync(appliance.file('/etc/sysconfig/.firewall')).sort();
+  const before = files.map((f) => appliance.text(`/etc/sysconfig/.firewall/${f}`));
+  const broken = path.join(appliance.work, 'broken.xml');
+  fs.writeFileSync(broken, document.slice(0, document.length / 2));
+  await page.setInputFiles('#restore input[name=config]', broken);
+  await page.click('#restore input[type=submit]');
+  await page.waitForSelector('#refused');
+  assert.ok((await page.textContent('#refused')).includes('not well-formed'));
+  await shot(page, 'config-3-refused.png');
+  assert.deepEqual(files.map((f) => appliance.text(`/etc/sysconfig/.firewall/${f}`)), before);
+
+  // The viewer sees neither, and the page itself refuses the viewer.
+  const viewer = await browserFor(t, 'viewer');
+  await viewer.goto(`${appliance.url}/`);
+  assert.equal(await viewer.$('#backup'), null);
+  assert.equal(await viewer.$('#restore'), null);
+  const refused = await viewer.goto(`${appliance.url}/cgi-bin/config.cgi?q=backup`);
+  assert.equal(refused.status(), 403);
+  await shot(viewer, 'config-4-viewer.png');
 });
 
 test('an image with a wrong trailer is refused with the message page', { timeout: 240_000 }, async (t) => {

@@ -103,13 +103,15 @@ export class Appliance {
   }
 
   // A firmware image of the demo product; sections maps tokens such as
-  // "1.kernel" to their bytes.  Returns its path.
-  makeImage(name, { version, productId = '101003', sections }) {
+  // "1.kernel" to their bytes, rootfs (optional) the bytes of a root file
+  // system that carries the image's system information.  Returns its path.
+  makeImage(name, { version, productId = '101003', sections = {}, rootfs }) {
     const args = ['--version', version, '--product-id', productId, '-o', path.join(this.work, name)];
-    for (const [token, bytes] of Object.entries(sections)) {
+    const files = { ...sections, ...(rootfs ? { rootfs } : {}) };
+    for (const [token, bytes] of Object.entries(files)) {
       const file = path.join(this.work, `${name}.${token}`);
       fs.writeFileSync(file, bytes);
-      args.push('--section', `${token}=${file}`);
+      args.push(...(token === 'rootfs' ? ['--rootfs', file] : ['--section', `${token}=${file}`]));
     }
     execFileSync(path.join(sourceDir, 'tools/make-image'), args, {
       env: { ...process.env, BUILD_DIR: buildDir },
@@ -166,13 +168,14 @@ async function answers(url) {
 // A fresh demo appliance behind lighttpd, the CGIs without sleeps.
 //   rebootInterval: the last reboot interval, which sizes the count-down
 //   files: appliance path -> content, written into the root before serving
-export async function startAppliance({ rebootInterval, files = {} } = {}) {
+//   sampleConfig: the root holds the demo's sample configuration
+export async function startAppliance({ rebootInterval, files = {}, sampleConfig = false } = {}) {
   const work = fs.mkdtempSync(path.join(os.tmpdir(), 'webadmin-e2e-'));
   const root = path.join(work, 'root');
   const env = { ...process.env, BUILD_DIR: buildDir };
   if (rebootInterval !== undefined) env.APPLIANCE_REBOOT_INTERVAL = String(rebootInterval);
   try {
-    execFileSync(path.join(sourceDir, 'tools/make-root'), [root], {
+    execFileSync(path.join(sourceDir, 'tools/make-root'), [root, ...(sampleConfig ? ['--sample-config'] : [])], {
       env,
       stdio: ['ignore', 'inherit', 'inherit'],
       timeout: 30_000,
