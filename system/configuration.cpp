@@ -26,9 +26,12 @@ constexpr char kRoot[] = "configuration";
 // Where an entry waits for a module that reads its records from a request file.
 constexpr char kEntryFile[] = "/var/tmp/config_entry.xml";
 // Identifiers given to imported records that have none count from here
-// (2000-01-01), one after another through the whole document: the same
-// document gives the same identifiers, and so the same chains, every time.
+// (2000-01-01), a thousand apart for each module of the directory, one
+// after another through a module's entries: the same entries give the same
+// identifiers, and so the same chains, every time, whatever else the
+// document holds.
 constexpr time_t kImportedIds = 946684800;
+constexpr time_t kIdsPerModule = 1000;
 
 using xml_conf_fn = void (*)(const char *function_value);
 using import_fn = int (*)(xml_node *function);
@@ -112,8 +115,11 @@ bool well_formed_entry(xml_node *entry) {
 
 // Imports one module's entries through its xmlParam, each entry written to
 // the request file it reads; the module's file is replaced.  An entry
-// without an identifier (exports leave it out) gets the next imported one.
-int import_by_request(const module_entry &e, module_table &t, xml_node *function, time_t &next_id) {
+// without an identifier (exports leave it out) gets the module's next
+// imported one.
+int import_by_request(const module_entry &e, module_table &t, xml_node *function) {
+    time_t next_id = kImportedIds;
+    for (int i = 0; module_directory(i) && module_directory(i) != &e; ++i) next_id += kIdsPerModule;
     if (e.files[0] >= 0) my_RemoveFile(e.files[0]);
     record_file *h = t.open(nullptr, MODULE_TAG(kSource), 1);
     if (!h) return -1;
@@ -275,13 +281,12 @@ int config_import(const char *document, size_t length, char *report, size_t repo
 
     std::string done;
     int result = 0;
-    time_t next_id = kImportedIds;
     for (const step &s : steps) {
         module::registered t(s.entry->name);
         int stored;
         if (s.entry->import) stored = s.entry->import(t.get(), s.function);
         else if (t->import_xmlConf) stored = reinterpret_cast<import_fn>(t->import_xmlConf)(s.function);
-        else stored = import_by_request(*s.entry, *t.get(), s.function, next_id);
+        else stored = import_by_request(*s.entry, *t.get(), s.function);
         if (stored != 0) result = -1;
         done += std::string(s.entry->name) + ": " + std::to_string(s.entries) + (s.entries == 1 ? " entry" : " entries") +
                 (stored != 0 ? " (not all stored)" : "") + "\n";

@@ -125,7 +125,11 @@ void *tunnel_cgiParam(record *rec) {
 void *tunnel_xmlParam(record_file *, void *rec, const char *path) {
     if (!rec) return rec;
     record t = *static_cast<record *>(rec);
-    module::read_request(path, [&](const module::xml_values &v) { module::read_fields(v, &t, kFields); });
+    // A request names the tunnel it is about by its identifier, when it has one.
+    module::read_request(path, [&](const module::xml_values &v) {
+        module::read_fields(v, &t, kFields);
+        if (v.identifier("id", t.id)) module::set_chain(t.chain, kChainPrefix, t.id);
+    });
     if (!acceptable(t)) return nullptr;
     *static_cast<record *>(rec) = t;
     return rec;

@@ -150,7 +150,12 @@ void *trunk_cgiParam(record *r) {
 }
 
 void *trunk_xmlParam(record_file *, void *rec, const char *path) {
-    if (rec) module::read_request(path, [&](const module::xml_values &v) { module::read_fields(v, rec, kFields); });
+    // A request names the trunk it is about by its identifier, when it has one.
+    if (rec)
+        module::read_request(path, [&](const module::xml_values &v) {
+            module::read_fields(v, rec, kFields);
+            v.identifier("id", static_cast<record *>(rec)->id);
+        });
     return rec;
 }
 
