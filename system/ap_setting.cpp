@@ -288,7 +288,9 @@ void take_text(const module::xml_values &v, const char *key, char (&field)[Size]
     if (!ap::has_control(value)) std::memcpy(field, value, Size);
 }
 
-ap_setting_record *xml_entry(xml_node *entry, ap_setting_record *rec) {
+// The slot's own type, as the XML framing calls it.
+void *xml_entry(xml_node *entry, void *record) {
+    auto *rec = static_cast<ap_setting_record *>(record);
     if (!rec) return rec;
     const module::xml_values v(entry);
     if (const char *iname = v.raw("iname")) take_interface(rec->iname, iname);

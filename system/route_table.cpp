@@ -18,8 +18,12 @@ constexpr int kRoutingTable = 20;
 
 bool ipv6(const route_record &r) { return r.ipv_mode == 1; }
 
+// Each text as a word of the line (an empty one unset, one that is no word
+// quoted), so that the line reads back as the same route; no trailing blank.
 std::string format_route(const route_record &r) {
-    return std::string(r.address) + " " + r.netmask + " " + r.gateway + " " + r.dev + " " + std::to_string(r.ipv_mode);
+    std::string line = module::line().text(r.address).text(r.netmask).text(r.gateway).text(r.dev).number(r.ipv_mode).str();
+    line.pop_back();
+    return line;
 }
 
 void *parse_route(char *text, void *rec) {

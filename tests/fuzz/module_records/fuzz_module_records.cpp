@@ -29,7 +29,8 @@ struct Row {
     Xml xml;
 };
 
-// New rows go at the end: a seed's first byte names its row.
+// New rows go at the end: a seed's first byte names its row.  (The map
+// module has no parse of its own to read a line with.)
 const Row kRows[] = {
     {"permit_ip", kNoRefs, Xml::seeded_entry},
     {"mapped_ip", offsetof(mapped_ip_record, refs_fixed), Xml::request},
@@ -53,7 +54,6 @@ const Row kRows[] = {
     {"ap_setting", kNoRefs, Xml::entry},
     {"ap_profile", kNoRefs, Xml::none},
     {"ap_wired", kNoRefs, Xml::none},
-    {"ap_emap", kNoRefs, Xml::none},
     {"upgrade_info", kNoRefs, Xml::none},
 };
 
