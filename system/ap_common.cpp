@@ -188,7 +188,7 @@ int write_wtp_files(const ap_host_options &o, int sn) {
         auto *profiles = static_cast<ll_list *>(o.profile->handle), *wireds = static_cast<ll_list *>(o.wired->handle);
         ll_node *cursor = nullptr;
         while (const ap_host_record *a = AH_getlineMySQL(static_cast<ll_list *>(o.host->handle), &cursor))
-            if ((!sn || a->SN == sn) && ap::valid_mac(a->MAC))
+            if ((!sn || a->SN == sn) && module::is_mac(a->MAC))
                 write_whole(wtp_path(a->MAC), wtp_text(*a, passwd, profiles, wireds));
         return 0;
     } catch (...) {
@@ -216,87 +216,10 @@ bool plain_word(const char *text) {
     return true;
 }
 
-bool valid_mac(const char *text) {
-    if (!text || std::strlen(text) != 17) return false;
-    for (int i = 0; i < 17; ++i) {
-        const bool colon = i % 3 == 2;
-        if (colon ? text[i] != ':' : !std::isxdigit(static_cast<unsigned char>(text[i]))) return false;
-    }
-    return true;
-}
-
-bool decimal_number(const char *text) {
-    if (!text) return false;
-    if (*text == '+' || *text == '-') ++text;
-    int digits = 0;
-    for (; std::isdigit(static_cast<unsigned char>(*text)); ++text) ++digits;
-    if (*text == '.')
-        for (++text; std::isdigit(static_cast<unsigned char>(*text)); ++text) ++digits;
-    return digits > 0 && !*text;
-}
-
-bool has_control(const char *text) {
-    for (const char *p = text; p && *p; ++p)
-        if (static_cast<unsigned char>(*p) < 0x20 || *p == 0x7f) return true;
-    return false;
-}
-
 const char *controller_interface(const ap_setting_record *settings) {
     if (settings && is_set(settings->iname)) return settings->iname;
     const char *applied = RS(41);
     return is_set(applied) ? applied : module::kUnset;
-}
-
-void default_fields(void *rec, const field *fields, std::size_t n) {
-    auto *base = static_cast<unsigned char *>(rec);
-    for (const field *f = fields; f < fields + n; ++f) {
-        if (f->text)
-            std::snprintf(reinterpret_cast<char *>(base + f->offset), f->size, "%s", f->def);
-        else
-            *reinterpret_cast<int32_t *>(base + f->offset) = module::clamped(std::atoll(f->def));
-    }
-}
-
-std::string format_fields(const void *rec, const field *fields, std::size_t n) {
-    const auto *base = static_cast<const unsigned char *>(rec);
-    module::line line;
-    for (const field *f = fields; f < fields + n; ++f) {
-        if (f->text)
-            line.text(reinterpret_cast<const char *>(base + f->offset));
-        else
-            line.number(*reinterpret_cast<const int32_t *>(base + f->offset));
-    }
-    return line.str();
-}
-
-namespace {
-
-void store(unsigned char *base, const field &f, const char *value) {
-    if (f.text) {
-        char *text = reinterpret_cast<char *>(base + f.offset);
-        std::size_t i = 0;
-        for (; i + 1 < f.size && value[i]; ++i) text[i] = value[i];
-        text[i] = '\0';
-    } else {
-        *reinterpret_cast<int32_t *>(base + f.offset) = module::clamped(std::strtoll(value, nullptr, 10));
-    }
-}
-
-}  // namespace
-
-void parse_fields(char *line, void *rec, const field *fields, std::size_t n) {
-    const module::fields values(line);
-    for (std::size_t i = 0; i < n; ++i)
-        if (const char *value = values[static_cast<int>(i)]) store(static_cast<unsigned char *>(rec), fields[i], value);
-}
-
-void form_fields(void *rec, const field *fields, std::size_t n) {
-    for (const field *f = fields; f < fields + n; ++f) {
-        const char *value = qValueDefault(f->def, "%s", f->key);
-        if (f->text && has_control(value)) value = f->def;
-        if (!f->text && !decimal_number(value)) value = f->def;
-        store(static_cast<unsigned char *>(rec), *f, value);
-    }
 }
 
 int sync_users(bool wired, int32_t id) {
@@ -439,7 +362,7 @@ int setRemoteCommand(int on, const char *device, const char *address, int key) {
 }
 
 int ap_del_host(const char *mac) {
-    if (!ap::valid_mac(mac)) return -1;
+    if (!module::is_mac(mac)) return -1;
     try {
         const std::string file = platform::path(wtp_path(mac));
         const int present = access(file.c_str(), F_OK);

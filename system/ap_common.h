@@ -24,20 +24,13 @@ inline bool is_set(const char *text) { return text && *text && !module::same_tex
 // An interface or map name the controller accepts: letters, digits, '.',
 // '_' and '-', not beginning with '-' or '.'.
 bool plain_word(const char *text);
-// Six pairs of hexadecimal digits joined by ':'.
-bool valid_mac(const char *text);
-// A decimal number with an optional sign and fraction.
-bool decimal_number(const char *text);
-// A character below 0x20 or 0x7f: one that would start a new key of a
-// configuration file or a new line of a record.
-bool has_control(const char *text);
 
 // A text field from the form that a configuration file carries as a value:
 // a value holding a control character is refused and def kept.
 template <std::size_t Size>
 void form_value(char (&field)[Size], const char *name, const char *def = module::kUnset) {
     const char *value = qValueDefault(def, "%s", name);
-    module::set_text(field, has_control(value) ? def : value);
+    module::set_text(field, module::has_control(value) ? def : value);
 }
 
 // The controller's interface: the settings' iname, else system information
@@ -54,46 +47,24 @@ int sync_users(bool wired, int32_t id);
 
 // ---- Profile records described field by field ---------------------------
 
-// One field of a record kept as a line: its key (in the line's order, and
-// the form value's name), whether it is a text, where it lies and its
-// default (a text, or an integer written as one).
-struct field {
-    const char *key;
-    bool text;
-    std::size_t offset, size;
-    const char *def;
-};
-#define AP_TEXT(Record, member, def) \
-    ap::field { #member, true, offsetof(Record, member), sizeof(Record::member), def }
-#define AP_NUMBER(Record, member, def) \
-    ap::field { #member, false, offsetof(Record, member), sizeof(int32_t), #def }
-
-// The fields' defaults (the rest of the record is left as it is).
-void default_fields(void *rec, const field *fields, std::size_t n);
-// The line: every field in order, a text bare when it is one word.
-std::string format_fields(const void *rec, const field *fields, std::size_t n);
-// The fields the line holds (the others are left as they are).
-void parse_fields(char *line, void *rec, const field *fields, std::size_t n);
-// Every field from the form value of its key, its default when absent; a
-// text holding a control character is refused.
-void form_fields(void *rec, const field *fields, std::size_t n);
+// A profile's text or number field with its default.
+#define AP_TEXT(Record, member, def) MODULE_FIELD_OR(Record, member, module::kind::word, def)
+#define AP_NUMBER(Record, member, def) MODULE_FIELD_OR(Record, member, module::kind::number, #def)
 
 // The SSID and wired profile modules: records with a number (id) and a
 // name, kept in file File, whose changes reach the APs using them.
 template <typename Record, const auto &Fields, int File, bool Wired>
 struct profiles {
-    static constexpr std::size_t kCount = std::size(Fields);
-
     static void *set_default(void *rec, const char *) {
         if (!rec) return rec;
         *static_cast<Record *>(rec) = Record{};
-        default_fields(rec, Fields, kCount);
+        module::default_fields(rec, Fields);
         return rec;
     }
-    static std::string format(const Record &r) { return format_fields(&r, Fields, kCount); }
+    static std::string format(const Record &r) { return module::format_fields(&r, Fields); }
     static void *parse(char *line, void *rec) {
         set_default(rec, nullptr);
-        parse_fields(line, rec, Fields, kCount);
+        module::parse_fields(line, rec, Fields);
         return rec;
     }
     // A profile without a number gets the next one after the highest.
@@ -114,7 +85,7 @@ struct profiles {
     static int recommand(void *, void *new_rec) { return command(new_rec); }
     static int initial(void *rec, int, int flag) { return flag ? command(rec) : 0; }
     static void *cgi(void *rec) {
-        if (rec) form_fields(rec, Fields, kCount);
+        if (rec) module::form_fields(rec, Fields);
         return rec;
     }
     // Every profile as a heap record in file order.

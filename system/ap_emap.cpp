@@ -11,7 +11,7 @@ constexpr const char *kGroupTexts[] = {"ap_emap"};
 using texts = module::texts<kGroupTexts>;
 
 using E = ap_emap_record;
-constexpr ap::field kFields[] = {
+constexpr module::field kFields[] = {
     AP_TEXT(E, id, "^o^"),
     AP_TEXT(E, name, "^o^"),
     AP_TEXT(E, ext, "^o^"),
@@ -20,15 +20,15 @@ constexpr ap::field kFields[] = {
 void *set_default(void *rec, const char *) {
     if (!rec) return rec;
     *static_cast<E *>(rec) = E{};
-    ap::default_fields(rec, kFields, std::size(kFields));
+    module::default_fields(rec, kFields);
     return rec;
 }
 
-std::string format(const E &r) { return ap::format_fields(&r, kFields, std::size(kFields)); }
+std::string format(const E &r) { return module::format_fields(&r, kFields); }
 
 void *parse(char *line, void *rec) {
     set_default(rec, nullptr);
-    ap::parse_fields(line, rec, kFields, std::size(kFields));
+    module::parse_fields(line, rec, kFields);
     return rec;
 }
 
@@ -49,7 +49,7 @@ int remove(record_file *h, int n) {
 // A map without a usable id gets a new one; an extension is one word.
 E *cgi_param(E *rec) {
     if (!rec) return rec;
-    ap::form_fields(rec, kFields, std::size(kFields));
+    module::form_fields(rec, kFields);
     if (!usable_id(rec->id)) module::set_text(rec->id, my_chainID(0));
     if (!usable_id(rec->ext)) module::set_text(rec->ext, nullptr);
     return rec;

@@ -304,7 +304,7 @@ int discommand(ap_host_record *ap) {
 template <std::size_t Size>
 void form_number_text(char (&field)[Size], const char *name, const char *def) {
     const char *value = qValueDefault(def, "%s", name);
-    module::set_text(field, ap::decimal_number(value) ? value : def);
+    module::set_text(field, module::is_decimal(value) ? value : def);
 }
 
 ap_host_record *cgi_param(ap_host_record *ap) {
@@ -604,7 +604,7 @@ int AH_updateMap(const char *mac, const char *map_id, double axis_x, double axis
 int AH_updateMapByMacMapGps(const char *mac, const char *lng, const char *lat, const char *gps_addr,
                             const char *gps_id) {
     // The coordinates stand in the statement as numbers: nothing else may.
-    if (!mac || !ap::decimal_number(lng) || !ap::decimal_number(lat)) return -1;
+    if (!mac || !module::is_decimal(lng) || !module::is_decimal(lat)) return -1;
     database db(kInfoDir, "AP_INFO", MODULE_TAG(kSource));
     if (!db) return db.failure();
     try {
@@ -639,7 +639,7 @@ int ap_host_reset_status(void) {
 }
 
 int adjust_time(const char *offset) {
-    if (!ap::decimal_number(offset) || std::strchr(offset, '.')) return -1;
+    if (!module::is_decimal(offset) || std::strchr(offset, '.')) return -1;
     database db(kInfoDir, "AP_INFO", MODULE_TAG(kSource));
     if (!db) return db.failure();
     try {

@@ -10,7 +10,7 @@ constexpr const char *kGroupTexts[] = {"ap_profile"};
 using texts = module::texts<kGroupTexts>;
 
 using P = ap_profile_record;
-constexpr ap::field kFields[] = {
+constexpr module::field kFields[] = {
     AP_NUMBER(P, id, 0),
     AP_TEXT(P, name, "^o^"),
     AP_TEXT(P, ssid, "^o^"),

@@ -285,7 +285,7 @@ void take_text(const module::xml_values &v, const char *key, char (&field)[Size]
     char value[Size];
     std::memcpy(value, field, Size);
     v.text(key, value, empty_is_unset);
-    if (!ap::has_control(value)) std::memcpy(field, value, Size);
+    if (!module::has_control(value)) std::memcpy(field, value, Size);
 }
 
 // The slot's own type, as the XML framing calls it.

@@ -10,7 +10,7 @@ constexpr const char *kGroupTexts[] = {"ap_wired"};
 using texts = module::texts<kGroupTexts>;
 
 using W = ap_wired_record;
-constexpr ap::field kFields[] = {
+constexpr module::field kFields[] = {
     AP_NUMBER(W, id, 0),          AP_TEXT(W, name, "^o^"),  AP_NUMBER(W, client_isolation, 0),
     AP_NUMBER(W, trafficMode, 0), AP_NUMBER(W, vlan_id, 0),
 };

@@ -237,6 +237,37 @@ bool is_set(const char *text) {
 
 bool one_word(const char *text) { return text && !std::strpbrk(text, " \t\r\n\""); }
 
+namespace {
+
+// A field's value from a text: a text field takes it, a number its decimal.
+void store(void *rec, const field &f, const char *value) {
+    if (f.is_number()) number_in(rec, f) = clamped(std::strtoll(value, nullptr, 10));
+    else set_text(text_in(rec, f), f.size, value);
+}
+
+}  // namespace
+
+bool has_control(const char *text) {
+    for (const char *p = text; p && *p; ++p)
+        if (static_cast<unsigned char>(*p) < 0x20 || *p == 0x7f) return true;
+    return false;
+}
+
+bool is_decimal(const char *text) {
+    if (!text) return false;
+    if (*text == '+' || *text == '-') ++text;
+    int digits = 0;
+    for (; std::isdigit(static_cast<unsigned char>(*text)); ++text) ++digits;
+    if (*text == '.')
+        for (++text; std::isdigit(static_cast<unsigned char>(*text)); ++text) ++digits;
+    return digits > 0 && !*text;
+}
+
+void default_fields(void *rec, field_list list) {
+    for (const field &f : list)
+        if (f.def) store(rec, f, f.def);
+}
+
 std::string format_fields(const void *rec, field_list list) {
     line l;
     for (const field &f : list) {
@@ -254,8 +285,8 @@ void parse_fields(char *text, void *rec, field_list list) {
     fields f(text);
     int i = 0;
     for (const field &d : list) {
-        if (d.is_number()) number_in(rec, d) = f.integer(i);
-        else if (const char *value = f[i]) set_text(text_in(rec, d), d.size, value);
+        if (d.is_number() && !d.def) number_in(rec, d) = f.integer(i);
+        else if (const char *value = f[i]) store(rec, d, value);
         ++i;
     }
 }
@@ -263,8 +294,14 @@ void parse_fields(char *text, void *rec, field_list list) {
 void form_fields(void *rec, field_list list) {
     for (const field &f : list) {
         if (!f.key) continue;
-        if (f.is_number()) number_in(rec, f) = form_integer(f.key, number_in(rec, f));
-        else set_text(text_in(rec, f), f.size, qValueDefault(kUnset, "%s", f.key));
+        if (f.def) {
+            const char *value = qValueDefault(f.def, "%s", f.key);
+            store(rec, f, (f.is_number() ? is_decimal(value) : !has_control(value)) ? value : f.def);
+        } else if (f.is_number()) {
+            number_in(rec, f) = form_integer(f.key, number_in(rec, f));
+        } else {
+            set_text(text_in(rec, f), f.size, qValueDefault(kUnset, "%s", f.key));
+        }
     }
 }
 

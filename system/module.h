@@ -291,10 +291,14 @@ struct field {
     const char *key;
     kind how;
     std::size_t offset;
-    std::size_t size;  // the array size of a text
+    std::size_t size;     // the array size of a text
+    const char *def = nullptr;  // the default, a text or a decimal; null: none
     bool is_number() const { return how == kind::number || how == kind::quoted_number; }
 };
 #define MODULE_FIELD(Record, member, how) module::field{#member, (how), offsetof(Record, member), sizeof(Record::member)}
+// A field with a default (a text, or a decimal written as one).
+#define MODULE_FIELD_OR(Record, member, how, def) \
+    module::field{#member, (how), offsetof(Record, member), sizeof(Record::member), (def)}
 #define MODULE_UNKEYED(Record, member, how) \
     module::field{nullptr, (how), offsetof(Record, member), sizeof(Record::member)}
 // Element i of an array of texts (a group's members), keyed key followed by i.
@@ -319,14 +323,18 @@ void unset_empty(char (&texts)[N][Size]) {
         if (!text[0]) set_text(text, kUnset);
 }
 
+// The fields' defaults, for the fields that have one.
+void default_fields(void *rec, field_list list);
 // The record's line with the fields of list in order.  Throws
 // std::bad_alloc when memory runs out.
 std::string format_fields(const void *rec, field_list list);
-// The fields of a line into rec, in list order; a field the line lacks is
-// 0 for a number and leaves a text.
+// The fields of a line into rec, in list order; a field the line lacks
+// keeps its value, except a number without a default, which is 0.
 void parse_fields(char *line, void *rec, field_list list);
-// The keyed fields from the form: a missing text is unset, a missing number
-// keeps its value.
+// The keyed fields from the form.  A field with a default takes it when the
+// form has none or its value cannot be the field's (a text holding a
+// control character, a number that is not a decimal); otherwise a missing
+// text is unset and a missing number keeps its value.
 void form_fields(void *rec, field_list list);
 
 // ---- Chains, rules and command lines ------------------------------------
@@ -362,6 +370,11 @@ bool plain_word(const char *value);
 
 // Whether a record text holds a value: not null, empty, unset or 0.0.0.0.
 bool is_set(const char *text);
+
+// Whether a text holds a control character (a line break, a tab ...).
+bool has_control(const char *text);
+// Whether a text is a decimal number, a fraction allowed ("-12", "25.5").
+bool is_decimal(const char *text);
 
 // Whether a text may stand as a word in a line of a daemon's secrets file:
 // no blank, tab, line break or double quote.
