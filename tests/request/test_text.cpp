@@ -1,8 +1,16 @@
-// The text helpers of the request layer: URL coding, strings, digests, the
-// HTML printer, fields, name/value lists and templates.
+// The text helpers of the request layer (URL coding, strings, digests, the
+// HTML printer, fields, name/value lists, templates) and what a request
+// answers and reads (headers, cookies, the error page, the CGI environment,
+// files).
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/file.h>
+#include <unistd.h>
 
+#include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,16 +22,36 @@
 namespace {
 
 using namespace testing_support;
+using Strings = std::vector<std::string>;
 
+// A result as text: a string, "<null>", or a number; several joined by '|'.
+struct Text {
+    std::string s;
+    Text(const char *p) : s(p ? p : "<null>") {}
+    Text(long n) : s(std::to_string(n)) {}
+    Text(int n) : s(std::to_string(n)) {}
+};
+std::string join(std::initializer_list<Text> texts) {
+    std::string out;
+    for (const Text &t : texts) out += (out.empty() ? "" : "|") + t.s;
+    return out;
+}
 std::string taken(char *text) {
     std::string s = text ? text : "<null>";
     free(text);
     return s;
 }
+std::string out_of(const std::function<void()> &body) {
+    qResetContentFlag();
+    return captured_stdout(body);
+}
+std::string in_place(char *(*fn)(char *), std::string text) { return fn(text.data()) ? text.c_str() : "<null>"; }
 
-TEST(Url, EncodeKeepsSafeCharactersAndDecodeReverses) {
+// URL encoding keeps the safe characters and decoding reverses it; a word is cut at its stop.
+TEST(Url, EncodeDecodeAndWords) {
     for (auto [in, out] : {std::pair{"a b&c", "a%20b%26c"}, {"user@host.tw:80-x_y\\z/AZ09.", "user@host.tw:80-x_y\\z/AZ09."},
-                           {"=;+%?#\"'~\r\n", "%3d%3b%2b%25%3f%23%22%27%7e%0d%0a"}, {"\x01\x7f\x80\xff", "%01%7f%80%ff"}, {"", ""}})
+                           {"=;+%?#\"'~\r\n", "%3d%3b%2b%25%3f%23%22%27%7e%0d%0a"}, {"\x01\x7f\x80\xff", "%01%7f%80%ff"},
+                           {"", ""}})
         EXPECT_EQ(taken(qURLencode(in)), out);
     EXPECT_EQ(taken(qURLencode(nullptr)), "<null>");
     std::string all;
@@ -31,76 +59,58 @@ TEST(Url, EncodeKeepsSafeCharactersAndDecodeReverses) {
     std::string coded = taken(qURLencode(all.c_str()));
     EXPECT_EQ(coded.size(), 255u + 2u * (255u - 69u));
     EXPECT_EQ(qURLdecode(coded.data()), all);
-
     EXPECT_EQ(_x2c('f', 'F'), static_cast<char>(0xff));
-    for (auto [in, out] : {std::pair{"a+b%41%2b%7e%0d", "a bA+~\r"}, {"50%", "50%"}, {"x%4", "x%4"}, {"", ""}}) {
-        std::string text = in;
-        EXPECT_EQ(qURLdecode(text.data()), text.data());
-        EXPECT_EQ(text.c_str(), std::string(out));
-    }
+    for (auto [in, out] : {std::pair{"a+b%41%2b%7e%0d", "a bA+~\r"}, {"50%", "50%"}, {"x%4", "x%4"}, {"", ""}})
+        EXPECT_EQ(in_place(qURLdecode, in), out);
     EXPECT_EQ(qURLdecode(nullptr), nullptr);
-    for (auto [line, word, rest] : {std::tuple{"name=value=more", "name", "value=more"}, {"value", "value", ""}, {"=r", "", "r"}}) {
-        std::string text = line;
-        EXPECT_EQ(taken(_makeword(text.data(), '=')), word);
-        EXPECT_EQ(text.c_str(), std::string(rest));
+    for (auto [line, word_rest] : {std::pair{"name=value=more", "name|value=more"}, {"value", "value|"}, {"=r", "|r"}}) {
+        std::string text = line, word = taken(_makeword(text.data(), '='));
+        EXPECT_EQ(word + "|" + text.c_str(), word_rest);
     }
-}
-
-TEST(Url, FgetsCutsAtLineFeedAndCapacity) {
+    // _fgets stops after a line feed or when the buffer is full, NULs kept.
     FILE *in = tmpfile();
-    const std::string fed("first\r\nxxxxxxxxxx\nlast\0after", 28);
-    fwrite(fed.data(), 1, fed.size(), in);
+    fwrite("first\r\nxxxxxxxxxx\nlast\0after", 1, 28, in);
     rewind(in);
     char buf[8];
-    for (const std::string &expected : std::vector<std::string>{"first\r\n", "xxxxxxx", "xxx\n", std::string("last\0af", 7), "ter"}) {
+    for (const std::string &expected : Strings{"first\r\n", "xxxxxxx", "xxx\n", std::string("last\0af", 7), "ter"}) {
         ASSERT_EQ(_fgets(buf, sizeof buf, in), buf);
-        EXPECT_EQ(std::string(buf, expected.size()), expected);
+        EXPECT_EQ(std::string(buf, expected.size() + 1), expected + '\0');
     }
     EXPECT_EQ(_fgets(buf, sizeof buf, in), nullptr);
     EXPECT_EQ(_fgets(buf, 1, in), nullptr);
     fclose(in);
 }
 
-TEST(String, TrimCaseAndChecks) {
-    for (auto [in, out] : {std::pair{" \t\r\n name = x \r\n", "name = x"}, {"   ", ""}, {"\va\v", "\va\v"}}) {
-        std::string text = in;
-        EXPECT_EQ(qRemoveSpace(text.data()), std::string(out));
-    }
-    char word[] = "abc-XYZ_09\xe9";
-    EXPECT_STREQ(qStrupr(word), "ABC-XYZ_09\xe9");
-    EXPECT_STREQ(qStrLower(word), "abc-xyz_09\xe9");
-    EXPECT_EQ(qRemoveSpace(nullptr), nullptr);
-    EXPECT_EQ(qStrupr(nullptr), nullptr);
-    EXPECT_EQ(qStrIsAlnum("abcXYZ019"), 1);
-    EXPECT_EQ(qStrIsAlnum("ab_c"), 0);
-    EXPECT_EQ(qStrIsAlnum(nullptr), 0);
-
-    EXPECT_EQ(qStrincmp("Content-Disposition: form-data", "content-disposition: ", 21), 0);
-    EXPECT_LT(qStrincmp("abc", "ABD", 3), 0);
-    EXPECT_EQ(qStrincmp("abc", "ABD", 2), 0);
-    EXPECT_LT(qStrincmp("ab", "ABC", 10), 0);
-    EXPECT_EQ(qStrCaseCmp("Hello", "hELLO"), 0);
-    EXPECT_GT(qStrCaseCmp("_", "a"), 0);  // upper-cased first
-    EXPECT_LT(qStrCaseCmp("Hell", "hello"), 0);
+// Trimming, case, comparisons, checks of addresses and URLs, and numbers with commas.
+TEST(String, TrimCaseCompareAndCheck) {
+    EXPECT_EQ(join({in_place(qRemoveSpace, " \t\r\n name = x \r\n").c_str(), in_place(qRemoveSpace, "   ").c_str(),
+                    in_place(qRemoveSpace, "\va\v").c_str(), in_place(qStrupr, "abc-XYZ_09\xe9").c_str(),
+                    in_place(qStrLower, "ABC-xyz_09\xc9").c_str(), qRemoveSpace(nullptr), qStrupr(nullptr)}),
+              "name = x||\va\v|ABC-XYZ_09\xe9|abc-xyz_09\xc9|<null>|<null>");
+    EXPECT_EQ(join({qStrIsAlnum("abcXYZ019"), qStrIsAlnum("ab_c"), qStrIsAlnum(nullptr)}), "1|0|0");
     const char *text = "multipart/Form-Data; boundary=x";
-    EXPECT_EQ(qStrCaseStr(text, "BOUNDARY="), text + 21);
-    EXPECT_EQ(qStrCaseStr(text, "boundary=xy"), nullptr);
-    EXPECT_EQ(qStrCaseStr(nullptr, "a"), nullptr);
-
+    auto sign = [](int n) { return n < 0 ? -1L : n > 0 ? 1L : 0L; };
+    EXPECT_EQ(join({sign(qStrincmp("Content-Disposition: form-data", "content-disposition: ", 21)),
+                    sign(qStrincmp("abc", "ABD", 3)), sign(qStrincmp("abc", "ABD", 2)), sign(qStrincmp("ab", "ABC", 10)),
+                    sign(qStrCaseCmp("Hello", "hELLO")), sign(qStrCaseCmp("_", "a")), sign(qStrCaseCmp("Hell", "hello")),
+                    qStrCaseStr(text, "BOUNDARY=") - text, qStrCaseStr(text, "boundary=xy"), qStrCaseStr(nullptr, "a")}),
+              "0|-1|0|-1|0|1|-1|21|<null>|<null>");  // '_' sorts after 'a' upper-cased
     for (const char *good : {"ab@cd.e", "first.last@mail.example.com", "ab..cd@ef.g"}) EXPECT_EQ(qCheckEmail(good), 1) << good;
     for (const char *bad : {"a.b@c", "ab@.cd", "abcd@ef", "ab@cd..ef", "@abcd.ef", "ab@cd@ef.g", "ab c@de.f", ""})
         EXPECT_EQ(qCheckEmail(bad), 0) << bad;
     for (const char *url : {"http://x", "ftp://x", "telnet://x", "mailto:a@b.c", "news:comp"}) EXPECT_EQ(qCheckURL(url), 1);
     for (const char *url : {"https://x", "HTTP://x", "http:/x", ""}) EXPECT_EQ(qCheckURL(url), 0) << url;
-    for (auto [n, out] : {std::pair{0, "0"}, {999, "999"}, {1000, "1,000"}, {1234567, "1,234,567"}, {-1234, "-1,234"},
-                          {-2147483647 - 1, "-2,147,483,648"}})
-        EXPECT_STREQ(qStrCommaNumber(n), out);
+    EXPECT_EQ(join({qStrCommaNumber(0), qStrCommaNumber(999), qStrCommaNumber(1000), qStrCommaNumber(1234567),
+                    qStrCommaNumber(-1234), qStrCommaNumber(-2147483647 - 1)}),
+              "0|999|1,000|1,234,567|-1,234|-2,147,483,648");
 }
 
-TEST(String, ReplaceNewAndInPlace) {
+// Replacing strings or characters into a new string or in place; tokens with their stops.
+TEST(String, ReplaceAndTokens) {
     for (auto [mode, src, tokens, word, out] : {
-             std::tuple{"sn", "aaa", "aa", "b", "ba"}, {"sn", "a<br>b<br>", "<br>", "//n", "a//nb//n"}, {"sn", "abc", "abcd", "x", "abc"},
-             {"sn", "xyx", "x", "", "y"}, {"sn", "abc", "", "zz", "abc"}, {"sn", "aaaa", "a", "0123456789", "0123456789012345678901234567890123456789"},
+             std::tuple{"sn", "aaa", "aa", "b", "ba"}, {"sn", "a<br>b<br>", "<br>", "//n", "a//nb//n"},
+             {"sn", "abc", "abcd", "x", "abc"}, {"sn", "xyx", "x", "", "y"}, {"sn", "abc", "", "zz", "abc"},
+             {"sn", "aaaa", "a", "0123456789", "0123456789012345678901234567890123456789"},
              {"tn", "a-b_c", "-_", "", "abc"}, {"tn", "a\"b", "\"", "\\\"", "a\\\"b"}, {"tn", "aXa", "a", "<>", "<>X<>"}}) {
         std::string copy = src;
         EXPECT_EQ(taken(qStrReplace(mode, copy.data(), tokens, word)), out) << mode << " " << src;
@@ -111,21 +121,20 @@ TEST(String, ReplaceNewAndInPlace) {
     EXPECT_STREQ(room, "one 2 2");
     EXPECT_STREQ(qStrReplace("tr", dots, ".", " dot "), "1 dot 2 dot 3");
     for (const char *mode : {"xn", "sx", "s", "snn"})
-        EXPECT_FATAL(qStrReplace(mode, room, "a", "b"), "^Error: qStrReplace\\(\\): Unknown mode \"" + std::string(mode) + "\"\\.\n$");
-
-    char stop = 'x';
-    auto next = [&](char *t, const char *delimiters) {
-        const char *token = _strtok2(t, delimiters, &stop);
-        return std::string(token ? token : "null") + "|" + (stop ? stop : '0');
-    };
-    char tokens[] = "a,,b;c";
-    std::vector<std::string> seen{next(tokens, ",;")};
-    for (int i = 0; i < 4; ++i) seen.push_back(next(nullptr, ",;"));
-    EXPECT_EQ(seen, (std::vector<std::string>{"a|,", "|,", "b|;", "c|0", "null|0"}));
+        EXPECT_STOPS(qStrReplace(mode, room, "a", "b"), "qStrReplace(): Unknown mode \"" + std::string(mode) + "\".");
+    char stop = 'x', tokens[] = "a,,b;c";
+    std::string seen;
+    for (char *t = tokens; seen.size() < 40; t = nullptr) {
+        const char *token = _strtok2(t, ",;", &stop);
+        seen += std::string(token ? token : "null") + (stop ? stop : '0') + " ";
+        if (!token) break;
+    }
+    EXPECT_EQ(seen, "a, , b; c0 null0 ");
 }
 
+// Known digests, the padding boundaries, any split into pieces, files and the unique identifier.
 TEST(Md5, KnownDigestsAndPieces) {
-    for (auto [text, digest] : {std::pair{"", "d41d8cd98f00b204e9800998ecf8427e"}, {"abc", "900150983cd24fb0d6963f7d28e17f72"},
+    for (auto [text, digest] : {std::pair{"", "d41d8cd98f00b204e9800998ecf8427e"},
                                 {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
                                 {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
                                  "57edf4a22be3c955ac49da2e2107b67a"}}) {
@@ -142,16 +151,15 @@ TEST(Md5, KnownDigestsAndPieces) {
     for (size_t piece : {1, 7, 56, 64, 65, 999}) {
         md5_context ctx;
         MD5Init(&ctx);
-        for (size_t at = 0; at < data.size(); at += piece) MD5Update(&ctx, data.data() + at, std::min(piece, data.size() - at));
+        for (size_t at = 0; at < data.size(); at += piece) MD5Update(&ctx, &data[at], std::min(piece, data.size() - at));
         unsigned char digest[16];
         MD5Final(digest, &ctx);
         EXPECT_EQ(memcmp(digest, "\x2b\x1e\x78\xd5\x76\x5d\xe9\xe1\x04\x95\xa0\x14\x12\xa1\xcf\x22", 16), 0) << piece;
     }
-    Sandbox box;
-    box.write("/etc/image.bin", std::string("abc\0def", 7));
+    TempRoot root;
+    root.write("/etc/image.bin", std::string("abc\0def", 7));
     EXPECT_STREQ(qMD5FileStr("/etc/image.bin"), "900150983cd24fb0d6963f7d28e17f72");  // up to the first NUL
     EXPECT_EQ(qMD5FileStr("/etc/missing"), nullptr);
-
     clear_request_env();
     qFree();
     const std::string by_pid = qMD5Str(("0.0-" + std::to_string(getppid()) + ":" + std::to_string(getpid())).c_str());
@@ -169,6 +177,7 @@ std::string link(const std::string &url, const std::string &target) {
     return "<a href=\"" + url + "\" target=\"" + target + "\">" + url + "</a>";
 }
 
+// Each printing mode on its text: escapes, spaces and line ends, tags removed, links made.
 TEST(HtmlPrint, EveryModeOnItsText) {
     const std::string esc = "x &lt; y &gt; &quot;z&quot; ", mixed = "x < y > \"z\" http://a.b";
     const struct {
@@ -183,8 +192,8 @@ TEST(HtmlPrint, EveryModeOnItsText) {
         {3, mixed, esc + link("http://a.b", "_top")},
         {23, mixed, esc + link("http://a.b", "qnewwin")},
         {2, "(https://s.t),[ftp://f.g]{telnet://h}`news:n'mailto:m",
-         "(" + link("https://s.t", "") + "),[" + link("ftp://f.g", "") + "]{" + link("telnet://h", "") + "}`" + link("news:n", "") +
-             "'" + link("mailto:m", "")},
+         "(" + link("https://s.t", "") + "),[" + link("ftp://f.g", "") + "]{" + link("telnet://h", "") + "}`" +
+             link("news:n", "") + "'" + link("mailto:m", "")},
         {2, "mail admin@corp.tw now", "mail <a href=\"mailto:admin@corp.tw\">admin@corp.tw</a> now"},
         {1, "mail admin@corp.tw now", "mail admin@corp.tw now"},
         {2, "HTTP://up.case a@b", "HTTP://up.case a@b"},
@@ -202,55 +211,51 @@ TEST(HtmlPrint, EveryModeOnItsText) {
         {33, "\"a\"  http://a.b", "&quot;a&quot; &nbsp;" + link("http://a.b", "qnewwin")},
         {36, "<i>a</i>\nb", "a<br>\nb"},
     };
-    for (const auto &r : rows) EXPECT_EQ(captured_stdout([&] { qPuts(r.mode, r.in.c_str()); }), r.out) << r.mode << " " << r.in;
+    for (const auto &r : rows) EXPECT_EQ(captured_stdout([&] { qPuts(r.mode, r.in.c_str()); }), r.out) << r.mode << r.in;
     EXPECT_EQ(captured_stdout([] { qPuts(10, nullptr); }), "");
     for (int mode : {7, 17, 20, 21, 30, -1})
-        EXPECT_FATAL(qPuts(mode, "x"), "^Error: _autolink\\(\\): Invalid Mode \\(" + std::to_string(mode) + "\\)\\.\n$");
+        EXPECT_STOPS(qPuts(mode, "x"), "_autolink(): Invalid Mode (" + std::to_string(mode) + ").");
     int n = 0;
     EXPECT_EQ(captured_stdout([&] { n = qPrintf(1, "<%s> %d", "tag", 42); }), "&lt;tag&gt; 42");
     EXPECT_EQ(n, 8);
     const std::string fits(10239, 'p');
-    EXPECT_EQ(captured_stdout([&] { n = qPrintf(0, "%s", fits.c_str()); }), fits);
-    EXPECT_FATAL(qPrintf(0, "%s", (fits + "p").c_str()), "^Error: qPrintf\\(\\): Message is too long or invalid\\.\n$");
+    EXPECT_EQ(captured_stdout([&] { qPrintf(0, "%s", fits.c_str()); }), fits);
+    EXPECT_STOPS(qPrintf(0, "%s", (fits + "p").c_str()), "qPrintf(): Message is too long or invalid.");
 }
 
-struct Fields {
-    char f[Q_AWK_MAX_FIELDS][Q_AWK_FIELD_SIZE];
-    std::vector<std::string> first(int n) const { return std::vector<std::string>(f, f + n); }
-};
-
+// Lines split into fields (the last one keeps the rest), and a file read line by line.
 TEST(Awk, SplitAndReadFileLines) {
+    struct Fields {
+        char f[Q_AWK_MAX_FIELDS][Q_AWK_FIELD_SIZE];
+        Strings first(int n) const { return Strings(f, f + n); }
+    };
     auto fields = std::make_unique<Fields>();
-    for (auto [line, separator, expected] : {std::tuple{"a b  c", ' ', std::vector<std::string>{"a", "b", "", "c"}},
+    for (auto [line, separator, expected] : {std::tuple{"a b  c", ' ', Strings{"a", "b", "", "c"}},
                                              {":x:", ':', {"", "x", ""}}, {"", ' ', {""}}, {"a b", '\0', {"a b"}}}) {
         std::string text = line;
-        ASSERT_EQ(qAwkStr(fields->f, text.data(), separator), static_cast<int>(expected.size()));
-        EXPECT_EQ(fields->first(expected.size()), expected);
+        EXPECT_EQ(fields->first(qAwkStr(fields->f, text.data(), separator)), expected);
     }
     std::string many = std::string(3000, 'L') + ",";
     for (int i = 1; i < Q_AWK_MAX_FIELDS + 2; ++i) many += std::to_string(i) + ",";
     ASSERT_EQ(qAwkStr(fields->f, many.data(), ','), Q_AWK_MAX_FIELDS);
-    EXPECT_EQ(fields->f[0], std::string(Q_AWK_FIELD_SIZE - 1, 'L'));
-    EXPECT_STREQ(fields->f[Q_AWK_MAX_FIELDS - 2], "62");
-    EXPECT_STREQ(fields->f[Q_AWK_MAX_FIELDS - 1], "63,64,65,");
-
-    Sandbox box;
-    box.write("/etc/table", "  eth0 192.168.1.1  \r\n\nwan0:up\n");
+    EXPECT_EQ(join({fields->f[0], fields->f[Q_AWK_MAX_FIELDS - 2], fields->f[Q_AWK_MAX_FIELDS - 1]}),
+              std::string(Q_AWK_FIELD_SIZE - 1, 'L') + "|62|63,64,65,");
+    TempRoot root;
+    root.write("/etc/table", "  eth0 192.168.1.1  \r\n\nwan0:up\n");
     EXPECT_EQ(qAwkClose(), 0);
     ASSERT_EQ(qAwkOpen("/etc/table", ':'), 1);
-    for (auto expected : {std::vector<std::string>{"eth0 192.168.1.1"}, {""}, {"wan0", "up"}})
-        EXPECT_EQ(fields->first(qAwkNext(fields->f)), expected);
+    for (auto expected : {Strings{"eth0 192.168.1.1"}, {""}, {"wan0", "up"}}) EXPECT_EQ(fields->first(qAwkNext(fields->f)), expected);
     EXPECT_EQ(qAwkNext(fields->f), -1);
     EXPECT_EQ(qAwkClose(), 1);
     ASSERT_EQ(qAwkOpen("/etc/table", ' '), 1);  // the separator of the new open
-    EXPECT_EQ(fields->first(qAwkNext(fields->f)), (std::vector<std::string>{"eth0", "192.168.1.1"}));
-    EXPECT_FATAL(qAwkOpen("/etc/table", ' '), "^Error: qAwkOpen\\(\\): There is already opened handle\\.\n$");
-    EXPECT_EQ(qAwkClose(), 1);
-    EXPECT_EQ(qAwkOpen("/etc/missing", ' '), 0);
-    EXPECT_FATAL(qAwkNext(fields->f), "^Error: qAwkNext\\(\\): There is no opened handle\\.\n$");
+    EXPECT_EQ(fields->first(qAwkNext(fields->f)), (Strings{"eth0", "192.168.1.1"}));
+    EXPECT_STOPS(qAwkOpen("/etc/table", ' '), "qAwkOpen(): There is already opened handle.");
+    EXPECT_EQ(join({qAwkClose(), qAwkOpen("/etc/missing", ' ')}), "1|0");
+    EXPECT_STOPS(qAwkNext(fields->f), "qAwkNext(): There is no opened handle.");
 }
 
-TEST(Entry, AddReplaceLookUpRemoveAndPrint) {
+// The name/value list: added as copies, replaced in place, looked up, printed, removed, saved and loaded.
+TEST(Entry, AddReplaceLookUpRemoveSaveAndLoad) {
     EXPECT_EQ(_EntryAdd(nullptr, "", "x"), nullptr);
     char name[] = "x", value[] = "12abc";
     q_entry *head = _EntryAdd(nullptr, name, value);
@@ -260,18 +265,14 @@ TEST(Entry, AddReplaceLookUpRemoveAndPrint) {
     _EntryAdd(head, "k", nullptr);
     head->next->next->next = _EntryAdd(nullptr, "y", "second");  // as decoders append
     EXPECT_EQ(pairs(head), (Pairs{{"x", "12"}, {"y", "-7"}, {"k", ""}, {"y", "second"}}));
-    EXPECT_STREQ(_EntryValue(head, "y"), "-7");
-    EXPECT_EQ(_EntryValue(head, "Y"), nullptr);
-    EXPECT_EQ(_EntryiValue(head, "y"), -7);
-    EXPECT_EQ(_EntryNo(head, "k"), 3);
-    EXPECT_EQ(_EntryNo(head, "none"), 0);
-    qResetContentFlag();
+    EXPECT_EQ(join({_EntryValue(head, "y"), _EntryValue(head, "Y"), _EntryiValue(head, "y"), _EntryNo(head, "k"),
+                    _EntryNo(head, "none")}),
+              "-7|<null>|-7|3|0");
     int printed = 0;
-    EXPECT_EQ(captured_stdout([&] { printed = _EntryPrint(head); }),
+    EXPECT_EQ(out_of([&] { printed = _EntryPrint(head); }),
               "Content-Type: text/html\n\n'x' = '12'<br>\n'y' = '-7'<br>\n'k' = ''<br>\n'y' = 'second'<br>\n");
     EXPECT_EQ(printed, 4);
-    head = _EntryRemove(head, "y");
-    head = _EntryRemove(head, "x");
+    head = _EntryRemove(_EntryRemove(head, "y"), "x");
     EXPECT_EQ(pairs(head), (Pairs{{"k", ""}}));
     EXPECT_EQ(_EntryRemove(head, "k"), nullptr);
 
@@ -293,44 +294,41 @@ TEST(Entry, AddReplaceLookUpRemoveAndPrint) {
     EXPECT_EQ(_EntryLoad("/store/missing"), nullptr);
 }
 
+// A text (or file) of lines becomes trimmed pairs, comments skipped, walked by name.
 TEST(TextList, LinesBecomeTrimmedPairsWalkedByName) {
     q_entry *list = qsDecoder("# c\n  name = value with spaces  \r\n\n  # c\nflag\n=anon\ncount = 42\nname=second\nlast=%41+");
-    EXPECT_EQ(pairs(list), (Pairs{{"name", "value with spaces"}, {"flag", ""}, {"", "anon"}, {"count", "42"}, {"name", "second"},
-                                  {"last", "%41+"}}));
-    EXPECT_STREQ(qsValue(list, "%s", "count"), "42");
-    EXPECT_EQ(qsiValue(list, "count"), 42);
-    EXPECT_EQ(qsValue(list, "missing"), nullptr);
-    EXPECT_STREQ(qsValueFirst(list, "name"), "value with spaces");
-    EXPECT_STREQ(qsValueNext(), "second");
-    EXPECT_EQ(qsValueNext(), nullptr);
-    EXPECT_STREQ(qsValueFirst(list, "name"), "value with spaces");
+    EXPECT_EQ(pairs(list), (Pairs{{"name", "value with spaces"}, {"flag", ""}, {"", "anon"}, {"count", "42"},
+                                  {"name", "second"}, {"last", "%41+"}}));
+    EXPECT_EQ(join({qsValue(list, "%s", "count"), qsiValue(list, "%s", "count"), qsValue(list, "missing"),
+                    qsValueFirst(list, "name"), qsValueNext(), qsValueNext(), qsValueFirst(list, "name")}),
+              "42|42|<null>|value with spaces|second|<null>|value with spaces");
     const std::string long_name(1024, 'n');
     EXPECT_STOPS(qsValue(list, "%s", long_name.c_str()), "qsValue(): Message is too long or invalid.");
+    EXPECT_STOPS(qsiValue(list, "%s", long_name.c_str()), "qsiValue(): Message is too long or invalid.");
     EXPECT_STOPS(qsValueFirst(list, "%s", long_name.c_str()), "qfValueFirst(): Message is too long or invalid.");
     qsFree(list);
     EXPECT_EQ(qsValueNext(), nullptr);  // freeing the walked list ends the walk
-
     TempRoot root;
     root.write("/list.conf", "a = 1\n#b = 2\nc=3\n");
     list = qfDecoder(root.file("/list.conf").c_str());
-    qResetContentFlag();
-    EXPECT_EQ(captured_stdout([&] { qsPrint(list); }), "Content-Type: text/html\n\n'a' = '1'<br>\n'c' = '3'<br>\n");
+    EXPECT_EQ(out_of([&] { qsPrint(list); }), "Content-Type: text/html\n\n'a' = '1'<br>\n'c' = '3'<br>\n");
     qsFree(list);
     EXPECT_EQ(qfDecoder(root.file("/none").c_str()), nullptr);
 }
 
-// qSedStr into memory: what it wrote, and what it reported on standard output.
-std::pair<std::string, std::string> sed(q_entry *args, const std::string &text) {
+// qSedStr into memory: what it wrote, then what it reported on standard output.
+std::string sed(q_entry *args, const std::string &text) {
     char *buf = nullptr;
     size_t len = 0;
     FILE *out = open_memstream(&buf, &len);
     std::string notice = captured_stdout([&] { qSedStr(args, text.c_str(), out); });
     fclose(out);
-    std::pair<std::string, std::string> r{std::string(buf, len), notice};
+    std::string written(buf, len);
     free(buf);
-    return r;
+    return notice.empty() ? written : written + "|" + notice;
 }
 
+// Placeholders replaced (the first added name that fits), included files, and their failures.
 TEST(Template, PlaceholdersAndIncludes) {
     q_entry *args = qSedArgAdd(nullptr, "${A}", "%s %d", "x", 1);
     EXPECT_EQ(qSedArgAdd(args, "${AB}", "2"), args);
@@ -338,43 +336,233 @@ TEST(Template, PlaceholdersAndIncludes) {
     qSedArgAdd(args, "$X", "short");
     qSedArgAdd(args, "$XY", "long");
     EXPECT_STREQ(qSedStrValue(args, "${A}"), "1");
-    for (auto [in, out] : {std::pair{"${AB}", "2"}, {"$5 costs ${A}.", "$5 costs 1."}, {"$XY", "shortY"}, {"${A}${AB}$", "12$"},
-                           {"<b>${B}</b>", "<b>${B}</b>"}})
-        EXPECT_EQ(sed(args, in).first, out) << in;
-
-    Sandbox box;
-    box.write("/etc/inner.html", "[${A}]");
-    box.write("/etc/outer.html", "(<!--#include file=\"/etc/inner.html\"-->)");
-    box.write("/etc/loop.html", "L<!--#include file=\"/etc/loop.html\"-->");
-    std::string fan = "F";
-    for (int i = 0; i < 3; ++i) fan += "<!--#include file=\"/etc/fan.html\"-->";
-    box.write("/etc/fan.html", fan);
+    for (auto [in, out] : {std::pair{"${AB}", "2"}, {"$5 costs ${A}.", "$5 costs 1."}, {"$XY", "shortY"},
+                           {"${A}${AB}$", "12$"}, {"<b>${B}</b>", "<b>${B}</b>"}})
+        EXPECT_EQ(sed(args, in), out) << in;
+    TempRoot root;
+    root.write("/etc/inner.html", "[${A}]");
+    root.write("/etc/outer.html", "(<!--#include file=\"/etc/inner.html\"-->)");
+    root.write("/etc/loop.html", "L<!--#include file=\"/etc/loop.html\"-->");
+    root.write("/etc/fan.html", "F<!--#include file=\"/etc/fan.html\"--><!--#include file=\"/etc/fan.html\"-->"
+                                "<!--#include file=\"/etc/fan.html\"-->");
     const std::string fail = "[qSedStr: an error occurred while processing 'include' directive - ";
     const std::string long_name = "/" + std::string(1100, 'n');
-    const struct {
-        std::string in, out, notice;
-    } rows[] = {
-        {"a<!--#include file=\"/etc/outer.html\"-->b", "a([1])b", ""},
-        {"x<!--#include file=\"/etc/missing\"-->y", "xy", fail + "file(/etc/missing) open fail]"},
-        {"x<!--#include file=\"/etc/inner.html\" ${A}", "x!--#include file=\"/etc/inner.html\" 1", fail + "ending tag not found]"},
-        {"<!--#include file=\"" + long_name + "\"-->z", "z", fail + "file(" + long_name.substr(0, 1023) + ") open fail]"},
-        {"<!--#include file=\"/etc/loop.html\"-->", std::string(16, 'L'), fail + "file(/etc/loop.html) open fail]"},
-    };
-    for (const auto &r : rows) EXPECT_EQ(sed(args, r.in), std::make_pair(r.out, r.notice)) << r.in;
+    for (auto [in, out] : {
+             std::pair<std::string, std::string>{"a<!--#include file=\"/etc/outer.html\"-->b", "a([1])b"},
+             {"x<!--#include file=\"/etc/missing\"-->y", "xy|" + fail + "file(/etc/missing) open fail]"},
+             {"x<!--#include file=\"/etc/inner.html\" ${A}", "x!--#include file=\"/etc/inner.html\" 1|" + fail +
+                                                                 "ending tag not found]"},
+             {"<!--#include file=\"" + long_name + "\"-->z", "z|" + fail + "file(" + long_name.substr(0, 1023) + ") open fail]"},
+             {"<!--#include file=\"/etc/loop.html\"-->", std::string(16, 'L') + "|" + fail + "file(/etc/loop.html) open fail]"}})
+        EXPECT_EQ(sed(args, in), out) << in;
     // Each text may open 64 files, counted afresh per text.
-    for (int twice = 0; twice < 2; ++twice) EXPECT_EQ(sed(args, "<!--#include file=\"/etc/fan.html\"-->").first, std::string(64, 'F'));
+    for (int twice = 0; twice < 2; ++twice) EXPECT_EQ(sed(args, "<!--#include file=\"/etc/fan.html\"-->").substr(0, 66), std::string(64, 'F') + "|[");
     char *buf = nullptr;
     size_t len = 0;
     FILE *out = open_memstream(&buf, &len);
-    EXPECT_EQ(qSedFile(args, "/etc/outer.html", out), 1);
-    EXPECT_EQ(qSedFile(args, "/etc/missing", out), 0);
+    EXPECT_EQ(join({qSedFile(args, "/etc/outer.html", out), qSedFile(args, "/etc/missing", out),
+                    qSedStr(args, "x", nullptr), qSedStr(args, nullptr, out)}),
+              "1|0|0|0");
     fclose(out);
     EXPECT_EQ(std::string(buf, len), "([1])");
     free(buf);
     qSedArgFree(args);
-    EXPECT_FATAL(qSedArgAdd(nullptr, "", "x"), "^Error: qSedArgAdd\\(\\): can not add empty name\\.\n$");
-    EXPECT_FATAL(qSedArgAdd(nullptr, "${A}", "%s", std::string(65536, 'v').c_str()),
-                 "^Error: qSedArgAdd\\(\\): Message is too long or invalid\\.\n$");
+    EXPECT_STOPS(qSedArgAdd(nullptr, "", "x"), "qSedArgAdd(): can not add empty name.");
+    EXPECT_STOPS(qSedArgAdd(nullptr, "${A}", "%s", std::string(65536, 'v').c_str()),
+                 "qSedArgAdd(): Message is too long or invalid.");
+}
+
+// The header lines: content type once, cookies encoded with their attributes, redirects, scripts, and misuse.
+TEST(Header, GoldenHeaderLines) {
+    const std::pair<void (*)(), std::string> rows[] = {
+        {[] { qContentType("text/html"), qContentType("text/plain"); }, "Content-Type: text/html\n\n"},
+        {[] { qCookieSet("QSESSIONID", "0123abcd", 0, "/", nullptr, 0); }, "Set-Cookie: QSESSIONID=0123abcd; path=/\n"},
+        {[] { qCookieSet("a b", "x y@z.w/:-_", 0, nullptr, nullptr, 0); }, "Set-Cookie: a%20b=x%20y@z.w/:-_\n"},
+        {[] { qCookieSet("n", "v;=", 0, "/cgi-bin", "appliance.lan", 1); },
+         "Set-Cookie: n=v%3b%3d; path=/cgi-bin; domain=appliance.lan; secure\n"},
+        {[] { qCookieSet("n", nullptr, 0, nullptr, nullptr, 0); }, "Set-Cookie: n=\n"},
+        {[] { qCookieSet("n", "v", 0, nullptr, nullptr, 0), qContentType("a/b"); }, "Set-Cookie: n=v\nContent-Type: a/b\n\n"},
+        {[] { qRedirect("/cgi-bin/index.cgi"); }, "Location: /cgi-bin/index.cgi\n\n"},
+        {[] { qJavaScript("alert('%s');", "done"), qJavaScript("x"); },
+         "Content-Type: text/html\n\n<html>\n<head>\n<script language='JavaScript'>\nalert('done');\n</script>\n</head>\n"
+         "</html>\n<html>\n<head>\n<script language='JavaScript'>\nx\n</script>\n</head>\n</html>\n"},
+    };
+    for (const auto &[body, out] : rows) EXPECT_EQ(out_of(body), out);
+    const std::string date = "[A-Z][a-z]{2}, [0-9]{2}-[A-Z][a-z]{2}-[0-9]{4} [0-9:]{8} GMT";
+    char yesterday[64];
+    time_t then = qGetGMTime(yesterday, -86400);
+    std::string line = out_of([] { qCookieRemove("n", "/", nullptr, 0); });
+    EXPECT_TRUE(qGetGMTime(nullptr, -86400) != then || line == "Set-Cookie: n=; expires=" + std::string(yesterday) +
+                                                                  "; path=/\n") << line;
+    EXPECT_TRUE(matches(line, "Set-Cookie: n=; expires=" + date + "; path=/\n")) << line;
+    line = out_of([] { qCookieSet("n", "v", 2, nullptr, nullptr, 0); });
+    EXPECT_TRUE(matches(line, "Set-Cookie: n=v; expires=" + date + "\n")) << line;
+    const std::string value(4093, 'v');  // 4095 bytes of cookie text fit
+    EXPECT_EQ(out_of([&] { qCookieSet("n", value.c_str(), 0, nullptr, nullptr, 0); }), "Set-Cookie: n=" + value + "\n");
+    const std::string before = "must be called before qContentType() and any stream out.";
+    for (auto [call, message] : std::vector<std::pair<std::function<void()>, std::string>>{
+             {[&] { qCookieSet("n", (value + "v").c_str(), 0, nullptr, nullptr, 1); }, "qCookieSet(): Cookie string is too long."},
+             {[] { qCookieSet("n", std::string(1400, ' ').c_str(), 0, nullptr, nullptr, 0); },
+              "qCookieSet(): Cookie string is too long."},
+             {[] { qContentType("text/html"), qCookieSet("n", "v", 0, nullptr, nullptr, 0); }, "qCookieSet(): " + before},
+             {[] { qContentType("text/html"), qCookieRemove("n", nullptr, nullptr, 0); }, "qCookieRemove(): " + before},
+             {[] { qContentType("text/html"), qRedirect("/"); }, "qRedirect(): qRedirect() " + before},
+             {[] { qCookieSet("n", "v", 0, "cgi-bin", nullptr, 0); },
+              "qCookieSet(): Path string(cgi-bin) must start with '/' character."},
+             {[] { qCookieSet("n", "v", 0, nullptr, "localhost", 0); }, "qCookieSet(): Invalid domain name(localhost)."},
+             {[] { qCookieSet("n", "v", 0, nullptr, "a.b/c", 0); }, "qCookieSet(): Invalid domain name(a.b/c)."},
+             {[] { qJavaScript("%s", std::string(1024, 's').c_str()); }, "qJavaScript(): Message is too long or invalid."}})
+        EXPECT_STOPS((qResetContentFlag(), call()), message);
+}
+
+void fail_again(int) { qError("second"); }
+
+// The stop outside a web server, the error page inside one with its contact and log line, and a stop within a stop.
+TEST(Error, PlainLineAlertPageLogAndState) {
+    for (const char *name : {"REMOTE_ADDR", "REMOTE_HOST", "HTTP_USER_AGENT"}) unsetenv(name);
+    qResetContentFlag();
+    const std::string fits(1023, 'm');
+    EXPECT_EQ(in_child([] { qError("bad %s %d", "value", 7); }).out, "Error: bad value 7\n");
+    EXPECT_EQ(in_child([&] { qError("%s", fits.c_str()); }).out, "Error: " + fits + "\n");
+    EXPECT_EQ(in_child([&] { qError("%s", (fits + "m").c_str()); }).out, "qError(): Message is too long or invalid.");
+
+    TempRoot box({"/tmp"});
+    setenv("REMOTE_ADDR", "10.1.1.1", 1);
+    setenv("HTTP_USER_AGENT", "Agent/1.0", 1);
+    const std::pair<std::function<void()>, std::string> inside[] = {
+        {[] { qErrorLog("/tmp/cgi.err"), qError("Upload failed"); }, error_page("Upload failed")},
+        {[] { qContentType("text/html"), qErrorContact(" - call"), qError("x"); }, error_page("x - call")},
+        {[] {
+             qErrorContact("C"), qErrorContact(nullptr), setenv("REMOTE_HOST", "admin.lan", 1);
+             qErrorLog("/tmp/cgi.err"), qError("y");
+         },
+         error_page("y")},
+        {[] { qErrorContact("!"), qErrorLog("/no/such/dir/cgi.err"), qError("lost"); },
+         error_page("lost! [ERROR LOGGING FAIL]")},
+        {[] { qErrorLog("/tmp/other.err"), qErrorContact(" c"), qContentType("text/html"), qResetState(), qError("plain"); },
+         "Content-Type: text/html\n\n" + error_page("plain")},
+    };
+    for (const auto &[body, out] : inside) {
+        Ended e = in_child(body);
+        EXPECT_EQ(std::to_string(e.status) + e.out, "1" + out);
+    }
+    EXPECT_FALSE(box.exists("/tmp/other.err"));
+    EXPECT_TRUE(matches(box.read("/tmp/cgi.err"),
+                        "[0-9]{4}/[0-9]{2}/[0-9]{2}\\([0-9]{2}:[0-9]{2}\\) : 'Upload failed' from 10\\.1\\.1\\.1 "
+                        "\\(Agent/1\\.0\\)\n[0-9/]{10}\\([0-9:]{5}\\) : 'y' from admin\\.lan \\(Agent/1\\.0\\)\n"))
+        << box.read("/tmp/cgi.err");
+    // The page cannot be written and the broken pipe's handler reports again:
+    // the process ends at once, logging the first error only.
+    Ended e = in_child([] {
+        int fds[2];
+        if (pipe(fds) != 0) _exit(9);
+        close(fds[0]), dup2(fds[1], 1), signal(SIGPIPE, fail_again);
+        qErrorLog("/tmp/pipe.err"), qError("first");
+    });
+    EXPECT_EQ(e.status, 1);
+    EXPECT_TRUE(matches(box.read("/tmp/pipe.err"), "[^\n]* : 'first' from [^\n]*\n"));
+}
+
+// The CGI variables, each in its own field, the script's name, and the local time.
+TEST(CgiEnv, VariablesNameTimeAndRecord) {
+    setenv("WA_TEST_VAR", "", 1);
+    EXPECT_STREQ(qGetenvDefault("dflt", "WA_TEST_VAR"), "");
+    unsetenv("WA_TEST_VAR");
+    EXPECT_STREQ(qGetenvDefault("dflt", "WA_TEST_VAR"), "dflt");
+    unsetenv("SCRIPT_NAME");
+    EXPECT_EQ(qCGIname(), nullptr);
+    for (auto [script, name] : {std::pair<std::string, std::string>{"/cgi-bin/directory.cgi", "directory.cgi"},
+                                {"C:\\web\\cgi\\upgrade.cgi ", "upgrade.cgi"}, {" index.cgi", "index.cgi"}, {"/cgi-bin/", ""},
+                                {"/" + std::string(400, 'd') + "/upgrade.cgi", "upgrade.cgi"},
+                                {"/cgi-bin/" + std::string(300, 'w'), std::string(255, 'w')}}) {
+        setenv("SCRIPT_NAME", script.c_str(), 1);
+        EXPECT_EQ(qCGIname(), name);
+    }
+    // The fields in their order, each variable set to its own name; a missing host is the address.
+    const char *const names[] = {"AUTH_TYPE", "CONTENT_LENGTH", "CONTENT_TYPE", "DOCUMENT_ROOT", "GATEWAY_INTERFACE",
+                                 "HTTP_ACCEPT", "HTTP_ACCEPT_ENCODING", "HTTP_ACCEPT_LANGUAGE", "HTTP_CONNECTION",
+                                 "HTTP_COOKIE", "HTTP_HOST", "HTTP_REFERER", "HTTP_USER_AGENT", "QUERY_STRING",
+                                 "REMOTE_ADDR", "REMOTE_HOST", "REMOTE_PORT", "REMOTE_USER", "REQUEST_METHOD",
+                                 "REQUEST_URI", "SCRIPT_FILENAME", "SCRIPT_NAME", "SERVER_ADMIN", "SERVER_NAME",
+                                 "SERVER_PORT", "SERVER_PROTOCOL", "SERVER_SOFTWARE", "SERVER_SIGNATURE", "UNIQUE_ID"};
+    static_assert(offsetof(q_cgi_env, unique_id) == offsetof(q_cgi_env, auth_type) + 28 * sizeof(char *));
+    std::string expected, got, fallback;
+    for (const char *name : names) setenv(name, name, 1), expected += std::string(name) + " ";
+    q_cgi_env env;
+    qCGIEnvironment(&env);
+    for (char **field = &env.auth_type; field <= &env.unique_id; ++field) got += std::string(Text(*field).s) + " ";
+    EXPECT_EQ(got, expected);
+    unsetenv("REMOTE_HOST"), unsetenv("AUTH_TYPE");
+    qCGIEnvironment(&env);
+    EXPECT_EQ(join({env.remote_host, env.auth_type}), "REMOTE_ADDR|<null>");
+    const struct tm *now = qGetTime();
+    time_t clock = time(nullptr);
+    struct tm local;
+    localtime_r(&clock, &local);
+    EXPECT_EQ(join({now->tm_year, now->tm_mon, env.day, env.mon}),
+              join({local.tm_year + 1900L, local.tm_mon + 1L, local.tm_mday, local.tm_mon + 1L}));
+    char date[16];
+    snprintf(date, sizeof date, "%04d%02d", now->tm_year, now->tm_mon);
+    const std::string stamp = qGetTimeStamp();
+    EXPECT_EQ(std::to_string(stamp.size()) + stamp.substr(0, 6), "14" + std::string(date));
+    char buf[64];
+    time_t used = qGetGMTime(buf, 86400 * 365 + 3600 * 13 + 60 * 7 - time(nullptr));
+    EXPECT_EQ(std::string(buf, 24), "Fri, 01-Jan-1971 13:07:0") << buf;
+    EXPECT_LE(used, 86400 * 365 + 3600 * 13 + 60 * 7 + 1);
+    for (const char *name : names) unsetenv(name);
+}
+
+bool lock_is_free(const std::string &path) {
+    int fd = open(path.c_str(), O_RDONLY);
+    bool free_now = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0;
+    close(fd);
+    return free_now;
+}
+
+// Files read line by line under a lock, whole, by size, printed, and saved (a spilled upload is moved).
+TEST(File, LinesLocksWholeFilesAndSaving) {
+    TempRoot box({"/tmp"});
+    const std::string edge(1023, 'y'), wide(5000, 'x');
+    box.write("/etc/lines", "first\n\n" + edge + "\n" + wide + "\nlast");
+    FILE *fp = qfopen("/etc/lines", "r");
+    ASSERT_NE(fp, nullptr);
+    EXPECT_FALSE(lock_is_free(box.file("/etc/lines")));
+    for (const std::string &expected : Strings{"first\n", "\n", edge + "\n", wide + "\n", "last"})
+        EXPECT_EQ(taken(qfGetLine(fp)), expected);
+    EXPECT_EQ(qfGetLine(fp), nullptr);
+    EXPECT_EQ(qfclose(fp), 0);
+    EXPECT_TRUE(lock_is_free(box.file("/etc/lines")));
+    EXPECT_EQ(qfopen("/etc/no/file", "r"), nullptr);
+
+    const std::string content = std::string(10000, 'c') + std::string("\0end", 4);
+    box.write("/etc/page.html", content);
+    int size = -1, n = 0;
+    char *data = qReadFile("/etc/page.html", &size);
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(std::string(data, content.size() + 1), content + '\0');
+    EXPECT_EQ(size, static_cast<int>(content.size()));
+    free(data);
+    EXPECT_EQ(qReadFile("/etc", &size), nullptr);
+    EXPECT_EQ(captured_stdout([&] { n = qCatFile("/etc/%s.html", "page"); }), content);
+    EXPECT_EQ(join({size, qFileSize("/etc/page.html"), qFileSize("/etc/none"), qCheckFile("/etc/%s", "page.html"),
+                    qCheckFile("/etc/%s", "none"), n, qCatFile("/etc/missing")}),
+              join({0L, long(content.size()), -1L, 1L, 0L, long(content.size()), -1L}));
+    const std::string long_name = "/" + std::string(1023, 'n');
+    EXPECT_STOPS(qCheckFile("%s", long_name.c_str()), "qCheckFile(): File name is too long or invalid.");
+    EXPECT_STOPS(qCatFile("%s", long_name.c_str()), "qCatFile(): File name is too long or invalid.");
+
+    EXPECT_EQ(join({qSaveData("abc\0d", 5, "/tmp/saved", "wb"), qSaveData("ef", 2, "/tmp/saved", "ab"),
+                    qSaveData("x", 1, "/no/such/dir/file", "wb")}),
+              "5|2|-1");
+    EXPECT_EQ(box.read("/tmp/saved"), std::string("abc\0def", 7));
+    EXPECT_EQ(box.commands(), "");
+    // An upload already spilled to disk is moved there, the target quoted.
+    box.write("/database/.qUploadFile", "spilled");
+    box.write("/tmp/target", "1234");
+    EXPECT_EQ(qSaveData("ignored", 7, "/tmp/target", "wb"), 4);
+    EXPECT_EQ(qSaveData("", 0, "/tmp/a \"b\" $(reboot) `x` \\", "wb"), -1);
+    EXPECT_EQ(box.commands(), "/bin/mv /database/.qUploadFile \"/tmp/target\"\n"
+                              "/bin/mv /database/.qUploadFile \"/tmp/a \\\"b\\\" \\$(reboot) \\`x\\` \\\\\"\n");
 }
 
 }  // namespace
