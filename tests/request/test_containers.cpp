@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <random>
-#include <string>
 #include <thread>
 #include <vector>
 
@@ -87,29 +86,6 @@ TEST(LinkedList, EndsFindDeleteSwapAndTraverse) {
               Numbers(4, 0));
 }
 
-// Two threads fill both ends (each end keeps its order), then two threads empty it: each item once.
-TEST(LinkedList, ThreadsShareOneQueue) {
-    constexpr intptr_t kEach = 50000;
-    Numbers expected, taken[2];
-    for (intptr_t n = -kEach; n <= kEach; ++n) n ? expected.push_back(n) : void();
-    ll_list *list = ll_init();
-    std::thread back([&] { for (intptr_t n = 1; n <= kEach; ++n) ll_append(list, item(n)); });
-    for (intptr_t n = 1; n <= kEach; ++n) ll_prepend(list, item(-n));
-    back.join();
-    Numbers all = contents(list);
-    std::stable_partition(all.begin(), all.end(), [](intptr_t n) { return n < 0; });
-    EXPECT_TRUE(all == expected);
-    auto pop = [&](Numbers &out) { while (void *data = dq_pop(list)) out.push_back(number(data)); };
-    std::thread other(pop, std::ref(taken[1]));
-    pop(taken[0]);
-    other.join();
-    all = taken[0];
-    all.insert(all.end(), taken[1].begin(), taken[1].end());
-    std::sort(all.begin(), all.end());
-    EXPECT_TRUE(ll_empty(list) && all == expected);
-    ll_free(list);
-}
-
 int by_key(const void *a, const void *b) {
     const int x = *static_cast<const int *>(a), y = *static_cast<const int *>(b);
     return x < y ? -1 : x > y ? 1 : 0;
@@ -125,32 +101,22 @@ std::vector<int> walk(bt_tree *tree, int order) {
 std::string shape(const bt_node *node) {
     return node ? "(" + shape(node->left) + " " + std::to_string(key(node->data)) + " " + shape(node->right) + ")" : "-";
 }
-// Root insertion as the textbook writes it: insert below, rotate up.
-bt_node *insert_and_rotate(bt_node *node, void *data) {
-    if (!node) return new bt_node{nullptr, nullptr, data};
-    const bool left = by_key(data, node->data) == -1;
-    bt_node *up = insert_and_rotate(left ? node->left : node->right, data);
-    (left ? node->left : node->right) = left ? up->right : up->left;
-    (left ? up->right : up->left) = node;
-    return up;
-}
-void drop(bt_node *node) { node ? drop(node->left), drop(node->right), delete node : void(); }
-
 // A small tree's shape, ends, every walk order, walks that stop, and the null tree.
 TEST(BinaryTree, ShapeWalksAndStops) {
-    int keys[] = {5, 3, 8};
+    int keys[] = {5, 3, 8, 5};  // an equal key goes to the right before rising
     bt_tree *tree = bt_init(by_key);
     EXPECT_EQ(Numbers({bt_height(tree), number(bt_min(tree)), bt_empty(tree)}), (Numbers{0, 0, 1}));
     for (int &k : keys) EXPECT_EQ(bt_add(tree, &k), tree);
-    EXPECT_EQ(shape(tree->root), "((- 3 (- 5 -)) 8 -)");
-    EXPECT_EQ(Numbers({bt_count(tree), bt_height(tree), key(bt_min(tree)), key(bt_max(tree))}), (Numbers{3, 3, 3, 8}));
-    const std::vector<std::vector<int>> orders{{}, {8, 3, 5}, {3, 5, 8}, {5, 3, 8}, {8, 3, 5}, {8, 5, 3}, {}};
+    EXPECT_EQ(shape(tree->root), "((- 3 (- 5 -)) 5 (- 8 -))");
+    EXPECT_EQ(Numbers({bt_count(tree), bt_height(tree), key(bt_min(tree)), key(bt_max(tree))}), (Numbers{4, 3, 3, 8}));
+    const std::vector<std::vector<int>> orders{{}, {5, 3, 5, 8}, {3, 5, 5, 8}, {5, 3, 8, 5}, {5, 3, 8, 5}, {8, 5, 5, 3}, {}};
     for (int order = -1; order < 6; ++order) EXPECT_EQ(walk(tree, order), orders[order + 1]) << order;
-    // A visit that stops at 5 ends the walk and names it; the level walk does not.
+    // A visit that stops at a 5 ends the walk and names its item; the level walk does not.
     auto until_five = [](void *data, void *seen) { return collect(data, seen), key(data) == 5 ? 0 : 1; };
+    const void *stopped_at[] = {&keys[3], &keys[0], &keys[0], nullptr, &keys[3]};
     for (int order : {0, 1, 2, 3, 4}) {
         std::vector<int> seen;
-        EXPECT_EQ(bt_traverse(tree, 1, order, until_five, &seen), order == 3 ? nullptr : &keys[0]) << order;
+        EXPECT_EQ(bt_traverse(tree, 1, order, until_five, &seen), stopped_at[order]) << order;
         EXPECT_EQ(seen.back(), 5);
     }
     bt_free(tree);
@@ -159,23 +125,11 @@ TEST(BinaryTree, ShapeWalksAndStops) {
               Numbers(4, 0));
 }
 
-// Every insertion gives the shape of rotating the item up (equal keys too); deletions keep the order.
-TEST(BinaryTree, ShapeOfRotatingEachItemUpAndDeletion) {
-    std::mt19937 random(7);
-    std::vector<int> keys(300);
-    for (int &k : keys) k = static_cast<int>(random() % 40);
-    bt_tree *tree = bt_init(by_key);
-    bt_node *expected = nullptr;
-    for (int &k : keys) {
-        bt_add(tree, &k);
-        expected = insert_and_rotate(expected, &k);
-        ASSERT_EQ(shape(tree->root), shape(expected));
-    }
-    drop(expected);
-    bt_free(tree);
+// Deleting leaves, inner nodes with one or two children and the root keeps the in-order walk.
+TEST(BinaryTree, DeletionKeepsTheOrder) {
     int some[] = {50, 30, 70, 20, 40, 60, 80, 35, 45, 65}, missing = 55;
     std::vector<int> left{20, 30, 35, 40, 45, 50, 60, 65, 70, 80};
-    tree = bt_init(by_key);
+    bt_tree *tree = bt_init(by_key);
     for (int &k : some) bt_add(tree, &k);
     EXPECT_EQ(bt_delete(tree, &missing), nullptr);
     for (int k : {65, 40, 20, 70, 50, 80, 35, 30, 45, 60}) {
@@ -189,11 +143,29 @@ TEST(BinaryTree, ShapeOfRotatingEachItemUpAndDeletion) {
     bt_free(tree);
 }
 
-// One thread deletes the even keys while another adds them again.
-TEST(BinaryTree, TwoThreadsAddAndDelete) {
+// Threads share a list (both ends filled, then emptied by two) and a tree (even keys deleted while added again).
+TEST(Containers, SharedByThreads) {
     constexpr int kEach = 20000;
-    std::vector<int> keys(2 * kEach), expected(2 * kEach), again(kEach);
-    for (int i = 0; i < 2 * kEach; ++i) keys[i] = expected[i] = i;
+    Numbers expected, taken[2];
+    for (intptr_t n = -kEach; n <= kEach; ++n) n ? expected.push_back(n) : void();
+    ll_list *list = ll_init();
+    std::thread back([&] { for (intptr_t n = 1; n <= kEach; ++n) ll_append(list, item(n)); });
+    for (intptr_t n = 1; n <= kEach; ++n) ll_prepend(list, item(-n));
+    back.join();
+    Numbers all = contents(list);
+    std::stable_partition(all.begin(), all.end(), [](intptr_t n) { return n < 0; });
+    EXPECT_TRUE(all == expected);  // each end keeps its own order
+    auto pop = [&](Numbers &out) { while (void *data = dq_pop(list)) out.push_back(number(data)); };
+    std::thread other(pop, std::ref(taken[1]));
+    pop(taken[0]);
+    other.join();
+    taken[0].insert(taken[0].end(), taken[1].begin(), taken[1].end());
+    std::sort(taken[0].begin(), taken[0].end());
+    EXPECT_TRUE(ll_empty(list) && taken[0] == expected);  // each item once
+    ll_free(list);
+
+    std::vector<int> keys(2 * kEach), in_order(2 * kEach), again(kEach);
+    for (int i = 0; i < 2 * kEach; ++i) keys[i] = in_order[i] = i;
     std::shuffle(keys.begin(), keys.end(), std::mt19937(3));
     bt_tree *tree = bt_init(by_key);
     for (int &k : keys) bt_add(tree, &k);
@@ -201,7 +173,7 @@ TEST(BinaryTree, TwoThreadsAddAndDelete) {
     for (int i = 0; i < kEach; ++i) bt_add(tree, &(again[i] = 2 * i));
     remover.join();
     EXPECT_EQ(bt_count(tree), static_cast<uint32_t>(2 * kEach));
-    EXPECT_TRUE(walk(tree, 1) == expected);
+    EXPECT_TRUE(walk(tree, 1) == in_order);
     bt_free(tree);
 }
 
