@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <random>
 #include <thread>
 #include <vector>
 
@@ -64,23 +63,17 @@ TEST(LinkedList, EndsFindDeleteSwapAndTraverse) {
         EXPECT_EQ(contents(list), after) << a << " with " << b;
         ll_free(list);
     }
-    struct Walk {
-        ll_list *list;
-        Numbers seen;
-        intptr_t stop_at;
-    } walk{list_of({1, 2, 3}), {}, 2};
-    auto visit = [](void *data, void *argument) {
-        auto *w = static_cast<Walk *>(argument);
-        w->seen.push_back(number(data));
-        ll_node *cursor = nullptr;  // the walk holds the mutex: the unlocked calls work
-        EXPECT_EQ(number(ll_get(w->list, &cursor, 0)) + number(ll_find(w->list, data, 0, same)), 1 + number(data));
-        return number(data) == w->stop_at ? 0 : 1;
+    // A walk stops where the visit says so; the walk holds the mutex, so the unlocked calls work inside.
+    static ll_list *walked = list_of({1, 2, 3});
+    static Numbers seen;
+    auto visit = [](void *data, void *stop_at) {
+        ll_node *cursor = nullptr;
+        seen.push_back(number(data) + number(ll_get(walked, &cursor, 0)) - number(ll_find(walked, data, 0, same)));
+        return data == stop_at ? 0 : 1;
     };
-    EXPECT_EQ(ll_traverse(walk.list, 1, visit, &walk), 0);
-    walk.stop_at = 0;
-    EXPECT_EQ(ll_traverse(walk.list, 1, visit, &walk), 1);
-    EXPECT_EQ(walk.seen, (Numbers{1, 2, 1, 2, 3}));
-    ll_free(walk.list);
+    EXPECT_EQ(Numbers({ll_traverse(walked, 1, visit, item(2)), ll_traverse(walked, 1, visit, nullptr)}), (Numbers{0, 1}));
+    EXPECT_EQ(seen, (Numbers{1, 1, 1, 1, 1}));
+    ll_free(walked);
     EXPECT_EQ(Numbers({ll_count(nullptr), number(ll_append(nullptr, item(1))), number(ll_get(nullptr, nullptr, 1)),
                        number(dq_pop(nullptr))}),
               Numbers(4, 0));
@@ -143,10 +136,10 @@ TEST(BinaryTree, DeletionKeepsTheOrder) {
     bt_free(tree);
 }
 
-// Threads share a list (both ends filled, then emptied by two) and a tree (even keys deleted while added again).
-TEST(Containers, SharedByThreads) {
-    constexpr int kEach = 20000;
-    Numbers expected, taken[2];
+// Two threads fill the two ends at once: nothing lost, each end in its own order.
+TEST(LinkedList, TwoThreadsFillBothEnds) {
+    constexpr intptr_t kEach = 50000;
+    Numbers expected;
     for (intptr_t n = -kEach; n <= kEach; ++n) n ? expected.push_back(n) : void();
     ll_list *list = ll_init();
     std::thread back([&] { for (intptr_t n = 1; n <= kEach; ++n) ll_append(list, item(n)); });
@@ -154,27 +147,8 @@ TEST(Containers, SharedByThreads) {
     back.join();
     Numbers all = contents(list);
     std::stable_partition(all.begin(), all.end(), [](intptr_t n) { return n < 0; });
-    EXPECT_TRUE(all == expected);  // each end keeps its own order
-    auto pop = [&](Numbers &out) { while (void *data = dq_pop(list)) out.push_back(number(data)); };
-    std::thread other(pop, std::ref(taken[1]));
-    pop(taken[0]);
-    other.join();
-    taken[0].insert(taken[0].end(), taken[1].begin(), taken[1].end());
-    std::sort(taken[0].begin(), taken[0].end());
-    EXPECT_TRUE(ll_empty(list) && taken[0] == expected);  // each item once
+    EXPECT_TRUE(all == expected);
     ll_free(list);
-
-    std::vector<int> keys(2 * kEach), in_order(2 * kEach), again(kEach);
-    for (int i = 0; i < 2 * kEach; ++i) keys[i] = in_order[i] = i;
-    std::shuffle(keys.begin(), keys.end(), std::mt19937(3));
-    bt_tree *tree = bt_init(by_key);
-    for (int &k : keys) bt_add(tree, &k);
-    std::thread remover([&] { for (int k = 0; k < 2 * kEach; k += 2) EXPECT_NE(bt_delete(tree, &k), nullptr); });
-    for (int i = 0; i < kEach; ++i) bt_add(tree, &(again[i] = 2 * i));
-    remover.join();
-    EXPECT_EQ(bt_count(tree), static_cast<uint32_t>(2 * kEach));
-    EXPECT_TRUE(walk(tree, 1) == in_order);
-    bt_free(tree);
 }
 
 }  // namespace
