@@ -165,9 +165,7 @@ TEST(Multipart, BodiesAndTheirValueLists) {
     env.insert({{"HTTP_COOKIE", "sid=s1"}, {"QUERY_STRING", "q=1"}});
     Request r(env, body);
     EXPECT_EQ(qDecoder(), 4);
-    EXPECT_EQ(counts(), "COOKIE = 1 , GET = 1 , POST = 2, NEW = 0\n");
-    EXPECT_STREQ(qValueFirst("q"), "1");
-    EXPECT_STREQ(qValueNext(), "2");
+    EXPECT_EQ(counts() + join({qValueFirst("q"), qValueNext()}), "COOKIE = 1 , GET = 1 , POST = 2, NEW = 0\n1|2");
     EXPECT_EQ(read_file(r.root() + "/commands.log"), "/sbin/upgrade.sh > /dev/null 2>&1\n");
 }
 
@@ -193,14 +191,11 @@ TEST(Multipart, BrokenRequestsStop) {
     const std::string type = "multipart/form-data; boundary=" + kBoundary, broken = "Broken stream.",
                       non_http = "Your browser sent a non-HTTP compliant message.", invalid = "String format invalid.";
     for (auto [body, content_type, message] : {
-             std::tuple{std::string(), type, non_http},
+             std::tuple{std::string(), type, non_http}, {"\r\n", type, invalid}, {d + "--\r\n", type, broken},
              {"garbage\r\n" + head + "x\r\n" + d + "--\r\n", type, invalid},
              {"\r\n\r\n" + head + "x\r\n" + d + "--\r\n", type, invalid},
-             {"\r\n", type, invalid},
-             {head + "unclosed value", type, broken},
-             {head + "x\r\n" + d.substr(0, d.size() - 1), type, broken},
+             {head + "unclosed value", type, broken}, {head + "x\r\n" + d.substr(0, d.size() - 1), type, broken},
              {d + "\r\nContent-Disposition: form-data; name=\"h\"\r\n", type, broken},
-             {d + "--\r\n", type, broken},
              {head + "x\r\n" + d + "--\r\n", std::string("multipart/form-data"), non_http},
              {head, "multipart/form-data; boundary=" + std::string(250, 'b'),
               std::string("The boundary string is too long. Stopping process.")}}) {
@@ -257,12 +252,6 @@ TEST(Multipart, FilesToDisk) {
         EXPECT_EQ(std::distance(fs::directory_iterator(r.root() + "/up"), fs::directory_iterator()), 2);
     }
     body = multipart(kBoundary, {{"f", "content", "f.bin", ""}});
-    {
-        Request r(upload_env(body), body);  // a directory name too long keeps files in memory
-        EXPECT_EQ(decoded_in_child([] { return qUploadToDisk(std::string(1024, 'd').c_str(), 0), qDecoder(); }),
-                  "result=1\nf=content\nf.length=7\nf.filename=f.bin\nf.contenttype=application/octet-stream\n"
-                  "f.errno=0\nf.real_length=7\n");
-    }
     {
         Request r(upload_env(body), body);
         EXPECT_FATAL((qUploadToDisk("/missing", 0), qDecoder()), "Error: _parse_multipart_value_into_disk\\(\\): "
