@@ -266,7 +266,6 @@ TEST(Multipart, FilesToDisk) {
     EXPECT_TRUE(fs::is_empty(r.root() + "/up"));
 }
 
-
 // The file manager keeps three entries per file, runs no upgrade script, and spills large files to one file.
 TEST(Multipart, FileManagerKeepsThreeEntriesAndSpillsLargeFiles) {
     auto file_manager = [](const std::string &body) {
@@ -337,8 +336,7 @@ TEST(FormValue, LookupsWalksAndEdits) {
     const std::string too_long = "(): Message is too long or invalid.", name(1024, 'n');
     const char *n = name.c_str();
     for (auto [call, message] : std::vector<std::pair<std::function<void()>, std::string>>{
-             {[&] { qValue("%s", n); }, "qValue" + too_long},
-             {[&] { qiValue("%s", n); }, "qiValue" + too_long},
+             {[&] { qValue("%s", n); }, "qValue" + too_long}, {[&] { qiValue("%s", n); }, "qiValue" + too_long},
              {[&] { qValueDefault("d", "%s", n); }, "qValueDefault" + too_long},
              {[&] { qValueFirst("%s", n); }, "qValueFirst" + too_long},
              {[&] { qValueRemove("%s", n); }, "qSessionRemove" + too_long},

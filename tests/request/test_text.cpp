@@ -620,12 +620,9 @@ TEST_F(Session, FreshSessionsAndCleanUp) {
 TEST_F(Session, MisuseStopsWithItsMessage) {
     const std::string before = "(): qSession() must be called before.", too_long(1024, 'v');
     const std::pair<std::function<void()>, std::string> rows[] = {
-        {[] { qSessionValue("a"); }, "qSessionValue" + before},
-        {[] { qSessionAdd("a", "1"); }, "qSessionAdd" + before},
-        {[] { qSessionGetID(); }, "qSessionGetID" + before},
-        {[] { qSessionDestroy(); }, "qSessionDestroy" + before},
-        {[] { qSessionPrint(); }, "qSessionPrint" + before},
-        {[] { qSessionRemove("a"); }, "qSessionRemove" + before},
+        {[] { qSessionValue("a"); }, "qSessionValue" + before}, {[] { qSessionAdd("a", "1"); }, "qSessionAdd" + before},
+        {[] { qSessionGetID(); }, "qSessionGetID" + before}, {[] { qSessionDestroy(); }, "qSessionDestroy" + before},
+        {[] { qSessionPrint(); }, "qSessionPrint" + before}, {[] { qSessionRemove("a"); }, "qSessionRemove" + before},
         {[] { qSessionSetTimeout(5); }, "qSessionSetTimeout" + before},
         {[] { _clearRepository(); }, "_clearRepository" + before},
         {[] { qContentType("text/html"), qSession(kRepository); },
