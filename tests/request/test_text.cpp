@@ -44,7 +44,8 @@ std::string out_of(const std::function<void()> &body) { return qResetContentFlag
 // URL coding keeps the safe characters and reverses; words cut at their stop; _fgets lines cut at the capacity.
 TEST(Url, CodingWordsAndLines) {
     for (auto [in, out] : {std::pair{"a b&c", "a%20b%26c"}, {"user@host.tw:80-x_y\\z/AZ09.", "user@host.tw:80-x_y\\z/AZ09."},
-                           {"=;+%?#\"'~\r\n", "%3d%3b%2b%25%3f%23%22%27%7e%0d%0a"}, {"\x01\x7f\x80\xff", "%01%7f%80%ff"}, {"", ""}})
+                           {"=;+%?#\"'~\r\n", "%3d%3b%2b%25%3f%23%22%27%7e%0d%0a"}, {"\x01\x7f\x80\xff", "%01%7f%80%ff"},
+                           {"", ""}})
         EXPECT_EQ(taken(qURLencode(in)), out);
     std::string all;
     for (int c = 1; c < 256; ++c) all += static_cast<char>(c);
@@ -87,7 +88,8 @@ TEST(String, TrimCaseCompareCheckAndReplace) {
              std::tuple{&qCheckEmail, Strings{"ab@cd.e", "first.last@mail.example.com", "ab..cd@ef.g", "a.b@c", "ab@.cd",
                                              "abcd@ef", "ab@cd..ef", "@abcd.ef", "ab@cd@ef.g", "ab c@de.f", ""},
                         "11100000000"},
-             {&qCheckURL, {"http://x", "ftp://x", "telnet://x", "mailto:a@b.c", "news:comp", "https://x", "HTTP://x", "http:/x", ""},
+             {&qCheckURL,
+              {"http://x", "ftp://x", "telnet://x", "mailto:a@b.c", "news:comp", "https://x", "HTTP://x", "http:/x", ""},
               "111110000"}}) {
         std::string got;
         for (const std::string &t : texts) got += std::to_string(check(t.c_str()));
@@ -255,7 +257,8 @@ TEST(Entry, AddReplaceLookUpRemoveSaveAndLoad) {
 
 // A text (or file) of lines becomes trimmed pairs, comments skipped, walked by name.
 TEST(TextList, LinesBecomeTrimmedPairsWalkedByName) {
-    q_entry *list = qsDecoder("# c\n  name = value with spaces  \r\n\n  # c\nflag\n=anon\ncount = 42\nname=second\nlast=%41+");
+    q_entry *list =
+        qsDecoder("# c\n  name = value with spaces  \r\n\n  # c\nflag\n=anon\ncount = 42\nname=second\nlast=%41+");
     EXPECT_EQ(pairs(list), (Pairs{{"name", "value with spaces"}, {"flag", ""}, {"", "anon"}, {"count", "42"},
                                   {"name", "second"}, {"last", "%41+"}}));
     EXPECT_EQ(join({qsValue(list, "%s", "count"), qsiValue(list, "%s", "count"), qsValue(list, "missing"),
@@ -308,8 +311,10 @@ TEST(Template, PlaceholdersAndIncludes) {
              {"x<!--#include file=\"/etc/missing\"-->y", "xy|" + fail + "file(/etc/missing) open fail]"},
              {"x<!--#include file=\"/etc/inner.html\" ${A}", "x!--#include file=\"/etc/inner.html\" 1|" + fail +
                                                                  "ending tag not found]"},
-             {"<!--#include file=\"" + long_name + "\"-->z", "z|" + fail + "file(" + long_name.substr(0, 1023) + ") open fail]"},
-             {"<!--#include file=\"/etc/loop.html\"-->", std::string(16, 'L') + "|" + fail + "file(/etc/loop.html) open fail]"}})
+             {"<!--#include file=\"" + long_name + "\"-->z",
+              "z|" + fail + "file(" + long_name.substr(0, 1023) + ") open fail]"},
+             {"<!--#include file=\"/etc/loop.html\"-->",
+              std::string(16, 'L') + "|" + fail + "file(/etc/loop.html) open fail]"}})
         EXPECT_EQ(sed(args, in), out) << in;
     // Each text may open 64 files, counted afresh per text.
     for (int twice = 0; twice < 2; ++twice) EXPECT_EQ(sed(args, fan).substr(0, 66), std::string(64, 'F') + "|[");
@@ -336,7 +341,8 @@ TEST(Header, GoldenHeaderLines) {
         {[] { qCookieSet("n", "v;=", 0, "/cgi-bin", "appliance.lan", 1); },
          "Set-Cookie: n=v%3b%3d; path=/cgi-bin; domain=appliance.lan; secure\n"},
         {[] { qCookieSet("n", nullptr, 0, nullptr, nullptr, 0); }, "Set-Cookie: n=\n"},
-        {[] { qCookieSet("n", "v", 0, nullptr, nullptr, 0), qContentType("a/b"); }, "Set-Cookie: n=v\nContent-Type: a/b\n\n"},
+        {[] { qCookieSet("n", "v", 0, nullptr, nullptr, 0), qContentType("a/b"); },
+         "Set-Cookie: n=v\nContent-Type: a/b\n\n"},
         {[] { qCookieSet("n", std::string(4093, 'v').c_str(), 0, nullptr, nullptr, 0); },
          "Set-Cookie: n=" + std::string(4093, 'v') + "\n"},  // 4095 bytes of cookie text fit
         {[] { qRedirect("/cgi-bin/index.cgi"); }, "Location: /cgi-bin/index.cgi\n\n"},
@@ -350,10 +356,11 @@ TEST(Header, GoldenHeaderLines) {
     EXPECT_TRUE(matches(line, "Set-Cookie: n=; expires=" + date + "; path=/\n")) << line;
     line = out_of([] { qCookieSet("n", "v", 2, nullptr, nullptr, 0); });
     EXPECT_TRUE(matches(line, "Set-Cookie: n=v; expires=" + date + "\n")) << line;
-    const std::string before = "must be called before qContentType() and any stream out.", too_long = "too long.";
+    const std::string before = "must be called before qContentType() and any stream out.";
+    const std::string too_long = "Cookie string is too long.";
     for (auto [call, message] : std::vector<std::pair<std::function<void()>, std::string>>{
-             {[] { qCookieSet("n", std::string(4094, 'v').c_str(), 0, nullptr, nullptr, 1); }, "Cookie string is " + too_long},
-             {[] { qCookieSet("n", std::string(1400, ' ').c_str(), 0, nullptr, nullptr, 0); }, "Cookie string is " + too_long},
+             {[] { qCookieSet("n", std::string(4094, 'v').c_str(), 0, nullptr, nullptr, 1); }, too_long},
+             {[] { qCookieSet("n", std::string(1400, ' ').c_str(), 0, nullptr, nullptr, 0); }, too_long},
              {[] { qContentType("text/html"), qCookieSet("n", "v", 0, nullptr, nullptr, 0); }, before},
              {[] { qContentType("text/html"), qCookieRemove("n", nullptr, nullptr, 0); }, "qCookieRemove(): " + before},
              {[] { qContentType("text/html"), qRedirect("/"); }, "qRedirect(): qRedirect() " + before},
@@ -380,12 +387,17 @@ TEST(Error, PlainLineAlertPageLogAndState) {
     for (auto [body, out] : std::vector<std::pair<std::function<void()>, std::string>>{
              {[] { qErrorLog("/tmp/cgi.err"), qError("Upload failed"); }, error_page("Upload failed")},
              {[] { qContentType("text/html"), qErrorContact(" - call"), qError("x"); }, error_page("x - call")},
-             {[] { qErrorContact("C"), qErrorContact(nullptr), setenv("REMOTE_HOST", "admin.lan", 1), qErrorLog("/tmp/cgi.err"),
-                   qError("y"); },
+             {[] {
+                  qErrorContact("C"), qErrorContact(nullptr), setenv("REMOTE_HOST", "admin.lan", 1);
+                  qErrorLog("/tmp/cgi.err"), qError("y");
+              },
               error_page("y")},
              {[] { qErrorContact("!"), qErrorLog("/no/such/dir/cgi.err"), qError("lost"); },
               error_page("lost! [ERROR LOGGING FAIL]")},
-             {[] { qErrorLog("/tmp/other.err"), qErrorContact(" c"), qContentType("text/html"), qResetState(), qError("p"); },
+             {[] {
+                  qErrorLog("/tmp/other.err"), qErrorContact(" c"), qContentType("text/html"), qResetState();
+                  qError("p");
+              },
               "Content-Type: text/html\n\n" + error_page("p")},
              {[] {  // the page cannot be written and the broken pipe's handler stops again: the first error is logged
                   int fds[2];
@@ -408,9 +420,11 @@ TEST(Error, PlainLineAlertPageLogAndState) {
 TEST(CgiEnv, VariablesNameTimeAndRecord) {
     unsetenv("SCRIPT_NAME");
     setenv("WA_TEST_VAR", "", 1);
-    EXPECT_EQ(join({qCGIname(), qGetenvDefault("dflt", "WA_TEST_VAR"), qGetenvDefault("dflt", "WA_NO_VAR")}), "<null>||dflt");
+    EXPECT_EQ(join({qCGIname(), qGetenvDefault("dflt", "WA_TEST_VAR"), qGetenvDefault("dflt", "WA_NO_VAR")}),
+              "<null>||dflt");
     for (auto [script, name] : {std::pair<std::string, std::string>{"/cgi-bin/directory.cgi", "directory.cgi"},
-                                {"C:\\web\\cgi\\upgrade.cgi ", "upgrade.cgi"}, {" index.cgi", "index.cgi"}, {"/cgi-bin/", ""},
+                                {"C:\\web\\cgi\\upgrade.cgi ", "upgrade.cgi"}, {" index.cgi", "index.cgi"},
+                                {"/cgi-bin/", ""},
                                 {"/" + std::string(400, 'd') + "/upgrade.cgi", "upgrade.cgi"},
                                 {"/cgi-bin/" + std::string(300, 'w'), std::string(255, 'w')}}) {
         setenv("SCRIPT_NAME", script.c_str(), 1);
