@@ -12,7 +12,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <thread>
 
 #include "support/request.h"
 
@@ -349,8 +348,7 @@ TEST(FormValue, LookupsWalksAndEdits) {
         EXPECT_STOPS(call(), message);
 }
 
-// The thread-safe circular list (and its queue use) and the root-insertion
-// search tree, alone and shared by threads.
+// The circular list (and its queue use) and the root-insertion search tree.
 using Numbers = std::vector<intptr_t>;
 void *item(intptr_t n) { return reinterpret_cast<void *>(n); }
 intptr_t number(const void *data) { return reinterpret_cast<intptr_t>(data); }
@@ -474,21 +472,6 @@ TEST(BinaryTree, DeletionKeepsTheOrder) {
     }
     EXPECT_TRUE(bt_empty(tree));
     bt_free(tree);
-}
-
-// Two threads fill the two ends at once: nothing lost, each end in its own order.
-TEST(LinkedList, TwoThreadsFillBothEnds) {
-    constexpr intptr_t kEach = 50000;
-    Numbers expected;
-    for (intptr_t n = -kEach; n <= kEach; ++n) n ? expected.push_back(n) : void();
-    ll_list *list = ll_init();
-    std::thread back([&] { for (intptr_t n = 1; n <= kEach; ++n) ll_append(list, item(n)); });
-    for (intptr_t n = 1; n <= kEach; ++n) ll_prepend(list, item(-n));
-    back.join();
-    Numbers all = contents(list);
-    std::stable_partition(all.begin(), all.end(), [](intptr_t n) { return n < 0; });
-    EXPECT_TRUE(all == expected);
-    ll_free(list);
 }
 
 }  // namespace
