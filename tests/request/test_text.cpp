@@ -619,6 +619,7 @@ TEST_F(Session, MisuseStopsWithItsMessage) {
         {[] { qSessionPrint(); }, "qSessionPrint" + before}, {[] { qSessionRemove("a"); }, "qSessionRemove" + before},
         {[] { qSessionSetTimeout(5); }, "qSessionSetTimeout" + before},
         {[] { _clearRepository(); }, "_clearRepository" + before},
+        {[] { qSession(std::string(4096, 'r').c_str()); }, "qSession(): Session repository path is too long."},
         {[] { qContentType("text/html"), qSession(kRepository); },
          "qSession(): must be called before qContentType() and any stream out."},
         {[] { qSession(kRepository), qSessionAdd("_Q_CONNECTIONS", "9"); },
