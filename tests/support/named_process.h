@@ -2,26 +2,54 @@
 // finds the appliance's daemons by name.
 #pragma once
 
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace testing_support {
 
-// Forked and named (at most 15 characters, as the kernel keeps them); it
-// sleeps until a signal ends it.  A stubborn one ignores SIGTERM.  It is
+// Forked and named (at most 15 characters, as the kernel keeps them), it
+// sleeps until a signal ends it; a stubborn one ignores SIGTERM.  It is
 // killed and reaped at the end if it still runs.
 class NamedProcess {
 public:
-    NamedProcess(const char *name, bool stubborn = false);
-    ~NamedProcess();
+    NamedProcess(const char *name, bool stubborn = false) {
+        int ready[2];
+        if (pipe(ready) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            prctl(PR_SET_NAME, name);
+            if (stubborn) signal(SIGTERM, SIG_IGN);
+            if (write(ready[1], "", 1) != 1) _exit(2);
+            for (;;) pause();
+        }
+        char byte;
+        if (pid_ > 0 && read(ready[0], &byte, 1) != 1) pid_ = -1;
+        close(ready[0]);
+        close(ready[1]);
+    }
+    ~NamedProcess() {
+        if (pid_ <= 0 || signal_) return;
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
     NamedProcess(const NamedProcess &) = delete;
     NamedProcess &operator=(const NamedProcess &) = delete;
 
     pid_t pid() const { return pid_; }
     // The signal that ended it within a second, or 0 when it still runs.
-    int ended_by();
+    int ended_by() {
+        for (int i = 0, status = 0; i < 1000 && pid_ > 0 && !signal_; ++i) {
+            if (waitpid(pid_, &status, WNOHANG) == pid_) signal_ = WIFSIGNALED(status) ? WTERMSIG(status) : -1;
+            else usleep(1000);
+        }
+        return signal_;
+    }
 
 private:
-    pid_t pid_;
+    pid_t pid_ = -1;
     int signal_ = 0;
 };
 

@@ -1,16 +1,26 @@
 // A demo appliance root for one test, and the CGI run as the web server runs it.
 #pragma once
 
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace testing_support {
 
-// A fresh temporary directory that stands for the appliance's root while it
-// lives: once entered, APPLIANCE_ROOT names it in this process too, so
-// library calls made by the test use it; the previous APPLIANCE_ROOT comes
-// back at its end.
+inline std::string read_file(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// A fresh temporary directory standing for the appliance's root.  Once
+// entered, APPLIANCE_ROOT names it in this process too; the previous value
+// comes back when it is left or ends.
 class Root {
 public:
     Root(const Root &) = delete;
@@ -18,26 +28,45 @@ public:
 
     const std::string &root() const { return root_; }
     std::string file(const std::string &appliance_path) const { return root_ + appliance_path; }
-    std::string read(const std::string &appliance_path) const;   // "" when absent
-    bool exists(const std::string &appliance_path) const;
-    void write(const std::string &appliance_path, const std::string &content) const;  // directories made
-    void remove(const std::string &appliance_path) const;
+    std::string read(const std::string &appliance_path) const { return read_file(file(appliance_path)); }
+    bool exists(const std::string &appliance_path) const {
+        std::error_code ignored;
+        return std::filesystem::exists(std::filesystem::symlink_status(file(appliance_path), ignored));
+    }
+    // Directories are made as needed.
+    void write(const std::string &appliance_path, const std::string &content) const {
+        std::error_code ignored;
+        std::filesystem::create_directories(std::filesystem::path(file(appliance_path)).parent_path(), ignored);
+        std::ofstream(file(appliance_path), std::ios::binary) << content;
+    }
+    void remove(const std::string &appliance_path) const {
+        std::error_code ignored;
+        std::filesystem::remove(file(appliance_path), ignored);
+    }
     std::string commands() const { return read("/commands.log"); }
 
 protected:
-    Root();
-    ~Root();
-    void enter();  // APPLIANCE_ROOT names this root
-    void leave();  // the previous APPLIANCE_ROOT back
+    Root() {
+        const char *tmp = getenv("TMPDIR"), *previous = getenv("APPLIANCE_ROOT");
+        root_ = std::string(tmp && *tmp ? tmp : "/tmp") + "/appliance.XXXXXX";
+        if (!mkdtemp(root_.data())) throw std::runtime_error("mkdtemp failed");
+        if ((had_previous_ = previous != nullptr)) previous_root_ = previous;
+    }
+    ~Root() { leave(); }
+    void enter() { entered_ = setenv("APPLIANCE_ROOT", root_.c_str(), 1) == 0; }
+    void leave() {
+        if (entered_ && had_previous_) setenv("APPLIANCE_ROOT", previous_root_.c_str(), 1);
+        else if (entered_) unsetenv("APPLIANCE_ROOT");
+        entered_ = false;
+    }
 
 private:
-    std::string root_;
-    std::string previous_root_;
+    std::string root_, previous_root_;
     bool had_previous_ = false, entered_ = false;
 };
 
-// A fresh demo appliance built with tools/make-root (extra product
-// definitions given as "NAME=VALUE"), removed with its IPC objects at the end.
+// A demo appliance made by tools/make-root (extra product definitions as
+// "NAME=VALUE"), removed with its IPC objects at the end.
 class Sandbox : public Root {
 public:
     explicit Sandbox(const std::vector<std::string> &definitions = {});
@@ -45,36 +74,47 @@ public:
 };
 
 struct Output {
-    int status = -1;   // exit status, or 128 + signal
-    std::string out;   // standard output
-    std::string err;   // standard error
+    int status = -1;  // exit status, or 128 + signal
+    std::string out, err;
 };
 
-// Runs a program with exactly the given environment (plus APPLIANCE_ROOT of
-// the sandbox and APPLIANCE_SLEEP=0), feeding body on standard input.
-Output run(const Sandbox &box, const std::vector<std::string> &argv,
-           const std::map<std::string, std::string> &env, const std::string &body = {});
-
-// Whether each program run costs many times a plain one: under the
-// sanitizers or an emulator.  Tests that start many processes sample then.
-bool slow_processes();
+// Runs a program with exactly the given environment (plus the sandbox's
+// APPLIANCE_ROOT and APPLIANCE_SLEEP=0), body on its standard input.
+Output run(const Sandbox &box, const std::vector<std::string> &argv, const std::map<std::string, std::string> &env,
+           const std::string &body = {});
 
 // Runs build/upgrade.cgi as the web server would.
-Output run_cgi(const Sandbox &box, const std::map<std::string, std::string> &env,
-               const std::string &body = {});
+inline Output run_cgi(const Sandbox &box, const std::map<std::string, std::string> &env, const std::string &body = {}) {
+    return run(box, {BUILD_DIR "/upgrade.cgi"}, env, body);
+}
 
-// A multipart/form-data body built byte for byte as a browser sends it.
+// Whether a process costs many times a plain one (sanitizers, emulator):
+// tests that start many processes sample then.
+bool slow_processes();
+
+// A multipart/form-data body byte for byte as a browser sends it.
 struct Part {
-    std::string name;
-    std::string value;
+    std::string name, value;
     std::string filename;      // non-empty: a file field
     std::string content_type;  // for file fields
 };
-std::string multipart(const std::string &boundary, const std::vector<Part> &parts);
+inline std::string multipart(const std::string &boundary, const std::vector<Part> &parts) {
+    std::string body;
+    for (const auto &p : parts) {
+        body += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + p.name + "\"";
+        if (!p.filename.empty() || !p.content_type.empty())
+            body += "; filename=\"" + p.filename + "\"\r\nContent-Type: " +
+                    (p.content_type.empty() ? "application/octet-stream" : p.content_type);
+        body += "\r\n\r\n" + p.value + "\r\n";
+    }
+    return body + "--" + boundary + "--\r\n";
+}
 
-std::string read_file(const std::string &path);
-
-// The page a request that stops with message answers, its header included.
-std::string error_page(const std::string &message);
+// The page of a request that stops with message, its header included.
+inline std::string error_page(const std::string &message) {
+    return "Content-Type: text/html\n\n<html>\n<head>\n<title>Error: " + message +
+           "</title>\n<script language='JavaScript'>\n  alert(\"" + message + "\");\n  history.back();\n</script>\n"
+           "</head>\n</html>\n";
+}
 
 }  // namespace testing_support
