@@ -62,10 +62,16 @@ TEST(Sqlite, StoresQueriesAndMirrorsADatabaseFile) {
     EXPECT_EQ(_my_sqlite_sync_close("test", db, "/var/db/ap.db"), 0);
     EXPECT_EQ(root.commands(), "");
 
-    // Rows are cut to their first 100 columns.
+    // The MySQL functions the appliance's queries use, and rows cut to their first 100 columns.
+    ASSERT_EQ(_my_sqlite_connect("test", &db, "/var/db/wide.db"), 0);
+    const char *dialect = "SELECT INET_ATON('192.168.1.10'), INET_ATON('1.2.3'), CHAR_LENGTH('h\xc3\xa9!'), "
+                          "CHAR_LENGTH(NULL), FIND_IN_SET('b', 'a,b,c'), FIND_IN_SET('c', 'a,b,c'), FIND_IN_SET('x', "
+                          "'a,b'), FIND_IN_SET('a,b', 'a,b'), FIND_IN_SET('a', ''), FIND_IN_SET(NULL, 'a'), NOW() GLOB "
+                          "'[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9] [0-9][0-9]:[0-9][0-9]:[0-9][0-9]'";
+    EXPECT_EQ(rows(_my_sqlite_query("test", db, "%s", dialect), 11),
+              (Rows{{"3232235786", "<null>", "3", "<null>", "2", "3", "0", "0", "0", "<null>", "1"}}));
     std::string columns;
     for (int i = 0; i < 120; ++i) columns += (i ? ", " : "") + std::to_string(i);
-    ASSERT_EQ(_my_sqlite_connect("test", &db, "/var/db/wide.db"), 0);
     Rows wide = rows(_my_sqlite_query("test", db, "SELECT %s", columns.c_str()), 100);
     EXPECT_EQ(wide.at(0)[0] + "," + wide[0][99], "0,99");
 
