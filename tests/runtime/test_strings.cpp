@@ -108,7 +108,8 @@ TEST(Tokens, ParseTokenizeAndReadLine) {
     char *none[2] = {line, line};
     EXPECT_TRUE(string_tokenize(none, 2, nullptr, ",") == 0 && none[0] == nullptr);
 
-    // The rest of a cut line is skipped; a NUL inside a short line does not cut it.
+    // The rest of a cut line is skipped; a NUL ends a line's text early, and what the buffer did not take then
+    // reads as the next line ("efgh", its rest skipped).
     FILE *f = tmpfile();
     fwrite("a\0cdefgh\nxy\nlast", 1, 16, f);
     rewind(f);
