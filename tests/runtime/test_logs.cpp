@@ -1,16 +1,9 @@
-// Logs and messages: the event log, debug output, daemon senders and the
-// management server's messages.
+// Logs and messages: the event log, debug output, daemon senders and the management server's messages.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <unistd.h>
 
-#include <cstring>
 #include <filesystem>
-#include <optional>
-#include <string>
-#include <tuple>
-#include <vector>
 
 #include "support/hostile.h"
 #include "support/network.h"
@@ -23,6 +16,7 @@ namespace {
 using testing_support::captured_stdout;
 using testing_support::PortServer;
 using testing_support::Sandbox;
+using Texts = std::vector<std::string>;
 
 class EventLog : public ::testing::Test {
 protected:
@@ -33,7 +27,7 @@ protected:
         ASSERT_EQ(SET_DEFINE("HAVE_CMS", "y"), 0);  // the demo product has no central management
     }
     void TearDown() override {
-        qFree();
+        request("", nullptr, nullptr);
         testing_support::clear_request_env();
     }
     // A new request with this query string, from this user and address (null: unset).
@@ -52,17 +46,15 @@ protected:
                                                  "MENU_0 \"Home\"\nMENU_1 \"System\"\nMENU_2 \"Network\"\n"
                                                  "MENU_3 \"Administration\"\nMENU_4 \"Firmware\"\n");
     }
-    // The remote text of the event log_event logs, before its date, or what was run when not the log sender.
+    // The remote text of the event logged, up to its date, or all that was run when it is no log sender's.
     std::string remote_text(const std::function<void()> &log_event) {
         box_.write("/commands.log", "");
         log_event();
-        const std::string sent = box_.commands();
+        const std::string sent = box_.commands(), end = "\" > /dev/null &\n";
         const std::string start = "/usr/sbin/send_logmsg -u -d MONITOR_LOG -t eventlog_system -m \"";
-        const std::string end = "\" > /dev/null &\n";
         // The date in asctime's form, its line end included: " (Wed Jun 30 21:49:08 1993\n)".
         const size_t date = sent.rfind(" (");
-        if (!sent.starts_with(start) || date == std::string::npos || !sent.ends_with("\n)" + end) ||
-            sent.size() - date != 2 + 26 + end.size())
+        if (!sent.starts_with(start) || !sent.ends_with("\n)" + end) || sent.size() - date != 2 + 26 + end.size())
             return sent;
         return sent.substr(start.size(), date - start.size());
     }
@@ -70,7 +62,8 @@ protected:
     Sandbox box_;
 };
 
-// The lines of the event log and of the boot log, which is copied to flash after each event.
+// The lines of the event log, their fields quoted so that each reads back whole, and of the boot log, which is
+// copied to flash after each event.
 TEST_F(EventLog, NormalAndBootLogLines) {
     request("menulv=3_12", "admin", "192.168.1.10");
     my_CGI_log("upgrade", 11, "${EVENTLOG_FAILURE_STR}", "detail one", "detail two");
@@ -85,22 +78,20 @@ TEST_F(EventLog, NormalAndBootLogLines) {
     my_eventlog(nullptr);
     box_.write("/proc/uptime", "");  // no readable uptime: time 0
     my_eventlog_args("pro\"gram", "ad\"min\\", "1.2.3.4\r\n\"", 2, "two\nlines \"quoted\" \\n end\\", 0, 0);
-    EXPECT_EQ(box_.read("/var/log/eventlog"),
-              "\"1234\" \"upgrade\" \"3_12\" \"admin\" \"192.168.1.10\" 0 11 \"${EVENTLOG_FAILURE_STR}\"\n"
-              "\"1234\" \"mail_notice\" \"4_2\" \"Inspect: Virus found\" \"192.168.1.10\" 0 10 \"mail held\"\n"
-              "\"1234\" \"upgrade\" \"\" \"\" \"192.168.1.10\" 0 11 \"no menu\"\n"
-              "\"1234\" \"mail_notice\" \"\" \"Inspect: \" \"192.168.1.10\" 0 10 \"\"\n"
-              "\"1234\" \"dhcp\" \"\" \"\" \"\" 0 5 \"lease\"\n"
-              "\"1234\" \"vpn\" \"7\" \"root\" \"10.0.0.2\" 1 3 \"tunnel up\"\n"
-              "\"0\" \"pro\\\"gram\" \"\" \"ad\\\"min\\\\\" \"1.2.3.4  \\\"\" 0 2 \"two lines \\\"quoted\\\" \\\\n end\\\\\"\n");
-    // Quotes and line breaks in fields read back whole, one event a line.
     const std::string log = box_.read("/var/log/eventlog");
+    EXPECT_EQ(log, "\"1234\" \"upgrade\" \"3_12\" \"admin\" \"192.168.1.10\" 0 11 \"${EVENTLOG_FAILURE_STR}\"\n"
+                   "\"1234\" \"mail_notice\" \"4_2\" \"Inspect: Virus found\" \"192.168.1.10\" 0 10 \"mail held\"\n"
+                   "\"1234\" \"upgrade\" \"\" \"\" \"192.168.1.10\" 0 11 \"no menu\"\n"
+                   "\"1234\" \"mail_notice\" \"\" \"Inspect: \" \"192.168.1.10\" 0 10 \"\"\n"
+                   "\"1234\" \"dhcp\" \"\" \"\" \"\" 0 5 \"lease\"\n"
+                   "\"1234\" \"vpn\" \"7\" \"root\" \"10.0.0.2\" 1 3 \"tunnel up\"\n"
+                   "\"0\" \"pro\\\"gram\" \"\" \"ad\\\"min\\\\\" \"1.2.3.4  \\\"\" 0 2 \"two lines \\\"quoted\\\" "
+                   "\\\\n end\\\\\"\n");
     std::string last = log.substr(log.rfind("\"0\""));
     char *fields[10];
     ASSERT_EQ(string_parse(fields, 10, last.data()), 8);
-    EXPECT_EQ(std::vector<std::string>(fields, fields + 8),
-              (std::vector<std::string>{"0", "pro\"gram", "", "ad\"min\\", "1.2.3.4  \"", "0", "2",
-                                        "two lines \"quoted\" \\n end\\"}));
+    EXPECT_EQ(Texts(fields, fields + 8),
+              (Texts{"0", "pro\"gram", "", "ad\"min\\", "1.2.3.4  \"", "0", "2", "two lines \"quoted\" \\n end\\"}));
     // Nothing is forwarded while management and remote logging are off.
     EXPECT_EQ(box_.commands(), "");
     EXPECT_FALSE(box_.exists("/etc/sysconfig/.firewall/eventlog"));
@@ -130,14 +121,13 @@ TEST_F(EventLog, StatementForTheManagementServer) {
     my_CGI_log("upgrade", 11, "it's \"done\"", nullptr, nullptr);
     EXPECT_EQ(server.take(),
               insert + "'upgrade', 'click_v=3', 'o\\'brien', '192.168.1.10', 0, 11, 'it\\'s \\\"done\\\"', '', '')");
-    EXPECT_EQ(server.take(), std::nullopt);
     // Missing texts are empty, the address is escaped too; the boot log forwards as well.
     request("", nullptr, nullptr);
     my_bootlog_args(nullptr, nullptr, nullptr, 4, nullptr, nullptr, nullptr);
     EXPECT_EQ(server.take(), insert + "'', ' ', '', '', 0, 4, '', '', '')");
     my_eventlog_args("dhcp", "x", "1.2.3.4', 'y", 5, "lease", nullptr, nullptr);
     EXPECT_EQ(server.take(), insert + "'dhcp', ' ', 'x', '1.2.3.4\\', \\'y', 0, 5, 'lease', '', '')");
-
+    EXPECT_EQ(server.take(), std::nullopt);
     // Integer 59 off, or bit 0x40 clear: no statement.
     for (auto [on, kinds] : {std::pair{0, 0x40}, {1, 0x800 | 0x20}}) {
         WI(59, on);
@@ -149,7 +139,7 @@ TEST_F(EventLog, StatementForTheManagementServer) {
     WI(68, 0x40);
     remote_log(1);
     box_.write("/commands.log", "");
-    std::filesystem::remove(box_.file("/etc/sysconfig/.firewall/eventlog"));
+    box_.remove("/etc/sysconfig/.firewall/eventlog");
     std::filesystem::create_directory(box_.file("/etc/sysconfig/.firewall/eventlog"));
     my_CGI_bootlog("upgrade", 11, "lost", nullptr, nullptr);
     EXPECT_EQ(server.take(), std::nullopt);
@@ -159,64 +149,59 @@ TEST_F(EventLog, StatementForTheManagementServer) {
 // The remote log text: translated for the remote service, the path of menu texts, and when none goes.
 TEST_F(EventLog, RemoteLogText) {
     remote_log(1);
-    auto upgrade_event = [] { my_CGI_log("upgrade", 11, "${EVENTLOG_FAILURE_STR}", nullptr, nullptr); };
+    auto failure = [] { my_CGI_log("upgrade", 11, "${EVENTLOG_FAILURE_STR}", nullptr, nullptr); };
+    auto plain = [] { my_CGI_log("upgrade", 11, "plain text", nullptr, nullptr); };
     request("menulv=1_4", nullptr, "192.168.1.10");  // no user: the address follows the prefix directly
-    EXPECT_EQ(remote_text(upgrade_event),
-              "<134> (192.168.1.10) [System->Firmware] Firmware upgrade failed: invalid image");
+    EXPECT_EQ(remote_text(failure), "<134> (192.168.1.10) [System->Firmware] Firmware upgrade failed: invalid image");
     EXPECT_EQ(box_.read("/var/log/eventlog"),
               "\"1234\" \"upgrade\" \"1_4\" \"\" \"192.168.1.10\" 0 11 \"${EVENTLOG_FAILURE_STR}\"\n");
-    // No menu: "---", and the menu texts are not loaded.
-    request("", "admin", nullptr);
-    std::strcpy(menu_str[0], "untouched");
-    auto plain_event = [] { my_CGI_log("upgrade", 11, "plain text", nullptr, nullptr); };
-    EXPECT_EQ(remote_text(plain_event), "<134>admin [---] plain text");
+    request("", "admin", nullptr);  // no menu: "---", and the menu texts are not loaded
+    strcpy(menu_str[0], "untouched");
+    EXPECT_EQ(remote_text(plain), "<134>admin [---] plain text");
     EXPECT_STREQ(menu_str[0], "untouched");
     // Menu numbers without a text give empty pieces; a blank menu is none.
     request("menu=click_v%3D0%26click_v%3D299%26click_v%3D99999999999999999999%26x%3Dy", "admin", nullptr);
-    EXPECT_EQ(remote_text(plain_event), "<134>admin [Home->->] plain text");
-    EXPECT_EQ(remote_text([] { my_eventlog_args("dhcp", "admin", "", 5, "lease", nullptr, nullptr); }),
-              "<134>admin [---] lease");
+    EXPECT_EQ(remote_text(plain), "<134>admin [Home->->] plain text");
+    EXPECT_EQ(remote_text([] { my_eventlog_args("dhcp", "admin", "", 5, "lease", 0, 0); }), "<134>admin [---] lease");
     // Without the products' wireless menu the plain menu list is used; one that went missing leaves the texts.
     ASSERT_EQ(DEL_DEFINE("HAVE_WIRELESS"), 0);
     box_.write("/etc/language/eng/menu", "MENU_0 \"Start\"\n");
     request("menulv=0", "admin", nullptr);
-    EXPECT_EQ(remote_text(plain_event), "<134>admin [Start] plain text");
+    EXPECT_EQ(remote_text(plain), "<134>admin [Start] plain text");
     EXPECT_STREQ(icons_path, "../icons_eng/");
     box_.remove("/etc/language/eng/menu");
-    EXPECT_EQ(remote_text(plain_event), "<134>admin [Start] plain text");
+    EXPECT_EQ(remote_text(plain), "<134>admin [Start] plain text");
     // No English texts at all, or the service off: no command.
     box_.write("/etc/language/eng/eventlog", "");
-    EXPECT_EQ(remote_text([] { my_eventlog_args("nothing-known", "admin", nullptr, 5, "lease", nullptr, nullptr); }),
-              "");
+    EXPECT_EQ(remote_text([] { my_eventlog_args("nothing-known", "admin", nullptr, 5, "lease", 0, 0); }), "");
     remote_log(0);
-    EXPECT_EQ(remote_text(plain_event), "");
+    EXPECT_EQ(remote_text(plain), "");
 }
 
-// The recorded command line run by /bin/sh, with the log sender replaced by a stub that stores each argument:
-// request values arrive as data and no command hidden in them runs.
+// The recorded command line run by /bin/sh, the log sender a stub that stores each argument: request values
+// arrive as data and no command hidden in them runs.
 TEST_F(EventLog, RemoteTextIsDataForTheShell) {
     remote_log(1);
     for (const std::string &value : testing_support::hostile_values(box_.file("/SENTINEL"))) {
         SCOPED_TRACE(value.substr(0, 60));
-        // The web server's own user and address are short; a message may be as long as a request (three of
-        // 64 KiB would pass the kernel's limit for one argument).
+        // The web server's user and address are short; three messages of 64 KiB would pass the kernel's limit.
         const std::string &from_server = value.size() < 4096 ? value : "admin";
         request(("menu=click_v%3D1" + value).c_str(), from_server.c_str(), from_server.c_str());
         box_.write("/commands.log", "");
         my_CGI_log(value.c_str(), 11, value.c_str(), nullptr, nullptr);
-        std::vector<std::string> args = testing_support::run_with_stub(box_, box_.commands(), "/usr/sbin/send_logmsg");
+        Texts args = testing_support::run_with_stub(box_, box_.commands(), "/usr/sbin/send_logmsg");
         EXPECT_FALSE(box_.exists("/SENTINEL"));
         ASSERT_EQ(args.size(), 7u);
-        const size_t date = args[6].rfind(" (");
-        EXPECT_EQ(args[6].size() - date, 2 + 26u);
-        args[6].resize(date);
-        EXPECT_EQ(args, (std::vector<std::string>{"-u", "-d", "MONITOR_LOG", "-t", "eventlog_system", "-m",
-                                                  "<134>" + from_server + " (" + from_server + ") [System] " + value}));
+        EXPECT_EQ(args[6].size() - args[6].rfind(" ("), 2 + 26u);  // the date
+        args[6].resize(args[6].rfind(" ("));
+        EXPECT_EQ(args, (Texts{"-u", "-d", "MONITOR_LOG", "-t", "eventlog_system", "-m",
+                               "<134>" + from_server + " (" + from_server + ") [System] " + value}));
     }
 }
 
-// The debug marker: my_debug writes (and syncs) only while it exists, in /var or else at the root.
-TEST(Debug, WritesOnlyWhileTheMarkerExists) {
+// The debug marker (in /var, or at the root without it) lets my_debug write and sync; a program's marker files
+// set the flags and the level, and its output goes where the flags say.
+TEST(Debug, MarkersSetTheFlagsAndOutput) {
     Sandbox box;
     my_debug("page.cpp", 12, "value %d", 5);
     box.write("/var/debug.msg", "");
@@ -226,30 +211,24 @@ TEST(Debug, WritesOnlyWhileTheMarkerExists) {
     box.write("/debug.msg", "");
     my_debug(nullptr, 0, "%s", "no file name");
     EXPECT_EQ(box.commands(), "<sync>\n<sync>\n");
-}
 
-// A program's marker files set the flags and the level; its output goes where the flags say.
-TEST(Debug, ProgramMarkersSetTheFlagsAndOutput) {
-    Sandbox box;
+    box.write("/commands.log", "");
     auto marker = [](int i) { return std::string(_mydebug_buf + 128 * i); };
     my_debug_set_level(0x30);
     my_debug_init("/usr/local/www/cgi-bin/upgrade.cgi");
     EXPECT_EQ(marker(0) + marker(1) + marker(2) + marker(3) + marker(4) + marker(5),
               "/upgrade.print/upgrade.log/upgrade.fp/upgrade.fprm/upgrade.syslog/upgrade.level");
     EXPECT_EQ(std::tuple(_mydebug_f, _mydebug_level, _mydebug_pid), std::tuple(0, 0x30, (int)getpid()));
-    EXPECT_EQ(box.commands(), "");
     for (const char *name : {"/upgrade.print", "/upgrade.fp", "/upgrade.fprm", "/upgrade.syslog"}) box.write(name, "");
     box.write("/upgrade.level", "1f\n");
     my_debug_init("upgrade");
     EXPECT_EQ(std::pair(_mydebug_f, _mydebug_level), std::pair(1 | 2 | 4, 0x1f));
-    EXPECT_EQ(box.commands(), "> /upgrade.log\n");
     // Only the log switch: flag 2 alone; a name of shell characters reaches the shell quoted.
-    box.write("/commands.log", "");
     box.write("/a b;c.fp", "");
     box.write("/a b;c.fprm", "");
     my_debug_init("/bin/a b;c.cgi");
     EXPECT_EQ(std::pair(marker(1), _mydebug_f), std::pair(std::string("/a b;c.log"), 2));
-    EXPECT_EQ(box.commands(), "> '/a b;c.log'\n");
+    EXPECT_EQ(box.commands(), "> /upgrade.log\n> '/a b;c.log'\n");
     my_debug_init(std::string(300, 'x').c_str());  // cut inside its slot
     EXPECT_EQ(marker(5), "/" + std::string(126, 'x'));
 
@@ -267,8 +246,7 @@ TEST(Debug, ProgramMarkersSetTheFlagsAndOutput) {
     EXPECT_TRUE(testing_support::matches(box.read("/cgi.log"), "[0-9]{2}/[0-9]{2}/[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} "
                                                                "==> \\(pid:4242\\)\\[handler\\] 17: shown 2\n"))
         << box.read("/cgi.log");
-    // No flag set: nothing, whatever the mask.
-    my_debug_init("/quiet");
+    my_debug_init("/quiet");  // no flag set: nothing, whatever the mask
     EXPECT_EQ(captured_stdout([] { my_debug_printf(0xff, "handler", 1, "silent"); }), "");
     EXPECT_FALSE(box.exists("/quiet.log"));
     my_debug_init("/sbin/tool");
@@ -281,63 +259,52 @@ TEST(Debug, ProgramMarkersSetTheFlagsAndOutput) {
 // A daemon's listening socket at an appliance path.
 int listener(const testing_support::Root &root, const std::string &appliance_path) {
     root.write(appliance_path, "");
-    unlink(root.file(appliance_path).c_str());
+    root.remove(appliance_path);
     sockaddr_un address{AF_UNIX, {}};
-    std::strncpy(address.sun_path, root.file(appliance_path).c_str(), sizeof address.sun_path - 1);
-    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    strncpy(address.sun_path, root.file(appliance_path).c_str(), sizeof address.sun_path - 1);
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
     return bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 && listen(fd, 4) == 0 ? fd : -1;
 }
 
-// What a connection already made and closed by the sender carried, or nothing when none is waiting.
-std::optional<std::string> take(int fd) {
-    timeval none{0, 0};
-    fd_set ready;
-    FD_ZERO(&ready);
-    FD_SET(fd, &ready);
-    if (select(fd + 1, &ready, nullptr, nullptr, &none) != 1) return std::nullopt;
-    const int connection = accept(fd, nullptr, nullptr);
-    std::string text;
+// What the connections already made and closed by the sender carried, in order.
+Texts taken(int fd) {
+    Texts texts;
     char chunk[4096];
-    for (ssize_t n; (n = read(connection, chunk, sizeof chunk)) > 0;) text.append(chunk, static_cast<size_t>(n));
-    close(connection);
-    return text;
+    for (int connection; (connection = accept(fd, nullptr, nullptr)) >= 0; close(connection)) {
+        std::string &text = texts.emplace_back();
+        for (ssize_t n; (n = read(connection, chunk, sizeof chunk)) > 0;) text.append(chunk, static_cast<size_t>(n));
+    }
+    return texts;
 }
 
-// Commands and queries reach their daemons' local sockets as they are, bytes without a terminator.
-TEST(Sender, CommandsAndQueriesReachTheirDaemonsAsTheyAre) {
-    testing_support::TempRoot root({"/var/run"});
-    const int commands = listener(root, "/var/run/runcommand"), queries = listener(root, "/var/run/SQLQueryd.sock");
+// Commands and queries reach their daemons' local sockets as they are, bytes without a terminator; texts reach
+// the management server over TCP; which log texts the management server gets: each log kind's bit lets through
+// the texts holding one of its key words, and only those.
+TEST(Sender, TextsReachTheirDaemonsAndTheManagementServer) {
+    Sandbox box;
+    const int commands = listener(box, "/var/run/runcommand"), queries = listener(box, "/var/run/SQLQueryd.sock");
     ASSERT_TRUE(commands >= 0 && queries >= 0);
-    EXPECT_EQ(my_sendCmd2sock("/sbin/iptables -F X; echo \"$(id)\"\n"), 0);
-    EXPECT_EQ(take(commands), "/sbin/iptables -F X; echo \"$(id)\"\n");
-    EXPECT_EQ(my_sqlquery_sock("INSERT INTO t VALUES (%d, '%s')", 7, "a b"), 0);
-    EXPECT_EQ(take(queries), "INSERT INTO t VALUES (7, 'a b')");
-    const std::string big(60000, 'q');
-    EXPECT_EQ(my_sqlquery_sock("%s", big.c_str()), 0);
-    EXPECT_EQ(take(queries), big);
-    EXPECT_EQ(take(commands), std::nullopt);
-    EXPECT_EQ(take(queries), std::nullopt);
-    EXPECT_EQ(my_sendCmd2sock(nullptr), -1);
+    const std::string big(60000, 'q'), bigger(200000, 'q');
+    EXPECT_EQ(my_sendCmd2sock("/sbin/iptables -F X; echo \"$(id)\"\n") + my_sendCmd2sock(nullptr), -1);
+    EXPECT_EQ(my_sqlquery_sock("INSERT INTO t VALUES (%d, '%s')", 7, "a b") + my_sqlquery_sock("%s", big.c_str()), 0);
+    EXPECT_EQ(taken(commands), Texts{"/sbin/iptables -F X; echo \"$(id)\"\n"});
+    EXPECT_EQ(taken(queries), (Texts{"INSERT INTO t VALUES (7, 'a b')", big}));
     close(commands);
     close(queries);
-    testing_support::TempRoot other({"/var/run"});
-    other.write("/var/run/SQLQueryd.sock", "a plain file");
+    box.write("/var/run/SQLQueryd.sock", "a plain file");
     EXPECT_EQ(my_sendCmd2sock("true") + my_sqlquery_sock("x"), -2);  // no daemon listening
-}
 
-// The TCP sender, and which log texts go to the management server: each log kind's bit lets through the texts
-// holding one of its key words, and only those.
-TEST(ManagementMessage, TcpSenderAndForwardingConditions) {
-    Sandbox box;
     PortServer server(box, true);
-    const std::string big(200000, 'q');
-    EXPECT_EQ(my_sqlquery_tcp("127.0.0.1", "c %d %s", 0, "hello") + my_sqlquery_tcp("127.0.0.1", "%s", big.c_str()), 0);
-    EXPECT_EQ(server.take(), "c 0 hello");
-    EXPECT_EQ(server.take(), big);
+    auto sent = [&server] {  // what reached the management server since
+        Texts texts;
+        while (auto text = server.take()) texts.push_back(*text);
+        return texts;
+    };
+    EXPECT_EQ(my_sqlquery_tcp("127.0.0.1", "c %d %s", 0, "hello") + my_sqlquery_tcp("127.0.0.1", "%s", bigger.c_str()),
+              0);
+    EXPECT_EQ(sent(), (Texts{"c 0 hello", bigger}));
     for (const char *address : {"localhost", "127.0.0.1; rm -rf /", "::1"})
         EXPECT_EQ(my_sqlquery_tcp(address, "x"), -1) << address;
-    EXPECT_EQ(server.take(), std::nullopt);
-
     WS(37, "127.0.0.1");
     WI(68, 0xfff);
     my_cms_send_message("eventlog_system quota traffic");  // the demo product has no central management
@@ -346,7 +313,7 @@ TEST(ManagementMessage, TcpSenderAndForwardingConditions) {
         WS(37, unset);
         my_cms_send_message("quota exceeded");
     }
-    EXPECT_EQ(server.take(), std::nullopt);
+    EXPECT_EQ(sent(), Texts{});
     WS(37, "127.0.0.1");
     for (auto [bit, word] : {std::pair{0x1, "MAIL_LOG"}, {0x1, "mail_account"}, {0x2, "MAIL_ARCHIVE"},
                              {0x2, "mail_account"}, {0x4, "WEBFILTER"}, {0x4, "DOWNLOAD"}, {0x4, "UPLOAD"},
@@ -358,11 +325,10 @@ TEST(ManagementMessage, TcpSenderAndForwardingConditions) {
         if (bit != 0x1 && bit != 0x2) my_cms_send_message(text.c_str());
         WI(68, bit);
         my_cms_send_message(text.c_str());
-        EXPECT_EQ(server.take(), "c 0 00:11:22:33:44:01 " + text) << bit;
-        EXPECT_EQ(server.take(), std::nullopt) << bit;
+        EXPECT_EQ(sent(), Texts{"c 0 00:11:22:33:44:01 " + text}) << bit;
     }
     my_cms_send_message("Waf block, Traffic");
-    EXPECT_EQ(server.take(), std::nullopt);
+    EXPECT_EQ(sent(), Texts{});
     PortServer closed(box, false);
     EXPECT_EQ(my_sqlquery_tcp("127.0.0.1", "text"), -1);
 }
