@@ -18,10 +18,10 @@ namespace {
 using testing_support::occurrences;
 
 // The library's declarations are the client header's types.
-static_assert(std::is_same_v<decltype(my_mysql_num_rows), decltype(&::mysql_num_rows)>);
-static_assert(std::is_same_v<decltype(my_mysql_fetch_row), decltype(&::mysql_fetch_row)>);
-static_assert(std::is_same_v<decltype(my_mysql_data_seek), decltype(&::mysql_data_seek)>);
-static_assert(std::is_same_v<decltype(my_mysql_fetch_fields), decltype(&::mysql_fetch_fields)>);
+static_assert(std::is_same_v<decltype(my_mysql_num_rows), decltype(&::mysql_num_rows)> &&
+              std::is_same_v<decltype(my_mysql_fetch_row), decltype(&::mysql_fetch_row)> &&
+              std::is_same_v<decltype(my_mysql_data_seek), decltype(&::mysql_data_seek)> &&
+              std::is_same_v<decltype(my_mysql_fetch_fields), decltype(&::mysql_fetch_fields)>);
 
 // How the server logs a connect of the library's (the tests' own client names no database).
 constexpr const char *kOurConnect = " Connect\troot@localhost on wa_test using Socket";

@@ -43,8 +43,9 @@ TEST(InetAddress, Ipv4AndIpv6Arithmetic) {
          {std::tuple{"192.168.1.77", "255.255.255.0", "192.168.1.0", "192.168.1.255"},
           {"10.1.2.3", "255.0.0.0", "10.0.0.0", "10.255.255.255"}, {"10.1.2.3", "junk", "0.0.0.0", "255.255.255.255"},
           {"junk", "255.255.255.0", "0.0.0.0", "0.0.0.255"}, {v6, "200", v6, v6}, {v6, "0", "::", all},
-          {v6, "60", "2001:db8:1::", "2001:db8:1:f:ffff:ffff:ffff:ffff"},
-          {v6, "64", "2001:db8:1:2::", "2001:db8:1:2:ffff:ffff:ffff:ffff"}, {v6, "-3", "::", all}, {"2001:db8::zz", "64", "::", "::"}, {last, "128", last, last}})
+          {v6, "-3", "::", all}, {v6, "60", "2001:db8:1::", "2001:db8:1:f:ffff:ffff:ffff:ffff"},
+          {v6, "64", "2001:db8:1:2::", "2001:db8:1:2:ffff:ffff:ffff:ffff"}, {"2001:db8::zz", "64", "::", "::"},
+          {last, "128", last, last}})
         EXPECT_EQ(std::string(my_netid(address, mask)) + " " + my_broadcast(address, mask),
                   std::string(netid) + " " + broadcast) << address << "/" << mask;
     const char *zero = "0000:0000:0000:0000:0000:0000:0000:0000";
