@@ -163,6 +163,8 @@ TEST_F(EventLog, RemoteLogText) {
     request("menu=click_v%3D0%26click_v%3D299%26click_v%3D99999999999999999999%26x%3Dy", "admin", nullptr);
     EXPECT_EQ(remote_text(plain), "<134>admin [Home->->] plain text");
     EXPECT_EQ(remote_text([] { my_eventlog_args("dhcp", "admin", "", 5, "lease", 0, 0); }), "<134>admin [---] lease");
+    event_record unknown_kind{0, "dhcp", nullptr, "root", nullptr, 7, 5, "lease", nullptr, nullptr};
+    EXPECT_EQ(remote_text([&] { my_eventlog(&unknown_kind); }), "<134>root [---] lease");  // the first table's name
     // Without the products' wireless menu the plain menu list is used; one that went missing leaves the texts.
     ASSERT_EQ(DEL_DEFINE("HAVE_WIRELESS"), 0);
     box_.write("/etc/language/eng/menu", "MENU_0 \"Start\"\n");

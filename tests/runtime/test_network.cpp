@@ -99,7 +99,8 @@ TEST(Interface, DeviceListTakesBroadcastInterfacesThatArp) {
     TempRoot root;
     root.write("/output/_sbin_ip_link_show",
                "1: lo: <LOOPBACK,UP,LOWER_UP> mtu 65536 qdisc noqueue\n    link/loopback 00:00:00:00:00:00\n"
-               "5: wa_dev0@wa_dev1: <BROADCAST,MULTICAST,M-DOWN> mtu 1500\n    link/ether 00:11:22:33:44:57\n"
+               "5: wa_dev0@wa_dev1: <BROADCAST,MULTICAST,M-DOWN> mtu 1500\n    altname alt0 <BROADCAST,UP>\n"
+               "\taltname alt1 <BROADCAST,UP>\n"
                "90: noarp0: <BROADCAST,NOARP,UP> mtu 1500\n91: ptp0: <POINTOPOINT,UP> mtu 1500\n"
                "92: " + std::string(1100, 'x') + " rest0: <BROADCAST,UP>\n"
                "93: eth9: <BROADCAST,MULTICAST,UP,LOWER_UP> mtu 1500\n94: half\n");
