@@ -245,8 +245,8 @@ TEST(Debug, MarkersSetTheFlagsAndOutput) {
     char today[16];  // "%D %T" of UTC: the year in two digits
     const time_t now = time(nullptr);
     strftime(today, sizeof today, "%m/%d/%Y", gmtime(&now));
-    EXPECT_TRUE(testing_support::matches(box.read("/cgi.log"), std::string(today).erase(6, 2) +
-                                             " [0-9]{2}:[0-9]{2}:[0-9]{2} ==> \\(pid:4242\\)\\[handler\\] 17: shown 2\n"))
+    const std::string line = std::string(today).erase(6, 2) + " [0-9]{2}:[0-9]{2}:[0-9]{2} ==> ";
+    EXPECT_TRUE(testing_support::matches(box.read("/cgi.log"), line + "\\(pid:4242\\)\\[handler\\] 17: shown 2\n"))
         << box.read("/cgi.log");
     my_debug_init("/quiet");  // no flag set: nothing, whatever the mask
     EXPECT_EQ(captured_stdout([] { my_debug_printf(0xff, "handler", 1, "silent"); }), "");
