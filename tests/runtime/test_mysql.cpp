@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <mysql.h>
 
-#include <string>
 #include <thread>
 #include <type_traits>
 

@@ -1,5 +1,5 @@
-// Network helpers: address arithmetic, hardware addresses, interfaces, the
-// firewall queue and the shared system address table.
+// Network helpers: address arithmetic, hardware addresses, interfaces, the firewall queue and the shared system
+// address table.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <net/ethernet.h>
@@ -8,11 +8,6 @@
 #include <sys/msg.h>
 #include <sys/shm.h>
 #include <sys/wait.h>
-
-#include <cstring>
-#include <string>
-#include <tuple>
-#include <vector>
 
 #include "platform/platform.h"
 #include "support/network.h"
@@ -112,7 +107,7 @@ TEST(Interface, DeviceListTakesBroadcastInterfacesThatArp) {
     for (int i = 0; i < 400; ++i) many += std::to_string(i) + ": ethernet" + std::to_string(i) + ": <BROADCAST,UP>\n";
     for (int i = 1; i < 94; ++i) expected += " ethernet" + std::to_string(i);
     root.write("/output/_sbin_ip_link_show", many);
-    std::memset(out, '#', sizeof out);
+    memset(out, '#', sizeof out);
     EXPECT_EQ(my_device(out), 94);
     EXPECT_EQ(std::string(out, sizeof out), expected + '\0' + std::string(16, '#'));
 }
@@ -245,9 +240,9 @@ Texts table() {
     const int id = shmget(platform::ipc_key(0x20100311), 0, 0);
     const auto *bytes = static_cast<const unsigned char *>(id < 0 ? nullptr : shmat(id, nullptr, SHM_RDONLY));
     int32_t count = 0, field[4];
-    if (bytes) std::memcpy(&count, bytes + 24, 4);
+    if (bytes) memcpy(&count, bytes + 24, 4);
     for (int i = 0; i < count && i < 1024; ++i) {
-        std::memcpy(field, bytes + 32 + 16 * i, 16);
+        memcpy(field, bytes + 32 + 16 * i, 16);
         char text[INET_ADDRSTRLEN];
         rows.push_back(std::to_string(field[0]) + " " + std::to_string(field[1]) + " " +
                        inet_ntop(AF_INET, &field[2], text, sizeof text) + " " + std::to_string(field[3]));

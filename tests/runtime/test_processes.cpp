@@ -5,8 +5,6 @@
 
 #include <cerrno>
 #include <filesystem>
-#include <map>
-#include <string>
 #include <thread>
 
 #include "runtime/library_binding.h"

@@ -4,10 +4,6 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstring>
-#include <string>
-
 #include "support/request.h"
 #include "webadmin.h"
 
@@ -99,7 +95,7 @@ TEST(Xml, WrappersBuildFindAndLayOutADocument) {
 TEST(XmlRecordFile, ItemsAreNumberedWhileOpenAndWrittenWithoutNumbers) {
     const char *path = "/etc/sysconfig/.firewall/items.xml";
     testing_support::TempRoot root{{"/etc/sysconfig/.firewall", "/var/tmp"}};
-    std::strcpy(file_list[7].path, path);  // a scratch row
+    strcpy(file_list[7].path, path);  // a scratch row
     record_file *h = my_XMLReadFile(7, 1, "test");
     ASSERT_NE(h->document, nullptr);  // a missing file: an empty document
     EXPECT_EQ(h->count, 0u);
