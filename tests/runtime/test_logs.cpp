@@ -18,6 +18,13 @@ using testing_support::PortServer;
 using testing_support::Sandbox;
 using Texts = std::vector<std::string>;
 
+// What reached the management server since it was last asked, in order.
+Texts sent(PortServer &server) {
+    Texts texts;
+    while (auto text = server.take()) texts.push_back(*text);
+    return texts;
+}
+
 class EventLog : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -119,21 +126,20 @@ TEST_F(EventLog, StatementForTheManagementServer) {
                                "`Msg`, `detail1`, `detail2`) VALUES (NOW(), ";
     request("menu=click_v%3D3", "o'brien", "192.168.1.10");
     my_CGI_log("upgrade", 11, "it's \"done\"", nullptr, nullptr);
-    EXPECT_EQ(server.take(),
-              insert + "'upgrade', 'click_v=3', 'o\\'brien', '192.168.1.10', 0, 11, 'it\\'s \\\"done\\\"', '', '')");
-    // Missing texts are empty, the address is escaped too; the boot log forwards as well.
-    request("", nullptr, nullptr);
+    request("", nullptr, nullptr);  // missing texts are empty, the address is escaped too; the boot log forwards
     my_bootlog_args(nullptr, nullptr, nullptr, 4, nullptr, nullptr, nullptr);
-    EXPECT_EQ(server.take(), insert + "'', ' ', '', '', 0, 4, '', '', '')");
     my_eventlog_args("dhcp", "x", "1.2.3.4', 'y", 5, "lease", nullptr, nullptr);
-    EXPECT_EQ(server.take(), insert + "'dhcp', ' ', 'x', '1.2.3.4\\', \\'y', 0, 5, 'lease', '', '')");
-    EXPECT_EQ(server.take(), std::nullopt);
+    EXPECT_EQ(sent(server),
+              (Texts{insert + "'upgrade', 'click_v=3', 'o\\'brien', '192.168.1.10', 0, 11, 'it\\'s \\\"done\\\"', "
+                              "'', '')",
+                     insert + "'', ' ', '', '', 0, 4, '', '', '')",
+                     insert + "'dhcp', ' ', 'x', '1.2.3.4\\', \\'y', 0, 5, 'lease', '', '')"}));
     // Integer 59 off, or bit 0x40 clear: no statement.
     for (auto [on, kinds] : {std::pair{0, 0x40}, {1, 0x800 | 0x20}}) {
         WI(59, on);
         WI(68, kinds);
         my_CGI_log("upgrade", 11, "off", nullptr, nullptr);
-        EXPECT_EQ(server.take(), std::nullopt) << kinds;
+        EXPECT_EQ(sent(server), Texts{}) << kinds;
     }
     // A log that cannot be opened suppresses the event and its forwarding.
     WI(68, 0x40);
@@ -142,7 +148,7 @@ TEST_F(EventLog, StatementForTheManagementServer) {
     box_.remove("/etc/sysconfig/.firewall/eventlog");
     std::filesystem::create_directory(box_.file("/etc/sysconfig/.firewall/eventlog"));
     my_CGI_bootlog("upgrade", 11, "lost", nullptr, nullptr);
-    EXPECT_EQ(server.take(), std::nullopt);
+    EXPECT_EQ(sent(server), Texts{});
     EXPECT_EQ(box_.commands(), "");
 }
 
@@ -279,9 +285,8 @@ Texts taken(int fd) {
     return texts;
 }
 
-// Commands and queries reach their daemons' local sockets as they are, bytes without a terminator; texts reach
-// the management server over TCP; which log texts the management server gets: each log kind's bit lets through
-// the texts holding one of its key words, and only those.
+// Commands and queries reach their daemons' local sockets, and texts the management server over TCP, as they
+// are: bytes without a terminator.
 TEST(Sender, TextsReachTheirDaemonsAndTheManagementServer) {
     Sandbox box;
     const int commands = listener(box, "/var/run/runcommand"), queries = listener(box, "/var/run/SQLQueryd.sock");
@@ -297,16 +302,20 @@ TEST(Sender, TextsReachTheirDaemonsAndTheManagementServer) {
     EXPECT_EQ(my_sendCmd2sock("true") + my_sqlquery_sock("x"), -2);  // no daemon listening
 
     PortServer server(box, true);
-    auto sent = [&server] {  // what reached the management server since
-        Texts texts;
-        while (auto text = server.take()) texts.push_back(*text);
-        return texts;
-    };
     EXPECT_EQ(my_sqlquery_tcp("127.0.0.1", "c %d %s", 0, "hello") + my_sqlquery_tcp("127.0.0.1", "%s", bigger.c_str()),
               0);
-    EXPECT_EQ(sent(), (Texts{"c 0 hello", bigger}));
     for (const char *address : {"localhost", "127.0.0.1; rm -rf /", "::1"})
         EXPECT_EQ(my_sqlquery_tcp(address, "x"), -1) << address;
+    EXPECT_EQ(sent(server), (Texts{"c 0 hello", bigger}));
+    PortServer closed(box, false);
+    EXPECT_EQ(my_sqlquery_tcp("127.0.0.1", "text"), -1);
+}
+
+// Which log texts go to the management server: each log kind's bit lets through the texts holding one of its
+// key words, and only those, once the server is set and the product has central management.
+TEST(ManagementMessage, ForwardingConditions) {
+    Sandbox box;
+    PortServer server(box, true);
     WS(37, "127.0.0.1");
     WI(68, 0xfff);
     my_cms_send_message("eventlog_system quota traffic");  // the demo product has no central management
@@ -315,7 +324,7 @@ TEST(Sender, TextsReachTheirDaemonsAndTheManagementServer) {
         WS(37, unset);
         my_cms_send_message("quota exceeded");
     }
-    EXPECT_EQ(sent(), Texts{});
+    EXPECT_EQ(sent(server), Texts{});
     WS(37, "127.0.0.1");
     for (auto [bit, word] : {std::pair{0x1, "MAIL_LOG"}, {0x1, "mail_account"}, {0x2, "MAIL_ARCHIVE"},
                              {0x2, "mail_account"}, {0x4, "WEBFILTER"}, {0x4, "DOWNLOAD"}, {0x4, "UPLOAD"},
@@ -327,12 +336,10 @@ TEST(Sender, TextsReachTheirDaemonsAndTheManagementServer) {
         if (bit != 0x1 && bit != 0x2) my_cms_send_message(text.c_str());
         WI(68, bit);
         my_cms_send_message(text.c_str());
-        EXPECT_EQ(sent(), Texts{"c 0 00:11:22:33:44:01 " + text}) << bit;
+        EXPECT_EQ(sent(server), Texts{"c 0 00:11:22:33:44:01 " + text}) << bit;
     }
     my_cms_send_message("Waf block, Traffic");
-    EXPECT_EQ(sent(), Texts{});
-    PortServer closed(box, false);
-    EXPECT_EQ(my_sqlquery_tcp("127.0.0.1", "text"), -1);
+    EXPECT_EQ(sent(server), Texts{});
 }
 
 }  // namespace
