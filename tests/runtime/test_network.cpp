@@ -89,7 +89,7 @@ TEST(Interface, NameSequenceNumbers) {
 }
 
 // The device list: broadcast interfaces that do ARP, continuation lines and an overlong line's rest skipped; a
-// full list ends exactly full, 1023 characters and its NUL.
+// name that does not fit is left out, and the list ends at most exactly full, 1023 characters and its NUL.
 TEST(Interface, DeviceListTakesBroadcastInterfacesThatArp) {
     TempRoot root;
     root.write("/output/_sbin_ip_link_show",
@@ -103,12 +103,16 @@ TEST(Interface, DeviceListTakesBroadcastInterfacesThatArp) {
     EXPECT_EQ(my_device(out), 2);
     EXPECT_STREQ(out, "wa_dev0@wa_dev1 eth9");
     EXPECT_EQ(root.read("/commands.log"), "/sbin/ip link show\n");
-    std::string many, expected = "ethernet0";
-    for (int i = 0; i < 400; ++i) many += std::to_string(i) + ": ethernet" + std::to_string(i) + ": <BROADCAST,UP>\n";
-    for (int i = 1; i < 94; ++i) expected += " ethernet" + std::to_string(i);
-    root.write("/output/_sbin_ip_link_show", many);
+    // Four names of 250 and one of 19 fill the list to 1023 characters; one of 20 between them would reach 1024.
+    std::string listing, expected;
+    for (const char c : {'a', 'b', 'c', 'd', 'y', 'z'}) {
+        const std::string name(c == 'y' ? 20 : c == 'z' ? 19 : 250, c);
+        listing += "9: " + name + ": <BROADCAST,UP>\n";
+        expected += c == 'y' ? "" : c == 'z' ? name : name + " ";
+    }
+    root.write("/output/_sbin_ip_link_show", listing);
     memset(out, '#', sizeof out);
-    EXPECT_EQ(my_device(out), 94);
+    EXPECT_EQ(my_device(out), 5);
     EXPECT_EQ(std::string(out, sizeof out), expected + '\0' + std::string(16, '#'));
 }
 
