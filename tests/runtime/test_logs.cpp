@@ -287,8 +287,11 @@ TEST(Sender, TextsReachTheirDaemonsAndTheManagementServer) {
     const int commands = listener(box, "/var/run/runcommand"), queries = listener(box, "/var/run/SQLQueryd.sock");
     ASSERT_TRUE(commands >= 0 && queries >= 0);
     const std::string big(60000, 'q'), bigger(200000, 'q');
-    EXPECT_EQ(my_sendCmd2sock("/sbin/iptables -F X; echo \"$(id)\"\n") + my_sendCmd2sock(nullptr), -1);
-    EXPECT_EQ(my_sqlquery_sock("INSERT INTO t VALUES (%d, '%s')", 7, "a b") + my_sqlquery_sock("%s", big.c_str()), 0);
+    // Braced lists call in order.
+    EXPECT_EQ((std::vector{my_sendCmd2sock("/sbin/iptables -F X; echo \"$(id)\"\n"), my_sendCmd2sock(nullptr),
+                           my_sqlquery_sock("INSERT INTO t VALUES (%d, '%s')", 7, "a b"),
+                           my_sqlquery_sock("%s", big.c_str())}),
+              (std::vector{0, -1, 0, 0}));
     EXPECT_EQ(taken(commands), Texts{"/sbin/iptables -F X; echo \"$(id)\"\n"});
     EXPECT_EQ(taken(queries), (Texts{"INSERT INTO t VALUES (7, 'a b')", big}));
     close(commands);
@@ -297,8 +300,9 @@ TEST(Sender, TextsReachTheirDaemonsAndTheManagementServer) {
     EXPECT_EQ(my_sendCmd2sock("true") + my_sqlquery_sock("x"), -2);  // no daemon listening
 
     PortServer server(box, true);
-    EXPECT_EQ(my_sqlquery_tcp("127.0.0.1", "c %d %s", 0, "hello") + my_sqlquery_tcp("127.0.0.1", "%s", bigger.c_str()),
-              0);
+    EXPECT_EQ((std::vector{my_sqlquery_tcp("127.0.0.1", "c %d %s", 0, "hello"),
+                           my_sqlquery_tcp("127.0.0.1", "%s", bigger.c_str())}),
+              (std::vector{0, 0}));
     for (const char *address : {"localhost", "127.0.0.1; rm -rf /", "::1"})
         EXPECT_EQ(my_sqlquery_tcp(address, "x"), -1) << address;
     EXPECT_EQ(sent(server), (Texts{"c 0 hello", bigger}));

@@ -41,8 +41,8 @@ TEST(InetAddress, Ipv4AndIpv6Arithmetic) {
           {v6, "-3", "::", all}, {v6, "60", "2001:db8:1::", "2001:db8:1:f:ffff:ffff:ffff:ffff"},
           {v6, "64", "2001:db8:1:2::", "2001:db8:1:2:ffff:ffff:ffff:ffff"}, {"2001:db8::zz", "64", "::", "::"},
           {last, "128", last, last}})
-        EXPECT_EQ(std::string(my_netid(address, mask)) + " " + my_broadcast(address, mask),
-                  std::string(netid) + " " + broadcast) << address << "/" << mask;
+        EXPECT_EQ((Texts{my_netid(address, mask), my_broadcast(address, mask)}), (Texts{netid, broadcast}))
+            << address << "/" << mask;
     const char *zero = "0000:0000:0000:0000:0000:0000:0000:0000";
     for (auto [in, out] : {std::pair{"2001:db8::1", "2001:0db8:0000:0000:0000:0000:0000:0001"},
                            {"::ffff:1.2.3.4", "0000:0000:0000:0000:0000:ffff:0102:0304"},
@@ -116,14 +116,20 @@ TEST(Interface, DeviceListTakesBroadcastInterfacesThatArp) {
     EXPECT_EQ(std::string(out, sizeof out), expected + '\0' + std::string(16, '#'));
 }
 
-// The uptime record replaces the file; no uptime or no directory: -1.
+// The uptime record replaces the file with whole seconds (none is a time too); no or a negative uptime, or no
+// directory: -1.
 TEST(Interface, UptimeRecordReplacesTheFile) {
     TempRoot root;
     EXPECT_EQ(my_record_time("/var/run/record"), -1);
-    root.write("/proc/uptime", "12345.67 99999.00\n");
-    root.write("/var/run/record", "an older and much longer content\n");
-    EXPECT_EQ(my_record_time("/var/run/record") + my_record_time("/no/such/dir/record"), -1);
-    EXPECT_EQ(root.read("/var/run/record"), "12345 0");
+    std::string records;
+    for (const char *uptime : {"0.00 0.00\n", "-1.00 0.00\n", "12345.67 99999.00\n"}) {
+        root.write("/proc/uptime", uptime);
+        root.write("/var/run/record", "an older and much longer content\n");
+        records += std::to_string(my_record_time("/var/run/record")) + ":";
+        records += root.read("/var/run/record") + ",";
+    }
+    EXPECT_EQ(records, "0:0 0,-1:an older and much longer content\n,0:12345 0,");
+    EXPECT_EQ(my_record_time("/no/such/dir/record"), -1);
 }
 
 // State, address and hardware address of real interfaces, and the gratuitous ARP requests (of the address by
@@ -166,7 +172,8 @@ TEST(Interface, RealInterfacesAndTheirAnnouncements) {
     EXPECT_EQ(announced(), "0001080006040001" + own + "0a090807" + own + "0a090807");
     // The table's entries go out on their ports' interfaces.
     Sandbox box({"PORT1_INDEX_NUM=" + std::to_string(index)});
-    ASSERT_EQ(my_add_bcast_system_ip(1, "192.168.5.1") | my_send_bcast_system_ip(), 0);
+    ASSERT_EQ(my_add_bcast_system_ip(1, "192.168.5.1"), 0);
+    ASSERT_EQ(my_send_bcast_system_ip(), 0);
     EXPECT_EQ(announced(), "0001080006040001" + own + "c0a80501" + own + "c0a80501");
     close(fd);
     EXPECT_EQ(my_send_ifndex_masq_broadcast(0, htonl(0x0a090807)), -1);  // no such interface
@@ -204,10 +211,11 @@ TEST(Iptables, CommandsReachTheirFamilysQueue) {
     {
         TempRoot root;
         EXPECT_EQ(in_fresh_process([] {
-                      return my_iptables(4, "[%s]%s(),L:%d=> %s", "nat.c", "nat_add", 42, "/sbin/iptables -F X") |
-                             my_iptables(4, "[x]y(),L:1=> /sbin/iptables -t nat -A %s -j MARK --set-mark 0x%s", "C1",
-                                         id2mark("19700101000100")) |
-                             my_iptables(6, "[x]y(),L:2=> /sbin/ip6tables -F Y") | my_iptables(4, "no-blank-at-all");
+                      return std::min({my_iptables(4, "[%s]%s(),L:%d=> %s", "nat.c", "f", 42, "/sbin/iptables -F X"),
+                                       my_iptables(4, "[x]y(),L:1=> /sbin/iptables -t nat -A %s -j MARK --set-mark "
+                                                      "0x%s", "C1", id2mark("19700101000100")),
+                                       my_iptables(6, "[x]y(),L:2=> /sbin/ip6tables -F Y"),
+                                       my_iptables(4, "no-blank-at-all")});  // a braced list calls in order
                   }),
                   0);
         EXPECT_EQ(queued(0x912164), (Texts{"/sbin/iptables -F X",
