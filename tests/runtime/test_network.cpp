@@ -177,7 +177,8 @@ TEST(Interface, RealInterfacesAndTheirAnnouncements) {
     EXPECT_EQ(announced(), "0001080006040001" + own + "c0a80501" + own + "c0a80501");
     close(fd);
     EXPECT_EQ(my_send_ifndex_masq_broadcast(0, htonl(0x0a090807)), -1);  // no such interface
-    if (VethPair::ip("tuntap add dev wa_tun0 mode tun")) {  // no link-layer address to announce from
+    if (VethPair::ip("tuntap add dev wa_tun0 mode tun")) {  // up, but with no link-layer address to announce from
+        VethPair::ip("link set wa_tun0 up");
         EXPECT_EQ(my_send_ifndex_masq_broadcast(static_cast<int>(if_nametoindex("wa_tun0")), htonl(0x0a090807)), -1);
         VethPair::ip("tuntap del dev wa_tun0 mode tun");
     }
