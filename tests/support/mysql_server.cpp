@@ -7,27 +7,13 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
-#include <sstream>
 #include <thread>
 
+#include "support/sandbox.h"
+
 namespace testing_support {
-namespace {
-
-std::string output_of(const std::string &command) {
-    std::string out;
-    if (FILE *p = popen(command.c_str(), "r")) {
-        char chunk[4096];
-        for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, p)) > 0;) out.append(chunk, n);
-        pclose(p);
-    }
-    return out;
-}
-
-}  // namespace
 
 bool MysqlServer::install() {
     char dir[] = "/tmp/wa-mysql-XXXXXX";
@@ -44,16 +30,10 @@ bool MysqlServer::install() {
 bool MysqlServer::start() {
     pid_ = fork();
     if (pid_ == 0) {
-        const std::string args[] = {"--no-defaults",
-                                    "--datadir=" + dir_ + "/data",
-                                    "--socket=" + socket(),
-                                    "--skip-networking",
-                                    "--user=" + user_,
-                                    "--pid-file=" + dir_ + "/pid",
-                                    "--log-error=" + dir_ + "/error.log",
-                                    "--general-log=1",
-                                    "--general-log-file=" + log_path(),
-                                    "--innodb-buffer-pool-size=8M",
+        const std::string args[] = {"--no-defaults", "--datadir=" + dir_ + "/data", "--socket=" + socket(),
+                                    "--skip-networking", "--user=" + user_, "--pid-file=" + dir_ + "/pid",
+                                    "--log-error=" + dir_ + "/error.log", "--general-log=1",
+                                    "--general-log-file=" + dir_ + "/general.log", "--innodb-buffer-pool-size=8M",
                                     "--innodb-log-file-size=4M"};
         const char *argv[std::size(args) + 2] = {"/usr/sbin/mariadbd"};
         for (size_t i = 0; i < std::size(args); ++i) argv[i + 1] = args[i].c_str();
@@ -82,16 +62,17 @@ void MysqlServer::remove() {
 }
 
 std::string MysqlServer::sql(const std::string &statements) const {
-    return output_of("/usr/bin/mariadb --no-defaults -N -B -uroot -S " + socket() + " -e \"" + statements +
-                     "\" 2>/dev/null");
+    std::string out;
+    if (FILE *p = popen(("/usr/bin/mariadb --no-defaults -N -B -uroot -S " + socket() + " -e \"" + statements +
+                         "\" 2>/dev/null").c_str(), "r")) {
+        char chunk[4096];
+        for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, p)) > 0;) out.append(chunk, n);
+        pclose(p);
+    }
+    return out;
 }
 
-std::string MysqlServer::general_log() const {
-    std::ifstream in(log_path());
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+std::string MysqlServer::general_log() const { return read_file(dir_ + "/general.log"); }
 
 size_t occurrences(const std::string &text, const std::string &what) {
     size_t n = 0;

@@ -1,7 +1,6 @@
-// A MariaDB server of a test program's own, for the MySQL tests (host-only):
-// data directory, socket and logs in one temporary directory, run as the
-// current user.  The server's general query log shows every connect and
-// statement that reached it.
+// A MariaDB server of a test program's own, for the MySQL tests (host-only): data directory, socket and logs in
+// one temporary directory, run as the current user.  Its general query log shows every connect and statement
+// that reached it.
 #pragma once
 
 #include <sys/types.h>
@@ -13,20 +12,16 @@ namespace testing_support {
 class MysqlServer {
 public:
     bool install();
-    // Starts the server and waits until it answers.
-    bool start();
+    bool start();  // and waits until it answers
     void stop();
     void remove();  // stops it and removes its directory
-
-    // Runs statements with the server's own client: their rows,
-    // tab-separated.  Statements hold no double quote.
+    // Runs statements (holding no double quote) with the server's own client: their rows, tab-separated.
     std::string sql(const std::string &statements) const;
     std::string general_log() const;
     std::string socket() const { return dir_ + "/sock"; }
     const std::string &dir() const { return dir_; }
 
 private:
-    std::string log_path() const { return dir_ + "/general.log"; }
     std::string dir_, user_;
     pid_t pid_ = -1;
 };
