@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <sstream>
 
-#include "support/ap_wtp.h"
 #include "support/hostile.h"
 #include "support/module_harness.h"
 

@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <functional>
 
-#include "support/ap_wtp.h"
 #include "support/hostile.h"
 #include "support/module_harness.h"
 
