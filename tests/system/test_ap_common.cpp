@@ -71,7 +71,6 @@ TEST(ApCommon, RemoteTunnelsPerSlotAndTheGreDropRule) {
     WS(41, "DMZ1");
     EXPECT_EQ(setRemoteCommand(1, "WDMZ_P1_AP3", "10.0.0.3", 1), 0);
     EXPECT_EQ(box.take().commands, tunnel_on("WDMZ_P1_AP3", "10.0.0.3", 1, "brgre"));
-
     // An address the AP reported is one word of the command, whatever it holds.
     for (const std::string &value : hostile_values(box.file("/sentinel"))) {
         ll_list *hostile = listed({ap(3, value.c_str(), {1})});
@@ -93,7 +92,6 @@ TEST(ApCommon, GroupFileHoldsSixtyFourGroups) {
     std::string zeros;
     for (int i = 0; i < 64; ++i) zeros += "0\n";
     EXPECT_EQ(box.read("/etc/sysconfig/.firewall/ap_group.conf"), zeros);
-
     const ap_host_record member = ap(1, "0.0.0.0", {0, 3, 0, 5}, {}, {1, 0, 2});
     EXPECT_EQ(ModifyAPGroupFile(&member, 2), 0);
     EXPECT_EQ(ModifyAPGroupFile(&member, 65), -1);
@@ -123,7 +121,6 @@ TEST(ApCommon, ProfilesGetNumbersAndNamesStayUnique) {
         "1 0 0 0 0 Open 0 HEX 64 1 ^o^ WPA2 AES 3600 ^o^ WPA2 AES 3600 0.0.0.0 1812 ^o^ 64 0.0.0.0 1812 ^o^ 0 \n";
     EXPECT_EQ(box.read("/etc/sysconfig/.firewall/ap_profile_opt.conf"),
               "1 Office Office " + tail + "2 \"Guest \\\"wifi\\\"\" \"Guest \\\"wifi\\\"\" " + tail);
-
     // A form value that would start a new key of the APs' files is refused.
     using cgi_fn = void *(*)(void *);
     qValueAdd("ssid", "a\nap_passwd=x");
@@ -146,7 +143,6 @@ TEST(ApCommon, MapsKeepTheirImagesUntilRemoved) {
     EXPECT_EQ(box.take().commands, "/bin/rm -rf /etc/sysconfig/.firewall/emap/20240101000000.*\n");
     m.close();
     EXPECT_EQ(box.read("/etc/sysconfig/.firewall/ap_emap.conf"), "20240202000000 Yard jpg \n");
-
     // An id or extension that would name other files is not taken.
     using cgi_fn = ap_emap_record *(*)(ap_emap_record *);
     qValueAdd("id", "../../x");

@@ -276,7 +276,6 @@ TEST(ApSetting, UploadedFirmwareListedAndRemovedByAge) {
     std::filesystem::remove_all(box.file("/var/ap/firmware"));  // read again, and made again
     EXPECT_EQ(ui(3), head + "${COMMON_NO_DATA_STR}</td></tr>\n<tr><td align=\"right\">" + tail);
     free_upload_files(&holder);
-
     // Not below the age: removed; nine minutes old: kept; dot files never.
     for (const auto &[name, seconds] : {std::pair{"old.bin", 600}, {"recent.bin", 540}, {".keep", 600}})
         age(name, std::time(nullptr) - seconds);

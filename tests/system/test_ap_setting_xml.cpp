@@ -23,7 +23,6 @@ TEST(ApSettingXml, ExportedAndImportedBack) {
         "<autorestart_en_autorestart value=\"0\" /><enable_realtime_traffic value=\"0\" /></_entry></_function>";
     EXPECT_EQ(exported(), kDefaults);  // an empty file holds the defaults at once
     EXPECT_EQ(box.read(kFile), "^o^ 0 0 0 7 ^o^ ^o^ ^o^ ^o^ 0 0 0 0 \n");
-
     box.write(kFile, "LAN1 1 0 1 18 \"a \\\"b\\\" <c>\" 03:00 ^o^ 04:30 2 15 1 1 \n");
     const std::string settings = exported();
     EXPECT_EQ(settings,
@@ -33,7 +32,6 @@ TEST(ApSettingXml, ExportedAndImportedBack) {
               "<autorestart_day_time value=\"03:00\" /><autorestart_week_time value=\"\" /><autorestart_month_time "
               "value=\"04:30\" /><autorestart_week_day value=\"2\" /><autorestart_month_day value=\"15\" />"
               "<autorestart_en_autorestart value=\"1\" /><enable_realtime_traffic value=\"1\" /></_entry></_function>");
-
     // Back into an empty file: the same line.  Of several entries the last
     // is kept; a key that is missing keeps its default; an interface that is
     // not one word is refused, and a line break in the password is kept as

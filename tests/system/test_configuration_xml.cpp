@@ -39,7 +39,6 @@ TEST(Configuration, TheSampleExportsImportsAndAppliesTheSame) {
     EXPECT_EQ(config(box, {"apply"}).out, "31 records applied\n");
     const Effects boot = box.take();
     EXPECT_NE(boot.ipv4.find("-A permitip_https_in -s 198.51.100.0/255.255.255.0 -j tlog_accept\n"), std::string::npos);
-
     ASSERT_EQ(config(box, {"export", "-o", box.file("/a.xml")}).status, 0);
     const std::string a = box.read("/a.xml");
     // The modules' files go; the document brings them back the same.
@@ -54,7 +53,6 @@ TEST(Configuration, TheSampleExportsImportsAndAppliesTheSame) {
     box.take();
     EXPECT_EQ(config(box, {"apply"}).status, 0);
     EXPECT_EQ(box.take(), boot);
-
     EXPECT_NE(config(box, {"list"}).out.find("\npermit_ip\t2\nmapped_ip\t1\nvirtual_ip\t2\n"), std::string::npos);
     EXPECT_EQ(config(box, {"show", "virtual_ip_group"}).out,
               "name='public servers' iname=WAN1 name='web farm' name='mail relay'\n");
@@ -90,7 +88,6 @@ TEST(Configuration, RefusedDocumentsChangeNothing) {
     EXPECT_EQ(config(box, {"import", box.file("/b.xml")}).err,
               "appliance-config: " + box.file("/b.xml") + " has 8388609 bytes, more than 8388608\n");
     EXPECT_EQ(files(box), before);
-
     EXPECT_EQ(config(box, {}).status, 2);
     EXPECT_EQ(config(box, {"export", "-o"}).status, 2);
     EXPECT_EQ(config(box, {"show", "nope"}).err, "appliance-config: no module \"nope\"\n");

@@ -39,7 +39,6 @@ TEST(InterfaceLine, EveryKindOfPortIsStoredAndReadBack) {
     p.pppoe_service = 1, p.pppoe_idle = 5, p.pppoe_vlan = 7;
     put(pptp.connection.pptp.pptp_dhcp_passwd, "secret");
     pptp.connection.pptp.pptp_isreal = 3;
-
     record_file *h = t.open(1);
     for (interface_record *r : {&lan, &dhcp, &pppoe, &pptp, &unused}) ASSERT_EQ(t->modify(h, r, 99), 0);
     t.close();
@@ -75,7 +74,6 @@ TEST(InterfaceFile, OpenAddsTheMissingPortsAndModifyMirrorsThem) {
                                    "5 0 0 0.0.0.0 0 0 \n2 0 2 1 2 eth1 WAN1 0.0.0.0 0.0.0.0" + middle("100000") +
                                    "0 0 0 0.0.0.0 0 ^o^ ^o^ " + kNoDetect + "100000 100000 \n" +
                                    "3 0 0 1 0 eth2 ^o^ 0.0.0.0 0.0.0.0" + middle("100000") + "0 0 0 0.0.0.0 0 \n");
-
     interface_record wan = interface_defaults(2, "WAN1", 2, 3, "203.0.113.5");
     qValueAdd("wizard", "%s", "wizard");
     ASSERT_EQ(t->modify(t.open(1), &wan, 0), 0);
@@ -165,7 +163,6 @@ TEST(InterfaceQueries, AnswerFromTheSharedMemory) {
     EXPECT_EQ(haveAccessibleInterface(0) * 10 + haveAccessibleInterface(1), 10) << "only LAN1 lets HTTPS in";
     EXPECT_EQ(isTransparentBridge("LAN3") * 10 + isTransparentBridge("LAN1"), 60);
     EXPECT_EQ(permit_ip_num(), 0);  // the library has no such module here
-
     // The summary of a record over the ports of a file, or of the memory.
     interface_record own = lan1;
     own.imode = 3;
@@ -174,7 +171,6 @@ TEST(InterfaceQueries, AnswerFromTheSharedMemory) {
     // Two WANs in use: the line load can be spread.
     call<interface_recommand_fn>(t->recommand, nullptr, 0);
     EXPECT_EQ(*RI(107), 1);
-
     EXPECT_EQ(chain_references("nat", "mip_20240101000000"), 0u);
     uint64_t first = 7, second = 7;
     EXPECT_EQ(chain_counters("nat", "mip_20240101000000", &first, &second), 0);

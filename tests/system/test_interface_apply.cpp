@@ -70,7 +70,6 @@ TEST(InterfaceApply, ALanPortGetsItsAddressAndServiceRules) {
     EXPECT_EQ(applied.ipv4, "/sbin/iptables -t mangle -A preMangle_anyiprouting -i LAN1 ! -s 192.168.1.0/24"
                             " -j anyiprouting\n" + services + "/sbin/iptables -t nat -F postNat_bridge\n");
     EXPECT_EQ(applied.ipv6, services6);
-
     // A change of the services alone replaces their rules and nothing else;
     // the debug output shows the stages it passed.
     EXPECT_EQ(run(box, t, lan, SECURITY_CHANGE, 0, 1, true),
@@ -197,7 +196,6 @@ TEST(InterfaceApply, EveryAddressModeAndForwardingModeHasItsSequence) {
         EXPECT_EQ(lines_with(e.ipv4, " interface_", false), c.ipv4) << c.what;
         EXPECT_EQ(lines_with(e.ipv6, " interface_", false), "") << c.what;
     }
-
     // A bond's virtual links ride on its master's device: they are taken off
     // and put back on it.
     box.write("/etc/sysconfig/.firewall/virtual_link.conf",

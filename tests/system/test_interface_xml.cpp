@@ -42,7 +42,6 @@ TEST(InterfaceXml, PortsExportInTheirOrderAndImportByPosition) {
     EXPECT_NE(box.read(file).find(" 5 0 0 0.0.0.0 0 a&b <pw> 1 10.0.0.2 255.0.0.0 10.0.0.1 0 5 7 0 "),
               std::string::npos);
     EXPECT_EQ(interface_read_shm(1)->connection.pppoe.pppoe_vlan, 7);
-
     ASSERT_EQ(import_into(t.table(), "<_function><_entry>" +
                                          elements("itype=1|iname=LAN1;reboot|ipaddr=1.2.3.4 x|mac=00:11:22:33:44:5g|"
                                                   "<security>|PING=1|SSH=2|</security>") +
@@ -72,7 +71,6 @@ TEST(InterfaceXml, RoutesAndSubnetsHaveTheirKeys) {
               0);
     EXPECT_EQ(box.read(route_file), "10.2.0.0 255.255.0.0 10.0.0.1 LAN2 0\n10.2.0.0 255.255.0.0 10.0.0.1 LAN2 0\n"
                                     "10.2.0.0 255.255.0.0 10.0.0.1 ^o^ 0\n");
-
     const std::string subnet = "LAN1 0 10.8.0.1 255.255.255.0 \n", vlan = "LAN2 5 10.5.0.1 255.255.255.0 \n";
     box.write("/etc/sysconfig/.firewall/msubnet.conf", subnet);
     box.write("/etc/sysconfig/.firewall/mvlan.conf", vlan);

@@ -90,7 +90,6 @@ protected:
             out += std::to_string(line) + ":" + describe(r) + "\n";
         return out;
     }
-
     testing_support::Sandbox box_;
     module_table *t_ = module::register_table(kRuleTable);
 };
@@ -138,7 +137,6 @@ TEST_F(Module, TheWholeCallingOrderReadsEditsAndWritesBack) {
     EXPECT_EQ(t_->getnum(nullptr, &r, 1), nullptr);
     ASSERT_EQ(t_->clear(&r), &r);
     EXPECT_EQ(describe(r), "||0||");
-
     test_rule added = rule("wifi", "eth4", 4, "mip_1004"), changed = rule("office", "eth0", 10, "mip_1001"),
               late = rule("late", "eth5", 5, "mip_1005");
     EXPECT_EQ(t_->add(h, &added), 0);
@@ -159,7 +157,6 @@ TEST_F(Module, TheWholeCallingOrderReadsEditsAndWritesBack) {
                          "5:late|eth5|5|mip_1005|^o^\n");
     EXPECT_EQ(t_->shift(h, 1, 2), h);
     EXPECT_EQ(t_->shift(h, 2, 1), h);  // and back
-
     // Closing writes back and mirrors the file; a second close does nothing.
     t_->close(reinterpret_cast<record_file **>(&t_->handle));
     EXPECT_EQ(t_->handle, nullptr);
@@ -200,7 +197,6 @@ TEST_F(Module, NamesAndTextsRoundTripThroughALine) {
     EXPECT_EQ(describe(back), describe(quoted));
     ASSERT_EQ(t_->getnum(h, &back, 2), &back);
     EXPECT_EQ(describe(back), "one//ntwo//nthree//nfour//nfive|eth0|2147483647|^o^|^o^");
-
     // Missing integers read 0 and missing texts stay; an unclosed quote ends
     // the line; numbers are clamped; texts are cut at their capacity.
     const std::string n40(40, 'n'), i30(30, 'i'), c30(30, 'c');
@@ -234,7 +230,6 @@ TEST_F(Module, IsTheSameAndInterfaceCheckWalkTheRecords) {
     ASSERT_NE(h, nullptr);
     test_rule current{};
     ASSERT_EQ(t_->getline(h, &current, nullptr, 1), 1);
-
     test_rule lab = rule("lab", "eth1", 2, "mip_1002"), other_chain = rule("lab", "eth1", 2, "mip_9999"),
               fresh = rule("fresh", "eth1", 2, "mip_1005");
     // The record itself; a new one with a name in use; another line holds it.
@@ -247,7 +242,6 @@ TEST_F(Module, IsTheSameAndInterfaceCheckWalkTheRecords) {
     // Without chain identifiers the line alone says which record is edited.
     auto by_line = module::isTheSame<test_rule, parse_rule, &test_rule::name, nullptr>;
     EXPECT_EQ(by_line(h, &other_chain, 2) * 10 + by_line(h, &other_chain, 1), 1);
-
     auto check = reinterpret_cast<int (*)(record_file *, const test_interface *)>(t_->interface_check);
     auto uses = [&](record_file *file, const char *name) {
         test_interface port{};
@@ -259,7 +253,6 @@ TEST_F(Module, IsTheSameAndInterfaceCheckWalkTheRecords) {
     EXPECT_EQ(check(h, nullptr), 0);
     auto first_only = module::uses_interface<test_rule, parse_rule, &test_rule::iface>;
     EXPECT_EQ(first_only(h, "eth3") * 10 + first_only(h, "eth0"), 1);
-
     ASSERT_EQ(t_->getline(h, &current, nullptr, 2), 1);
     EXPECT_EQ(describe(current), "lab|eth1|2|mip_1002|eth3");
 }

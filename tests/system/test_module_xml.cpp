@@ -150,7 +150,6 @@ TEST_F(ModuleXml, ExportWritesOneEntryPerRecordAndImportsBack) {
     EXPECT_NE(box_.read(kListPath).find("\"lab\""), std::string::npos);
     box_.write(kListPath, "");
     EXPECT_EQ(export_of(kListTable, "rules"), "");
-
     const std::string lines = "\"q \\\" b\\\\s <b>&amp; ${X}\tt\" eth1 1 20261206010203 \n"
                               "\"plain\" ^o^ -7 20261206010204 \n\"second plain\" wan2 2147483647 20261206010205 \n";
     box_.write(kListPath, lines);
