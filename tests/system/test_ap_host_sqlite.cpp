@@ -72,7 +72,7 @@ protected:
                        "INSERT INTO ap_list (SN, STime, Name, MAC, IP, Status, pf_id, `5G_pf_id`, wired_id, autorestart, "
                 "`Group`, gps_lat, gps_lng, poe, channel) VALUES "
                 "(7, '2024-01-02 03:04:05', 'Hall', '00:11:22:aa:bb:07', '10.0.0.10', 1, '4,0,9', '0,5', "
-                "'0,2,0,0,0,0,0,0', '^o^', 3, '25.5', '121.25', 1, '6'),"
+                "'0,2,0,0,0,0,0,0,9', '^o^', 3, '25.5', '121.25', 1, '6'),"
                 "(8, '0000-00-00 00:00:00', 'Attic \"2\"', '00:11:22:AA:BB:08', '10.0.0.9', 0, '4', '', "
                 "'2,0,0,0,0,0,0,0', '01:00 ^o^ ^o^ 0 0 1', 0, NULL, NULL, 0, NULL),"
                 "(9, '2024-01-01 00:00:00', 'Yard', '00:11:22:AA:BB:09', '0.0.0.0', 1, '3', NULL, NULL, "
@@ -120,9 +120,11 @@ TEST_F(ApHost, ListIsReadInTheOrderThePageAsks) {
         return std::strcmp(static_cast<const ap_host_record *>(a)->Name, static_cast<const char *>(n));
     }));
     ASSERT_NE(hall, nullptr);
+    // A list longer than the slots fills the slots only (wired_max stays).
     EXPECT_EQ(std::string(hall->MAC) + "|" + std::to_string(hall->STime) + "|" + std::to_string(hall->radio[0].pf_id[2]) +
+                  "|" + std::to_string(hall->wired_id[7]) + std::to_string(hall->wired_max) +
                   "|" + hall->radio[0].channel + "|" + hall->radio[1].channel,
-              "00:11:22:AA:BB:07|1704164645|9|6|0 (Auto)");
+              "00:11:22:AA:BB:07|1704164645|9|00|6|0 (Auto)");
     AH_closeMySQL(&list);
     std::filesystem::remove(box.file(kInfo));
     EXPECT_EQ(AH_getMySQL_list(), nullptr);
@@ -140,7 +142,7 @@ TEST_F(ApHost, EditsStoreTheEditableFieldsAsData) {
     ASSERT_EQ(AH_modifyMySQL(&a), 0);
     EXPECT_EQ(sql(kInfo, "SELECT SN, Name, pf_id, `5G_pf_id`, wired_id, data_rate, beacon_interval, gps_lat, gps_id "
                          "FROM ap_list ORDER BY SN", 9),
-              "7|Hall|4,0,9|0,5|0,2,0,0,0,0,0,0|||25.5|\n"
+              "7|Hall|4,0,9|0,5|0,2,0,0,0,0,0,0,9|||25.5|\n"
               "8|', `Name`='x' --|2,3|0|0,4,0,0,0,0,0,0|Auto|100|1.5|20240101000000\n"
               "9|Yard|3||||||\n");
     for (const std::string &value : hostile_values(box.file("/sentinel"))) {
