@@ -15,6 +15,7 @@
 #include <fstream>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "platform/platform.h"
 
@@ -78,9 +79,7 @@ ModuleBox::~ModuleBox() = default;
 Effects ModuleBox::take() {
     std::lock_guard<std::mutex> held(reader_->lock);
     reader_->pass();
-    Effects e{commands(), std::move(reader_->ipv4), std::move(reader_->ipv6)};
-    reader_->ipv4.clear();
-    reader_->ipv6.clear();
+    Effects e{commands(), std::exchange(reader_->ipv4, {}), std::exchange(reader_->ipv6, {})};
     std::ofstream(file("/commands.log"), std::ios::trunc);
     return e;
 }
@@ -91,7 +90,8 @@ const std::vector<std::string> kTunnelChainOrder = {"mangle CSRC", "mangle CDST"
 std::string chain_lines(const std::string &chain, const std::string &option, const std::vector<std::string> &parts) {
     std::string lines;
     for (const std::string &p : parts)
-        lines += "/sbin/iptables -t " + p.substr(0, p.find(' ')) + " " + option + " " + chain + p.substr(p.find(' ') + 1) + "\n";
+        lines += "/sbin/iptables -t " + p.substr(0, p.find(' ')) + " " + option + " " + chain +
+                 p.substr(p.find(' ') + 1) + "\n";
     return lines;
 }
 
