@@ -96,6 +96,8 @@ protected:
 
 }  // namespace
 
+// The list in the order the page's sort column asks; a row read over the
+// defaults; no database file: no list, and none made.
 TEST_F(ApHost, ListIsReadInTheOrderThePageAsks) {
     const struct {
         const char *si, *sd;
@@ -131,6 +133,7 @@ TEST_F(ApHost, ListIsReadInTheOrderThePageAsks) {
     EXPECT_FALSE(box.exists(kInfo));  // not made by looking
 }
 
+// An edit stores the editable fields as data, hostile names too.
 TEST_F(ApHost, EditsStoreTheEditableFieldsAsData) {
     ap_host_record a;
     Module(ap_host_register, ap_host_unregister)->set_default(&a, nullptr);
@@ -153,6 +156,7 @@ TEST_F(ApHost, EditsStoreTheEditableFieldsAsData) {
     EXPECT_EQ(sql(kInfo, "SELECT COUNT(*) FROM ap_list WHERE Name IN ('Hall', 'Yard')", 1), "2\n");
 }
 
+// Deleting an AP takes its rows from the client database and its own row.
 TEST_F(ApHost, DeletionTakesTheApAndWhatTheClientDatabaseHolds) {
     sql(kClient,
         "CREATE TABLE ap_list (SN, MAC);\nINSERT INTO ap_list VALUES (5, '00:11:22:AA:BB:07');\n"
@@ -183,6 +187,7 @@ TEST_F(ApHost, DeletionTakesTheApAndWhatTheClientDatabaseHolds) {
               "/dev/null 2>&1\n/bin/umount /mnt > /dev/null 2>&1\n");
 }
 
+// Map placement and renaming, status reset, time adjustment, app logins.
 TEST_F(ApHost, MapsStatusTimesAndAppLogins) {
     EXPECT_EQ(AH_updateMap("00:11:22:AA:BB:08", "M1", 10.5, 20, 25.1234567, 121, "Road '1'", "^o^"), 0);
     EXPECT_EQ(AH_updateMapByMacMapGps("00:11:22:AA:BB:09", "121.5", "-25", "^o^", "G1"), 0);
@@ -213,6 +218,8 @@ TEST_F(ApHost, MapsStatusTimesAndAppLogins) {
     }
 }
 
+// Each AP's WTP file from its slots and the profiles; a profile's change
+// reaches the APs that use it only.
 TEST_F(ApHost, EveryApGetsItsWtpFileFromItsSlotsAndTheProfiles) {
     box.write("/etc/sysconfig/.firewall/ap_profile_opt.conf",
               "4 Office Office 1 0 0 0 0 WPA2PSK 0 HEX 64 1 ^o^ WPA2 AES 3600 \"pass phrase\" WPA2 AES 3600 0.0.0.0 "
@@ -261,6 +268,8 @@ TEST_F(ApHost, EveryApGetsItsWtpFileFromItsSlotsAndTheProfiles) {
     EXPECT_TRUE(box.exists(dir + "7"));
 }
 
+// The CSV export; an AP applied and removed; a text that is not a MAC
+// names no file.
 TEST_F(ApHost, AnApIsAppliedRemovedAndExported) {
     ap_host_options o{};
     ASSERT_EQ(ap_host_options_register(&o), 0);

@@ -9,6 +9,7 @@
 
 using testing_support::occurrences;
 
+// Every group name is stored as the form gives it, in one connection.
 TEST(ApSettingMysql, GroupNamesStoredAsTheFormGivesThem) {
     testing_support::MysqlServer server;
     setenv("APPLIANCE_SLEEP", "0", 1);
