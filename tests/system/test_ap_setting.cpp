@@ -207,8 +207,8 @@ TEST(ApSetting, ApplyingRemovingAndSwitchingTheController) {
     EXPECT_TRUE(box.exists("/etc/sysconfig/.firewall/AP_Host_Config/DEFAULT"));
 }
 
-// A hostile interface name is refused from the form, and from a hand-edited
-// file it reaches the shell as one word.
+// The form fills every setting; a hostile interface name is refused from
+// it, and from a hand-edited file it reaches the shell as one word.
 TEST(ApSetting, HostileInterfaceNamesAreRefusedFromTheFormAndQuotedFromTheFile) {
     ModuleBox box;
     Module m(ap_setting_register, ap_setting_unregister);
@@ -220,6 +220,17 @@ TEST(ApSetting, HostileInterfaceNamesAreRefusedFromTheFormAndQuotedFromTheFile) 
         return std::string(r.iname);
     };
     EXPECT_EQ(form("LAN1"), "LAN1");
+    // Every setting comes from its form value (the stored line shows them).
+    submit_form({{"iname", "DMZ1"}, {"enable_ap_balance", "1"}, {"enable_ap_auto_power", "2"},
+                 {"enable_ap_connect_mail", "3"}, {"enable_ap_sys_management", "18"}, {"sync_ap_passwd", "pw"},
+                 {"day_time", "01:00"}, {"week_time", "02:00"}, {"month_time", "03:00"}, {"week", "4"}, {"month", "5"},
+                 {"en_Autorestart", "1"}, {"en_rt_traffic", "1"}});
+    ap_setting_record all = settings("LAN1");
+    reinterpret_cast<ap_setting_record *(*)(ap_setting_record *)>(m->cgiParam)(&all);
+    qFree();
+    EXPECT_EQ(m->modify(m.open(1), &all, 1), 0);
+    m.close();
+    EXPECT_EQ(box.read("/etc/sysconfig/.firewall/ap_setting.conf"), "DMZ1 1 2 3 18 pw 01:00 02:00 03:00 4 5 1 1 \n");
     for (const std::string &value : hostile_values(box.file("/sentinel"))) {
         if (value.size() < 1000) {
             EXPECT_EQ(form(value.c_str()), "^o^") << value;

@@ -142,10 +142,10 @@ TEST(InterfaceQueries, AnswerFromTheSharedMemory) {
     ModuleBox box({"SYSTEM_PORT_NUM=5", "HAVE_OSTRAL_SMARTUTIL=y"});
     ASSERT_EQ(interface_init_shm(), 0);
     Module t(interface_register, interface_unregister);
-    interface_record lan1 = interface_port(1, "LAN1", 1, 1, 3, "192.168.1.1"), member = interface_port(5, "LAN4", 1),
-                     wan1 = interface_port(2, "WAN1", 2, 1, 3, "203.0.113.5"), wan2 = interface_port(3, "WAN2", 2, 1, 2),
+    interface_record lan1 = interface_port(1, "LAN1", 1, 1, 3, "192.168.1.1"), member = interface_port(2, "LAN4", 1),
+                     wan1 = interface_port(5, "WAN1", 2, 1, 3, "203.0.113.5"), wan2 = interface_port(3, "WAN2", 2, 1, 2),
                      lan3 = interface_port(4, "LAN3", 1, 2, 3, "0.0.0.0", "0", 6);
-    wan1.ibond = member.ibond = 2;
+    wan1.ibond = member.ibond = 5;  // the bond of the last port
     put(lan1.security, "4");
     install_interfaces({lan1, wan1, wan2, member});
     for (int port : {0, 6, -1}) EXPECT_EQ(interface_read_shm(port), nullptr) << port;
@@ -155,7 +155,7 @@ TEST(InterfaceQueries, AnswerFromTheSharedMemory) {
     EXPECT_EQ(std::to_string(return_contrast_port_num("WAN2")) + std::to_string(return_contrast_port_num("LAN1")) +
                   std::to_string(return_contrast_port_num("DMZ1")) + std::to_string(return_contrast_port_num(nullptr)),
               "3100");
-    EXPECT_STREQ(getBondedName(5), "WAN1");
+    EXPECT_STREQ(getBondedName(2), "WAN1");
     EXPECT_STREQ(getBondedName(1), "LAN1");
     EXPECT_EQ(nextINUM(1) * 10 + nextINUM(3), 21);
     EXPECT_EQ(haveNatInterface(1) + haveNatInterface(2), 2);
