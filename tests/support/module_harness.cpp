@@ -6,6 +6,8 @@
 #include <sys/msg.h>
 #include <sys/shm.h>
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -13,6 +15,7 @@
 #include <fstream>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "platform/platform.h"
 
@@ -28,10 +31,8 @@ struct Message {
 bool drain(int queue, std::string &lines) {
     Message message;
     bool any = false;
-    while (msgrcv(queue, &message, sizeof message.text, 0, IPC_NOWAIT) >= 0) {
+    for (; msgrcv(queue, &message, sizeof message.text, 0, IPC_NOWAIT) >= 0; any = true)
         lines.append(message.text, strnlen(message.text, sizeof message.text)) += '\n';
-        any = true;
-    }
     return any;
 }
 
@@ -78,9 +79,7 @@ ModuleBox::~ModuleBox() = default;
 Effects ModuleBox::take() {
     std::lock_guard<std::mutex> held(reader_->lock);
     reader_->pass();
-    Effects e{commands(), std::move(reader_->ipv4), std::move(reader_->ipv6)};
-    reader_->ipv4.clear();
-    reader_->ipv6.clear();
+    Effects e{commands(), std::exchange(reader_->ipv4, {}), std::exchange(reader_->ipv6, {})};
     std::ofstream(file("/commands.log"), std::ios::trunc);
     return e;
 }
@@ -91,7 +90,8 @@ const std::vector<std::string> kTunnelChainOrder = {"mangle CSRC", "mangle CDST"
 std::string chain_lines(const std::string &chain, const std::string &option, const std::vector<std::string> &parts) {
     std::string lines;
     for (const std::string &p : parts)
-        lines += "/sbin/iptables -t " + p.substr(0, p.find(' ')) + " " + option + " " + chain + p.substr(p.find(' ') + 1) + "\n";
+        lines += "/sbin/iptables -t " + p.substr(0, p.find(' ')) + " " + option + " " + chain +
+                 p.substr(p.find(' ') + 1) + "\n";
     return lines;
 }
 
@@ -107,11 +107,7 @@ std::string mark_lines(const std::string &chain, const std::string &device) {
 interface_record interface_port(int port, const char *iname, int itype, int imode, int cmode, const char *ipaddr,
                                 const char *netmask, int izone) {
     interface_record r{};
-    r.port = port;
-    r.itype = itype;
-    r.imode = imode;
-    r.cmode = itype ? cmode : 0;
-    r.izone = izone;
+    r.port = port, r.itype = itype, r.imode = imode, r.cmode = itype ? cmode : 0, r.izone = izone;
     r.nameseq = my_nameseq(iname);
     std::snprintf(r.dev, sizeof r.dev, "eth%d", port - 1);
     put(r.iname, iname);
@@ -124,13 +120,8 @@ interface_record interface_port(int port, const char *iname, int itype, int imod
 
 interface_record interface_defaults(int port, const char *iname, int itype, int cmode, const char *ipaddr) {
     interface_record r{};
-    r.itype = itype;
-    r.imode = 1;
-    r.cmode = cmode;
-    module_table *t = interface_register();
-    if (!t) throw std::bad_alloc();
-    t->set_default(&r, nullptr);
-    interface_unregister(t);
+    r.itype = itype, r.imode = 1, r.cmode = cmode;
+    Module(interface_register, interface_unregister)->set_default(&r, nullptr);
     r.port = port;
     r.nameseq = my_nameseq(iname);
     std::snprintf(r.dev, sizeof r.dev, "eth%d", port - 1);
@@ -183,6 +174,18 @@ std::string arp_answers(const char *action, const std::string &address, const st
     return rules;
 }
 
+const std::string kDefaultRadio =
+    "data_rate=Auto\nbeacon_interval=100\ndtim_interval=0\nhi_power=0\ntransmit_power=100%\nspanning_tree=0\n"
+    "ack_timeout=64\nslot_time=9\nshort_gi=0\nigmp_snooping=0\ngreenfield=0\nchannel=0 (Auto)\n"
+    "channel_width=Auto 20 / 40 MHz\nchannel_ext=Upper\n";
+
+std::string without_time(const std::string &file, time_t since) {
+    const size_t at = file.find("\ntime="), end = file.find('\n', at + 1);
+    if (at == std::string::npos || end == std::string::npos) return file;
+    EXPECT_GE(std::stol(file.substr(at + 6, end - at - 6)), since);
+    return file.substr(0, at) + "\ntime=T" + file.substr(end);
+}
+
 std::string system_addresses() {
     std::vector<std::string> rows;
     const int id = shmget(platform::ipc_key(0x20100311), 0, 0);
@@ -201,9 +204,9 @@ std::string system_addresses() {
     }
     shmdt(segment);
     std::sort(rows.begin(), rows.end());
-    std::string text;
-    for (const std::string &row : rows) text += row;
-    return text;
+    std::string all;
+    for (const std::string &row : rows) all += row;
+    return all;
 }
 
 void submit_form(const FormValues &fields) {

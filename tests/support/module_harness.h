@@ -1,14 +1,14 @@
 // What the configuration module tests share: a sandbox whose effects (shell
-// commands and the firewall queues of both families) are taken as golden
-// texts, interface records placed in the shared interface memory, and a
-// module's table held for one test.
+// commands and both families' firewall queues) are taken as golden texts,
+// interface records in the shared interface memory, a module's table held
+// for one test, and the texts of the controller's AP files.
 #pragma once
 
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <ostream>
 #include <string>
-#include <thread>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -18,26 +18,22 @@
 
 namespace testing_support {
 
-// What the appliance would have done since the last take: the shell
-// commands of commands.log and the firewall commands queued for each
-// family, each line ended by "\n", in order.
+// What the appliance did since the last take: the commands of commands.log
+// and the firewall commands queued for each family, a line each, in order.
 struct Effects {
     std::string commands, ipv4, ipv6;
     bool operator==(const Effects &) const = default;
 };
-// For the test's failure messages.
 std::ostream &operator<<(std::ostream &out, const Effects &e);
 
 // A demo appliance for module tests.  The firewall queue is opened once per
-// process, so a test uses one ModuleBox.  While it lives it reads the
-// firewall queues as the appliance's firewall daemon does, so that a module
-// may queue more rules than a queue holds.
+// process, so a test uses one ModuleBox.  While it lives it reads the queues
+// as the firewall daemon does, so a module may queue more than a queue holds.
 class ModuleBox : public Sandbox {
 public:
     explicit ModuleBox(const std::vector<std::string> &definitions = {});
     ~ModuleBox();
-    // Everything since the last take; commands.log is emptied and the queues
-    // drained.
+    // Everything since the last take; commands.log is emptied, queues drained.
     Effects take();
 
 private:
@@ -61,16 +57,16 @@ interface_record interface_port(int port, const char *iname, int itype, int imod
 // address mode, then the port's own values (mask 255.255.255.0, device
 // eth + port - 1, imode 1).
 interface_record interface_defaults(int port, const char *iname, int itype, int cmode, const char *ipaddr = "0.0.0.0");
-// Writes the records into the shared interface memory at their ports.
+// Writes the records into the shared interface memory at their ports; reset
+// empties every port's record first.
 void install_interfaces(const std::vector<interface_record> &records);
-// The same after emptying every port's record.
 void reset_interfaces(const std::vector<interface_record> &records);
 
 // The lines of text (each ended by "\n") that hold part, or that lack it.
 std::string lines_with(const std::string &text, const std::string &part, bool holding = true);
 // Line number (from 1) of text, without its "\n".
 std::string line_of(const std::string &text, int number);
-// text with every from replaced by to.
+// text with every from replaced by to: golden texts made from one another.
 std::string replaced(std::string text, const std::string &from, const std::string &to);
 
 // A record's text field set from a test's value, cut at its capacity.
@@ -83,9 +79,6 @@ void put(char (&field)[Size], const char *value) {
 // one per port in order.
 std::string arp_answers(const char *action, const std::string &address, const std::vector<std::string> &ports);
 
-// text with every from replaced by to: golden texts made from one another.
-std::string replaced(std::string text, const std::string &from, const std::string &to);
-
 // The system address table as "port address count" lines, sorted as texts
 // (the table's own order depends on the byte order).
 std::string system_addresses();
@@ -94,6 +87,12 @@ std::string system_addresses();
 // in place of the form value list until the next submit_form or qFree.
 using FormValues = std::vector<std::pair<std::string, std::string>>;
 void submit_form(const FormValues &fields);
+
+// The radio keys of a band left at its defaults in an AP's file, after its
+// wireless_mode; and such a file with its time line written as "time=T",
+// once the time is found to be no earlier than since.
+extern const std::string kDefaultRadio;
+std::string without_time(const std::string &file, time_t since);
 
 // A module's table from its register function, released at the end of the
 // test; a handle opened through it is closed first.
@@ -120,7 +119,6 @@ private:
     module_table *table_;
     void (*unregister_)(module_table *);
 };
-
 
 // A module-specific slot called with its documented arguments.
 template <typename Fn, typename... Args>

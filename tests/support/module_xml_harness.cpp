@@ -1,5 +1,6 @@
 #include "support/module_xml_harness.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "support/request.h"
@@ -14,6 +15,16 @@ Document::~Document() {
 
 xml_node *Document::function() const {
     return top_ ? my_mxmlFindElement(top_, top_, "_function", nullptr, nullptr, MY_XML_DESCEND) : nullptr;
+}
+
+std::string elements(const std::string &pairs) {
+    std::string out;
+    for (std::size_t from = 0, end; from <= pairs.size(); from = end + 1) {
+        end = std::min(pairs.find('|', from), pairs.size());
+        const std::string part = pairs.substr(from, end - from), key = part.substr(0, part.find('='));
+        out += key.size() == part.size() ? part : "<" + key + " value=\"" + part.substr(key.size() + 1) + "\" />";
+    }
+    return out;
 }
 
 std::string export_of(const module_table &t, const char *function) {

@@ -23,6 +23,11 @@ private:
     xml_node *top_;
 };
 
+// Elements written as "key=value|key=value|...": `<key value="value" />`
+// each, the value as it is (escaped already); a part without "=" is taken
+// as it is ("<security>").  Golden documents spelt compactly.
+std::string elements(const std::string &pairs);
+
 // What the table's xmlConf prints for the function value.
 std::string export_of(const module_table &t, const char *function);
 // The table's import_xmlConf on the "_function" element in text; -2 when

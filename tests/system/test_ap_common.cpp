@@ -1,26 +1,26 @@
 // The AP side of the controller without a database: tunnel device names,
-// the per-AP tunnels, the group file, the profile and map modules and the
-// AP form.
+// the per-AP tunnels, the group file, the profile and map modules, the AP form.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <new>
 
-#include "support/request.h"
 #include "support/hostile.h"
 #include "support/module_harness.h"
+#include "support/request.h"
 
 using namespace testing_support;
 
 namespace {
 
+// An AP at its defaults with a number, an address and its slots' profiles.
 ap_host_record ap(int sn, const char *ip, std::initializer_list<int> slots24 = {},
                   std::initializer_list<int> slots5 = {}, std::initializer_list<int> wired = {}) {
     ap_host_record r;
     Module(ap_host_register, ap_host_unregister)->set_default(&r, nullptr);
     r.SN = sn;
-    std::snprintf(r.IP, sizeof r.IP, "%s", ip);
+    put(r.IP, ip);
     std::copy(slots24.begin(), slots24.end(), r.radio[0].pf_id);
     std::copy(slots5.begin(), slots5.end(), r.radio[1].pf_id);
     std::copy(wired.begin(), wired.end(), r.wired_id);
@@ -34,6 +34,7 @@ ll_list *listed(std::initializer_list<ap_host_record> aps) {
     return list;
 }
 
+// The commands that add one tunnel to an AP and put it on a bridge.
 std::string tunnel_on(const char *dev, const char *ip, int key, const char *bridge) {
     return std::string("/sbin/ip link add ") + dev + " type gretap remote " + ip + " key " + std::to_string(key) +
            " nopmtudisc\n/sbin/ip link set " + dev + " mtu 1500\n/sbin/ip link set " + dev + " up\n/sbin/brctl addif " +
@@ -42,12 +43,14 @@ std::string tunnel_on(const char *dev, const char *ip, int key, const char *brid
 
 }  // namespace
 
+// A tunnel per used slot of each AP with an address, the GRE drop rule
+// lifted or put back; an AP's reported address is one word of the command.
 TEST(ApCommon, RemoteTunnelsPerSlotAndTheGreDropRule) {
     ModuleBox box;
     ASSERT_EQ(interface_init_shm(), 0);
     install_interfaces({interface_port(1, "LAN1", 1, 1, 3, "192.168.1.1", "255.255.255.0", 2)});
     ap_setting_record lan1{};
-    std::snprintf(lan1.iname, sizeof lan1.iname, "LAN1");
+    put(lan1.iname, "LAN1");
     // Devices are named by the interface's zone, the slot and the AP.
     EXPECT_STREQ(get5GWifiDevName("DMZ2", 1, 4), "WDMZ_P1_AP4_");
     for (const char *none : {"^o^", "WAN1"}) EXPECT_EQ(getWiredDevName(none, 2, 7), nullptr);
@@ -71,7 +74,6 @@ TEST(ApCommon, RemoteTunnelsPerSlotAndTheGreDropRule) {
     WS(41, "DMZ1");
     EXPECT_EQ(setRemoteCommand(1, "WDMZ_P1_AP3", "10.0.0.3", 1), 0);
     EXPECT_EQ(box.take().commands, tunnel_on("WDMZ_P1_AP3", "10.0.0.3", 1, "brgre"));
-
     // An address the AP reported is one word of the command, whatever it holds.
     for (const std::string &value : hostile_values(box.file("/sentinel"))) {
         ll_list *hostile = listed({ap(3, value.c_str(), {1})});
@@ -85,6 +87,7 @@ TEST(ApCommon, RemoteTunnelsPerSlotAndTheGreDropRule) {
     }
 }
 
+// The group file is made with 64 groups; a group's line is written and read.
 TEST(ApCommon, GroupFileHoldsSixtyFourGroups) {
     ModuleBox box;
     Module m(ap_host_register, ap_host_unregister);
@@ -93,18 +96,19 @@ TEST(ApCommon, GroupFileHoldsSixtyFourGroups) {
     std::string zeros;
     for (int i = 0; i < 64; ++i) zeros += "0\n";
     EXPECT_EQ(box.read("/etc/sysconfig/.firewall/ap_group.conf"), zeros);
-
     const ap_host_record member = ap(1, "0.0.0.0", {0, 3, 0, 5}, {}, {1, 0, 2});
     EXPECT_EQ(ModifyAPGroupFile(&member, 2), 0);
     EXPECT_EQ(ModifyAPGroupFile(&member, 65), -1);
     EXPECT_EQ(box.read("/etc/sysconfig/.firewall/ap_group.conf").substr(0, 30), "0\n3,5 0 1,0,2,0,0,0,0,0 \n0\n0\n0");
     ap_group_record g{};
     ASSERT_NE(GetAPGroupNumData(&g, 2), nullptr);
-    EXPECT_EQ(std::vector<int>(g.pf_id, g.pf_id + 3), (std::vector<int>{3, 5, 0}));
-    EXPECT_EQ(std::vector<int>(g.wired_id, g.wired_id + 3), (std::vector<int>{1, 0, 2}));
+    EXPECT_EQ(std::vector<int>(g.pf_id, g.pf_id + 3), std::vector<int>({3, 5, 0}));
+    EXPECT_EQ(std::vector<int>(g.wired_id, g.wired_id + 3), std::vector<int>({1, 0, 2}));
     EXPECT_EQ(GetAPGroupNumData(&g, 65), nullptr);
 }
 
+// Profiles get numbers in order and unique names; a form value that would
+// start a new key of the APs' files is refused.
 TEST(ApCommon, ProfilesGetNumbersAndNamesStayUnique) {
     ModuleBox box;
     Module m(ap_profile_register, ap_profile_unregister);
@@ -112,32 +116,26 @@ TEST(ApCommon, ProfilesGetNumbersAndNamesStayUnique) {
     ap_profile_record p;
     for (const char *name : {"Office", "Guest \"wifi\""}) {
         m->set_default(&p, nullptr);
-        std::snprintf(p.name, sizeof p.name, "%s", name);
-        std::snprintf(p.ssid, sizeof p.ssid, "%s", name);
+        put(p.name, name), put(p.ssid, name);
         ASSERT_EQ(m->add(h, &p), 0);
     }
-    EXPECT_EQ(m->isTheSame(h, &p, 0), 1);
-    EXPECT_EQ(m->isTheSame(h, &p, 2), 0);
+    EXPECT_EQ(m->isTheSame(h, &p, 0) * 10 + m->isTheSame(h, &p, 2), 10);
     m.close();
     const std::string tail =
         "1 0 0 0 0 Open 0 HEX 64 1 ^o^ WPA2 AES 3600 ^o^ WPA2 AES 3600 0.0.0.0 1812 ^o^ 64 0.0.0.0 1812 ^o^ 0 \n";
     EXPECT_EQ(box.read("/etc/sysconfig/.firewall/ap_profile_opt.conf"),
               "1 Office Office " + tail + "2 \"Guest \\\"wifi\\\"\" \"Guest \\\"wifi\\\"\" " + tail);
-
-    // A form value that would start a new key of the APs' files is refused.
-    using cgi_fn = void *(*)(void *);
-    qValueAdd("ssid", "a\nap_passwd=x");
-    qValueAdd("vlan_id", "12");
-    reinterpret_cast<cgi_fn>(m->cgiParam)(&p);
-    EXPECT_STREQ(p.ssid, "^o^");
-    EXPECT_EQ(p.vlan_id, 12);
+    submit_form({{"ssid", "a\nap_passwd=x"}, {"vlan_id", "12"}});
+    call<void *(void *)>(m->cgiParam, &p);
     qFree();
+    EXPECT_EQ(std::string(p.ssid) + " " + std::to_string(p.vlan_id), "^o^ 12");
 }
 
+// Maps are found by name and keep their images until removed; an id or
+// extension that would name other files is not taken.
 TEST(ApCommon, MapsKeepTheirImagesUntilRemoved) {
     ModuleBox box;
-    box.write("/etc/sysconfig/.firewall/ap_emap.conf",
-              "20240101000000 \"First floor\" png \n20240202000000 Yard jpg \n");
+    box.write("/etc/sysconfig/.firewall/ap_emap.conf", "20240101000000 \"First floor\" png \n20240202000000 Yard jpg \n");
     box.write("/etc/sysconfig/.firewall/emap/20240101000000.png", "x");
     EXPECT_STREQ(ap_emap_get_id("Yard"), "20240202000000");
     EXPECT_EQ(ap_emap_get_id("Cellar"), nullptr);
@@ -146,31 +144,25 @@ TEST(ApCommon, MapsKeepTheirImagesUntilRemoved) {
     EXPECT_EQ(box.take().commands, "/bin/rm -rf /etc/sysconfig/.firewall/emap/20240101000000.*\n");
     m.close();
     EXPECT_EQ(box.read("/etc/sysconfig/.firewall/ap_emap.conf"), "20240202000000 Yard jpg \n");
-
-    // An id or extension that would name other files is not taken.
-    using cgi_fn = ap_emap_record *(*)(ap_emap_record *);
-    qValueAdd("id", "../../x");
-    qValueAdd("ext", "png; rm");
-    qValueAdd("name", "Hall");
+    submit_form({{"id", "../../x"}, {"ext", "png; rm"}, {"name", "Hall"}});
     ap_emap_record e{};
-    reinterpret_cast<cgi_fn>(m->cgiParam)(&e);
-    EXPECT_TRUE(matches(std::string(e.id) + "|" + e.ext + "|" + e.name, "[0-9]{14}\\|\\^o\\^\\|Hall"));
+    call<ap_emap_record *(ap_emap_record *)>(m->cgiParam, &e);
     qFree();
+    EXPECT_TRUE(matches(std::string(e.id) + "|" + e.ext + "|" + e.name, "[0-9]{14}\\|\\^o\\^\\|Hall"));
 }
 
+// The AP form fills both bands' slots and channels and the restart times;
+// a line break and a coordinate that is not a number are refused.
 TEST(ApCommon, ApFormFillsBothBands) {
     ModuleBox box;
     Module m(ap_host_register, ap_host_unregister);
     ap_host_record r;
     m->set_default(&r, nullptr);
-    const char *form[][2] = {{"sn", "5"},          {"ah_name", "Hall \"A\""}, {"ssid1", "2"},          {"ssid3", "4"},
-                             {"ssid_5g2", "6"},    {"wired8", "1"},          {"channel_5g", "36"},      {"day_time", "03:30"},
-                             {"en_Autorestart", "1"}, {"data_rate", "54M\nchannel=1"}, {"latitude", "25.0330"},
-                             {"longtitude", "121.5654; x"}};
-    for (const auto &[name, value] : form) qValueAdd(name, "%s", value);
-    reinterpret_cast<ap_host_record *(*)(ap_host_record *)>(m->cgiParam)(&r);
+    submit_form({{"sn", "5"}, {"ah_name", "Hall \"A\""}, {"ssid1", "2"}, {"ssid3", "4"}, {"ssid_5g2", "6"},
+                 {"wired8", "1"}, {"channel_5g", "36"}, {"day_time", "03:30"}, {"en_Autorestart", "1"},
+                 {"data_rate", "54M\nchannel=1"}, {"latitude", "25.0330"}, {"longtitude", "121.5654; x"}});
+    call<ap_host_record *(ap_host_record *)>(m->cgiParam, &r);
     qFree();
-    // A line break and a coordinate that is not a number are refused.
     EXPECT_EQ(std::to_string(r.SN) + "|" + r.Name + "|" + std::to_string(r.radio[0].pf_id[0]) +
                   std::to_string(r.radio[0].pf_id[1]) + std::to_string(r.radio[0].pf_id[2]) + "|" +
                   std::to_string(r.radio[1].pf_id[1]) + std::to_string(r.wired_id[7]) + "|" + r.radio[0].channel + "|" +

@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <sstream>
 
-#include "support/ap_wtp.h"
 #include "support/hostile.h"
 #include "support/module_harness.h"
 
@@ -20,22 +19,28 @@ namespace {
 constexpr const char *kInfo = "/etc/sysconfig/.firewall/AP_INFO";
 constexpr const char *kClient = "/var/db/AP_CLIENT";
 
-// Every column of the AP table, as the AP daemon creates it.
-const std::string kApColumns =
-    "SN INTEGER, STime, ETime, Name, MAC, IP, PORT, Username, Passwd, Status INTEGER, poe, ssid_max, 5G_ssid_max, "
-    "pf_id, "
-    "5G_pf_id, wireless_mode_list, 5G_wireless_mode_list, wireless_mode, 5G_wireless_mode, data_rate, 5G_data_rate, "
-    "beacon_interval, 5G_beacon_interval, dtim_interval, 5G_dtim_interval, high_power, 5G_high_power, "
-    "high_txpower_list, 5G_high_txpower_list_1, 5G_high_txpower_list_2, 5G_high_txpower_list_3, "
-    "5G_high_txpower_list_4, txpower_list, 5G_txpower_list_1, 5G_txpower_list_2, 5G_txpower_list_3, "
-    "5G_txpower_list_4, transmit_power, 5G_transmit_power, spanning_tree, 5G_spanning_tree, ack_timeout, "
-    "5G_ack_timeout, slot_time, 5G_slot_time, short_gi, 5G_short_gi, igmp_snooping, 5G_igmp_snooping, greenfield, "
-    "5G_greenfield, channel_list, 5G_channel_list_1_toTxpower, 5G_channel_list_1_band, 5G_channel_list_1, "
-    "5G_channel_list_2_toTxpower, 5G_channel_list_2_band, 5G_channel_list_2, 5G_channel_list_3_toTxpower, "
-    "5G_channel_list_3_band, 5G_channel_list_3, 5G_channel_list_4_toTxpower, 5G_channel_list_4_band, "
-    "5G_channel_list_4, channel, 5G_channel, channel_width, 5G_channel_width, channel_ext_list, 5G_channel_ext_list, "
-    "channel_ext, 5G_channel_ext, map_id, map_axis_x, map_axis_y, gps_lat, gps_lng, gps_addr, gps_id, action, "
-    "Group, wired_id, wired_max, fw_version, autorestart, fw_upgrade";
+// The AP table as the AP daemon creates it: most radio columns in pairs,
+// the 2.4 GHz one and its "5G_" twin (quoted: it begins with a digit).
+std::string ap_table() {
+    std::string t = "CREATE TABLE ap_list (SN INTEGER, STime, ETime, Name, MAC, IP, PORT, Username, Passwd, "
+                    "Status INTEGER, poe";
+    const auto pairs = [&](std::initializer_list<const char *> names) {
+        for (const char *n : names) t += std::string(", ") + n + ", `5G_" + n + "`";
+    };
+    const auto fives = [&](const std::string &name) {
+        for (const char *n : {"1", "2", "3", "4"}) t += ", `5G_" + name + "_" + n + "`";
+    };
+    pairs({"ssid_max", "pf_id", "wireless_mode_list", "wireless_mode", "data_rate", "beacon_interval",
+           "dtim_interval", "high_power"});
+    t += ", high_txpower_list", fives("high_txpower_list"), t += ", txpower_list", fives("txpower_list");
+    pairs({"transmit_power", "spanning_tree", "ack_timeout", "slot_time", "short_gi", "igmp_snooping", "greenfield"});
+    t += ", channel_list";
+    for (const char *n : {"1", "2", "3", "4"})
+        for (const char *end : {"_toTxpower", "_band", ""}) t += std::string(", `5G_channel_list_") + n + end + "`";
+    pairs({"channel", "channel_width", "channel_ext_list", "channel_ext"});
+    return t + ", map_id, map_axis_x, map_axis_y, gps_lat, gps_lng, gps_addr, gps_id, action, `Group`, wired_id, "
+               "wired_max, fw_version, autorestart, fw_upgrade);\n";
+}
 
 // Runs statements on a database file; with columns, the rows of a query
 // ("|" between its columns and a line each).
@@ -63,17 +68,11 @@ protected:
         setenv("APPLIANCE_SLEEP", "0", 1);
         std::filesystem::create_directories(box.file("/var/db"));
         std::filesystem::create_directories(box.file("/etc/sysconfig/.firewall/AP_Host_Config"));
-        std::string quoted;  // each name: some begin with a digit
-        for (size_t from = 0, end; from < kApColumns.size(); from = end + 2) {
-            end = std::min(kApColumns.find(", ", from), kApColumns.size());
-            const size_t name = std::min(kApColumns.find(' ', from), end);
-            quoted += (from ? ", `" : "`") + kApColumns.substr(from, name - from) + "`" + kApColumns.substr(name, end - name);
-        }
-        sql(kInfo, "CREATE TABLE ap_list (" + quoted +
-                       ");\nINSERT INTO ap_list (SN, STime, Name, MAC, IP, Status, pf_id, `5G_pf_id`, wired_id, autorestart, "
+        sql(kInfo, ap_table() +
+                       "INSERT INTO ap_list (SN, STime, Name, MAC, IP, Status, pf_id, `5G_pf_id`, wired_id, autorestart, "
                 "`Group`, gps_lat, gps_lng, poe, channel) VALUES "
                 "(7, '2024-01-02 03:04:05', 'Hall', '00:11:22:aa:bb:07', '10.0.0.10', 1, '4,0,9', '0,5', "
-                "'0,2,0,0,0,0,0,0', '^o^', 3, '25.5', '121.25', 1, '6'),"
+                "'0,2,0,0,0,0,0,0,9', '^o^', 3, '25.5', '121.25', 1, '6'),"
                 "(8, '0000-00-00 00:00:00', 'Attic \"2\"', '00:11:22:AA:BB:08', '10.0.0.9', 0, '4', '', "
                 "'2,0,0,0,0,0,0,0', '01:00 ^o^ ^o^ 0 0 1', 0, NULL, NULL, 0, NULL),"
                 "(9, '2024-01-01 00:00:00', 'Yard', '00:11:22:AA:BB:09', '0.0.0.0', 1, '3', NULL, NULL, "
@@ -84,7 +83,6 @@ protected:
         WS(54, "03:00 ^o^ ^o^ 0 0 1");
     }
     void TearDown() override { unsetenv("APPLIANCE_SLEEP"); }
-
     std::vector<int> order() {
         std::vector<int> sns;
         ll_list *list = AH_getMySQL_list();
@@ -93,12 +91,13 @@ protected:
         AH_closeMySQL(&list);
         return sns;
     }
-
     ModuleBox box;
 };
 
 }  // namespace
 
+// The list in the order the page's sort column asks; a row read over the
+// defaults; no database file: no list, and none made.
 TEST_F(ApHost, ListIsReadInTheOrderThePageAsks) {
     const struct {
         const char *si, *sd;
@@ -123,15 +122,18 @@ TEST_F(ApHost, ListIsReadInTheOrderThePageAsks) {
         return std::strcmp(static_cast<const ap_host_record *>(a)->Name, static_cast<const char *>(n));
     }));
     ASSERT_NE(hall, nullptr);
+    // A list longer than the slots fills the slots only (wired_max stays).
     EXPECT_EQ(std::string(hall->MAC) + "|" + std::to_string(hall->STime) + "|" + std::to_string(hall->radio[0].pf_id[2]) +
+                  "|" + std::to_string(hall->wired_id[7]) + std::to_string(hall->wired_max) +
                   "|" + hall->radio[0].channel + "|" + hall->radio[1].channel,
-              "00:11:22:AA:BB:07|1704164645|9|6|0 (Auto)");
+              "00:11:22:AA:BB:07|1704164645|9|00|6|0 (Auto)");
     AH_closeMySQL(&list);
     std::filesystem::remove(box.file(kInfo));
     EXPECT_EQ(AH_getMySQL_list(), nullptr);
     EXPECT_FALSE(box.exists(kInfo));  // not made by looking
 }
 
+// An edit stores the editable fields as data, hostile names too.
 TEST_F(ApHost, EditsStoreTheEditableFieldsAsData) {
     ap_host_record a;
     Module(ap_host_register, ap_host_unregister)->set_default(&a, nullptr);
@@ -143,7 +145,7 @@ TEST_F(ApHost, EditsStoreTheEditableFieldsAsData) {
     ASSERT_EQ(AH_modifyMySQL(&a), 0);
     EXPECT_EQ(sql(kInfo, "SELECT SN, Name, pf_id, `5G_pf_id`, wired_id, data_rate, beacon_interval, gps_lat, gps_id "
                          "FROM ap_list ORDER BY SN", 9),
-              "7|Hall|4,0,9|0,5|0,2,0,0,0,0,0,0|||25.5|\n"
+              "7|Hall|4,0,9|0,5|0,2,0,0,0,0,0,0,9|||25.5|\n"
               "8|', `Name`='x' --|2,3|0|0,4,0,0,0,0,0,0|Auto|100|1.5|20240101000000\n"
               "9|Yard|3||||||\n");
     for (const std::string &value : hostile_values(box.file("/sentinel"))) {
@@ -154,6 +156,7 @@ TEST_F(ApHost, EditsStoreTheEditableFieldsAsData) {
     EXPECT_EQ(sql(kInfo, "SELECT COUNT(*) FROM ap_list WHERE Name IN ('Hall', 'Yard')", 1), "2\n");
 }
 
+// Deleting an AP takes its rows from the client database and its own row.
 TEST_F(ApHost, DeletionTakesTheApAndWhatTheClientDatabaseHolds) {
     sql(kClient,
         "CREATE TABLE ap_list (SN, MAC);\nINSERT INTO ap_list VALUES (5, '00:11:22:AA:BB:07');\n"
@@ -169,7 +172,6 @@ TEST_F(ApHost, DeletionTakesTheApAndWhatTheClientDatabaseHolds) {
               "2,9|C2|1\n15,25|C3|0\n6|C4|1\n");
     EXPECT_EQ(sql(kClient, "SELECT ap, refer_ap FROM legal", 2), "6|1\n");
     EXPECT_EQ(AH_deleteRelative("00:11:22:AA:BB:99"), 0);  // unknown: nothing happens
-
     ll_list *list = AH_getMySQL_list();
     ap_host_record hall{};
     std::snprintf(hall.MAC, sizeof hall.MAC, "00:11:22:aa:bb:07");  // the row holds it in lower case
@@ -185,6 +187,7 @@ TEST_F(ApHost, DeletionTakesTheApAndWhatTheClientDatabaseHolds) {
               "/dev/null 2>&1\n/bin/umount /mnt > /dev/null 2>&1\n");
 }
 
+// Map placement and renaming, status reset, time adjustment, app logins.
 TEST_F(ApHost, MapsStatusTimesAndAppLogins) {
     EXPECT_EQ(AH_updateMap("00:11:22:AA:BB:08", "M1", 10.5, 20, 25.1234567, 121, "Road '1'", "^o^"), 0);
     EXPECT_EQ(AH_updateMapByMacMapGps("00:11:22:AA:BB:09", "121.5", "-25", "^o^", "G1"), 0);
@@ -202,14 +205,12 @@ TEST_F(ApHost, MapsStatusTimesAndAppLogins) {
               "/bin/cp /etc/sysconfig/.firewall/AP_INFO /mnt > /dev/null 2>&1\n/bin/umount /mnt > /dev/null 2>&1\n");
     EXPECT_EQ(AH_clearMap("G1"), 0);
     EXPECT_EQ(sql(kInfo, placed, 8), "7||||25.5|121.25||\n8|M2|10.50|20.00|25.123457|121.000000|Road '1'|\n9|||||||\n");
-
     EXPECT_EQ(ap_host_reset_status(), 0);
     EXPECT_EQ(sql(kInfo, "SELECT DISTINCT Status, IP, fw_upgrade FROM ap_list", 3), "0|0.0.0.0|\n");
     EXPECT_EQ(adjust_time("-3600"), 0);
     EXPECT_EQ(adjust_time("1; DROP TABLE ap_list"), -1);
     EXPECT_EQ(sql(kInfo, "SELECT STime FROM ap_list ORDER BY SN", 1),
               "2024-01-02 02:04:05\n0000-00-00 00:00:00\n2023-12-31 23:00:00\n");
-
     for (int store : {1, 1, 0}) {
         EXPECT_EQ(app_login_sql("phone'1", 2, store + 2, store), 0);
         EXPECT_EQ(sql("/etc/sysconfig/.firewall/AP_USER", "SELECT TYPE, LANGUAGE, ID FROM app_login", 3),
@@ -217,6 +218,8 @@ TEST_F(ApHost, MapsStatusTimesAndAppLogins) {
     }
 }
 
+// Each AP's WTP file from its slots and the profiles; a profile's change
+// reaches the APs that use it only.
 TEST_F(ApHost, EveryApGetsItsWtpFileFromItsSlotsAndTheProfiles) {
     box.write("/etc/sysconfig/.firewall/ap_profile_opt.conf",
               "4 Office Office 1 0 0 0 0 WPA2PSK 0 HEX 64 1 ^o^ WPA2 AES 3600 \"pass phrase\" WPA2 AES 3600 0.0.0.0 "
@@ -249,7 +252,6 @@ TEST_F(ApHost, EveryApGetsItsWtpFileFromItsSlotsAndTheProfiles) {
                              "[5G_DEFAULT]\nchannel=0 (Auto)\n[SSID1]\n[SSID3]\n[5G_SSID2]\n[ETH2]");
     EXPECT_EQ(headings('9'), "[SYSTEM]\npoe_passthru=0\nautorestart=03:00 ^o^ ^o^ 0 0 1\n[DEFAULT]\nchannel=0 (Auto)\n"
                              "[5G_DEFAULT]\nchannel=0 (Auto)");
-
     // One AP alone; a profile's change reaches the APs that use it only.
     std::filesystem::remove(box.file(dir + "7"));
     std::filesystem::remove(box.file(dir + "8"));
@@ -266,6 +268,8 @@ TEST_F(ApHost, EveryApGetsItsWtpFileFromItsSlotsAndTheProfiles) {
     EXPECT_TRUE(box.exists(dir + "7"));
 }
 
+// The CSV export; an AP applied and removed; a text that is not a MAC
+// names no file.
 TEST_F(ApHost, AnApIsAppliedRemovedAndExported) {
     ap_host_options o{};
     ASSERT_EQ(ap_host_options_register(&o), 0);
@@ -282,7 +286,6 @@ TEST_F(ApHost, AnApIsAppliedRemovedAndExported) {
               "\"Hall\" 00:11:22:AA:BB:07 3 25.500000 121.250000\r\n"
               "\"Yard\" 00:11:22:AA:BB:09 1 0.000000 0.000000\r\n");
     ap_host_options_unregister(&o);
-
     Module host(ap_host_register, ap_host_unregister);
     using command_fn = int (*)(ap_host_record *);
     const std::string file = "/etc/sysconfig/.firewall/AP_Host_Config/[WTP]=00:11:22:AA:BB:07";

@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <functional>
 
-#include "support/ap_wtp.h"
 #include "support/hostile.h"
 #include "support/module_harness.h"
 
@@ -16,22 +15,17 @@ using namespace testing_support;
 
 namespace {
 
+// The settings' defaults with an interface, services and real-time traffic.
 ap_setting_record settings(const char *iname, int32_t services = 7, int32_t realtime = 0) {
     ap_setting_record r{};
-    Module m(ap_setting_register, ap_setting_unregister);
-    m->set_default(&r, nullptr);
-    std::snprintf(r.iname, sizeof r.iname, "%s", iname);
-    r.enable_ap_sys_management = services;
-    r.enable_realtime_traffic = realtime;
+    Module(ap_setting_register, ap_setting_unregister)->set_default(&r, nullptr);
+    put(r.iname, iname);
+    r.enable_ap_sys_management = services, r.enable_realtime_traffic = realtime;
     return r;
 }
 
 // The IPv6 twin of IPv4 rules.
-std::string v6(std::string rules) {
-    for (size_t at = 0; (at = rules.find("/sbin/iptables ", at)) != std::string::npos; at += 16)
-        rules.replace(at, 15, "/sbin/ip6tables ");
-    return rules;
-}
+std::string v6(const std::string &rules) { return replaced(rules, "/sbin/iptables ", "/sbin/ip6tables "); }
 
 // The controller's own rules for LAN1, and without an interface.
 const std::string kFlush =
@@ -47,7 +41,6 @@ const std::string kLocalOn = kFlush + "/sbin/iptables -t filter -A ap_controller
                              "/sbin/iptables -t filter -A Wireless -p udp --dport 1234 -j ACCEPT\n"
                              "/sbin/iptables -t filter -A Wireless -p udp --sport 1234 -j ACCEPT\n";
 const std::string kLocalOff = kFlush + kApp;
-std::string renamed(const std::string &text, const char *iname) { return replaced(text, "LAN1", iname); }
 
 // LAN1 in NAT mode joins the controller's bridge, which takes its addresses.
 const std::string kBridgeOn =
@@ -91,32 +84,33 @@ using apply_fn = int (*)(ap_setting_record *, ap_setting_record *);
 
 }  // namespace
 
+// A line reads back as written; missing fields take their defaults.
 TEST(ApSetting, LinesReadBackAndMissingFieldsTakeTheirDefaults) {
     ModuleBox box;
     Module m(ap_setting_register, ap_setting_unregister);
-    ap_setting_record r{};
-    for (const char *line : {"LAN1 1 0 1 18 \"pass word\" 03:00 ^o^ 04:30 2 15 1 1 ", "DMZ2 1", ""}) {
-        box.write("/etc/sysconfig/.firewall/ap_setting.conf", std::string(line) + "\n");
+    const std::string defaults = " 0 0 7 ^o^ ^o^ ^o^ ^o^ 0 0 0 0 \n", full = "LAN1 1 0 1 18 \"pass word\" 03:00 ^o^ 04:30 2 15 1 1 \n";
+    for (auto [line, stored] : {std::pair{full, full}, {"DMZ2 1\n", "DMZ2 1" + defaults}, {"\n", "^o^ 0" + defaults}}) {
+        ap_setting_record r{};
+        box.write("/etc/sysconfig/.firewall/ap_setting.conf", line);
         ASSERT_NE(m.open(1, &r), nullptr);  // read into r, and stored again
         EXPECT_EQ(m->modify(static_cast<record_file *>(m->handle), &r, 1), 0);
         m.close();
-        EXPECT_EQ(box.read("/etc/sysconfig/.firewall/ap_setting.conf"),
-                  std::string(*line == 'L' ? line : *line ? "DMZ2 1 0 0 7 ^o^ ^o^ ^o^ ^o^ 0 0 0 0 "
-                                                          : "^o^ 0 0 0 7 ^o^ ^o^ ^o^ ^o^ 0 0 0 0 ") + "\n");
+        EXPECT_EQ(box.read("/etc/sysconfig/.firewall/ap_setting.conf"), stored);
     }
 }
 
+// The APs' files are written again only when what the APs get changed; the
+// system information mirrors the settings; the default AP file holds the
+// password in Base64 and the restart times.
 TEST(ApSetting, ModifyRewritesTheApFilesOnlyWhenWhatTheApsGetChanged) {
     ModuleBox box;
     ASSERT_EQ(SET_DEFINE("SYSTEM_BRAND", "Brenmoor"), 0);  // the brand is the product's key: set after the boot
     std::filesystem::create_directories(box.file("/etc/sysconfig/.firewall/AP_Host_Config"));
     Module m(ap_setting_register, ap_setting_unregister);
     ap_setting_record r = settings("LAN1");
-    std::snprintf(r.sync_ap_passwd, sizeof r.sync_ap_passwd, "secret");
-    std::snprintf(r.autorestart_day_time, sizeof r.autorestart_day_time, "03:00");
+    put(r.sync_ap_passwd, "secret"), put(r.autorestart_day_time, "03:00");
     r.autorestart_en_autorestart = 1;
     const std::string kDefault = "/etc/sysconfig/.firewall/AP_Host_Config/DEFAULT";
-
     const struct {
         const char *what;
         std::function<void(ap_setting_record &)> change;
@@ -125,9 +119,9 @@ TEST(ApSetting, ModifyRewritesTheApFilesOnlyWhenWhatTheApsGetChanged) {
         {"first settings", [](ap_setting_record &) {}, true},
         {"load balance only", [](ap_setting_record &s) { s.enable_ap_balance = 1; }, false},
         {"services only", [](ap_setting_record &s) { s.enable_ap_sys_management = 1; }, false},
-        {"password", [](ap_setting_record &s) { std::snprintf(s.sync_ap_passwd, 8, "other"); }, true},
+        {"password", [](ap_setting_record &s) { put(s.sync_ap_passwd, "other"); }, true},
         {"restart week day", [](ap_setting_record &s) { s.autorestart_week_day = 3; }, true},
-        {"interface", [](ap_setting_record &s) { std::snprintf(s.iname, 8, "DMZ1"); }, true},
+        {"interface", [](ap_setting_record &s) { put(s.iname, "DMZ1"); }, true},
     };
     for (const auto &row : rows) {
         std::filesystem::remove(box.file(kDefault));
@@ -139,13 +133,10 @@ TEST(ApSetting, ModifyRewritesTheApFilesOnlyWhenWhatTheApsGetChanged) {
         EXPECT_EQ(box.exists(kDefault), row.rewritten) << row.what;
         EXPECT_EQ(box.exists("/var/tmp/kv_ap.dat"), !row.rewritten) << row.what;
         EXPECT_EQ(*RI(79), r.enable_ap_balance) << row.what;
-        EXPECT_EQ(RS(41) + std::string("|") + RS(52) + "|" + RS(54),
-                  std::string(r.iname) + "|" + r.sync_ap_passwd + "|03:00 ^o^ ^o^ " +
-                      std::to_string(r.autorestart_week_day) + " 0 1");
+        EXPECT_EQ(RS(41) + std::string("|") + RS(52) + "|" + RS(54), std::string(r.iname) + "|" + r.sync_ap_passwd +
+                                                                          "|03:00 ^o^ ^o^ " +
+                                                                          std::to_string(r.autorestart_week_day) + " 0 1");
     }
-
-    // The defaults an AP gets before it has a file of its own, with the
-    // controller's password in Base64 and its restart times.
     const time_t before = std::time(nullptr);
     ASSERT_EQ(ap_sync_default(), 0);
     EXPECT_EQ(without_time(box.read(kDefault), before),
@@ -153,6 +144,8 @@ TEST(ApSetting, ModifyRewritesTheApFilesOnlyWhenWhatTheApsGetChanged) {
               "[DEFAULT]\nwireless_mode=6\n" + kDefaultRadio + "[5G_DEFAULT]\nwireless_mode=28\n" + kDefaultRadio);
 }
 
+// Applying, removing, switching and booting the controller: the commands
+// and both families' rules of each, and the controller flag after it.
 TEST(ApSetting, ApplyingRemovingAndSwitchingTheController) {
     ModuleBox box;
     ASSERT_EQ(interface_init_shm(), 0);
@@ -166,7 +159,7 @@ TEST(ApSetting, ApplyingRemovingAndSwitchingTheController) {
         "/sbin/iptables -t filter -I INPUT -j ap_controller_in\n/sbin/iptables -t filter -I OUTPUT -j ap_controller_out\n"
         "/sbin/iptables -t filter -I OUTPUT -p 47 -m state --state NEW -j ap_gre_out\n";
     const std::string switched = security("D", "WLAN", kServices7) + security("A", "WLAN", kServices18) + kRealtimeOn,
-                      moved = kLocalOff + renamed(kLocalOn, "DMZ1") + security("D", "WLAN", kServices7) +
+                      moved = kLocalOff + replaced(kLocalOn, "LAN1", "DMZ1") + security("D", "WLAN", kServices7) +
                               security("A", "WDMZ", kServices7) + kRealtimeDelete,
                       booted = base + kLocalOn + security("A", "WLAN", kServices18) + kRealtimeOn;
     const struct {
@@ -214,45 +207,58 @@ TEST(ApSetting, ApplyingRemovingAndSwitchingTheController) {
     EXPECT_TRUE(box.exists("/etc/sysconfig/.firewall/AP_Host_Config/DEFAULT"));
 }
 
+// The form fills every setting; a hostile interface name is refused from
+// it, and from a hand-edited file it reaches the shell as one word.
 TEST(ApSetting, HostileInterfaceNamesAreRefusedFromTheFormAndQuotedFromTheFile) {
     ModuleBox box;
     Module m(ap_setting_register, ap_setting_unregister);
-    using cgi_fn = ap_setting_record *(*)(ap_setting_record *);
-    const std::string sentinel = box.file("/sentinel");
-    for (const std::string &value : hostile_values(sentinel)) {
+    const auto form = [&](const char *value) {
+        qValueAdd("iname", "%s", value);
+        ap_setting_record r = settings("LAN1");
+        reinterpret_cast<ap_setting_record *(*)(ap_setting_record *)>(m->cgiParam)(&r);
+        qFree();
+        return std::string(r.iname);
+    };
+    EXPECT_EQ(form("LAN1"), "LAN1");
+    // Every setting comes from its form value (the stored line shows them).
+    submit_form({{"iname", "DMZ1"}, {"enable_ap_balance", "1"}, {"enable_ap_auto_power", "2"},
+                 {"enable_ap_connect_mail", "3"}, {"enable_ap_sys_management", "18"}, {"sync_ap_passwd", "pw"},
+                 {"day_time", "01:00"}, {"week_time", "02:00"}, {"month_time", "03:00"}, {"week", "4"}, {"month", "5"},
+                 {"en_Autorestart", "1"}, {"en_rt_traffic", "1"}});
+    ap_setting_record all = settings("LAN1");
+    reinterpret_cast<ap_setting_record *(*)(ap_setting_record *)>(m->cgiParam)(&all);
+    qFree();
+    EXPECT_EQ(m->modify(m.open(1), &all, 1), 0);
+    m.close();
+    EXPECT_EQ(box.read("/etc/sysconfig/.firewall/ap_setting.conf"), "DMZ1 1 2 3 18 pw 01:00 02:00 03:00 4 5 1 1 \n");
+    for (const std::string &value : hostile_values(box.file("/sentinel"))) {
         if (value.size() < 1000) {
-            qValueAdd("iname", "%s", value.c_str());
-            ap_setting_record r = settings("LAN1");
-            reinterpret_cast<cgi_fn>(m->cgiParam)(&r);
-            EXPECT_STREQ(r.iname, "^o^") << value;
-            qFree();
+            EXPECT_EQ(form(value.c_str()), "^o^") << value;
         }
-        // A hand-edited file still never gives the shell a second command.
-        ap_setting_record r = settings("");
-        std::snprintf(r.iname, sizeof r.iname, "%s", value.c_str());
+        ap_setting_record r = settings(value.c_str());
         box.take();
         reinterpret_cast<apply_fn>(m->command)(nullptr, &r);
-        const Effects e = box.take();
         // The route is the only command (an unknown interface joins no bridge).
-        const auto args = run_with_stub(box, e.commands.substr(0, e.commands.size() - 1), "/sbin/route");
+        const std::string route = box.take().commands;
+        const auto args = run_with_stub(box, route.substr(0, route.size() - 1), "/sbin/route");
         EXPECT_EQ(args.size(), 7u) << value;
         EXPECT_EQ(args.back(), r.iname) << value;
         EXPECT_FALSE(box.exists("/sentinel")) << value;
     }
-    qValueAdd("iname", "LAN1");
-    ap_setting_record r = settings("^o^");
-    reinterpret_cast<cgi_fn>(m->cgiParam)(&r);
-    EXPECT_STREQ(r.iname, "LAN1");
-    qFree();
 }
 
-TEST(ApSetting, UploadedFirmwareListAndItsSelection) {
+// The uploaded AP firmware: the selection list (names escaped, newest
+// last, dot files left out, a submit only for who may change) and the
+// removal by age (dot files never, in-process).
+TEST(ApSetting, UploadedFirmwareListedAndRemovedByAge) {
     ModuleBox box;
-    for (const auto &[name, mtime] : {std::pair{"fw \"new\" <b>.bin", 1700000000}, {"ap-1.0.bin", 86400}, {".p", 0}}) {
-        box.write(std::string("/var/ap/firmware/") + name, "x");
+    const auto age = [&](const std::string &name, time_t mtime) {
+        box.write("/var/ap/firmware/" + name, "x");
         utimbuf t{mtime, mtime};
-        ASSERT_EQ(utime(box.file(std::string("/var/ap/firmware/") + name).c_str(), &t), 0);
-    }
+        ASSERT_EQ(utime(box.file("/var/ap/firmware/" + name).c_str(), &t), 0);
+    };
+    for (const auto &[name, mtime] : {std::pair{"fw \"new\" <b>.bin", 1700000000}, {"ap-1.0.bin", 86400}, {".p", 0}})
+        age(name, mtime);
     ap_upload_holder holder{};
     const auto ui = [&](int privilege) {
         char *text = upload_files_ui(&holder, privilege, 1);
@@ -263,11 +269,12 @@ TEST(ApSetting, UploadedFirmwareListAndItsSelection) {
     const std::string head = std::string("<table width=\"400\" border=\"0\" cellpadding=\"") + html_fmt[4] +
                              "\" cellspacing=\"" + html_fmt[5] +
                              "\">\n<tr><td class=\"TextAttr\">${COMMON_FILENAME_STR}</td></tr>\n<tr><td>";
-    const std::string icons = "<img src=\"../icons_${COMMON_LANGUAGE_SEL_STR}/common_bt_ok_", tail =
-        "<button type=\"button\" onclick=\"upgrade_close();\" style=\"border:0;padding:0;background:none;cursor:pointer\">" +
-        icons + "L.gif\" align=\"absmiddle\"><span style=\"display:inline-block;height:22px;line-height:22px;"
-        "background-image:url(../icons_${COMMON_LANGUAGE_SEL_STR}/common_bt_ok_M.gif)\">${COMMON_CANCEL_STR}</span>" +
-        icons + "R.gif\" align=\"absmiddle\"></button></td></tr>\n</table>\n";
+    const std::string icons = "<img src=\"../icons_${COMMON_LANGUAGE_SEL_STR}/common_bt_ok_",
+                      tail = "<button type=\"button\" onclick=\"upgrade_close();\" style=\"border:0;padding:0;"
+                             "background:none;cursor:pointer\">" + icons + "L.gif\" align=\"absmiddle\"><span style="
+                             "\"display:inline-block;height:22px;line-height:22px;background-image:url(../icons_"
+                             "${COMMON_LANGUAGE_SEL_STR}/common_bt_ok_M.gif)\">${COMMON_CANCEL_STR}</span>" + icons +
+                             "R.gif\" align=\"absmiddle\"></button></td></tr>\n</table>\n";
     const std::string listed =
         "<select name=\"sel_file\"><option value=\"ap-1.0.bin\">ap-1.0.bin&nbsp;(1970-01-02 00:00:00)</option>"
         "<option value=\"fw&nbsp;&quot;new&quot;&nbsp;&lt;b&gt;.bin\">fw&nbsp;&quot;new&quot;&nbsp;&lt;b&gt;.bin"
@@ -280,22 +287,15 @@ TEST(ApSetting, UploadedFirmwareListAndItsSelection) {
     std::filesystem::remove_all(box.file("/var/ap/firmware"));  // read again, and made again
     EXPECT_EQ(ui(3), head + "${COMMON_NO_DATA_STR}</td></tr>\n<tr><td align=\"right\">" + tail);
     free_upload_files(&holder);
-}
-
-TEST(ApSetting, UploadedFirmwareRemovedByAge) {
-    Sandbox box;
     // Not below the age: removed; nine minutes old: kept; dot files never.
-    for (const auto &[name, seconds] : {std::pair{"old.bin", 600}, {"recent.bin", 540}, {".keep", 600}}) {
-        box.write(std::string("/var/ap/firmware/") + name, "x");
-        utimbuf t{std::time(nullptr) - seconds, std::time(nullptr) - seconds};
-        ASSERT_EQ(utime(box.file(std::string("/var/ap/firmware/") + name).c_str(), &t), 0);
-    }
+    for (const auto &[name, seconds] : {std::pair{"old.bin", 600}, {"recent.bin", 540}, {".keep", 600}})
+        age(name, std::time(nullptr) - seconds);
+    box.take();
     EXPECT_EQ(ap_setting_checkUploadFirmware(600), 0);
-    EXPECT_FALSE(box.exists("/var/ap/firmware/old.bin"));
-    EXPECT_TRUE(box.exists("/var/ap/firmware/recent.bin"));
-    EXPECT_TRUE(box.exists("/var/ap/firmware/.keep"));
-    EXPECT_EQ(box.commands(), "");  // removed in-process, no shell command
-
+    std::string kept;
+    for (const char *name : {"old.bin", "recent.bin", ".keep"}) kept += box.exists(std::string("/var/ap/firmware/") + name) ? "1" : "0";
+    EXPECT_EQ(kept, "011");
+    EXPECT_EQ(box.take(), Effects{});  // removed in-process, no shell command
     std::filesystem::remove_all(box.file("/var/ap/firmware"));
     EXPECT_EQ(ap_setting_checkUploadFirmware(0), 0);
 }

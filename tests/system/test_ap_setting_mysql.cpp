@@ -9,6 +9,7 @@
 
 using testing_support::occurrences;
 
+// Every group name is stored as the form gives it, in one connection.
 TEST(ApSettingMysql, GroupNamesStoredAsTheFormGivesThem) {
     testing_support::MysqlServer server;
     setenv("APPLIANCE_SLEEP", "0", 1);
@@ -20,7 +21,6 @@ TEST(ApSettingMysql, GroupNamesStoredAsTheFormGivesThem) {
     server.sql("CREATE DATABASE AP_INFO; CREATE TABLE AP_INFO.ap_group (SN INT PRIMARY KEY, Name TEXT); "
                "INSERT INTO AP_INFO.ap_group VALUES " + rows);
     testing_support::TempRoot root;
-
     qValueAdd("group_0", "Lobby");
     qValueAdd("group_3", "O'Brien \\ \"x\" %%s");
     qValueAdd("group_5", "x'; DROP TABLE ap_group; -- ");

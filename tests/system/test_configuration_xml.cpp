@@ -5,11 +5,8 @@
 #include <filesystem>
 #include <map>
 #include <regex>
-#include <string>
-#include <vector>
 
 #include "support/module_harness.h"
-#include "webadmin.h"
 
 using namespace testing_support;
 
@@ -30,6 +27,8 @@ std::map<std::string, std::string> files(const ModuleBox &box) {
 
 }  // namespace
 
+// The sample boots the same every time; exported, its modules' files
+// removed and imported back, it exports and applies the same.
 TEST(Configuration, TheSampleExportsImportsAndAppliesTheSame) {
     ModuleBox box({"--sample-config"});
     // The first boot also makes the controller's directories; from then on
@@ -39,7 +38,6 @@ TEST(Configuration, TheSampleExportsImportsAndAppliesTheSame) {
     EXPECT_EQ(config(box, {"apply"}).out, "31 records applied\n");
     const Effects boot = box.take();
     EXPECT_NE(boot.ipv4.find("-A permitip_https_in -s 198.51.100.0/255.255.255.0 -j tlog_accept\n"), std::string::npos);
-
     ASSERT_EQ(config(box, {"export", "-o", box.file("/a.xml")}).status, 0);
     const std::string a = box.read("/a.xml");
     // The modules' files go; the document brings them back the same.
@@ -54,18 +52,18 @@ TEST(Configuration, TheSampleExportsImportsAndAppliesTheSame) {
     box.take();
     EXPECT_EQ(config(box, {"apply"}).status, 0);
     EXPECT_EQ(box.take(), boot);
-
     EXPECT_NE(config(box, {"list"}).out.find("\npermit_ip\t2\nmapped_ip\t1\nvirtual_ip\t2\n"), std::string::npos);
     EXPECT_EQ(config(box, {"show", "virtual_ip_group"}).out,
               "name='public servers' iname=WAN1 name='web farm' name='mail relay'\n");
 }
 
+// A document refused (malformed, an unknown module, a stray element, a
+// module that cannot import, too big) changes no file; usage errors.
 TEST(Configuration, RefusedDocumentsChangeNothing) {
     ModuleBox box({"--sample-config"});
     ASSERT_EQ(config(box, {"export", "-o", box.file("/a.xml")}).status, 0);
     const std::string a = box.read("/a.xml");
     const std::map<std::string, std::string> before = files(box);
-    const std::string big(CONFIG_LARGEST_DOCUMENT + 1, ' ');
     const struct {
         std::string document, message;
     } rows[] = {
@@ -86,11 +84,10 @@ TEST(Configuration, RefusedDocumentsChangeNothing) {
         EXPECT_EQ(o.status, 1) << row.message;
         EXPECT_EQ(o.err, "appliance-config: " + row.message + "\n");
     }
-    box.write("/b.xml", big);
+    box.write("/b.xml", std::string(CONFIG_LARGEST_DOCUMENT + 1, ' '));
     EXPECT_EQ(config(box, {"import", box.file("/b.xml")}).err,
               "appliance-config: " + box.file("/b.xml") + " has 8388609 bytes, more than 8388608\n");
     EXPECT_EQ(files(box), before);
-
     EXPECT_EQ(config(box, {}).status, 2);
     EXPECT_EQ(config(box, {"export", "-o"}).status, 2);
     EXPECT_EQ(config(box, {"show", "nope"}).err, "appliance-config: no module \"nope\"\n");

@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <functional>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 #include "support/hostile.h"
@@ -19,6 +18,7 @@ using namespace testing_support;
 
 namespace {
 
+// r after edit.
 interface_record with(interface_record r, const std::function<void(interface_record &)> &edit) {
     edit(r);
     return r;
@@ -29,9 +29,9 @@ interface_record with(interface_record r, const std::function<void(interface_rec
 Effects run(ModuleBox &box, const Module &t, interface_record r, int change, int action, int boot, bool undo) {
     box.take();
     r.ichange = change, r.iaction = action;
-    call<std::remove_pointer_t<interface_summary_fn>>(t->interface_check, nullptr, &r);
-    if (undo) call<std::remove_pointer_t<interface_command_fn>>(t->discommand, &r, 0);
-    else call<std::remove_pointer_t<interface_initial_fn>>(t->initial_system_cmd, &r, 0, boot);
+    call<interface_summary_fn>(t->interface_check, nullptr, &r);
+    if (undo) call<interface_command_fn>(t->discommand, &r, 0);
+    else call<interface_initial_fn>(t->initial_system_cmd, &r, 0, boot);
     return box.take();
 }
 
@@ -41,6 +41,9 @@ constexpr int kUndo = IA_DEL | IA_DISCONNECT | IA_RELEASE;
 
 }  // namespace
 
+// A LAN port gets its name, address, route and service rules in and out of
+// its device, VLANs and bridge members; a change of services alone
+// replaces their rules; the debug log shows the stages passed.
 TEST(InterfaceApply, ALanPortGetsItsAddressAndServiceRules) {
     ModuleBox box({"SYSTEM_PORT_NUM=4"});
     ASSERT_EQ(interface_init_shm(), 0);
@@ -70,7 +73,6 @@ TEST(InterfaceApply, ALanPortGetsItsAddressAndServiceRules) {
     EXPECT_EQ(applied.ipv4, "/sbin/iptables -t mangle -A preMangle_anyiprouting -i LAN1 ! -s 192.168.1.0/24"
                             " -j anyiprouting\n" + services + "/sbin/iptables -t nat -F postNat_bridge\n");
     EXPECT_EQ(applied.ipv6, services6);
-
     // A change of the services alone replaces their rules and nothing else;
     // the debug output shows the stages it passed.
     EXPECT_EQ(run(box, t, lan, SECURITY_CHANGE, 0, 1, true),
@@ -86,6 +88,8 @@ TEST(InterfaceApply, ALanPortGetsItsAddressAndServiceRules) {
                       "===== command 1.1 port 1 =====\n===== command 2.1 port 1 =====\n=====END command port 1=====\n");
 }
 
+// Each address mode, forwarding mode and bond role applied and undone:
+// the commands and the IPv4 rules (services aside) in order.
 TEST(InterfaceApply, EveryAddressModeAndForwardingModeHasItsSequence) {
     ModuleBox box({"SYSTEM_PORT_NUM=4", "HAVE_WAN_ACCELERATOR=y"});
     ASSERT_EQ(interface_init_shm(), 0);
@@ -197,7 +201,6 @@ TEST(InterfaceApply, EveryAddressModeAndForwardingModeHasItsSequence) {
         EXPECT_EQ(lines_with(e.ipv4, " interface_", false), c.ipv4) << c.what;
         EXPECT_EQ(lines_with(e.ipv6, " interface_", false), "") << c.what;
     }
-
     // A bond's virtual links ride on its master's device: they are taken off
     // and put back on it.
     box.write("/etc/sysconfig/.firewall/virtual_link.conf",
@@ -208,12 +211,13 @@ TEST(InterfaceApply, EveryAddressModeAndForwardingModeHasItsSequence) {
               "/sbin/ip addr add 203.0.113.20/24 broadcast 203.0.113.255 dev WAN1 label WAN1:vlink65\n");
 }
 
+// A dynamic address that came translates to it; an unknown WAN does nothing.
 TEST(InterfaceApply, ADynamicAddressIsTranslatedToOnceItCame) {
     ModuleBox box({"SYSTEM_PORT_NUM=2"});
     ASSERT_EQ(interface_init_shm(), 0);
     Module t(interface_register, interface_unregister);
     reset_interfaces({interface_defaults(2, "WAN1", 2, 2)});
-    using ip_up = std::remove_pointer_t<wan_address_fn>;
+    using ip_up = wan_address_fn;
     wan_address_event up{"198.51.100.9", 2, "WAN1"}, unknown{"198.51.100.9", 2, "WAN9"};
     ASSERT_EQ(call<ip_up>(t->dynamicIPup, &up), &up);
     EXPECT_EQ(box.take(), (Effects{"/usr/www/cgi-bin/change_wip add 1\n",
@@ -224,6 +228,8 @@ TEST(InterfaceApply, ADynamicAddressIsTranslatedToOnceItCame) {
     EXPECT_EQ(box.take(), Effects{});
 }
 
+// The dialler's options and secrets for each way of dialling; a port that
+// stops being PPPoE loses its files and the dialler's table.
 TEST(InterfaceApply, PppoeFilesAreWrittenForTheDialler) {
     ModuleBox box({"SYSTEM_PORT_NUM=4"});
     ASSERT_EQ(interface_init_shm(), 0);
@@ -268,6 +274,7 @@ TEST(InterfaceApply, PppoeFilesAreWrittenForTheDialler) {
         EXPECT_FALSE(box.exists(gone)) << gone;
 }
 
+// A restart undoes every port with the old records, then applies the new.
 TEST(InterfaceApply, RestartUndoesEveryPortWithTheOldRecordsThenAppliesTheNew) {
     ModuleBox box({"SYSTEM_PORT_NUM=2", "SYSTEM_PORT1_IP=192.168.1.1", "SYSTEM_PORT1_NETMASK=255.255.255.0"});
     ASSERT_EQ(interface_init_shm(), 0);
@@ -281,7 +288,7 @@ TEST(InterfaceApply, RestartUndoesEveryPortWithTheOldRecordsThenAppliesTheNew) {
     t.open(0);
     t->rewrite_secrets = reinterpret_cast<module_op>(renewed);  // the word after the handle
     box.take();
-    ASSERT_EQ(call<std::remove_pointer_t<interface_recommand_fn>>(t->recommand, &t.table(), 0), 0);
+    ASSERT_EQ(call<interface_recommand_fn>(t->recommand, &t.table(), 0), 0);
     t->rewrite_secrets = nullptr;
     t->close(&renewed);
     const Effects e = box.take();
@@ -296,6 +303,7 @@ TEST(InterfaceApply, RestartUndoesEveryPortWithTheOldRecordsThenAppliesTheNew) {
     EXPECT_EQ(lines_with(e.ipv4, "tlog_accept"), "") << "no service is on without its definition";
 }
 
+// Stopping PPPoE ends that port's dialler only, a stubborn one by force.
 TEST(InterfaceApply, StoppingPppoeEndsThatPortsDiallerOnly) {
     ModuleBox box({"SYSTEM_PORT_NUM=4"});
     ASSERT_EQ(interface_init_shm(), 0);
@@ -320,6 +328,8 @@ TEST(InterfaceApply, StoppingPppoeEndsThatPortsDiallerOnly) {
     EXPECT_EQ(other.ended_by(), 0) << "the other port's dialler runs on";
 }
 
+// Hostile form values: names and addresses refused, the host name one word
+// of the DHCP client's command, user names and passwords kept in quotes.
 TEST(InterfaceApply, HostileFormValuesAreRefusedOrQuoted) {
     ModuleBox box({"SYSTEM_PORT_NUM=4"});
     ASSERT_EQ(interface_init_shm(), 0);

@@ -9,6 +9,8 @@
 
 using namespace testing_support;
 
+// Ports export every key in their order, values escaped, and import by
+// position; values of the wrong kind are refused, security bits rebuilt.
 TEST(InterfaceXml, PortsExportInTheirOrderAndImportByPosition) {
     ModuleBox box({"SYSTEM_PORT_NUM=1"});
     ASSERT_EQ(interface_init_shm(), 0);
@@ -18,27 +20,21 @@ TEST(InterfaceXml, PortsExportInTheirOrderAndImportByPosition) {
                         " 0 0.0.0.0 0 0 0.0.0.0 " + v6 + " ^o^ 0 1000 1000 5 0 0 0.0.0.0 0 \"a&b\" <pw> 1 10.0.0.2 "
                         "255.0.0.0 10.0.0.1 0 5 7 0 0.0.0.0 0.0.0.0 0.0.0.0 0.0.0.0 0.0.0.0 0.0.0.0 0.0.0.0 0.0.0.0 "
                         "8.8.8.8 900 900 \n");
+    std::string detect;
+    for (int i = 1; i < 9; ++i) detect += "detect_ipaddr_" + std::to_string(i) + "=0.0.0.0|";
     const std::string exported = export_of(t.table(), "interface");
-    EXPECT_EQ(replaced(exported, " />", "/>"),
-              "<_function value=\"interface\" method=\"add\"><_entry><port value=\"2\"/><izone value=\"0\"/>"
-              "<itype value=\"2\"/><imode value=\"1\"/><cmode value=\"1\"/><dev value=\"eth1\"/>"
-              "<iname value=\"WAN1\"/><ipaddr value=\"0.0.0.0\"/><netmask value=\"0.0.0.0\"/>"
-              "<gateway value=\"0.0.0.0\"/><mac value=\"00:00:00:00:00:00\"/><PrefixLength value=\"64\"/>"
-              "<nat_mode value=\"0\"/><nat_ipaddr value=\"0.0.0.0\"/><detect_alive value=\"0\"/>"
-              "<detect_service value=\"0\"/><detect_domain value=\"^o^\"/><detect_frequency value=\"0\"/>"
-              "<bandwidth_downstream value=\"1000\"/><bandwidth_upstream value=\"1000\"/><security>"
-              "<PING value=\"1\"/><HTTP value=\"0\"/><HTTPS value=\"1\"/><TELNET value=\"0\"/><SSH value=\"0\"/>"
-              "</security><ibond value=\"0\"/><bmode value=\"0\"/><arpip value=\"0.0.0.0\"/><speeder value=\"0\"/>"
-              "<anyiprouting value=\"0\"/><pppoe_username value=\"a&amp;b\"/><pppoe_password value=\"&lt;pw&gt;\"/>"
-              "<pppoe_service value=\"1\"/><pppoe_via_ipaddr value=\"10.0.0.2\"/>"
-              "<pppoe_via_netmask value=\"255.0.0.0\"/>"
-              "<pppoe_via_defgw value=\"10.0.0.1\"/><pppoe_demand value=\"0\"/><pppoe_idle value=\"5\"/>"
-              "<pppoe_vlan value=\"7\"/><detect_rule value=\"0\"/><detect_ipaddr_1 value=\"0.0.0.0\"/>"
-              "<detect_ipaddr_2 value=\"0.0.0.0\"/><detect_ipaddr_3 value=\"0.0.0.0\"/>"
-              "<detect_ipaddr_4 value=\"0.0.0.0\"/><detect_ipaddr_5 value=\"0.0.0.0\"/>"
-              "<detect_ipaddr_6 value=\"0.0.0.0\"/><detect_ipaddr_7 value=\"0.0.0.0\"/>"
-              "<detect_ipaddr_8 value=\"0.0.0.0\"/><detect_ipaddr_9 value=\"8.8.8.8\"/>"
-              "<bandwidth_downthreshold value=\"900\"/><bandwidth_upthreshold value=\"900\"/></_entry></_function>");
+    EXPECT_EQ(exported,
+              "<_function value=\"interface\" method=\"add\"><_entry>" +
+                  elements("port=2|izone=0|itype=2|imode=1|cmode=1|dev=eth1|iname=WAN1|ipaddr=0.0.0.0|netmask=0.0.0.0|"
+                           "gateway=0.0.0.0|mac=00:00:00:00:00:00|PrefixLength=64|nat_mode=0|nat_ipaddr=0.0.0.0|"
+                           "detect_alive=0|detect_service=0|detect_domain=^o^|detect_frequency=0|"
+                           "bandwidth_downstream=1000|bandwidth_upstream=1000|<security>|PING=1|HTTP=0|HTTPS=1|"
+                           "TELNET=0|SSH=0|</security>|ibond=0|bmode=0|arpip=0.0.0.0|speeder=0|anyiprouting=0|"
+                           "pppoe_username=a&amp;b|pppoe_password=&lt;pw&gt;|pppoe_service=1|pppoe_via_ipaddr=10.0.0.2|"
+                           "pppoe_via_netmask=255.0.0.0|pppoe_via_defgw=10.0.0.1|pppoe_demand=0|pppoe_idle=5|"
+                           "pppoe_vlan=7|detect_rule=0|" + detect + "detect_ipaddr_9=8.8.8.8|"
+                           "bandwidth_downthreshold=900|bandwidth_upthreshold=900") +
+                  "</_entry></_function>");
     // The file held port 2 on line 1; the import stores the first entry as port 1.
     box.write(file, "");
     ASSERT_EQ(import_into(t.table(), exported), 0);
@@ -46,47 +42,43 @@ TEST(InterfaceXml, PortsExportInTheirOrderAndImportByPosition) {
     EXPECT_NE(box.read(file).find(" 5 0 0 0.0.0.0 0 a&b <pw> 1 10.0.0.2 255.0.0.0 10.0.0.1 0 5 7 0 "),
               std::string::npos);
     EXPECT_EQ(interface_read_shm(1)->connection.pppoe.pppoe_vlan, 7);
-
-    // Values of the wrong kind are refused; the security bits are rebuilt.
-    ASSERT_EQ(import_into(t.table(), "<_function><_entry><itype value=\"1\" /><iname value=\"LAN1;reboot\" />"
-                                     "<ipaddr value=\"1.2.3.4 x\" /><mac value=\"00:11:22:33:44:5g\" /><security>"
-                                     "<PING value=\"1\" /><SSH value=\"2\" /></security></_entry></_function>"),
+    ASSERT_EQ(import_into(t.table(), "<_function><_entry>" +
+                                         elements("itype=1|iname=LAN1;reboot|ipaddr=1.2.3.4 x|mac=00:11:22:33:44:5g|"
+                                                  "<security>|PING=1|SSH=2|</security>") +
+                                         "</_entry></_function>"),
               0);
     const interface_record &r = *interface_read_shm(1);
-    EXPECT_EQ(std::string(r.iname) + " " + r.ipaddr + " " + r.mac + " " + r.security,
-              "^o^ 0.0.0.0 00:00:00:00:00:00 17");
+    EXPECT_EQ(std::string(r.iname) + " " + r.ipaddr + " " + r.mac + " " + r.security, "^o^ 0.0.0.0 00:00:00:00:00:00 17");
 }
 
+// Routes export with the family's name and import their own keys, keeping
+// duplicates; subnets and VLANs export together and go back to their files.
 TEST(InterfaceXml, RoutesAndSubnetsHaveTheirKeys) {
     ModuleBox box;
     Module routes(route_table_register, route_table_unregister), subnets(msubnet_register, msubnet_unregister);
     const std::string route_file = "/etc/sysconfig/.firewall/static_route.conf";
     box.write(route_file, "10.1.0.0 255.255.0.0 192.168.1.254 LAN1 0\n2001:db8:1:: 48 2001:db8::1 LAN1 1\n");
-    EXPECT_EQ(replaced(export_of(routes.table(), "route"), " />", "/>"),
-              "<_function value=\"route\" method=\"add\"><_entry><ipaddr value=\"10.1.0.0\"/>"
-              "<netmask value=\"255.255.0.0\"/><gateway value=\"192.168.1.254\"/><interface value=\"LAN1\"/>"
-              "<ipv_mode value=\"IPv4\"/></_entry><_entry><ipaddr value=\"2001:db8:1::\"/><netmask value=\"48\"/>"
-              "<gateway value=\"2001:db8::1\"/><interface value=\"LAN1\"/><ipv_mode value=\"IPv6\"/></_entry>"
-              "</_function>");
-    // The import reads its own keys and keeps every entry, duplicates too.
-    const std::string entry = "<_entry><ip value=\"10.2.0.0\"/><netmask value=\"255.255.0.0\"/><gw value=\"10.0.0.1\"/>"
-                              "<dev value=\"LAN2\"/><ipv_mode value=\"0\"/></_entry>";
-    ASSERT_EQ(import_into(routes.table(), "<_function>" + entry + entry + replaced(entry, "LAN2", "LAN2 `x`") +
-                                              "</_function>"),
+    EXPECT_EQ(export_of(routes.table(), "route"),
+              "<_function value=\"route\" method=\"add\"><_entry>" +
+                  elements("ipaddr=10.1.0.0|netmask=255.255.0.0|gateway=192.168.1.254|interface=LAN1|ipv_mode=IPv4|"
+                           "</_entry><_entry>|ipaddr=2001:db8:1::|netmask=48|gateway=2001:db8::1|interface=LAN1|"
+                           "ipv_mode=IPv6") +
+                  "</_entry></_function>");
+    const std::string entry = "<_entry>" + elements("ip=10.2.0.0|netmask=255.255.0.0|gw=10.0.0.1|dev=LAN2|ipv_mode=0") +
+                              "</_entry>";
+    ASSERT_EQ(import_into(routes.table(),
+                          "<_function>" + entry + entry + replaced(entry, "LAN2", "LAN2 `x`") + "</_function>"),
               0);
     EXPECT_EQ(box.read(route_file), "10.2.0.0 255.255.0.0 10.0.0.1 LAN2 0\n10.2.0.0 255.255.0.0 10.0.0.1 LAN2 0\n"
                                     "10.2.0.0 255.255.0.0 10.0.0.1 ^o^ 0\n");
-
-    // Subnets and VLANs export together and go back to their own files.
     const std::string subnet = "LAN1 0 10.8.0.1 255.255.255.0 \n", vlan = "LAN2 5 10.5.0.1 255.255.255.0 \n";
     box.write("/etc/sysconfig/.firewall/msubnet.conf", subnet);
     box.write("/etc/sysconfig/.firewall/mvlan.conf", vlan);
     const std::string exported = export_of(subnets.table(), "msubnet");
-    EXPECT_EQ(replaced(exported, " />", "/>"),
-              "<_function value=\"msubnet\" method=\"add\"><_entry><interface value=\"LAN1\"/><vlan value=\"0\"/>"
-              "<ipaddr value=\"10.8.0.1\"/><netmask value=\"255.255.255.0\"/></_entry><_entry>"
-              "<interface value=\"LAN2\"/><vlan value=\"5\"/><ipaddr value=\"10.5.0.1\"/>"
-              "<netmask value=\"255.255.255.0\"/></_entry></_function>");
+    EXPECT_EQ(exported, "<_function value=\"msubnet\" method=\"add\"><_entry>" +
+                            elements("interface=LAN1|vlan=0|ipaddr=10.8.0.1|netmask=255.255.255.0|</_entry><_entry>|"
+                                     "interface=LAN2|vlan=5|ipaddr=10.5.0.1|netmask=255.255.255.0") +
+                            "</_entry></_function>");
     box.write("/etc/sysconfig/.firewall/mvlan.conf", "");
     ASSERT_EQ(import_into(subnets.table(), exported), 0);
     EXPECT_EQ(box.read("/etc/sysconfig/.firewall/msubnet.conf") + box.read("/etc/sysconfig/.firewall/mvlan.conf"),

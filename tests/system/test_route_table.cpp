@@ -1,9 +1,9 @@
-// The static routes: the device a route lands on, the routes an interface
-// change adds again, and the form.
+// The routing modules: static routes (the device a route lands on, the
+// routes an interface change adds again, the form), further subnets and
+// VLANs of an interface, and the dynamic routing built from all of them.
 #include <gtest/gtest.h>
 
 #include <string>
-#include <type_traits>
 #include <vector>
 
 #include "support/module_harness.h"
@@ -14,13 +14,6 @@ namespace {
 
 constexpr const char *kRoutes = "/etc/sysconfig/.firewall/static_route.conf";
 
-// A route as its stored line reads.
-route_record route(const Module &t, std::string line) {
-    route_record r{};
-    t->parse(line.data(), &r);
-    return r;
-}
-
 interface_record zoned(interface_record r, int imode, int zone) {
     r.imode = imode, r.izone = zone;
     return r;
@@ -28,6 +21,8 @@ interface_record zoned(interface_record r, int imode, int zone) {
 
 }  // namespace
 
+// A route goes on the device that carries its interface: its own, a zone's
+// bridge, the controller's or a bridged VPN's; an unknown one on none.
 TEST(RouteTable, RoutesGoOnTheDeviceThatCarriesTheirInterface) {
     ModuleBox box({"SYSTEM_PORT_NUM=4"});
     ASSERT_EQ(interface_init_shm(), 0);
@@ -56,41 +51,43 @@ TEST(RouteTable, RoutesGoOnTheDeviceThatCarriesTheirInterface) {
         reset_interfaces(c.ports);
         WS(41, c.controller);
         WS(58, c.vpn);
-        route_record r = route(t, c.route);
+        route_record r = t.record<route_record>(c.route);
         for (const char *op : {"add", "del"}) {
-            call<std::remove_pointer_t<route_command_fn>>(op[0] == 'a' ? t->command : t->discommand, &r, 0);
+            call<route_command_fn>(op[0] == 'a' ? t->command : t->discommand, &r, 0);
             const std::string line = std::string("/sbin/ip route ") + op +
                                      " 10.1.0.0/16 via 192.168.1.254 dev " + (c.device ? c.device : "") + " table 20\n";
             EXPECT_EQ(box.take().commands, c.device ? line : "") << c.what;
         }
     }
-    route_record r = route(t, "2001:db8:1:: 48 2001:db8::1 LAN1 1");
-    call<std::remove_pointer_t<route_command_fn>>(t->command, &r, 0);
+    route_record r = t.record<route_record>("2001:db8:1:: 48 2001:db8::1 LAN1 1");
+    call<route_command_fn>(t->command, &r, 0);
     EXPECT_EQ(box.take().commands, "/sbin/ip -6 route add 2001:db8:1::/48 via 2001:db8::1 dev LAN1 table 20\n");
 }
 
+// An interface taking the name of IPv4 routes adds them again (IPv6 routes
+// are not the check's business).
 TEST(RouteTable, AnInterfaceTakingTheNameOfRoutesAddsThemAgain) {
     ModuleBox box({"SYSTEM_PORT_NUM=4"});
     ASSERT_EQ(interface_init_shm(), 0);
     Module t(route_table_register, route_table_unregister);
     const interface_record lan2 = interface_port(2, "LAN2", 1, 1, 3, "192.168.2.1"), dmz = interface_port(3, "DMZ1", 3);
     install_interfaces({lan2});
-    // IPv6 routes are not the check's business; the IPv4 one keeps its gateway.
     box.write(kRoutes, "2001:db8:1:: 48 2001:db8::1 LAN2 1\n10.2.0.0 255.255.0.0 192.168.2.254 LAN2 0\n");
-    EXPECT_EQ(call<std::remove_pointer_t<route_check_fn>>(t->interface_check, &dmz, &lan2), 0);
+    EXPECT_EQ(call<route_check_fn>(t->interface_check, &dmz, &lan2), 0);
     EXPECT_EQ(box.take().commands, "/sbin/ip route del 10.2.0.0/16 via 192.168.2.254 dev LAN2 table 20\n"
                                    "/sbin/ip route add 10.2.0.0/16 via 192.168.2.254 dev LAN2 table 20\n");
 }
 
+// Form values of the wrong kind are refused; a destination on another line
+// is taken, on its own line it is not.
 TEST(RouteTable, FormValuesOfTheWrongKindAreRefused) {
     ModuleBox box;
     Module t(route_table_register, route_table_unregister);
-    const std::vector<std::vector<std::pair<const char *, const char *>>> forms = {
-        {{"ipv", "1"}, {"ip", "2001:db8::"}, {"netmask", "32"}, {"gw", "fe80::1"}, {"dev", "eth1.5"}},
-        {{"ip", "2001:db8::"}, {"netmask", "255.0.0.0"}, {"gw", "10.0.0.1 ; reboot"}, {"dev", "LAN1 x"}}};
     record_file *h = t.open(1);
-    for (const auto &form : forms) {
-        for (const auto &[name, value] : form) qValueAdd(name, "%s", value);
+    for (const FormValues &form :
+         {FormValues{{"ipv", "1"}, {"ip", "2001:db8::"}, {"netmask", "32"}, {"gw", "fe80::1"}, {"dev", "eth1.5"}},
+          {{"ip", "2001:db8::"}, {"netmask", "255.0.0.0"}, {"gw", "10.0.0.1 ; reboot"}, {"dev", "LAN1 x"}}}) {
+        submit_form(form);
         route_record r{};
         call<void *(route_record *)>(t->cgiParam, &r);
         qFree();
@@ -98,8 +95,80 @@ TEST(RouteTable, FormValuesOfTheWrongKindAreRefused) {
     }
     t.close();
     EXPECT_EQ(box.read(kRoutes), "2001:db8:: 32 fe80::1 eth1.5 1\n^o^ 255.0.0.0 ^o^ ^o^ 0\n");
-    // The same destination on another line is taken; on its own line it is not.
     h = t.open(0);
-    route_record same = route(t, "2001:db8:: 64 fe80::2 LAN2 1");
+    route_record same = t.record<route_record>("2001:db8:: 64 fe80::2 LAN2 1");
     EXPECT_EQ(t->isTheSame(h, &same, 0) * 10 + t->isTheSame(h, &same, 1), 10);
+}
+
+// Subnets go on their interface's device (a bridge's when it bridges),
+// VLANs on the port; a change re-applies the static routes and the dynamic
+// routing; both files are walked for an interface.
+TEST(MultipleSubnet, SubnetsGoOnTheirInterfacesDeviceAndVlansOnThePort) {
+    ModuleBox box({"SYSTEM_PORT_NUM=2"});
+    ASSERT_EQ(interface_init_shm(), 0);
+    Module t(msubnet_register, msubnet_unregister);
+    const interface_record bridged = interface_port(2, "LAN2", 1, 3, 3, "0.0.0.0", "255.255.255.0", 3);
+    install_interfaces({interface_port(1, "LAN1", 1, 1, 3, "192.168.1.1"), bridged});
+    box.write(kRoutes, "10.1.0.0 255.255.0.0 10.8.0.254 LAN1 0\n");
+    const std::string vlan_added = "/sbin/vconfig add LAN1 5\n/sbin/ip link set LAN1.5 up\n"
+                                   "/sbin/ip addr add 10.5.0.1/24 broadcast 10.5.0.255 dev LAN1.5\n";
+    const struct {
+        const char *line;
+        int result;
+        std::string added, removed;
+    } cases[] = {
+        {"LAN1 0 10.8.0.1 255.255.255.0", 0, "/sbin/ip addr add 10.8.0.1/24 broadcast 10.8.0.255 dev LAN1\n",
+         "/sbin/ip addr del 10.8.0.1/24 broadcast 10.8.0.255 dev LAN1\n"},
+        {"LAN1 5 10.5.0.1 255.255.255.0", 0, vlan_added,
+         "/sbin/ip addr del 10.5.0.1/24 broadcast 10.5.0.255 dev LAN1.5\n/sbin/vconfig rem LAN1.5\n"},
+        {"LAN2 0 10.9.0.1 255.255.255.0", 0, "/sbin/ip addr add 10.9.0.1/24 broadcast 10.9.0.255 dev br3\n",
+         "/sbin/ip addr del 10.9.0.1/24 broadcast 10.9.0.255 dev br3\n"},
+        {"LAN7 0 10.7.0.1 255.255.255.0", -1, "", ""},
+    };
+    for (const auto &c : cases) {
+        msubnet_record r = t.record<msubnet_record>(c.line);
+        EXPECT_EQ(call<route_command_fn>(t->command, &r, 0), c.result) << c.line;
+        EXPECT_EQ(box.take().commands, c.added) << c.line;
+        EXPECT_EQ(call<route_command_fn>(t->discommand, &r, 0), c.result) << c.line;
+        EXPECT_EQ(box.take().commands, c.removed) << c.line;
+    }
+    msubnet_record old_rec = t.record<msubnet_record>(cases[0].line), new_rec = t.record<msubnet_record>(cases[1].line);
+    call<int(void *, void *)>(t->recommand, &old_rec, &new_rec);
+    EXPECT_EQ(box.take().commands, cases[0].removed + vlan_added +
+                                       "/sbin/ip route del 10.1.0.0/16 via 10.8.0.254 dev LAN1 table 20\n"
+                                       "/sbin/ip route add 10.1.0.0/16 via 10.8.0.254 dev LAN1 table 20\n"
+                                       "/bin/kill `/bin/cat /var/run/routed.pid` > /dev/null 2>&1\n");
+    box.write("/etc/sysconfig/.firewall/msubnet.conf", "LAN1 0 10.8.0.1 255.255.255.0 \n");
+    box.write("/etc/sysconfig/.firewall/mvlan.conf", "LAN2 5 10.5.0.1 255.255.255.0 \n");
+    call<int(const char *)>(t->restorebyinterface, "LAN2");
+    EXPECT_EQ(box.take().commands, "/sbin/ip addr del 10.5.0.1/24 broadcast 10.5.0.255 dev LAN2.5\n"
+                                   "/sbin/vconfig rem LAN2.5\n" + replaced(vlan_added, "LAN1", "LAN2"));
+    EXPECT_EQ(call<int(record_file *, const interface_record *)>(t->interface_check, t.open(0), &bridged), 1);
+    int value = 7;
+    EXPECT_EQ(call<void *(void *)>(t->slot17, &value), &value);
+    EXPECT_EQ(call<void *(void *)>(t->slot18, &value), &value);
+}
+
+// The routing daemon's file from the interfaces, their subnets and VLANs and
+// the static routes, written again and the daemon restarted on each change.
+TEST(DynamicRoute, TheDaemonIsConfiguredFromTheInterfacesSubnetsAndRoutes) {
+    ModuleBox box({"SYSTEM_PORT_NUM=2", "SYSTEM_PORT1_IP=192.168.1.1", "SYSTEM_PORT1_NETMASK=255.255.255.0"});
+    Module t(dynamic_route_register, dynamic_route_unregister);
+    box.write("/etc/sysconfig/.firewall/msubnet.conf", "LAN1 0 10.8.0.1 255.255.255.0 \n");
+    box.write("/etc/sysconfig/.firewall/mvlan.conf", "LAN1 5 10.5.0.1 255.255.255.0 \n");
+    box.write(kRoutes, "10.1.0.0 255.255.0.0 10.8.0.254 LAN1 0\n");
+    box.write("/etc/sysconfig/.firewall/dynamic_route.conf", "LAN1 2 0 \nWAN1 1 1 \nDMZ1 0 0 \n");
+    const std::string restart = "/bin/kill `/bin/cat /var/run/routed.pid` > /dev/null 2>&1\n"
+                                "/usr/sbin/routed -f /etc/rip.conf > /dev/null 2>&1\n",
+                      wan = "interface WAN1 version 1 passive\nredistribute static\n";
+    dynamic_route_record lan{2, 0, "LAN1"};
+    ASSERT_EQ(call<int(void *, int)>(t->command, &lan, 0), 0);
+    EXPECT_EQ(box.read("/etc/rip.conf"), "interface LAN1 version 2\nnetwork 192.168.1.0/24\nnetwork 10.8.0.0/24\n"
+                                         "network 10.5.0.0/24\n" + wan);
+    EXPECT_EQ(box.take().commands, restart);
+    call<int(void *, int)>(t->discommand, &lan, 0);
+    EXPECT_EQ(box.read("/etc/rip.conf"), wan);
+    EXPECT_EQ(box.take().commands, restart);
+    call<int(const char *)>(t->restorebyinterface, "DMZ1");  // off there: nothing to do
+    EXPECT_EQ(box.take().commands, "");
 }
