@@ -6,7 +6,7 @@
 
 #include <cstdint>
 #include <cstring>
-#include <functional>
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -18,6 +18,17 @@
 using namespace testing_support;
 
 namespace {
+
+// A form written as a query: "name=value&name=value".
+FormValues form(const std::string &query) {
+    FormValues fields;
+    for (std::size_t at = 0, end; at < query.size(); at = end + 1) {
+        end = std::min(query.find('&', at), query.size());
+        const std::string field = query.substr(at, end - at);
+        fields.emplace_back(field.substr(0, field.find('=')), field.substr(field.find('=') + 1));
+    }
+    return fields;
+}
 
 struct Kind {
     module_table *(*register_fn)();
@@ -115,46 +126,26 @@ permit_ip_record host(int ipv, const char *address, const char *mask, int securi
 
 }  // namespace
 
-// The permit rules of every apply path, in the record's family only.
-TEST(PermitIp, RulesOfEveryApplyPathInBothFamilies) {
+// The permit rules of every apply path, in the record's family only; lines
+// read back whole; the duplicate test.
+TEST(PermitIp, RulesLinesAndDuplicates) {
     ModuleBox box;
     Module t(permit_ip_register, permit_ip_unregister);
-    const std::string v6 = permit_rules("/sbin/ip6tables -t filter -R", " 3", "2001:db8::1/64", 17);
-    const auto slot = [](module_op module_table::*s) {
-        return [s](module_table &m, permit_ip_record *r) { return call<nat_command_fn>(m.*s, r); };
-    };
-    const struct {
-        permit_ip_record rec;
-        std::function<int(module_table &, permit_ip_record *)> apply;
-        Effects expected;
-    } rows[] = {
-        {host(0, "0.0.0.0", "255.255.255.255", 31), slot(&module_table::command),
-         {"", permit_rules("/sbin/iptables -t filter -A", "", "0.0.0.0/255.255.255.255", 31), ""}},
-        {host(1, "2001:db8::1", "64", 17),
-         [](module_table &m, permit_ip_record *r) { return call<permit_ip_recommand_fn>(m.recommand, r, 3); },
-         {"", "", v6}},
-        {host(1, "2001:db8::1", "64", 17), slot(&module_table::discommand),
-         {"", "", replaced(replaced(v6, " -R ", " -D "), " 3 -", " -")}},
-        {host(2, "10.0.0.1", "24", 31), slot(&module_table::command), {}},  // no such family
-        {host(0, "10.0.0.1", "24", 31),
-         [](module_table &m, permit_ip_record *r) {
-             return call<nat_initial_system_cmd_fn>(m.initial_system_cmd, r, 1, 0);
-         },
-         {}},
-    };
-    for (const auto &row : rows) {
-        permit_ip_record rec = row.rec;
-        row.apply(t.table(), &rec);
-        EXPECT_EQ(box.take(), row.expected) << rec.ipaddr;
-    }
+    permit_ip_record v4 = host(0, "0.0.0.0", "255.255.255.255", 31), v6 = host(1, "2001:db8::1", "64", 17),
+                     none = host(2, "10.0.0.1", "24", 31), a = host(0, "192.168.1.0", "255.255.255.0", 6),
+                     b = host(1, "fe80::1", "10", 0), back{};
+    const std::string replacing = permit_rules("/sbin/ip6tables -t filter -R", " 3", "2001:db8::1/64", 17);
+    ASSERT_EQ(call<nat_command_fn>(t->command, &v4), 0);
+    EXPECT_EQ(box.take(), (Effects{"", permit_rules("/sbin/iptables -t filter -A", "", "0.0.0.0/255.255.255.255", 31), ""}));
+    call<permit_ip_recommand_fn>(t->recommand, &v6, 3);
+    EXPECT_EQ(box.take(), (Effects{"", "", replacing}));
+    call<nat_command_fn>(t->discommand, &v6);
+    EXPECT_EQ(box.take(), (Effects{"", "", replaced(replaced(replacing, " -R ", " -D "), " 3 -", " -")}));
+    EXPECT_EQ(call<nat_command_fn>(t->command, &none), -1);  // no such family
+    call<nat_initial_system_cmd_fn>(t->initial_system_cmd, &v4, 1, 0);
+    EXPECT_EQ(box.take(), Effects{});
     EXPECT_EQ(call<nat_command_fn>(t->command, nullptr), -1);
-}
 
-// Lines with quotes and line breaks in the name, read back; the duplicate test.
-TEST(PermitIp, LinesAndTheDuplicateTest) {
-    ModuleBox box;
-    Module t(permit_ip_register, permit_ip_unregister);
-    permit_ip_record a = host(0, "192.168.1.0", "255.255.255.0", 6), b = host(1, "fe80::1", "10", 0);
     put(b.name, "lab\r<br>$(x) & <b>");
     ASSERT_EQ(t->add(t.open(1), &a), 0);
     ASSERT_EQ(t->add(static_cast<record_file *>(t->handle), &b), 0);
@@ -163,7 +154,6 @@ TEST(PermitIp, LinesAndTheDuplicateTest) {
               "\"admin \\\"pc\\\"\" 20260102030405 0 192.168.1.0 255.255.255.0 6 \n"
               "\"lab//n//n$(x) & <b>\" 20260102030405 1 fe80::1 10 0 \n");
     record_file *h = t.open(0);
-    permit_ip_record back{};
     ASSERT_EQ(t->getnum(h, &back, 1), &back);
     EXPECT_EQ(0, std::memcmp(&back, &a, sizeof a));
     for (auto [line, expected] : {std::pair{1, 0}, {2, 1}, {0, 1}}) EXPECT_EQ(t->isTheSame(h, &a, line), expected);
@@ -589,43 +579,38 @@ TEST(NatForms, FieldsMakeTheseLines) {
     const struct {
         Kind kind;
         intptr_t selector;
-        FormValues form;
-        std::string line;
+        std::string query, line;
     } rows[] = {
-        {kPermit, 0, {{"pname", "web"}, {"id", id}, {"ip", "10.0.0.0"}, {"nm", "255.0.0.0"}, {"phttp", "2"},
-                      {"pssh", "16"}}, "\"web\" " + id + " 0 10.0.0.0 255.0.0.0 18 "},
-        {kPermit, 0, {{"id", id}, {"ipv", "1"}, {"ip", "2001:db8::"}, {"nm", "48"}, {"pping", "1"}},
-         "\"^o^\" " + id + " 1 2001:db8:: 48 1 "},
-        {kPermit, 0, {{"id", id}, {"ipv", "1"}, {"ip", "10.0.0.1"}, {"nm", "129"}},
-         "\"^o^\" " + id + " 1 0.0.0.0 255.255.255.255 0 "},
-        {kMapped, 0, {{"name", "a \"b\""}, {"id", id}, {"mark", "ff"}, {"rip", "1.2.3.4"}, {"rname", "WAN1:1a"},
-                      {"mip", "10.0.0.5"}, {"mname", "LAN1"}, {"iswan", "0"}, {"n", "7"}},
-         "\"a \\\"b\\\"\" " + id + " ff 1.2.3.4 WAN1:1a 10.0.0.5 LAN1 0 7 "},
-        {kMapped, 0, {{"id", id}, {"mark", "0x1; x"}, {"rip", "1.2.3.4/8"}, {"mip", "10.0.0.256"}, {"rname", "a b"}},
-         "\"^o^\" " + id + " 695735A5 0.0.0.0 \"a b\" 0.0.0.0 ^o^ 1 0 "},
-        {kVirtual, 0, {{"name", "web"}, {"id", id}, {"rip", "1.2.3.4; x"}, {"rp", "80 81"}, {"rname2", "WAN1"},
-                       {"schain", "svc_1"}, {"omode2", "2"}, {"vip1", "10.0.0.1"}, {"vip2", "10.0.0.2/24"},
-                       {"vip3", "10.0.0.3"}, {"vname2", "LAN1"}, {"health_check", "1"}},
-         "\"web\" " + id + " 695735A5 0.0.0.0 \"80 81\" WAN1 svc_1 2 10.0.0.1 0.0.0.0 10.0.0.3 0.0.0.0 LAN1 1 "
-                            "\"10.0.0.1,0.0.0.0,10.0.0.3\" 1 0 "},
-        {kGroup, 0, {{"name", "g"}, {"id", id}, {"select_members", "20260102030402"}, {"select_members", "2026"},
-                     {"iname", "LAN1"}}, "\"g\" " + id + " 695735A5 01 LAN1 "},
-        {kService, SERVICE_CUSTOM, {{"name", "mail"}, {"id", id}, {"protocol1", "tcp"}, {"first_port1", "25"},
-                                    {"protocol2", "udp; x"}, {"protocol3", "17"}, {"first_port3", "53"},
-                                    {"last_port3", "54"}, {"protocol4", "tcp"}, {"first_port4", "1 2"},
-                                    {"protocol5", "47"}}, "\"mail\" " + id + " 1 tcp 25 25 17 53 54 47 0 0 "},
-        {kService, SERVICE_GROUP, {{"id", id}, {"kind", "2"}, {"select_members", "svc_20260101000001"},
-                                   {"select_members", "svc_1; x"}, {"select_members", "svcgroup_20260101000001"}},
-         "\"^o^\" " + id + " 2 svc_20260101000001 "},
+        {kPermit, 0, "pname=web&id=@&ip=10.0.0.0&nm=255.0.0.0&phttp=2&pssh=16", "\"web\" @ 0 10.0.0.0 255.0.0.0 18 "},
+        {kPermit, 0, "id=@&ipv=1&ip=2001:db8::&nm=48&pping=1", "\"^o^\" @ 1 2001:db8:: 48 1 "},
+        {kPermit, 0, "id=@&ipv=1&ip=10.0.0.1&nm=129", "\"^o^\" @ 1 0.0.0.0 255.255.255.255 0 "},
+        {kMapped, 0, "name=a \"b\"&id=@&mark=ff&rip=1.2.3.4&rname=WAN1:1a&mip=10.0.0.5&mname=LAN1&iswan=0&n=7",
+         "\"a \\\"b\\\"\" @ ff 1.2.3.4 WAN1:1a 10.0.0.5 LAN1 0 7 "},
+        {kMapped, 0, "id=@&mark=0x1; x&rip=1.2.3.4/8&mip=10.0.0.256&rname=a b",
+         "\"^o^\" @ 695735A5 0.0.0.0 \"a b\" 0.0.0.0 ^o^ 1 0 "},
+        {kVirtual, 0,
+         "name=web&id=@&rip=1.2.3.4; x&rp=80 81&rname2=WAN1&schain=svc_1&omode2=2&vip1=10.0.0.1&vip2=10.0.0.2/24&"
+         "vip3=10.0.0.3&vname2=LAN1&health_check=1",
+         "\"web\" @ 695735A5 0.0.0.0 \"80 81\" WAN1 svc_1 2 10.0.0.1 0.0.0.0 10.0.0.3 0.0.0.0 LAN1 1 "
+         "\"10.0.0.1,0.0.0.0,10.0.0.3\" 1 0 "},
+        {kGroup, 0, "name=g&id=@&select_members=20260102030402&select_members=2026&iname=LAN1",
+         "\"g\" @ 695735A5 01 LAN1 "},
+        {kService, SERVICE_CUSTOM,
+         "name=mail&id=@&protocol1=tcp&first_port1=25&protocol2=udp; x&protocol3=17&first_port3=53&last_port3=54&"
+         "protocol4=tcp&first_port4=1 2&protocol5=47",
+         "\"mail\" @ 1 tcp 25 25 17 53 54 47 0 0 "},
+        {kService, SERVICE_GROUP,
+         "id=@&kind=2&select_members=svc_20260101000001&select_members=svc_1; x&select_members=svcgroup_20260101000001",
+         "\"^o^\" @ 2 svc_20260101000001 "},
     };
     for (const auto &row : rows) {
         Module t(row.kind.register_fn, row.kind.unregister_fn);
-        submit_form(row.form);
+        submit_form(form(replaced(row.query, "@", id)));
         std::vector<char> rec(sizeof(virtual_ip_group_record));
         call<nat_cgiParam_fn>(t->cgiParam, rec.data());
         record_file *h = t.open(1, reinterpret_cast<void *>(row.selector));
         ASSERT_EQ(t->modify(h, rec.data(), 1), 0);
-        EXPECT_EQ(my_GetNumData(h, 1), row.line);
+        EXPECT_EQ(my_GetNumData(h, 1), replaced(row.line, "@", id));
     }
     // An identifier that is none gives way to a fresh one.
     submit_form({{"id", "2026; x"}});
