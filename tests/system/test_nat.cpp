@@ -1,12 +1,11 @@
-// The address translation, management access and service modules: the
-// firewall rules, ARP answers and commands of every apply path compared
-// whole, their lines and conflicts, and what their forms make of values,
-// hostile ones included.
+// The address translation, management access and service modules: rules, ARP
+// answers and commands of every apply path compared whole, lines, conflicts,
+// and what their forms make of values, hostile ones included.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -145,7 +144,6 @@ TEST(PermitIp, RulesLinesAndDuplicates) {
     call<nat_initial_system_cmd_fn>(t->initial_system_cmd, &v4, 1, 0);
     EXPECT_EQ(box.take(), Effects{});
     EXPECT_EQ(call<nat_command_fn>(t->command, nullptr), -1);
-
     put(b.name, "lab\r<br>$(x) & <b>");
     ASSERT_EQ(t->add(t.open(1), &a), 0);
     ASSERT_EQ(t->add(static_cast<record_file *>(t->handle), &b), 0);
@@ -159,8 +157,9 @@ TEST(PermitIp, RulesLinesAndDuplicates) {
     for (auto [line, expected] : {std::pair{1, 0}, {2, 1}, {0, 1}}) EXPECT_EQ(t->isTheSame(h, &a, line), expected);
 }
 
-// A mapping applied, re-applied over a virtual link, removed, and set up at boot.
-TEST(MappedIp, RulesOfEveryApplyRemovalAndReapplyPath) {
+// A mapping applied, re-applied over a virtual link, removed, and set up at
+// boot; lines, conflicts and ports in use.
+TEST(MappedIp, RulesLinesAndConflicts) {
     ModuleBox box;
     install_ports();
     Module t(mapped_ip_register, mapped_ip_unregister);
@@ -170,7 +169,6 @@ TEST(MappedIp, RulesOfEveryApplyRemovalAndReapplyPath) {
          dynamic = t.record<mapped_ip_record>(replaced(replaced(line, "WAN1", "WAN2"), "1.2.3.4", "7.7.7.7"));
     ASSERT_EQ(call<nat_command_fn>(t->command, &plain), 0);
     EXPECT_EQ(box.take(), (Effects{arp("-I"), kMipChains + kMipRules, ""}));
-
     // A virtual link's route mark replaces the four source translations.
     ASSERT_EQ(call<nat_recommand_fn>(t->recommand, &routed, &plain), 0);
     const std::string routed_rules = replaced(
@@ -182,24 +180,19 @@ TEST(MappedIp, RulesOfEveryApplyRemovalAndReapplyPath) {
     EXPECT_EQ(box.take(), (Effects{arp("-D") + arp("-I", "1.2.3.9"), flushed(kMipChains) + routed_rules, ""}));
     ASSERT_EQ(call<nat_command_fn>(t->discommand, &routed), 0);
     EXPECT_EQ(box.take(), (Effects{arp("-D", "1.2.3.9"), removed(kMipChains), ""}));
-
     // At boot without the flag only the system address and the ARP answer:
     // a port on DHCP has no bridged ports answering.
     ASSERT_EQ(call<nat_initial_system_cmd_fn>(t->initial_system_cmd, &dynamic, 1, 0), 0);
     EXPECT_EQ(box.take(), (Effects{arp_answers("-I", "7.7.7.7", {"WAN2"}), "", ""}));
     EXPECT_EQ(system_addresses(), "1 1.2.3.4 1\n1 1.2.3.9 1\n4 7.7.7.7 1\n");
     EXPECT_EQ(call<nat_command_fn>(t->command, nullptr), -1);
-}
 
-// An older line gains its priority; conflicts with mappings and virtual
-// servers; the ports a mapping uses.
-TEST(MappedIp, LinesAndConflictsWithMappedAddressesAndVirtualServers) {
-    ModuleBox box;
+    // An older line gains its priority; conflicts with mappings and virtual
+    // servers; the ports a mapping uses.
     box.write(kMappedFile, "\"web \\\"1\\\"\" 20260102030405 1A2B3C4D 1.2.3.4 WAN1:1a 10.0.0.5 LAN1 1 3 \n"
                            "\"mail\" 20260102030406 1A2B3C4E 1.2.3.5 WAN1 10.0.0.6 DMZ1 0 \n");
     box.write(kServers, "\"vs\" 20260102030407 0 5.5.5.5 80 WAN1 svc_1 0 10.0.0.9 0.0.0.0 0.0.0.0 0.0.0.0 LAN1 0 "
                         "\"10.0.0.9\" 0 1 \n");
-    Module t(mapped_ip_register, mapped_ip_unregister);
     record_file *h = t.open(1);
     mapped_ip_record r{};
     ASSERT_EQ(t->getnum(h, &r, 2), &r);
@@ -213,8 +206,7 @@ TEST(MappedIp, LinesAndConflictsWithMappedAddressesAndVirtualServers) {
         {"web \"1\"", "9.9.9.9", "20260102030405", 0, 2},  // a new one with a taken name
         {"other", "1.2.3.5", "20260102030405", 1, 4},      // another's address
         {"other", "5.5.5.5", "20260102030499", 0, 4},      // a virtual server's address
-        {"mail", "5.5.5.5", "20260102030499", 0, 6},       {"other", "1.2.3.4", "20260102030499", 2, 4},
-    };
+        {"mail", "5.5.5.5", "20260102030499", 0, 6},       {"other", "1.2.3.4", "20260102030499", 2, 4}};
     for (const auto &c : cases) {
         auto m = t.record<mapped_ip_record>("\"\" " + std::string(c.id) + " 1A 1.2.3.4 WAN1 10.0.0.5 LAN1 1 0 ");
         put(m.name, c.name);
@@ -305,7 +297,6 @@ const std::string kWholeDnat = ipt(
 TEST_F(VirtualIp, RulesForEachProtocolKindWithAndWithoutTheService) {
     service_protocol icmp{"icmp", "0", "0", nullptr}, all{"all", "0", "0", &icmp}, tcp{"tcp", "80", "80", &all};
     const std::string both_servers = kVipSnat + kLoop + replaced(kVipSnat + kLoop, "10.0.0.1", "10.0.0.3");
-
     // The whole address to two of three servers, shared by source address.
     auto whole = t_.record<virtual_ip_record>(server("^o^", "WAN1", 2, "10.0.0.1,0.0.0.0,10.0.0.3"));
     whole.service_info = &tcp;
@@ -320,7 +311,6 @@ TEST_F(VirtualIp, RulesForEachProtocolKindWithAndWithoutTheService) {
                                             "mangle -A previp_@ -d 1.2.3.4" + policy + "vserver --set-mark 0x1A2B3C4D\n") +
                                         kWholeDnat + both_servers,
                                     ""}));
-
     // One public port over a virtual link, backup sharing, for a TCP, an
     // "all" and an ICMP entry.
     auto port = t_.record<virtual_ip_record>(server("8080", "WAN1:1a", 1, "10.0.0.1"));
@@ -354,7 +344,6 @@ TEST_F(VirtualIp, RulesForEachProtocolKindWithAndWithoutTheService) {
                                "-j SNAT --to-source 1.2.3.4\n") +
                            kLoop,
                        ""}));
-
     // Without the service's protocols: no marks, and a public port is not
     // translated; the whole address still is.
     whole.service_info = port.service_info = nullptr;
@@ -368,9 +357,10 @@ TEST_F(VirtualIp, RulesForEachProtocolKindWithAndWithoutTheService) {
     EXPECT_EQ(box_.take(), (Effects{arp("-D"), removed(kVipChains), ""}));
 }
 
-// Lines in the current layout and the older one (without the list), and
-// the rewrite of the older lines.
-TEST_F(VirtualIp, LinesInBothLayoutsAndTheRewriteOfTheOlderOne) {
+// Lines in the current layout and the older one (without the list), and the
+// rewrite of the older lines; conflicts, priorities and ports in use; a
+// removed server leaves every group, and a group left empty its port.
+TEST_F(VirtualIp, LinesConflictsAndRemoval) {
     const std::string newer =
         "\"c\" 20260102030403 0 1.2.3.6 ^o^ WAN1 svc_1 0 10.0.0.8 0.0.0.0 0.0.0.0 0.0.0.0 LAN1 0 \"10.0.0.8\" 0 1 \n"
         "\"d\" 20260102030404 0 1.2.3.7 ^o^ WAN1 svc_1 0 9.9.9.9 0.0.0.0 0.0.0.0 0.0.0.0 LAN1 0 "
@@ -393,10 +383,8 @@ TEST_F(VirtualIp, LinesInBothLayoutsAndTheRewriteOfTheOlderOne) {
                                    "\"b \\\"x\\\"\" 20260102030402 0 1.2.3.5 ^o^ WAN1 svc_1 0 10.0.0.7 0.0.0.0 0.0.0.0 "
                                    "0.0.0.0 LAN1 0 \"10.0.0.7,0.0.0.0,0.0.0.0\" 0 0 \n" +
                                        newer);
-}
 
-// Conflicts and the priority a new server takes; the ports servers use.
-TEST_F(VirtualIp, ConflictsPriorityAndInterfaces) {
+    // Conflicts and the priority a new server takes; the ports servers use.
     box_.write(kServers, "\"a\" 20260102030401 0 1.2.3.4 80 WAN1 svc_1 0 10.0.0.1 0.0.0.0 0.0.0.0 0.0.0.0 LAN1 0 "
                          "\"10.0.0.1,0.0.0.0,10.0.5.5\" 0 1 \n"
                          "\"b\" 20260102030402 0 1.2.3.4 ^o^ WAN2:1a svc_2 0 10.0.9.2 10.0.1.3 0.0.0.0 0.0.0.0 DMZ1 0 "
@@ -406,12 +394,10 @@ TEST_F(VirtualIp, ConflictsPriorityAndInterfaces) {
     const struct {
         const char *real_ip, *port, *id;
         int line, expected, priority;
-    } cases[] = {
-        {"1.2.3.4", "443", "20260102030499", 0, 0, 3},  // after the two on its address
-        {"1.2.3.4", "80", "20260102030499", 0, 2, 1},   // the same forwarding
-        {"1.2.3.4", "80", "20260102030401", 1, 0, 2},   // itself
-        {"1.2.3.9", "80", "20260102030499", 0, 4, 1},   // a mapped address's
-    };
+    } cases[] = {{"1.2.3.4", "443", "20260102030499", 0, 0, 3},  // after the two on its address
+                 {"1.2.3.4", "80", "20260102030499", 0, 2, 1},   // the same forwarding
+                 {"1.2.3.4", "80", "20260102030401", 1, 0, 2},   // itself
+                 {"1.2.3.9", "80", "20260102030499", 0, 4, 1}};  // a mapped address's
     for (const auto &c : cases) {
         auto r = t_.record<virtual_ip_record>(server(c.port, "WAN1", 0, ""));
         put(r.real_ip, c.real_ip);
@@ -429,10 +415,6 @@ TEST_F(VirtualIp, ConflictsPriorityAndInterfaces) {
         {interface_port(6, "LAN6", 1, 1, 3, "10.0.9.1"), 1}, {interface_port(7, "DMZ7", 3, 1, 3, "10.0.5.1"), 0}};
     for (const auto &[iface, used] : ports)
         EXPECT_EQ(call<nat_interface_check_fn>(t_->interface_check, h, &iface), used) << iface.iname;
-}
-
-// A removed server leaves every group; a group left empty loses its port.
-TEST_F(VirtualIp, RemovalTakesTheServerOutOfEveryGroup) {
     const char *groups = "/etc/sysconfig/.firewall/virtual_ip_group.conf";
     box_.write(kServers, "\"a\" 1 \n\"b\" 2 \n\"c\" 3 \n\"d\" 4 \n");
     box_.write(groups, "\"g1\" 20260102030401 0 0110 LAN1 \n\"g2\" 20260102030402 0 0100 LAN1 \n"
@@ -538,7 +520,6 @@ TEST(Service, FilesChainsProtocolListsAndRemoval) {
     EXPECT_EQ(protocols("svc_20260101000001"), "tcp 80-80;udp 8000-8010;");
     EXPECT_EQ(protocols("svcgroup_20260101000003"), "tcp 80-80;udp 8000-8010;all 0-0;icmp 0-0;tcp 22-23;");
     EXPECT_EQ(protocols("svc_20260101000009"), "");
-
     // The group's chain in each table jumps to its members.
     const auto members = [](const std::string &made, const std::vector<const char *> &ids) {
         std::string rules;
@@ -560,7 +541,6 @@ TEST(Service, FilesChainsProtocolListsAndRemoval) {
                               "T -A svc_20260101000002 -p icmp -j MARK\nT -A svc_20260101000002 -p tcp --dport 22:23 -j MARK\n",
                               "T ", std::string(table) + " "));
     EXPECT_EQ(box.take(), (Effects{"", replaced(marks, "MARK", "UTMMARK --set-type policy --or-mark 0x4"), ""}));
-
     // The first service goes: the group loses it and its chain follows.
     ASSERT_EQ(t->remove(h, 1), 0);
     t.close();
