@@ -40,13 +40,23 @@ constexpr Kind kPermit{permit_ip_register, permit_ip_unregister}, kMapped{mapped
 const char *const kMappedFile = "/etc/sysconfig/.firewall/mapped_ip.conf";
 const char *const kServers = "/etc/sysconfig/.firewall/virtual_ip.conf";
 
-// Rules written "TABLE RULE" one per line, @ the record's identifier, as the
-// IPv4 queue holds them.
-std::string ipt(const std::string &rules) {
+// Rules written "TABLE RULE" one per line, as the IPv4 queue holds them: @
+// stands for the record's identifier, {NAME} for a common part of a rule.
+std::string ipt(std::string rules) {
+    const std::pair<const char *, const char *> parts[] = {
+        {"@", "20260102030405"},
+        {"{param}", "-j UTMMARK --set-type param --or-mark 0x40000"},
+        {"{vserver}", "-j UTMMARK --set-type vserver --set-mark 0x1A2B3C4D"},
+        {"{policy}", "-m utmmark --type policy --mark 0x4/0x4 -j UTMMARK --set-type"},
+        {"{prednat}", "-m utmmark --type vserver --mark 0x1A2B3C4D -j PREDNAT --to-destination"},
+        {"{hairpin}", "-m utmmark --type vserver ! --mark 0x0 -j SNAT --to-source 1.2.3.4"},
+        {"{snat}", "-j SNAT --to-source 1.2.3.4"},
+        {"{or4}", "-j UTMMARK --set-type policy --or-mark 0x4"}};
+    for (auto [part, text] : parts) rules = replaced(rules, part, text);
     std::string out;
     for (std::size_t at = 0, end; at < rules.size(); at = end + 1) {
         end = rules.find('\n', at);
-        out += "/sbin/iptables -t " + replaced(rules.substr(at, end - at + 1), "@", "20260102030405");
+        out += "/sbin/iptables -t " + rules.substr(at, end - at + 1);
     }
     return out;
 }
@@ -63,34 +73,32 @@ std::string removed(const std::string &chains) {
 // address, one per pair of ports (%I in, %O out) of a kind.
 std::string hairpins(const std::string &rule) {
     std::string out;
-    for (auto [in, to] : {std::pair{"LAN", "LAN"}, {"WLAN", "WLAN"}, {"WLAN", "LAN"}, {"LAN", "WLAN"},
-                          {"DMZ", "DMZ"}, {"WDMZ", "WDMZ"}, {"WDMZ", "DMZ"}, {"DMZ", "WDMZ"}})
-        out += replaced(replaced(rule, "%I", in), "%O", to);
+    for (const std::string ports :
+         {"LAN LAN", "WLAN WLAN", "WLAN LAN", "LAN WLAN", "DMZ DMZ", "WDMZ WDMZ", "WDMZ DMZ", "DMZ WDMZ"})
+        out +=
+            replaced(replaced(rule, "%I", ports.substr(0, ports.find(' '))), "%O", ports.substr(ports.find(' ') + 1));
     return out;
 }
 
-const std::string kMipChains = ipt(
-    "nat -N mip_@\nnat -N natmip_@\nnat -N postmip_@\n"
-    "nat -A preNat_mapip -m utmmark --type vserver --mark 0x1A2B3C4D -j natmip_@\n"
-    "nat -A postNat_mapip -j postmip_@\nmangle -N premip_@\nmangle -A preMangle_mapip -j premip_@\n");
+const std::string kMipChains =
+    ipt("nat -N mip_@\nnat -N natmip_@\nnat -N postmip_@\n"
+        "nat -A preNat_mapip -m utmmark --type vserver --mark 0x1A2B3C4D -j natmip_@\n"
+        "nat -A postNat_mapip -j postmip_@\nmangle -N premip_@\nmangle -A preMangle_mapip -j premip_@\n");
 // The rules of the mapping 1.2.3.4 on WAN1 to 10.0.0.5: head, source
 // translations, tail.
-const std::string kHead = ipt(
-    "nat -A mip_@ -m utmmark --type vserver --mark 0x1A2B3C4D -j UTMMARK --set-type policy --or-mark 0x2\n"
-    "nat -A natmip_@ -j DNAT --to-destination 10.0.0.5\n");
-const std::string kMipSnat = ipt(
-    "nat -A postmip_@ -s 10.0.0.5 -o WAN1 -j SNAT --to-source 1.2.3.4\n"
-    "nat -A postmip_@ -s 10.0.0.5 -o WAN1_ppp -j SNAT --to-source 1.2.3.4\n"
-    "nat -A postmip_@ -o WAN1 -m sockaddr --sockaddr 10.0.0.5 -j SNAT --to-source 1.2.3.4\n"
-    "nat -A postmip_@ -o WAN1_ppp -m sockaddr --sockaddr 10.0.0.5 -j SNAT --to-source 1.2.3.4\n");
-const std::string kTail =
-    hairpins(ipt("nat -A postmip_@ -d 10.0.0.5 -i %I+ -o %O+ -m utmmark --type vserver ! --mark 0x0 "
-                 "-j SNAT --to-source 1.2.3.4\n")) +
-    ipt("mangle -A premip_@ -m utmmark --type vserver ! --mark 0x0 -j RETURN\n"
-        "mangle -A premip_@ -i WAN1 -d 1.2.3.4 -j UTMMARK --set-type param --or-mark 0x40000\n"
-        "mangle -A premip_@ -i WAN1_+ -d 1.2.3.4 -j UTMMARK --set-type param --or-mark 0x40000\n"
-        "mangle -A premip_@ -d 1.2.3.4 -j UTMMARK --set-type vserver --set-mark 0x1A2B3C4D\n"
-        "mangle -A premip_@ -d 1.2.3.4 -j PREDNAT --to-destination 10.0.0.5\n");
+const std::string kHead =
+    ipt("nat -A mip_@ -m utmmark --type vserver --mark 0x1A2B3C4D -j UTMMARK --set-type policy --or-mark 0x2\n"
+        "nat -A natmip_@ -j DNAT --to-destination 10.0.0.5\n");
+const std::string kMipSnat =
+    ipt("nat -A postmip_@ -s 10.0.0.5 -o WAN1 {snat}\nnat -A postmip_@ -s 10.0.0.5 -o WAN1_ppp {snat}\n"
+        "nat -A postmip_@ -o WAN1 -m sockaddr --sockaddr 10.0.0.5 {snat}\n"
+        "nat -A postmip_@ -o WAN1_ppp -m sockaddr --sockaddr 10.0.0.5 {snat}\n");
+const std::string kTail = hairpins(ipt("nat -A postmip_@ -d 10.0.0.5 -i %I+ -o %O+ {hairpin}\n")) +
+                          ipt("mangle -A premip_@ -m utmmark --type vserver ! --mark 0x0 -j RETURN\n"
+                              "mangle -A premip_@ -i WAN1 -d 1.2.3.4 {param}\n"
+                              "mangle -A premip_@ -i WAN1_+ -d 1.2.3.4 {param}\n"
+                              "mangle -A premip_@ -d 1.2.3.4 {vserver}\n"
+                              "mangle -A premip_@ -d 1.2.3.4 -j PREDNAT --to-destination 10.0.0.5\n");
 const std::string kMipRules = kHead + kMipSnat + kTail;
 
 // The ARP answers for address on WAN1 and the LAN port bridged to it.
@@ -135,7 +143,8 @@ TEST(PermitIp, RulesLinesAndDuplicates) {
                      b = host(1, "fe80::1", "10", 0), back{};
     const std::string replacing = permit_rules("/sbin/ip6tables -t filter -R", " 3", "2001:db8::1/64", 17);
     ASSERT_EQ(call<nat_command_fn>(t->command, &v4), 0);
-    EXPECT_EQ(box.take(), (Effects{"", permit_rules("/sbin/iptables -t filter -A", "", "0.0.0.0/255.255.255.255", 31), ""}));
+    EXPECT_EQ(box.take(),
+              (Effects{"", permit_rules("/sbin/iptables -t filter -A", "", "0.0.0.0/255.255.255.255", 31), ""}));
     call<permit_ip_recommand_fn>(t->recommand, &v6, 3);
     EXPECT_EQ(box.take(), (Effects{"", "", replacing}));
     call<nat_command_fn>(t->discommand, &v6);
@@ -171,12 +180,12 @@ TEST(MappedIp, RulesLinesAndConflicts) {
     EXPECT_EQ(box.take(), (Effects{arp("-I"), kMipChains + kMipRules, ""}));
     // A virtual link's route mark replaces the four source translations.
     ASSERT_EQ(call<nat_recommand_fn>(t->recommand, &routed, &plain), 0);
-    const std::string routed_rules = replaced(
-        kHead + ipt("nat -A postmip_@ -s 10.0.0.5 -o WAN1 -m routemark --mark 0x1a -j SNAT --to-source 1.2.3.4\n"
-                    "nat -A postmip_@ -o WAN1 -m routemark --mark 0x1a -m sockaddr --sockaddr 10.0.0.5 "
-                    "-j SNAT --to-source 1.2.3.4\n") +
-            kTail,
-        "1.2.3.4", "1.2.3.9");
+    const std::string routed_rules =
+        replaced(kHead +
+                     ipt("nat -A postmip_@ -s 10.0.0.5 -o WAN1 -m routemark --mark 0x1a {snat}\n"
+                         "nat -A postmip_@ -o WAN1 -m routemark --mark 0x1a -m sockaddr --sockaddr 10.0.0.5 {snat}\n") +
+                     kTail,
+                 "1.2.3.4", "1.2.3.9");
     EXPECT_EQ(box.take(), (Effects{arp("-D") + arp("-I", "1.2.3.9"), flushed(kMipChains) + routed_rules, ""}));
     ASSERT_EQ(call<nat_command_fn>(t->discommand, &routed), 0);
     EXPECT_EQ(box.take(), (Effects{arp("-D", "1.2.3.9"), removed(kMipChains), ""}));
@@ -189,10 +198,12 @@ TEST(MappedIp, RulesLinesAndConflicts) {
 
     // An older line gains its priority; conflicts with mappings and virtual
     // servers; the ports a mapping uses.
-    box.write(kMappedFile, "\"web \\\"1\\\"\" 20260102030405 1A2B3C4D 1.2.3.4 WAN1:1a 10.0.0.5 LAN1 1 3 \n"
-                           "\"mail\" 20260102030406 1A2B3C4E 1.2.3.5 WAN1 10.0.0.6 DMZ1 0 \n");
-    box.write(kServers, "\"vs\" 20260102030407 0 5.5.5.5 80 WAN1 svc_1 0 10.0.0.9 0.0.0.0 0.0.0.0 0.0.0.0 LAN1 0 "
-                        "\"10.0.0.9\" 0 1 \n");
+    box.write(kMappedFile,
+              "\"web \\\"1\\\"\" 20260102030405 1A2B3C4D 1.2.3.4 WAN1:1a 10.0.0.5 LAN1 1 3 \n"
+              "\"mail\" 20260102030406 1A2B3C4E 1.2.3.5 WAN1 10.0.0.6 DMZ1 0 \n");
+    box.write(kServers,
+              "\"vs\" 20260102030407 0 5.5.5.5 80 WAN1 svc_1 0 10.0.0.9 0.0.0.0 0.0.0.0 0.0.0.0 LAN1 0 "
+              "\"10.0.0.9\" 0 1 \n");
     record_file *h = t.open(1);
     mapped_ip_record r{};
     ASSERT_EQ(t->getnum(h, &r, 2), &r);
@@ -201,12 +212,11 @@ TEST(MappedIp, RulesLinesAndConflicts) {
     const struct {
         const char *name, *real_ip, *id;
         int line, expected;
-    } cases[] = {
-        {"web \"1\"", "1.2.3.4", "20260102030405", 1, 0},  // itself
-        {"web \"1\"", "9.9.9.9", "20260102030405", 0, 2},  // a new one with a taken name
-        {"other", "1.2.3.5", "20260102030405", 1, 4},      // another's address
-        {"other", "5.5.5.5", "20260102030499", 0, 4},      // a virtual server's address
-        {"mail", "5.5.5.5", "20260102030499", 0, 6},       {"other", "1.2.3.4", "20260102030499", 2, 4}};
+    } cases[] = {{"web \"1\"", "1.2.3.4", "20260102030405", 1, 0},  // itself
+                 {"web \"1\"", "9.9.9.9", "20260102030405", 0, 2},  // a new one with a taken name
+                 {"other", "1.2.3.5", "20260102030405", 1, 4},      // another's address
+                 {"other", "5.5.5.5", "20260102030499", 0, 4},      // a virtual server's address
+                 {"mail", "5.5.5.5", "20260102030499", 0, 6},      {"other", "1.2.3.4", "20260102030499", 2, 4}};
     for (const auto &c : cases) {
         auto m = t.record<mapped_ip_record>("\"\" " + std::string(c.id) + " 1A 1.2.3.4 WAN1 10.0.0.5 LAN1 1 0 ");
         put(m.name, c.name);
@@ -230,8 +240,8 @@ TEST(MappedIp, DynamicAddressAndInterfaceRestoreMoveTheSystemAddress) {
     box.write(kMappedFile, "\"web\" 20260102030405 1A2B3C4D 1.2.3.4 WAN1 10.0.0.5 LAN1 1 0 \n" + fixed);
     ASSERT_EQ(my_add_bcast_system_ip(1, "1.2.3.4"), 0);  // as the boot left it
     Module t(mapped_ip_register, mapped_ip_unregister);
-    for (auto [iname, expected] : {std::pair{"WAN2", Effects{}},
-                                   {"LAN1", {arp("-D") + arp("-I"), flushed(kMipChains) + kMipRules, ""}}}) {
+    for (auto [iname, expected] :
+         {std::pair{"WAN2", Effects{}}, {"LAN1", {arp("-D") + arp("-I"), flushed(kMipChains) + kMipRules, ""}}}) {
         interface_record iface = interface_port(2, iname, 1);
         EXPECT_EQ(call<nat_restorebyinterface_fn>(t->restorebyinterface, &iface, &iface), &iface);
         EXPECT_EQ(box.take(), expected) << iname;
@@ -274,21 +284,17 @@ std::string server(const char *port, const char *device, int mode, const char *s
 }
 
 const std::string kVipChains = replaced(replaced(kMipChains, "mip_", "vip_"), "_mapip", "_vserver");
-const std::string kVipSnat = ipt(
-    "nat -A postvip_@ -o WAN1 -s 10.0.0.1 -j SNAT --to-source 1.2.3.4\n"
-    "nat -A postvip_@ -o WAN1_ppp -s 10.0.0.1 -j SNAT --to-source 1.2.3.4\n"
-    "nat -A postvip_@ -o WAN1 -m sockaddr --sockaddr 10.0.0.1 -j SNAT --to-source 1.2.3.4\n"
-    "nat -A postvip_@ -o WAN1_ppp -m sockaddr --sockaddr 10.0.0.1 -j SNAT --to-source 1.2.3.4\n");
-const std::string kLoop = hairpins(
-    ipt("nat -A postvip_@ -i %I+ -o %O+ -d 10.0.0.1 -m utmmark --type vserver ! --mark 0x0 -j SNAT --to-source 1.2.3.4\n"));
-const std::string kMarked = ipt(
-    "nat -A vip_@ -m utmmark --type vserver --mark 0x1A2B3C4D -j UTMMARK --set-type policy --or-mark 0x2\n"
-    "mangle -A previp_@ -m utmmark --type vserver ! --mark 0x0 -j RETURN\n");
-const std::string kWholeDnat = ipt(
-    "nat -A natvip_@ -j svc_20260101000000\n"
-    "mangle -A previp_@ -d 1.2.3.4 -m utmmark --type vserver --mark 0x1A2B3C4D "
-    "-j PREDNAT --to-destination 10.0.0.1,10.0.0.3\n"
-    "nat -A natvip_@ -j DNAT --to-destination 10.0.0.1,10.0.0.3 --set-bysrc\n");
+const std::string kVipSnat =
+    ipt("nat -A postvip_@ -o WAN1 -s 10.0.0.1 {snat}\nnat -A postvip_@ -o WAN1_ppp -s 10.0.0.1 {snat}\n"
+        "nat -A postvip_@ -o WAN1 -m sockaddr --sockaddr 10.0.0.1 {snat}\n"
+        "nat -A postvip_@ -o WAN1_ppp -m sockaddr --sockaddr 10.0.0.1 {snat}\n");
+const std::string kLoop = hairpins(ipt("nat -A postvip_@ -i %I+ -o %O+ -d 10.0.0.1 {hairpin}\n"));
+const std::string kMarked =
+    ipt("nat -A vip_@ -m utmmark --type vserver --mark 0x1A2B3C4D -j UTMMARK --set-type policy --or-mark 0x2\n"
+        "mangle -A previp_@ -m utmmark --type vserver ! --mark 0x0 -j RETURN\n");
+const std::string kWholeDnat =
+    ipt("nat -A natvip_@ -j svc_20260101000000\nmangle -A previp_@ -d 1.2.3.4 {prednat} 10.0.0.1,10.0.0.3\n"
+        "nat -A natvip_@ -j DNAT --to-destination 10.0.0.1,10.0.0.3 --set-bysrc\n");
 
 }  // namespace
 
@@ -301,14 +307,13 @@ TEST_F(VirtualIp, RulesForEachProtocolKindWithAndWithoutTheService) {
     auto whole = t_.record<virtual_ip_record>(server("^o^", "WAN1", 2, "10.0.0.1,0.0.0.0,10.0.0.3"));
     whole.service_info = &tcp;
     ASSERT_EQ(call<nat_command_fn>(t_->command, &whole), 0);
-    const std::string policy = " -m utmmark --type policy --mark 0x4/0x4 -j UTMMARK --set-type ";
     EXPECT_EQ(box_.take(), (Effects{arp("-I"),
                                     kVipChains + kMarked +
                                         ipt("mangle -A previp_@ -j UTMMARK --set-type policy --and-mark 0xfffffffb\n"
                                             "mangle -A previp_@ -d 1.2.3.4 -j svc_20260101000000\n"
-                                            "mangle -A previp_@ -i WAN1 -d 1.2.3.4" + policy + "param --or-mark 0x40000\n"
-                                            "mangle -A previp_@ -i WAN1_+ -d 1.2.3.4" + policy + "param --or-mark 0x40000\n"
-                                            "mangle -A previp_@ -d 1.2.3.4" + policy + "vserver --set-mark 0x1A2B3C4D\n") +
+                                            "mangle -A previp_@ -i WAN1 -d 1.2.3.4 {policy} param --or-mark 0x40000\n"
+                                            "mangle -A previp_@ -i WAN1_+ -d 1.2.3.4 {policy} param --or-mark 0x40000\n"
+                                            "mangle -A previp_@ -d 1.2.3.4 {policy} vserver --set-mark 0x1A2B3C4D\n") +
                                         kWholeDnat + both_servers,
                                     ""}));
     // One public port over a virtual link, backup sharing, for a TCP, an
@@ -316,34 +321,30 @@ TEST_F(VirtualIp, RulesForEachProtocolKindWithAndWithoutTheService) {
     auto port = t_.record<virtual_ip_record>(server("8080", "WAN1:1a", 1, "10.0.0.1"));
     port.service_info = &tcp;
     ASSERT_EQ(call<nat_initial_system_cmd_fn>(t_->initial_system_cmd, &port, 1, 1), 0);
-    const std::string param = " -j UTMMARK --set-type param --or-mark 0x40000\n",
-                      vserver = " -j UTMMARK --set-type vserver --set-mark 0x1A2B3C4D\n",
-                      marked = " -m utmmark --type vserver --mark 0x1A2B3C4D -j PREDNAT --to-destination 10.0.0.1:";
-    EXPECT_EQ(box_.take(),
-              (Effects{arp("-I"),
-                       kMarked +
-                           ipt("mangle -A previp_@ -i WAN1 -p tcp -d 1.2.3.4 --dport 8080:8080" + param +
-                               "mangle -A previp_@ -i WAN1_+ -p tcp -d 1.2.3.4 --dport 8080:8080" + param +
-                               "mangle -A previp_@ -p tcp -d 1.2.3.4 --dport 8080:8080" + vserver +
-                               "mangle -A previp_@ -i WAN1 -d 1.2.3.4" + param +
-                               "mangle -A previp_@ -i WAN1_+ -d 1.2.3.4 -j UTMMARK --set-type param --set-mark 0x40000\n"
-                               "mangle -A previp_@ -d 1.2.3.4" + vserver +
-                               "mangle -A previp_@ -i WAN1 -p icmp -d 1.2.3.4" + param +
-                               "mangle -A previp_@ -i WAN1_+ -p icmp -d 1.2.3.4" + param +
-                               "mangle -A previp_@ -p icmp -d 1.2.3.4" + vserver +
-                               "nat -A natvip_@ -j svc_20260101000000\n"
-                               "mangle -A previp_@ -p tcp -d 1.2.3.4 --dport 8080" + marked + "80\n"
-                               "nat -A natvip_@ -p tcp -j DNAT --to-destination 10.0.0.1:80 --set-backup\n"
-                               "mangle -A previp_@ -d 1.2.3.4" + marked + "0\n"
-                               "nat -A natvip_@ -j DNAT --to-destination 10.0.0.1:0 --set-backup\n"
-                               "mangle -A previp_@ -p icmp -d 1.2.3.4" + marked + "8080\n"
-                               "nat -A natvip_@ -p icmp -j DNAT --to-destination 10.0.0.1:8080 --set-backup\n"
-                               "nat -A postvip_@ -o WAN1 -s 10.0.0.1 -m routemark --mark 0x1a -j SNAT "
-                               "--to-source 1.2.3.4\n"
-                               "nat -A postvip_@ -o WAN1 -m routemark --mark 0x1a -m sockaddr --sockaddr 10.0.0.1 "
-                               "-j SNAT --to-source 1.2.3.4\n") +
-                           kLoop,
-                       ""}));
+    EXPECT_EQ(
+        box_.take(),
+        (Effects{arp("-I"),
+                 kMarked +
+                     ipt("mangle -A previp_@ -i WAN1 -p tcp -d 1.2.3.4 --dport 8080:8080 {param}\n"
+                         "mangle -A previp_@ -i WAN1_+ -p tcp -d 1.2.3.4 --dport 8080:8080 {param}\n"
+                         "mangle -A previp_@ -p tcp -d 1.2.3.4 --dport 8080:8080 {vserver}\n"
+                         "mangle -A previp_@ -i WAN1 -d 1.2.3.4 {param}\n"
+                         "mangle -A previp_@ -i WAN1_+ -d 1.2.3.4 -j UTMMARK --set-type param --set-mark 0x40000\n"
+                         "mangle -A previp_@ -d 1.2.3.4 {vserver}\n"
+                         "mangle -A previp_@ -i WAN1 -p icmp -d 1.2.3.4 {param}\n"
+                         "mangle -A previp_@ -i WAN1_+ -p icmp -d 1.2.3.4 {param}\n"
+                         "mangle -A previp_@ -p icmp -d 1.2.3.4 {vserver}\n"
+                         "nat -A natvip_@ -j svc_20260101000000\n"
+                         "mangle -A previp_@ -p tcp -d 1.2.3.4 --dport 8080 {prednat} 10.0.0.1:80\n"
+                         "nat -A natvip_@ -p tcp -j DNAT --to-destination 10.0.0.1:80 --set-backup\n"
+                         "mangle -A previp_@ -d 1.2.3.4 {prednat} 10.0.0.1:0\n"
+                         "nat -A natvip_@ -j DNAT --to-destination 10.0.0.1:0 --set-backup\n"
+                         "mangle -A previp_@ -p icmp -d 1.2.3.4 {prednat} 10.0.0.1:8080\n"
+                         "nat -A natvip_@ -p icmp -j DNAT --to-destination 10.0.0.1:8080 --set-backup\n"
+                         "nat -A postvip_@ -o WAN1 -s 10.0.0.1 -m routemark --mark 0x1a {snat}\n"
+                         "nat -A postvip_@ -o WAN1 -m routemark --mark 0x1a -m sockaddr --sockaddr 10.0.0.1 {snat}\n") +
+                     kLoop,
+                 ""}));
     // Without the service's protocols: no marks, and a public port is not
     // translated; the whole address still is.
     whole.service_info = port.service_info = nullptr;
@@ -378,17 +379,19 @@ TEST_F(VirtualIp, LinesConflictsAndRemoval) {
     t_.close();
     // Older lines up to the first list with a comma take the current layout.
     EXPECT_EQ(virtual_rewrite_config(), 2);
-    EXPECT_EQ(box_.read(kServers), "\"a\" 20260102030401 0 1.2.3.4 80 WAN1 svc_1 2 10.0.0.1 0.0.0.0 10.0.0.3 0.0.0.0 "
-                                   "LAN1 1 \"10.0.0.1,0.0.0.0,10.0.0.3\" 0 0 \n"
-                                   "\"b \\\"x\\\"\" 20260102030402 0 1.2.3.5 ^o^ WAN1 svc_1 0 10.0.0.7 0.0.0.0 0.0.0.0 "
-                                   "0.0.0.0 LAN1 0 \"10.0.0.7,0.0.0.0,0.0.0.0\" 0 0 \n" +
-                                       newer);
+    EXPECT_EQ(box_.read(kServers),
+              "\"a\" 20260102030401 0 1.2.3.4 80 WAN1 svc_1 2 10.0.0.1 0.0.0.0 10.0.0.3 0.0.0.0 "
+              "LAN1 1 \"10.0.0.1,0.0.0.0,10.0.0.3\" 0 0 \n"
+              "\"b \\\"x\\\"\" 20260102030402 0 1.2.3.5 ^o^ WAN1 svc_1 0 10.0.0.7 0.0.0.0 0.0.0.0 "
+              "0.0.0.0 LAN1 0 \"10.0.0.7,0.0.0.0,0.0.0.0\" 0 0 \n" +
+                  newer);
 
     // Conflicts and the priority a new server takes; the ports servers use.
-    box_.write(kServers, "\"a\" 20260102030401 0 1.2.3.4 80 WAN1 svc_1 0 10.0.0.1 0.0.0.0 0.0.0.0 0.0.0.0 LAN1 0 "
-                         "\"10.0.0.1,0.0.0.0,10.0.5.5\" 0 1 \n"
-                         "\"b\" 20260102030402 0 1.2.3.4 ^o^ WAN2:1a svc_2 0 10.0.9.2 10.0.1.3 0.0.0.0 0.0.0.0 DMZ1 0 "
-                         "\"10.0.9.2,10.0.1.3,0.0.0.0\" 0 2 \n");
+    box_.write(kServers,
+               "\"a\" 20260102030401 0 1.2.3.4 80 WAN1 svc_1 0 10.0.0.1 0.0.0.0 0.0.0.0 0.0.0.0 LAN1 0 "
+               "\"10.0.0.1,0.0.0.0,10.0.5.5\" 0 1 \n"
+               "\"b\" 20260102030402 0 1.2.3.4 ^o^ WAN2:1a svc_2 0 10.0.9.2 10.0.1.3 0.0.0.0 0.0.0.0 DMZ1 0 "
+               "\"10.0.9.2,10.0.1.3,0.0.0.0\" 0 2 \n");
     box_.write(kMappedFile, "\"m\" 20260102030409 0 1.2.3.9 WAN1 10.0.0.5 LAN1 1 0 \n");
     record_file *h = t_.open(0);
     const struct {
@@ -409,20 +412,25 @@ TEST_F(VirtualIp, LinesConflictsAndRemoval) {
     // The WAN port (route mark or not), or a server in the subnet of a LAN
     // or DMZ port in NAT mode outside a bridged zone; the walk of a
     // record's servers ends at its first empty one.
-    const std::pair<interface_record, int> ports[] = {
-        {*interface_read_shm(1), 1}, {*interface_read_shm(2), 0} /* bridged */, {*interface_read_shm(3), 1},
-        {*interface_read_shm(4), 0} /* in a zone */, {interface_port(5, "WAN2", 2), 1},
-        {interface_port(6, "LAN6", 1, 1, 3, "10.0.9.1"), 1}, {interface_port(7, "DMZ7", 3, 1, 3, "10.0.5.1"), 0}};
+    const std::pair<interface_record, int> ports[] = {{*interface_read_shm(1), 1},
+                                                      {*interface_read_shm(2), 0} /* bridged */,
+                                                      {*interface_read_shm(3), 1},
+                                                      {*interface_read_shm(4), 0} /* in a zone */,
+                                                      {interface_port(5, "WAN2", 2), 1},
+                                                      {interface_port(6, "LAN6", 1, 1, 3, "10.0.9.1"), 1},
+                                                      {interface_port(7, "DMZ7", 3, 1, 3, "10.0.5.1"), 0}};
     for (const auto &[iface, used] : ports)
         EXPECT_EQ(call<nat_interface_check_fn>(t_->interface_check, h, &iface), used) << iface.iname;
     const char *groups = "/etc/sysconfig/.firewall/virtual_ip_group.conf";
     box_.write(kServers, "\"a\" 1 \n\"b\" 2 \n\"c\" 3 \n\"d\" 4 \n");
-    box_.write(groups, "\"g1\" 20260102030401 0 0110 LAN1 \n\"g2\" 20260102030402 0 0100 LAN1 \n"
-                       "\"g3\" 20260102030403 0 1 DMZ1 \n");
+    box_.write(groups,
+               "\"g1\" 20260102030401 0 0110 LAN1 \n\"g2\" 20260102030402 0 0100 LAN1 \n"
+               "\"g3\" 20260102030403 0 1 DMZ1 \n");
     ASSERT_EQ(t_->remove(t_.open(1), 2), 0);
     EXPECT_EQ(t_->remove(static_cast<record_file *>(t_->handle), 7), -1);
-    EXPECT_EQ(box_.read(groups), "\"g1\" 20260102030401 0 0100 LAN1 \n\"g2\" 20260102030402 0 0000 ^o^ \n"
-                                 "\"g3\" 20260102030403 0 1000 DMZ1 \n");
+    EXPECT_EQ(box_.read(groups),
+              "\"g1\" 20260102030401 0 0100 LAN1 \n\"g2\" 20260102030402 0 0000 ^o^ \n"
+              "\"g3\" 20260102030403 0 1000 DMZ1 \n");
 }
 
 // Re-applied when its host's port comes back, and moved by a new WAN address.
@@ -449,8 +457,9 @@ TEST_F(VirtualIp, ReappliedWithTheServiceOfItsChain) {
 TEST(VirtualIpGroup, ChainNamesAndMembers) {
     ModuleBox box;
     std::strcpy(entry_num[17], "4");
-    box.write(kServers, "\"s1\" 20260102030401 0000000A 1.2.3.4 \n\"s2\" 20260102030402 0000000B 1.2.3.5 \n"
-                        "\"s3\" 20260102030403 0000000C 1.2.3.6 \n");
+    box.write(kServers,
+              "\"s1\" 20260102030401 0000000A 1.2.3.4 \n\"s2\" 20260102030402 0000000B 1.2.3.5 \n"
+              "\"s3\" 20260102030403 0000000C 1.2.3.6 \n");
     box.write("/etc/sysconfig/.firewall/virtual_ip_group.conf", "\"g \\\"1\\\"\" 20260102030409 0 1011 DMZ1 \n");
     Module t(virtual_ip_group_register, virtual_ip_group_unregister);
     record_file *h = t.open(0);
@@ -458,11 +467,12 @@ TEST(VirtualIpGroup, ChainNamesAndMembers) {
     ASSERT_EQ(t->getnum(h, &g, 1), &g);
     EXPECT_STREQ(g.chain, "vipgroup_20260102030409");
     // Servers 1 and 3; member 4 has no line.
-    const std::string made = ipt("nat -N vipgroup_20260102030409\n"), mark = " -j UTMMARK --set-type policy --or-mark 0x4\n",
-                      rules = ipt("nat -A vipgroup_20260102030409 -j vip_20260102030401\n"
-                                  "nat -A vipgroup_20260102030409 -m utmmark --type vserver --mark 0x0000000A" + mark +
-                                  "nat -A vipgroup_20260102030409 -j vip_20260102030403\n"
-                                  "nat -A vipgroup_20260102030409 -m utmmark --type vserver --mark 0x0000000C" + mark);
+    const std::string made = ipt("nat -N vipgroup_20260102030409\n"),
+                      rules =
+                          ipt("nat -A vipgroup_20260102030409 -j vip_20260102030401\n"
+                              "nat -A vipgroup_20260102030409 -m utmmark --type vserver --mark 0x0000000A {or4}\n"
+                              "nat -A vipgroup_20260102030409 -j vip_20260102030403\n"
+                              "nat -A vipgroup_20260102030409 -m utmmark --type vserver --mark 0x0000000C {or4}\n");
     const std::pair<module_op, Effects> applies[] = {{t->command, {"", made + rules, ""}},
                                                      {t->recommand, {"", flushed(made) + rules, ""}},
                                                      {t->discommand, {"", removed(made), ""}}};
@@ -474,8 +484,10 @@ TEST(VirtualIpGroup, ChainNamesAndMembers) {
     const struct {
         const char *name, *id;
         int line, expected;
-    } cases[] = {{"g \"1\"", "20260102030409", 1, 0}, {"g \"1\"", "20260102030499", 0, 2},
-                 {"s2", "20260102030499", 0, 4}, {"new", "20260102030499", 0, 0}};
+    } cases[] = {{"g \"1\"", "20260102030409", 1, 0},
+                 {"g \"1\"", "20260102030499", 0, 2},
+                 {"s2", "20260102030499", 0, 4},
+                 {"new", "20260102030499", 0, 0}};
     for (const auto &c : cases) {
         virtual_ip_group_record r = g;
         put(r.name, c.name);
@@ -508,8 +520,9 @@ TEST(Service, FilesChainsProtocolListsAndRemoval) {
     ModuleBox box;
     const char *custom = "/etc/sysconfig/.firewall/service_custom.conf",
                *groups = "/etc/sysconfig/.firewall/service_group.conf";
-    box.write(custom, "\"web\" 20260101000001 1 tcp 80 80 udp 8000 8010 \n"
-                      "\"any \\\"x\\\"\" 20260101000002 1 all 0 0 icmp 0 0 tcp 22 23 \n");
+    box.write(custom,
+              "\"web\" 20260101000001 1 tcp 80 80 udp 8000 8010 \n"
+              "\"any \\\"x\\\"\" 20260101000002 1 all 0 0 icmp 0 0 tcp 22 23 \n");
     box.write(groups, "\"both\" 20260101000003 2 svc_20260101000001 svc_20260101000009 svc_20260101000002 \n");
     Module t(service_register, service_unregister);
     EXPECT_EQ(t.open(0, reinterpret_cast<void *>(3)), nullptr);
@@ -530,17 +543,20 @@ TEST(Service, FilesChainsProtocolListsAndRemoval) {
         return ipt(rules);
     };
     ASSERT_EQ(call<nat_command_fn>(t->command, &group), 0);
-    EXPECT_EQ(box.take(), (Effects{"", members("-N svcgroup_20260101000003",
-                                               {"20260101000001", "20260101000009", "20260101000002"}), ""}));
+    EXPECT_EQ(
+        box.take(),
+        (Effects{"", members("-N svcgroup_20260101000003", {"20260101000001", "20260101000009", "20260101000002"}),
+                 ""}));
     h = t.open(1, reinterpret_cast<void *>(SERVICE_CUSTOM));
     ASSERT_EQ(t->getnum(h, &any, 2), &any);
     ASSERT_EQ(call<nat_command_fn>(t->recommand, &any), 0);
     std::string marks;
     for (const char *table : {"mangle", "nat"})
-        marks += ipt(replaced("T -F svc_20260101000002\nT -A svc_20260101000002 -j MARK\n"
-                              "T -A svc_20260101000002 -p icmp -j MARK\nT -A svc_20260101000002 -p tcp --dport 22:23 -j MARK\n",
-                              "T ", std::string(table) + " "));
-    EXPECT_EQ(box.take(), (Effects{"", replaced(marks, "MARK", "UTMMARK --set-type policy --or-mark 0x4"), ""}));
+        marks += ipt(
+            replaced("T -F svc_20260101000002\nT -A svc_20260101000002 {or4}\nT -A svc_20260101000002 -p icmp {or4}\n"
+                     "T -A svc_20260101000002 -p tcp --dport 22:23 {or4}\n",
+                     "T ", std::string(table) + " "));
+    EXPECT_EQ(box.take(), (Effects{"", marks, ""}));
     // The first service goes: the group loses it and its chain follows.
     ASSERT_EQ(t->remove(h, 1), 0);
     t.close();

@@ -33,8 +33,9 @@ TEST_F(NatXml, ExportsOfEveryModule) {
     const std::pair<const char *, const char *> files[] = {
         {"permit_ip", "\"adm \\\"1\\\" <b>&${X}\" 20260102030405 1 fe80::1 64 18 \n"},
         {"mapped_ip", "\"m\" 20260102030406 1A 1.2.3.4 WAN1:1a 10.0.0.5 LAN1 1 2 \n"},
-        {"virtual_ip", "\"v\" 20260102030407 0 1.2.3.5 ^o^ WAN1 svc_20260101000001 2 10.0.0.1 10.0.0.2 0.0.0.0 "
-                       "0.0.0.0 LAN1 0 \"10.0.0.1,10.0.0.2\" 1 3 \n"},
+        {"virtual_ip",
+         "\"v\" 20260102030407 0 1.2.3.5 ^o^ WAN1 svc_20260101000001 2 10.0.0.1 10.0.0.2 0.0.0.0 "
+         "0.0.0.0 LAN1 0 \"10.0.0.1,10.0.0.2\" 1 3 \n"},
         {"virtual_ip_group", "\"g\" 20260102030408 0 11 LAN1 \n"},
         {"service_custom", "\"s\" 20260101000001 1 tcp 80 80 \n"},
         {"service_group", "\"sg\" 20260101000002 2 svc_20260101000001 \n"}};
@@ -50,7 +51,8 @@ TEST_F(NatXml, ExportsOfEveryModule) {
          "<priority value=\"2\" />"},
         {virtual_ip_register,
          "<name value=\"v\" /><real_ip value=\"1.2.3.5\" /><real_port value=\"\" /><real_device_name value=\"WAN1\" />"
-         "<service_chain value=\"svc_20260101000001\" /><operating_mode value=\"2\" /><virtual_ip_0 value=\"10.0.0.1\" />"
+         "<service_chain value=\"svc_20260101000001\" /><operating_mode value=\"2\" /><virtual_ip_0 value=\"10.0.0.1\" "
+         "/>"
          "<virtual_ip_1 value=\"10.0.0.2\" /><virtual_ip_2 value=\"0.0.0.0\" /><virtual_ip_3 value=\"0.0.0.0\" />"
          "<virtual_device_name value=\"LAN1\" /><iswan value=\"0\" /><virtual_ip_x value=\"10.0.0.1,10.0.0.2\" />"
          "<health_check value=\"1\" /><priority value=\"3\" />"},
@@ -64,7 +66,8 @@ TEST_F(NatXml, ExportsOfEveryModule) {
     };
     for (const auto &[register_fn, entries] : rows) {
         module_table *t = register_fn();
-        EXPECT_EQ(export_of(*t, "f"), "<_function value=\"f\" method=\"add\"><_entry>" + entries + "</_entry></_function>")
+        EXPECT_EQ(export_of(*t, "f"),
+                  "<_function value=\"f\" method=\"add\"><_entry>" + entries + "</_entry></_function>")
             << t->name;
         free(t);
     }

@@ -57,17 +57,18 @@ ddns_record account(int provider, const char *user, const char *host, const char
 
 }  // namespace
 
-// Published names, duplicates, the ports in use, the form's line and the
-// updater's start.
-TEST(Ddns, NamesDuplicatesFormAndUpdater) {
+// Published names, duplicates, the ports in use, the form's line, the
+// updater's start and its status characters.
+TEST(Ddns, NamesDuplicatesFormsAndStatus) {
     ModuleBox box;
     const std::pair<ddns_record, const char *> names[] = {
         {account(0, "bob", "home", "example.net"), "home.example.net"},
         {account(0, "bob", "full.example.org", "<custom>"), "full.example.org"},
-        {account(0, "bob", "^o^", "<custom>"), "---"}, {account(2, "bob", "home", "^o^"), "bob"},
-        {account(2, "^o^", "home", "^o^"), "---"},     {account(8, "carol", "home", "^o^"), "---"}};
+        {account(0, "bob", "^o^", "<custom>"), "---"},
+        {account(2, "bob", "home", "^o^"), "bob"},
+        {account(2, "^o^", "home", "^o^"), "---"},
+        {account(8, "carol", "home", "^o^"), "---"}};
     for (const auto &[r, name] : names) EXPECT_STREQ(ddns_compose_host_domain(&r), name);
-
     // Provider 8 tells accounts apart by user name, the others by name.
     box.write(kDdns, "0 bob pw home example.net 1 WAN1 \n8 carol pw ^o^ ^o^ 1 WAN1 \n");
     Module m(ddns_register, ddns_unregister);
@@ -81,12 +82,12 @@ TEST(Ddns, NamesDuplicatesFormAndUpdater) {
     const interface_record wan1 = interface_port(2, "WAN1", 2), wan2 = interface_port(3, "WAN2", 2);
     EXPECT_EQ(call<Check>(m->interface_check, h, &wan1), 0);
     EXPECT_EQ(call<Check>(m->interface_check, h, &wan2), -1);
-
     box.write(kDdns, "");
-    for (auto [query, line] : {std::pair{"provider=2&username=bob&password=p w&host=home&domain=example.net&"
-                                         "auto_wan=0&wan_ip=198.51.100.9",
-                                         "2 bob \"p w\" home example.net 0 198.51.100.9 "},
-                               {"provider=8&username=carol&auto_wan=0&select_port=WAN2", "8 carol ^o^ ^o^ ^o^ 1 WAN2 "}}) {
+    for (auto [query, line] :
+         {std::pair{"provider=2&username=bob&password=p w&host=home&domain=example.net&"
+                    "auto_wan=0&wan_ip=198.51.100.9",
+                    "2 bob \"p w\" home example.net 0 198.51.100.9 "},
+          {"provider=8&username=carol&auto_wan=0&select_port=WAN2", "8 carol ^o^ ^o^ ^o^ 1 WAN2 "}}) {
         submit_form(form(query));
         ddns_record r{};
         ASSERT_EQ(call<Op>(m->cgiParam, &r), &r);
@@ -99,16 +100,12 @@ TEST(Ddns, NamesDuplicatesFormAndUpdater) {
         EXPECT_EQ(call<Op>(slot, &marker), &marker);
         EXPECT_EQ(box.take(), (Effects{"/sbin/update_ddns -a >/dev/null 2>&1&\n", "", ""}));
     }
-}
-
-// The updater's status characters, one per account in order, and the
-// removal of an account's character.
-TEST(Ddns, StatusCharacters) {
-    ModuleBox box;
+    // The updater's status characters, one per account in order; a removed
+    // account takes its own out.
     const char *status = "/var/tmp/ddns_status";
+    box.write(kDdns, "");
     for (const char *user : {"a", "b", "c", "d", "e"})
         box.write(kDdns, box.read(kDdns) + "0 " + user + " pw h" + user + " example.net 1 WAN1 \n");
-    Module m(ddns_register, ddns_unregister);
     const auto walk = [&] {
         std::string out;
         ddns_record r{};
@@ -145,9 +142,11 @@ TEST(GreTunnel, FormLineAndRules) {
     std::snprintf(now, sizeof now, "%x", static_cast<unsigned>(std::time(nullptr)));
     m->set_default(&r, nullptr);
     EXPECT_TRUE(std::strcmp(r.mark, now) >= 0 && r.timeout == 30) << "the mark is the time of the default";
-    submit_form(form("name=to branch&wan_num=2&local_gre_interface=10.0.0.1&local_gre_mask=255.255.255.252&"
-                     "remote_gre_interface=10.0.0.2&remote_gre_mask=255.255.255.252&mark=5f3a1c2b&id=20240101000000&"
-                     "duration=7&timeout=60&remote_host=" + std::string(600, 'h')));
+    submit_form(
+        form("name=to branch&wan_num=2&local_gre_interface=10.0.0.1&local_gre_mask=255.255.255.252&"
+             "remote_gre_interface=10.0.0.2&remote_gre_mask=255.255.255.252&mark=5f3a1c2b&id=20240101000000&"
+             "duration=7&timeout=60&remote_host=" +
+             std::string(600, 'h')));
     ASSERT_NE(call<Op>(m->cgiParam, &r), nullptr);
     EXPECT_EQ(std::string(r.remote_host), std::string(511, 'h'));
     put(r.remote_host, "gw.example");
@@ -193,8 +192,9 @@ void install_ports() {
 // The tunnel the form makes: "office" to 198.51.100.7 over WAN1 with a
 // pre-shared key, with the changes given; null when the form is refused.
 tunnel_record *from_form(const Module &m, tunnel_record &t, const FormValues &changes = {}) {
-    FormValues fields = form("name=office&id=20240101000000&wan_num=2&remote=198.51.100.7&key=secret&enc_alg_I=3des&"
-                             "hash_alg_I=md5&enc_alg_II=3des&hash_alg_II=md5&mode=Main");
+    FormValues fields = form(
+        "name=office&id=20240101000000&wan_num=2&remote=198.51.100.7&key=secret&enc_alg_I=3des&"
+        "hash_alg_I=md5&enc_alg_II=3des&hash_alg_II=md5&mode=Main");
     for (const auto &change : changes) {
         auto same = std::find_if(fields.begin(), fields.end(), [&](const auto &f) { return f.first == change.first; });
         same == fields.end() ? fields.push_back(change) : void(same->second = change.second);
@@ -217,12 +217,14 @@ const std::string kRemoved =
 std::string whack(const std::string &add) {
     return kRemoved + kWhack + add + " > /dev/null 2>&1\n" + kWhack + " --listen > /dev/null 2>&1\n";
 }
-const std::string kHead = " --name office --psk --tunnel --keyingtries 1 --updown \"20240101000000 20240202000000\" "
-                          "--mark 0x101";
+const std::string kHead =
+    " --name office --psk --tunnel --keyingtries 1 --updown \"20240101000000 20240202000000\" "
+    "--mark 0x101";
 const std::string kLocal = " --host 203.0.113.2 --client 192.168.1.0/255.255.255.0 --nexthop 203.0.113.1";
 const std::string kRemote = " --to --host 198.51.100.7 --client 10.1.0.0/255.255.0.0";
 const std::string kHosts = " --host 203.0.113.2 --nexthop 203.0.113.1 --to --host 198.51.100.7";
-const std::string kIke = " --ike 3des-md5-modp2! --ikelifetime 3600", kEsp = " --encrypt --esp 3des-md5! --ipseclifetime 28800";
+const std::string kIke = " --ike 3des-md5-modp2! --ikelifetime 3600",
+                  kEsp = " --encrypt --esp 3des-md5! --ipseclifetime 28800";
 
 }  // namespace
 
@@ -241,18 +243,22 @@ TEST(IpsecAutokey, CommandLinesRulesAndStoredTunnels) {
         {"esp_or_ah=1&enc_alg_II=aes", 0,
          whack(kHead + kLocal + kRemote + kIke + " --authenticate --esp MD5! --ipseclifetime 28800")},
         {"auth_method=1&my_id=a.example&peer_id=b.example&inside_pem_name=local&outside_pem_name=peer", 0,
-         whack(replaced(kHead, "--psk --tunnel", "--rsasig") + replaced(kLocal, " --nexthop", " --id a.example --nexthop") +
-               " --cert local.crt --sendcert always" + kRemote + " --id b.example --cert peer.crt --sendcert always" +
-               kIke + kEsp)},
+         whack(replaced(kHead, "--psk --tunnel", "--rsasig") +
+               replaced(kLocal, " --nexthop", " --id a.example --nexthop") + " --cert local.crt --sendcert always" +
+               kRemote + " --id b.example --cert peer.crt --sendcert always" + kIke + kEsp)},
         {"xauth_enable=1&xauth_username=bob", 0,
          whack(kHead + kLocal + " --xauthclient" + kRemote + " --xauthserver" + kIke + kEsp)},
         {"xauth_enable=1", 0, whack(kHead + kLocal + " --xauthserver" + kRemote + " --xauthclient" + kIke + kEsp)},
         {"en_l2tp_over_ipsec=1", 0,
-         whack(kHead + " --host 203.0.113.2 --nexthop 203.0.113.1 --clientprotoport udp/1701 --to --host "
-                       "198.51.100.7 --clientprotoport udp/%any" + kIke + kEsp)},
+         whack(kHead +
+               " --host 203.0.113.2 --nexthop 203.0.113.1 --clientprotoport udp/1701 --to --host "
+               "198.51.100.7 --clientprotoport udp/%any" +
+               kIke + kEsp)},
         {"fixed_or_dynamic=1", 1,  // any private network
-         whack(kHead + kLocal + " --to --host 0.0.0.0 --client vhost:%no,%v4:192.168.0.0/16,%v4:172.16.0.0/12,"
-                                "%v4:10.0.0.0/8 --client 10.1.0.0/255.255.0.0" + kIke + kEsp)},
+         whack(kHead + kLocal +
+               " --to --host 0.0.0.0 --client vhost:%no,%v4:192.168.0.0/16,%v4:172.16.0.0/12,"
+               "%v4:10.0.0.0/8 --client 10.1.0.0/255.255.0.0" +
+               kIke + kEsp)},
         {"greInterface=1", 0, whack(kHead + kHosts + kIke + kEsp)},
         {"local_ip=172.16.0.1", 0, whack(kHead + kHosts + kIke + kEsp)},
         {"wan_num=1", 0, ""},  // a LAN port
@@ -336,16 +342,20 @@ TEST(IpsecAutokey, CommandLinesRulesAndStoredTunnels) {
     box.take();
     ASSERT_EQ(Rewrite_IpsecSecrets(), 0);
     // WAN2 has no address here: the placeholder identity stands in.
-    EXPECT_EQ(box.read("/etc/ipsec.secrets"), office + office + "gw.example %any: PSK \"secret\"\n"
-                                              "10.64.64.64 peer.example: PSK \"secret\"\n: RSA local.key \"\"\n" + office);
+    EXPECT_EQ(box.read("/etc/ipsec.secrets"), office + office +
+                                                  "gw.example %any: PSK \"secret\"\n"
+                                                  "10.64.64.64 peer.example: PSK \"secret\"\n: RSA local.key \"\"\n" +
+                                                  office);
     EXPECT_EQ(box.read("/etc/ipsec.d/passwd"), "alice:abHASH1:xauth\ncarol:efHASH3:xauth\n");
     EXPECT_EQ(std::filesystem::status(box.file("/etc/ipsec.secrets")).permissions(),
               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     // The access-point controller joins every tunnel bridged on a port.
-    const std::string global = "/sbin/iptables -t nat -D postNat_bridge -i brvpn+ -j ACCEPT\n"
-                               "/sbin/iptables -t nat -A postNat_bridge -i brvpn+ -j ACCEPT\n";
+    const std::string global =
+        "/sbin/iptables -t nat -D postNat_bridge -i brvpn+ -j ACCEPT\n"
+        "/sbin/iptables -t nat -A postNat_bridge -i brvpn+ -j ACCEPT\n";
     std::string bridges;
-    for (auto [device, ends] : {std::pair{"gre0", "203.0.113.2 remote 198.51.100.7"}, {"gre1", "10.9.0.1 remote 10.9.0.2"}})
+    for (auto [device, ends] :
+         {std::pair{"gre0", "203.0.113.2 remote 198.51.100.7"}, {"gre1", "10.9.0.1 remote 10.9.0.2"}})
         bridges += "/sbin/brctl addbr brvpn1\n/sbin/brctl addif brvpn1 LAN1\n/sbin/ip link add " + std::string(device) +
                    " type gretap local " + ends + "\n/sbin/ip link set " + device + " up\n/sbin/brctl addif brvpn1 " +
                    device + "\n/sbin/ip link set brvpn1 up\n";
@@ -408,8 +418,9 @@ TEST(IpsecAutokey, HostileFormValues) {
 TEST(PptpClient, ChainsMasqueradingAndPortChanges) {
     ModuleBox box({"SYSTEM_PORT_NUM=3"});
     const char *file = "/etc/sysconfig/.firewall/vpn_pptp_client.conf";
-    box.write(file, "\"bob\" 1 \"pw\" vpn.example 2 1 1 0 5f3a1c2b \n\"bob\" 2 \"pw\" other.example 2 0 0 1 00000002 \n"
-                    "\"eve\" 3 \"pw\" vpn.example 3 0 0 0 00000003 \n");
+    box.write(file,
+              "\"bob\" 1 \"pw\" vpn.example 2 1 1 0 5f3a1c2b \n\"bob\" 2 \"pw\" other.example 2 0 0 1 00000002 \n"
+              "\"eve\" 3 \"pw\" vpn.example 3 0 0 0 00000003 \n");
     box.write("/var/run/WAN2_C5f3a1c2b.pid", "4242\n");
     box.write("/var/run/WAN2_C00000002.pid", "4343\n");
     Module m(vpn_pptp_client_register, vpn_pptp_client_unregister);
@@ -419,16 +430,20 @@ TEST(PptpClient, ChainsMasqueradingAndPortChanges) {
     ASSERT_NE(m->getnum(h, &by_hand, 2), nullptr);
     const std::string c = "vpnClient_1", masquerade = " postNat_pptp_client -o WAN2_C5f3a1c2b -j MASQUERADE\n";
     call<Op>(m->command, &r);
-    EXPECT_EQ(box.take(), (Effects{"", chain_lines(c, "-N", kTunnelChainOrder) + mark_lines(c, "WAN2_C5f3a1c2b") +
-                                           "/sbin/iptables -t nat -A" + masquerade, ""}));
+    EXPECT_EQ(box.take(), (Effects{"",
+                                   chain_lines(c, "-N", kTunnelChainOrder) + mark_lines(c, "WAN2_C5f3a1c2b") +
+                                       "/sbin/iptables -t nat -A" + masquerade,
+                                   ""}));
     call<Op>(m->discommand, &r);
-    EXPECT_EQ(box.take(), (Effects{"kill 4242\n", "/sbin/iptables -t nat -D" + masquerade +
-                                                      chain_lines(c, "-F", kTunnelChainOrder) +
-                                                      chain_lines(c, "-X", kTunnelChainOrder), ""}));
+    EXPECT_EQ(box.take(), (Effects{"kill 4242\n",
+                                   "/sbin/iptables -t nat -D" + masquerade + chain_lines(c, "-F", kTunnelChainOrder) +
+                                       chain_lines(c, "-X", kTunnelChainOrder),
+                                   ""}));
     r.nat = 0;
     call<Reop>(m->recommand, &r, &by_hand);
-    EXPECT_EQ(box.take(), (Effects{"kill 4343\n", chain_lines("vpnClient_2", "-F", kTunnelChainOrder) +
-                                                      mark_lines(c, "WAN2_C5f3a1c2b"), ""}));
+    EXPECT_EQ(box.take(),
+              (Effects{"kill 4343\n",
+                       chain_lines("vpnClient_2", "-F", kTunnelChainOrder) + mark_lines(c, "WAN2_C5f3a1c2b"), ""}));
     // The same user at the same server once; at another server again.
     EXPECT_EQ(m->isTheSame(h, &r, 0), 1);
     EXPECT_EQ(m->isTheSame(h, &r, 1), 0);
@@ -458,8 +473,9 @@ TEST(PptpClient, ChainsMasqueradingAndPortChanges) {
 
     // The secrets: a line a value would break is left out.
     box.write("/etc/ppp/.keep", "");
-    box.write(file, "\"bob\" 1 \"p w\" vpn.example 2 1 1 0 a \n\"carol\" 2 \"$(x)'\" 10.0.0.9 1 0 0 0 b \n"
-                    "\"quote\" 3 \"a\\\"b\" vpn.example 1 0 0 0 c \n\"two words\" 4 \"pw\" vpn.example 1 0 0 0 d \n");
+    box.write(file,
+              "\"bob\" 1 \"p w\" vpn.example 2 1 1 0 a \n\"carol\" 2 \"$(x)'\" 10.0.0.9 1 0 0 0 b \n"
+              "\"quote\" 3 \"a\\\"b\" vpn.example 1 0 0 0 c \n\"two words\" 4 \"pw\" vpn.example 1 0 0 0 d \n");
     EXPECT_EQ(call<int()>(m->rewrite_secrets), 0);
     EXPECT_EQ(box.read("/etc/ppp/chap-secrets.Client"), "bob vpn.example \"p w\" *\ncarol 10.0.0.9 \"$(x)'\" *\n");
 }
@@ -481,7 +497,8 @@ TEST(PptpServer, ChainsRulesAndSessions) {
     std::string rules;
     for (const std::string chain : {"SSRC", "SDST"})
         for (const std::string table : {"mangle", "nat"})
-            rules += "/sbin/iptables -t " + table + " -A " + c + chain + " -m condition ! --condition " + c + " -j RETURN\n";
+            rules +=
+                "/sbin/iptables -t " + table + " -A " + c + chain + " -m condition ! --condition " + c + " -j RETURN\n";
     for (const std::string wan : {"WAN0", "WAN1", "WAN2"}) {
         for (const std::string table : {"mangle", "nat"})
             rules += "/sbin/iptables -t " + table + " -A " + c + "SSRC -i " + wan +
@@ -493,7 +510,8 @@ TEST(PptpServer, ChainsRulesAndSessions) {
         {m->command, -1, {"", chain_lines(c, "-N", order) + rules, ""}},
         {m->recommand, -1, {"kill 4242\n", chain_lines(c, "-F", order) + rules, ""}},
         {m->discommand, -1, {"kill 4242\n", chain_lines(c, "-F", order) + chain_lines(c, "-X", order), ""}},
-        {m->initial_system_cmd, 0, {}}, {m->initial_system_cmd, 1, {"", rules, ""}}};
+        {m->initial_system_cmd, 0, {}},
+        {m->initial_system_cmd, 1, {"", rules, ""}}};
     for (const auto &[slot, flag, expected] : applies) {
         flag < 0 ? call<Op>(slot, &r) : call<Boot>(slot, &r, 1, flag);
         EXPECT_EQ(box.take(), expected);
@@ -509,8 +527,9 @@ TEST(PptpServer, ChainsRulesAndSessions) {
 
     // The secrets: an unset address is "*"; a line a value would break is left out.
     box.write("/etc/ppp/.keep", "");
-    box.write(file, "\"alice\" 1 \"pw 1\" 0 ^o^ 0 a \n\"bob\" 2 \"x$(y)\" 1 10.8.0.2 0 b 3 \n"
-                    "\"quote\" 3 \"a\\\"b\" 0 ^o^ 0 c \n\"two words\" 4 \"pw\" 0 ^o^ 0 d \n");
+    box.write(file,
+              "\"alice\" 1 \"pw 1\" 0 ^o^ 0 a \n\"bob\" 2 \"x$(y)\" 1 10.8.0.2 0 b 3 \n"
+              "\"quote\" 3 \"a\\\"b\" 0 ^o^ 0 c \n\"two words\" 4 \"pw\" 0 ^o^ 0 d \n");
     EXPECT_EQ(call<int()>(m->rewrite_secrets), 0);
     EXPECT_EQ(box.read("/etc/ppp/chap-secrets.Server"), "alice * \"pw 1\" *\nbob * \"x$(y)\" 10.8.0.2\n");
     auto *h = m.open(0);
@@ -547,7 +566,8 @@ TEST(VpnTrunk, TrunksAndGroupsApplyTheirTunnels) {
     box.write("/etc/sysconfig/.firewall/vpn_ipsec_autokey.conf",
               "\"office\" 20240101000000 2 0 198.51.100.7 0 secret ^o^ ^o^ 3des md5 2 3600 0 3des md5 28800 0 Main "
               "^o^ ^o^ ^o^ ^o^ ^o^ 1 0 0 ^o^ 0 ^o^ ^o^ ^o^ 0 0 0 \n");
-    box.write("/etc/sysconfig/.firewall/gre_tunnel.conf", "\"gre\" 1 2 \"gw\" \"a\" \"b\" \"c\" \"d\" \"5f3a\" \"0\" \"30\" \n");
+    box.write("/etc/sysconfig/.firewall/gre_tunnel.conf",
+              "\"gre\" 1 2 \"gw\" \"a\" \"b\" \"c\" \"d\" \"5f3a\" \"0\" \"30\" \n");
     box.write("/etc/sysconfig/.firewall/vpn_trunk.conf",
               "\"t1\" 20240202000000 0 \"office\" 192.168.1.0 255.255.255.0 10.1.0.0 255.255.0.0 0 \n"
               "\"t2\" 20240202000001 3 \"gre\" 0.0.0.0 0.0.0.0 10.2.0.0 255.255.0.0 0 \n"
@@ -561,8 +581,11 @@ TEST(VpnTrunk, TrunksAndGroupsApplyTheirTunnels) {
     call<Op>(group->command, &g);
     const std::string route = "/sbin/ip route replace 10.2.0.0/16 dev WAN2_T5f3a\n";
     EXPECT_EQ(box.take().commands,
-              whack(replaced(kHead, "0x101", "0x101 --host 203.0.113.2 --client 192.168.1.0/255.255.255.0 --nexthop "
-                                             "0.0.0.0") + kRemote + kIke + kEsp) + route);
+              whack(replaced(kHead, "0x101",
+                             "0x101 --host 203.0.113.2 --client 192.168.1.0/255.255.255.0 --nexthop "
+                             "0.0.0.0") +
+                    kRemote + kIke + kEsp) +
+                  route);
     call<Op>(group->discommand, &g);
     EXPECT_EQ(box.take().commands, kRemoved + replaced(route, " replace ", " del "));
     // A trunk may not take the name of a trunk or of a group.
@@ -591,8 +614,12 @@ TEST(VpnTrunk, AddressChainsAndRemovals) {
     call<Op>(m->command, &group);
     const std::string mark = " -j UTMMARK --set-type policy --or-mark 0x";
     EXPECT_EQ(box.take().ipv4, ipt("mangle -N address_2SRC\nmangle -N address_2DST\n"
-                                   "mangle -A address_2SRC -s 10.0.1.0/24" + mark + "20\n"
-                                   "mangle -A address_2DST -d 10.0.1.0/24" + mark + "40\n"
+                                   "mangle -A address_2SRC -s 10.0.1.0/24" +
+                                   mark +
+                                   "20\n"
+                                   "mangle -A address_2DST -d 10.0.1.0/24" +
+                                   mark +
+                                   "40\n"
                                    "mangle -N address_3SRC\nmangle -N address_3DST\n"
                                    "mangle -A address_3SRC -j address_1SRC\nmangle -A address_3DST -j address_1DST\n"
                                    "mangle -A address_3SRC -j address_2SRC\nmangle -A address_3DST -j address_2DST\n"));
@@ -605,7 +632,8 @@ TEST(VpnTrunk, AddressChainsAndRemovals) {
     Module users(auth_user_register, auth_user_unregister);
     EXPECT_EQ(users->remove(users.open(1, reinterpret_cast<void *>(1)), 1), 0);
     users.close();
-    EXPECT_EQ(box.read("/etc/sysconfig/.firewall/auth_user.conf"), "\"alice\" 1 \"h\" \"^o^\" \n\"bob\" 2 \"h\" \"guests\" \n");
+    EXPECT_EQ(box.read("/etc/sysconfig/.firewall/auth_user.conf"),
+              "\"alice\" 1 \"h\" \"^o^\" \n\"bob\" 2 \"h\" \"guests\" \n");
 }
 
 // The tunnels' sessions end by the processes their files record; files
@@ -615,7 +643,7 @@ TEST(VpnUtil, SessionsEndByTheirRecordedProcesses) {
     const std::map<std::string, std::string> run = {
         {"WAN1_Sabc_1.pid", "101 ppp0\n"}, {"WAN1_Sdef_1.pid", "102\n"}, {"WAN2_Sabc_7.pid", "103\n"},
         {"WAN10_Sdef_1.pid", "104\n"},     {"WAN1_Szero.pid", "0\n"},    {"WAN1_Snegative.pid", "-5\n"},
-        {"WAN1_Stext.pid", "pid\n"},        {"WAN1_Sempty.pid", ""},      {"WAN2_C5f3a1c2b.pid", "105\n"}};
+        {"WAN1_Stext.pid", "pid\n"},       {"WAN1_Sempty.pid", ""},      {"WAN2_C5f3a1c2b.pid", "105\n"}};
     for (const auto &[name, content] : run) box.write("/var/run/" + name, content);
     std::filesystem::create_directories(box.file("/var/run/WAN1_Sunreadable.pid"));
     box.write("/var/log/gretunnel/20240101000000", "106\n");
@@ -639,7 +667,8 @@ TEST(VpnUtil, SessionsEndByTheirRecordedProcesses) {
     }
     EXPECT_EQ(box.take().commands, "kill 105\nkill 106\n");
     // A session file gives its first number, 0 when there is none.
-    for (auto [name, pid] : {std::pair{"WAN1_Snegative.pid", -5}, {"WAN1_Sunreadable.pid", 0}, {"../run/WAN1_Sdef_1.pid", 0}})
+    for (auto [name, pid] :
+         {std::pair{"WAN1_Snegative.pid", -5}, {"WAN1_Sunreadable.pid", 0}, {"../run/WAN1_Sdef_1.pid", 0}})
         EXPECT_EQ(getPPTPPID(name), pid) << name;
     killPPTP_pidfile("WAN1_Snegative.pid");
     EXPECT_EQ(box.take().commands, "");
@@ -677,7 +706,8 @@ TEST(VpnUtil, DaemonCommandLines) {
         put(g.mark, v.c_str());
         connectGreTunnel(&g);
         const std::string gre = box.take().commands;
-        EXPECT_EQ(run_with_stub(box, gre.substr(0, gre.size() - 1), "/usr/sbin/gretunnel"), std::vector<std::string>{g.mark});
+        EXPECT_EQ(run_with_stub(box, gre.substr(0, gre.size() - 1), "/usr/sbin/gretunnel"),
+                  std::vector<std::string>{g.mark});
     }
     EXPECT_FALSE(std::filesystem::exists(sentinel));
 }
@@ -701,34 +731,42 @@ std::string fill(std::string text, const std::string &device, const std::string 
 const std::string kLinkChains =
     ipt("mangle -N preMangle_vlink_{M}\nnat -N postNat_vlink_{M}\nmangle -A preMangle_vlink -j preMangle_vlink_{M}\n"
         "nat -A postNat_vlink -j postNat_vlink_{M}\n");
-const std::string kLinkState = "/sbin/iptables -t mangle -A wan_link_state -i WAN1 -m routemark --mark 0x{M} "
-                               "-j wan{M}_link_state\n";
+const std::string kLinkState =
+    "/sbin/iptables -t mangle -A wan_link_state -i WAN1 -m routemark --mark 0x{M} "
+    "-j wan{M}_link_state\n";
 
-Effects applied(const std::string &d, bool routing, const std::string &m = "101", const std::string &a = "198.51.100.10") {
-    return {fill("/sbin/ip addr add {A}/24 broadcast 198.51.100.255 dev {D} label {D}:vlink{M}\n"
-                 "echo \"+mark=0x{M} prio=100 weight=1 devname=WAN1 name=WAN1:{M} status=0 upstream=10240 "
-                 "downstream=20480\" > /proc/net/ipt_ROUTEMARK/virtual_link\n"
-                 "/sbin/ip rule add prio 1500 fwmark 0x{M} table {M}\n"
-                 "/sbin/ip route add default via 198.51.100.1 dev {D} src {A} proto static table {M}\n", d, m, a),
-            fill(kLinkChains + ipt(std::string(
-                     "mangle -A preMangle_vlink_{M} -m condition --condition WAN1:{M}\n"
-                     "mangle -A preMangle_vlink_{M} -i WAN1 -d {A}/24 -j ROUTEMARK --set-mark 0x{M}\n") +
-                     (routing ? "nat -A postNat_vlink_{M} ! -i lo -s {A}/24 -m routemark --mark 0x{M} -j ACCEPT\n" : "") +
+Effects applied(const std::string &d, bool routing, const std::string &m = "101",
+                const std::string &a = "198.51.100.10") {
+    return {
+        fill("/sbin/ip addr add {A}/24 broadcast 198.51.100.255 dev {D} label {D}:vlink{M}\n"
+             "echo \"+mark=0x{M} prio=100 weight=1 devname=WAN1 name=WAN1:{M} status=0 upstream=10240 "
+             "downstream=20480\" > /proc/net/ipt_ROUTEMARK/virtual_link\n"
+             "/sbin/ip rule add prio 1500 fwmark 0x{M} table {M}\n"
+             "/sbin/ip route add default via 198.51.100.1 dev {D} src {A} proto static table {M}\n",
+             d, m, a),
+        fill(kLinkChains +
+                 ipt(std::string("mangle -A preMangle_vlink_{M} -m condition --condition WAN1:{M}\n"
+                                 "mangle -A preMangle_vlink_{M} -i WAN1 -d {A}/24 -j ROUTEMARK --set-mark 0x{M}\n") +
+                     (routing ? "nat -A postNat_vlink_{M} ! -i lo -s {A}/24 -m routemark --mark 0x{M} -j ACCEPT\n"
+                              : "") +
                      "nat -A postNat_vlink_{M} -o WAN1 -m routemark --mark 0x{M} -j SNAT --to-source {A}\n"
                      "nat -A postNat_vlink_{M} -o WAN1 -s {A} -j SNAT --to-source {A}\n"
                      "mangle -N wan{M}_link_state\n") +
-                     kLinkState + "/sbin/iptables -t mangle -A wan{M}_link_state\n", d, m, a),
-            ""};
+                 kLinkState + "/sbin/iptables -t mangle -A wan{M}_link_state\n",
+             d, m, a),
+        ""};
 }
 
 Effects removed(const std::string &d, const std::string &m = "101", const std::string &a = "198.51.100.10") {
     return {fill("/sbin/ip addr del {A}/24 broadcast 198.51.100.255 dev {D} label {D}:vlink{M}\n"
                  "echo \"-mark=0x{M}\" > /proc/net/ipt_ROUTEMARK/virtual_link\n/sbin/ip route flush table {M}\n"
-                 "/sbin/ip rule del prio 1500 fwmark 0x{M} table {M}\n", d, m, a),
+                 "/sbin/ip rule del prio 1500 fwmark 0x{M} table {M}\n",
+                 d, m, a),
             fill(replaced(lines_with(kLinkChains, " -A "), " -A ", " -D ") +
-                 replaced(lines_with(kLinkChains, " -N "), " -N ", " -F ") +
-                 replaced(lines_with(kLinkChains, " -N "), " -N ", " -X ") + replaced(kLinkState, " -A ", " -D ") +
-                 "/sbin/iptables -t mangle -F wan{M}_link_state\n/sbin/iptables -t mangle -X wan{M}_link_state\n", d, m, a),
+                     replaced(lines_with(kLinkChains, " -N "), " -N ", " -F ") +
+                     replaced(lines_with(kLinkChains, " -N "), " -N ", " -X ") + replaced(kLinkState, " -A ", " -D ") +
+                     "/sbin/iptables -t mangle -F wan{M}_link_state\n/sbin/iptables -t mangle -X wan{M}_link_state\n",
+                 d, m, a),
             ""};
 }
 
@@ -758,7 +796,8 @@ TEST(VirtualLink, DevicesOfApplyAndRemoval) {
         EXPECT_EQ(box.take(), removed(device)) << device;
     }
     // The removal's device as the given interface record tells it.
-    interface_record routing = zoned, bridged = zoned, lan = interface_port(1, "LAN1", 1, 1, 3, "0.0.0.0", "0.0.0.0", 5),
+    interface_record routing = zoned, bridged = zoned,
+                     lan = interface_port(1, "LAN1", 1, 1, 3, "0.0.0.0", "0.0.0.0", 5),
                      plain = interface_port(1, "LAN1", 1);
     routing.summary = 32;
     bridged.summary = lan.summary = plain.summary = 64;

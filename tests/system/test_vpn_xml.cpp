@@ -60,11 +60,12 @@ TEST(VpnXml, RequestFilesOfThePptpModules) {
     server->set_default(&a, nullptr);
     ASSERT_EQ(server->xmlParam(h, &a, request.c_str()), &a);
     EXPECT_FALSE(box.exists(request));
-    EXPECT_EQ(std::to_string(a.line) + " " + a.chain + " " + a.password + " " + a.fixed_ip + " " + std::to_string(a.type),
-              "2 vpnServer_20240101000001 new 10.8.0.3 2");
+    EXPECT_EQ(
+        std::to_string(a.line) + " " + a.chain + " " + a.password + " " + a.fixed_ip + " " + std::to_string(a.type),
+        "2 vpnServer_20240101000001 new 10.8.0.3 2");
     // A line break is kept as the //n of a line, so it never gets there.
-    for (const char *hostile : {"<user_name value=\"b c\" />", "<password value=\"a&quot;b\" />",
-                                "<interface_id value=\"../x\" />"}) {
+    for (const char *hostile :
+         {"<user_name value=\"b c\" />", "<password value=\"a&quot;b\" />", "<interface_id value=\"../x\" />"}) {
         box.write(request, std::string("<?xml version=\"1.0\"?><r>") + hostile + "</r>");
         EXPECT_EQ(server->xmlParam(h, &a, request.c_str()), nullptr) << hostile;
         EXPECT_EQ(std::string(a.user_name) + " " + a.password, "bob new");
