@@ -612,14 +612,9 @@ TEST(VpnTrunk, AddressChainsAndRemovals) {
     EXPECT_EQ(m.open(0, reinterpret_cast<void *>(6)), nullptr);
     call<Op>(m->command, &object);
     call<Op>(m->command, &group);
-    const std::string mark = " -j UTMMARK --set-type policy --or-mark 0x";
     EXPECT_EQ(box.take().ipv4, ipt("mangle -N address_2SRC\nmangle -N address_2DST\n"
-                                   "mangle -A address_2SRC -s 10.0.1.0/24" +
-                                   mark +
-                                   "20\n"
-                                   "mangle -A address_2DST -d 10.0.1.0/24" +
-                                   mark +
-                                   "40\n"
+                                   "mangle -A address_2SRC -s 10.0.1.0/24 -j UTMMARK --set-type policy --or-mark 0x20\n"
+                                   "mangle -A address_2DST -d 10.0.1.0/24 -j UTMMARK --set-type policy --or-mark 0x40\n"
                                    "mangle -N address_3SRC\nmangle -N address_3DST\n"
                                    "mangle -A address_3SRC -j address_1SRC\nmangle -A address_3DST -j address_1DST\n"
                                    "mangle -A address_3SRC -j address_2SRC\nmangle -A address_3DST -j address_2DST\n"));
