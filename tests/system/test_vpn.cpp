@@ -78,6 +78,12 @@ TEST(Ddns, NamesDuplicatesFormsAndStatus) {
                                                          {account(0, "carol", "x", "example.net"), 0, 0},
                                                          {account(8, "carol", "y", "example.org"), 0, 1}};
     for (auto [r, line, expected] : clashes) EXPECT_EQ(m->isTheSame(h, &r, line), expected) << r.username;
+    // A changed field needs the updater again; a missing record does not.
+    ddns_record before = account(0, "bob", "home", "example.net"), after = before;
+    EXPECT_EQ(m->change(&before, &after), 0);
+    EXPECT_EQ(m->change(nullptr, &after), 0);
+    put(after.domain, "example.org");
+    EXPECT_EQ(m->change(&before, &after), 1);
     // In use: 0; not in use: -1, the reverse of the other modules.
     const interface_record wan1 = interface_port(2, "WAN1", 2), wan2 = interface_port(3, "WAN2", 2);
     EXPECT_EQ(call<Check>(m->interface_check, h, &wan1), 0);
