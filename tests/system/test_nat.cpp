@@ -131,6 +131,50 @@ permit_ip_record host(int ipv, const char *address, const char *mask, int securi
     return r;
 }
 
+// Three servers take part (entry_num row 69), groups have four members (row 17).
+class VirtualIp : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::strcpy(entry_num[69], "3");
+        std::strcpy(entry_num[17], "4");
+        ASSERT_EQ(interface_init_shm(), 0);
+        install_interfaces({interface_port(1, "WAN1", 2), interface_port(2, "LAN1", 1, 2, 3, "10.0.0.254"),
+                            interface_port(3, "DMZ1", 3, 1, 3, "10.0.1.254"),
+                            interface_port(4, "DMZ2", 3, 1, 3, "10.0.0.254", "255.255.255.0", 1)});
+    }
+    ModuleBox box_;
+    Module t_{virtual_ip_register, virtual_ip_unregister};
+};
+
+// A virtual server of public port, WAN port, sharing mode and server list.
+std::string server(const char *port, const char *device, int mode, const char *servers) {
+    return "\"web\" 20260102030405 1A2B3C4D 1.2.3.4 " + std::string(port) + " " + device + " svc_20260101000000 " +
+           std::to_string(mode) + " 0.0.0.0 0.0.0.0 0.0.0.0 0.0.0.0 LAN1 0 \"" + servers + "\" 0 0 ";
+}
+
+const std::string kVipChains = replaced(replaced(kMipChains, "mip_", "vip_"), "_mapip", "_vserver");
+const std::string kVipSnat =
+    ipt("nat -A postvip_@ -o WAN1 -s 10.0.0.1 {snat}\nnat -A postvip_@ -o WAN1_ppp -s 10.0.0.1 {snat}\n"
+        "nat -A postvip_@ -o WAN1 -m sockaddr --sockaddr 10.0.0.1 {snat}\n"
+        "nat -A postvip_@ -o WAN1_ppp -m sockaddr --sockaddr 10.0.0.1 {snat}\n");
+const std::string kLoop = hairpins(ipt("nat -A postvip_@ -i %I+ -o %O+ -d 10.0.0.1 {hairpin}\n"));
+const std::string kMarked =
+    ipt("nat -A vip_@ -m utmmark --type vserver --mark 0x1A2B3C4D -j UTMMARK --set-type policy --or-mark 0x2\n"
+        "mangle -A previp_@ -m utmmark --type vserver ! --mark 0x0 -j RETURN\n");
+const std::string kWholeDnat =
+    ipt("nat -A natvip_@ -j svc_20260101000000\nmangle -A previp_@ -d 1.2.3.4 {prednat} 10.0.0.1,10.0.0.3\n"
+        "nat -A natvip_@ -j DNAT --to-destination 10.0.0.1,10.0.0.3 --set-bysrc\n");
+
+// The protocol list of a service chain as "protocol first-last;" entries.
+std::string protocols(const char *chain) {
+    std::string text;
+    service_protocol *list = getProtocolInfoBychain(chain);
+    for (const service_protocol *p = list; p; p = p->next)
+        text += std::string(p->protocol) + " " + p->first_port + "-" + p->last_port + ";";
+    freeProtocolInfo(list);
+    return text;
+}
+
 }  // namespace
 
 // The permit rules of every apply path, in the record's family only; lines
@@ -195,7 +239,6 @@ TEST(MappedIp, RulesLinesAndConflicts) {
     EXPECT_EQ(box.take(), (Effects{arp_answers("-I", "7.7.7.7", {"WAN2"}), "", ""}));
     EXPECT_EQ(system_addresses(), "1 1.2.3.4 1\n1 1.2.3.9 1\n4 7.7.7.7 1\n");
     EXPECT_EQ(call<nat_command_fn>(t->command, nullptr), -1);
-
     // An older line gains its priority; conflicts with mappings and virtual
     // servers; the ports a mapping uses.
     box.write(kMappedFile,
@@ -259,44 +302,6 @@ TEST(MappedIp, DynamicAddressAndInterfaceRestoreMoveTheSystemAddress) {
     call<std::remove_pointer_t<wan_address_fn>>(t->dynamicIPup, &odd);
     EXPECT_EQ(box.take(), Effects{});
 }
-
-namespace {
-
-// Three servers take part (entry_num row 69), groups have four members (row 17).
-class VirtualIp : public ::testing::Test {
-protected:
-    void SetUp() override {
-        std::strcpy(entry_num[69], "3");
-        std::strcpy(entry_num[17], "4");
-        ASSERT_EQ(interface_init_shm(), 0);
-        install_interfaces({interface_port(1, "WAN1", 2), interface_port(2, "LAN1", 1, 2, 3, "10.0.0.254"),
-                            interface_port(3, "DMZ1", 3, 1, 3, "10.0.1.254"),
-                            interface_port(4, "DMZ2", 3, 1, 3, "10.0.0.254", "255.255.255.0", 1)});
-    }
-    ModuleBox box_;
-    Module t_{virtual_ip_register, virtual_ip_unregister};
-};
-
-// A virtual server of public port, WAN port, sharing mode and server list.
-std::string server(const char *port, const char *device, int mode, const char *servers) {
-    return "\"web\" 20260102030405 1A2B3C4D 1.2.3.4 " + std::string(port) + " " + device + " svc_20260101000000 " +
-           std::to_string(mode) + " 0.0.0.0 0.0.0.0 0.0.0.0 0.0.0.0 LAN1 0 \"" + servers + "\" 0 0 ";
-}
-
-const std::string kVipChains = replaced(replaced(kMipChains, "mip_", "vip_"), "_mapip", "_vserver");
-const std::string kVipSnat =
-    ipt("nat -A postvip_@ -o WAN1 -s 10.0.0.1 {snat}\nnat -A postvip_@ -o WAN1_ppp -s 10.0.0.1 {snat}\n"
-        "nat -A postvip_@ -o WAN1 -m sockaddr --sockaddr 10.0.0.1 {snat}\n"
-        "nat -A postvip_@ -o WAN1_ppp -m sockaddr --sockaddr 10.0.0.1 {snat}\n");
-const std::string kLoop = hairpins(ipt("nat -A postvip_@ -i %I+ -o %O+ -d 10.0.0.1 {hairpin}\n"));
-const std::string kMarked =
-    ipt("nat -A vip_@ -m utmmark --type vserver --mark 0x1A2B3C4D -j UTMMARK --set-type policy --or-mark 0x2\n"
-        "mangle -A previp_@ -m utmmark --type vserver ! --mark 0x0 -j RETURN\n");
-const std::string kWholeDnat =
-    ipt("nat -A natvip_@ -j svc_20260101000000\nmangle -A previp_@ -d 1.2.3.4 {prednat} 10.0.0.1,10.0.0.3\n"
-        "nat -A natvip_@ -j DNAT --to-destination 10.0.0.1,10.0.0.3 --set-bysrc\n");
-
-}  // namespace
 
 // The rules of a whole address and of a public port for each kind of
 // service protocol, with and without the service; their removal.
@@ -385,7 +390,6 @@ TEST_F(VirtualIp, LinesConflictsAndRemoval) {
               "\"b \\\"x\\\"\" 20260102030402 0 1.2.3.5 ^o^ WAN1 svc_1 0 10.0.0.7 0.0.0.0 0.0.0.0 "
               "0.0.0.0 LAN1 0 \"10.0.0.7,0.0.0.0,0.0.0.0\" 0 0 \n" +
                   newer);
-
     // Conflicts and the priority a new server takes; the ports servers use.
     box_.write(kServers,
                "\"a\" 20260102030401 0 1.2.3.4 80 WAN1 svc_1 0 10.0.0.1 0.0.0.0 0.0.0.0 0.0.0.0 LAN1 0 "
@@ -499,20 +503,6 @@ TEST(VirtualIpGroup, ChainNamesAndMembers) {
         EXPECT_EQ(call<nat_interface_check_fn>(t->interface_check, h, &iface), used) << iname;
     }
 }
-
-namespace {
-
-// The protocol list of a service chain as "protocol first-last;" entries.
-std::string protocols(const char *chain) {
-    std::string text;
-    service_protocol *list = getProtocolInfoBychain(chain);
-    for (const service_protocol *p = list; p; p = p->next)
-        text += std::string(p->protocol) + " " + p->first_port + "-" + p->last_port + ";";
-    freeProtocolInfo(list);
-    return text;
-}
-
-}  // namespace
 
 // Custom services and groups in their two files, their chains in mangle and
 // nat, their protocol lists, and a removal that leaves the groups.

@@ -55,6 +55,112 @@ ddns_record account(int provider, const char *user, const char *host, const char
     return r;
 }
 
+using tunnel_record = vpn_ipsec_autokey_record;
+const std::string kWhack = "/usr/libexec/ipsec/whack";
+
+// LAN1 on port 1; WAN1 on port 2 with a static address; WAN2 on port 3
+// without one.
+void install_ports() {
+    interface_record wan = interface_port(2, "WAN1", 2, 1, 3, "203.0.113.2");
+    put(wan.gateway, "203.0.113.1");
+    install_interfaces({interface_port(1, "LAN1", 1, 1, 3, "192.168.1.1"), wan, interface_port(3, "WAN2", 2, 1, 2)});
+}
+
+// The tunnel the form makes: "office" to 198.51.100.7 over WAN1 with a
+// pre-shared key, with the changes given; null when the form is refused.
+tunnel_record *from_form(const Module &m, tunnel_record &t, const FormValues &changes = {}) {
+    FormValues fields = form(
+        "name=office&id=20240101000000&wan_num=2&remote=198.51.100.7&key=secret&enc_alg_I=3des&"
+        "hash_alg_I=md5&enc_alg_II=3des&hash_alg_II=md5&mode=Main");
+    for (const auto &change : changes) {
+        auto same = std::find_if(fields.begin(), fields.end(), [&](const auto &f) { return f.first == change.first; });
+        same == fields.end() ? fields.push_back(change) : void(same->second = change.second);
+    }
+    submit_form(fields);
+    m->clear(&t);
+    m->set_default(&t, nullptr);
+    return static_cast<tunnel_record *>(call<Op>(m->cgiParam, &t));
+}
+
+tunnel_record tunnel(const Module &m, const std::string &changes = "") {
+    tunnel_record t;
+    EXPECT_NE(from_form(m, t, form(changes)), nullptr) << changes;
+    return t;
+}
+
+const ipsec_subnets kNets = {"192.168.1.0", "255.255.255.0", 0, "10.1.0.0", "255.255.0.0", "20240202000000"};
+const std::string kRemoved =
+    kWhack + " --terminate --name office > /dev/null 2>&1\n" + kWhack + " --delete --name office > /dev/null 2>&1\n";
+std::string whack(const std::string &add) {
+    return kRemoved + kWhack + add + " > /dev/null 2>&1\n" + kWhack + " --listen > /dev/null 2>&1\n";
+}
+const std::string kHead =
+    " --name office --psk --tunnel --keyingtries 1 --updown \"20240101000000 20240202000000\" "
+    "--mark 0x101";
+const std::string kLocal = " --host 203.0.113.2 --client 192.168.1.0/255.255.255.0 --nexthop 203.0.113.1";
+const std::string kRemote = " --to --host 198.51.100.7 --client 10.1.0.0/255.255.0.0";
+const std::string kHosts = " --host 203.0.113.2 --nexthop 203.0.113.1 --to --host 198.51.100.7";
+const std::string kIke = " --ike 3des-md5-modp2! --ikelifetime 3600",
+                  kEsp = " --encrypt --esp 3des-md5! --ipseclifetime 28800";
+
+const char *const kLinks = "/etc/sysconfig/.firewall/virtual_link.conf";
+
+std::string link_line(const std::string &wan, const std::string &ip, const std::string &mark, const std::string &name,
+                      const std::string &up = "10240") {
+    const std::string zero = "0000:0000:0000:0000:0000:0000:0000:0000";
+    return wan + " " + ip + " 255.255.255.0 198.51.100.1 0 " + zero + " 64 " + zero + " 0 0.0.0.0 ^o^ 0 20480 " + up +
+           " " + mark + " \"" + name + "\" \n";
+}
+
+// A golden text with {D} the device, {M} the mark and {A} the address.
+std::string fill(std::string text, const std::string &device, const std::string &mark, const std::string &address) {
+    return replaced(replaced(replaced(text, "{D}", device), "{M}", mark), "{A}", address);
+}
+
+const std::string kLinkChains =
+    ipt("mangle -N preMangle_vlink_{M}\nnat -N postNat_vlink_{M}\nmangle -A preMangle_vlink -j preMangle_vlink_{M}\n"
+        "nat -A postNat_vlink -j postNat_vlink_{M}\n");
+const std::string kLinkState =
+    "/sbin/iptables -t mangle -A wan_link_state -i WAN1 -m routemark --mark 0x{M} "
+    "-j wan{M}_link_state\n";
+
+Effects applied(const std::string &d, bool routing, const std::string &m = "101",
+                const std::string &a = "198.51.100.10") {
+    return {
+        fill("/sbin/ip addr add {A}/24 broadcast 198.51.100.255 dev {D} label {D}:vlink{M}\n"
+             "echo \"+mark=0x{M} prio=100 weight=1 devname=WAN1 name=WAN1:{M} status=0 upstream=10240 "
+             "downstream=20480\" > /proc/net/ipt_ROUTEMARK/virtual_link\n"
+             "/sbin/ip rule add prio 1500 fwmark 0x{M} table {M}\n"
+             "/sbin/ip route add default via 198.51.100.1 dev {D} src {A} proto static table {M}\n",
+             d, m, a),
+        fill(kLinkChains +
+                 ipt(std::string("mangle -A preMangle_vlink_{M} -m condition --condition WAN1:{M}\n"
+                                 "mangle -A preMangle_vlink_{M} -i WAN1 -d {A}/24 -j ROUTEMARK --set-mark 0x{M}\n") +
+                     (routing ? "nat -A postNat_vlink_{M} ! -i lo -s {A}/24 -m routemark --mark 0x{M} -j ACCEPT\n"
+                              : "") +
+                     "nat -A postNat_vlink_{M} -o WAN1 -m routemark --mark 0x{M} -j SNAT --to-source {A}\n"
+                     "nat -A postNat_vlink_{M} -o WAN1 -s {A} -j SNAT --to-source {A}\n"
+                     "mangle -N wan{M}_link_state\n") +
+                 kLinkState + "/sbin/iptables -t mangle -A wan{M}_link_state\n",
+             d, m, a),
+        ""};
+}
+
+Effects removed(const std::string &d, const std::string &m = "101", const std::string &a = "198.51.100.10") {
+    return {fill("/sbin/ip addr del {A}/24 broadcast 198.51.100.255 dev {D} label {D}:vlink{M}\n"
+                 "echo \"-mark=0x{M}\" > /proc/net/ipt_ROUTEMARK/virtual_link\n/sbin/ip route flush table {M}\n"
+                 "/sbin/ip rule del prio 1500 fwmark 0x{M} table {M}\n",
+                 d, m, a),
+            fill(replaced(lines_with(kLinkChains, " -A "), " -A ", " -D ") +
+                     replaced(lines_with(kLinkChains, " -N "), " -N ", " -F ") +
+                     replaced(lines_with(kLinkChains, " -N "), " -N ", " -X ") + replaced(kLinkState, " -A ", " -D ") +
+                     "/sbin/iptables -t mangle -F wan{M}_link_state\n/sbin/iptables -t mangle -X wan{M}_link_state\n",
+                 d, m, a),
+            ""};
+}
+
+Effects operator+(Effects a, const Effects &b) { return {a.commands + b.commands, a.ipv4 + b.ipv4, a.ipv6 + b.ipv6}; }
+
 }  // namespace
 
 // Published names, duplicates, the ports in use, the form's line, the
@@ -182,58 +288,6 @@ TEST(GreTunnel, FormLineAndRules) {
     submit_form({});
 }
 
-namespace {
-
-using tunnel_record = vpn_ipsec_autokey_record;
-const std::string kWhack = "/usr/libexec/ipsec/whack";
-
-// LAN1 on port 1; WAN1 on port 2 with a static address; WAN2 on port 3
-// without one.
-void install_ports() {
-    interface_record wan = interface_port(2, "WAN1", 2, 1, 3, "203.0.113.2");
-    put(wan.gateway, "203.0.113.1");
-    install_interfaces({interface_port(1, "LAN1", 1, 1, 3, "192.168.1.1"), wan, interface_port(3, "WAN2", 2, 1, 2)});
-}
-
-// The tunnel the form makes: "office" to 198.51.100.7 over WAN1 with a
-// pre-shared key, with the changes given; null when the form is refused.
-tunnel_record *from_form(const Module &m, tunnel_record &t, const FormValues &changes = {}) {
-    FormValues fields = form(
-        "name=office&id=20240101000000&wan_num=2&remote=198.51.100.7&key=secret&enc_alg_I=3des&"
-        "hash_alg_I=md5&enc_alg_II=3des&hash_alg_II=md5&mode=Main");
-    for (const auto &change : changes) {
-        auto same = std::find_if(fields.begin(), fields.end(), [&](const auto &f) { return f.first == change.first; });
-        same == fields.end() ? fields.push_back(change) : void(same->second = change.second);
-    }
-    submit_form(fields);
-    m->clear(&t);
-    m->set_default(&t, nullptr);
-    return static_cast<tunnel_record *>(call<Op>(m->cgiParam, &t));
-}
-
-tunnel_record tunnel(const Module &m, const std::string &changes = "") {
-    tunnel_record t;
-    EXPECT_NE(from_form(m, t, form(changes)), nullptr) << changes;
-    return t;
-}
-
-const ipsec_subnets kNets = {"192.168.1.0", "255.255.255.0", 0, "10.1.0.0", "255.255.0.0", "20240202000000"};
-const std::string kRemoved =
-    kWhack + " --terminate --name office > /dev/null 2>&1\n" + kWhack + " --delete --name office > /dev/null 2>&1\n";
-std::string whack(const std::string &add) {
-    return kRemoved + kWhack + add + " > /dev/null 2>&1\n" + kWhack + " --listen > /dev/null 2>&1\n";
-}
-const std::string kHead =
-    " --name office --psk --tunnel --keyingtries 1 --updown \"20240101000000 20240202000000\" "
-    "--mark 0x101";
-const std::string kLocal = " --host 203.0.113.2 --client 192.168.1.0/255.255.255.0 --nexthop 203.0.113.1";
-const std::string kRemote = " --to --host 198.51.100.7 --client 10.1.0.0/255.255.0.0";
-const std::string kHosts = " --host 203.0.113.2 --nexthop 203.0.113.1 --to --host 198.51.100.7";
-const std::string kIke = " --ike 3des-md5-modp2! --ikelifetime 3600",
-                  kEsp = " --encrypt --esp 3des-md5! --ipseclifetime 28800";
-
-}  // namespace
-
 // The IKE daemon's command lines for each kind of tunnel; connecting and
 // disconnecting; applying through the table; tunnels that follow a port's
 // address; secrets, XAUTH users and GRE bridges from the stored tunnels.
@@ -291,7 +345,6 @@ TEST(IpsecAutokey, CommandLinesRulesAndStoredTunnels) {
               kWhack + " --initiate --name office --xauthuser bob --xauthpass pw > /dev/null 2>&1 &\n" + kRemoved);
     EXPECT_FALSE(box.exists("/var/log/ipsec/20240101000000"));
     EXPECT_TRUE(box.exists("/var/log/ipsec/20240101000001"));
-
     // Applied, removed and re-applied through the table.
     box.write("/etc/sysconfig/.firewall/vpn_trunk.conf",
               "\"to branch\" 20240202000000 0 \"office\" 192.168.1.0 255.255.255.0 10.1.0.0 255.255.0.0 0 \n");
@@ -460,7 +513,6 @@ TEST(PptpClient, ChainsMasqueradingAndPortChanges) {
     install_interfaces({lan, wan1});
     EXPECT_EQ(call<Check>(m->interface_check, h, &wan1), 1);
     EXPECT_EQ(call<Check>(m->interface_check, h, &lan), 0);
-
     // A WAN port that comes back restarts its connections but those dialled
     // by hand; one that is no WAN any more only ends them.
     call<Restore>(m->restorebyinterface, &lan, &lan);
@@ -476,7 +528,6 @@ TEST(PptpClient, ChainsMasqueradingAndPortChanges) {
     EXPECT_EQ(box.take().commands, "kill 4242\nkill 4343\nkill 4242\nkill 4343\n");
     call<Boot>(m->initial_system_cmd, &by_hand, 2, 1);
     EXPECT_EQ(box.take(), (Effects{"", mark_lines("vpnClient_2", "WAN2_C00000002"), ""}));
-
     // The secrets: a line a value would break is left out.
     box.write("/etc/ppp/.keep", "");
     box.write(file,
@@ -530,7 +581,6 @@ TEST(PptpServer, ChainsRulesAndSessions) {
     wan_address_event up{"203.0.113.2", 2, "WAN1"};
     call<Event>(m->dynamicIPup, &up);
     EXPECT_EQ(box.take().commands, "kill 4242\nkill 4242\n");
-
     // The secrets: an unset address is "*"; a line a value would break is left out.
     box.write("/etc/ppp/.keep", "");
     box.write(file,
@@ -712,68 +762,6 @@ TEST(VpnUtil, DaemonCommandLines) {
     }
     EXPECT_FALSE(std::filesystem::exists(sentinel));
 }
-
-namespace {
-
-const char *const kLinks = "/etc/sysconfig/.firewall/virtual_link.conf";
-
-std::string link_line(const std::string &wan, const std::string &ip, const std::string &mark, const std::string &name,
-                      const std::string &up = "10240") {
-    const std::string zero = "0000:0000:0000:0000:0000:0000:0000:0000";
-    return wan + " " + ip + " 255.255.255.0 198.51.100.1 0 " + zero + " 64 " + zero + " 0 0.0.0.0 ^o^ 0 20480 " + up +
-           " " + mark + " \"" + name + "\" \n";
-}
-
-// A golden text with {D} the device, {M} the mark and {A} the address.
-std::string fill(std::string text, const std::string &device, const std::string &mark, const std::string &address) {
-    return replaced(replaced(replaced(text, "{D}", device), "{M}", mark), "{A}", address);
-}
-
-const std::string kLinkChains =
-    ipt("mangle -N preMangle_vlink_{M}\nnat -N postNat_vlink_{M}\nmangle -A preMangle_vlink -j preMangle_vlink_{M}\n"
-        "nat -A postNat_vlink -j postNat_vlink_{M}\n");
-const std::string kLinkState =
-    "/sbin/iptables -t mangle -A wan_link_state -i WAN1 -m routemark --mark 0x{M} "
-    "-j wan{M}_link_state\n";
-
-Effects applied(const std::string &d, bool routing, const std::string &m = "101",
-                const std::string &a = "198.51.100.10") {
-    return {
-        fill("/sbin/ip addr add {A}/24 broadcast 198.51.100.255 dev {D} label {D}:vlink{M}\n"
-             "echo \"+mark=0x{M} prio=100 weight=1 devname=WAN1 name=WAN1:{M} status=0 upstream=10240 "
-             "downstream=20480\" > /proc/net/ipt_ROUTEMARK/virtual_link\n"
-             "/sbin/ip rule add prio 1500 fwmark 0x{M} table {M}\n"
-             "/sbin/ip route add default via 198.51.100.1 dev {D} src {A} proto static table {M}\n",
-             d, m, a),
-        fill(kLinkChains +
-                 ipt(std::string("mangle -A preMangle_vlink_{M} -m condition --condition WAN1:{M}\n"
-                                 "mangle -A preMangle_vlink_{M} -i WAN1 -d {A}/24 -j ROUTEMARK --set-mark 0x{M}\n") +
-                     (routing ? "nat -A postNat_vlink_{M} ! -i lo -s {A}/24 -m routemark --mark 0x{M} -j ACCEPT\n"
-                              : "") +
-                     "nat -A postNat_vlink_{M} -o WAN1 -m routemark --mark 0x{M} -j SNAT --to-source {A}\n"
-                     "nat -A postNat_vlink_{M} -o WAN1 -s {A} -j SNAT --to-source {A}\n"
-                     "mangle -N wan{M}_link_state\n") +
-                 kLinkState + "/sbin/iptables -t mangle -A wan{M}_link_state\n",
-             d, m, a),
-        ""};
-}
-
-Effects removed(const std::string &d, const std::string &m = "101", const std::string &a = "198.51.100.10") {
-    return {fill("/sbin/ip addr del {A}/24 broadcast 198.51.100.255 dev {D} label {D}:vlink{M}\n"
-                 "echo \"-mark=0x{M}\" > /proc/net/ipt_ROUTEMARK/virtual_link\n/sbin/ip route flush table {M}\n"
-                 "/sbin/ip rule del prio 1500 fwmark 0x{M} table {M}\n",
-                 d, m, a),
-            fill(replaced(lines_with(kLinkChains, " -A "), " -A ", " -D ") +
-                     replaced(lines_with(kLinkChains, " -N "), " -N ", " -F ") +
-                     replaced(lines_with(kLinkChains, " -N "), " -N ", " -X ") + replaced(kLinkState, " -A ", " -D ") +
-                     "/sbin/iptables -t mangle -F wan{M}_link_state\n/sbin/iptables -t mangle -X wan{M}_link_state\n",
-                 d, m, a),
-            ""};
-}
-
-Effects operator+(Effects a, const Effects &b) { return {a.commands + b.commands, a.ipv4 + b.ipv4, a.ipv6 + b.ipv6}; }
-
-}  // namespace
 
 // The device a link is applied to and removed from, as the ports tell it.
 TEST(VirtualLink, DevicesOfApplyAndRemoval) {

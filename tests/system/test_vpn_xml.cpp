@@ -76,7 +76,6 @@ TEST(VpnXml, RequestFilesOfThePptpModules) {
               "<ip_mode value=\"0\" /><fixed_ip value=\"^o^\" /><manual value=\"0\" /><type value=\"0\" /></_entry>"
               "<_entry><user_name value=\"bob\" /><password value=\"pw\" /><ip_mode value=\"0\" />"
               "<fixed_ip value=\"^o^\" /><manual value=\"0\" /><type value=\"0\" /></_entry></_function>");
-
     Module client(vpn_pptp_client_register, vpn_pptp_client_unregister);
     vpn_pptp_client_record c{};
     box.write(request, "<?xml version=\"1.0\"?><r><server value=\"a b\" /></r>");
