@@ -61,16 +61,14 @@ std::string ipt(std::string rules) {
     return out;
 }
 
-// The chains of a record ("-N" lines and the jumps to them) flushed, and
-// removed with the jumps.
+// A record's chains ("-N" lines and the jumps to them) flushed, and removed with the jumps.
 std::string flushed(const std::string &chains) { return replaced(lines_with(chains, " -N "), " -N ", " -F "); }
 std::string removed(const std::string &chains) {
     return flushed(chains) + replaced(lines_with(chains, " -A "), " -A ", " -D ") +
            replaced(lines_with(chains, " -N "), " -N ", " -X ");
 }
 
-// The rules by which hosts behind the appliance reach a server at its public
-// address, one per pair of ports (%I in, %O out) of a kind.
+// How hosts behind the appliance reach a server at its public address: rule for each %I in, %O out.
 std::string hairpins(const std::string &rule) {
     std::string out;
     for (const std::string ports :
@@ -84,8 +82,7 @@ const std::string kMipChains =
     ipt("nat -N mip_@\nnat -N natmip_@\nnat -N postmip_@\n"
         "nat -A preNat_mapip -m utmmark --type vserver --mark 0x1A2B3C4D -j natmip_@\n"
         "nat -A postNat_mapip -j postmip_@\nmangle -N premip_@\nmangle -A preMangle_mapip -j premip_@\n");
-// The rules of the mapping 1.2.3.4 on WAN1 to 10.0.0.5: head, source
-// translations, tail.
+// The mapping 1.2.3.4 on WAN1 to 10.0.0.5: head, source translations, tail.
 const std::string kHead =
     ipt("nat -A mip_@ -m utmmark --type vserver --mark 0x1A2B3C4D -j UTMMARK --set-type policy --or-mark 0x2\n"
         "nat -A natmip_@ -j DNAT --to-destination 10.0.0.5\n");
@@ -113,8 +110,7 @@ void install_ports() {
                         interface_port(4, "WAN2", 2, 1, 2)});
 }
 
-// The ten rules of a permitted host: head names the program and the action,
-// at the position after the chain; the services of bits are accepted.
+// A permitted host's ten rules: head the program and action, at the position; services of bits accepted.
 std::string permit_rules(const std::string &head, const std::string &at, const std::string &address, int bits) {
     std::string out;
     for (auto [service, bit] : {std::pair{"http", 2}, {"https", 4}, {"ping", 1}, {"telnet", 8}, {"ssh", 16}})
@@ -177,8 +173,7 @@ std::string protocols(const char *chain) {
 
 }  // namespace
 
-// The permit rules of every apply path, in the record's family only; lines
-// read back whole; the duplicate test.
+// The permit rules of every apply path, in the record's family only; lines; duplicates.
 TEST(PermitIp, RulesLinesAndDuplicates) {
     ModuleBox box;
     Module t(permit_ip_register, permit_ip_unregister);
@@ -210,8 +205,7 @@ TEST(PermitIp, RulesLinesAndDuplicates) {
     for (auto [line, expected] : {std::pair{1, 0}, {2, 1}, {0, 1}}) EXPECT_EQ(t->isTheSame(h, &a, line), expected);
 }
 
-// A mapping applied, re-applied over a virtual link, removed, and set up at
-// boot; lines, conflicts and ports in use.
+// A mapping applied, re-applied over a virtual link, removed, set up at boot; lines, conflicts, ports.
 TEST(MappedIp, RulesLinesAndConflicts) {
     ModuleBox box;
     install_ports();
@@ -233,14 +227,12 @@ TEST(MappedIp, RulesLinesAndConflicts) {
     EXPECT_EQ(box.take(), (Effects{arp("-D") + arp("-I", "1.2.3.9"), flushed(kMipChains) + routed_rules, ""}));
     ASSERT_EQ(call<nat_command_fn>(t->discommand, &routed), 0);
     EXPECT_EQ(box.take(), (Effects{arp("-D", "1.2.3.9"), removed(kMipChains), ""}));
-    // At boot without the flag only the system address and the ARP answer:
-    // a port on DHCP has no bridged ports answering.
+    // At boot without the flag only the system address and the ARP answer of the DHCP port.
     ASSERT_EQ(call<nat_initial_system_cmd_fn>(t->initial_system_cmd, &dynamic, 1, 0), 0);
     EXPECT_EQ(box.take(), (Effects{arp_answers("-I", "7.7.7.7", {"WAN2"}), "", ""}));
     EXPECT_EQ(system_addresses(), "1 1.2.3.4 1\n1 1.2.3.9 1\n4 7.7.7.7 1\n");
     EXPECT_EQ(call<nat_command_fn>(t->command, nullptr), -1);
-    // An older line gains its priority; conflicts with mappings and virtual
-    // servers; the ports a mapping uses.
+    // An older line gains its priority.
     box.write(kMappedFile,
               "\"web \\\"1\\\"\" 20260102030405 1A2B3C4D 1.2.3.4 WAN1:1a 10.0.0.5 LAN1 1 3 \n"
               "\"mail\" 20260102030406 1A2B3C4E 1.2.3.5 WAN1 10.0.0.6 DMZ1 0 \n");
@@ -274,8 +266,7 @@ TEST(MappedIp, RulesLinesAndConflicts) {
     }
 }
 
-// A port that comes back re-applies the mappings of its hosts; a new WAN
-// address moves the mappings that follow it, and is stored.
+// A port back re-applies its hosts' mappings; a new WAN address moves those that follow it, stored.
 TEST(MappedIp, DynamicAddressAndInterfaceRestoreMoveTheSystemAddress) {
     ModuleBox box;
     install_ports();
@@ -303,8 +294,7 @@ TEST(MappedIp, DynamicAddressAndInterfaceRestoreMoveTheSystemAddress) {
     EXPECT_EQ(box.take(), Effects{});
 }
 
-// The rules of a whole address and of a public port for each kind of
-// service protocol, with and without the service; their removal.
+// A whole address and a public port for each kind of protocol, with and without the service; removal.
 TEST_F(VirtualIp, RulesForEachProtocolKindWithAndWithoutTheService) {
     service_protocol icmp{"icmp", "0", "0", nullptr}, all{"all", "0", "0", &icmp}, tcp{"tcp", "80", "80", &all};
     const std::string both_servers = kVipSnat + kLoop + replaced(kVipSnat + kLoop, "10.0.0.1", "10.0.0.3");
@@ -321,8 +311,7 @@ TEST_F(VirtualIp, RulesForEachProtocolKindWithAndWithoutTheService) {
                                             "mangle -A previp_@ -d 1.2.3.4 {policy} vserver --set-mark 0x1A2B3C4D\n") +
                                         kWholeDnat + both_servers,
                                     ""}));
-    // One public port over a virtual link, backup sharing, for a TCP, an
-    // "all" and an ICMP entry.
+    // One public port over a virtual link, backup sharing, for a TCP, an "all" and an ICMP entry.
     auto port = t_.record<virtual_ip_record>(server("8080", "WAN1:1a", 1, "10.0.0.1"));
     port.service_info = &tcp;
     ASSERT_EQ(call<nat_initial_system_cmd_fn>(t_->initial_system_cmd, &port, 1, 1), 0);
@@ -350,8 +339,7 @@ TEST_F(VirtualIp, RulesForEachProtocolKindWithAndWithoutTheService) {
                          "nat -A postvip_@ -o WAN1 -m routemark --mark 0x1a -m sockaddr --sockaddr 10.0.0.1 {snat}\n") +
                      kLoop,
                  ""}));
-    // Without the service's protocols: no marks, and a public port is not
-    // translated; the whole address still is.
+    // Without the service's protocols: no marks, and only the whole address is translated.
     whole.service_info = port.service_info = nullptr;
     ASSERT_EQ(call<nat_recommand_fn>(t_->recommand, &whole, &whole), 0);
     EXPECT_EQ(box_.take(), (Effects{arp("-D") + arp("-I"), flushed(kVipChains) + kWholeDnat + both_servers, ""}));
@@ -363,9 +351,8 @@ TEST_F(VirtualIp, RulesForEachProtocolKindWithAndWithoutTheService) {
     EXPECT_EQ(box_.take(), (Effects{arp("-D"), removed(kVipChains), ""}));
 }
 
-// Lines in the current layout and the older one (without the list), and the
-// rewrite of the older lines; conflicts, priorities and ports in use; a
-// removed server leaves every group, and a group left empty its port.
+// Lines of both layouts and the older one's rewrite; conflicts, priorities, ports in use; a removed
+// server leaves every group, and a group left empty its port.
 TEST_F(VirtualIp, LinesConflictsAndRemoval) {
     const std::string newer =
         "\"c\" 20260102030403 0 1.2.3.6 ^o^ WAN1 svc_1 0 10.0.0.8 0.0.0.0 0.0.0.0 0.0.0.0 LAN1 0 \"10.0.0.8\" 0 1 \n"
@@ -390,7 +377,6 @@ TEST_F(VirtualIp, LinesConflictsAndRemoval) {
               "\"b \\\"x\\\"\" 20260102030402 0 1.2.3.5 ^o^ WAN1 svc_1 0 10.0.0.7 0.0.0.0 0.0.0.0 "
               "0.0.0.0 LAN1 0 \"10.0.0.7,0.0.0.0,0.0.0.0\" 0 0 \n" +
                   newer);
-    // Conflicts and the priority a new server takes; the ports servers use.
     box_.write(kServers,
                "\"a\" 20260102030401 0 1.2.3.4 80 WAN1 svc_1 0 10.0.0.1 0.0.0.0 0.0.0.0 0.0.0.0 LAN1 0 "
                "\"10.0.0.1,0.0.0.0,10.0.5.5\" 0 1 \n"
@@ -413,9 +399,8 @@ TEST_F(VirtualIp, LinesConflictsAndRemoval) {
         EXPECT_EQ(t_->isTheSame(h, &r, c.line), c.expected) << c.real_ip << ":" << c.port;
         EXPECT_EQ(r.priority, c.priority) << c.real_ip << ":" << c.port;
     }
-    // The WAN port (route mark or not), or a server in the subnet of a LAN
-    // or DMZ port in NAT mode outside a bridged zone; the walk of a
-    // record's servers ends at its first empty one.
+    // The WAN port, or a server in the subnet of a LAN or DMZ port in NAT mode outside a bridged
+    // zone; the walk of a record's servers ends at its first empty one.
     const std::pair<interface_record, int> ports[] = {{*interface_read_shm(1), 1},
                                                       {*interface_read_shm(2), 0} /* bridged */,
                                                       {*interface_read_shm(3), 1},
@@ -456,8 +441,7 @@ TEST_F(VirtualIp, ReappliedWithTheServiceOfItsChain) {
     EXPECT_NE(box_.read(kServers).find(" 5.6.7.8 8080 "), std::string::npos);
 }
 
-// A group's chain over its member servers (four members, entry_num row
-// 17), its name against groups and servers, and its port.
+// A group's chain over its members (four, entry_num row 17), its name against groups and servers, its port.
 TEST(VirtualIpGroup, ChainNamesAndMembers) {
     ModuleBox box;
     std::strcpy(entry_num[17], "4");
@@ -504,8 +488,7 @@ TEST(VirtualIpGroup, ChainNamesAndMembers) {
     }
 }
 
-// Custom services and groups in their two files, their chains in mangle and
-// nat, their protocol lists, and a removal that leaves the groups.
+// Services and groups in two files, their chains, protocol lists, and a removal that leaves the groups.
 TEST(Service, FilesChainsProtocolListsAndRemoval) {
     ModuleBox box;
     const char *custom = "/etc/sysconfig/.firewall/service_custom.conf",
@@ -523,7 +506,6 @@ TEST(Service, FilesChainsProtocolListsAndRemoval) {
     EXPECT_EQ(protocols("svc_20260101000001"), "tcp 80-80;udp 8000-8010;");
     EXPECT_EQ(protocols("svcgroup_20260101000003"), "tcp 80-80;udp 8000-8010;all 0-0;icmp 0-0;tcp 22-23;");
     EXPECT_EQ(protocols("svc_20260101000009"), "");
-    // The group's chain in each table jumps to its members.
     const auto members = [](const std::string &made, const std::vector<const char *> &ids) {
         std::string rules;
         for (const char *table : {"mangle ", "nat "}) {
@@ -607,11 +589,8 @@ TEST(NatForms, FieldsMakeTheseLines) {
     qFree();
 }
 
-// With SYSTEM_DEBUG_IPTABLES the rules run through the shell: each recorded
-// line, run by /bin/sh with a stub for its program, passes as many arguments
-// as the line of a plain value and runs nothing else.  Addresses, marks,
-// protocols, ports and members that are none are refused (their lines stay
-// those of the plain value); other texts reach the rules quoted.
+// Rules run through the shell (SYSTEM_DEBUG_IPTABLES): a recorded line passes a stub as many arguments as
+// a plain value's and runs nothing else; values that are none are refused, other texts reach rules quoted.
 TEST(NatForms, HostileValuesNeverLeaveTheirArgument) {
     ModuleBox box({"SYSTEM_DEBUG_IPTABLES=y"});
     std::strcpy(entry_num[69], "2");
@@ -633,8 +612,7 @@ TEST(NatForms, HostileValuesNeverLeaveTheirArgument) {
     for (const auto &target : targets) {
         Module t(target.kind.register_fn, target.kind.unregister_fn);
         SCOPED_TRACE(t->name);
-        // The shell commands the record of value makes, a line feed inside a
-        // value kept in its command.
+        // The shell commands of value's record, a line feed inside a value kept in its command.
         const auto apply = [&](const std::string &value) {
             FormValues form{{"id", "20260102030405"}};
             for (const std::string &field : target.fields) form.emplace_back(field, value);

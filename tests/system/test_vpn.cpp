@@ -58,16 +58,14 @@ ddns_record account(int provider, const char *user, const char *host, const char
 using tunnel_record = vpn_ipsec_autokey_record;
 const std::string kWhack = "/usr/libexec/ipsec/whack";
 
-// LAN1 on port 1; WAN1 on port 2 with a static address; WAN2 on port 3
-// without one.
+// LAN1 on port 1; WAN1 on port 2 with a static address; WAN2 without one.
 void install_ports() {
     interface_record wan = interface_port(2, "WAN1", 2, 1, 3, "203.0.113.2");
     put(wan.gateway, "203.0.113.1");
     install_interfaces({interface_port(1, "LAN1", 1, 1, 3, "192.168.1.1"), wan, interface_port(3, "WAN2", 2, 1, 2)});
 }
 
-// The tunnel the form makes: "office" to 198.51.100.7 over WAN1 with a
-// pre-shared key, with the changes given; null when the form is refused.
+// The tunnel "office" to 198.51.100.7 over WAN1 the form makes with changes; null when refused.
 tunnel_record *from_form(const Module &m, tunnel_record &t, const FormValues &changes = {}) {
     FormValues fields = form(
         "name=office&id=20240101000000&wan_num=2&remote=198.51.100.7&key=secret&enc_alg_I=3des&"
@@ -163,8 +161,7 @@ Effects operator+(Effects a, const Effects &b) { return {a.commands + b.commands
 
 }  // namespace
 
-// Published names, duplicates, the ports in use, the form's line, the
-// updater's start and its status characters.
+// Published names, duplicates, changes, ports in use, form lines, the updater and its status.
 TEST(Ddns, NamesDuplicatesFormsAndStatus) {
     ModuleBox box;
     const std::pair<ddns_record, const char *> names[] = {
@@ -184,7 +181,6 @@ TEST(Ddns, NamesDuplicatesFormsAndStatus) {
                                                          {account(0, "carol", "x", "example.net"), 0, 0},
                                                          {account(8, "carol", "y", "example.org"), 0, 1}};
     for (auto [r, line, expected] : clashes) EXPECT_EQ(m->isTheSame(h, &r, line), expected) << r.username;
-    // A changed field needs the updater again; a missing record does not.
     ddns_record before = account(0, "bob", "home", "example.net"), after = before;
     EXPECT_EQ(m->change(&before, &after), 0);
     EXPECT_EQ(m->change(nullptr, &after), 0);
@@ -212,8 +208,7 @@ TEST(Ddns, NamesDuplicatesFormsAndStatus) {
         EXPECT_EQ(call<Op>(slot, &marker), &marker);
         EXPECT_EQ(box.take(), (Effects{"/sbin/update_ddns -a >/dev/null 2>&1&\n", "", ""}));
     }
-    // The updater's status characters, one per account in order; a removed
-    // account takes its own out.
+    // One status character per account in order; a removed account takes its own out.
     const char *status = "/var/tmp/ddns_status";
     box.write(kDdns, "");
     for (const char *user : {"a", "b", "c", "d", "e"})
@@ -288,9 +283,8 @@ TEST(GreTunnel, FormLineAndRules) {
     submit_form({});
 }
 
-// The IKE daemon's command lines for each kind of tunnel; connecting and
-// disconnecting; applying through the table; tunnels that follow a port's
-// address; secrets, XAUTH users and GRE bridges from the stored tunnels.
+// The IKE daemon's command lines for each kind of tunnel, the table's apply paths, and the
+// secrets, XAUTH users and GRE bridges made from the stored tunnels.
 TEST(IpsecAutokey, CommandLinesRulesAndStoredTunnels) {
     ModuleBox box({"SYSTEM_PORT_NUM=3"});
     install_ports();
@@ -345,7 +339,6 @@ TEST(IpsecAutokey, CommandLinesRulesAndStoredTunnels) {
               kWhack + " --initiate --name office --xauthuser bob --xauthpass pw > /dev/null 2>&1 &\n" + kRemoved);
     EXPECT_FALSE(box.exists("/var/log/ipsec/20240101000000"));
     EXPECT_TRUE(box.exists("/var/log/ipsec/20240101000001"));
-    // Applied, removed and re-applied through the table.
     box.write("/etc/sysconfig/.firewall/vpn_trunk.conf",
               "\"to branch\" 20240202000000 0 \"office\" 192.168.1.0 255.255.255.0 10.1.0.0 255.255.0.0 0 \n");
     t = tunnel(m);
@@ -424,14 +417,12 @@ TEST(IpsecAutokey, CommandLinesRulesAndStoredTunnels) {
     EXPECT_EQ(box.take(), (Effects{"/sbin/brctl delif brvpn3 gre2\n/sbin/ip link del gre2\n", global, ""}));
 }
 
-// A tunnel name or peer reaches whack as one word; a key reaches the
-// secrets file inside its quotes or is refused, never as a second line.
+// A name or peer reaches whack as one word; a key reaches the secrets inside its quotes or is refused.
 TEST(IpsecAutokey, HostileFormValues) {
     ModuleBox box({"SYSTEM_PORT_NUM=3"});
     install_ports();
     Module m(vpn_ipsec_autokey_register, vpn_ipsec_autokey_unregister);
     const std::string sentinel = box.file("/sentinel");
-    // The arguments whack gets from the tunnel's recorded line.
     auto whack_args = [&](const tunnel_record &t) {
         recommandIPSecAutokey(&t, &kNets);
         const std::string commands = box.take().commands;
@@ -472,8 +463,7 @@ TEST(IpsecAutokey, HostileFormValues) {
     submit_form({});
 }
 
-// PPTP client connections: chains, masquerading, duplicates, ports, what
-// they do when their WAN port changes, and their secrets.
+// PPTP client connections: rules, duplicates, ports, WAN port changes, secrets.
 TEST(PptpClient, ChainsMasqueradingAndPortChanges) {
     ModuleBox box({"SYSTEM_PORT_NUM=3"});
     const char *file = "/etc/sysconfig/.firewall/vpn_pptp_client.conf";
@@ -513,8 +503,7 @@ TEST(PptpClient, ChainsMasqueradingAndPortChanges) {
     install_interfaces({lan, wan1});
     EXPECT_EQ(call<Check>(m->interface_check, h, &wan1), 1);
     EXPECT_EQ(call<Check>(m->interface_check, h, &lan), 0);
-    // A WAN port that comes back restarts its connections but those dialled
-    // by hand; one that is no WAN any more only ends them.
+    // A WAN port back restarts all but those dialled by hand; one no WAN any more only ends them.
     call<Restore>(m->restorebyinterface, &lan, &lan);
     EXPECT_EQ(box.take().commands, "");
     call<Restore>(m->restorebyinterface, &wan1, &wan1);
@@ -537,8 +526,7 @@ TEST(PptpClient, ChainsMasqueradingAndPortChanges) {
     EXPECT_EQ(box.read("/etc/ppp/chap-secrets.Client"), "bob vpn.example \"p w\" *\ncarol 10.0.0.9 \"$(x)'\" *\n");
 }
 
-// PPTP server accounts: their chains and rules, their sessions' end, their
-// secrets file.
+// PPTP server accounts: their chains and rules, their sessions' end, their secrets.
 TEST(PptpServer, ChainsRulesAndSessions) {
     ModuleBox box({"SYSTEM_PORT_NUM=2"});
     const char *file = "/etc/sysconfig/.firewall/vpn_pptp_server.conf";
@@ -595,8 +583,7 @@ TEST(PptpServer, ChainsRulesAndSessions) {
     EXPECT_EQ(call<int()>(m->rewrite_secrets), -1);
 }
 
-// The wizard's copy is meant when the form value "wizard" (default "No")
-// is "No" exactly when the selector is nonzero.
+// The wizard's copy is meant when "wizard" (default "No") is "No" exactly when the selector is set.
 TEST(VpnModules, WizardFileChoice) {
     ModuleBox box;
     const std::tuple<module_table *(*)(), void (*)(module_table *), int, int> kinds[] = {
@@ -632,8 +619,7 @@ TEST(VpnTrunk, TrunksAndGroupsApplyTheirTunnels) {
     Module group(vpn_trunk_group_register, vpn_trunk_group_unregister);
     vpn_trunk_group_record g{};
     ASSERT_NE(group->getnum(group.open(0), &g, 1), nullptr);
-    // The members in the trunks' order; the IPsec tunnel, connected by hand,
-    // gets the trunk's networks and is not initiated.
+    // Members in the trunks' order; the IPsec tunnel, by hand, gets the trunk's networks.
     call<Op>(group->command, &g);
     const std::string route = "/sbin/ip route replace 10.2.0.0/16 dev WAN2_T5f3a\n";
     EXPECT_EQ(box.take().commands,
@@ -644,7 +630,6 @@ TEST(VpnTrunk, TrunksAndGroupsApplyTheirTunnels) {
                   route);
     call<Op>(group->discommand, &g);
     EXPECT_EQ(box.take().commands, kRemoved + replaced(route, " replace ", " del "));
-    // A trunk may not take the name of a trunk or of a group.
     Module trunks(vpn_trunk_register, vpn_trunk_unregister);
     vpn_trunk_record t{};
     auto *h = trunks.open(0);
@@ -654,8 +639,7 @@ TEST(VpnTrunk, TrunksAndGroupsApplyTheirTunnels) {
     }
 }
 
-// Address objects and groups as chains; an object leaves the groups of its
-// zone, a group leaves its users.
+// Address objects and groups as chains; an object leaves its zone's groups, a group its users.
 TEST(VpnTrunk, AddressChainsAndRemovals) {
     ModuleBox box;
     box.write("/etc/sysconfig/.firewall/dmz_custom.conf",
@@ -687,8 +671,7 @@ TEST(VpnTrunk, AddressChainsAndRemovals) {
               "\"alice\" 1 \"h\" \"^o^\" \n\"bob\" 2 \"h\" \"guests\" \n");
 }
 
-// The tunnels' sessions end by the processes their files record; files
-// without a number, and other ports' files, end none.
+// Sessions end by the processes their files record; files without a number, or another port's, end none.
 TEST(VpnUtil, SessionsEndByTheirRecordedProcesses) {
     ModuleBox box;
     const std::map<std::string, std::string> run = {
@@ -784,7 +767,6 @@ TEST(VirtualLink, DevicesOfApplyAndRemoval) {
         call<Remove>(m->discommand, &link, nullptr);
         EXPECT_EQ(box.take(), removed(device)) << device;
     }
-    // The removal's device as the given interface record tells it.
     interface_record routing = zoned, bridged = zoned,
                      lan = interface_port(1, "LAN1", 1, 1, 3, "0.0.0.0", "0.0.0.0", 5),
                      plain = interface_port(1, "LAN1", 1);
@@ -796,8 +778,7 @@ TEST(VirtualLink, DevicesOfApplyAndRemoval) {
     }
 }
 
-// Re-applied by interface and by bond; the marks of a port; the ports in
-// use; duplicates by address and mask.
+// Re-applied by interface and by bond; a port's marks; ports in use; duplicates by address and mask.
 TEST(VirtualLink, ReapplyLookupAndChecks) {
     ModuleBox box({"SYSTEM_PORT_NUM=3"});
     Module m(virtual_link_register, virtual_link_unregister);
@@ -827,9 +808,8 @@ TEST(VirtualLink, ReapplyLookupAndChecks) {
     EXPECT_EQ(m->isTheSame(h, &r, 0), 1) << "the same address and mask";
 }
 
-// The route-marking line stands in double quotes: it reaches the proc file
-// as one line, or the link is not applied.  The form's mark is one to five
-// hexadecimal digits.
+// The route-marking line reaches the proc file as one line, or the link is not applied; the form's
+// mark is one to five hexadecimal digits.
 TEST(VirtualLink, RouteMarkingLineAndMark) {
     ModuleBox box({"SYSTEM_PORT_NUM=3"});
     install_interfaces({interface_port(2, "WAN1", 2)});
