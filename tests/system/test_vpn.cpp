@@ -746,8 +746,9 @@ TEST(VpnUtil, DaemonCommandLines) {
     EXPECT_FALSE(std::filesystem::exists(sentinel));
 }
 
-// The device a link is applied to and removed from, as the ports tell it.
-TEST(VirtualLink, DevicesOfApplyAndRemoval) {
+// The device a link is applied to and removed from, as the ports tell it; re-applied by interface and
+// by bond; a port's marks; ports in use; duplicates by address and mask.
+TEST(VirtualLink, DevicesReapplyAndChecks) {
     ModuleBox box({"SYSTEM_PORT_NUM=3"});
     Module m(virtual_link_register, virtual_link_unregister);
     box.write(kLinks, link_line("WAN1", "198.51.100.10", "101", "a"));
@@ -776,12 +777,6 @@ TEST(VirtualLink, DevicesOfApplyAndRemoval) {
         call<Remove>(m->discommand, &link, iface);
         EXPECT_EQ(box.take(), removed(device)) << device;
     }
-}
-
-// Re-applied by interface and by bond; a port's marks; ports in use; duplicates by address and mask.
-TEST(VirtualLink, ReapplyLookupAndChecks) {
-    ModuleBox box({"SYSTEM_PORT_NUM=3"});
-    Module m(virtual_link_register, virtual_link_unregister);
     box.write(kLinks, link_line("WAN1", "198.51.100.10", "101", "a") + link_line("WAN2", "203.0.113.10", "103", "c") +
                           link_line("WAN1", "198.51.100.11", "102", "b"));
     interface_record wan1 = interface_port(2, "WAN1", 2), member = interface_port(3, "WAN2", 2);
