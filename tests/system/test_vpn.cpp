@@ -539,18 +539,18 @@ TEST(PptpServer, ChainsRulesAndSessions) {
     const std::string c = "vpnServer_20240101000000";
     const std::vector<std::string> order = {"mangle SSRC", "mangle SDST", "mangle CSRC", "mangle CDST",
                                             "nat SSRC",    "nat SDST",    "nat CSRC",    "nat CDST"};
-    std::string rules;
-    for (const std::string chain : {"SSRC", "SDST"})
-        for (const std::string table : {"mangle", "nat"})
-            rules +=
-                "/sbin/iptables -t " + table + " -A " + c + chain + " -m condition ! --condition " + c + " -j RETURN\n";
-    for (const std::string wan : {"WAN0", "WAN1", "WAN2"}) {
-        for (const std::string table : {"mangle", "nat"})
-            rules += "/sbin/iptables -t " + table + " -A " + c + "SSRC -i " + wan +
-                     "_Sabc_+ -j UTMMARK --set-type policy --or-mark 0x20\n";
-        for (const std::string table : {"mangle", "nat"})
-            rules += "/sbin/iptables -t " + table + " -A " + c + "SDST -j UTMMARK --set-type policy --or-mark 0x40\n";
-    }
+    std::string rules =
+        ipt("mangle -A @SSRC -m condition ! --condition @ -j RETURN\n"
+            "nat -A @SSRC -m condition ! --condition @ -j RETURN\n"
+            "mangle -A @SDST -m condition ! --condition @ -j RETURN\n"
+            "nat -A @SDST -m condition ! --condition @ -j RETURN\n");
+    for (const std::string wan : {"WAN0", "WAN1", "WAN2"})
+        rules += replaced(ipt("mangle -A @SSRC -i WAN_Sabc_+ -j UTMMARK --set-type policy --or-mark 0x20\n"
+                              "nat -A @SSRC -i WAN_Sabc_+ -j UTMMARK --set-type policy --or-mark 0x20\n"
+                              "mangle -A @SDST -j UTMMARK --set-type policy --or-mark 0x40\n"
+                              "nat -A @SDST -j UTMMARK --set-type policy --or-mark 0x40\n"),
+                          "WAN_", wan + "_");
+    rules = replaced(rules, "@", c);
     const std::tuple<module_op, int, Effects> applies[] = {
         {m->command, -1, {"", chain_lines(c, "-N", order) + rules, ""}},
         {m->recommand, -1, {"kill 4242\n", chain_lines(c, "-F", order) + rules, ""}},
