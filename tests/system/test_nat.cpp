@@ -6,11 +6,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
-#include "support/hostile.h"
 #include "support/module_harness.h"
 #include "support/request.h"
 
@@ -586,70 +584,5 @@ TEST(NatForms, FieldsMakeTheseLines) {
     mapped_ip_record rec{};
     call<nat_cgiParam_fn>(mapped->cgiParam, &rec);
     EXPECT_TRUE(matches(rec.chain, "mip_[0-9]{14}")) << rec.chain;
-    qFree();
-}
-
-// Rules run through the shell (SYSTEM_DEBUG_IPTABLES): a recorded line passes a stub as many arguments as
-// a plain value's and runs nothing else; values that are none are refused, other texts reach rules quoted.
-TEST(NatForms, HostileValuesNeverLeaveTheirArgument) {
-    ModuleBox box({"SYSTEM_DEBUG_IPTABLES=y"});
-    std::strcpy(entry_num[69], "2");
-    ASSERT_EQ(interface_init_shm(), 0);
-    install_interfaces({interface_port(1, "WAN1", 2), interface_port(2, "LAN1", 1, 2)});
-    service_protocol tcp{"tcp", "80", "80", nullptr};
-    const struct {
-        Kind kind;
-        std::vector<std::string> fields;
-        bool reaches_rules;  // some field is quoted into a rule rather than refused
-    } targets[] = {
-        {kPermit, {"pname", "ip", "nm"}, false},
-        {kMapped, {"name", "mark", "rip", "rname", "mip", "mname"}, true},
-        {kVirtual, {"name", "mark", "rip", "rp", "rname2", "schain", "vip1", "vname2"}, true},
-        {kService, {"name", "protocol1", "first_port1", "select_members"}, false},
-    };
-    std::vector<std::string> values = hostile_values(box.file("/SENTINEL"));
-    if (slow_processes()) values = {values[0], values[6], values[10], values[14], values.back()};
-    for (const auto &target : targets) {
-        Module t(target.kind.register_fn, target.kind.unregister_fn);
-        SCOPED_TRACE(t->name);
-        // The shell commands of value's record, a line feed inside a value kept in its command.
-        const auto apply = [&](const std::string &value) {
-            FormValues form{{"id", "20260102030405"}};
-            for (const std::string &field : target.fields) form.emplace_back(field, value);
-            submit_form(form);
-            std::vector<char> rec(sizeof(virtual_ip_record));
-            call<nat_cgiParam_fn>(t->cgiParam, rec.data());
-            if (target.kind.register_fn == virtual_ip_register)
-                reinterpret_cast<virtual_ip_record *>(rec.data())->service_info = &tcp;
-            call<nat_command_fn>(t->command, rec.data());
-            std::vector<std::string> lines;
-            const std::string log = box.take().commands;
-            for (std::size_t start = 0, next; start < log.size(); start = next + 1) {
-                next = log.find("\n/sbin/", start);
-                if (next == std::string::npos) next = log.size() - 1;
-                lines.push_back(log.substr(start, next - start));
-            }
-            return lines;
-        };
-        const auto args = [&](const std::string &line) {
-            return run_with_stub(box, line, line.substr(0, line.find(' '))).size();
-        };
-        const std::vector<std::string> plain = apply("plain");
-        std::map<std::size_t, std::size_t> plain_args;
-        for (const std::string &value : values) {
-            SCOPED_TRACE(value.substr(0, 40));
-            const std::vector<std::string> lines = apply(value);
-            ASSERT_EQ(lines.size(), plain.size());
-            int quoted = 0;
-            for (std::size_t i = 0; i < lines.size(); ++i) {
-                if (lines[i] == plain[i]) continue;
-                ++quoted;
-                if (!plain_args.count(i)) plain_args[i] = args(plain[i]);
-                EXPECT_EQ(args(lines[i]), plain_args[i]) << lines[i];
-                ASSERT_FALSE(box.exists("/SENTINEL")) << lines[i];
-            }
-            EXPECT_EQ(quoted > 0, target.reaches_rules);
-        }
-    }
     qFree();
 }
