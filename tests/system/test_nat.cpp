@@ -14,7 +14,8 @@
 
 using namespace testing_support;
 
-namespace {
+// Shared with test_vpn.cpp.
+namespace nat_tests {
 
 // A form written as a query: "name=value&name=value".
 FormValues form(const std::string &query) {
@@ -26,17 +27,6 @@ FormValues form(const std::string &query) {
     }
     return fields;
 }
-
-struct Kind {
-    module_table *(*register_fn)();
-    void (*unregister_fn)(module_table *);
-};
-constexpr Kind kPermit{permit_ip_register, permit_ip_unregister}, kMapped{mapped_ip_register, mapped_ip_unregister},
-    kVirtual{virtual_ip_register, virtual_ip_unregister},
-    kGroup{virtual_ip_group_register, virtual_ip_group_unregister}, kService{service_register, service_unregister};
-
-const char *const kMappedFile = "/etc/sysconfig/.firewall/mapped_ip.conf";
-const char *const kServers = "/etc/sysconfig/.firewall/virtual_ip.conf";
 
 // Rules written "TABLE RULE" one per line, as the IPv4 queue holds them: @
 // stands for the record's identifier, {NAME} for a common part of a rule.
@@ -58,6 +48,22 @@ std::string ipt(std::string rules) {
     }
     return out;
 }
+
+}  // namespace nat_tests
+using nat_tests::form, nat_tests::ipt;
+
+namespace {
+
+struct Kind {
+    module_table *(*register_fn)();
+    void (*unregister_fn)(module_table *);
+};
+constexpr Kind kPermit{permit_ip_register, permit_ip_unregister}, kMapped{mapped_ip_register, mapped_ip_unregister},
+    kVirtual{virtual_ip_register, virtual_ip_unregister},
+    kGroup{virtual_ip_group_register, virtual_ip_group_unregister}, kService{service_register, service_unregister};
+
+const char *const kMappedFile = "/etc/sysconfig/.firewall/mapped_ip.conf";
+const char *const kServers = "/etc/sysconfig/.firewall/virtual_ip.conf";
 
 // A record's chains ("-N" lines and the jumps to them) flushed, and removed with the jumps.
 std::string flushed(const std::string &chains) { return replaced(lines_with(chains, " -N "), " -N ", " -F "); }

@@ -25,26 +25,14 @@ using Check = int(record_file *, const interface_record *);
 using Restore = const interface_record *(const interface_record *, const interface_record *);
 using Event = std::remove_pointer_t<wan_address_fn>;
 
-// A form written as a query: "name=value&name=value".
-FormValues form(const std::string &query) {
-    FormValues fields;
-    for (std::size_t at = 0, end; at < query.size(); at = end + 1) {
-        end = std::min(query.find('&', at), query.size());
-        const std::string field = query.substr(at, end - at);
-        fields.emplace_back(field.substr(0, field.find('=')), field.substr(field.find('=') + 1));
-    }
-    return fields;
-}
-
-// Rules written "TABLE RULE" one per line, as the IPv4 queue holds them.
-std::string ipt(const std::string &rules) {
-    std::string out;
-    for (std::size_t at = 0, end; at < rules.size(); at = end + 1) {
-        end = rules.find('\n', at);
-        out += "/sbin/iptables -t " + rules.substr(at, end - at + 1);
-    }
-    return out;
-}
+}  // namespace
+// In test_nat.cpp: a form written as a query, and rules written "TABLE RULE", @ for 20260102030405.
+namespace nat_tests {
+FormValues form(const std::string &query);
+std::string ipt(std::string rules);
+}  // namespace nat_tests
+using nat_tests::form, nat_tests::ipt;
+namespace {
 
 const char *const kDdns = "/etc/sysconfig/.firewall/ddns.conf";
 
@@ -495,17 +483,17 @@ TEST(PptpServer, ChainsRulesAndSessions) {
     const std::vector<std::string> order = {"mangle SSRC", "mangle SDST", "mangle CSRC", "mangle CDST",
                                             "nat SSRC",    "nat SDST",    "nat CSRC",    "nat CDST"};
     std::string rules =
-        ipt("mangle -A @SSRC -m condition ! --condition @ -j RETURN\n"
-            "nat -A @SSRC -m condition ! --condition @ -j RETURN\n"
-            "mangle -A @SDST -m condition ! --condition @ -j RETURN\n"
-            "nat -A @SDST -m condition ! --condition @ -j RETURN\n");
+        ipt("mangle -A %CSSRC -m condition ! --condition %C -j RETURN\n"
+            "nat -A %CSSRC -m condition ! --condition %C -j RETURN\n"
+            "mangle -A %CSDST -m condition ! --condition %C -j RETURN\n"
+            "nat -A %CSDST -m condition ! --condition %C -j RETURN\n");
     for (const std::string wan : {"WAN0", "WAN1", "WAN2"})
-        rules += replaced(ipt("mangle -A @SSRC -i WAN_Sabc_+ -j UTMMARK --set-type policy --or-mark 0x20\n"
-                              "nat -A @SSRC -i WAN_Sabc_+ -j UTMMARK --set-type policy --or-mark 0x20\n"
-                              "mangle -A @SDST -j UTMMARK --set-type policy --or-mark 0x40\n"
-                              "nat -A @SDST -j UTMMARK --set-type policy --or-mark 0x40\n"),
+        rules += replaced(ipt("mangle -A %CSSRC -i WAN_Sabc_+ -j UTMMARK --set-type policy --or-mark 0x20\n"
+                              "nat -A %CSSRC -i WAN_Sabc_+ -j UTMMARK --set-type policy --or-mark 0x20\n"
+                              "mangle -A %CSDST -j UTMMARK --set-type policy --or-mark 0x40\n"
+                              "nat -A %CSDST -j UTMMARK --set-type policy --or-mark 0x40\n"),
                           "WAN_", wan + "_");
-    rules = replaced(rules, "@", c);
+    rules = replaced(rules, "%C", c);
     const std::tuple<module_op, int, Effects> applies[] = {
         {m->command, -1, {"", chain_lines(c, "-N", order) + rules, ""}},
         {m->recommand, -1, {"kill 4242\n", chain_lines(c, "-F", order) + rules, ""}},
