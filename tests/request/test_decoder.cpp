@@ -341,6 +341,8 @@ TEST(FormValue, LookupsWalksAndEdits) {
              {[&] { qValueFirst("%s", n); }, "qValueFirst" + too_long},
              {[&] { qValueRemove("%s", n); }, "qSessionRemove" + too_long},
              {[&] { qValueAdd("n", "%s", n); }, "qValueAdd" + too_long},
+             {[&] { qValueNotEmpty("e", "%s", n); }, "qValueNotEmpty" + too_long},
+             {[&] { qValueType("%s", n); }, "qValue" + too_long}, {[&] { qCookieValue("%s", n); }, "qValue" + too_long},
              {[] { qValueNotEmpty("Choose a file.", "MULTI_LANG"); }, "Choose a file."},
              {[] { qValueAdd("", "v"); }, "qValueAdd(): can not add empty name."},
              {[] { qValueRemove("%s", ""); }, "qValueRemove(): can not remove empty name."},
