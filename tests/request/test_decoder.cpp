@@ -64,6 +64,13 @@ std::string held(const char *name, size_t size) {
     return value ? std::string(value, size + 1) : "<none>";
 }
 
+// A client address as upload file names spell it.
+std::string hex_address(const char *address) {
+    char text[16];
+    snprintf(text, sizeof text, "%x", static_cast<unsigned>(inet_addr(address)));
+    return text;
+}
+
 // What fn reports, run in a child (upload-to-disk stays on once switched on): the result and the list.
 std::string decoded_in_child(const std::function<int()> &fn) {
     Ended e = in_child([&] {
@@ -216,12 +223,10 @@ TEST(Multipart, FilesToDisk) {
         Request r(env, body);
         fs::create_directory(r.root() + "/up");
         const std::string report = decoded_in_child([] { return qUploadToDisk("/up", 0), qDecoder(); });
-        char address[16];  // the client's address in hexadecimal
-        snprintf(address, sizeof address, "%x", static_cast<unsigned>(inet_addr("192.168.1.10")));
         std::vector<std::string> path;
         for (size_t at = report.find("=/up/"); at != std::string::npos; at = report.find("=/up/", at + 1)) {
             path.push_back(report.substr(at + 1, report.find('\n', at) - at - 1));
-            EXPECT_TRUE(matches(path.back(), "/up/" + std::string(address) + "\\.[0-9a-f]+\\." +
+            EXPECT_TRUE(matches(path.back(), "/up/" + hex_address("192.168.1.10") + "\\.[0-9a-f]+\\." +
                                                  std::to_string(path.size()) + "-[0-9]+"));
         }
         ASSERT_EQ(path.size(), 3u) << report;
@@ -250,13 +255,16 @@ TEST(Multipart, FilesToDisk) {
         for (const std::string &tail : Strings{"a.errno=0\na.real_length=100000\n", "c.errno=0\nc.real_length=2\n",
                                                b + code + "\nb.real_length=0\n"})
             EXPECT_NE(report.find("\n" + tail), std::string::npos) << report;
+        EXPECT_NE(report.find("\na=/up/" + hex_address("127.0.0.1") + "."), std::string::npos) << report;  // no address
         EXPECT_EQ(std::distance(fs::directory_iterator(r.root() + "/up"), fs::directory_iterator()), 2);
     }
     body = multipart(kBoundary, {{"f", "content", "f.bin", ""}});
     {
-        Request r(upload_env(body), body);
-        EXPECT_FATAL((qUploadToDisk("/missing", 0), qDecoder()),
-                     "Error: _parse_multipart_value_into_disk\\(\\): Can not open file /missing/[0-9a-f.]+\\.1-[0-9]+");
+        Env named = upload_env(body);
+        named["REMOTE_HOST"] = "10.9.8.7";
+        Request r(named, body);
+        EXPECT_FATAL((qUploadToDisk("/missing", 0), qDecoder()), "Error: _parse_multipart_value_into_disk\\(\\): "
+                     "Can not open file /missing/" + hex_address("10.9.8.7") + "\\.[0-9a-f]+\\.1-[0-9]+");
     }
     const std::string cut = body.substr(0, body.size() - 20);
     Request r(upload_env(cut), cut);
