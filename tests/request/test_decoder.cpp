@@ -412,16 +412,22 @@ TEST(LinkedList, EndsFindDeleteSwapAndTraverse) {
         ll_free(list);
     }
     // A walk stops where the visit says so; the walk holds the mutex, so the unlocked calls work inside.
-    static ll_list *walked = list_of({1, 2, 3});
-    static Numbers seen;
-    auto visit = [](void *data, void *stop_at) {
+    struct Walk {
+        ll_list *list;
+        Numbers seen;
+        void *stop_at;
+    } w{list_of({1, 2, 3}), {}, item(2)};
+    auto visit = [](void *data, void *walk) {
+        auto *w = static_cast<Walk *>(walk);
         ll_node *cursor = nullptr;
-        seen.push_back(number(data) + number(ll_get(walked, &cursor, 0)) - number(ll_find(walked, data, 0, same)));
-        return data == stop_at ? 0 : 1;
+        w->seen.push_back(number(data) + number(ll_get(w->list, &cursor, 0)) - number(ll_find(w->list, data, 0, same)));
+        return data == w->stop_at ? 0 : 1;
     };
-    EXPECT_EQ(Numbers({ll_traverse(walked, 1, visit, item(2)), ll_traverse(walked, 1, visit, nullptr)}), (Numbers{0, 1}));
-    EXPECT_EQ(seen, (Numbers{1, 1, 1, 1, 1}));
-    ll_free(walked);
+    EXPECT_EQ(ll_traverse(w.list, 1, visit, &w), 0);
+    w.stop_at = nullptr;
+    EXPECT_EQ(ll_traverse(w.list, 1, visit, &w), 1);
+    EXPECT_EQ(w.seen, (Numbers{1, 1, 1, 1, 1}));
+    ll_free(w.list);
     EXPECT_EQ(Numbers({ll_count(nullptr), number(ll_append(nullptr, item(1))), number(ll_get(nullptr, nullptr, 1)),
                        number(dq_pop(nullptr))}),
               Numbers(4, 0));
