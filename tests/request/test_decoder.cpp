@@ -64,6 +64,13 @@ std::string held(const char *name, size_t size) {
     return value ? std::string(value, size + 1) : "<none>";
 }
 
+// A client address as upload file names spell it.
+std::string hex_address(const char *address) {
+    char text[16];
+    snprintf(text, sizeof text, "%x", static_cast<unsigned>(inet_addr(address)));
+    return text;
+}
+
 // What fn reports, run in a child (upload-to-disk stays on once switched on): the result and the list.
 std::string decoded_in_child(const std::function<int()> &fn) {
     Ended e = in_child([&] {
@@ -216,12 +223,10 @@ TEST(Multipart, FilesToDisk) {
         Request r(env, body);
         fs::create_directory(r.root() + "/up");
         const std::string report = decoded_in_child([] { return qUploadToDisk("/up", 0), qDecoder(); });
-        char address[16];  // the client's address in hexadecimal
-        snprintf(address, sizeof address, "%x", static_cast<unsigned>(inet_addr("192.168.1.10")));
         std::vector<std::string> path;
         for (size_t at = report.find("=/up/"); at != std::string::npos; at = report.find("=/up/", at + 1)) {
             path.push_back(report.substr(at + 1, report.find('\n', at) - at - 1));
-            EXPECT_TRUE(matches(path.back(), "/up/" + std::string(address) + "\\.[0-9a-f]+\\." +
+            EXPECT_TRUE(matches(path.back(), "/up/" + hex_address("192.168.1.10") + "\\.[0-9a-f]+\\." +
                                                  std::to_string(path.size()) + "-[0-9]+"));
         }
         ASSERT_EQ(path.size(), 3u) << report;
@@ -250,13 +255,16 @@ TEST(Multipart, FilesToDisk) {
         for (const std::string &tail : Strings{"a.errno=0\na.real_length=100000\n", "c.errno=0\nc.real_length=2\n",
                                                b + code + "\nb.real_length=0\n"})
             EXPECT_NE(report.find("\n" + tail), std::string::npos) << report;
+        EXPECT_NE(report.find("\na=/up/" + hex_address("127.0.0.1") + "."), std::string::npos) << report;  // no address
         EXPECT_EQ(std::distance(fs::directory_iterator(r.root() + "/up"), fs::directory_iterator()), 2);
     }
     body = multipart(kBoundary, {{"f", "content", "f.bin", ""}});
     {
-        Request r(upload_env(body), body);
-        EXPECT_FATAL((qUploadToDisk("/missing", 0), qDecoder()),
-                     "Error: _parse_multipart_value_into_disk\\(\\): Can not open file /missing/[0-9a-f.]+\\.1-[0-9]+");
+        Env named = upload_env(body);
+        named["REMOTE_HOST"] = "10.9.8.7";
+        Request r(named, body);
+        EXPECT_FATAL((qUploadToDisk("/missing", 0), qDecoder()), "Error: _parse_multipart_value_into_disk\\(\\): "
+                     "Can not open file /missing/" + hex_address("10.9.8.7") + "\\.[0-9a-f]+\\.1-[0-9]+");
     }
     const std::string cut = body.substr(0, body.size() - 20);
     Request r(upload_env(cut), cut);
@@ -341,6 +349,8 @@ TEST(FormValue, LookupsWalksAndEdits) {
              {[&] { qValueFirst("%s", n); }, "qValueFirst" + too_long},
              {[&] { qValueRemove("%s", n); }, "qSessionRemove" + too_long},
              {[&] { qValueAdd("n", "%s", n); }, "qValueAdd" + too_long},
+             {[&] { qValueNotEmpty("e", "%s", n); }, "qValueNotEmpty" + too_long},
+             {[&] { qValueType("%s", n); }, "qValue" + too_long}, {[&] { qCookieValue("%s", n); }, "qValue" + too_long},
              {[] { qValueNotEmpty("Choose a file.", "MULTI_LANG"); }, "Choose a file."},
              {[] { qValueAdd("", "v"); }, "qValueAdd(): can not add empty name."},
              {[] { qValueRemove("%s", ""); }, "qValueRemove(): can not remove empty name."},
@@ -402,16 +412,22 @@ TEST(LinkedList, EndsFindDeleteSwapAndTraverse) {
         ll_free(list);
     }
     // A walk stops where the visit says so; the walk holds the mutex, so the unlocked calls work inside.
-    static ll_list *walked = list_of({1, 2, 3});
-    static Numbers seen;
-    auto visit = [](void *data, void *stop_at) {
+    struct Walk {
+        ll_list *list;
+        Numbers seen;
+        void *stop_at;
+    } w{list_of({1, 2, 3}), {}, item(2)};
+    auto visit = [](void *data, void *walk) {
+        auto *w = static_cast<Walk *>(walk);
         ll_node *cursor = nullptr;
-        seen.push_back(number(data) + number(ll_get(walked, &cursor, 0)) - number(ll_find(walked, data, 0, same)));
-        return data == stop_at ? 0 : 1;
+        w->seen.push_back(number(data) + number(ll_get(w->list, &cursor, 0)) - number(ll_find(w->list, data, 0, same)));
+        return data == w->stop_at ? 0 : 1;
     };
-    EXPECT_EQ(Numbers({ll_traverse(walked, 1, visit, item(2)), ll_traverse(walked, 1, visit, nullptr)}), (Numbers{0, 1}));
-    EXPECT_EQ(seen, (Numbers{1, 1, 1, 1, 1}));
-    ll_free(walked);
+    EXPECT_EQ(ll_traverse(w.list, 1, visit, &w), 0);
+    w.stop_at = nullptr;
+    EXPECT_EQ(ll_traverse(w.list, 1, visit, &w), 1);
+    EXPECT_EQ(w.seen, (Numbers{1, 1, 1, 1, 1}));
+    ll_free(w.list);
     EXPECT_EQ(Numbers({ll_count(nullptr), number(ll_append(nullptr, item(1))), number(ll_get(nullptr, nullptr, 1)),
                        number(dq_pop(nullptr))}),
               Numbers(4, 0));

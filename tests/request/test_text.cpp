@@ -175,7 +175,7 @@ TEST(HtmlPrint, EveryModeOnItsText) {
              {15, "<b>\r\n</b>x", "<br>\nx"},
              {16, "http://a.b\n", link("http://a.b", "_top") + "<br>\n"},
              {33, "\"a\"  http://a.b", "&quot;a&quot; &nbsp;" + link("http://a.b", "qnewwin")},
-             {36, "<i>a</i>\nb", "a<br>\nb"}})
+             {36, "<i>a</i>\nhttp://a.b", "a<br>\n" + link("http://a.b", "qnewwin")}})
         EXPECT_EQ(captured_stdout([&, mode = mode, in = in] { qPuts(mode, in.c_str()); }), out) << mode << in;
     EXPECT_EQ(captured_stdout([] { qPuts(10, nullptr); }), "");
     for (int mode : {7, 17, 20, 21, 30, -1})
