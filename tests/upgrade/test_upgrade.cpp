@@ -503,7 +503,7 @@ std::string upgrade_commands() {
 // write of 180 s: the whole page, the commands, the flash, the logs and the
 // timing record.  The smallest image is 60 + 64 + 867 + 33 = 1024 bytes, its
 // last byte free; another product passes where the identity card is.
-TEST(UpgradeUpload, TheImageCheckDecidesWhatIsWritten) {
+TEST(UpgradeSequence, TheImageCheckDecidesWhatIsWritten) {
     enum Verdict { kWritten, kDowngrade, kNothing, kRefused, kOtherProduct };
     struct Row {
         std::string what, image, flash;  // flash: devices 1 and 2 afterwards
@@ -560,7 +560,7 @@ TEST(UpgradeUpload, TheImageCheckDecidesWhatIsWritten) {
 
 // A post naming its own img.length, URL-encoded or ahead of the file, is
 // refused; a viewer's upload gets the form and writes nothing.
-TEST(UpgradeUpload, ForgedLengthIsRefusedAndTheViewerGetsTheForm) {
+TEST(UpgradeSequence, ForgedLengthIsRefusedAndTheViewerGetsTheForm) {
     Sandbox box({"HAVE_HARDDISK=y"});
     const std::string image = make_image("6", "101003", {{"1.kernel", bytes(4096, 1)}});
     const std::string encoded = "q=1&img=abc&img.length=100000000";
@@ -580,7 +580,7 @@ TEST(UpgradeUpload, ForgedLengthIsRefusedAndTheViewerGetsTheForm) {
 // page with the sandbox as it was.  Cut at every byte near a line break or a
 // dash (where the decoder looks for a delimiter), at every seventh elsewhere.
 // A body running on past its announced length is read up to its delimiter.
-TEST(UpgradeUpload, CutBodiesNeverWriteTheFlash) {
+TEST(UpgradeSequence, CutBodiesNeverWriteTheFlash) {
     Sandbox box({"HAVE_HARDDISK=y"});
     const std::string kernel = bytes(450, 4), rootfs = bytes(450, 5);
     const std::string body = upload_body(make_image("6", "101003", {{"1.kernel", kernel}, {"2.rootfs", rootfs}}));
