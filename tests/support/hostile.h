@@ -1,5 +1,5 @@
-// Request values that try to break out of a shell command line, and a stub
-// program that shows what a recorded command line really passes.
+// Request values that try to break out of a shell command line, and a stub program that shows
+// what a recorded command line really passes.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,11 +13,10 @@
 
 namespace testing_support {
 
-// Values that would run "touch SENTINEL" were they pasted into a command
-// line unquoted or badly quoted: separators, pipes, background jobs, both
-// kinds of substitution, quotes of each kind, escaped quotes, line feeds
-// (raw and URL-encoded), ${IFS}, variables, options, a trailing backslash
-// and a 64 KiB value.
+// Values that would run "touch SENTINEL" were they pasted into a command line unquoted or badly
+// quoted: separators, pipes, background jobs, both kinds of substitution, quotes of each kind,
+// escaped quotes, line feeds (raw and URL-encoded), ${IFS}, variables, options, a trailing
+// backslash and a 64 KiB value.
 inline std::vector<std::string> hostile_values(const std::string &sentinel) {
     const std::string touch = "touch " + sentinel;
     std::string huge = "; " + touch + "; ";
@@ -29,10 +28,9 @@ inline std::vector<std::string> hostile_values(const std::string &sentinel) {
             "ends with a backslash\\", huge};
 }
 
-// Runs command, a line recorded in the sandbox that starts with program,
-// through /bin/sh with program replaced by a stub that stores each argument
-// it gets; returns those arguments.  A command sent to the background is
-// waited for.
+// Runs command, a line recorded in the sandbox that starts with program, through /bin/sh with
+// program replaced by a stub that stores each argument it gets; returns those arguments.  A
+// command sent to the background is waited for.
 inline std::vector<std::string> run_with_stub(const Sandbox &box, const std::string &command,
                                               const std::string &program) {
     const std::string dir = box.file("/stub-args");

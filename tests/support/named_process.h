@@ -1,5 +1,4 @@
-// A process of this machine under a chosen name, for tests of code that
-// finds the appliance's daemons by name.
+// A process of this machine under a chosen name, for tests of code that finds daemons by name.
 #pragma once
 
 #include <signal.h>
@@ -10,9 +9,8 @@
 
 namespace testing_support {
 
-// Forked and named (at most 15 characters, as the kernel keeps them), it
-// sleeps until a signal ends it; a stubborn one ignores SIGTERM.  It is
-// killed and reaped at the end if it still runs.
+// Forked and named (at most 15 characters, as the kernel keeps them), it sleeps until a signal
+// ends it; a stubborn one ignores SIGTERM.  It is killed and reaped at the end if it still runs.
 class NamedProcess {
 public:
     NamedProcess(const char *name, bool stubborn = false) {

@@ -1,5 +1,4 @@
-// Network peers for a test: a management server on 127.0.0.1, and a pair of
-// virtual Ethernet interfaces.
+// Network peers for a test: a management server on 127.0.0.1, and a pair of virtual Ethernet interfaces.
 #pragma once
 
 #include <arpa/inet.h>
@@ -18,11 +17,11 @@
 
 namespace testing_support {
 
-// A socket bound to a free port of 127.0.0.1 that the sandbox's port 1207
-// leads to; listening or not.
+// A socket bound to a free port of 127.0.0.1 that the sandbox's port 1207 leads to; listening or not.
 class PortServer {
 public:
-    explicit PortServer(const Sandbox &box, bool listening = true) : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    explicit PortServer(const Sandbox &box, bool listening = true)
+        : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
         sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
         socklen_t length = sizeof address;
         auto *any = reinterpret_cast<sockaddr *>(&address);
@@ -34,8 +33,7 @@ public:
     PortServer(const PortServer &) = delete;
     PortServer &operator=(const PortServer &) = delete;
 
-    // The text of a connection already made and closed by the sender, or
-    // nothing when no connection is waiting.
+    // The text of a connection already made and closed by the sender; nothing when none waits.
     std::optional<std::string> take() {
         pollfd waiting{fd_, POLLIN, 0};
         int connection = poll(&waiting, 1, 0) == 1 ? accept(fd_, nullptr, nullptr) : -1;
@@ -51,8 +49,7 @@ private:
     int fd_;
 };
 
-// Made with /sbin/ip; a machine that does not let the test make one leaves
-// made() false and the test says why it skips.
+// Made with /sbin/ip; where the machine does not allow it, made() is false and the test skips.
 class VethPair {
 public:
     VethPair(const std::string &name, const std::string &peer) : name_(name), peer_(peer) {
@@ -68,8 +65,8 @@ public:
     bool made() const { return made_; }
     // Runs "ip ARGS"; true when it succeeded.
     static bool ip(const std::string &args) { return std::system(("ip " + args + " >/dev/null 2>&1").c_str()) == 0; }
-    // Sets both ends up and waits until the kernel reports both running: it
-    // raises the carrier asynchronously, and drops what is sent before.
+    // Sets both ends up and waits until the kernel reports both running: it raises the carrier
+    // asynchronously, and drops what is sent before.
     bool up() const {
         auto running = [](const std::string &interface) {
             std::ifstream state("/sys/class/net/" + interface + "/operstate");

@@ -4,18 +4,12 @@
 
 #include <gtest/gtest.h>
 #include <regex.h>
-#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <functional>
-#include <map>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "platform/platform.h"
 #include "support/sandbox.h"
@@ -36,8 +30,7 @@ struct Ended {
     std::string out;  // standard output
 };
 
-// Runs body in a forked child, its standard output on a pipe; a body that
-// returns ends the child with status 0.
+// Runs body in a forked child, its output on a pipe; returning ends it with 0.
 inline Ended in_child(const std::function<void()> &body) {
     fflush(stdout);
     int fds[2];
@@ -70,16 +63,14 @@ inline bool matches(const std::string &text, const std::string &pattern) {
     return ok;
 }
 
-// The death-test pattern of a stop with this message: outside a web server
-// the library prints "Error: MESSAGE".
+// The death-test pattern of a stop with message ("Error: MESSAGE" outside a web server).
 inline std::string stop_message(const std::string &message) {
     std::string pattern = "Error: ";
     for (char c : message) pattern += (std::strchr("\\^$.|?*+()[]{}", c) ? "\\" : "") + std::string(1, c);
     return pattern;
 }
 
-// A bare appliance root without tools/make-root, the given directories made
-// in it; removed at the end, its IPC objects included.
+// A bare root (no tools/make-root) with the given directories; removed with its IPC objects.
 class TempRoot : public Root {
 public:
     explicit TempRoot(const std::vector<std::string> &directories = {}) {
@@ -104,9 +95,8 @@ inline void clear_request_env() {
         unsetenv(name);
 }
 
-// Exactly the CGI variables given, body on standard input (through a
-// temporary file) and a private root with a /database directory; the form
-// values and variables are cleared at the end.
+// Exactly the CGI variables given, body on standard input (through a temporary file) and a
+// private root with a /database directory; the form values and variables are cleared at the end.
 class Request {
 public:
     explicit Request(const Env &env, const std::string &body = {}) : root_({"/database"}) {
@@ -149,8 +139,7 @@ inline std::string counts() {
 
 }  // namespace testing_support
 
-// The statement ends the process with status 1 printing what matches
-// pattern (outside a web server, sent to stderr where death tests look).
+// The statement ends the process with status 1 printing what matches pattern (to stderr, where death tests look).
 #define EXPECT_FATAL(statement, pattern) \
     EXPECT_EXIT({ unsetenv("REMOTE_ADDR"); dup2(2, 1); statement; }, testing::ExitedWithCode(1), pattern)
 

@@ -18,9 +18,8 @@ inline std::string read_file(const std::string &path) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-// A fresh temporary directory standing for the appliance's root.  Once
-// entered, APPLIANCE_ROOT names it in this process too; the previous value
-// comes back when it is left or ends.
+// A fresh temporary directory standing for the appliance's root.  Once entered, APPLIANCE_ROOT
+// names it in this process too; the previous value comes back when it is left or ends.
 class Root {
 public:
     Root(const Root &) = delete;
@@ -65,8 +64,7 @@ private:
     bool had_previous_ = false, entered_ = false;
 };
 
-// A demo appliance made by tools/make-root (extra product definitions as
-// "NAME=VALUE"), removed with its IPC objects at the end.
+// A demo appliance made by tools/make-root (extra definitions "NAME=VALUE"), removed with its IPC objects.
 class Sandbox : public Root {
 public:
     explicit Sandbox(const std::vector<std::string> &definitions = {});
@@ -78,8 +76,8 @@ struct Output {
     std::string out, err;
 };
 
-// Runs a program with exactly the given environment (plus the sandbox's
-// APPLIANCE_ROOT and APPLIANCE_SLEEP=0), body on its standard input.
+// Runs a program with exactly the given environment (plus the sandbox's APPLIANCE_ROOT and
+// APPLIANCE_SLEEP=0), body on its standard input.
 Output run(const Sandbox &box, const std::vector<std::string> &argv, const std::map<std::string, std::string> &env,
            const std::string &body = {});
 
@@ -88,8 +86,7 @@ inline Output run_cgi(const Sandbox &box, const std::map<std::string, std::strin
     return run(box, {BUILD_DIR "/upgrade.cgi"}, env, body);
 }
 
-// Whether a process costs many times a plain one (sanitizers, emulator):
-// tests that start many processes sample then.
+// Whether a process costs many times a plain one (sanitizers, emulator): tests of many processes sample.
 bool slow_processes();
 
 // A multipart/form-data body byte for byte as a browser sends it.

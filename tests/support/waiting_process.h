@@ -1,6 +1,5 @@
-// Real processes for the tests of commands that end processes by their
-// recorded ids: the recorded command is run, then each process tells what
-// ended it.
+// Real processes for tests of commands that end processes by their recorded ids: the recorded
+// command is run, then each process tells what ended it.
 #pragma once
 
 #include <fcntl.h>
@@ -15,8 +14,8 @@
 
 namespace testing_support {
 
-// A child that waits for a signal.  It ends with the test process and holds
-// none of its output, so a failing test never leaves it behind.
+// A child that waits for a signal.  It ends with the test process and holds none of its output,
+// so a failing test never leaves it behind.
 class WaitingProcess {
 public:
     WaitingProcess() : pid_(fork()) {
@@ -31,9 +30,8 @@ public:
     WaitingProcess &operator=(const WaitingProcess &) = delete;
 
     pid_t pid() const { return pid_; }
-    // The signal that ended it: SIGTERM from a command that killed it, or
-    // the test's own SIGVTALRM sent now to one left alive (a pending SIGTERM
-    // is delivered first, having the lower number).
+    // The signal that ended it: SIGTERM from a command that killed it, or the test's own SIGVTALRM
+    // sent now to one left alive (a pending SIGTERM is delivered first, having the lower number).
     int ending() {
         if (signal_ >= 0) return signal_;
         kill(pid_, SIGVTALRM);
