@@ -66,7 +66,7 @@ void load(const TempRoot &root, const S &text) {
 
 // Definition lines: unindented NAME = "VALUE", names cut to 31 and values to 63 characters; "y" and "Yes" are set.
 // The segment is sorted byte by byte, equal names in the order of the file.
-TEST(Definitions, LookupsAnswerFromTheSortedSegment) {
+TEST(Definitions, LookupsAndEditsOfTheSortedSegment) {
     TempRoot root({"/etc/sysconfig/.firewall"});
     const S long_name(40, 'N'), long_value(80, 'v');
     load(root, definitions_file("Demo", "WA1000", 3,
@@ -97,10 +97,32 @@ TEST(Definitions, LookupsAnswerFromTheSortedSegment) {
         load(root, text);
         EXPECT_EQ(segment(), loaded);
     }
+
+    // SET changes an entry, ADD adds one in order (or changes it), DEL removes the first: the segment only, 256 at
+    // most.
+    const S file = definitions_file("Demo", "WA1000", 3, "DUP = \"first\"\nDUP = \"second\"\nMID = \"m\"\n");
+    load(root, file);
+    EXPECT_EQ((Results{SET_DEFINE("MID", S(70, 'x').c_str()), ADD_DEFINE("AAA", "first"), ADD_DEFINE("AAA", "again"),
+                       ADD_DEFINE(long_name.c_str(), "1"), ADD_DEFINE(long_name.c_str(), "2"), DEL_DEFINE("DUP")}),
+              Results(6));
+    EXPECT_EQ(segment(), "3 Demo_WA1000: AAA=again DUP=second MID=" + S(63, 'x') + " " + long_name.substr(0, 31) +
+                             "=2 SYSTEM_BRAND=Demo SYSTEM_MODEL=WA1000 []");
+    EXPECT_EQ((Results{DEL_DEFINE("DUP"), SET_DEFINE("NOPE", "1"), ADD_DEFINE(nullptr, "1"), DEL_DEFINE("DUP"),
+                       SET_DEFINE("MID", nullptr)}), (Results{0, -1, -1, -1, -1}));
+    EXPECT_EQ(def("DUP") + root.read(kWorking), "<null>" + file);
+
+    S body, entries;  // the first 256 names in order
+    for (int i = 299; i >= 0; --i) body += "D" + std::to_string(1000 + i).substr(1) + " = \"x\"\n";
+    for (int i = 0; i < 256; ++i) entries += " D" + std::to_string(1000 + i).substr(1) + "=x";
+    load(root, body);
+    EXPECT_EQ(segment(), "0 :" + entries + " []");
+    EXPECT_EQ((Results{ADD_DEFINE("NEW", "v"), ADD_DEFINE("D001", "changed"), DEL_DEFINE("D000"),
+                       ADD_DEFINE("NEW", "v")}), (Results{-1, 0, 0, 0}));
+    EXPECT_EQ(segment(), "0 : D001=changed" + entries.substr(14) + " NEW=v []");
 }
 
 // A newer factory file, or another product's, replaces the working file at load and before a save.
-TEST(Definitions, FactoryFileReplacesAnOlderOrForeignWorkingFile) {
+TEST(Definitions, WorkingFileIsReplacedByTheFactoryFileOrRewrittenByASave) {
     TempRoot root({"/etc/sysconfig/.firewall"});
     const S factory = definitions_file("Demo", "WA1000", 4, "FROM = \"factory\"\n");
     root.write(kFactory, factory);
@@ -123,36 +145,8 @@ TEST(Definitions, FactoryFileReplacesAnOlderOrForeignWorkingFile) {
     root.remove(kWorking);  // neither file: the segment is cleared
     ASSERT_NE(init_configuration(), 0);
     EXPECT_EQ(segment().substr(0, 2) + segment().substr(segment().find(':')) + def("FROM"), "0 : []<null>");
-}
 
-// SET changes an entry, ADD adds one in order (or changes it), DEL removes the first: the segment only, 256 at most.
-TEST(Definitions, SetAddAndDeleteEditTheSegmentOnly) {
-    TempRoot root({"/etc/sysconfig/.firewall"});
-    const S file = definitions_file("Demo", "WA1000", 3, "DUP = \"first\"\nDUP = \"second\"\nMID = \"m\"\n");
-    load(root, file);
-    const S long_name(45, 'L');
-    EXPECT_EQ((Results{SET_DEFINE("MID", S(70, 'x').c_str()), ADD_DEFINE("AAA", "first"), ADD_DEFINE("AAA", "again"),
-                       ADD_DEFINE(long_name.c_str(), "1"), ADD_DEFINE(long_name.c_str(), "2"), DEL_DEFINE("DUP")}),
-              Results(6));
-    EXPECT_EQ(segment(), "3 Demo_WA1000: AAA=again DUP=second " + long_name.substr(0, 31) + "=2 MID=" + S(63, 'x') +
-                             " SYSTEM_BRAND=Demo SYSTEM_MODEL=WA1000 []");
-    EXPECT_EQ((Results{DEL_DEFINE("DUP"), SET_DEFINE("NOPE", "1"), ADD_DEFINE(nullptr, "1"), DEL_DEFINE("DUP"),
-                       SET_DEFINE("MID", nullptr)}), (Results{0, -1, -1, -1, -1}));
-    EXPECT_EQ(def("DUP") + root.read(kWorking), "<null>" + file);
-
-    S body, entries;  // the first 256 names in order
-    for (int i = 299; i >= 0; --i) body += "D" + std::to_string(1000 + i).substr(1) + " = \"x\"\n";
-    for (int i = 0; i < 256; ++i) entries += " D" + std::to_string(1000 + i).substr(1) + "=x";
-    load(root, body);
-    EXPECT_EQ(segment(), "0 :" + entries + " []");
-    EXPECT_EQ((Results{ADD_DEFINE("NEW", "v"), ADD_DEFINE("D001", "changed"), DEL_DEFINE("D000"),
-                       ADD_DEFINE("NEW", "v")}), (Results{-1, 0, 0, 0}));
-    EXPECT_EQ(segment(), "0 : D001=changed" + entries.substr(14) + " NEW=v []");
-}
-
-// Saving rewrites every unindented line of the name, or appends one under a dated comment, and reloads.
-TEST(Definitions, SaveConfigurationRewritesTheWorkingFile) {
-    TempRoot root({"/etc/sysconfig/.firewall"});
+    // Saving rewrites every unindented line of the name, or appends one under a dated comment, and reloads.
     const S long_comment = "#" + S(5000, 'c') + "\n", head = definitions_file("Demo", "WA1000", 3, "");
     root.write(kWorking,
                head + "DUP = \"first\"\nDUPLICATE = \"keep\"\n" + long_comment + "DUP = \"second\"\n DUP = \"x\"\n");
@@ -215,7 +209,7 @@ system_info_record info(const char *product_id) {
 S bytes(const system_info_record &r) { return S(reinterpret_cast<const char *>(&r), sizeof r); }
 
 // A column table: the column of the id in the first header that has it, every row after it, cut to the row size.
-TEST(SystemInfo, ReadParameterTakesTheColumnOfTheRequestedId) {
+TEST(SystemInfo, ColumnTablesRecordThemeAndCapacities) {
     TempRoot root({"/etc/sysconfig/.firewall"});
     root.write("/etc/table", "# a comment\nROW_BEFORE before header\n& 10 20\nROW_X x1 x2\n& 30 0x2a0 1f\n"
                              "ROW_0 a0 b0 c0\n\n# between rows\nROW_1 a1 b1\n1ROW digit first\n ROW indented\n"
@@ -239,11 +233,8 @@ TEST(SystemInfo, ReadParameterTakesTheColumnOfTheRequestedId) {
     EXPECT_EQ(column("/etc/table", 2, 0x2a0, 2), rows({"b0", "b1"}));
     EXPECT_EQ(column("/etc/table", 10, 0x77, 0) + column("/etc/absent", 10, 0x10, 0) + column("/etc/table", 0, 0x10, 0),
               S(24, 'X'));
-}
 
-// The 76-byte record, then the theme (the id's upper digits) and the capacities (its lower digits).
-TEST(SystemInfo, LoadsRecordThemeAndCapacities) {
-    TempRoot root({"/etc/sysconfig/.firewall"});
+    // The 76-byte record, then the theme (the id's upper digits) and the capacities (its lower digits).
     root.write("/etc/html.info", "& 101000 202000\nROW_0 #f4f6f8 #ffffff\nROW_1 3 2\n");
     root.write("/etc/entry.info", "& 3 4\nCAP_0 16 32\nCAP_1 48 96\n");
     auto loaded = [&](const S &file) {
@@ -306,7 +297,7 @@ S values_of(q_entry *table, const char *name) {
 }
 
 // The common texts then the group's into the default table, keys "${NAME}"; unknown keys come back as passed.
-TEST(Language, LoadsCommonThenTheGroupIntoTheDefaultTable) {
+TEST(Language, LoadsCommonThenTheGroupIntoTheDefaultOrTheCallersTable) {
     TempRoot root;
     root.write("/etc/language/eng/common",
                "# Texts of every page\nCOMMON_APPLY_STR \"Apply\"\nSHARED \"from common\"\nPERCENT \"50%%\"\n"
@@ -338,11 +329,8 @@ TEST(Language, LoadsCommonThenTheGroupIntoTheDefaultTable) {
     EXPECT_STREQ(Name2Str(nullptr, ("${" + S(508, 'K') + "}tail that is cut off").c_str()), "found");
     EXPECT_EQ(load_my_language(nullptr, "upgrade", nullptr), load_my_language("eng", nullptr, nullptr));
     EXPECT_EQ(load_my_language("eng", nullptr, nullptr), nullptr);
-}
 
-// A caller's own table takes both files and leaves the default alone; the static loader reads the group only.
-TEST(Language, CallersOwnTablesStayApartFromTheDefault) {
-    TempRoot root;
+    // A caller's own table takes both files and leaves the default alone; the static loader reads the group only.
     root.write("/etc/language/ch/common", "SHARED \"common ch\"\nONLY_COMMON \"c\"\n");
     root.write("/etc/language/ch/upgrade", "SHARED \"upgrade ch\"\n");
     root.write("/etc/language/abcdefghi/upgrade", "CUT \"yes\"\n");
@@ -451,11 +439,9 @@ TEST(Privilege, FunctionsReachTheirPositionsAndLookupsRefuseWhatTheyCannotFind) 
         EXPECT_EQ(my_privilege_name(position, "admin"), 0x40 + position % 64) << func;
         EXPECT_EQ(my_func_privilege_name(func, "admin"), 0x40 + position % 64) << func;
     }
-}
 
-// Loading sorts the caller's image byte by byte and replaces the whole table; an unattachable segment allows nothing.
-TEST(Privilege, LoadSortsTheImageAndReplacesTheTable) {
-    testing_support::Sandbox box;
+    // Loading sorts the caller's image byte by byte and replaces the whole table; an unattachable segment allows
+    // nothing.
     static privilege_image image{};
     V users;
     for (int i = 0; i < PRIV_MAX_USERS; ++i) users.push_back("user" + std::to_string(i * 37 % 101));
