@@ -28,6 +28,7 @@ namespace fs = std::filesystem;
 using testing_support::Sandbox;
 using Lines = std::vector<std::string>;
 using S = std::string;
+using namespace std::string_literals;
 using Results = std::vector<int>;  // calls in a braced list run in order
 
 constexpr int kFlashMounted = 104, kInfo = 183;
@@ -65,8 +66,9 @@ S taken(const Sandbox &box) {
     return commands;
 }
 
-// Rows 0-9 are scratch rows; lines are read whole up to RECORD_LINE_MAX, longer ones cut, and written back mirrored.
-TEST(RecordFile, TableReadAndOverlongLines) {
+// Rows 0-9 are scratch rows; lines are read whole up to RECORD_LINE_MAX, longer ones cut, and written back mirrored;
+// edits keep line numbers unique and ordered.
+TEST(RecordFile, TableReadOverlongLinesAndEdits) {
     for (int i = 0; i < FILE_LIST_ROWS; ++i)
         EXPECT_TRUE(file_list[i].number == i && !file_list[i].path[0] == (i < 10)) << i;
     for (auto [n, path] : {std::pair{10, "/etc/shadow"}, {25, "/wizard.conf"}, {110, "/proc/net/dev"},
@@ -81,29 +83,25 @@ TEST(RecordFile, TableReadAndOverlongLines) {
     handle h = open_file(kInfo);
     EXPECT_EQ(h->count, 4u);
     EXPECT_EQ(lines_of(h.get()), (Lines{"1:A", "2:B\r", "3:", "4:C"}));
-    EXPECT_EQ(my_GetLine(h.get(), nullptr, 0), nullptr);  // after the last line
+    EXPECT_TRUE(!my_GetLine(h.get(), nullptr, 0) && !my_GetNumData(h.get(), 5) && !my_GetNumData(h.get(), 0));
     EXPECT_STREQ(my_GetNumData(h.get(), 4), "C");
-    EXPECT_TRUE(my_GetNumData(h.get(), 5) == nullptr && my_GetNumData(h.get(), 0) == nullptr);
     const S whole(RECORD_LINE_MAX, 'w'), cut(RECORD_LINE_MAX, 'x');
     box.write(kInfoPath, whole + "\n" + cut + "TAIL\nnext\n" + cut + "TAIL");
     h = open_file(kInfo, 1);
     EXPECT_EQ(lines_of(h.get()), (Lines{"1:" + whole, "2:" + cut, "3:next", "4:" + cut}));
     h.reset();
-    EXPECT_EQ(box.read(kInfoPath), whole + "\n" + cut + "\nnext\n" + cut + "\n");
-    EXPECT_EQ(taken(box), flash_copy(kInfoPath) + kChanged);
+    EXPECT_EQ(box.read(kInfoPath) + taken(box),
+              whole + "\n" + cut + "\nnext\n" + cut + "\n" + flash_copy(kInfoPath) + kChanged);
     // Missing files and unknown numbers give empty handles; only a real file is written back.
     fs::remove(box.file(kInfoPath));
     for (int missing : {kInfo, 229, -1})
         EXPECT_TRUE(open_file(missing, 1)->count == 0 && !my_GetLine(open_file(missing).get(), nullptr, 1)) << missing;
     EXPECT_EQ(box.read(kInfoPath), "");
     EXPECT_EQ(box.commands(), flash_copy(kInfoPath) + kChanged);
-}
 
-// Lines keep unique numbers in order: add after the last, replace or add at a number, delete, shift.
-TEST(RecordFile, EditsKeepLineNumbersUniqueAndOrdered) {
-    Sandbox box;
+    // Lines keep unique numbers in order: add after the last, replace or add at a number, delete, shift.
     box.write(kInfoPath, "A\nB\nC\n");
-    handle h = open_file(kInfo, 1);
+    h = open_file(kInfo, 1);
     // count + 1 (3) is taken by C: the new line goes after it.
     EXPECT_EQ((Results{my_DelLine(h.get(), 2), my_AddLine(h.get(), "D"), my_DelLine(h.get(), 2)}), (Results{0, 0, -1}));
     EXPECT_EQ(lines_of(h.get()), (Lines{"1:A", "3:C", "4:D"}));
@@ -134,36 +132,30 @@ TEST(RecordFile, EditsKeepLineNumbersUniqueAndOrdered) {
 }
 
 // Closing a writable handle writes it and mirrors by path, unless /var/boot exists; removing takes the flash copy.
-TEST(RecordFile, ClosingMirrorsByPathUnlessBootMarkExists) {
+TEST(RecordFile, ClosingMirrorsByPathUnlessBootMarkExistsAndPathsRotate) {
     Sandbox box;
     ASSERT_NE(WI(kFlashMounted, 7), nullptr);
     set_first_line(kInfo, 1, "1000 1180");
     set_first_line(kInfo, 0, "changed");  // read-only: neither written nor mirrored
-    EXPECT_EQ(box.read(kInfoPath), "1000 1180\n");
-    EXPECT_EQ(*RI(kFlashMounted), 0);
+    EXPECT_EQ(box.read(kInfoPath) + std::to_string(*RI(kFlashMounted)), "1000 1180\n0");
     WI(kFlashMounted, 7);
     set_first_line(227, 1, "link");  // partition 4, mirrored even though not written
-    EXPECT_FALSE(box.exists("/backup_conf/reserve/ad_link_setting.conf"));
-    EXPECT_EQ(*RI(kFlashMounted), 0);
     open_file(29, 1);  // any other path only marks the change
-    EXPECT_EQ(box.read("/var/tmp/interface_tmp.conf"), "");
+    EXPECT_EQ(std::to_string(box.exists("/backup_conf/reserve/ad_link_setting.conf")) +
+                  std::to_string(*RI(kFlashMounted)) + box.read("/var/tmp/interface_tmp.conf"), "00");
     const S backup = flash_copy("/backup_conf/reserve/ad_link_setting.conf", 4, "/mnt/reserve");
     EXPECT_EQ(taken(box), flash_copy(kInfoPath) + kChanged + backup + kChanged + kChanged);
     ASSERT_EQ(mkdir(box.file("/var/boot").c_str(), 0755), 0);
     set_first_line(kInfo, 1, "2000 2095");
-    EXPECT_EQ(box.read(kInfoPath), "2000 2095\n");
-    EXPECT_EQ(taken(box), "");
+    EXPECT_EQ(box.read(kInfoPath) + taken(box), "2000 2095\n");
     fs::remove(box.file("/var/boot"));
     my_RemoveFile(kInfo);
     my_RemoveFile(229);
-    EXPECT_FALSE(box.exists(kInfoPath));
-    EXPECT_EQ(box.commands(), "/bin/mount /dev/mtdblock3 /mnt > /dev/null 2>&1\n/bin/rm -rf \"/mnt/upgrade_info.conf\""
-                              " > /dev/null 2>&1\n/bin/umount /mnt > /dev/null 2>&1\n");
-}
+    EXPECT_EQ(std::to_string(box.exists(kInfoPath)) + taken(box),
+              "0/bin/mount /dev/mtdblock3 /mnt > /dev/null 2>&1\n"
+              "/bin/rm -rf \"/mnt/upgrade_info.conf\" > /dev/null 2>&1\n/bin/umount /mnt > /dev/null 2>&1\n");
 
-// Paths take the ten scratch rows in turn; a path too long for a row is refused, not cut; the copy quotes the path.
-TEST(RecordFile, OpenByPathRotatesTheScratchRowsAndQuotesThePath) {
-    Sandbox box;
+    // Paths take the ten scratch rows in turn; a path too long for a row is refused, not cut; the copy quotes it.
     box.write("/var/tmp/p0", "zero\n");
     handle first(my_open_path("/var/tmp/p0", 0, kTag));
     ASSERT_TRUE(first && first->number >= 0 && first->number < 10);
@@ -179,8 +171,7 @@ TEST(RecordFile, OpenByPathRotatesTheScratchRowsAndQuotesThePath) {
     handle refused(my_open_path((longest + "m").c_str(), 1, kTag));
     EXPECT_EQ(refused->count + (my_FileName(refused->number) != nullptr) + my_AddLine(refused.get(), "lost"), 0u);
     refused.reset();
-    EXPECT_EQ(box.read(longest), "fits\n");
-    EXPECT_EQ(taken(box), kChanged);  // "fits" only
+    EXPECT_EQ(box.read(longest) + taken(box), "fits\n"s + kChanged);  // "fits" only
     my_AddLine(handle(my_open_path("/etc/sysconfig/.firewall/my file", 1, kTag)).get(), "x");
     EXPECT_EQ(taken(box), flash_copy("'/etc/sysconfig/.firewall/my file'") + kChanged);
     my_writeToConfigPart("/etc/sysconfig/.firewall/a b'$(reboot);`id`");
@@ -305,8 +296,14 @@ TEST(RecordId, TimeOfAnIdentifierIsItsDateAsUtcAndTheIdentifierTheLocalTime) {
     EXPECT_TRUE(mark.size() == 4 && std::atoi(mark.c_str()) >= 1000) << mark;
 }
 
-// In-process removal, move and directory making where they can; otherwise the shell, names quoted unless a pattern.
-TEST(FileOps, RemoveMoveAndMakeDirectoryInProcessOrByTheShell) {
+void set_mtime(const S &path, time_t when) {
+    const struct timespec times[2] = {{when, 0}, {when, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+}
+
+// In-process removal, move, copy and directory making where they can; otherwise the shell, names quoted unless a
+// pattern.
+TEST(FileOps, RemoveMoveCopyAndMakeDirectoryInProcessOrByTheShell) {
     Sandbox box;
     for (const char *file : {"/var/tmp/one", "/var/tree/a/b/c", "/var/kept/file", "/var/from"}) box.write(file, "data");
     ASSERT_EQ(symlink(box.file("/var/kept").c_str(), box.file("/var/link").c_str()), 0);
@@ -348,19 +345,11 @@ TEST(FileOps, RemoveMoveAndMakeDirectoryInProcessOrByTheShell) {
     EXPECT_FALSE(box.exists("/etc/sysconfig/.firewall/eventlog") ||
                  box.exists("/etc/sysconfig/.firewall/AP_Host_Config"));
     EXPECT_EQ(*RI(kFlashMounted), 0);
-    EXPECT_EQ(box.commands(), mount + "/bin/rm -rf \"/mnt/eventlog\" > /dev/null 2>&1\n" + umount + mount + umount +
-                                  "/bin/rm -rf \"/etc/sysconfig/.firewall/sub/we\\\"ird\"\n" + mount +
-                                  "/bin/rm -rf \"/mnt/we\\\"ird\" > /dev/null 2>&1\n" + umount);
-}
+    EXPECT_EQ(taken(box), mount + "/bin/rm -rf \"/mnt/eventlog\" > /dev/null 2>&1\n" + umount + mount + umount +
+                              "/bin/rm -rf \"/etc/sysconfig/.firewall/sub/we\\\"ird\"\n" + mount +
+                              "/bin/rm -rf \"/mnt/we\\\"ird\" > /dev/null 2>&1\n" + umount);
 
-void set_mtime(const S &path, time_t when) {
-    const struct timespec times[2] = {{when, 0}, {when, 0}};
-    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
-}
-
-// An in-process copy keeps modes, times and trees; links, patterns, missing parents and loops go to the shell.
-TEST(FileOps, CopyKeepsModesTimesAndTreesAndLeavesTheRestToTheShell) {
-    Sandbox box;
+    // An in-process copy keeps modes, times and trees; links, patterns, missing parents and loops go to the shell.
     S big(3 * 4096 + 17, '\0');
     for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7);
     box.write("/src/tree/big.bin", big);
