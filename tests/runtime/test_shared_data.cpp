@@ -196,8 +196,7 @@ TEST(Definitions, ProcessesShareTheSegmentAndItsLock) {
                                                DEL_DEFINE("HAVE_CMS") + save_configuration("HAVE_CMS", "n")),
               "<null>-4");
     ASSERT_EQ(shmctl(blocker, IPC_RMID, nullptr), 0);
-    EXPECT_NE(init_configuration(), 0);
-    EXPECT_EQ(IF_DEFINE("HAVE_CMS"), 1);
+    EXPECT_TRUE(init_configuration() != 0 && IF_DEFINE("HAVE_CMS") == 1);
 }
 
 system_info_record info(const char *product_id) {
@@ -215,24 +214,22 @@ TEST(SystemInfo, ColumnTablesRecordThemeAndCapacities) {
                              "ROW_0 a0 b0 c0\n\n# between rows\nROW_1 a1 b1\n1ROW digit first\n ROW indented\n"
                              "& 2a0 99\nrow_2 a2 b2 c2\nROW_3 \"a 3\" \"b 3\" \"c 3 is a long text\"\n"
                              "ROW_4 a4 b4 c4\n");
-    // The rows of 8 bytes, filled with 'X' first, as stored, and the row after them; the last byte is never written.
-    auto column = [](const char *path, int max_rows, int id, int expected) {
+    // The count, then ten rows of 8 bytes filled with 'X' first, NULs shown as '.': a row's last byte is never written.
+    auto column = [](const char *path, int max_rows, int id) {
         char rows[10 * 8];
         std::fill(rows, rows + sizeof rows, 'X');
-        EXPECT_EQ(read_parameter(path, rows, max_rows, 8, id), expected) << std::hex << id;
-        return S(rows, 8 * std::min(expected + 1, 10));
+        S all = std::to_string(read_parameter(path, rows, max_rows, 8, id)) + " ";
+        all += S(rows, sizeof rows);
+        std::replace(all.begin(), all.end(), '\0', '.');
+        return all;
     };
-    auto rows = [](const V &texts) {
-        S all;
-        for (const S &text : texts) all += text + S(7 - text.size(), '\0') + "X";
-        return all + "XXXXXXXX";
-    };
-    EXPECT_EQ(column("/etc/table", 10, 0x2a0, 5), rows({"b0", "b1", "b2", "b 3", "b4"}));
-    EXPECT_EQ(column("/etc/table", 10, 0x1f, 4), rows({"c0", "c2", "c 3 is ", "c4"}));
-    EXPECT_EQ(column("/etc/table", 10, 0x10, 6), rows({"x1", "a0", "a1", "a2", "a 3", "a4"}));
-    EXPECT_EQ(column("/etc/table", 2, 0x2a0, 2), rows({"b0", "b1"}));
-    EXPECT_EQ(column("/etc/table", 10, 0x77, 0) + column("/etc/absent", 10, 0x10, 0) + column("/etc/table", 0, 0x10, 0),
-              S(24, 'X'));
+    EXPECT_EQ(column("/etc/table", 10, 0x2a0), "5 b0.....Xb1.....Xb2.....Xb 3....Xb4.....X" + S(40, 'X'));
+    EXPECT_EQ(column("/etc/table", 10, 0x1f), "4 c0.....Xc2.....Xc 3 is Xc4.....X" + S(48, 'X'));
+    EXPECT_EQ(column("/etc/table", 10, 0x10), "6 x1.....Xa0.....Xa1.....Xa2.....Xa 3....Xa4.....X" + S(32, 'X'));
+    EXPECT_EQ(column("/etc/table", 2, 0x2a0), "2 b0.....Xb1.....X" + S(64, 'X'));
+    for (auto [path, max_rows, id] :
+         {std::tuple{"/etc/table", 10, 0x77}, {"/etc/absent", 10, 0x10}, {"/etc/table", 0, 0x10}})
+        EXPECT_EQ(column(path, max_rows, id), "0 " + S(80, 'X')) << path << " " << max_rows << " " << id;
 
     // The 76-byte record, then the theme (the id's upper digits) and the capacities (its lower digits).
     root.write("/etc/html.info", "& 101000 202000\nROW_0 #f4f6f8 #ffffff\nROW_1 3 2\n");
