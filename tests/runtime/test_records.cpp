@@ -413,7 +413,7 @@ TEST(FileOps, ShellFallbacksTakeHostileNamesAsData) {
     for (const S &value : testing_support::hostile_values(box.file("/SENTINEL"))) {
         SCOPED_TRACE(value.substr(0, 60));
         const S from = "/none/" + value, to = "/var/" + value;
-        auto ran = [&](const std::function<void()> &call, const S &program) {  // the arguments call's line passes
+        auto ran = [&](const std::function<void()> &call, const S &program) {  // what call's line passes
             taken(box);
             call();
             const S line = taken(box);
