@@ -426,7 +426,8 @@ TEST(FileOps, ShellFallbacksTakeHostileNamesAsData) {
         EXPECT_EQ(ran([&] { my_rm("%s", from.c_str()); }, "/bin/rm"), (Lines{"-rf", from}));
         EXPECT_EQ(ran([&] { my_mkdir("%s", from.c_str()); }, "mkdir"), (Lines{"-m", "777", "-p", from}));
         box.write("/database/.qUploadFile", "upload");
-        EXPECT_EQ(ran([&] { qSaveData(nullptr, 0, to.c_str(), "w"); }, "/bin/mv"), (Lines{"/database/.qUploadFile", to}));
+        EXPECT_EQ(ran([&] { qSaveData(nullptr, 0, to.c_str(), "w"); }, "/bin/mv"),
+                  (Lines{"/database/.qUploadFile", to}));
     }
 }
 
