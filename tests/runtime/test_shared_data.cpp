@@ -294,7 +294,7 @@ S values_of(q_entry *table, const char *name) {
 }
 
 // The common texts then the group's into the default table, keys "${NAME}"; unknown keys come back as passed.
-TEST(Language, LoadsCommonThenTheGroupIntoTheDefaultOrTheCallersTable) {
+TEST(Language, LoadsTextsIntoTheDefaultOrTheCallersTableAndDataFilesIntoRows) {
     TempRoot root;
     root.write("/etc/language/eng/common",
                "# Texts of every page\nCOMMON_APPLY_STR \"Apply\"\nSHARED \"from common\"\nPERCENT \"50%%\"\n"
@@ -346,12 +346,9 @@ TEST(Language, LoadsCommonThenTheGroupIntoTheDefaultOrTheCallersTable) {
     EXPECT_EQ(values_of(own, "${CUT}") + icons_path, "yes;../icons_abcdefghi/");
     qSedArgFree(own);
     qSedArgFree(page);
-}
 
-// Data files fill numbered rows with cut texts, the last byte of a row never written; load_language adds the
-// common table.
-TEST(Language, DataFilesFillNumberedRows) {
-    TempRoot root;
+    // Data files fill numbered rows with cut texts, the last byte of a row never written; load_language adds the
+    // common table.
     S text = "# Menu names\n";
     for (int i = 0; i < 310; ++i)
         text += S(i == 5 ? "SINGLE_TOKEN\n# a comment\n" : "") + "M \"item " + std::to_string(i) + "\"\n";
