@@ -382,13 +382,8 @@ TEST(Language, LoadsTextsIntoTheDefaultOrTheCallersTableAndDataFilesIntoRows) {
 // The request's MULTI_LANG when it is a plain code, else the fallback ("eng" for none), cut to nine; sixteen results.
 TEST(Language, NowLanguageTakesTheRequestOrTheFallback) {
     auto language_of = [](const char *query, const char *fallback) {
-        testing_support::Ended ended = testing_support::in_child([&] {
-            testing_support::clear_request_env();
-            setenv("REQUEST_METHOD", "GET", 1);
-            setenv("QUERY_STRING", query, 1);
-            std::fputs(now_language(fallback), stdout);
-        });
-        return ended.status == 0 ? ended.out : "<failed>";
+        testing_support::Request request(testing_support::Env{{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", query}});
+        return S(now_language(fallback));
     };
     for (auto [query, fallback, code] : std::initializer_list<std::tuple<const char *, const char *, const char *>>{
              {"q=0", nullptr, "eng"}, {"q=0", "", ""}, {"MULTI_LANG=ch", "sch", "ch"}, {"MULTI_LANG=", "sch", "sch"},
