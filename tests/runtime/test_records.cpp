@@ -12,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -28,6 +29,7 @@ namespace fs = std::filesystem;
 using testing_support::Sandbox;
 using Lines = std::vector<std::string>;
 using S = std::string;
+using namespace std::string_literals;
 using Results = std::vector<int>;  // calls in a braced list run in order
 
 constexpr int kFlashMounted = 104, kInfo = 183;
@@ -65,8 +67,9 @@ S taken(const Sandbox &box) {
     return commands;
 }
 
-// Rows 0-9 are scratch rows; lines are read whole up to RECORD_LINE_MAX, longer ones cut, and written back mirrored.
-TEST(RecordFile, TableReadAndOverlongLines) {
+// Rows 0-9 are scratch rows; lines are read whole up to RECORD_LINE_MAX, longer ones cut, and written back mirrored;
+// edits keep line numbers unique and ordered.
+TEST(RecordFile, TableReadOverlongLinesAndEdits) {
     for (int i = 0; i < FILE_LIST_ROWS; ++i)
         EXPECT_TRUE(file_list[i].number == i && !file_list[i].path[0] == (i < 10)) << i;
     for (auto [n, path] : {std::pair{10, "/etc/shadow"}, {25, "/wizard.conf"}, {110, "/proc/net/dev"},
@@ -81,29 +84,25 @@ TEST(RecordFile, TableReadAndOverlongLines) {
     handle h = open_file(kInfo);
     EXPECT_EQ(h->count, 4u);
     EXPECT_EQ(lines_of(h.get()), (Lines{"1:A", "2:B\r", "3:", "4:C"}));
-    EXPECT_EQ(my_GetLine(h.get(), nullptr, 0), nullptr);  // after the last line
+    EXPECT_TRUE(!my_GetLine(h.get(), nullptr, 0) && !my_GetNumData(h.get(), 5) && !my_GetNumData(h.get(), 0));
     EXPECT_STREQ(my_GetNumData(h.get(), 4), "C");
-    EXPECT_TRUE(my_GetNumData(h.get(), 5) == nullptr && my_GetNumData(h.get(), 0) == nullptr);
     const S whole(RECORD_LINE_MAX, 'w'), cut(RECORD_LINE_MAX, 'x');
     box.write(kInfoPath, whole + "\n" + cut + "TAIL\nnext\n" + cut + "TAIL");
     h = open_file(kInfo, 1);
     EXPECT_EQ(lines_of(h.get()), (Lines{"1:" + whole, "2:" + cut, "3:next", "4:" + cut}));
     h.reset();
-    EXPECT_EQ(box.read(kInfoPath), whole + "\n" + cut + "\nnext\n" + cut + "\n");
-    EXPECT_EQ(taken(box), flash_copy(kInfoPath) + kChanged);
+    EXPECT_EQ(box.read(kInfoPath) + taken(box),
+              whole + "\n" + cut + "\nnext\n" + cut + "\n" + flash_copy(kInfoPath) + kChanged);
     // Missing files and unknown numbers give empty handles; only a real file is written back.
     fs::remove(box.file(kInfoPath));
     for (int missing : {kInfo, 229, -1})
         EXPECT_TRUE(open_file(missing, 1)->count == 0 && !my_GetLine(open_file(missing).get(), nullptr, 1)) << missing;
     EXPECT_EQ(box.read(kInfoPath), "");
     EXPECT_EQ(box.commands(), flash_copy(kInfoPath) + kChanged);
-}
 
-// Lines keep unique numbers in order: add after the last, replace or add at a number, delete, shift.
-TEST(RecordFile, EditsKeepLineNumbersUniqueAndOrdered) {
-    Sandbox box;
+    // Lines keep unique numbers in order: add after the last, replace or add at a number, delete, shift.
     box.write(kInfoPath, "A\nB\nC\n");
-    handle h = open_file(kInfo, 1);
+    h = open_file(kInfo, 1);
     // count + 1 (3) is taken by C: the new line goes after it.
     EXPECT_EQ((Results{my_DelLine(h.get(), 2), my_AddLine(h.get(), "D"), my_DelLine(h.get(), 2)}), (Results{0, 0, -1}));
     EXPECT_EQ(lines_of(h.get()), (Lines{"1:A", "3:C", "4:D"}));
@@ -134,36 +133,30 @@ TEST(RecordFile, EditsKeepLineNumbersUniqueAndOrdered) {
 }
 
 // Closing a writable handle writes it and mirrors by path, unless /var/boot exists; removing takes the flash copy.
-TEST(RecordFile, ClosingMirrorsByPathUnlessBootMarkExists) {
+TEST(RecordFile, ClosingMirrorsByPathUnlessBootMarkExistsAndPathsRotate) {
     Sandbox box;
     ASSERT_NE(WI(kFlashMounted, 7), nullptr);
     set_first_line(kInfo, 1, "1000 1180");
     set_first_line(kInfo, 0, "changed");  // read-only: neither written nor mirrored
-    EXPECT_EQ(box.read(kInfoPath), "1000 1180\n");
-    EXPECT_EQ(*RI(kFlashMounted), 0);
+    EXPECT_EQ(box.read(kInfoPath) + std::to_string(*RI(kFlashMounted)), "1000 1180\n0");
     WI(kFlashMounted, 7);
     set_first_line(227, 1, "link");  // partition 4, mirrored even though not written
-    EXPECT_FALSE(box.exists("/backup_conf/reserve/ad_link_setting.conf"));
-    EXPECT_EQ(*RI(kFlashMounted), 0);
     open_file(29, 1);  // any other path only marks the change
-    EXPECT_EQ(box.read("/var/tmp/interface_tmp.conf"), "");
+    EXPECT_EQ(std::to_string(box.exists("/backup_conf/reserve/ad_link_setting.conf")) +
+                  std::to_string(*RI(kFlashMounted)) + box.read("/var/tmp/interface_tmp.conf"), "00");
     const S backup = flash_copy("/backup_conf/reserve/ad_link_setting.conf", 4, "/mnt/reserve");
     EXPECT_EQ(taken(box), flash_copy(kInfoPath) + kChanged + backup + kChanged + kChanged);
     ASSERT_EQ(mkdir(box.file("/var/boot").c_str(), 0755), 0);
     set_first_line(kInfo, 1, "2000 2095");
-    EXPECT_EQ(box.read(kInfoPath), "2000 2095\n");
-    EXPECT_EQ(taken(box), "");
+    EXPECT_EQ(box.read(kInfoPath) + taken(box), "2000 2095\n");
     fs::remove(box.file("/var/boot"));
     my_RemoveFile(kInfo);
     my_RemoveFile(229);
-    EXPECT_FALSE(box.exists(kInfoPath));
-    EXPECT_EQ(box.commands(), "/bin/mount /dev/mtdblock3 /mnt > /dev/null 2>&1\n/bin/rm -rf \"/mnt/upgrade_info.conf\""
-                              " > /dev/null 2>&1\n/bin/umount /mnt > /dev/null 2>&1\n");
-}
+    EXPECT_EQ(std::to_string(box.exists(kInfoPath)) + taken(box),
+              "0/bin/mount /dev/mtdblock3 /mnt > /dev/null 2>&1\n"
+              "/bin/rm -rf \"/mnt/upgrade_info.conf\" > /dev/null 2>&1\n/bin/umount /mnt > /dev/null 2>&1\n");
 
-// Paths take the ten scratch rows in turn; a path too long for a row is refused, not cut; the copy quotes the path.
-TEST(RecordFile, OpenByPathRotatesTheScratchRowsAndQuotesThePath) {
-    Sandbox box;
+    // Paths take the ten scratch rows in turn; a path too long for a row is refused, not cut; the copy quotes it.
     box.write("/var/tmp/p0", "zero\n");
     handle first(my_open_path("/var/tmp/p0", 0, kTag));
     ASSERT_TRUE(first && first->number >= 0 && first->number < 10);
@@ -179,8 +172,7 @@ TEST(RecordFile, OpenByPathRotatesTheScratchRowsAndQuotesThePath) {
     handle refused(my_open_path((longest + "m").c_str(), 1, kTag));
     EXPECT_EQ(refused->count + (my_FileName(refused->number) != nullptr) + my_AddLine(refused.get(), "lost"), 0u);
     refused.reset();
-    EXPECT_EQ(box.read(longest), "fits\n");
-    EXPECT_EQ(taken(box), kChanged);  // "fits" only
+    EXPECT_EQ(box.read(longest) + taken(box), "fits\n"s + kChanged);  // "fits" only
     my_AddLine(handle(my_open_path("/etc/sysconfig/.firewall/my file", 1, kTag)).get(), "x");
     EXPECT_EQ(taken(box), flash_copy("'/etc/sysconfig/.firewall/my file'") + kChanged);
     my_writeToConfigPart("/etc/sysconfig/.firewall/a b'$(reboot);`id`");
@@ -291,8 +283,7 @@ TEST(RecordId, TimeOfAnIdentifierIsItsDateAsUtcAndTheIdentifierTheLocalTime) {
     EXPECT_TRUE(now >= before && now <= time(nullptr));
     char *first = my_chainID(1);
     for (int i = 0; i < 63; ++i) EXPECT_NE(my_chainID(2), first);  // stays until its buffer comes round
-    EXPECT_STREQ(first, "19700101000001");
-    EXPECT_EQ(my_chainID(2), first);
+    EXPECT_TRUE(first == S("19700101000001") && my_chainID(2) == first) << first;
     tz ? setenv("TZ", saved.c_str(), 1) : unsetenv("TZ");
     tzset();
 
@@ -305,8 +296,14 @@ TEST(RecordId, TimeOfAnIdentifierIsItsDateAsUtcAndTheIdentifierTheLocalTime) {
     EXPECT_TRUE(mark.size() == 4 && std::atoi(mark.c_str()) >= 1000) << mark;
 }
 
-// In-process removal, move and directory making where they can; otherwise the shell, names quoted unless a pattern.
-TEST(FileOps, RemoveMoveAndMakeDirectoryInProcessOrByTheShell) {
+void set_mtime(const S &path, time_t when) {
+    const struct timespec times[2] = {{when, 0}, {when, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+}
+
+// In-process removal, move, copy and directory making where they can; otherwise the shell, names quoted unless a
+// pattern; paths and file types.
+TEST(FileOps, RemoveMoveCopyAndMakeDirectoryInProcessOrByTheShellPathsAndTypes) {
     Sandbox box;
     for (const char *file : {"/var/tmp/one", "/var/tree/a/b/c", "/var/kept/file", "/var/from"}) box.write(file, "data");
     ASSERT_EQ(symlink(box.file("/var/kept").c_str(), box.file("/var/link").c_str()), 0);
@@ -346,21 +343,12 @@ TEST(FileOps, RemoveMoveAndMakeDirectoryInProcessOrByTheShell) {
     my_rm("/etc/sysconfig/.firewall/sub/we\"ird");
     my_rm("/etc/sysconfig/other");
     EXPECT_FALSE(box.exists("/etc/sysconfig/.firewall/eventlog") ||
-                 box.exists("/etc/sysconfig/.firewall/AP_Host_Config"));
-    EXPECT_EQ(*RI(kFlashMounted), 0);
-    EXPECT_EQ(box.commands(), mount + "/bin/rm -rf \"/mnt/eventlog\" > /dev/null 2>&1\n" + umount + mount + umount +
-                                  "/bin/rm -rf \"/etc/sysconfig/.firewall/sub/we\\\"ird\"\n" + mount +
-                                  "/bin/rm -rf \"/mnt/we\\\"ird\" > /dev/null 2>&1\n" + umount);
-}
+                 box.exists("/etc/sysconfig/.firewall/AP_Host_Config") || *RI(kFlashMounted) != 0);
+    EXPECT_EQ(taken(box), mount + "/bin/rm -rf \"/mnt/eventlog\" > /dev/null 2>&1\n" + umount + mount + umount +
+                              "/bin/rm -rf \"/etc/sysconfig/.firewall/sub/we\\\"ird\"\n" + mount +
+                              "/bin/rm -rf \"/mnt/we\\\"ird\" > /dev/null 2>&1\n" + umount);
 
-void set_mtime(const S &path, time_t when) {
-    const struct timespec times[2] = {{when, 0}, {when, 0}};
-    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
-}
-
-// An in-process copy keeps modes, times and trees; links, patterns, missing parents and loops go to the shell.
-TEST(FileOps, CopyKeepsModesTimesAndTreesAndLeavesTheRestToTheShell) {
-    Sandbox box;
+    // An in-process copy keeps modes, times and trees; links, patterns, missing parents and loops go to the shell.
     S big(3 * 4096 + 17, '\0');
     for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7);
     box.write("/src/tree/big.bin", big);
@@ -372,8 +360,8 @@ TEST(FileOps, CopyKeepsModesTimesAndTreesAndLeavesTheRestToTheShell) {
     const mode_t mask = umask(022);
     my_cp("/src/tree", "/var/copy");
     EXPECT_EQ(umask(mask), 022u);  // the process's own mask is back
-    EXPECT_EQ(box.read("/var/copy/big.bin"), big);
-    EXPECT_TRUE(box.read("/var/copy/sub/inner") == "inner" && box.exists("/var/copy/sub/empty"));
+    EXPECT_TRUE(box.read("/var/copy/big.bin") == big && box.read("/var/copy/sub/inner") == "inner" &&
+                box.exists("/var/copy/sub/empty"));
     struct stat file {}, dir {};
     lstat(box.file("/var/copy/big.bin").c_str(), &file);
     lstat(box.file("/var/copy/sub").c_str(), &dir);
@@ -384,8 +372,8 @@ TEST(FileOps, CopyKeepsModesTimesAndTreesAndLeavesTheRestToTheShell) {
     my_cp("/src/tree/sub/inner", "/var/single");
     box.write("/var/merge/keep", "keep");
     my_cp("/src/tree/sub", "/var/merge");  // an existing directory receives the tree
-    EXPECT_EQ(box.read("/var/single") + box.read("/var/merge/keep") + box.read("/var/merge/inner"), "innerkeepinner");
-    EXPECT_EQ(box.commands(), "");
+    EXPECT_EQ(box.read("/var/single") + box.read("/var/merge/keep") + box.read("/var/merge/inner") + box.commands(),
+              "innerkeepinner");
 
     box.write("/src/file", "f");
     box.write("/src/dir/x", "x");
@@ -397,10 +385,8 @@ TEST(FileOps, CopyKeepsModesTimesAndTreesAndLeavesTheRestToTheShell) {
     EXPECT_EQ(box.commands(), "/bin/cp -af \"/src/tree\" \"/dst/tree\"\n/bin/cp -af \"/src/link\" \"/var/link\"\n"
                               "/bin/cp -af \"/src/missing\" \"/var/m\"\n/bin/cp -af /src/* \"/var/all\"\n"
                               "/bin/cp -af \"/src/dir\" \"/src/dir/inside\"\n/bin/cp -af \"/src/file\" \"/src/dir\"\n");
-}
 
-// Joined paths have one slash; types do not follow links, sizes do.
-TEST(FileOps, PathsAndTypes) {
+    // Joined paths have one slash; types do not follow links, sizes do.
     for (auto [dir, name, path] : {std::tuple<const char *, const char *, S>{"/etc/", "//passwd", "/etc/passwd"},
                                    {"/etc", "passwd", "/etc/passwd"}, {"/", "etc", "/etc"}, {"", "etc", "/etc"},
                                    {"/etc", "", "/etc/"}, {nullptr, "etc", "<null>"}}) {
@@ -408,7 +394,6 @@ TEST(FileOps, PathsAndTypes) {
         EXPECT_EQ(joined ? S(joined) : "<null>", path) << name;
         free(joined);
     }
-    Sandbox box;
     box.write("/var/data/file", "12345");
     ASSERT_EQ(symlink(box.file("/var/data").c_str(), box.file("/var/dirlink").c_str()) +
                   symlink("file", box.file("/var/data/filelink").c_str()), 0);
@@ -428,24 +413,21 @@ TEST(FileOps, ShellFallbacksTakeHostileNamesAsData) {
     for (const S &value : testing_support::hostile_values(box.file("/SENTINEL"))) {
         SCOPED_TRACE(value.substr(0, 60));
         const S from = "/none/" + value, to = "/var/" + value;
-        auto ran = [&](const S &program) {
+        auto ran = [&](const std::function<void()> &call, const S &program) {  // what call's line passes
+            taken(box);
+            call();
             const S line = taken(box);
             Lines args = testing_support::run_with_stub(box, line.substr(0, line.size() - 1), program);
             EXPECT_FALSE(box.exists("/SENTINEL"));
             return args;
         };
-        taken(box);
-        my_mv(from.c_str(), to.c_str());
-        EXPECT_EQ(ran("/bin/mv"), (Lines{"-f", from, to}));
-        my_cp(from.c_str(), to.c_str());
-        EXPECT_EQ(ran("/bin/cp"), (Lines{"-af", from, to}));
-        my_rm("%s", from.c_str());
-        EXPECT_EQ(ran("/bin/rm"), (Lines{"-rf", from}));
-        my_mkdir("%s", from.c_str());
-        EXPECT_EQ(ran("mkdir"), (Lines{"-m", "777", "-p", from}));
+        EXPECT_EQ(ran([&] { my_mv(from.c_str(), to.c_str()); }, "/bin/mv"), (Lines{"-f", from, to}));
+        EXPECT_EQ(ran([&] { my_cp(from.c_str(), to.c_str()); }, "/bin/cp"), (Lines{"-af", from, to}));
+        EXPECT_EQ(ran([&] { my_rm("%s", from.c_str()); }, "/bin/rm"), (Lines{"-rf", from}));
+        EXPECT_EQ(ran([&] { my_mkdir("%s", from.c_str()); }, "mkdir"), (Lines{"-m", "777", "-p", from}));
         box.write("/database/.qUploadFile", "upload");
-        qSaveData(nullptr, 0, to.c_str(), "w");
-        EXPECT_EQ(ran("/bin/mv"), (Lines{"/database/.qUploadFile", to}));
+        EXPECT_EQ(ran([&] { qSaveData(nullptr, 0, to.c_str(), "w"); }, "/bin/mv"),
+                  (Lines{"/database/.qUploadFile", to}));
     }
 }
 
