@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <random>
+#include <thread>
 
 #include "support/request.h"
 
@@ -433,6 +435,29 @@ TEST(LinkedList, EndsFindDeleteSwapAndTraverse) {
               Numbers(4, 0));
 }
 
+// Two threads at the two ends keep each end's order; a consumer popping while another appends gets each item once.
+TEST(LinkedList, ThreadsShareOneQueue) {
+    constexpr intptr_t kEach = 50000;
+    ll_list *list = ll_init();
+    std::thread back([&] { for (intptr_t n = 1; n <= kEach; ++n) ll_append(list, item(n)); });
+    std::thread front([&] { for (intptr_t n = 1; n <= kEach; ++n) ll_prepend(list, item(-n)); });
+    back.join(), front.join();
+    Numbers all = contents(list), expected, taken;
+    for (intptr_t n = -kEach; n <= kEach; ++n) if (n) expected.push_back(n);  // -kEach first: the last prepended
+    std::stable_partition(all.begin(), all.end(), [](intptr_t n) { return n < 0; });
+    EXPECT_TRUE(all == expected);
+    std::thread consumer([&] {
+        while (taken.size() < static_cast<size_t>(3 * kEach)) if (void *d = dq_pop(list)) taken.push_back(number(d));
+    });
+    for (intptr_t n = 1; n <= kEach; ++n) ll_append(list, item(kEach + n));
+    consumer.join();
+    std::sort(taken.begin(), taken.end());
+    EXPECT_TRUE(ll_empty(list) && taken.size() == static_cast<size_t>(3 * kEach) &&
+                std::adjacent_find(taken.begin(), taken.end()) == taken.end() && taken.front() == -kEach &&
+                taken.back() == 2 * kEach);
+    ll_free(list);
+}
+
 int by_key(const void *a, const void *b) {
     const int x = *static_cast<const int *>(a), y = *static_cast<const int *>(b);
     return x < y ? -1 : x > y ? 1 : 0;
@@ -487,6 +512,33 @@ TEST(BinaryTree, DeletionKeepsTheOrder) {
         EXPECT_EQ(bt_count(tree), left.size());
     }
     EXPECT_TRUE(bt_empty(tree));
+    bt_free(tree);
+}
+
+// A chain of 200,000 sorted keys survives every walk and a delete (no recursion down it); two threads adding,
+// then one deleting while another adds again, leave every key once.
+TEST(BinaryTree, LongChainsAndTwoThreads) {
+    constexpr int kItems = 200000, kEach = 20000;
+    std::vector<int> keys(kItems);
+    bt_tree *tree = bt_init(by_key);
+    for (int i = 0; i < kItems; ++i) bt_add(tree, &(keys[i] = i));
+    EXPECT_EQ(bt_height(tree), kItems);
+    for (int order : {0, 1, 2, 3, 4}) EXPECT_EQ(walk(tree, order).size(), static_cast<size_t>(kItems)) << order;
+    EXPECT_EQ(bt_delete(tree, &keys[0]), &keys[0]);
+    bt_free(tree);
+    std::vector<int> expected(2 * kEach), again(kEach);
+    for (int i = 0; i < 2 * kEach; ++i) expected[i] = i;
+    keys = expected;
+    std::shuffle(keys.begin(), keys.end(), std::mt19937(3));
+    tree = bt_init(by_key);
+    auto add_half = [&](int half) { for (int i = half * kEach; i < (half + 1) * kEach; ++i) bt_add(tree, &keys[i]); };
+    std::thread first(add_half, 0), second(add_half, 1);
+    first.join(), second.join();
+    EXPECT_TRUE(walk(tree, 1) == expected);
+    std::thread remover([&] { for (int k = 0; k < 2 * kEach; k += 2) EXPECT_NE(bt_delete(tree, &k), nullptr); });
+    std::thread adder([&] { for (int i = 0; i < kEach; ++i) bt_add(tree, &(again[i] = 2 * i)); });
+    remover.join(), adder.join();
+    EXPECT_TRUE(bt_count(tree) == static_cast<uint32_t>(2 * kEach) && walk(tree, 1) == expected);
     bt_free(tree);
 }
 

@@ -3,6 +3,7 @@
 // and reads (headers, cookies, the error page, the CGI environment, files),
 // and sessions.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <cstddef>
 #include <ctime>
@@ -639,6 +640,36 @@ TEST_F(Session, MisuseStopsWithItsMessage) {
     EXPECT_FATAL((qSession(kRepository), qSessionAdd("a", "1"), qSessionSave()),
                  "Error: qSessionSave\\(\\): Can not access session repository\\(/sessions/qsession-[0-9a-f]{32}"
                  "\\.properties\\)\\.");
+}
+
+// Two processes work in one repository at once: every request also forces the repository scan, which reads
+// the other session's timeout file while that one may be rewriting it.
+TEST_F(Session, TwoProcessesWorkInOneRepositoryAtOnce) {
+    const int kRequests = slow_processes() ? 40 : 150;
+    const std::string ids[] = {start({{"count", "0"}}), start({{"count", "0"}})};
+    pid_t workers[2];
+    for (int w = 0; w < 2; ++w)
+        if ((workers[w] = fork()) == 0) {
+            int failures = 0;
+            for (int i = 0; i < kRequests; ++i)
+                failures += request(ids[w], [&] {
+                    root_.remove("/sessions/qsession-timetoclear");
+                    if (qSession(kRepository) != 0) printf("lost\n");
+                    qSessionUpdateInteger("count", 1);
+                }) != "";
+            _exit(failures ? 1 : 0);
+        }
+    for (pid_t pid : workers) {
+        int status = -1;
+        waitpid(pid, &status, 0);
+        EXPECT_EQ(status, 0);
+    }
+    for (const std::string &id : ids)
+        EXPECT_EQ(request(id, [] {
+                      printf("%s", join({qSession(kRepository), qSessionValueInteger("count"),
+                                         qSessionValueInteger("_Q_CONNECTIONS")}).c_str());
+                  }),
+                  join({0, kRequests, kRequests + 2}));
 }
 
 }  // namespace

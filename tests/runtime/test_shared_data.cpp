@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -183,6 +184,41 @@ TEST(Definitions, ProcessesShareTheSegmentAndItsLock) {
     EXPECT_TRUE(runtime::attach_segment(kDefineKey, 25668) == seg && first_word() != 0);  // attached once
     lock.reset();
     EXPECT_EQ(first_word(), 0);
+
+    // Writers adding and deleting at once all end with what they added, in a sorted segment.
+    constexpr int kWriters = 4, kEach = 50, kRounds = 6;
+    auto name_of = [](int w, int i) { return "W" + std::to_string(w) + "_" + std::to_string(i); };
+    auto count = [] { return *reinterpret_cast<const int32_t *>(static_cast<const char *>(get_define_segment()) + 24); };
+    const int loaded = count();
+    int start[2];
+    ASSERT_EQ(pipe(start), 0);
+    std::vector<pid_t> writers;
+    for (int w = 0; w < kWriters; ++w)
+        if (pid_t pid = fork(); pid == 0) {
+            close(start[1]);
+            for (char byte; read(start[0], &byte, 1) > 0;) {
+            }  // the closed pipe starts them all at once
+            int failed = 0;
+            for (int round = 0; round < kRounds; ++round)
+                for (int i = 0; i < 2 * kEach - (round + 1 == kRounds) * kEach; ++i)
+                    failed += (i < kEach ? ADD_DEFINE(name_of(w, i).c_str(), std::to_string(round * 1000 + i).c_str())
+                                         : DEL_DEFINE(name_of(w, i - kEach).c_str())) != 0;
+            _exit(failed ? 1 : 0);
+        } else {
+            writers.push_back(pid);
+        }
+    close(start[0]), close(start[1]);
+    for (pid_t pid : writers) {
+        int status = -1;
+        waitpid(pid, &status, 0);
+        EXPECT_EQ(status, 0);
+    }
+    segment();  // every entry at its index, the fill at the count
+    const char *base = static_cast<const char *>(get_define_segment());
+    for (int i = 1; i < count(); ++i) EXPECT_LE(strcmp(base + 72 + 100 * (i - 1), base + 72 + 100 * i), 0) << i;
+    EXPECT_EQ(count(), loaded + kWriters * kEach);
+    for (int w = 0; w < kWriters; ++w)
+        for (int i = 0; i < kEach; ++i) EXPECT_EQ(RETURN_DEF_INT(name_of(w, i).c_str()), (kRounds - 1) * 1000 + i);
 
     // A segment of the wrong size under the key: nothing attaches, every call answers absent, until it is gone.
     TempRoot other({"/etc/sysconfig/.firewall"});
