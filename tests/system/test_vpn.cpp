@@ -480,18 +480,12 @@ TEST(PptpServer, ChainsRulesAndSessions) {
     const std::string c = "vpnServer_20240101000000";
     const std::vector<std::string> order = {"mangle SSRC", "mangle SDST", "mangle CSRC", "mangle CDST",
                                             "nat SSRC",    "nat SDST",    "nat CSRC",    "nat CDST"};
-    std::string rules =
-        ipt("mangle -A %CSSRC -m condition ! --condition %C -j RETURN\n"
-            "nat -A %CSSRC -m condition ! --condition %C -j RETURN\n"
-            "mangle -A %CSDST -m condition ! --condition %C -j RETURN\n"
-            "nat -A %CSDST -m condition ! --condition %C -j RETURN\n");
+    std::string rules;  // each rule in mangle, then in nat
+    const auto both = [&](const std::string &rule) { rules += ipt("mangle -A " + c + rule + "\nnat -A " + c + rule + "\n"); };
+    for (const char *chain : {"SSRC", "SDST"}) both(chain + (" -m condition ! --condition " + c + " -j RETURN"));
     for (const std::string wan : {"WAN0", "WAN1", "WAN2"})
-        rules += replaced(ipt("mangle -A %CSSRC -i WAN_Sabc_+ -j UTMMARK --set-type policy --or-mark 0x20\n"
-                              "nat -A %CSSRC -i WAN_Sabc_+ -j UTMMARK --set-type policy --or-mark 0x20\n"
-                              "mangle -A %CSDST -j UTMMARK --set-type policy --or-mark 0x40\n"
-                              "nat -A %CSDST -j UTMMARK --set-type policy --or-mark 0x40\n"),
-                          "WAN_", wan + "_");
-    rules = replaced(rules, "%C", c);
+        both("SSRC -i " + wan + "_Sabc_+ -j UTMMARK --set-type policy --or-mark 0x20"),
+            both("SDST -j UTMMARK --set-type policy --or-mark 0x40");
     const std::tuple<module_op, int, Effects> applies[] = {
         {m->command, -1, {"", chain_lines(c, "-N", order) + rules, ""}},
         {m->recommand, -1, {"kill 4242\n", chain_lines(c, "-F", order) + rules, ""}},
