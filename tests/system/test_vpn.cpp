@@ -481,7 +481,7 @@ TEST(PptpServer, ChainsRulesAndSessions) {
     const std::vector<std::string> order = {"mangle SSRC", "mangle SDST", "mangle CSRC", "mangle CDST",
                                             "nat SSRC",    "nat SDST",    "nat CSRC",    "nat CDST"};
     std::string rules;  // each rule in mangle, then in nat
-    const auto both = [&](const std::string &rule) { rules += ipt("mangle -A " + c + rule + "\nnat -A " + c + rule + "\n"); };
+    const auto both = [&](const std::string &r) { rules += ipt("mangle -A " + c + r + "\nnat -A " + c + r + "\n"); };
     for (const char *chain : {"SSRC", "SDST"}) both(chain + (" -m condition ! --condition " + c + " -j RETURN"));
     for (const std::string wan : {"WAN0", "WAN1", "WAN2"})
         both("SSRC -i " + wan + "_Sabc_+ -j UTMMARK --set-type policy --or-mark 0x20"),
