@@ -558,11 +558,7 @@ TEST(VpnTrunk, TrunksAndGroupsApplyTheirTunnels) {
     call<Op>(group->command, &g);
     const std::string route = "/sbin/ip route replace 10.2.0.0/16 dev WAN2_T5f3a\n";
     EXPECT_EQ(box.take().commands,
-              whack(replaced(kHead, "0x101",
-                             "0x101 --host 203.0.113.2 --client 192.168.1.0/255.255.255.0 --nexthop "
-                             "0.0.0.0") +
-                    kRemote + kIke + kEsp) +
-                  route);
+              whack(kHead + replaced(kLocal, "203.0.113.1", "0.0.0.0") + kRemote + kIke + kEsp) + route);
     call<Op>(group->discommand, &g);
     EXPECT_EQ(box.take().commands, kRemoved + replaced(route, " replace ", " del "));
     Module trunks(vpn_trunk_register, vpn_trunk_unregister);
