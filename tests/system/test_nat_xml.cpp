@@ -44,8 +44,8 @@ TEST_F(NatXml, ExportsComeBackTheSame) {
          "<ipaddr value=\"fe80::1\" /><netmask value=\"64\" /><security><PING value=\"0\" /><HTTP value=\"1\" />"
          "<HTTPS value=\"0\" /><TELNET value=\"0\" /><SSH value=\"1\" /></security>"},
         {mapped_ip_register, mapped_ip_unregister,
-         {{"mapped_ip", "\"m \\\"1\\\" <b>&${X}\" 20260102030406 1A 1.2.3.4 WAN1:1a 10.0.0.5 LAN1 1 2 \n"}},
-         "<name value=\"m \\&quot;1\\&quot; &lt;b&gt;&amp;&#36;{X}\" /><real_ip value=\"1.2.3.4\" />"
+         {{"mapped_ip", "\"m //n\\\"1\\\" <b>&${X}\" 20260102030406 1A 1.2.3.4 WAN1:1a 10.0.0.5 LAN1 1 2 \n"}},
+         "<name value=\"m //n\\&quot;1\\&quot; &lt;b&gt;&amp;&#36;{X}\" /><real_ip value=\"1.2.3.4\" />"
          "<real_device_name value=\"WAN1:1a\" /><mapped_ip value=\"10.0.0.5\" /><mapped_device_name value=\"LAN1\" />"
          "<iswan value=\"1\" /><priority value=\"2\" />"},
         {virtual_ip_register, virtual_ip_unregister,

@@ -537,7 +537,7 @@ TEST(VpnModules, WizardFileChoice) {
     submit_form({});
 }
 
-// Trunks and their groups apply their tunnels; names a trunk may not take.
+// Trunks and their groups apply their tunnels; names a trunk may not take; address objects and groups.
 TEST(VpnTrunk, TrunksAndGroupsApplyTheirTunnels) {
     ModuleBox box({"SYSTEM_PORT_NUM=2"});
     install_interfaces({interface_port(2, "WAN1", 2, 1, 3, "203.0.113.2")});
@@ -568,21 +568,17 @@ TEST(VpnTrunk, TrunksAndGroupsApplyTheirTunnels) {
         put(t.name, name);
         EXPECT_EQ(trunks->isTheSame(h, &t, 0), clash) << name;
     }
-}
-
-// Address objects and groups as chains; an object leaves its zone's groups, a group its users.
-TEST(VpnTrunk, AddressChainsAndRemovals) {
-    ModuleBox box;
+    // Address objects and groups as chains; an object leaves its zone's groups, a group its users.
     box.write("/etc/sysconfig/.firewall/dmz_custom.conf",
               "\"pc\" 1 2 0 10.0.0.5 255.255.255.255 \n\"srv\" 2 2 0 10.0.1.0 255.255.255.0 \n");
     box.write("/etc/sysconfig/.firewall/dmz_group.conf", "\"all\" 3 2 1 0.0.0.0 0.0.0.0 \"srv\" \"pc\" \n");
     Module m(address_register, address_unregister);
-    address_record object{}, group{};
+    address_record object{}, all{};
     ASSERT_NE(m->getnum(m.open(0, reinterpret_cast<void *>(4)), &object, 2), nullptr);
-    ASSERT_NE(m->getnum(m.open(0, reinterpret_cast<void *>(5)), &group, 1), nullptr);
+    ASSERT_NE(m->getnum(m.open(0, reinterpret_cast<void *>(5)), &all, 1), nullptr);
     EXPECT_EQ(m.open(0, reinterpret_cast<void *>(6)), nullptr);
     call<Op>(m->command, &object);
-    call<Op>(m->command, &group);
+    call<Op>(m->command, &all);
     EXPECT_EQ(box.take().ipv4, ipt("mangle -N address_2SRC\nmangle -N address_2DST\n"
                                    "mangle -A address_2SRC -s 10.0.1.0/24 -j UTMMARK --set-type policy --or-mark 0x20\n"
                                    "mangle -A address_2DST -d 10.0.1.0/24 -j UTMMARK --set-type policy --or-mark 0x40\n"
@@ -650,7 +646,7 @@ TEST(VpnUtil, SessionsEndByTheirRecordedProcesses) {
 }
 
 // The device a link is applied to and removed from, as the ports tell it; re-applied by interface and
-// by bond; a port's marks; ports in use; duplicates by address and mask.
+// by bond; a port's marks; ports in use; duplicates by address and mask; the route-marking line; the mark.
 TEST(VirtualLink, DevicesReapplyAndChecks) {
     ModuleBox box({"SYSTEM_PORT_NUM=3"});
     Module m(virtual_link_register, virtual_link_unregister);
@@ -704,19 +700,12 @@ TEST(VirtualLink, DevicesReapplyAndChecks) {
     m->getnum(h, &r, 1);
     put(r.name, "new");
     EXPECT_EQ(m->isTheSame(h, &r, 0), 1) << "the same address and mask";
-}
-
-// The route-marking line reaches the proc file as one line, or the link is not applied; the form's
-// mark is one to five hexadecimal digits.
-TEST(VirtualLink, RouteMarkingLineAndMark) {
-    ModuleBox box({"SYSTEM_PORT_NUM=3"});
+    // The route-marking line reaches the proc file as one line, or the link is not applied.
     install_interfaces({interface_port(2, "WAN1", 2)});
-    Module m(virtual_link_register, virtual_link_unregister);
     box.write(kLinks, link_line("WAN1", "198.51.100.10", "101", "a", "\"1024 kbps; x|y'z&\"") +
                           link_line("WAN1", "198.51.100.11", "102", "b", "$(touch") +
                           link_line("WAN1", "198.51.100.12", "103", "c", "`x`"));
-    virtual_link_record r{};
-    auto *h = m.open(0);
+    h = m.open(0);
     m->getnum(h, &r, 1);
     call<Op>(m->command, &r);
     const std::string commands = box.take().commands;
@@ -733,6 +722,7 @@ TEST(VirtualLink, RouteMarkingLineAndMark) {
         call<void *(void *, const interface_record *)>(m->discommand, &r, nullptr);
         EXPECT_EQ(box.take(), Effects{}) << n;
     }
+    // The form's mark is one to five hexadecimal digits.
     for (auto [mark, accepted] : {std::pair{"1a2b", true}, {"12g", false}, {"", false}, {"1;2", false}}) {
         submit_form({{"name", "d"}, {"wanport", "WAN1"}, {"mark", mark}});
         EXPECT_EQ(call<Op>(m->cgiParam, &r) != nullptr, accepted) << mark;
