@@ -93,8 +93,8 @@ TEST(VpnXml, ImportedLinksGetFreeMarks) {
                  "<_entry><name value=\"b\" /><wanport value=\"WAN1\" /><ipaddr value=\"198.51.100.12\" /></_entry>"),
         0);
     const std::string zero = "0000:0000:0000:0000:0000:0000:0000:0000",
-                      a = "WAN1 198.51.100.10 0.0.0.0 0.0.0.0 0 " + zero + " ^o^ " + zero + " 0 0.0.0.0 ^o^ 0 ^o^ ^o^ " +
-                          "101 \"a\" \n";
+                      a = "WAN1 198.51.100.10 0.0.0.0 0.0.0.0 0 " + zero + " ^o^ " + zero +
+                          " 0 0.0.0.0 ^o^ 0 ^o^ ^o^ 101 \"a\" \n";
     EXPECT_EQ(box.read("/etc/sysconfig/.firewall/virtual_link.conf"),
               a + replaced(replaced(replaced(a, ".10 ", ".12 "), " 101 ", " 102 "), "\"a\"", "\"b\""));
 }
