@@ -54,10 +54,7 @@ using nat_tests::form, nat_tests::ipt;
 
 namespace {
 
-struct Kind {
-    module_table *(*register_fn)();
-    void (*unregister_fn)(module_table *);
-};
+using Kind = std::pair<module_table *(*)(), void (*)(module_table *)>;  // register and unregister
 constexpr Kind kPermit{permit_ip_register, permit_ip_unregister}, kMapped{mapped_ip_register, mapped_ip_unregister},
     kVirtual{virtual_ip_register, virtual_ip_unregister},
     kGroup{virtual_ip_group_register, virtual_ip_group_unregister}, kService{service_register, service_unregister},
@@ -580,7 +577,7 @@ TEST(NatForms, FieldsMakeTheseLines) {
         {kDdns, 0, "provider=8&username=carol&auto_wan=0&select_port=WAN2", "8 carol ^o^ ^o^ ^o^ 1 WAN2 "},
     };
     for (const auto &row : rows) {
-        Module t(row.kind.register_fn, row.kind.unregister_fn);
+        Module t(row.kind.first, row.kind.second);
         submit_form(form(replaced(row.query, "@", id)));
         std::vector<char> rec(sizeof(virtual_ip_group_record));
         ASSERT_EQ(call<nat_cgiParam_fn>(t->cgiParam, rec.data()), rec.data());

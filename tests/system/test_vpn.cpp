@@ -263,32 +263,27 @@ TEST(IpsecAutokey, CommandLinesRulesAndStoredTunnels) {
     ModuleBox box({"SYSTEM_PORT_NUM=3"});
     install_ports();
     Module m(vpn_ipsec_autokey_register, vpn_ipsec_autokey_unregister);
+    const std::string all = kHead + kLocal + kRemote + kIke + kEsp;
     const std::tuple<const char *, int, std::string> rows[] = {
-        {"", 0, whack(kHead + kLocal + kRemote + kIke + kEsp)},
+        {"", 0, all},
         {"pfs=5&dpd_delay=30&dpd_timeout=120&mode=Aggressive", 0,
-         whack(kHead + kLocal + kRemote + kIke + kEsp +
-               " --pfs --pfsgroup modp5 --aggrmode --dpddelay 30 --dpdtimeout 120 --dpdaction hold")},
-        {"esp_or_ah=1&enc_alg_II=aes", 0,
-         whack(kHead + kLocal + kRemote + kIke + " --authenticate --esp MD5! --ipseclifetime 28800")},
+         all + " --pfs --pfsgroup modp5 --aggrmode --dpddelay 30 --dpdtimeout 120 --dpdaction hold"},
+        {"esp_or_ah=1&enc_alg_II=aes", 0, replaced(all, kEsp, " --authenticate --esp MD5! --ipseclifetime 28800")},
         {"auth_method=1&my_id=a.example&peer_id=b.example&inside_pem_name=local&outside_pem_name=peer", 0,
-         whack(replaced(kHead, "--psk --tunnel", "--rsasig") +
-               replaced(kLocal, " --nexthop", " --id a.example --nexthop") + " --cert local.crt --sendcert always" +
-               kRemote + " --id b.example --cert peer.crt --sendcert always" + kIke + kEsp)},
+         replaced(kHead, "--psk --tunnel", "--rsasig") + replaced(kLocal, " --nexthop", " --id a.example --nexthop") +
+             " --cert local.crt --sendcert always" + kRemote + " --id b.example --cert peer.crt --sendcert always" +
+             kIke + kEsp},
         {"xauth_enable=1&xauth_username=bob", 0,
-         whack(kHead + kLocal + " --xauthclient" + kRemote + " --xauthserver" + kIke + kEsp)},
-        {"xauth_enable=1", 0, whack(kHead + kLocal + " --xauthserver" + kRemote + " --xauthclient" + kIke + kEsp)},
+         kHead + kLocal + " --xauthclient" + kRemote + " --xauthserver" + kIke + kEsp},
+        {"xauth_enable=1", 0, kHead + kLocal + " --xauthserver" + kRemote + " --xauthclient" + kIke + kEsp},
         {"en_l2tp_over_ipsec=1", 0,
-         whack(kHead +
-               " --host 203.0.113.2 --nexthop 203.0.113.1 --clientprotoport udp/1701 --to --host "
-               "198.51.100.7 --clientprotoport udp/%any" +
-               kIke + kEsp)},
+         replaced(kHead + kHosts, "203.0.113.1", "203.0.113.1 --clientprotoport udp/1701") +
+             " --clientprotoport udp/%any" + kIke + kEsp},
         {"fixed_or_dynamic=1", 1,  // any private network
-         whack(kHead + kLocal +
-               " --to --host 0.0.0.0 --client vhost:%no,%v4:192.168.0.0/16,%v4:172.16.0.0/12,"
-               "%v4:10.0.0.0/8 --client 10.1.0.0/255.255.0.0" +
-               kIke + kEsp)},
-        {"greInterface=1", 0, whack(kHead + kHosts + kIke + kEsp)},
-        {"local_ip=172.16.0.1", 0, whack(kHead + kHosts + kIke + kEsp)},
+         replaced(all, "--to --host 198.51.100.7",
+                  "--to --host 0.0.0.0 --client vhost:%no,%v4:192.168.0.0/16,%v4:172.16.0.0/12,%v4:10.0.0.0/8")},
+        {"greInterface=1", 0, kHead + kHosts + kIke + kEsp},
+        {"local_ip=172.16.0.1", 0, kHead + kHosts + kIke + kEsp},
         {"wan_num=1", 0, ""},  // a LAN port
     };
     for (const auto &[changes, whole, expected] : rows) {
@@ -296,7 +291,7 @@ TEST(IpsecAutokey, CommandLinesRulesAndStoredTunnels) {
         ipsec_subnets nets = kNets;
         nets.whole_network = whole;
         recommandIPSecAutokey(&t, &nets);
-        EXPECT_EQ(box.take(), (Effects{expected, "", ""})) << changes;
+        EXPECT_EQ(box.take(), (Effects{expected.empty() ? "" : whack(expected), "", ""})) << changes;
     }
     // Up-down words stand in double quotes: one that is no word adds nothing.
     tunnel_record t = tunnel(m, "xauth_enable=1&xauth_username=bob&xauth_password=pw");
