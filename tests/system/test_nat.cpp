@@ -1,6 +1,6 @@
 // The address translation, management access and service modules: rules, ARP
 // answers and commands of every apply path compared whole, lines, conflicts,
-// and what their forms make of values, hostile ones included.
+// and what their forms make of values (hostile ones: test_vpn.cpp).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -54,13 +54,11 @@ using nat_tests::form, nat_tests::ipt;
 
 namespace {
 
-struct Kind {
-    module_table *(*register_fn)();
-    void (*unregister_fn)(module_table *);
-};
+using Kind = std::pair<module_table *(*)(), void (*)(module_table *)>;  // register and unregister
 constexpr Kind kPermit{permit_ip_register, permit_ip_unregister}, kMapped{mapped_ip_register, mapped_ip_unregister},
     kVirtual{virtual_ip_register, virtual_ip_unregister},
-    kGroup{virtual_ip_group_register, virtual_ip_group_unregister}, kService{service_register, service_unregister};
+    kGroup{virtual_ip_group_register, virtual_ip_group_unregister}, kService{service_register, service_unregister},
+    kDdns{ddns_register, ddns_unregister};
 
 const char *const kMappedFile = "/etc/sysconfig/.firewall/mapped_ip.conf";
 const char *const kServers = "/etc/sysconfig/.firewall/virtual_ip.conf";
@@ -574,12 +572,15 @@ TEST(NatForms, FieldsMakeTheseLines) {
         {kService, SERVICE_GROUP,
          "id=@&kind=2&select_members=svc_20260101000001&select_members=svc_1; x&select_members=svcgroup_20260101000001",
          "\"^o^\" @ 2 svc_20260101000001 "},
+        {kDdns, 0, "provider=2&username=bob&password=p w&host=home&domain=example.net&auto_wan=0&wan_ip=198.51.100.9",
+         "2 bob \"p w\" home example.net 0 198.51.100.9 "},
+        {kDdns, 0, "provider=8&username=carol&auto_wan=0&select_port=WAN2", "8 carol ^o^ ^o^ ^o^ 1 WAN2 "},
     };
     for (const auto &row : rows) {
-        Module t(row.kind.register_fn, row.kind.unregister_fn);
+        Module t(row.kind.first, row.kind.second);
         submit_form(form(replaced(row.query, "@", id)));
         std::vector<char> rec(sizeof(virtual_ip_group_record));
-        call<nat_cgiParam_fn>(t->cgiParam, rec.data());
+        ASSERT_EQ(call<nat_cgiParam_fn>(t->cgiParam, rec.data()), rec.data());
         record_file *h = t.open(1, reinterpret_cast<void *>(row.selector));
         ASSERT_EQ(t->modify(h, rec.data(), 1), 0);
         EXPECT_EQ(my_GetNumData(h, 1), replaced(row.line, "@", id));

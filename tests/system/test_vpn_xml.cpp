@@ -71,11 +71,10 @@ TEST(VpnXml, RequestFilesOfThePptpModules) {
         EXPECT_EQ(std::string(a.user_name) + " " + a.password, "bob new");
     }
     server.close();
-    EXPECT_EQ(exported(server),
-              "<_function value=\"f\" method=\"add\"><_entry><user_name value=\"alice\" /><password value=\"pw\" />"
-              "<ip_mode value=\"0\" /><fixed_ip value=\"^o^\" /><manual value=\"0\" /><type value=\"0\" /></_entry>"
-              "<_entry><user_name value=\"bob\" /><password value=\"pw\" /><ip_mode value=\"0\" />"
-              "<fixed_ip value=\"^o^\" /><manual value=\"0\" /><type value=\"0\" /></_entry></_function>");
+    const std::string alice = "<_entry><user_name value=\"alice\" /><password value=\"pw\" /><ip_mode value=\"0\" />"
+                              "<fixed_ip value=\"^o^\" /><manual value=\"0\" /><type value=\"0\" /></_entry>";
+    EXPECT_EQ(exported(server), "<_function value=\"f\" method=\"add\">" + alice + replaced(alice, "alice", "bob") +
+                                    "</_function>");
     Module client(vpn_pptp_client_register, vpn_pptp_client_unregister);
     vpn_pptp_client_record c{};
     box.write(request, "<?xml version=\"1.0\"?><r><server value=\"a b\" /></r>");
@@ -93,9 +92,9 @@ TEST(VpnXml, ImportedLinksGetFreeMarks) {
                  "<_entry><name value=\"a\" /><ipaddr value=\"198.51.100.11\" /></_entry>"
                  "<_entry><name value=\"b\" /><wanport value=\"WAN1\" /><ipaddr value=\"198.51.100.12\" /></_entry>"),
         0);
-    const std::string zero = "0000:0000:0000:0000:0000:0000:0000:0000";
+    const std::string zero = "0000:0000:0000:0000:0000:0000:0000:0000",
+                      a = "WAN1 198.51.100.10 0.0.0.0 0.0.0.0 0 " + zero + " ^o^ " + zero +
+                          " 0 0.0.0.0 ^o^ 0 ^o^ ^o^ 101 \"a\" \n";
     EXPECT_EQ(box.read("/etc/sysconfig/.firewall/virtual_link.conf"),
-              "WAN1 198.51.100.10 0.0.0.0 0.0.0.0 0 " + zero + " ^o^ " + zero +
-                  " 0 0.0.0.0 ^o^ 0 ^o^ ^o^ 101 \"a\" \n" + "WAN1 198.51.100.12 0.0.0.0 0.0.0.0 0 " + zero + " ^o^ " +
-                  zero + " 0 0.0.0.0 ^o^ 0 ^o^ ^o^ 102 \"b\" \n");
+              a + replaced(replaced(replaced(a, ".10 ", ".12 "), " 101 ", " 102 "), "\"a\"", "\"b\""));
 }
