@@ -101,8 +101,9 @@ TEST(ApSetting, LinesReadBackAndMissingFieldsTakeTheirDefaults) {
 }
 
 // The APs' files are written again only when what the APs get changed; the
-// system information mirrors the settings; the default AP file holds the
-// password in Base64 and the restart times.
+// system information mirrors the settings; the change slot tells a
+// change; the default AP file holds the password in Base64 and the
+// restart times.
 TEST(ApSetting, ModifyRewritesTheApFilesOnlyWhenWhatTheApsGetChanged) {
     ModuleBox box;
     ASSERT_EQ(SET_DEFINE("SYSTEM_BRAND", "Brenmoor"), 0);  // the brand is the product's key: set after the boot
@@ -138,6 +139,9 @@ TEST(ApSetting, ModifyRewritesTheApFilesOnlyWhenWhatTheApsGetChanged) {
         EXPECT_EQ(RS(41) + std::string("|") + RS(52) + "|" + RS(54), std::string(r.iname) + "|" + r.sync_ap_passwd + "|" +
                                                                           restart);
     }
+    ap_setting_record other = r;
+    put(other.iname, "LAN9");
+    EXPECT_EQ(m->change(&r, &other) * 100 + m->change(&r, &r) * 10 + m->change(&r, nullptr) + m->change(nullptr, &r), 100);
     const time_t before = std::time(nullptr);
     ASSERT_EQ(ap_sync_default(), 0);
     EXPECT_EQ(without_time(box.read(kDefault), before),
