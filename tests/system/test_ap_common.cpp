@@ -169,4 +169,8 @@ TEST(ApCommon, ApFormFillsBothBands) {
                   r.radio[1].channel + "|" + r.radio[0].data_rate + "|" + r.autorestart + "|" + r.gps_lat + "|" +
                   r.gps_lng,
               "5|Hall \"A\"|204|61|0 (Auto)|36|Auto|03:30 ^o^ ^o^ 0 0 1|25.0330|0");
+    submit_form({{"latitude", "north"}, {"longtitude", "-121.5"}});
+    call<ap_host_record *(ap_host_record *)>(m->cgiParam, &r);
+    qFree();
+    EXPECT_EQ(std::string(r.gps_lat) + "|" + r.gps_lng, "0|-121.5");
 }
