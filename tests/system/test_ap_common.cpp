@@ -166,6 +166,11 @@ TEST(ApCommon, ApFormFillsBothBands) {
     EXPECT_EQ(std::to_string(r.SN) + "|" + r.Name + "|" + std::to_string(r.radio[0].pf_id[0]) +
                   std::to_string(r.radio[0].pf_id[1]) + std::to_string(r.radio[0].pf_id[2]) + "|" +
                   std::to_string(r.radio[1].pf_id[1]) + std::to_string(r.wired_id[7]) + "|" + r.radio[0].channel + "|" +
-                  r.radio[1].channel + "|" + r.radio[0].data_rate + "|" + r.autorestart + "|" + r.gps_lat + "|" + r.gps_lng,
+                  r.radio[1].channel + "|" + r.radio[0].data_rate + "|" + r.autorestart + "|" + r.gps_lat + "|" +
+                  r.gps_lng,
               "5|Hall \"A\"|204|61|0 (Auto)|36|Auto|03:30 ^o^ ^o^ 0 0 1|25.0330|0");
+    submit_form({{"latitude", "north"}, {"longtitude", "-121.5"}});
+    call<ap_host_record *(ap_host_record *)>(m->cgiParam, &r);
+    qFree();
+    EXPECT_EQ(std::string(r.gps_lat) + "|" + r.gps_lng, "0|-121.5");
 }

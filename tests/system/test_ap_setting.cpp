@@ -88,7 +88,8 @@ using apply_fn = int (*)(ap_setting_record *, ap_setting_record *);
 TEST(ApSetting, LinesReadBackAndMissingFieldsTakeTheirDefaults) {
     ModuleBox box;
     Module m(ap_setting_register, ap_setting_unregister);
-    const std::string defaults = " 0 0 7 ^o^ ^o^ ^o^ ^o^ 0 0 0 0 \n", full = "LAN1 1 0 1 18 \"pass word\" 03:00 ^o^ 04:30 2 15 1 1 \n";
+    const std::string defaults = " 0 0 7 ^o^ ^o^ ^o^ ^o^ 0 0 0 0 \n",
+                      full = "LAN1 1 0 1 18 \"pass word\" 03:00 ^o^ 04:30 2 15 1 1 \n";
     for (auto [line, stored] : {std::pair{full, full}, {"DMZ2 1\n", "DMZ2 1" + defaults}, {"\n", "^o^ 0" + defaults}}) {
         ap_setting_record r{};
         box.write("/etc/sysconfig/.firewall/ap_setting.conf", line);
@@ -100,8 +101,9 @@ TEST(ApSetting, LinesReadBackAndMissingFieldsTakeTheirDefaults) {
 }
 
 // The APs' files are written again only when what the APs get changed; the
-// system information mirrors the settings; the default AP file holds the
-// password in Base64 and the restart times.
+// system information mirrors the settings; the change slot tells a
+// change; the default AP file holds the password in Base64 and the
+// restart times.
 TEST(ApSetting, ModifyRewritesTheApFilesOnlyWhenWhatTheApsGetChanged) {
     ModuleBox box;
     ASSERT_EQ(SET_DEFINE("SYSTEM_BRAND", "Brenmoor"), 0);  // the brand is the product's key: set after the boot
@@ -133,10 +135,13 @@ TEST(ApSetting, ModifyRewritesTheApFilesOnlyWhenWhatTheApsGetChanged) {
         EXPECT_EQ(box.exists(kDefault), row.rewritten) << row.what;
         EXPECT_EQ(box.exists("/var/tmp/kv_ap.dat"), !row.rewritten) << row.what;
         EXPECT_EQ(*RI(79), r.enable_ap_balance) << row.what;
-        EXPECT_EQ(RS(41) + std::string("|") + RS(52) + "|" + RS(54), std::string(r.iname) + "|" + r.sync_ap_passwd +
-                                                                          "|03:00 ^o^ ^o^ " +
-                                                                          std::to_string(r.autorestart_week_day) + " 0 1");
+        const std::string restart = "03:00 ^o^ ^o^ " + std::to_string(r.autorestart_week_day) + " 0 1";
+        EXPECT_EQ(RS(41) + std::string("|") + RS(52) + "|" + RS(54), std::string(r.iname) + "|" + r.sync_ap_passwd + "|" +
+                                                                          restart);
     }
+    ap_setting_record other = r;
+    put(other.iname, "LAN9");
+    EXPECT_EQ(m->change(&r, &other) * 100 + m->change(&r, &r) * 10 + m->change(&r, nullptr) + m->change(nullptr, &r), 100);
     const time_t before = std::time(nullptr);
     ASSERT_EQ(ap_sync_default(), 0);
     EXPECT_EQ(without_time(box.read(kDefault), before),
@@ -293,7 +298,8 @@ TEST(ApSetting, UploadedFirmwareListedAndRemovedByAge) {
     box.take();
     EXPECT_EQ(ap_setting_checkUploadFirmware(600), 0);
     std::string kept;
-    for (const char *name : {"old.bin", "recent.bin", ".keep"}) kept += box.exists(std::string("/var/ap/firmware/") + name) ? "1" : "0";
+    for (const char *name : {"old.bin", "recent.bin", ".keep"})
+        kept += box.exists(std::string("/var/ap/firmware/") + name) ? "1" : "0";
     EXPECT_EQ(kept, "011");
     EXPECT_EQ(box.take(), Effects{});  // removed in-process, no shell command
     std::filesystem::remove_all(box.file("/var/ap/firmware"));

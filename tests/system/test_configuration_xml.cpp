@@ -55,6 +55,13 @@ TEST(Configuration, TheSampleExportsImportsAndAppliesTheSame) {
     EXPECT_NE(config(box, {"list"}).out.find("\npermit_ip\t2\nmapped_ip\t1\nvirtual_ip\t2\n"), std::string::npos);
     EXPECT_EQ(config(box, {"show", "virtual_ip_group"}).out,
               "name='public servers' iname=WAN1 name='web farm' name='mail relay'\n");
+    const Output shown = config(box, {"show", "ap_setting"});  // shown through its XML export
+    EXPECT_EQ(std::to_string(shown.status) + shown.err, "0");
+    EXPECT_EQ(shown.out,
+              "iname=LAN1 enable_ap_balance=1 enable_ap_auto_power=1 enable_ap_connect_mail=0 "
+              "enable_ap_sys_management=7 sync_ap_passwd=ap-admin autorestart_day_time=03:30 autorestart_week_time='' "
+              "autorestart_month_time='' autorestart_week_day=0 autorestart_month_day=0 autorestart_en_autorestart=1 "
+              "enable_realtime_traffic=0\n");
 }
 
 // A document refused (malformed, an unknown module, a stray element, a

@@ -51,14 +51,18 @@ TEST(InterfaceXml, PortsExportInTheirOrderAndImportByPosition) {
     EXPECT_EQ(std::string(r.iname) + " " + r.ipaddr + " " + r.mac + " " + r.security, "^o^ 0.0.0.0 00:00:00:00:00:00 17");
 }
 
-// Routes export with the family's name and import their own keys, keeping
-// duplicates; subnets and VLANs export together and go back to their files.
+// Routes export with the family's name, read back, and import their own
+// keys, keeping duplicates; subnets and VLANs export together and go back to their files.
 TEST(InterfaceXml, RoutesAndSubnetsHaveTheirKeys) {
     ModuleBox box;
     Module routes(route_table_register, route_table_unregister), subnets(msubnet_register, msubnet_unregister);
     const std::string route_file = "/etc/sysconfig/.firewall/static_route.conf";
     box.write(route_file, "10.1.0.0 255.255.0.0 192.168.1.254 LAN1 0\n2001:db8:1:: 48 2001:db8::1 LAN1 1\n");
-    EXPECT_EQ(export_of(routes.table(), "route"),
+    const std::string routes_exported = export_of(routes.table(), "route");
+    const std::string stored_routes = box.read(route_file);
+    ASSERT_EQ(import_into(routes.table(), routes_exported), 0);  // the family's name read back
+    EXPECT_EQ(box.read(route_file), stored_routes);
+    EXPECT_EQ(routes_exported,
               "<_function value=\"route\" method=\"add\"><_entry>" +
                   elements("ipaddr=10.1.0.0|netmask=255.255.0.0|gateway=192.168.1.254|interface=LAN1|ipv_mode=IPv4|"
                            "</_entry><_entry>|ipaddr=2001:db8:1::|netmask=48|gateway=2001:db8::1|interface=LAN1|"

@@ -102,7 +102,7 @@ TEST(RouteTable, FormValuesOfTheWrongKindAreRefused) {
 
 // Subnets go on their interface's device (a bridge's when it bridges),
 // VLANs on the port; a change re-applies the static routes and the dynamic
-// routing; both files are walked for an interface.
+// routing; both files are walked for an interface; the form's VLAN.
 TEST(MultipleSubnet, SubnetsGoOnTheirInterfacesDeviceAndVlansOnThePort) {
     ModuleBox box({"SYSTEM_PORT_NUM=2"});
     ASSERT_EQ(interface_init_shm(), 0);
@@ -144,6 +144,13 @@ TEST(MultipleSubnet, SubnetsGoOnTheirInterfacesDeviceAndVlansOnThePort) {
     EXPECT_EQ(box.take().commands, "/sbin/ip addr del 10.5.0.1/24 broadcast 10.5.0.255 dev LAN2.5\n"
                                    "/sbin/vconfig rem LAN2.5\n" + replaced(vlan_added, "LAN1", "LAN2"));
     EXPECT_EQ(call<int(record_file *, const interface_record *)>(t->interface_check, t.open(0), &bridged), 1);
+    for (auto [vlan, kept] : {std::pair{"4094", 4094}, {"4095", 0}}) {  // the form's VLAN: 4094 at most
+        submit_form({{"interface", "LAN1"}, {"vlan", vlan}, {"ipaddr", "10.5.0.1"}, {"netmask", "255.255.255.0"}});
+        msubnet_record r{};
+        call<void *(msubnet_record *)>(t->cgiParam, &r);
+        qFree();
+        EXPECT_EQ(std::string(r.iname) + " " + std::to_string(r.vlan), "LAN1 " + std::to_string(kept)) << vlan;
+    }
     int value = 7;
     EXPECT_EQ(call<void *(void *)>(t->slot17, &value), &value);
     EXPECT_EQ(call<void *(void *)>(t->slot18, &value), &value);
