@@ -4,6 +4,8 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sched.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -193,6 +195,36 @@ TEST(Multipart, BinaryValuesWhateverTheLength) {
         EXPECT_TRUE(held("big", big.size()) == big + '\0');
         EXPECT_EQ(join({qValue("note"), qValue("big.length"), qValue("z")}), "a\r\nb|" + std::to_string(big.size()) + "|");
     }
+}
+
+// A body read from a pipe in pieces (the headers byte by byte, every byte near a delimiter, blocks elsewhere),
+// each written once the one before was read, gives the same values.
+TEST(Multipart, AnyChunkingOfThePipeGivesTheSameValues) {
+    const std::string tempting = tempting_value(), image = binary(400000, 3);
+    const std::string body = multipart(kBoundary, {{"a", "1", "", ""}, {"t", tempting, "t.bin", ""},
+                                                   {"img", image, "fw.bin", ""}, {"z", "", "", ""}});
+    std::vector<bool> near(body.size() + 1, false);
+    for (size_t at = body.find(kDelimiter); at != std::string::npos; at = body.find(kDelimiter, at + 1))
+        std::fill(near.begin() + (at >= 4 ? at - 4 : 0), near.begin() + std::min(body.size(), at + kDelimiter.size() + 5),
+                  true);
+    Request r(upload_env(body));
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    dup2(fds[0], 0);
+    std::thread writer([&] {
+        for (size_t from = 0, to = 1; from < body.size(); from = to++) {
+            while (to < body.size() && !(to < 600 || near[to] || to % 3001 == 0)) ++to;
+            for (int queued = 1; ioctl(fds[0], FIONREAD, &queued) == 0 && queued > 0;) sched_yield();
+            for (ssize_t n; from < to && (n = write(fds[1], body.data() + from, to - from)) > 0;) from += n;
+        }
+        close(fds[1]);
+    });
+    EXPECT_EQ(qDecoder(), 4);
+    writer.join();
+    close(fds[0]);
+    EXPECT_EQ(held("t", tempting.size()), tempting + '\0');
+    EXPECT_TRUE(held("img", image.size()) == image + '\0');
+    EXPECT_EQ(join({qValue("a"), qValue("z")}), "1|");
 }
 
 // Broken bodies and headers stop with their message.
