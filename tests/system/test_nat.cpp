@@ -152,9 +152,7 @@ const std::string kVipSnat =
         "nat -A postvip_@ -o WAN1 -m sockaddr --sockaddr 10.0.0.1 {snat}\n"
         "nat -A postvip_@ -o WAN1_ppp -m sockaddr --sockaddr 10.0.0.1 {snat}\n");
 const std::string kLoop = hairpins(ipt("nat -A postvip_@ -i %I+ -o %O+ -d 10.0.0.1 {hairpin}\n"));
-const std::string kMarked =
-    ipt("nat -A vip_@ -m utmmark --type vserver --mark 0x1A2B3C4D -j UTMMARK --set-type policy --or-mark 0x2\n"
-        "mangle -A previp_@ -m utmmark --type vserver ! --mark 0x0 -j RETURN\n");
+const std::string kMarked = replaced(lines_with(kHead, "0x2\n") + lines_with(kTail, "RETURN"), "mip_", "vip_");
 const std::string kWholeDnat =
     ipt("nat -A natvip_@ -j svc_20260101000000\nmangle -A previp_@ -d 1.2.3.4 {prednat} 10.0.0.1,10.0.0.3\n"
         "nat -A natvip_@ -j DNAT --to-destination 10.0.0.1,10.0.0.3 --set-bysrc\n");
@@ -426,12 +424,11 @@ TEST(VirtualIpGroup, ChainNamesAndMembers) {
     ASSERT_EQ(t->getnum(h, &g, 1), &g);
     EXPECT_STREQ(g.chain, "vipgroup_20260102030409");
     // Servers 1 and 3; member 4 has no line.
-    const std::string made = ipt("nat -N vipgroup_20260102030409\n"),
-                      rules =
-                          ipt("nat -A vipgroup_20260102030409 -j vip_20260102030401\n"
-                              "nat -A vipgroup_20260102030409 -m utmmark --type vserver --mark 0x0000000A {or4}\n"
-                              "nat -A vipgroup_20260102030409 -j vip_20260102030403\n"
-                              "nat -A vipgroup_20260102030409 -m utmmark --type vserver --mark 0x0000000C {or4}\n");
+    const std::string made = ipt("nat -N vipgroup_20260102030409\n"), add = "nat -A vipgroup_20260102030409 ";
+    std::string rules;
+    for (auto [server, mark] : {std::pair{"1", "A"}, {"3", "C"}})
+        rules += ipt(add + "-j vip_2026010203040" + server + "\n" + add +
+                     "-m utmmark --type vserver --mark 0x0000000" + mark + " {or4}\n");
     const std::pair<module_op, Effects> applies[] = {{t->command, {"", made + rules, ""}},
                                                      {t->recommand, {"", flushed(made) + rules, ""}},
                                                      {t->discommand, {"", removed(made), ""}}};
@@ -468,35 +465,29 @@ TEST(Service, FilesChainsProtocolListsAndRemoval) {
     EXPECT_EQ(protocols("svc_20260101000001"), "tcp 80-80;udp 8000-8010;");
     EXPECT_EQ(protocols("svcgroup_20260101000003"), "tcp 80-80;udp 8000-8010;all 0-0;icmp 0-0;tcp 22-23;");
     EXPECT_EQ(protocols("svc_20260101000009"), "");
-    const auto members = [](const std::string &made, const std::vector<const char *> &ids) {
+    const auto members = [](const std::string &made, const std::vector<const char *> &ids) {  // svc_202601010000..
         std::string rules;
-        for (const char *table : {"mangle ", "nat "}) {
-            rules += table + made + "\n";
-            for (const char *id : ids) rules += std::string(table) + "-A svcgroup_20260101000003 -j svc_" + id + "\n";
+        for (const std::string table : {"mangle ", "nat "}) {
+            rules += table + made + " svcgroup_20260101000003\n";
+            for (const char *id : ids) rules += table + "-A svcgroup_20260101000003 -j svc_202601010000" + id + "\n";
         }
         return ipt(rules);
     };
     ASSERT_EQ(call<nat_command_fn>(t->command, &group), 0);
-    EXPECT_EQ(
-        box.take(),
-        (Effects{"", members("-N svcgroup_20260101000003", {"20260101000001", "20260101000009", "20260101000002"}),
-                 ""}));
+    EXPECT_EQ(box.take(), (Effects{"", members("-N", {"01", "09", "02"}), ""}));
     h = t.open(1, reinterpret_cast<void *>(SERVICE_CUSTOM));
     ASSERT_EQ(t->getnum(h, &any, 2), &any);
     ASSERT_EQ(call<nat_command_fn>(t->recommand, &any), 0);
-    std::string marks;
-    for (const char *table : {"mangle", "nat"})
-        marks += ipt(
-            replaced("T -F svc_20260101000002\nT -A svc_20260101000002 {or4}\nT -A svc_20260101000002 -p icmp {or4}\n"
-                     "T -A svc_20260101000002 -p tcp --dport 22:23 {or4}\n",
-                     "T ", std::string(table) + " "));
-    EXPECT_EQ(box.take(), (Effects{"", marks, ""}));
+    const std::string marks = "T -F svc_20260101000002\nT -A svc_20260101000002 {or4}\n"
+                              "T -A svc_20260101000002 -p icmp {or4}\n"
+                              "T -A svc_20260101000002 -p tcp --dport 22:23 {or4}\n";
+    EXPECT_EQ(box.take(), (Effects{"", ipt(replaced(marks, "T ", "mangle ") + replaced(marks, "T ", "nat ")), ""}));
     // The first service goes: the group loses it and its chain follows.
     ASSERT_EQ(t->remove(h, 1), 0);
     t.close();
     EXPECT_EQ(box.read(custom), "\"any \\\"x\\\"\" 20260101000002 1 all 0 0 icmp 0 0 tcp 22 23 \n");
     EXPECT_EQ(box.read(groups), "\"both\" 20260101000003 2 svc_20260101000009 svc_20260101000002 \n");
-    EXPECT_EQ(box.take().ipv4, members("-F svcgroup_20260101000003", {"20260101000009", "20260101000002"}));
+    EXPECT_EQ(box.take().ipv4, members("-F", {"09", "02"}));
 }
 
 // What each form field makes of a record, as the stored line.
