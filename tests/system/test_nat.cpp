@@ -211,14 +211,11 @@ TEST(MappedIp, RulesLinesAndConflicts) {
          dynamic = t.record<mapped_ip_record>(replaced(replaced(line, "WAN1", "WAN2"), "1.2.3.4", "7.7.7.7"));
     ASSERT_EQ(call<nat_command_fn>(t->command, &plain), 0);
     EXPECT_EQ(box.take(), (Effects{arp("-I"), kMipChains + kMipRules, ""}));
-    // A virtual link's route mark replaces the four source translations.
+    // A virtual link's route mark on two source translations replaces the four.
     ASSERT_EQ(call<nat_recommand_fn>(t->recommand, &routed, &plain), 0);
-    const std::string routed_rules =
-        replaced(kHead +
-                     ipt("nat -A postmip_@ -s 10.0.0.5 -o WAN1 -m routemark --mark 0x1a {snat}\n"
-                         "nat -A postmip_@ -o WAN1 -m routemark --mark 0x1a -m sockaddr --sockaddr 10.0.0.5 {snat}\n") +
-                     kTail,
-                 "1.2.3.4", "1.2.3.9");
+    const std::string routed_rules = replaced(
+        kHead + replaced(lines_with(kMipSnat, "_ppp", false), "WAN1 ", "WAN1 -m routemark --mark 0x1a ") + kTail,
+        "1.2.3.4", "1.2.3.9");
     EXPECT_EQ(box.take(), (Effects{arp("-D") + arp("-I", "1.2.3.9"), flushed(kMipChains) + routed_rules, ""}));
     ASSERT_EQ(call<nat_command_fn>(t->discommand, &routed), 0);
     EXPECT_EQ(box.take(), (Effects{arp("-D", "1.2.3.9"), removed(kMipChains), ""}));
@@ -226,8 +223,7 @@ TEST(MappedIp, RulesLinesAndConflicts) {
     ASSERT_EQ(call<nat_initial_system_cmd_fn>(t->initial_system_cmd, &dynamic, 1, 0), 0);
     EXPECT_EQ(box.take(), (Effects{arp_answers("-I", "7.7.7.7", {"WAN2"}), "", ""}));
     EXPECT_EQ(system_addresses(), "1 1.2.3.4 1\n1 1.2.3.9 1\n4 7.7.7.7 1\n");
-    EXPECT_EQ(call<nat_command_fn>(t->command, nullptr), -1);
-    // An older line gains its priority.
+    EXPECT_EQ(call<nat_command_fn>(t->command, nullptr), -1);  // then an older line gains its priority
     box.write(kMappedFile,
               "\"web \\\"1\\\"\" 20260102030405 1A2B3C4D 1.2.3.4 WAN1:1a 10.0.0.5 LAN1 1 3 \n"
               "\"mail\" 20260102030406 1A2B3C4E 1.2.3.5 WAN1 10.0.0.6 DMZ1 0 \n");
@@ -248,8 +244,7 @@ TEST(MappedIp, RulesLinesAndConflicts) {
         put(m.name, name), put(m.real_ip, real_ip);
         EXPECT_EQ(t->isTheSame(h, &m, at), expected) << name << " " << real_ip;
     }
-    EXPECT_EQ(t->isTheSame(h, nullptr, 0), -1);
-    // In use by the public port (whatever its route mark) or the host's port.
+    EXPECT_EQ(t->isTheSame(h, nullptr, 0), -1);  // in use by the public port (whatever its route mark) or the host's
     for (auto [iname, used] : {std::pair{"WAN1", 1}, {"LAN1", 1}, {"DMZ1", 1}, {"WAN2", 0}})
         EXPECT_EQ(uses(t, h, interface_port(1, iname, 2)), used) << iname;
 }
@@ -290,15 +285,12 @@ TEST_F(VirtualIp, RulesForEachProtocolKindWithAndWithoutTheService) {
     auto whole = t_.record<virtual_ip_record>(server("^o^", "WAN1", 2, "10.0.0.1,0.0.0.0,10.0.0.3"));
     whole.service_info = &tcp;
     ASSERT_EQ(call<nat_command_fn>(t_->command, &whole), 0);
-    EXPECT_EQ(box_.take(), (Effects{arp("-I"),
-                                    kVipChains + kMarked +
-                                        ipt("mangle -A previp_@ -j UTMMARK --set-type policy --and-mark 0xfffffffb\n"
-                                            "mangle -A previp_@ -d 1.2.3.4 -j svc_20260101000000\n"
-                                            "mangle -A previp_@ -i WAN1 -d 1.2.3.4 {policy} param --or-mark 0x40000\n"
-                                            "mangle -A previp_@ -i WAN1_+ -d 1.2.3.4 {policy} param --or-mark 0x40000\n"
-                                            "mangle -A previp_@ -d 1.2.3.4 {policy} vserver --set-mark 0x1A2B3C4D\n") +
-                                        kWholeDnat + both_servers,
-                                    ""}));
+    const std::string policy = ipt("mangle -A previp_@ -j UTMMARK --set-type policy --and-mark 0xfffffffb\n"
+                                   "mangle -A previp_@ -d 1.2.3.4 -j svc_20260101000000\n"
+                                   "mangle -A previp_@ -i WAN1 -d 1.2.3.4 {policy} param --or-mark 0x40000\n"
+                                   "mangle -A previp_@ -i WAN1_+ -d 1.2.3.4 {policy} param --or-mark 0x40000\n"
+                                   "mangle -A previp_@ -d 1.2.3.4 {policy} vserver --set-mark 0x1A2B3C4D\n");
+    EXPECT_EQ(box_.take(), (Effects{arp("-I"), kVipChains + kMarked + policy + kWholeDnat + both_servers, ""}));
     // One public port over a virtual link, backup sharing, for a TCP, an "all" and an ICMP entry.
     auto port = t_.record<virtual_ip_record>(server("8080", "WAN1:1a", 1, "10.0.0.1"));
     port.service_info = &tcp;
