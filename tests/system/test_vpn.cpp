@@ -36,10 +36,7 @@ const char *const kDdns = "/etc/sysconfig/.firewall/ddns.conf";
 
 ddns_record account(int provider, const char *user, const char *host, const char *domain) {
     ddns_record r{provider, "", "^o^", "", "", 1, "WAN1", '0'};
-    put(r.username, user);
-    put(r.host, host);
-    put(r.domain, domain);
-    return r;
+    return put(r.username, user), put(r.host, host), put(r.domain, domain), r;
 }
 
 using tunnel_record = vpn_ipsec_autokey_record;
@@ -97,51 +94,47 @@ std::string link_line(const std::string &wan, const std::string &ip, const std::
            " " + mark + " \"" + name + "\" \n";
 }
 
-// A golden text with {D} the device, {M} the mark and {A} the address.
-std::string fill(std::string text, const std::string &device, const std::string &mark, const std::string &address) {
-    return replaced(replaced(replaced(text, "{D}", device), "{M}", mark), "{A}", address);
+// Golden texts with {D} the device, {M} the mark and {A} the address.
+Effects fill(const std::string &commands, const std::string &rules, const std::string &d, const std::string &m,
+             const std::string &a) {
+    const auto in = [&](const std::string &t) { return replaced(replaced(replaced(t, "{D}", d), "{M}", m), "{A}", a); };
+    return {in(commands), in(rules), ""};
 }
 
 const std::string kLinkChains =
     ipt("mangle -N preMangle_vlink_{M}\nnat -N postNat_vlink_{M}\nmangle -A preMangle_vlink -j preMangle_vlink_{M}\n"
         "nat -A postNat_vlink -j postNat_vlink_{M}\n");
 const std::string kLinkState =
-    "/sbin/iptables -t mangle -A wan_link_state -i WAN1 -m routemark --mark 0x{M} "
-    "-j wan{M}_link_state\n";
+    "/sbin/iptables -t mangle -A wan_link_state -i WAN1 -m routemark --mark 0x{M} -j wan{M}_link_state\n";
 
 Effects applied(const std::string &d, bool routing, const std::string &m = "101",
                 const std::string &a = "198.51.100.10") {
-    return {
-        fill("/sbin/ip addr add {A}/24 broadcast 198.51.100.255 dev {D} label {D}:vlink{M}\n"
-             "echo \"+mark=0x{M} prio=100 weight=1 devname=WAN1 name=WAN1:{M} status=0 upstream=10240 "
-             "downstream=20480\" > /proc/net/ipt_ROUTEMARK/virtual_link\n"
-             "/sbin/ip rule add prio 1500 fwmark 0x{M} table {M}\n"
-             "/sbin/ip route add default via 198.51.100.1 dev {D} src {A} proto static table {M}\n",
-             d, m, a),
-        fill(kLinkChains +
-                 ipt(std::string("mangle -A preMangle_vlink_{M} -m condition --condition WAN1:{M}\n"
-                                 "mangle -A preMangle_vlink_{M} -i WAN1 -d {A}/24 -j ROUTEMARK --set-mark 0x{M}\n") +
-                     (routing ? "nat -A postNat_vlink_{M} ! -i lo -s {A}/24 -m routemark --mark 0x{M} -j ACCEPT\n"
-                              : "") +
-                     "nat -A postNat_vlink_{M} -o WAN1 -m routemark --mark 0x{M} -j SNAT --to-source {A}\n"
-                     "nat -A postNat_vlink_{M} -o WAN1 -s {A} -j SNAT --to-source {A}\n"
-                     "mangle -N wan{M}_link_state\n") +
-                 kLinkState + "/sbin/iptables -t mangle -A wan{M}_link_state\n",
-             d, m, a),
-        ""};
+    return fill("/sbin/ip addr add {A}/24 broadcast 198.51.100.255 dev {D} label {D}:vlink{M}\n"
+                "echo \"+mark=0x{M} prio=100 weight=1 devname=WAN1 name=WAN1:{M} status=0 upstream=10240 "
+                "downstream=20480\" > /proc/net/ipt_ROUTEMARK/virtual_link\n"
+                "/sbin/ip rule add prio 1500 fwmark 0x{M} table {M}\n"
+                "/sbin/ip route add default via 198.51.100.1 dev {D} src {A} proto static table {M}\n",
+                kLinkChains +
+                    ipt(std::string("mangle -A preMangle_vlink_{M} -m condition --condition WAN1:{M}\n"
+                                    "mangle -A preMangle_vlink_{M} -i WAN1 -d {A}/24 -j ROUTEMARK --set-mark 0x{M}\n") +
+                        (routing ? "nat -A postNat_vlink_{M} ! -i lo -s {A}/24 -m routemark --mark 0x{M} -j ACCEPT\n"
+                                 : "") +
+                        "nat -A postNat_vlink_{M} -o WAN1 -m routemark --mark 0x{M} -j SNAT --to-source {A}\n"
+                        "nat -A postNat_vlink_{M} -o WAN1 -s {A} -j SNAT --to-source {A}\n"
+                        "mangle -N wan{M}_link_state\n") +
+                    kLinkState + "/sbin/iptables -t mangle -A wan{M}_link_state\n",
+                d, m, a);
 }
 
 Effects removed(const std::string &d, const std::string &m = "101", const std::string &a = "198.51.100.10") {
-    return {fill("/sbin/ip addr del {A}/24 broadcast 198.51.100.255 dev {D} label {D}:vlink{M}\n"
-                 "echo \"-mark=0x{M}\" > /proc/net/ipt_ROUTEMARK/virtual_link\n/sbin/ip route flush table {M}\n"
-                 "/sbin/ip rule del prio 1500 fwmark 0x{M} table {M}\n",
-                 d, m, a),
-            fill(replaced(lines_with(kLinkChains, " -A "), " -A ", " -D ") +
-                     replaced(lines_with(kLinkChains, " -N "), " -N ", " -F ") +
-                     replaced(lines_with(kLinkChains, " -N "), " -N ", " -X ") + replaced(kLinkState, " -A ", " -D ") +
-                     "/sbin/iptables -t mangle -F wan{M}_link_state\n/sbin/iptables -t mangle -X wan{M}_link_state\n",
-                 d, m, a),
-            ""};
+    return fill("/sbin/ip addr del {A}/24 broadcast 198.51.100.255 dev {D} label {D}:vlink{M}\n"
+                "echo \"-mark=0x{M}\" > /proc/net/ipt_ROUTEMARK/virtual_link\n/sbin/ip route flush table {M}\n"
+                "/sbin/ip rule del prio 1500 fwmark 0x{M} table {M}\n",
+                replaced(lines_with(kLinkChains, " -A "), " -A ", " -D ") +
+                    replaced(lines_with(kLinkChains, " -N "), " -N ", " -F ") +
+                    replaced(lines_with(kLinkChains, " -N "), " -N ", " -X ") + replaced(kLinkState, " -A ", " -D ") +
+                    "/sbin/iptables -t mangle -F wan{M}_link_state\n/sbin/iptables -t mangle -X wan{M}_link_state\n",
+                d, m, a);
 }
 
 Effects operator+(Effects a, const Effects &b) { return {a.commands + b.commands, a.ipv4 + b.ipv4, a.ipv6 + b.ipv6}; }
@@ -152,21 +145,18 @@ Effects operator+(Effects a, const Effects &b) { return {a.commands + b.commands
 TEST(Ddns, NamesDuplicatesFormsAndStatus) {
     ModuleBox box;
     const std::pair<ddns_record, const char *> names[] = {
-        {account(0, "bob", "home", "example.net"), "home.example.net"},
+        {account(0, "bob", "home", "example.net"), "home.example.net"}, {account(2, "bob", "home", "^o^"), "bob"},
         {account(0, "bob", "full.example.org", "<custom>"), "full.example.org"},
-        {account(0, "bob", "^o^", "<custom>"), "---"},
-        {account(2, "bob", "home", "^o^"), "bob"},
-        {account(2, "^o^", "home", "^o^"), "---"},
+        {account(0, "bob", "^o^", "<custom>"), "---"}, {account(2, "^o^", "home", "^o^"), "---"},
         {account(8, "carol", "home", "^o^"), "---"}};
     for (const auto &[r, name] : names) EXPECT_STREQ(ddns_compose_host_domain(&r), name);
     // Provider 8 tells accounts apart by user name, the others by name.
     box.write(kDdns, "0 bob pw home example.net 1 WAN1 \n8 carol pw ^o^ ^o^ 1 WAN1 \n");
     Module m(ddns_register, ddns_unregister);
     auto *h = m.open(0);
-    const std::tuple<ddns_record, int, int> clashes[] = {{account(3, "dave", "home", "example.net"), 0, 1},
-                                                         {account(3, "dave", "home", "example.net"), 1, 0},
-                                                         {account(0, "carol", "x", "example.net"), 0, 0},
-                                                         {account(8, "carol", "y", "example.org"), 0, 1}};
+    const std::tuple<ddns_record, int, int> clashes[] = {
+        {account(3, "dave", "home", "example.net"), 0, 1}, {account(3, "dave", "home", "example.net"), 1, 0},
+        {account(0, "carol", "x", "example.net"), 0, 0}, {account(8, "carol", "y", "example.org"), 0, 1}};
     for (auto [r, line, expected] : clashes) EXPECT_EQ(m->isTheSame(h, &r, line), expected) << r.username;
     ddns_record before = account(0, "bob", "home", "example.net"), after = before;
     EXPECT_EQ(m->change(&before, &after), 0);
@@ -175,8 +165,7 @@ TEST(Ddns, NamesDuplicatesFormsAndStatus) {
     EXPECT_EQ(m->change(&before, &after), 1);
     // In use: 0; not in use: -1, the reverse of the other modules.
     const interface_record wan1 = interface_port(2, "WAN1", 2), wan2 = interface_port(3, "WAN2", 2);
-    EXPECT_EQ(call<Check>(m->interface_check, h, &wan1), 0);
-    EXPECT_EQ(call<Check>(m->interface_check, h, &wan2), -1);
+    EXPECT_EQ(call<Check>(m->interface_check, h, &wan1) * 10 + call<Check>(m->interface_check, h, &wan2), -1);
     int marker = 0;
     for (module_op slot : {m->command, m->restorebyinterface, m->dynamicIPup}) {
         EXPECT_EQ(call<Op>(slot, &marker), &marker);
@@ -282,8 +271,7 @@ TEST(IpsecAutokey, CommandLinesRulesAndStoredTunnels) {
         {"fixed_or_dynamic=1", 1,  // any private network
          replaced(all, "--to --host 198.51.100.7",
                   "--to --host 0.0.0.0 --client vhost:%no,%v4:192.168.0.0/16,%v4:172.16.0.0/12,%v4:10.0.0.0/8")},
-        {"greInterface=1", 0, kHead + kHosts + kIke + kEsp},
-        {"local_ip=172.16.0.1", 0, kHead + kHosts + kIke + kEsp},
+        {"greInterface=1", 0, kHead + kHosts + kIke + kEsp}, {"local_ip=172.16.0.1", 0, kHead + kHosts + kIke + kEsp},
         {"wan_num=1", 0, ""},  // a LAN port
     };
     for (const auto &[changes, whole, expected] : rows) {
@@ -417,15 +405,13 @@ TEST(PptpClient, ChainsMasqueradingAndPortChanges) {
               (Effects{"kill 4343\n",
                        chain_lines("vpnClient_2", "-F", kTunnelChainOrder) + mark_lines(c, "WAN2_C5f3a1c2b"), ""}));
     // The same user at the same server once; at another server again.
-    EXPECT_EQ(m->isTheSame(h, &r, 0), 1);
-    EXPECT_EQ(m->isTheSame(h, &r, 1), 0);
+    EXPECT_EQ(m->isTheSame(h, &r, 0) * 10 + m->isTheSame(h, &r, 1), 10);
     put(r.server, "third.example");
     EXPECT_EQ(m->isTheSame(h, &r, 0), 0);
     const interface_record lan = interface_port(1, "LAN1", 1), wan1 = interface_port(2, "WAN1", 2),
                            gone = interface_port(2, "WAN1", 0);
     install_interfaces({lan, wan1});
-    EXPECT_EQ(call<Check>(m->interface_check, h, &wan1), 1);
-    EXPECT_EQ(call<Check>(m->interface_check, h, &lan), 0);
+    EXPECT_EQ(call<Check>(m->interface_check, h, &wan1) * 10 + call<Check>(m->interface_check, h, &lan), 10);
     // A WAN port back restarts all but those dialled by hand; one no WAN any more only ends them.
     call<Restore>(m->restorebyinterface, &lan, &lan);
     EXPECT_EQ(box.take().commands, "");
@@ -494,8 +480,7 @@ TEST(PptpServer, ChainsRulesAndSessions) {
     EXPECT_EQ(call<int()>(m->rewrite_secrets), 0);
     EXPECT_EQ(box.read("/etc/ppp/chap-secrets.Server"), "alice * \"pw 1\" *\nbob * \"x$(y)\" 10.8.0.2\n");
     auto *h = m.open(0);
-    EXPECT_EQ(m->isTheSame(h, const_cast<char *>("bob"), 0), 1);
-    EXPECT_EQ(m->isTheSame(h, const_cast<char *>("bob"), 2), 0);
+    EXPECT_EQ(m->isTheSame(h, const_cast<char *>("bob"), 0) * 10 + m->isTheSame(h, const_cast<char *>("bob"), 2), 10);
     std::filesystem::remove_all(box.file("/etc/ppp"));
     EXPECT_EQ(call<int()>(m->rewrite_secrets), -1);
 }
@@ -749,11 +734,8 @@ TEST(VpnModules, HostileValuesStayOneArgument) {
             return true;
         };
     };
-    const struct {
-        const char *what;
-        std::function<bool(const std::string &)> apply;
-        bool reaches_commands;  // some field is quoted into a command rather than refused
-    } targets[] = {
+    // What, how a value is applied, and whether some field is quoted into a command rather than refused.
+    const std::tuple<const char *, std::function<bool(const std::string &)>, bool> targets[] = {
         {"permit_ip", nat(permit_ip_register, permit_ip_unregister, {"pname", "ip", "nm"}), false},
         {"mapped_ip", nat(mapped_ip_register, mapped_ip_unregister, {"name", "mark", "rip", "rname", "mip", "mname"}),
          true},
@@ -796,14 +778,14 @@ TEST(VpnModules, HostileValuesStayOneArgument) {
     };
     std::vector<std::string> values = hostile_values(box.file("/SENTINEL"));
     if (slow_processes()) values = {values[0], values[6], values[10], values[14], values.back()};
-    for (const auto &target : targets) {
-        SCOPED_TRACE(target.what);
-        ASSERT_TRUE(target.apply("plain"));
+    for (const auto &[what, apply, reaches_commands] : targets) {
+        SCOPED_TRACE(what);
+        ASSERT_TRUE(apply("plain"));
         const std::vector<std::string> plain = recorded();
         std::map<std::size_t, std::vector<std::string>> plain_args;
         for (const std::string &value : values) {
             SCOPED_TRACE(value.substr(0, 40));
-            if (!target.apply(value)) {
+            if (!apply(value)) {
                 EXPECT_EQ(box.take(), Effects{});
                 continue;
             }
@@ -820,7 +802,7 @@ TEST(VpnModules, HostileValuesStayOneArgument) {
                     EXPECT_TRUE(carries(got[k], plain_args[i][k], value)) << got[k] << " for " << plain_args[i][k];
                 ASSERT_FALSE(box.exists("/SENTINEL")) << lines[i];
             }
-            EXPECT_EQ(quoted > 0, target.reaches_commands);
+            EXPECT_EQ(quoted > 0, reaches_commands);
         }
     }
     qFree();
