@@ -388,22 +388,18 @@ TEST(PptpClient, ChainsMasqueradingAndPortChanges) {
     vpn_pptp_client_record r{}, by_hand{};
     ASSERT_NE(m->getnum(h, &r, 1), nullptr);
     ASSERT_NE(m->getnum(h, &by_hand, 2), nullptr);
-    const std::string c = "vpnClient_1", masquerade = " postNat_pptp_client -o WAN2_C5f3a1c2b -j MASQUERADE\n";
+    const std::string c = "vpnClient_1", marks = mark_lines(c, "WAN2_C5f3a1c2b"),
+                      masquerade = "/sbin/iptables -t nat -A postNat_pptp_client -o WAN2_C5f3a1c2b -j MASQUERADE\n";
+    const auto chains = [](const char *op, const char *chain = "vpnClient_1") {
+        return chain_lines(chain, op, kTunnelChainOrder);
+    };
     call<Op>(m->command, &r);
-    EXPECT_EQ(box.take(), (Effects{"",
-                                   chain_lines(c, "-N", kTunnelChainOrder) + mark_lines(c, "WAN2_C5f3a1c2b") +
-                                       "/sbin/iptables -t nat -A" + masquerade,
-                                   ""}));
+    EXPECT_EQ(box.take(), (Effects{"", chains("-N") + marks + masquerade, ""}));
     call<Op>(m->discommand, &r);
-    EXPECT_EQ(box.take(), (Effects{"kill 4242\n",
-                                   "/sbin/iptables -t nat -D" + masquerade + chain_lines(c, "-F", kTunnelChainOrder) +
-                                       chain_lines(c, "-X", kTunnelChainOrder),
-                                   ""}));
+    EXPECT_EQ(box.take(), (Effects{"kill 4242\n", replaced(masquerade, "-A", "-D") + chains("-F") + chains("-X"), ""}));
     r.nat = 0;
     call<Reop>(m->recommand, &r, &by_hand);
-    EXPECT_EQ(box.take(),
-              (Effects{"kill 4343\n",
-                       chain_lines("vpnClient_2", "-F", kTunnelChainOrder) + mark_lines(c, "WAN2_C5f3a1c2b"), ""}));
+    EXPECT_EQ(box.take(), (Effects{"kill 4343\n", chains("-F", "vpnClient_2") + marks, ""}));
     // The same user at the same server once; at another server again.
     EXPECT_EQ(m->isTheSame(h, &r, 0) * 10 + m->isTheSame(h, &r, 1), 10);
     put(r.server, "third.example");
@@ -490,9 +486,8 @@ TEST(VpnModules, WizardFileChoice) {
     ModuleBox box;
     const std::tuple<module_table *(*)(), void (*)(module_table *), int, int> kinds[] = {
         {vpn_ipsec_autokey_register, vpn_ipsec_autokey_unregister, 57, 65},
-        {vpn_trunk_register, vpn_trunk_unregister, 58, 66},
         {vpn_pptp_server_register, vpn_pptp_server_unregister, 60, 67},
-        {vpn_pptp_client_register, vpn_pptp_client_unregister, 61, 68}};
+        {vpn_trunk_register, vpn_trunk_unregister, 58, 66}, {vpn_pptp_client_register, vpn_pptp_client_unregister, 61, 68}};
     for (const auto &[register_fn, unregister_fn, normal, wizard] : kinds) {
         Module m(register_fn, unregister_fn);
         for (auto [query, for_0] : {std::pair{"", false}, {"wizard=No", false}, {"wizard=wizard", true}}) {
