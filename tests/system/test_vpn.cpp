@@ -487,7 +487,8 @@ TEST(VpnModules, WizardFileChoice) {
     const std::tuple<module_table *(*)(), void (*)(module_table *), int, int> kinds[] = {
         {vpn_ipsec_autokey_register, vpn_ipsec_autokey_unregister, 57, 65},
         {vpn_pptp_server_register, vpn_pptp_server_unregister, 60, 67},
-        {vpn_trunk_register, vpn_trunk_unregister, 58, 66}, {vpn_pptp_client_register, vpn_pptp_client_unregister, 61, 68}};
+        {vpn_trunk_register, vpn_trunk_unregister, 58, 66},
+        {vpn_pptp_client_register, vpn_pptp_client_unregister, 61, 68}};
     for (const auto &[register_fn, unregister_fn, normal, wizard] : kinds) {
         Module m(register_fn, unregister_fn);
         for (auto [query, for_0] : {std::pair{"", false}, {"wizard=No", false}, {"wizard=wizard", true}}) {
@@ -618,8 +619,7 @@ TEST(VirtualLink, DevicesReapplyAndChecks) {
     using Remove = void *(void *, const interface_record *);
     const interface_record zoned = interface_port(2, "WAN1", 2, 1, 3, "0.0.0.0", "255.255.255.0", 2);
     const std::tuple<std::vector<interface_record>, const char *, bool> rows[] = {
-        {{interface_port(1, "LAN1", 1), interface_port(2, "WAN1", 2)}, "WAN1", false},
-        {{zoned}, "br2", false},
+        {{interface_port(1, "LAN1", 1), interface_port(2, "WAN1", 2)}, "WAN1", false}, {{zoned}, "br2", false},
         {{interface_port(2, "WAN1", 2), interface_port(3, "LAN2", 1, 3)}, "br0", true}};
     for (const auto &[ports, device, routing] : rows) {
         install_interfaces({interface_port(1, "", 0), interface_port(2, "", 0), interface_port(3, "", 0)});
@@ -724,8 +724,8 @@ TEST(VpnModules, HostileValuesStayOneArgument) {
             ipsec.close();
             Rewrite_IpsecSecrets();
             std::filesystem::remove(box.file("/etc/sysconfig/.firewall/vpn_ipsec_autokey.conf"));
-            EXPECT_EQ(box.read("/etc/ipsec.secrets"), "203.0.113.2 " + std::string(t.remote) + ": PSK \"" + t.key +
-                                                          "\"\n");
+            EXPECT_EQ(box.read("/etc/ipsec.secrets"),
+                      "203.0.113.2 " + std::string(t.remote) + ": PSK \"" + t.key + "\"\n");
             return true;
         };
     };
