@@ -212,11 +212,9 @@ TEST(GreTunnel, FormLineAndRules) {
     std::snprintf(now, sizeof now, "%x", static_cast<unsigned>(std::time(nullptr)));
     m->set_default(&r, nullptr);
     EXPECT_TRUE(std::strcmp(r.mark, now) >= 0 && r.timeout == 30) << "the mark is the time of the default";
-    submit_form(
-        form("name=to branch&wan_num=2&local_gre_interface=10.0.0.1&local_gre_mask=255.255.255.252&"
-             "remote_gre_interface=10.0.0.2&remote_gre_mask=255.255.255.252&mark=5f3a1c2b&id=20240101000000&"
-             "duration=7&timeout=60&remote_host=" +
-             std::string(600, 'h')));
+    submit_form(form("name=to branch&wan_num=2&local_gre_interface=10.0.0.1&local_gre_mask=255.255.255.252&"
+                     "remote_gre_interface=10.0.0.2&remote_gre_mask=255.255.255.252&mark=5f3a1c2b&"
+                     "id=20240101000000&duration=7&timeout=60&remote_host=" + std::string(600, 'h')));
     ASSERT_NE(call<Op>(m->cgiParam, &r), nullptr);
     EXPECT_EQ(std::string(r.remote_host), std::string(511, 'h'));
     put(r.remote_host, "gw.example");
@@ -289,8 +287,7 @@ TEST(IpsecAutokey, CommandLinesRulesAndStoredTunnels) {
     // Connecting names the XAUTH login; disconnecting removes the log file.
     put(t.id, "20240101000000");
     connectIPSecAutokey(&t);
-    box.write("/var/log/ipsec/20240101000000", "up\n");
-    box.write("/var/log/ipsec/20240101000001", "up\n");
+    for (const std::string id : {"20240101000000", "20240101000001"}) box.write("/var/log/ipsec/" + id, "up\n");
     disconnectIPSecAutokey(&t);
     EXPECT_EQ(box.take().commands,
               kWhack + " --initiate --name office --xauthuser bob --xauthpass pw > /dev/null 2>&1 &\n" + kRemoved);
@@ -700,12 +697,12 @@ TEST(VpnModules, HostileValuesStayOneArgument) {
     std::strcpy(entry_num[69], "2");
     install_ports();
     service_protocol tcp{"tcp", "80", "80", nullptr};
-    // A NAT module's record from the fields set to value, applied.
-    const auto nat = [&](module_table *(*reg)(), void (*unreg)(module_table *), std::vector<std::string> fields) {
+    // A NAT module's record from the fields (their names written as a query) set to value, applied.
+    const auto nat = [&](module_table *(*reg)(), void (*unreg)(module_table *), std::string fields) {
         return [=, &tcp](const std::string &value) {
             Module t(reg, unreg);
             FormValues form{{"id", "20260102030405"}};
-            for (const std::string &field : fields) form.emplace_back(field, value);
+            for (const auto &field : nat_tests::form(fields)) form.emplace_back(field.first, value);
             submit_form(form);
             std::vector<char> rec(sizeof(virtual_ip_record));
             call<nat_cgiParam_fn>(t->cgiParam, rec.data());
@@ -729,30 +726,23 @@ TEST(VpnModules, HostileValuesStayOneArgument) {
             return true;
         };
     };
-    // What, how a value is applied, and whether some field is quoted into a command rather than refused.
-    const std::tuple<const char *, std::function<bool(const std::string &)>, bool> targets[] = {
-        {"permit_ip", nat(permit_ip_register, permit_ip_unregister, {"pname", "ip", "nm"}), false},
-        {"mapped_ip", nat(mapped_ip_register, mapped_ip_unregister, {"name", "mark", "rip", "rname", "mip", "mname"}),
-         true},
-        {"virtual_ip",
-         nat(virtual_ip_register, virtual_ip_unregister,
-             {"name", "mark", "rip", "rp", "rname2", "schain", "vip1", "vname2"}),
-         true},
-        {"service", nat(service_register, service_unregister, {"name", "protocol1", "first_port1", "select_members"}),
-         false},
-        {"ipsec name", tunnel_with("name"), true},
-        {"ipsec remote", tunnel_with("remote"), true},
-        {"ipsec key", tunnel_with("key"), false},
-        {"pppd and gretunnel",
-         [](const std::string &value) {
+    // What, whether some field is quoted into a command rather than refused, and how a value is applied.
+    const std::tuple<const char *, bool, std::function<bool(const std::string &)>> targets[] = {
+        {"permit_ip", false, nat(permit_ip_register, permit_ip_unregister, "pname&ip&nm")},
+        {"mapped_ip", true, nat(mapped_ip_register, mapped_ip_unregister, "name&mark&rip&rname&mip&mname")},
+        {"virtual_ip", true,
+         nat(virtual_ip_register, virtual_ip_unregister, "name&mark&rip&rp&rname2&schain&vip1&vname2")},
+        {"service", false, nat(service_register, service_unregister, "name&protocol1&first_port1&select_members")},
+        {"ipsec name", true, tunnel_with("name")}, {"ipsec remote", true, tunnel_with("remote")},
+        {"ipsec key", false, tunnel_with("key")},
+        {"pppd and gretunnel", true, [](const std::string &value) {
              vpn_pptp_client_record c{};
              gre_tunnel_record g{};
              c.wan_num = 2;
              const char *v = value.c_str();
              put(c.user_name, v), put(c.server, v), put(c.interface_id, v), put(g.mark, v);
              return connectPPTPClient(&c), connectGreTunnel(&g), true;
-         },
-         true},
+         }},
     };
     // The recorded lines, a line feed inside a value kept in its line.
     const auto recorded = [&] {
@@ -773,7 +763,7 @@ TEST(VpnModules, HostileValuesStayOneArgument) {
     };
     std::vector<std::string> values = hostile_values(box.file("/SENTINEL"));
     if (slow_processes()) values = {values[0], values[6], values[10], values[14], values.back()};
-    for (const auto &[what, apply, reaches_commands] : targets) {
+    for (const auto &[what, reaches_commands, apply] : targets) {
         SCOPED_TRACE(what);
         ASSERT_TRUE(apply("plain"));
         const std::vector<std::string> plain = recorded();
