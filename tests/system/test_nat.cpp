@@ -50,12 +50,11 @@ namespace {
 
 using Kind = std::pair<module_table *(*)(), void (*)(module_table *)>;  // register and unregister
 constexpr Kind kPermit{permit_ip_register, permit_ip_unregister}, kMapped{mapped_ip_register, mapped_ip_unregister},
-    kVirtual{virtual_ip_register, virtual_ip_unregister},
-    kGroup{virtual_ip_group_register, virtual_ip_group_unregister}, kService{service_register, service_unregister},
-    kDdns{ddns_register, ddns_unregister};
+    kVirtual{virtual_ip_register, virtual_ip_unregister}, kService{service_register, service_unregister},
+    kGroup{virtual_ip_group_register, virtual_ip_group_unregister}, kDdns{ddns_register, ddns_unregister};
 
-const char *const kMappedFile = "/etc/sysconfig/.firewall/mapped_ip.conf";
-const char *const kServers = "/etc/sysconfig/.firewall/virtual_ip.conf";
+const char *const kMappedFile = "/etc/sysconfig/.firewall/mapped_ip.conf",
+                 *const kServers = "/etc/sysconfig/.firewall/virtual_ip.conf";
 
 // A record's chains ("-N" lines and the jumps to them) flushed, and removed with the jumps.
 std::string flushed(const std::string &chains) { return replaced(lines_with(chains, " -N "), " -N ", " -F "); }
@@ -325,9 +324,24 @@ TEST_F(VirtualIp, RulesForEachProtocolKindWithAndWithoutTheService) {
     EXPECT_EQ(box_.take(), (Effects{arp("-D"), removed(kVipChains), ""}));
 }
 
-// Lines of both layouts and the older one's rewrite; conflicts, priorities, ports in use; a removed
-// server leaves every group, and a group left empty its port.
-TEST_F(VirtualIp, LinesConflictsAndRemoval) {
+// Re-applied when its host's port comes back, moved by a new WAN address; lines of both layouts and the older
+// one's rewrite; conflicts, priorities, ports in use; a removed server leaves every group, an empty group its port.
+TEST_F(VirtualIp, ReappliedLinesConflictsAndRemoval) {
+    box_.write("/etc/sysconfig/.firewall/service_custom.conf", "\"web\" 20260101000000 1 tcp 80 80 \n");
+    box_.write(kServers, replaced(server("8080", "WAN1", 0, "10.0.0.1"), "LAN1 0", "LAN1 1") + "\n");  // follows WAN1
+    auto rec = t_.record<virtual_ip_record>(server("8080", "WAN1", 0, "10.0.0.1"));
+    service_protocol tcp{"tcp", "80", "80", nullptr};
+    rec.service_info = &tcp;
+    call<nat_initial_system_cmd_fn>(t_->initial_system_cmd, &rec, 1, 1);
+    const Effects applied = box_.take();
+    interface_record lan = interface_port(2, "LAN1", 1);
+    call<nat_restorebyinterface_fn>(t_->restorebyinterface, nullptr, &lan);
+    EXPECT_EQ(box_.take(), (Effects{arp("-D") + applied.commands, flushed(kVipChains) + applied.ipv4, ""}));
+    wan_address_event up{"5.6.7.8", 1, "WAN1"};
+    call<std::remove_pointer_t<wan_address_fn>>(t_->dynamicIPup, &up);
+    EXPECT_EQ(box_.take().ipv4, flushed(kVipChains) + replaced(applied.ipv4, "1.2.3.4", "5.6.7.8"));
+    EXPECT_EQ(system_addresses(), "1 5.6.7.8 1\n");
+    EXPECT_NE(box_.read(kServers).find(" 5.6.7.8 8080 "), std::string::npos);
     const std::string newer =
         "\"c\" 20260102030403 0 1.2.3.6 ^o^ WAN1 svc_1 0 10.0.0.8 0.0.0.0 0.0.0.0 0.0.0.0 LAN1 0 \"10.0.0.8\" 0 1 \n"
         "\"d\" 20260102030404 0 1.2.3.7 ^o^ WAN1 svc_1 0 9.9.9.9 0.0.0.0 0.0.0.0 0.0.0.0 LAN1 0 "
@@ -339,9 +353,8 @@ TEST_F(VirtualIp, LinesConflictsAndRemoval) {
     box_.write(kServers, a + "\n" + b + "\n" + newer);
     virtual_ip_record r{};
     ASSERT_EQ(t_->getnum(t_.open(0), &r, 4), &r);  // the list fills the servers; what is no address is none
-    EXPECT_EQ(std::string(r.virtual_ip[0]) + " " + r.virtual_ip[1] + " " + r.virtual_ip[2] + " " + r.virtual_ip[3],
-              "10.0.0.1 10.0.0.2 0.0.0.0 0.0.0.0");
-    EXPECT_EQ(r.health_check, 5);
+    EXPECT_EQ(std::string(r.virtual_ip[0]) + " " + r.virtual_ip[1] + " " + r.virtual_ip[2] + " " + r.virtual_ip[3] +
+                  " " + std::to_string(r.health_check), "10.0.0.1 10.0.0.2 0.0.0.0 0.0.0.0 5");
     t_.close();
     // Older lines up to the first list with a comma take the current layout.
     EXPECT_EQ(virtual_rewrite_config(), 2);
@@ -381,25 +394,6 @@ TEST_F(VirtualIp, LinesConflictsAndRemoval) {
     EXPECT_EQ(box_.read(groups),
               "\"g1\" 20260102030401 0 0100 LAN1 \n\"g2\" 20260102030402 0 0000 ^o^ \n"
               "\"g3\" 20260102030403 0 1000 DMZ1 \n");
-}
-
-// Re-applied when its host's port comes back, and moved by a new WAN address.
-TEST_F(VirtualIp, ReappliedWithTheServiceOfItsChain) {
-    box_.write("/etc/sysconfig/.firewall/service_custom.conf", "\"web\" 20260101000000 1 tcp 80 80 \n");
-    box_.write(kServers, replaced(server("8080", "WAN1", 0, "10.0.0.1"), "LAN1 0", "LAN1 1") + "\n");  // follows WAN1
-    auto rec = t_.record<virtual_ip_record>(server("8080", "WAN1", 0, "10.0.0.1"));
-    service_protocol tcp{"tcp", "80", "80", nullptr};
-    rec.service_info = &tcp;
-    call<nat_initial_system_cmd_fn>(t_->initial_system_cmd, &rec, 1, 1);
-    const Effects applied = box_.take();
-    interface_record lan = interface_port(2, "LAN1", 1);
-    call<nat_restorebyinterface_fn>(t_->restorebyinterface, nullptr, &lan);
-    EXPECT_EQ(box_.take(), (Effects{arp("-D") + applied.commands, flushed(kVipChains) + applied.ipv4, ""}));
-    wan_address_event up{"5.6.7.8", 1, "WAN1"};
-    call<std::remove_pointer_t<wan_address_fn>>(t_->dynamicIPup, &up);
-    EXPECT_EQ(box_.take().ipv4, flushed(kVipChains) + replaced(applied.ipv4, "1.2.3.4", "5.6.7.8"));
-    EXPECT_EQ(system_addresses(), "1 5.6.7.8 1\n");
-    EXPECT_NE(box_.read(kServers).find(" 5.6.7.8 8080 "), std::string::npos);
 }
 
 // A group's chain over its members (four, entry_num row 17), its name against groups and servers, its port.
@@ -444,10 +438,10 @@ TEST(Service, FilesChainsProtocolListsAndRemoval) {
     ModuleBox box;
     const char *custom = "/etc/sysconfig/.firewall/service_custom.conf",
                *groups = "/etc/sysconfig/.firewall/service_group.conf";
-    box.write(custom,
-              "\"web\" 20260101000001 1 tcp 80 80 udp 8000 8010 \n"
-              "\"any \\\"x\\\"\" 20260101000002 1 all 0 0 icmp 0 0 tcp 22 23 \n");
-    box.write(groups, "\"both\" 20260101000003 2 svc_20260101000001 svc_20260101000009 svc_20260101000002 \n");
+    const std::string kept = "\"any \\\"x\\\"\" 20260101000002 1 all 0 0 icmp 0 0 tcp 22 23 \n",
+                      both = "\"both\" 20260101000003 2 svc_20260101000001 svc_20260101000009 svc_20260101000002 \n";
+    box.write(custom, "\"web\" 20260101000001 1 tcp 80 80 udp 8000 8010 \n" + kept);
+    box.write(groups, both);
     Module t(service_register, service_unregister);
     EXPECT_EQ(t.open(0, reinterpret_cast<void *>(3)), nullptr);
     record_file *h = t.open(0, reinterpret_cast<void *>(SERVICE_GROUP));
@@ -477,8 +471,7 @@ TEST(Service, FilesChainsProtocolListsAndRemoval) {
     // The first service goes: the group loses it and its chain follows.
     ASSERT_EQ(t->remove(h, 1), 0);
     t.close();
-    EXPECT_EQ(box.read(custom), "\"any \\\"x\\\"\" 20260101000002 1 all 0 0 icmp 0 0 tcp 22 23 \n");
-    EXPECT_EQ(box.read(groups), "\"both\" 20260101000003 2 svc_20260101000009 svc_20260101000002 \n");
+    EXPECT_EQ(box.read(custom) + box.read(groups), kept + replaced(both, "svc_20260101000001 ", ""));
     EXPECT_EQ(box.take().ipv4, members("-F", {"09", "02"}));
 }
 
