@@ -415,12 +415,10 @@ TEST(VirtualIpGroup, ChainNamesAndMembers) {
     for (auto [server, mark] : {std::pair{"1", "A"}, {"3", "C"}})
         rules += ipt(add + "-j vip_2026010203040" + server + "\n" + add +
                      "-m utmmark --type vserver --mark 0x0000000" + mark + " {or4}\n");
-    const std::pair<module_op, Effects> applies[] = {{t->command, {"", made + rules, ""}},
-                                                     {t->recommand, {"", flushed(made) + rules, ""}},
-                                                     {t->discommand, {"", removed(made), ""}}};
-    for (const auto &[slot, expected] : applies) {
+    for (const auto &[slot, expected] : {std::pair<module_op, std::string>{t->command, made + rules},
+                                         {t->recommand, flushed(made) + rules}, {t->discommand, removed(made)}}) {
         ASSERT_EQ(call<nat_command_fn>(slot, &g), 0);
-        EXPECT_EQ(box.take(), expected);
+        EXPECT_EQ(box.take(), (Effects{"", expected, ""}));
     }
     // A group may take neither another group's name (2) nor a server's (4).
     for (auto [name, id, line, expected] : {std::tuple{"g \"1\"", "20260102030409", 1, 0},
@@ -448,9 +446,8 @@ TEST(Service, FilesChainsProtocolListsAndRemoval) {
     service_record group{}, any{};
     ASSERT_EQ(t->getline(h, &group, nullptr, 1), 1);
     EXPECT_STREQ(group.chain, "svcgroup_20260101000003");
-    EXPECT_EQ(protocols("svc_20260101000001"), "tcp 80-80;udp 8000-8010;");
+    EXPECT_EQ(protocols("svc_20260101000001") + "|" + protocols("svc_20260101000009"), "tcp 80-80;udp 8000-8010;|");
     EXPECT_EQ(protocols("svcgroup_20260101000003"), "tcp 80-80;udp 8000-8010;all 0-0;icmp 0-0;tcp 22-23;");
-    EXPECT_EQ(protocols("svc_20260101000009"), "");
     const auto members = [](const std::string &made, const std::vector<const char *> &ids) {  // svc_202601010000..
         std::string rules;
         for (const std::string table : {"mangle ", "nat "}) {

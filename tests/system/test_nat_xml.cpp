@@ -11,9 +11,8 @@
 
 using namespace testing_support;
 
-// Every module's export, texts escaped; the same document again once the emptied files (which export
-// nothing) take it back by an import (permit_ip, service), or by an XML request of it from defaults that is
-// then added (the others).  Only a fresh identifier for permit_ip, whose export has none.
+// Every module's export, texts escaped; the same document again once the emptied files (which export nothing) take
+// it back by an import (permit_ip, given a fresh identifier its export lacks; service) or an XML request then added.
 TEST(NatXml, ExportsComeBackTheSame) {
     ModuleBox box_;
     std::strcpy(entry_num[69], "2");
