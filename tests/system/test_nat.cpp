@@ -9,10 +9,7 @@
 #include "support/request.h"
 
 using namespace testing_support;
-
-// Shared with test_vpn.cpp.
-namespace nat_tests {
-
+namespace nat_tests {  // shared with test_vpn.cpp
 // A form written as a query: "name=value&name=value".
 FormValues form(const std::string &query) {
     FormValues fields;
@@ -35,24 +32,17 @@ std::string ipt(std::string rules) {
         {"{hairpin}", "-m utmmark --type vserver ! --mark 0x0 -j SNAT --to-source 1.2.3.4"},
         {"{snat}", "-j SNAT --to-source 1.2.3.4"}, {"{or4}", "-j UTMMARK --set-type policy --or-mark 0x4"}};
     for (auto [part, text] : parts) rules = replaced(rules, part, text);
-    std::string out;
-    for (std::size_t at = 0, end; at < rules.size(); at = end + 1) {
-        end = rules.find('\n', at);
-        out += "/sbin/iptables -t " + rules.substr(at, end - at + 1);
-    }
-    return out;
+    const std::string program = "/sbin/iptables -t ", out = replaced(program + rules, "\n", "\n" + program);
+    return out.substr(0, out.size() - program.size());  // every rule ends with its line feed
 }
-
 }  // namespace nat_tests
 using nat_tests::form, nat_tests::ipt;
 
 namespace {
-
 using Kind = std::pair<module_table *(*)(), void (*)(module_table *)>;  // register and unregister
 constexpr Kind kPermit{permit_ip_register, permit_ip_unregister}, kMapped{mapped_ip_register, mapped_ip_unregister},
     kVirtual{virtual_ip_register, virtual_ip_unregister}, kService{service_register, service_unregister},
     kGroup{virtual_ip_group_register, virtual_ip_group_unregister}, kDdns{ddns_register, ddns_unregister};
-
 const char *const kMappedFile = "/etc/sysconfig/.firewall/mapped_ip.conf",
                  *const kServers = "/etc/sysconfig/.firewall/virtual_ip.conf";
 
@@ -118,7 +108,6 @@ std::string permit_rules(const std::string &head, const std::string &at, const s
                    (bits & bit ? "accept\n" : "drop\n");
     return out;
 }
-
 permit_ip_record host(int ipv, const char *address, const char *mask, int security) {
     permit_ip_record r{"admin \"pc\"", ipv, "20260102030405", "", "", security};
     return put(r.ipaddr, address), put(r.netmask, mask), r;
@@ -144,7 +133,6 @@ std::string server(const char *port, const char *device, int mode, const char *s
     return "\"web\" 20260102030405 1A2B3C4D 1.2.3.4 " + std::string(port) + " " + device + " svc_20260101000000 " +
            std::to_string(mode) + " 0.0.0.0 0.0.0.0 0.0.0.0 0.0.0.0 LAN1 0 \"" + servers + "\" 0 0 ";
 }
-
 const std::string kVipChains = replaced(replaced(kMipChains, "mip_", "vip_"), "_mapip", "_vserver");
 const std::string kVipSnat =
     ipt("nat -A postvip_@ -o WAN1 -s 10.0.0.1 {snat}\nnat -A postvip_@ -o WAN1_ppp -s 10.0.0.1 {snat}\n"
