@@ -453,8 +453,8 @@ TEST(Service, FilesChainsProtocolListsAndRemoval) {
                               "T -A svc_20260101000002 -p icmp {or4}\n"
                               "T -A svc_20260101000002 -p tcp --dport 22:23 {or4}\n";
     EXPECT_EQ(box.take(), (Effects{"", ipt(replaced(marks, "T ", "mangle ") + replaced(marks, "T ", "nat ")), ""}));
-    // The first service goes: the group loses it and its chain follows.
-    ASSERT_EQ(t->remove(h, 1), 0);
+    // No line 0; the first service goes: the group loses it and its chain follows.
+    ASSERT_EQ(t->remove(h, 0) * 10 + t->remove(h, 1), -10);
     t.close();
     EXPECT_EQ(box.read(custom) + box.read(groups), kept + replaced(both, "svc_20260101000001 ", ""));
     EXPECT_EQ(box.take().ipv4, members("-F", {"09", "02"}));
