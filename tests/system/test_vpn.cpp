@@ -1,6 +1,5 @@
-// The VPN and WAN-side modules (dynamic DNS, GRE and IPsec tunnels, PPTP,
-// trunks, virtual links): commands, rules and files compared whole; and the
-// hostile values of every module's forms, which must stay one argument.
+// The VPN and WAN-side modules (dynamic DNS, GRE and IPsec tunnels, PPTP, trunks, virtual links): commands, rules
+// and files compared whole; and the hostile values of every module's forms, which must stay one argument.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,16 +14,13 @@
 #include "support/module_harness.h"
 
 using namespace testing_support;
-
 // In test_nat.cpp: a form written as a query, and rules written "TABLE RULE", @ for 20260102030405.
 namespace nat_tests {
 FormValues form(const std::string &query);
 std::string ipt(std::string rules);
 }  // namespace nat_tests
 using nat_tests::form, nat_tests::ipt;
-
 namespace {
-
 using Op = void *(void *);
 using Reop = void *(void *, void *);
 using Boot = void *(void *, int, int);
@@ -33,12 +29,10 @@ using Restore = const interface_record *(const interface_record *, const interfa
 using Event = std::remove_pointer_t<wan_address_fn>;
 
 const char *const kDdns = "/etc/sysconfig/.firewall/ddns.conf";
-
 ddns_record account(int provider, const char *user, const char *host, const char *domain) {
     ddns_record r{provider, "", "^o^", "", "", 1, "WAN1", '0'};
     return put(r.username, user), put(r.host, host), put(r.domain, domain), r;
 }
-
 using tunnel_record = vpn_ipsec_autokey_record;
 const std::string kWhack = "/usr/libexec/ipsec/whack";
 
@@ -51,9 +45,8 @@ void install_ports() {
 
 // The tunnel "office" to 198.51.100.7 over WAN1 the form makes with changes; null when refused.
 tunnel_record *from_form(const Module &m, tunnel_record &t, const FormValues &changes = {}) {
-    FormValues fields = form(
-        "name=office&id=20240101000000&wan_num=2&remote=198.51.100.7&key=secret&enc_alg_I=3des&"
-        "hash_alg_I=md5&enc_alg_II=3des&hash_alg_II=md5&mode=Main");
+    FormValues fields = form("name=office&id=20240101000000&wan_num=2&remote=198.51.100.7&key=secret&enc_alg_I=3des&"
+                             "hash_alg_I=md5&enc_alg_II=3des&hash_alg_II=md5&mode=Main");
     for (const auto &change : changes) {
         auto same = std::find_if(fields.begin(), fields.end(), [&](const auto &f) { return f.first == change.first; });
         same == fields.end() ? fields.push_back(change) : void(same->second = change.second);
@@ -69,7 +62,6 @@ tunnel_record tunnel(const Module &m, const std::string &changes = "") {
     EXPECT_NE(from_form(m, t, form(changes)), nullptr) << changes;
     return t;
 }
-
 const ipsec_subnets kNets = {"192.168.1.0", "255.255.255.0", 0, "10.1.0.0", "255.255.0.0", "20240202000000"};
 const std::string kRemoved =
     kWhack + " --terminate --name office > /dev/null 2>&1\n" + kWhack + " --delete --name office > /dev/null 2>&1\n";
@@ -77,8 +69,7 @@ std::string whack(const std::string &add) {
     return kRemoved + kWhack + add + " > /dev/null 2>&1\n" + kWhack + " --listen > /dev/null 2>&1\n";
 }
 const std::string kHead =
-    " --name office --psk --tunnel --keyingtries 1 --updown \"20240101000000 20240202000000\" "
-    "--mark 0x101";
+    " --name office --psk --tunnel --keyingtries 1 --updown \"20240101000000 20240202000000\" --mark 0x101";
 const std::string kLocal = " --host 203.0.113.2 --client 192.168.1.0/255.255.255.0 --nexthop 203.0.113.1";
 const std::string kRemote = " --to --host 198.51.100.7 --client 10.1.0.0/255.255.0.0";
 const std::string kHosts = " --host 203.0.113.2 --nexthop 203.0.113.1 --to --host 198.51.100.7";
@@ -86,7 +77,6 @@ const std::string kIke = " --ike 3des-md5-modp2! --ikelifetime 3600",
                   kEsp = " --encrypt --esp 3des-md5! --ipseclifetime 28800";
 
 const char *const kLinks = "/etc/sysconfig/.firewall/virtual_link.conf";
-
 std::string link_line(const std::string &wan, const std::string &ip, const std::string &mark, const std::string &name,
                       const std::string &up = "10240") {
     const std::string zero = "0000:0000:0000:0000:0000:0000:0000:0000";

@@ -38,6 +38,17 @@ TEST(VpnXml, DdnsNamesItsProviders) {
               "2 n ^o^ ^o^ ^o^ 0 ^o^ \n0 u ^o^ ^o^ ^o^ 0 ^o^ \n");
 }
 
+// Address objects and groups come back through their export and an import; a name twice is taken once.
+TEST(VpnXml, AddressesComeBackThroughAnImport) {
+    ModuleBox box;
+    box.write("/etc/sysconfig/.firewall/dmz_custom.conf", "\"pc\" 1 2 0 10.0.0.5 255.255.255.255 \n");
+    box.write("/etc/sysconfig/.firewall/lan_group.conf", "\"all\" 3 0 1 0.0.0.0 0.0.0.0 \"pc\" \n");
+    Module m(address_register, address_unregister);
+    const std::string document = exported(m), entries = document.substr(document.find("<_entry>"));
+    ASSERT_EQ(imported(m, replaced(entries + entries, "</_function>", "")), 0);
+    EXPECT_EQ(exported(m), document);
+}
+
 // PPTP request files: read into the record, then removed; values that would
 // break the secrets line are refused.
 TEST(VpnXml, RequestFilesOfThePptpModules) {
