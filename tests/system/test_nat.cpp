@@ -1,22 +1,15 @@
-// The address translation, management access and service modules: rules, ARP
-// answers and commands of every apply path compared whole, lines, conflicts,
-// and what their forms make of values (hostile ones: test_vpn.cpp).
+// The address translation, management access and service modules: rules, ARP answers and commands of every
+// apply path compared whole, lines, conflicts, and what their forms make of values (hostile ones: test_vpn.cpp).
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <cstring>
-#include <string>
-#include <vector>
 
 #include "support/module_harness.h"
 #include "support/request.h"
 
 using namespace testing_support;
-
-// Shared with test_vpn.cpp.
-namespace nat_tests {
-
+namespace nat_tests {  // shared with test_vpn.cpp
 // A form written as a query: "name=value&name=value".
 FormValues form(const std::string &query) {
     FormValues fields;
@@ -32,36 +25,26 @@ FormValues form(const std::string &query) {
 // stands for the record's identifier, {NAME} for a common part of a rule.
 std::string ipt(std::string rules) {
     const std::pair<const char *, const char *> parts[] = {
-        {"@", "20260102030405"},
-        {"{param}", "-j UTMMARK --set-type param --or-mark 0x40000"},
+        {"@", "20260102030405"}, {"{param}", "-j UTMMARK --set-type param --or-mark 0x40000"},
         {"{vserver}", "-j UTMMARK --set-type vserver --set-mark 0x1A2B3C4D"},
         {"{policy}", "-m utmmark --type policy --mark 0x4/0x4 -j UTMMARK --set-type"},
         {"{prednat}", "-m utmmark --type vserver --mark 0x1A2B3C4D -j PREDNAT --to-destination"},
         {"{hairpin}", "-m utmmark --type vserver ! --mark 0x0 -j SNAT --to-source 1.2.3.4"},
-        {"{snat}", "-j SNAT --to-source 1.2.3.4"},
-        {"{or4}", "-j UTMMARK --set-type policy --or-mark 0x4"}};
+        {"{snat}", "-j SNAT --to-source 1.2.3.4"}, {"{or4}", "-j UTMMARK --set-type policy --or-mark 0x4"}};
     for (auto [part, text] : parts) rules = replaced(rules, part, text);
-    std::string out;
-    for (std::size_t at = 0, end; at < rules.size(); at = end + 1) {
-        end = rules.find('\n', at);
-        out += "/sbin/iptables -t " + rules.substr(at, end - at + 1);
-    }
-    return out;
+    const std::string program = "/sbin/iptables -t ", out = replaced(program + rules, "\n", "\n" + program);
+    return out.substr(0, out.size() - program.size());  // every rule ends with its line feed
 }
-
 }  // namespace nat_tests
 using nat_tests::form, nat_tests::ipt;
 
 namespace {
-
 using Kind = std::pair<module_table *(*)(), void (*)(module_table *)>;  // register and unregister
 constexpr Kind kPermit{permit_ip_register, permit_ip_unregister}, kMapped{mapped_ip_register, mapped_ip_unregister},
-    kVirtual{virtual_ip_register, virtual_ip_unregister},
-    kGroup{virtual_ip_group_register, virtual_ip_group_unregister}, kService{service_register, service_unregister},
-    kDdns{ddns_register, ddns_unregister};
-
-const char *const kMappedFile = "/etc/sysconfig/.firewall/mapped_ip.conf";
-const char *const kServers = "/etc/sysconfig/.firewall/virtual_ip.conf";
+    kVirtual{virtual_ip_register, virtual_ip_unregister}, kService{service_register, service_unregister},
+    kGroup{virtual_ip_group_register, virtual_ip_group_unregister}, kDdns{ddns_register, ddns_unregister};
+const char *const kMappedFile = "/etc/sysconfig/.firewall/mapped_ip.conf",
+                 *const kServers = "/etc/sysconfig/.firewall/virtual_ip.conf";
 
 // A record's chains ("-N" lines and the jumps to them) flushed, and removed with the jumps.
 std::string flushed(const std::string &chains) { return replaced(lines_with(chains, " -N "), " -N ", " -F "); }
@@ -73,10 +56,9 @@ std::string removed(const std::string &chains) {
 // How hosts behind the appliance reach a server at its public address: rule for each %I in, %O out.
 std::string hairpins(const std::string &rule) {
     std::string out;
-    for (const std::string ports :
-         {"LAN LAN", "WLAN WLAN", "WLAN LAN", "LAN WLAN", "DMZ DMZ", "WDMZ WDMZ", "WDMZ DMZ", "DMZ WDMZ"})
-        out +=
-            replaced(replaced(rule, "%I", ports.substr(0, ports.find(' '))), "%O", ports.substr(ports.find(' ') + 1));
+    for (auto [in, to] : {std::pair{"LAN", "LAN"}, {"WLAN", "WLAN"}, {"WLAN", "LAN"}, {"LAN", "WLAN"}, {"DMZ", "DMZ"},
+                          {"WDMZ", "WDMZ"}, {"WDMZ", "DMZ"}, {"DMZ", "WDMZ"}})
+        out += replaced(replaced(rule, "%I", in), "%O", to);
     return out;
 }
 
@@ -105,6 +87,11 @@ std::string arp(const char *action, const char *address = "1.2.3.4") {
     return arp_answers(action, address, {"WAN1", "LAN1"});
 }
 
+// Whether the stored records use the port.
+int uses(const Module &t, record_file *h, interface_record iface) {
+    return call<nat_interface_check_fn>(t->interface_check, h, &iface);
+}
+
 // WAN1 static with LAN1 bridged to it, DMZ1 in NAT mode, WAN2 on DHCP.
 void install_ports() {
     ASSERT_EQ(interface_init_shm(), 0);
@@ -121,12 +108,9 @@ std::string permit_rules(const std::string &head, const std::string &at, const s
                    (bits & bit ? "accept\n" : "drop\n");
     return out;
 }
-
 permit_ip_record host(int ipv, const char *address, const char *mask, int security) {
     permit_ip_record r{"admin \"pc\"", ipv, "20260102030405", "", "", security};
-    put(r.ipaddr, address);
-    put(r.netmask, mask);
-    return r;
+    return put(r.ipaddr, address), put(r.netmask, mask), r;
 }
 
 // Three servers take part (entry_num row 69), groups have four members (row 17).
@@ -149,16 +133,13 @@ std::string server(const char *port, const char *device, int mode, const char *s
     return "\"web\" 20260102030405 1A2B3C4D 1.2.3.4 " + std::string(port) + " " + device + " svc_20260101000000 " +
            std::to_string(mode) + " 0.0.0.0 0.0.0.0 0.0.0.0 0.0.0.0 LAN1 0 \"" + servers + "\" 0 0 ";
 }
-
 const std::string kVipChains = replaced(replaced(kMipChains, "mip_", "vip_"), "_mapip", "_vserver");
 const std::string kVipSnat =
     ipt("nat -A postvip_@ -o WAN1 -s 10.0.0.1 {snat}\nnat -A postvip_@ -o WAN1_ppp -s 10.0.0.1 {snat}\n"
         "nat -A postvip_@ -o WAN1 -m sockaddr --sockaddr 10.0.0.1 {snat}\n"
         "nat -A postvip_@ -o WAN1_ppp -m sockaddr --sockaddr 10.0.0.1 {snat}\n");
 const std::string kLoop = hairpins(ipt("nat -A postvip_@ -i %I+ -o %O+ -d 10.0.0.1 {hairpin}\n"));
-const std::string kMarked =
-    ipt("nat -A vip_@ -m utmmark --type vserver --mark 0x1A2B3C4D -j UTMMARK --set-type policy --or-mark 0x2\n"
-        "mangle -A previp_@ -m utmmark --type vserver ! --mark 0x0 -j RETURN\n");
+const std::string kMarked = replaced(lines_with(kHead, "0x2\n") + lines_with(kTail, "RETURN"), "mip_", "vip_");
 const std::string kWholeDnat =
     ipt("nat -A natvip_@ -j svc_20260101000000\nmangle -A previp_@ -d 1.2.3.4 {prednat} 10.0.0.1,10.0.0.3\n"
         "nat -A natvip_@ -j DNAT --to-destination 10.0.0.1,10.0.0.3 --set-bysrc\n");
@@ -169,8 +150,7 @@ std::string protocols(const char *chain) {
     service_protocol *list = getProtocolInfoBychain(chain);
     for (const service_protocol *p = list; p; p = p->next)
         text += std::string(p->protocol) + " " + p->first_port + "-" + p->last_port + ";";
-    freeProtocolInfo(list);
-    return text;
+    return freeProtocolInfo(list), text;
 }
 
 }  // namespace
@@ -218,14 +198,11 @@ TEST(MappedIp, RulesLinesAndConflicts) {
          dynamic = t.record<mapped_ip_record>(replaced(replaced(line, "WAN1", "WAN2"), "1.2.3.4", "7.7.7.7"));
     ASSERT_EQ(call<nat_command_fn>(t->command, &plain), 0);
     EXPECT_EQ(box.take(), (Effects{arp("-I"), kMipChains + kMipRules, ""}));
-    // A virtual link's route mark replaces the four source translations.
+    // A virtual link's route mark on two source translations replaces the four.
     ASSERT_EQ(call<nat_recommand_fn>(t->recommand, &routed, &plain), 0);
-    const std::string routed_rules =
-        replaced(kHead +
-                     ipt("nat -A postmip_@ -s 10.0.0.5 -o WAN1 -m routemark --mark 0x1a {snat}\n"
-                         "nat -A postmip_@ -o WAN1 -m routemark --mark 0x1a -m sockaddr --sockaddr 10.0.0.5 {snat}\n") +
-                     kTail,
-                 "1.2.3.4", "1.2.3.9");
+    const std::string routed_rules = replaced(
+        kHead + replaced(lines_with(kMipSnat, "_ppp", false), "WAN1 ", "WAN1 -m routemark --mark 0x1a ") + kTail,
+        "1.2.3.4", "1.2.3.9");
     EXPECT_EQ(box.take(), (Effects{arp("-D") + arp("-I", "1.2.3.9"), flushed(kMipChains) + routed_rules, ""}));
     ASSERT_EQ(call<nat_command_fn>(t->discommand, &routed), 0);
     EXPECT_EQ(box.take(), (Effects{arp("-D", "1.2.3.9"), removed(kMipChains), ""}));
@@ -233,8 +210,7 @@ TEST(MappedIp, RulesLinesAndConflicts) {
     ASSERT_EQ(call<nat_initial_system_cmd_fn>(t->initial_system_cmd, &dynamic, 1, 0), 0);
     EXPECT_EQ(box.take(), (Effects{arp_answers("-I", "7.7.7.7", {"WAN2"}), "", ""}));
     EXPECT_EQ(system_addresses(), "1 1.2.3.4 1\n1 1.2.3.9 1\n4 7.7.7.7 1\n");
-    EXPECT_EQ(call<nat_command_fn>(t->command, nullptr), -1);
-    // An older line gains its priority.
+    EXPECT_EQ(call<nat_command_fn>(t->command, nullptr), -1);  // then an older line gains its priority
     box.write(kMappedFile,
               "\"web \\\"1\\\"\" 20260102030405 1A2B3C4D 1.2.3.4 WAN1:1a 10.0.0.5 LAN1 1 3 \n"
               "\"mail\" 20260102030406 1A2B3C4E 1.2.3.5 WAN1 10.0.0.6 DMZ1 0 \n");
@@ -246,26 +222,18 @@ TEST(MappedIp, RulesLinesAndConflicts) {
     ASSERT_EQ(t->getnum(h, &r, 2), &r);
     ASSERT_EQ(t->modify(h, &r, 2), 0);
     EXPECT_STREQ(my_GetNumData(h, 2), "\"mail\" 20260102030406 1A2B3C4E 1.2.3.5 WAN1 10.0.0.6 DMZ1 0 0 ");
-    const struct {
-        const char *name, *real_ip, *id;
-        int line, expected;
-    } cases[] = {{"web \"1\"", "1.2.3.4", "20260102030405", 1, 0},  // itself
-                 {"web \"1\"", "9.9.9.9", "20260102030405", 0, 2},  // a new one with a taken name
-                 {"other", "1.2.3.5", "20260102030405", 1, 4},      // another's address
-                 {"other", "5.5.5.5", "20260102030499", 0, 4},      // a virtual server's address
-                 {"mail", "5.5.5.5", "20260102030499", 0, 6},      {"other", "1.2.3.4", "20260102030499", 2, 4}};
-    for (const auto &c : cases) {
-        auto m = t.record<mapped_ip_record>("\"\" " + std::string(c.id) + " 1A 1.2.3.4 WAN1 10.0.0.5 LAN1 1 0 ");
-        put(m.name, c.name);
-        put(m.real_ip, c.real_ip);
-        EXPECT_EQ(t->isTheSame(h, &m, c.line), c.expected) << c.name << " " << c.real_ip;
+    // Itself; a new one with a taken name; another's address; a virtual server's address.
+    for (auto [name, real_ip, id, at, expected] :
+         {std::tuple{"web \"1\"", "1.2.3.4", "20260102030405", 1, 0}, {"web \"1\"", "9.9.9.9", "20260102030405", 0, 2},
+          {"other", "1.2.3.5", "20260102030405", 1, 4}, {"other", "5.5.5.5", "20260102030499", 0, 4},
+          {"mail", "5.5.5.5", "20260102030499", 0, 6}, {"other", "1.2.3.4", "20260102030499", 2, 4}}) {
+        auto m = t.record<mapped_ip_record>("\"\" " + std::string(id) + " 1A 1.2.3.4 WAN1 10.0.0.5 LAN1 1 0 ");
+        put(m.name, name), put(m.real_ip, real_ip);
+        EXPECT_EQ(t->isTheSame(h, &m, at), expected) << name << " " << real_ip;
     }
-    EXPECT_EQ(t->isTheSame(h, nullptr, 0), -1);
-    // In use by the public port (whatever its route mark) or the host's port.
-    for (auto [iname, used] : {std::pair{"WAN1", 1}, {"LAN1", 1}, {"DMZ1", 1}, {"WAN2", 0}}) {
-        interface_record iface = interface_port(1, iname, 2);
-        EXPECT_EQ(call<nat_interface_check_fn>(t->interface_check, h, &iface), used) << iname;
-    }
+    EXPECT_EQ(t->isTheSame(h, nullptr, 0), -1);  // in use by the public port (whatever its route mark) or the host's
+    for (auto [iname, used] : {std::pair{"WAN1", 1}, {"LAN1", 1}, {"DMZ1", 1}, {"WAN2", 0}})
+        EXPECT_EQ(uses(t, h, interface_port(1, iname, 2)), used) << iname;
 }
 
 // A port back re-applies its hosts' mappings; a new WAN address moves those that follow it, stored.
@@ -304,43 +272,34 @@ TEST_F(VirtualIp, RulesForEachProtocolKindWithAndWithoutTheService) {
     auto whole = t_.record<virtual_ip_record>(server("^o^", "WAN1", 2, "10.0.0.1,0.0.0.0,10.0.0.3"));
     whole.service_info = &tcp;
     ASSERT_EQ(call<nat_command_fn>(t_->command, &whole), 0);
-    EXPECT_EQ(box_.take(), (Effects{arp("-I"),
-                                    kVipChains + kMarked +
-                                        ipt("mangle -A previp_@ -j UTMMARK --set-type policy --and-mark 0xfffffffb\n"
-                                            "mangle -A previp_@ -d 1.2.3.4 -j svc_20260101000000\n"
-                                            "mangle -A previp_@ -i WAN1 -d 1.2.3.4 {policy} param --or-mark 0x40000\n"
-                                            "mangle -A previp_@ -i WAN1_+ -d 1.2.3.4 {policy} param --or-mark 0x40000\n"
-                                            "mangle -A previp_@ -d 1.2.3.4 {policy} vserver --set-mark 0x1A2B3C4D\n") +
-                                        kWholeDnat + both_servers,
-                                    ""}));
+    const std::string policy = ipt("mangle -A previp_@ -j UTMMARK --set-type policy --and-mark 0xfffffffb\n"
+                                   "mangle -A previp_@ -d 1.2.3.4 -j svc_20260101000000\n"
+                                   "mangle -A previp_@ -i WAN1 -d 1.2.3.4 {policy} param --or-mark 0x40000\n"
+                                   "mangle -A previp_@ -i WAN1_+ -d 1.2.3.4 {policy} param --or-mark 0x40000\n"
+                                   "mangle -A previp_@ -d 1.2.3.4 {policy} vserver --set-mark 0x1A2B3C4D\n");
+    EXPECT_EQ(box_.take(), (Effects{arp("-I"), kVipChains + kMarked + policy + kWholeDnat + both_servers, ""}));
     // One public port over a virtual link, backup sharing, for a TCP, an "all" and an ICMP entry.
     auto port = t_.record<virtual_ip_record>(server("8080", "WAN1:1a", 1, "10.0.0.1"));
     port.service_info = &tcp;
     ASSERT_EQ(call<nat_initial_system_cmd_fn>(t_->initial_system_cmd, &port, 1, 1), 0);
-    EXPECT_EQ(
-        box_.take(),
-        (Effects{arp("-I"),
-                 kMarked +
-                     ipt("mangle -A previp_@ -i WAN1 -p tcp -d 1.2.3.4 --dport 8080:8080 {param}\n"
-                         "mangle -A previp_@ -i WAN1_+ -p tcp -d 1.2.3.4 --dport 8080:8080 {param}\n"
-                         "mangle -A previp_@ -p tcp -d 1.2.3.4 --dport 8080:8080 {vserver}\n"
-                         "mangle -A previp_@ -i WAN1 -d 1.2.3.4 {param}\n"
-                         "mangle -A previp_@ -i WAN1_+ -d 1.2.3.4 -j UTMMARK --set-type param --set-mark 0x40000\n"
-                         "mangle -A previp_@ -d 1.2.3.4 {vserver}\n"
-                         "mangle -A previp_@ -i WAN1 -p icmp -d 1.2.3.4 {param}\n"
-                         "mangle -A previp_@ -i WAN1_+ -p icmp -d 1.2.3.4 {param}\n"
-                         "mangle -A previp_@ -p icmp -d 1.2.3.4 {vserver}\n"
-                         "nat -A natvip_@ -j svc_20260101000000\n"
-                         "mangle -A previp_@ -p tcp -d 1.2.3.4 --dport 8080 {prednat} 10.0.0.1:80\n"
-                         "nat -A natvip_@ -p tcp -j DNAT --to-destination 10.0.0.1:80 --set-backup\n"
-                         "mangle -A previp_@ -d 1.2.3.4 {prednat} 10.0.0.1:0\n"
-                         "nat -A natvip_@ -j DNAT --to-destination 10.0.0.1:0 --set-backup\n"
-                         "mangle -A previp_@ -p icmp -d 1.2.3.4 {prednat} 10.0.0.1:8080\n"
-                         "nat -A natvip_@ -p icmp -j DNAT --to-destination 10.0.0.1:8080 --set-backup\n"
-                         "nat -A postvip_@ -o WAN1 -s 10.0.0.1 -m routemark --mark 0x1a {snat}\n"
-                         "nat -A postvip_@ -o WAN1 -m routemark --mark 0x1a -m sockaddr --sockaddr 10.0.0.1 {snat}\n") +
-                     kLoop,
-                 ""}));
+    std::string marks;  // from each WAN port, then for the server; the "all" entry's second sets the mark
+    for (const std::string m : {"-p tcp -d 1.2.3.4 --dport 8080:8080", "-d 1.2.3.4", "-p icmp -d 1.2.3.4"})
+        marks += "mangle -A previp_@ -i WAN1 " + m + " {param}\nmangle -A previp_@ -i WAN1_+ " + m + " {param}\n" +
+                 "mangle -A previp_@ " + m + " {vserver}\n";
+    marks = replaced(marks, "WAN1_+ -d 1.2.3.4 {param}",
+                     "WAN1_+ -d 1.2.3.4 -j UTMMARK --set-type param --set-mark 0x40000");
+    const std::string rules =
+        ipt(marks +
+            "nat -A natvip_@ -j svc_20260101000000\n"
+            "mangle -A previp_@ -p tcp -d 1.2.3.4 --dport 8080 {prednat} 10.0.0.1:80\n"
+            "nat -A natvip_@ -p tcp -j DNAT --to-destination 10.0.0.1:80 --set-backup\n"
+            "mangle -A previp_@ -d 1.2.3.4 {prednat} 10.0.0.1:0\n"
+            "nat -A natvip_@ -j DNAT --to-destination 10.0.0.1:0 --set-backup\n"
+            "mangle -A previp_@ -p icmp -d 1.2.3.4 {prednat} 10.0.0.1:8080\n"
+            "nat -A natvip_@ -p icmp -j DNAT --to-destination 10.0.0.1:8080 --set-backup\n"
+            "nat -A postvip_@ -o WAN1 -s 10.0.0.1 -m routemark --mark 0x1a {snat}\n"
+            "nat -A postvip_@ -o WAN1 -m routemark --mark 0x1a -m sockaddr --sockaddr 10.0.0.1 {snat}\n");
+    EXPECT_EQ(box_.take(), (Effects{arp("-I"), kMarked + rules + kLoop, ""}));
     // Without the service's protocols: no marks, and only the whole address is translated.
     whole.service_info = port.service_info = nullptr;
     ASSERT_EQ(call<nat_recommand_fn>(t_->recommand, &whole, &whole), 0);
@@ -353,79 +312,9 @@ TEST_F(VirtualIp, RulesForEachProtocolKindWithAndWithoutTheService) {
     EXPECT_EQ(box_.take(), (Effects{arp("-D"), removed(kVipChains), ""}));
 }
 
-// Lines of both layouts and the older one's rewrite; conflicts, priorities, ports in use; a removed
-// server leaves every group, and a group left empty its port.
-TEST_F(VirtualIp, LinesConflictsAndRemoval) {
-    const std::string newer =
-        "\"c\" 20260102030403 0 1.2.3.6 ^o^ WAN1 svc_1 0 10.0.0.8 0.0.0.0 0.0.0.0 0.0.0.0 LAN1 0 \"10.0.0.8\" 0 1 \n"
-        "\"d\" 20260102030404 0 1.2.3.7 ^o^ WAN1 svc_1 0 9.9.9.9 0.0.0.0 0.0.0.0 0.0.0.0 LAN1 0 "
-        "\"10.0.0.1,10.0.0.2,1\" 5 2 \n"
-        "\"e\" 20260102030406 0 1.2.3.8 ^o^ WAN1 svc_1 0 10.0.0.9 0.0.0.0 0.0.0.0 0.0.0.0 LAN1 0 \n";
-    box_.write(kServers,
-               "\"a\" 20260102030401 0 1.2.3.4 80 WAN1 svc_1 2 10.0.0.1 0.0.0.0 10.0.0.3 0.0.0.0 LAN1 1 \n"
-               "\"b \\\"x\\\"\" 20260102030402 0 1.2.3.5 ^o^ WAN1 svc_1 0 10.0.0.7 x;y 0.0.0.0 0.0.0.0 LAN1 0 \n" +
-                   newer);
-    virtual_ip_record r{};
-    ASSERT_EQ(t_->getnum(t_.open(0), &r, 4), &r);  // the list fills the servers; what is no address is none
-    EXPECT_EQ(std::string(r.virtual_ip[0]) + " " + r.virtual_ip[1] + " " + r.virtual_ip[2] + " " + r.virtual_ip[3],
-              "10.0.0.1 10.0.0.2 0.0.0.0 0.0.0.0");
-    EXPECT_EQ(r.health_check, 5);
-    t_.close();
-    // Older lines up to the first list with a comma take the current layout.
-    EXPECT_EQ(virtual_rewrite_config(), 2);
-    EXPECT_EQ(box_.read(kServers),
-              "\"a\" 20260102030401 0 1.2.3.4 80 WAN1 svc_1 2 10.0.0.1 0.0.0.0 10.0.0.3 0.0.0.0 "
-              "LAN1 1 \"10.0.0.1,0.0.0.0,10.0.0.3\" 0 0 \n"
-              "\"b \\\"x\\\"\" 20260102030402 0 1.2.3.5 ^o^ WAN1 svc_1 0 10.0.0.7 0.0.0.0 0.0.0.0 "
-              "0.0.0.0 LAN1 0 \"10.0.0.7,0.0.0.0,0.0.0.0\" 0 0 \n" +
-                  newer);
-    box_.write(kServers,
-               "\"a\" 20260102030401 0 1.2.3.4 80 WAN1 svc_1 0 10.0.0.1 0.0.0.0 0.0.0.0 0.0.0.0 LAN1 0 "
-               "\"10.0.0.1,0.0.0.0,10.0.5.5\" 0 1 \n"
-               "\"b\" 20260102030402 0 1.2.3.4 ^o^ WAN2:1a svc_2 0 10.0.9.2 10.0.1.3 0.0.0.0 0.0.0.0 DMZ1 0 "
-               "\"10.0.9.2,10.0.1.3,0.0.0.0\" 0 2 \n");
-    box_.write(kMappedFile, "\"m\" 20260102030409 0 1.2.3.9 WAN1 10.0.0.5 LAN1 1 0 \n");
-    record_file *h = t_.open(0);
-    const struct {
-        const char *real_ip, *port, *id;
-        int line, expected, priority;
-    } cases[] = {{"1.2.3.4", "443", "20260102030499", 0, 0, 3},  // after the two on its address
-                 {"1.2.3.4", "80", "20260102030499", 0, 2, 1},   // the same forwarding
-                 {"1.2.3.4", "80", "20260102030401", 1, 0, 2},   // itself
-                 {"1.2.3.9", "80", "20260102030499", 0, 4, 1}};  // a mapped address's
-    for (const auto &c : cases) {
-        auto r = t_.record<virtual_ip_record>(server(c.port, "WAN1", 0, ""));
-        put(r.real_ip, c.real_ip);
-        put(r.service_chain, "svc_1");
-        put(r.id, c.id);
-        EXPECT_EQ(t_->isTheSame(h, &r, c.line), c.expected) << c.real_ip << ":" << c.port;
-        EXPECT_EQ(r.priority, c.priority) << c.real_ip << ":" << c.port;
-    }
-    // The WAN port, or a server in the subnet of a LAN or DMZ port in NAT mode outside a bridged
-    // zone; the walk of a record's servers ends at its first empty one.
-    const std::pair<interface_record, int> ports[] = {{*interface_read_shm(1), 1},
-                                                      {*interface_read_shm(2), 0} /* bridged */,
-                                                      {*interface_read_shm(3), 1},
-                                                      {*interface_read_shm(4), 0} /* in a zone */,
-                                                      {interface_port(5, "WAN2", 2), 1},
-                                                      {interface_port(6, "LAN6", 1, 1, 3, "10.0.9.1"), 1},
-                                                      {interface_port(7, "DMZ7", 3, 1, 3, "10.0.5.1"), 0}};
-    for (const auto &[iface, used] : ports)
-        EXPECT_EQ(call<nat_interface_check_fn>(t_->interface_check, h, &iface), used) << iface.iname;
-    const char *groups = "/etc/sysconfig/.firewall/virtual_ip_group.conf";
-    box_.write(kServers, "\"a\" 1 \n\"b\" 2 \n\"c\" 3 \n\"d\" 4 \n");
-    box_.write(groups,
-               "\"g1\" 20260102030401 0 0110 LAN1 \n\"g2\" 20260102030402 0 0100 LAN1 \n"
-               "\"g3\" 20260102030403 0 1 DMZ1 \n");
-    ASSERT_EQ(t_->remove(t_.open(1), 2), 0);
-    EXPECT_EQ(t_->remove(static_cast<record_file *>(t_->handle), 7), -1);
-    EXPECT_EQ(box_.read(groups),
-              "\"g1\" 20260102030401 0 0100 LAN1 \n\"g2\" 20260102030402 0 0000 ^o^ \n"
-              "\"g3\" 20260102030403 0 1000 DMZ1 \n");
-}
-
-// Re-applied when its host's port comes back, and moved by a new WAN address.
-TEST_F(VirtualIp, ReappliedWithTheServiceOfItsChain) {
+// Re-applied when its host's port comes back, moved by a new WAN address; lines of both layouts and the older
+// one's rewrite; conflicts, priorities, ports in use; a removed server leaves every group, an empty group its port.
+TEST_F(VirtualIp, ReappliedLinesConflictsAndRemoval) {
     box_.write("/etc/sysconfig/.firewall/service_custom.conf", "\"web\" 20260101000000 1 tcp 80 80 \n");
     box_.write(kServers, replaced(server("8080", "WAN1", 0, "10.0.0.1"), "LAN1 0", "LAN1 1") + "\n");  // follows WAN1
     auto rec = t_.record<virtual_ip_record>(server("8080", "WAN1", 0, "10.0.0.1"));
@@ -441,6 +330,58 @@ TEST_F(VirtualIp, ReappliedWithTheServiceOfItsChain) {
     EXPECT_EQ(box_.take().ipv4, flushed(kVipChains) + replaced(applied.ipv4, "1.2.3.4", "5.6.7.8"));
     EXPECT_EQ(system_addresses(), "1 5.6.7.8 1\n");
     EXPECT_NE(box_.read(kServers).find(" 5.6.7.8 8080 "), std::string::npos);
+    const std::string newer =
+        "\"c\" 20260102030403 0 1.2.3.6 ^o^ WAN1 svc_1 0 10.0.0.8 0.0.0.0 0.0.0.0 0.0.0.0 LAN1 0 \"10.0.0.8\" 0 1 \n"
+        "\"d\" 20260102030404 0 1.2.3.7 ^o^ WAN1 svc_1 0 9.9.9.9 0.0.0.0 0.0.0.0 0.0.0.0 LAN1 0 "
+        "\"10.0.0.1,10.0.0.2,1\" 5 2 \n"
+        "\"e\" 20260102030406 0 1.2.3.8 ^o^ WAN1 svc_1 0 10.0.0.9 0.0.0.0 0.0.0.0 0.0.0.0 LAN1 0 \n",
+                      a = "\"a\" 20260102030401 0 1.2.3.4 80 WAN1 svc_1 2 10.0.0.1 0.0.0.0 10.0.0.3 0.0.0.0 LAN1 1 ",
+                      b = "\"b \\\"x\\\"\" 20260102030402 0 1.2.3.5 ^o^ WAN1 svc_1 0 10.0.0.7 x;y 0.0.0.0 "
+                          "0.0.0.0 LAN1 0 ";
+    box_.write(kServers, a + "\n" + b + "\n" + newer);
+    virtual_ip_record r{};
+    ASSERT_EQ(t_->getnum(t_.open(0), &r, 4), &r);  // the list fills the servers; what is no address is none
+    EXPECT_EQ(std::string(r.virtual_ip[0]) + " " + r.virtual_ip[1] + " " + r.virtual_ip[2] + " " + r.virtual_ip[3] +
+                  " " + std::to_string(r.health_check), "10.0.0.1 10.0.0.2 0.0.0.0 0.0.0.0 5");
+    t_.close();
+    // Older lines up to the first list with a comma take the current layout.
+    EXPECT_EQ(virtual_rewrite_config(), 2);
+    EXPECT_EQ(box_.read(kServers), a + "\"10.0.0.1,0.0.0.0,10.0.0.3\" 0 0 \n" + replaced(b, "x;y", "0.0.0.0") +
+                                       "\"10.0.0.7,0.0.0.0,0.0.0.0\" 0 0 \n" + newer);
+    box_.write(kServers,
+               "\"a\" 20260102030401 0 1.2.3.4 80 WAN1 svc_1 0 10.0.0.1 0.0.0.0 0.0.0.0 0.0.0.0 LAN1 0 "
+               "\"10.0.0.1,0.0.0.0,10.0.5.5\" 0 1 \n"
+               "\"b\" 20260102030402 0 1.2.3.4 ^o^ WAN2:1a svc_2 0 10.0.9.2 10.0.1.3 0.0.0.0 0.0.0.0 DMZ1 0 "
+               "\"10.0.9.2,10.0.1.3,0.0.0.0\" 0 2 \n");
+    box_.write(kMappedFile, "\"m\" 20260102030409 0 1.2.3.9 WAN1 10.0.0.5 LAN1 1 0 \n");
+    record_file *h = t_.open(0);
+    // After the two on its address; the same forwarding; itself; a mapped address's.
+    for (auto [real_ip, port, id, line, expected, priority] :
+         {std::tuple{"1.2.3.4", "443", "20260102030499", 0, 0, 3}, {"1.2.3.4", "80", "20260102030499", 0, 2, 1},
+          {"1.2.3.4", "80", "20260102030401", 1, 0, 2}, {"1.2.3.9", "80", "20260102030499", 0, 4, 1}}) {
+        auto r = t_.record<virtual_ip_record>(server(port, "WAN1", 0, ""));
+        put(r.real_ip, real_ip), put(r.service_chain, "svc_1"), put(r.id, id);
+        EXPECT_EQ(t_->isTheSame(h, &r, line), expected) << real_ip << ":" << port;
+        EXPECT_EQ(r.priority, priority) << real_ip << ":" << port;
+    }
+    // The WAN port, or a server in the subnet of a LAN or DMZ port in NAT mode outside a bridged
+    // zone; the walk of a record's servers ends at its first empty one.
+    std::string used;  // ports 2 (bridged) and 4 (in a zone) not
+    for (int port : {1, 2, 3, 4}) used += std::to_string(uses(t_, h, *interface_read_shm(port)));
+    used += std::to_string(uses(t_, h, interface_port(5, "WAN2", 2))) +
+            std::to_string(uses(t_, h, interface_port(6, "LAN6", 1, 1, 3, "10.0.9.1"))) +
+            std::to_string(uses(t_, h, interface_port(7, "DMZ7", 3, 1, 3, "10.0.5.1")));
+    EXPECT_EQ(used, "1010110");
+    const char *groups = "/etc/sysconfig/.firewall/virtual_ip_group.conf";
+    box_.write(kServers, "\"a\" 1 \n\"b\" 2 \n\"c\" 3 \n\"d\" 4 \n");
+    box_.write(groups,
+               "\"g1\" 20260102030401 0 0110 LAN1 \n\"g2\" 20260102030402 0 0100 LAN1 \n"
+               "\"g3\" 20260102030403 0 1 DMZ1 \n");
+    ASSERT_EQ(t_->remove(t_.open(1), 2), 0);
+    EXPECT_EQ(t_->remove(static_cast<record_file *>(t_->handle), 7), -1);
+    EXPECT_EQ(box_.read(groups),
+              "\"g1\" 20260102030401 0 0100 LAN1 \n\"g2\" 20260102030402 0 0000 ^o^ \n"
+              "\"g3\" 20260102030403 0 1000 DMZ1 \n");
 }
 
 // A group's chain over its members (four, entry_num row 17), its name against groups and servers, its port.
@@ -457,37 +398,25 @@ TEST(VirtualIpGroup, ChainNamesAndMembers) {
     ASSERT_EQ(t->getnum(h, &g, 1), &g);
     EXPECT_STREQ(g.chain, "vipgroup_20260102030409");
     // Servers 1 and 3; member 4 has no line.
-    const std::string made = ipt("nat -N vipgroup_20260102030409\n"),
-                      rules =
-                          ipt("nat -A vipgroup_20260102030409 -j vip_20260102030401\n"
-                              "nat -A vipgroup_20260102030409 -m utmmark --type vserver --mark 0x0000000A {or4}\n"
-                              "nat -A vipgroup_20260102030409 -j vip_20260102030403\n"
-                              "nat -A vipgroup_20260102030409 -m utmmark --type vserver --mark 0x0000000C {or4}\n");
-    const std::pair<module_op, Effects> applies[] = {{t->command, {"", made + rules, ""}},
-                                                     {t->recommand, {"", flushed(made) + rules, ""}},
-                                                     {t->discommand, {"", removed(made), ""}}};
-    for (const auto &[slot, expected] : applies) {
+    const std::string made = ipt("nat -N vipgroup_20260102030409\n"), add = "nat -A vipgroup_20260102030409 ";
+    std::string rules;
+    for (auto [server, mark] : {std::pair{"1", "A"}, {"3", "C"}})
+        rules += ipt(add + "-j vip_2026010203040" + server + "\n" + add +
+                     "-m utmmark --type vserver --mark 0x0000000" + mark + " {or4}\n");
+    for (const auto &[slot, expected] : {std::pair<module_op, std::string>{t->command, made + rules},
+                                         {t->recommand, flushed(made) + rules}, {t->discommand, removed(made)}}) {
         ASSERT_EQ(call<nat_command_fn>(slot, &g), 0);
-        EXPECT_EQ(box.take(), expected);
+        EXPECT_EQ(box.take(), (Effects{"", expected, ""}));
     }
     // A group may take neither another group's name (2) nor a server's (4).
-    const struct {
-        const char *name, *id;
-        int line, expected;
-    } cases[] = {{"g \"1\"", "20260102030409", 1, 0},
-                 {"g \"1\"", "20260102030499", 0, 2},
-                 {"s2", "20260102030499", 0, 4},
-                 {"new", "20260102030499", 0, 0}};
-    for (const auto &c : cases) {
+    for (auto [name, id, line, expected] : {std::tuple{"g \"1\"", "20260102030409", 1, 0},
+                                            {"g \"1\"", "20260102030499", 0, 2}, {"s2", "20260102030499", 0, 4},
+                                            {"new", "20260102030499", 0, 0}}) {
         virtual_ip_group_record r = g;
-        put(r.name, c.name);
-        put(r.id, c.id);
-        EXPECT_EQ(t->isTheSame(h, &r, c.line), c.expected) << c.name;
+        put(r.name, name), put(r.id, id);
+        EXPECT_EQ(t->isTheSame(h, &r, line), expected) << name;
     }
-    for (auto [iname, used] : {std::pair{"DMZ1", 1}, {"LAN1", 0}}) {
-        interface_record iface = interface_port(1, iname, 3);
-        EXPECT_EQ(call<nat_interface_check_fn>(t->interface_check, h, &iface), used) << iname;
-    }
+    EXPECT_EQ(uses(t, h, interface_port(1, "DMZ1", 3)) * 10 + uses(t, h, interface_port(1, "LAN1", 3)), 10);
 }
 
 // Services and groups in two files, their chains, protocol lists, and a removal that leaves the groups.
@@ -495,48 +424,40 @@ TEST(Service, FilesChainsProtocolListsAndRemoval) {
     ModuleBox box;
     const char *custom = "/etc/sysconfig/.firewall/service_custom.conf",
                *groups = "/etc/sysconfig/.firewall/service_group.conf";
-    box.write(custom,
-              "\"web\" 20260101000001 1 tcp 80 80 udp 8000 8010 \n"
-              "\"any \\\"x\\\"\" 20260101000002 1 all 0 0 icmp 0 0 tcp 22 23 \n");
-    box.write(groups, "\"both\" 20260101000003 2 svc_20260101000001 svc_20260101000009 svc_20260101000002 \n");
+    const std::string kept = "\"any \\\"x\\\"\" 20260101000002 1 all 0 0 icmp 0 0 tcp 22 23 \n",
+                      both = "\"both\" 20260101000003 2 svc_20260101000001 svc_20260101000009 svc_20260101000002 \n";
+    box.write(custom, "\"web\" 20260101000001 1 tcp 80 80 udp 8000 8010 \n" + kept);
+    box.write(groups, both);
     Module t(service_register, service_unregister);
     EXPECT_EQ(t.open(0, reinterpret_cast<void *>(3)), nullptr);
     record_file *h = t.open(0, reinterpret_cast<void *>(SERVICE_GROUP));
     service_record group{}, any{};
     ASSERT_EQ(t->getline(h, &group, nullptr, 1), 1);
     EXPECT_STREQ(group.chain, "svcgroup_20260101000003");
-    EXPECT_EQ(protocols("svc_20260101000001"), "tcp 80-80;udp 8000-8010;");
+    EXPECT_EQ(protocols("svc_20260101000001") + "|" + protocols("svc_20260101000009"), "tcp 80-80;udp 8000-8010;|");
     EXPECT_EQ(protocols("svcgroup_20260101000003"), "tcp 80-80;udp 8000-8010;all 0-0;icmp 0-0;tcp 22-23;");
-    EXPECT_EQ(protocols("svc_20260101000009"), "");
-    const auto members = [](const std::string &made, const std::vector<const char *> &ids) {
+    const auto members = [](const std::string &made, const std::vector<const char *> &ids) {  // svc_202601010000..
         std::string rules;
-        for (const char *table : {"mangle ", "nat "}) {
-            rules += table + made + "\n";
-            for (const char *id : ids) rules += std::string(table) + "-A svcgroup_20260101000003 -j svc_" + id + "\n";
+        for (const std::string table : {"mangle ", "nat "}) {
+            rules += table + made + " svcgroup_20260101000003\n";
+            for (const char *id : ids) rules += table + "-A svcgroup_20260101000003 -j svc_202601010000" + id + "\n";
         }
         return ipt(rules);
     };
     ASSERT_EQ(call<nat_command_fn>(t->command, &group), 0);
-    EXPECT_EQ(
-        box.take(),
-        (Effects{"", members("-N svcgroup_20260101000003", {"20260101000001", "20260101000009", "20260101000002"}),
-                 ""}));
+    EXPECT_EQ(box.take(), (Effects{"", members("-N", {"01", "09", "02"}), ""}));
     h = t.open(1, reinterpret_cast<void *>(SERVICE_CUSTOM));
     ASSERT_EQ(t->getnum(h, &any, 2), &any);
     ASSERT_EQ(call<nat_command_fn>(t->recommand, &any), 0);
-    std::string marks;
-    for (const char *table : {"mangle", "nat"})
-        marks += ipt(
-            replaced("T -F svc_20260101000002\nT -A svc_20260101000002 {or4}\nT -A svc_20260101000002 -p icmp {or4}\n"
-                     "T -A svc_20260101000002 -p tcp --dport 22:23 {or4}\n",
-                     "T ", std::string(table) + " "));
-    EXPECT_EQ(box.take(), (Effects{"", marks, ""}));
-    // The first service goes: the group loses it and its chain follows.
-    ASSERT_EQ(t->remove(h, 1), 0);
+    const std::string marks = "T -F svc_20260101000002\nT -A svc_20260101000002 {or4}\n"
+                              "T -A svc_20260101000002 -p icmp {or4}\n"
+                              "T -A svc_20260101000002 -p tcp --dport 22:23 {or4}\n";
+    EXPECT_EQ(box.take(), (Effects{"", ipt(replaced(marks, "T ", "mangle ") + replaced(marks, "T ", "nat ")), ""}));
+    // No line 0; the first service goes: the group loses it and its chain follows.
+    ASSERT_EQ(t->remove(h, 0) * 10 + t->remove(h, 1), -10);
     t.close();
-    EXPECT_EQ(box.read(custom), "\"any \\\"x\\\"\" 20260101000002 1 all 0 0 icmp 0 0 tcp 22 23 \n");
-    EXPECT_EQ(box.read(groups), "\"both\" 20260101000003 2 svc_20260101000009 svc_20260101000002 \n");
-    EXPECT_EQ(box.take().ipv4, members("-F svcgroup_20260101000003", {"20260101000009", "20260101000002"}));
+    EXPECT_EQ(box.read(custom) + box.read(groups), kept + replaced(both, "svc_20260101000001 ", ""));
+    EXPECT_EQ(box.take().ipv4, members("-F", {"09", "02"}));
 }
 
 // What each form field makes of a record, as the stored line.
@@ -546,11 +467,7 @@ TEST(NatForms, FieldsMakeTheseLines) {
     std::strcpy(entry_num[17], "2");
     box.write(kServers, "\"a\" 20260102030401 \n\"b\" 20260102030402 \n");
     const std::string id = "20260102030405";
-    const struct {
-        Kind kind;
-        intptr_t selector;
-        std::string query, line;
-    } rows[] = {
+    const std::tuple<Kind, intptr_t, std::string, std::string> rows[] = {
         {kPermit, 0, "pname=web&id=@&ip=10.0.0.0&nm=255.0.0.0&phttp=2&pssh=16", "\"web\" @ 0 10.0.0.0 255.0.0.0 18 "},
         {kPermit, 0, "id=@&ipv=1&ip=2001:db8::&nm=48&pping=1", "\"^o^\" @ 1 2001:db8:: 48 1 "},
         {kPermit, 0, "id=@&ipv=1&ip=10.0.0.1&nm=129", "\"^o^\" @ 1 0.0.0.0 255.255.255.255 0 "},
@@ -576,14 +493,14 @@ TEST(NatForms, FieldsMakeTheseLines) {
          "2 bob \"p w\" home example.net 0 198.51.100.9 "},
         {kDdns, 0, "provider=8&username=carol&auto_wan=0&select_port=WAN2", "8 carol ^o^ ^o^ ^o^ 1 WAN2 "},
     };
-    for (const auto &row : rows) {
-        Module t(row.kind.first, row.kind.second);
-        submit_form(form(replaced(row.query, "@", id)));
+    for (const auto &[kind, selector, query, line] : rows) {
+        Module t(kind.first, kind.second);
+        submit_form(form(replaced(query, "@", id)));
         std::vector<char> rec(sizeof(virtual_ip_group_record));
         ASSERT_EQ(call<nat_cgiParam_fn>(t->cgiParam, rec.data()), rec.data());
-        record_file *h = t.open(1, reinterpret_cast<void *>(row.selector));
+        record_file *h = t.open(1, reinterpret_cast<void *>(selector));
         ASSERT_EQ(t->modify(h, rec.data(), 1), 0);
-        EXPECT_EQ(my_GetNumData(h, 1), replaced(row.line, "@", id));
+        EXPECT_EQ(my_GetNumData(h, 1), replaced(line, "@", id));
     }
     // An identifier that is none gives way to a fresh one.
     submit_form({{"id", "2026; x"}});

@@ -1,6 +1,5 @@
-// The VPN and WAN-side modules (dynamic DNS, GRE and IPsec tunnels, PPTP,
-// trunks, virtual links): commands, rules and files compared whole; and the
-// hostile values of every module's forms, which must stay one argument.
+// The VPN and WAN-side modules (dynamic DNS, GRE and IPsec tunnels, PPTP, trunks, virtual links): commands, rules
+// and files compared whole; and the hostile values of every module's forms, which must stay one argument.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,16 +14,13 @@
 #include "support/module_harness.h"
 
 using namespace testing_support;
-
 // In test_nat.cpp: a form written as a query, and rules written "TABLE RULE", @ for 20260102030405.
 namespace nat_tests {
 FormValues form(const std::string &query);
 std::string ipt(std::string rules);
 }  // namespace nat_tests
 using nat_tests::form, nat_tests::ipt;
-
 namespace {
-
 using Op = void *(void *);
 using Reop = void *(void *, void *);
 using Boot = void *(void *, int, int);
@@ -33,15 +29,10 @@ using Restore = const interface_record *(const interface_record *, const interfa
 using Event = std::remove_pointer_t<wan_address_fn>;
 
 const char *const kDdns = "/etc/sysconfig/.firewall/ddns.conf";
-
 ddns_record account(int provider, const char *user, const char *host, const char *domain) {
     ddns_record r{provider, "", "^o^", "", "", 1, "WAN1", '0'};
-    put(r.username, user);
-    put(r.host, host);
-    put(r.domain, domain);
-    return r;
+    return put(r.username, user), put(r.host, host), put(r.domain, domain), r;
 }
-
 using tunnel_record = vpn_ipsec_autokey_record;
 const std::string kWhack = "/usr/libexec/ipsec/whack";
 
@@ -54,9 +45,8 @@ void install_ports() {
 
 // The tunnel "office" to 198.51.100.7 over WAN1 the form makes with changes; null when refused.
 tunnel_record *from_form(const Module &m, tunnel_record &t, const FormValues &changes = {}) {
-    FormValues fields = form(
-        "name=office&id=20240101000000&wan_num=2&remote=198.51.100.7&key=secret&enc_alg_I=3des&"
-        "hash_alg_I=md5&enc_alg_II=3des&hash_alg_II=md5&mode=Main");
+    FormValues fields = form("name=office&id=20240101000000&wan_num=2&remote=198.51.100.7&key=secret&enc_alg_I=3des&"
+                             "hash_alg_I=md5&enc_alg_II=3des&hash_alg_II=md5&mode=Main");
     for (const auto &change : changes) {
         auto same = std::find_if(fields.begin(), fields.end(), [&](const auto &f) { return f.first == change.first; });
         same == fields.end() ? fields.push_back(change) : void(same->second = change.second);
@@ -72,7 +62,6 @@ tunnel_record tunnel(const Module &m, const std::string &changes = "") {
     EXPECT_NE(from_form(m, t, form(changes)), nullptr) << changes;
     return t;
 }
-
 const ipsec_subnets kNets = {"192.168.1.0", "255.255.255.0", 0, "10.1.0.0", "255.255.0.0", "20240202000000"};
 const std::string kRemoved =
     kWhack + " --terminate --name office > /dev/null 2>&1\n" + kWhack + " --delete --name office > /dev/null 2>&1\n";
@@ -80,8 +69,7 @@ std::string whack(const std::string &add) {
     return kRemoved + kWhack + add + " > /dev/null 2>&1\n" + kWhack + " --listen > /dev/null 2>&1\n";
 }
 const std::string kHead =
-    " --name office --psk --tunnel --keyingtries 1 --updown \"20240101000000 20240202000000\" "
-    "--mark 0x101";
+    " --name office --psk --tunnel --keyingtries 1 --updown \"20240101000000 20240202000000\" --mark 0x101";
 const std::string kLocal = " --host 203.0.113.2 --client 192.168.1.0/255.255.255.0 --nexthop 203.0.113.1";
 const std::string kRemote = " --to --host 198.51.100.7 --client 10.1.0.0/255.255.0.0";
 const std::string kHosts = " --host 203.0.113.2 --nexthop 203.0.113.1 --to --host 198.51.100.7";
@@ -89,7 +77,6 @@ const std::string kIke = " --ike 3des-md5-modp2! --ikelifetime 3600",
                   kEsp = " --encrypt --esp 3des-md5! --ipseclifetime 28800";
 
 const char *const kLinks = "/etc/sysconfig/.firewall/virtual_link.conf";
-
 std::string link_line(const std::string &wan, const std::string &ip, const std::string &mark, const std::string &name,
                       const std::string &up = "10240") {
     const std::string zero = "0000:0000:0000:0000:0000:0000:0000:0000";
@@ -97,51 +84,47 @@ std::string link_line(const std::string &wan, const std::string &ip, const std::
            " " + mark + " \"" + name + "\" \n";
 }
 
-// A golden text with {D} the device, {M} the mark and {A} the address.
-std::string fill(std::string text, const std::string &device, const std::string &mark, const std::string &address) {
-    return replaced(replaced(replaced(text, "{D}", device), "{M}", mark), "{A}", address);
+// Golden texts with {D} the device, {M} the mark and {A} the address.
+Effects fill(const std::string &commands, const std::string &rules, const std::string &d, const std::string &m,
+             const std::string &a) {
+    const auto in = [&](const std::string &t) { return replaced(replaced(replaced(t, "{D}", d), "{M}", m), "{A}", a); };
+    return {in(commands), in(rules), ""};
 }
 
 const std::string kLinkChains =
     ipt("mangle -N preMangle_vlink_{M}\nnat -N postNat_vlink_{M}\nmangle -A preMangle_vlink -j preMangle_vlink_{M}\n"
         "nat -A postNat_vlink -j postNat_vlink_{M}\n");
 const std::string kLinkState =
-    "/sbin/iptables -t mangle -A wan_link_state -i WAN1 -m routemark --mark 0x{M} "
-    "-j wan{M}_link_state\n";
+    "/sbin/iptables -t mangle -A wan_link_state -i WAN1 -m routemark --mark 0x{M} -j wan{M}_link_state\n";
 
 Effects applied(const std::string &d, bool routing, const std::string &m = "101",
                 const std::string &a = "198.51.100.10") {
-    return {
-        fill("/sbin/ip addr add {A}/24 broadcast 198.51.100.255 dev {D} label {D}:vlink{M}\n"
-             "echo \"+mark=0x{M} prio=100 weight=1 devname=WAN1 name=WAN1:{M} status=0 upstream=10240 "
-             "downstream=20480\" > /proc/net/ipt_ROUTEMARK/virtual_link\n"
-             "/sbin/ip rule add prio 1500 fwmark 0x{M} table {M}\n"
-             "/sbin/ip route add default via 198.51.100.1 dev {D} src {A} proto static table {M}\n",
-             d, m, a),
-        fill(kLinkChains +
-                 ipt(std::string("mangle -A preMangle_vlink_{M} -m condition --condition WAN1:{M}\n"
-                                 "mangle -A preMangle_vlink_{M} -i WAN1 -d {A}/24 -j ROUTEMARK --set-mark 0x{M}\n") +
-                     (routing ? "nat -A postNat_vlink_{M} ! -i lo -s {A}/24 -m routemark --mark 0x{M} -j ACCEPT\n"
-                              : "") +
-                     "nat -A postNat_vlink_{M} -o WAN1 -m routemark --mark 0x{M} -j SNAT --to-source {A}\n"
-                     "nat -A postNat_vlink_{M} -o WAN1 -s {A} -j SNAT --to-source {A}\n"
-                     "mangle -N wan{M}_link_state\n") +
-                 kLinkState + "/sbin/iptables -t mangle -A wan{M}_link_state\n",
-             d, m, a),
-        ""};
+    return fill("/sbin/ip addr add {A}/24 broadcast 198.51.100.255 dev {D} label {D}:vlink{M}\n"
+                "echo \"+mark=0x{M} prio=100 weight=1 devname=WAN1 name=WAN1:{M} status=0 upstream=10240 "
+                "downstream=20480\" > /proc/net/ipt_ROUTEMARK/virtual_link\n"
+                "/sbin/ip rule add prio 1500 fwmark 0x{M} table {M}\n"
+                "/sbin/ip route add default via 198.51.100.1 dev {D} src {A} proto static table {M}\n",
+                kLinkChains +
+                    ipt(std::string("mangle -A preMangle_vlink_{M} -m condition --condition WAN1:{M}\n"
+                                    "mangle -A preMangle_vlink_{M} -i WAN1 -d {A}/24 -j ROUTEMARK --set-mark 0x{M}\n") +
+                        (routing ? "nat -A postNat_vlink_{M} ! -i lo -s {A}/24 -m routemark --mark 0x{M} -j ACCEPT\n"
+                                 : "") +
+                        "nat -A postNat_vlink_{M} -o WAN1 -m routemark --mark 0x{M} -j SNAT --to-source {A}\n"
+                        "nat -A postNat_vlink_{M} -o WAN1 -s {A} -j SNAT --to-source {A}\n"
+                        "mangle -N wan{M}_link_state\n") +
+                    kLinkState + "/sbin/iptables -t mangle -A wan{M}_link_state\n",
+                d, m, a);
 }
 
 Effects removed(const std::string &d, const std::string &m = "101", const std::string &a = "198.51.100.10") {
-    return {fill("/sbin/ip addr del {A}/24 broadcast 198.51.100.255 dev {D} label {D}:vlink{M}\n"
-                 "echo \"-mark=0x{M}\" > /proc/net/ipt_ROUTEMARK/virtual_link\n/sbin/ip route flush table {M}\n"
-                 "/sbin/ip rule del prio 1500 fwmark 0x{M} table {M}\n",
-                 d, m, a),
-            fill(replaced(lines_with(kLinkChains, " -A "), " -A ", " -D ") +
-                     replaced(lines_with(kLinkChains, " -N "), " -N ", " -F ") +
-                     replaced(lines_with(kLinkChains, " -N "), " -N ", " -X ") + replaced(kLinkState, " -A ", " -D ") +
-                     "/sbin/iptables -t mangle -F wan{M}_link_state\n/sbin/iptables -t mangle -X wan{M}_link_state\n",
-                 d, m, a),
-            ""};
+    return fill("/sbin/ip addr del {A}/24 broadcast 198.51.100.255 dev {D} label {D}:vlink{M}\n"
+                "echo \"-mark=0x{M}\" > /proc/net/ipt_ROUTEMARK/virtual_link\n/sbin/ip route flush table {M}\n"
+                "/sbin/ip rule del prio 1500 fwmark 0x{M} table {M}\n",
+                replaced(lines_with(kLinkChains, " -A "), " -A ", " -D ") +
+                    replaced(lines_with(kLinkChains, " -N "), " -N ", " -F ") +
+                    replaced(lines_with(kLinkChains, " -N "), " -N ", " -X ") + replaced(kLinkState, " -A ", " -D ") +
+                    "/sbin/iptables -t mangle -F wan{M}_link_state\n/sbin/iptables -t mangle -X wan{M}_link_state\n",
+                d, m, a);
 }
 
 Effects operator+(Effects a, const Effects &b) { return {a.commands + b.commands, a.ipv4 + b.ipv4, a.ipv6 + b.ipv6}; }
@@ -152,21 +135,18 @@ Effects operator+(Effects a, const Effects &b) { return {a.commands + b.commands
 TEST(Ddns, NamesDuplicatesFormsAndStatus) {
     ModuleBox box;
     const std::pair<ddns_record, const char *> names[] = {
-        {account(0, "bob", "home", "example.net"), "home.example.net"},
+        {account(0, "bob", "home", "example.net"), "home.example.net"}, {account(2, "bob", "home", "^o^"), "bob"},
         {account(0, "bob", "full.example.org", "<custom>"), "full.example.org"},
-        {account(0, "bob", "^o^", "<custom>"), "---"},
-        {account(2, "bob", "home", "^o^"), "bob"},
-        {account(2, "^o^", "home", "^o^"), "---"},
+        {account(0, "bob", "^o^", "<custom>"), "---"}, {account(2, "^o^", "home", "^o^"), "---"},
         {account(8, "carol", "home", "^o^"), "---"}};
     for (const auto &[r, name] : names) EXPECT_STREQ(ddns_compose_host_domain(&r), name);
     // Provider 8 tells accounts apart by user name, the others by name.
     box.write(kDdns, "0 bob pw home example.net 1 WAN1 \n8 carol pw ^o^ ^o^ 1 WAN1 \n");
     Module m(ddns_register, ddns_unregister);
     auto *h = m.open(0);
-    const std::tuple<ddns_record, int, int> clashes[] = {{account(3, "dave", "home", "example.net"), 0, 1},
-                                                         {account(3, "dave", "home", "example.net"), 1, 0},
-                                                         {account(0, "carol", "x", "example.net"), 0, 0},
-                                                         {account(8, "carol", "y", "example.org"), 0, 1}};
+    const std::tuple<ddns_record, int, int> clashes[] = {
+        {account(3, "dave", "home", "example.net"), 0, 1}, {account(3, "dave", "home", "example.net"), 1, 0},
+        {account(0, "carol", "x", "example.net"), 0, 0}, {account(8, "carol", "y", "example.org"), 0, 1}};
     for (auto [r, line, expected] : clashes) EXPECT_EQ(m->isTheSame(h, &r, line), expected) << r.username;
     ddns_record before = account(0, "bob", "home", "example.net"), after = before;
     EXPECT_EQ(m->change(&before, &after), 0);
@@ -175,8 +155,7 @@ TEST(Ddns, NamesDuplicatesFormsAndStatus) {
     EXPECT_EQ(m->change(&before, &after), 1);
     // In use: 0; not in use: -1, the reverse of the other modules.
     const interface_record wan1 = interface_port(2, "WAN1", 2), wan2 = interface_port(3, "WAN2", 2);
-    EXPECT_EQ(call<Check>(m->interface_check, h, &wan1), 0);
-    EXPECT_EQ(call<Check>(m->interface_check, h, &wan2), -1);
+    EXPECT_EQ(call<Check>(m->interface_check, h, &wan1) * 10 + call<Check>(m->interface_check, h, &wan2), -1);
     int marker = 0;
     for (module_op slot : {m->command, m->restorebyinterface, m->dynamicIPup}) {
         EXPECT_EQ(call<Op>(slot, &marker), &marker);
@@ -223,11 +202,9 @@ TEST(GreTunnel, FormLineAndRules) {
     std::snprintf(now, sizeof now, "%x", static_cast<unsigned>(std::time(nullptr)));
     m->set_default(&r, nullptr);
     EXPECT_TRUE(std::strcmp(r.mark, now) >= 0 && r.timeout == 30) << "the mark is the time of the default";
-    submit_form(
-        form("name=to branch&wan_num=2&local_gre_interface=10.0.0.1&local_gre_mask=255.255.255.252&"
-             "remote_gre_interface=10.0.0.2&remote_gre_mask=255.255.255.252&mark=5f3a1c2b&id=20240101000000&"
-             "duration=7&timeout=60&remote_host=" +
-             std::string(600, 'h')));
+    submit_form(form("name=to branch&wan_num=2&local_gre_interface=10.0.0.1&local_gre_mask=255.255.255.252&"
+                     "remote_gre_interface=10.0.0.2&remote_gre_mask=255.255.255.252&mark=5f3a1c2b&"
+                     "id=20240101000000&duration=7&timeout=60&remote_host=" + std::string(600, 'h')));
     ASSERT_NE(call<Op>(m->cgiParam, &r), nullptr);
     EXPECT_EQ(std::string(r.remote_host), std::string(511, 'h'));
     put(r.remote_host, "gw.example");
@@ -282,8 +259,7 @@ TEST(IpsecAutokey, CommandLinesRulesAndStoredTunnels) {
         {"fixed_or_dynamic=1", 1,  // any private network
          replaced(all, "--to --host 198.51.100.7",
                   "--to --host 0.0.0.0 --client vhost:%no,%v4:192.168.0.0/16,%v4:172.16.0.0/12,%v4:10.0.0.0/8")},
-        {"greInterface=1", 0, kHead + kHosts + kIke + kEsp},
-        {"local_ip=172.16.0.1", 0, kHead + kHosts + kIke + kEsp},
+        {"greInterface=1", 0, kHead + kHosts + kIke + kEsp}, {"local_ip=172.16.0.1", 0, kHead + kHosts + kIke + kEsp},
         {"wan_num=1", 0, ""},  // a LAN port
     };
     for (const auto &[changes, whole, expected] : rows) {
@@ -301,8 +277,7 @@ TEST(IpsecAutokey, CommandLinesRulesAndStoredTunnels) {
     // Connecting names the XAUTH login; disconnecting removes the log file.
     put(t.id, "20240101000000");
     connectIPSecAutokey(&t);
-    box.write("/var/log/ipsec/20240101000000", "up\n");
-    box.write("/var/log/ipsec/20240101000001", "up\n");
+    for (const std::string id : {"20240101000000", "20240101000001"}) box.write("/var/log/ipsec/" + id, "up\n");
     disconnectIPSecAutokey(&t);
     EXPECT_EQ(box.take().commands,
               kWhack + " --initiate --name office --xauthuser bob --xauthpass pw > /dev/null 2>&1 &\n" + kRemoved);
@@ -400,32 +375,26 @@ TEST(PptpClient, ChainsMasqueradingAndPortChanges) {
     vpn_pptp_client_record r{}, by_hand{};
     ASSERT_NE(m->getnum(h, &r, 1), nullptr);
     ASSERT_NE(m->getnum(h, &by_hand, 2), nullptr);
-    const std::string c = "vpnClient_1", masquerade = " postNat_pptp_client -o WAN2_C5f3a1c2b -j MASQUERADE\n";
+    const std::string c = "vpnClient_1", marks = mark_lines(c, "WAN2_C5f3a1c2b"),
+                      masquerade = "/sbin/iptables -t nat -A postNat_pptp_client -o WAN2_C5f3a1c2b -j MASQUERADE\n";
+    const auto chains = [](const char *op, const char *chain = "vpnClient_1") {
+        return chain_lines(chain, op, kTunnelChainOrder);
+    };
     call<Op>(m->command, &r);
-    EXPECT_EQ(box.take(), (Effects{"",
-                                   chain_lines(c, "-N", kTunnelChainOrder) + mark_lines(c, "WAN2_C5f3a1c2b") +
-                                       "/sbin/iptables -t nat -A" + masquerade,
-                                   ""}));
+    EXPECT_EQ(box.take(), (Effects{"", chains("-N") + marks + masquerade, ""}));
     call<Op>(m->discommand, &r);
-    EXPECT_EQ(box.take(), (Effects{"kill 4242\n",
-                                   "/sbin/iptables -t nat -D" + masquerade + chain_lines(c, "-F", kTunnelChainOrder) +
-                                       chain_lines(c, "-X", kTunnelChainOrder),
-                                   ""}));
+    EXPECT_EQ(box.take(), (Effects{"kill 4242\n", replaced(masquerade, "-A", "-D") + chains("-F") + chains("-X"), ""}));
     r.nat = 0;
     call<Reop>(m->recommand, &r, &by_hand);
-    EXPECT_EQ(box.take(),
-              (Effects{"kill 4343\n",
-                       chain_lines("vpnClient_2", "-F", kTunnelChainOrder) + mark_lines(c, "WAN2_C5f3a1c2b"), ""}));
+    EXPECT_EQ(box.take(), (Effects{"kill 4343\n", chains("-F", "vpnClient_2") + marks, ""}));
     // The same user at the same server once; at another server again.
-    EXPECT_EQ(m->isTheSame(h, &r, 0), 1);
-    EXPECT_EQ(m->isTheSame(h, &r, 1), 0);
+    EXPECT_EQ(m->isTheSame(h, &r, 0) * 10 + m->isTheSame(h, &r, 1), 10);
     put(r.server, "third.example");
     EXPECT_EQ(m->isTheSame(h, &r, 0), 0);
     const interface_record lan = interface_port(1, "LAN1", 1), wan1 = interface_port(2, "WAN1", 2),
                            gone = interface_port(2, "WAN1", 0);
     install_interfaces({lan, wan1});
-    EXPECT_EQ(call<Check>(m->interface_check, h, &wan1), 1);
-    EXPECT_EQ(call<Check>(m->interface_check, h, &lan), 0);
+    EXPECT_EQ(call<Check>(m->interface_check, h, &wan1) * 10 + call<Check>(m->interface_check, h, &lan), 10);
     // A WAN port back restarts all but those dialled by hand; one no WAN any more only ends them.
     call<Restore>(m->restorebyinterface, &lan, &lan);
     EXPECT_EQ(box.take().commands, "");
@@ -494,8 +463,7 @@ TEST(PptpServer, ChainsRulesAndSessions) {
     EXPECT_EQ(call<int()>(m->rewrite_secrets), 0);
     EXPECT_EQ(box.read("/etc/ppp/chap-secrets.Server"), "alice * \"pw 1\" *\nbob * \"x$(y)\" 10.8.0.2\n");
     auto *h = m.open(0);
-    EXPECT_EQ(m->isTheSame(h, const_cast<char *>("bob"), 0), 1);
-    EXPECT_EQ(m->isTheSame(h, const_cast<char *>("bob"), 2), 0);
+    EXPECT_EQ(m->isTheSame(h, const_cast<char *>("bob"), 0) * 10 + m->isTheSame(h, const_cast<char *>("bob"), 2), 10);
     std::filesystem::remove_all(box.file("/etc/ppp"));
     EXPECT_EQ(call<int()>(m->rewrite_secrets), -1);
 }
@@ -505,8 +473,8 @@ TEST(VpnModules, WizardFileChoice) {
     ModuleBox box;
     const std::tuple<module_table *(*)(), void (*)(module_table *), int, int> kinds[] = {
         {vpn_ipsec_autokey_register, vpn_ipsec_autokey_unregister, 57, 65},
-        {vpn_trunk_register, vpn_trunk_unregister, 58, 66},
         {vpn_pptp_server_register, vpn_pptp_server_unregister, 60, 67},
+        {vpn_trunk_register, vpn_trunk_unregister, 58, 66},
         {vpn_pptp_client_register, vpn_pptp_client_unregister, 61, 68}};
     for (const auto &[register_fn, unregister_fn, normal, wizard] : kinds) {
         Module m(register_fn, unregister_fn);
@@ -638,8 +606,7 @@ TEST(VirtualLink, DevicesReapplyAndChecks) {
     using Remove = void *(void *, const interface_record *);
     const interface_record zoned = interface_port(2, "WAN1", 2, 1, 3, "0.0.0.0", "255.255.255.0", 2);
     const std::tuple<std::vector<interface_record>, const char *, bool> rows[] = {
-        {{interface_port(1, "LAN1", 1), interface_port(2, "WAN1", 2)}, "WAN1", false},
-        {{zoned}, "br2", false},
+        {{interface_port(1, "LAN1", 1), interface_port(2, "WAN1", 2)}, "WAN1", false}, {{zoned}, "br2", false},
         {{interface_port(2, "WAN1", 2), interface_port(3, "LAN2", 1, 3)}, "br0", true}};
     for (const auto &[ports, device, routing] : rows) {
         install_interfaces({interface_port(1, "", 0), interface_port(2, "", 0), interface_port(3, "", 0)});
@@ -720,12 +687,12 @@ TEST(VpnModules, HostileValuesStayOneArgument) {
     std::strcpy(entry_num[69], "2");
     install_ports();
     service_protocol tcp{"tcp", "80", "80", nullptr};
-    // A NAT module's record from the fields set to value, applied.
-    const auto nat = [&](module_table *(*reg)(), void (*unreg)(module_table *), std::vector<std::string> fields) {
+    // A NAT module's record from the fields (their names written as a query) set to value, applied.
+    const auto nat = [&](module_table *(*reg)(), void (*unreg)(module_table *), std::string fields) {
         return [=, &tcp](const std::string &value) {
             Module t(reg, unreg);
             FormValues form{{"id", "20260102030405"}};
-            for (const std::string &field : fields) form.emplace_back(field, value);
+            for (const auto &field : nat_tests::form(fields)) form.emplace_back(field.first, value);
             submit_form(form);
             std::vector<char> rec(sizeof(virtual_ip_record));
             call<nat_cgiParam_fn>(t->cgiParam, rec.data());
@@ -744,38 +711,28 @@ TEST(VpnModules, HostileValuesStayOneArgument) {
             ipsec.close();
             Rewrite_IpsecSecrets();
             std::filesystem::remove(box.file("/etc/sysconfig/.firewall/vpn_ipsec_autokey.conf"));
-            EXPECT_EQ(box.read("/etc/ipsec.secrets"), "203.0.113.2 " + std::string(t.remote) + ": PSK \"" + t.key +
-                                                          "\"\n");
+            EXPECT_EQ(box.read("/etc/ipsec.secrets"),
+                      "203.0.113.2 " + std::string(t.remote) + ": PSK \"" + t.key + "\"\n");
             return true;
         };
     };
-    const struct {
-        const char *what;
-        std::function<bool(const std::string &)> apply;
-        bool reaches_commands;  // some field is quoted into a command rather than refused
-    } targets[] = {
-        {"permit_ip", nat(permit_ip_register, permit_ip_unregister, {"pname", "ip", "nm"}), false},
-        {"mapped_ip", nat(mapped_ip_register, mapped_ip_unregister, {"name", "mark", "rip", "rname", "mip", "mname"}),
-         true},
-        {"virtual_ip",
-         nat(virtual_ip_register, virtual_ip_unregister,
-             {"name", "mark", "rip", "rp", "rname2", "schain", "vip1", "vname2"}),
-         true},
-        {"service", nat(service_register, service_unregister, {"name", "protocol1", "first_port1", "select_members"}),
-         false},
-        {"ipsec name", tunnel_with("name"), true},
-        {"ipsec remote", tunnel_with("remote"), true},
-        {"ipsec key", tunnel_with("key"), false},
-        {"pppd and gretunnel",
-         [](const std::string &value) {
+    // What, whether some field is quoted into a command rather than refused, and how a value is applied.
+    const std::tuple<const char *, bool, std::function<bool(const std::string &)>> targets[] = {
+        {"permit_ip", false, nat(permit_ip_register, permit_ip_unregister, "pname&ip&nm")},
+        {"mapped_ip", true, nat(mapped_ip_register, mapped_ip_unregister, "name&mark&rip&rname&mip&mname")},
+        {"virtual_ip", true,
+         nat(virtual_ip_register, virtual_ip_unregister, "name&mark&rip&rp&rname2&schain&vip1&vname2")},
+        {"service", false, nat(service_register, service_unregister, "name&protocol1&first_port1&select_members")},
+        {"ipsec name", true, tunnel_with("name")}, {"ipsec remote", true, tunnel_with("remote")},
+        {"ipsec key", false, tunnel_with("key")},
+        {"pppd and gretunnel", true, [](const std::string &value) {
              vpn_pptp_client_record c{};
              gre_tunnel_record g{};
              c.wan_num = 2;
              const char *v = value.c_str();
              put(c.user_name, v), put(c.server, v), put(c.interface_id, v), put(g.mark, v);
              return connectPPTPClient(&c), connectGreTunnel(&g), true;
-         },
-         true},
+         }},
     };
     // The recorded lines, a line feed inside a value kept in its line.
     const auto recorded = [&] {
@@ -796,14 +753,14 @@ TEST(VpnModules, HostileValuesStayOneArgument) {
     };
     std::vector<std::string> values = hostile_values(box.file("/SENTINEL"));
     if (slow_processes()) values = {values[0], values[6], values[10], values[14], values.back()};
-    for (const auto &target : targets) {
-        SCOPED_TRACE(target.what);
-        ASSERT_TRUE(target.apply("plain"));
+    for (const auto &[what, reaches_commands, apply] : targets) {
+        SCOPED_TRACE(what);
+        ASSERT_TRUE(apply("plain"));
         const std::vector<std::string> plain = recorded();
         std::map<std::size_t, std::vector<std::string>> plain_args;
         for (const std::string &value : values) {
             SCOPED_TRACE(value.substr(0, 40));
-            if (!target.apply(value)) {
+            if (!apply(value)) {
                 EXPECT_EQ(box.take(), Effects{});
                 continue;
             }
@@ -820,7 +777,7 @@ TEST(VpnModules, HostileValuesStayOneArgument) {
                     EXPECT_TRUE(carries(got[k], plain_args[i][k], value)) << got[k] << " for " << plain_args[i][k];
                 ASSERT_FALSE(box.exists("/SENTINEL")) << lines[i];
             }
-            EXPECT_EQ(quoted > 0, target.reaches_commands);
+            EXPECT_EQ(quoted > 0, reaches_commands);
         }
     }
     qFree();

@@ -24,22 +24,29 @@ TEST(VpnXml, DdnsNamesItsProviders) {
     constexpr const char *kFile = "/etc/sysconfig/.firewall/ddns.conf";
     EXPECT_EQ(exported(m), "");
     box.write(kFile, "8 carol pw ^o^ ^o^ 1 WAN1 \n13 bob \"p w\" home example.net 0 198.51.100.9 \n");
-    const std::string document = exported(m);
-    EXPECT_EQ(
-        document,
-        "<_function value=\"f\" method=\"add\"><_entry><provider value=\"88IP\" /><username value=\"carol\" />"
-        "<password value=\"pw\" /><host value=\"^o^\" /><domain value=\"^o^\" /><auto_wan value=\"1\" />"
-        "<wan_info value=\"WAN1\" /></_entry><_entry><provider value=\"OSTRAL Easy\" /><username value=\"bob\" />"
-        "<password value=\"p w\" /><host value=\"home\" /><domain value=\"example.net\" /><auto_wan value=\"0\" />"
-        "<wan_info value=\"198.51.100.9\" /></_entry></_function>");
     const std::string entries =
-        document.substr(document.find("<_entry>"), document.rfind("</_function>") - document.find("<_entry>"));
+        "<_entry><provider value=\"88IP\" /><username value=\"carol\" /><password value=\"pw\" /><host value=\"^o^\" />"
+        "<domain value=\"^o^\" /><auto_wan value=\"1\" /><wan_info value=\"WAN1\" /></_entry><_entry>"
+        "<provider value=\"OSTRAL Easy\" /><username value=\"bob\" /><password value=\"p w\" /><host value=\"home\" />"
+        "<domain value=\"example.net\" /><auto_wan value=\"0\" /><wan_info value=\"198.51.100.9\" /></_entry>";
+    EXPECT_EQ(exported(m), "<_function value=\"f\" method=\"add\">" + entries + "</_function>");
     ASSERT_EQ(imported(m, entries + "<x><_entry><provider value=\"2\" /><username value=\"n\" /></_entry></x>"
                                     "<_entry><provider value=\"nobody\" /><username value=\"u\" /></_entry>"),
               0);
     EXPECT_EQ(box.read(kFile),
               "8 carol pw ^o^ ^o^ 1 WAN1 \n13 bob \"p w\" home example.net 0 198.51.100.9 \n"
               "2 n ^o^ ^o^ ^o^ 0 ^o^ \n0 u ^o^ ^o^ ^o^ 0 ^o^ \n");
+}
+
+// Address objects and groups come back through their export and an import; a name twice is taken once.
+TEST(VpnXml, AddressesComeBackThroughAnImport) {
+    ModuleBox box;
+    box.write("/etc/sysconfig/.firewall/dmz_custom.conf", "\"pc\" 1 2 0 10.0.0.5 255.255.255.255 \n");
+    box.write("/etc/sysconfig/.firewall/lan_group.conf", "\"all\" 3 0 1 0.0.0.0 0.0.0.0 \"pc\" \n");
+    Module m(address_register, address_unregister);
+    const std::string document = exported(m), entries = document.substr(document.find("<_entry>"));
+    ASSERT_EQ(imported(m, replaced(entries + entries, "</_function>", "")), 0);
+    EXPECT_EQ(exported(m), document);
 }
 
 // PPTP request files: read into the record, then removed; values that would
@@ -60,9 +67,9 @@ TEST(VpnXml, RequestFilesOfThePptpModules) {
     server->set_default(&a, nullptr);
     ASSERT_EQ(server->xmlParam(h, &a, request.c_str()), &a);
     EXPECT_FALSE(box.exists(request));
-    EXPECT_EQ(
-        std::to_string(a.line) + " " + a.chain + " " + a.password + " " + a.fixed_ip + " " + std::to_string(a.type),
-        "2 vpnServer_20240101000001 new 10.8.0.3 2");
+    EXPECT_EQ(std::to_string(a.line) + " " + a.chain + " " + a.password + " " + a.fixed_ip + " " +
+                  std::to_string(a.type),
+              "2 vpnServer_20240101000001 new 10.8.0.3 2");
     // A line break is kept as the //n of a line, so it never gets there.
     for (const char *hostile :
          {"<user_name value=\"b c\" />", "<password value=\"a&quot;b\" />", "<interface_id value=\"../x\" />"}) {
@@ -86,12 +93,11 @@ TEST(VpnXml, RequestFilesOfThePptpModules) {
 TEST(VpnXml, ImportedLinksGetFreeMarks) {
     ModuleBox box;
     Module links(virtual_link_register, virtual_link_unregister);
-    ASSERT_EQ(
-        imported(links,
-                 "<_entry><name value=\"a\" /><wanport value=\"WAN1\" /><ipaddr value=\"198.51.100.10\" /></_entry>"
-                 "<_entry><name value=\"a\" /><ipaddr value=\"198.51.100.11\" /></_entry>"
-                 "<_entry><name value=\"b\" /><wanport value=\"WAN1\" /><ipaddr value=\"198.51.100.12\" /></_entry>"),
-        0);
+    ASSERT_EQ(imported(links, "<_entry><name value=\"a\" /><wanport value=\"WAN1\" /><ipaddr value=\"198.51.100.10\" />"
+                              "</_entry><_entry><name value=\"a\" /><ipaddr value=\"198.51.100.11\" /></_entry>"
+                              "<_entry><name value=\"b\" /><wanport value=\"WAN1\" /><ipaddr value=\"198.51.100.12\" />"
+                              "</_entry>"),
+              0);
     const std::string zero = "0000:0000:0000:0000:0000:0000:0000:0000",
                       a = "WAN1 198.51.100.10 0.0.0.0 0.0.0.0 0 " + zero + " ^o^ " + zero +
                           " 0 0.0.0.0 ^o^ 0 ^o^ ^o^ 101 \"a\" \n";
