@@ -13,7 +13,6 @@
 using namespace testing_support;
 
 namespace {
-
 // An AP at its defaults with a number, an address and its slots' profiles.
 ap_host_record ap(int sn, const char *ip, std::initializer_list<int> slots24 = {},
                   std::initializer_list<int> slots5 = {}, std::initializer_list<int> wired = {}) {
@@ -40,7 +39,6 @@ std::string tunnel_on(const char *dev, const char *ip, int key, const char *brid
            " nopmtudisc\n/sbin/ip link set " + dev + " mtu 1500\n/sbin/ip link set " + dev + " up\n/sbin/brctl addif " +
            bridge + " " + dev + "\n/sbin/ifconfig " + bridge + " up\n";
 }
-
 }  // namespace
 
 // A tunnel per used slot of each AP with an address, the GRE drop rule
@@ -87,7 +85,8 @@ TEST(ApCommon, RemoteTunnelsPerSlotAndTheGreDropRule) {
     }
 }
 
-// The group file is made with 64 groups; a group's line is written and read.
+// The group file is made with 64 groups, a group's line written and read; the AP form fills both bands'
+// slots and channels and the restart times, refusing a line break and a coordinate that is not a number.
 TEST(ApCommon, GroupFileHoldsSixtyFourGroups) {
     ModuleBox box;
     Module m(ap_host_register, ap_host_unregister);
@@ -105,10 +104,29 @@ TEST(ApCommon, GroupFileHoldsSixtyFourGroups) {
     EXPECT_EQ(std::vector<int>(g.pf_id, g.pf_id + 3), std::vector<int>({3, 5, 0}));
     EXPECT_EQ(std::vector<int>(g.wired_id, g.wired_id + 3), std::vector<int>({1, 0, 2}));
     EXPECT_EQ(GetAPGroupNumData(&g, 65), nullptr);
+    // The AP form.
+    ap_host_record r;
+    m->set_default(&r, nullptr);
+    submit_form({{"sn", "5"}, {"ah_name", "Hall \"A\""}, {"ssid1", "2"}, {"ssid3", "4"}, {"ssid_5g2", "6"},
+                 {"wired8", "1"}, {"channel_5g", "36"}, {"day_time", "03:30"}, {"en_Autorestart", "1"},
+                 {"data_rate", "54M\nchannel=1"}, {"latitude", "25.0330"}, {"longtitude", "121.5654; x"}});
+    call<ap_host_record *(ap_host_record *)>(m->cgiParam, &r);
+    qFree();
+    EXPECT_EQ(std::to_string(r.SN) + "|" + r.Name + "|" + std::to_string(r.radio[0].pf_id[0]) +
+                  std::to_string(r.radio[0].pf_id[1]) + std::to_string(r.radio[0].pf_id[2]) + "|" +
+                  std::to_string(r.radio[1].pf_id[1]) + std::to_string(r.wired_id[7]) + "|" + r.radio[0].channel + "|" +
+                  r.radio[1].channel + "|" + r.radio[0].data_rate + "|" + r.autorestart + "|" + r.gps_lat + "|" +
+                  r.gps_lng,
+              "5|Hall \"A\"|204|61|0 (Auto)|36|Auto|03:30 ^o^ ^o^ 0 0 1|25.0330|0");
+    submit_form({{"latitude", "north"}, {"longtitude", "-121.5"}});
+    call<ap_host_record *(ap_host_record *)>(m->cgiParam, &r);
+    qFree();
+    EXPECT_EQ(std::string(r.gps_lat) + "|" + r.gps_lng, "0|-121.5");
 }
 
-// Profiles get numbers in order and unique names; a form value that would
-// start a new key of the APs' files is refused.
+// Profiles get numbers in order and unique names; a form value that would start a new key of the APs'
+// files is refused; maps are found by name and keep their images until removed; an id or extension that
+// would name other files is not taken.
 TEST(ApCommon, ProfilesGetNumbersAndNamesStayUnique) {
     ModuleBox box;
     Module m(ap_profile_register, ap_profile_unregister);
@@ -129,48 +147,21 @@ TEST(ApCommon, ProfilesGetNumbersAndNamesStayUnique) {
     call<void *(void *)>(m->cgiParam, &p);
     qFree();
     EXPECT_EQ(std::string(p.ssid) + " " + std::to_string(p.vlan_id), "^o^ 12");
-}
-
-// Maps are found by name and keep their images until removed; an id or
-// extension that would name other files is not taken.
-TEST(ApCommon, MapsKeepTheirImagesUntilRemoved) {
-    ModuleBox box;
+    // Maps, and their images.
     box.write("/etc/sysconfig/.firewall/ap_emap.conf", "20240101000000 \"First floor\" png \n20240202000000 Yard jpg \n");
     box.write("/etc/sysconfig/.firewall/emap/20240101000000.png", "x");
     EXPECT_STREQ(ap_emap_get_id("Yard"), "20240202000000");
     EXPECT_EQ(ap_emap_get_id("Cellar"), nullptr);
-    Module m(ap_emap_register, ap_emap_unregister);
-    ASSERT_EQ(m->remove(m.open(1), 1), 0);
+    Module maps(ap_emap_register, ap_emap_unregister);
+    box.take();
+    ASSERT_EQ(maps->remove(maps.open(1), 1), 0);
     EXPECT_EQ(box.take().commands, "/bin/rm -rf /etc/sysconfig/.firewall/emap/20240101000000.*\n");
-    m.close();
+    maps.close();
     EXPECT_EQ(box.read("/etc/sysconfig/.firewall/ap_emap.conf"), "20240202000000 Yard jpg \n");
     submit_form({{"id", "../../x"}, {"ext", "png; rm"}, {"name", "Hall"}});
     ap_emap_record e{};
-    call<ap_emap_record *(ap_emap_record *)>(m->cgiParam, &e);
+    call<ap_emap_record *(ap_emap_record *)>(maps->cgiParam, &e);
     qFree();
     EXPECT_TRUE(matches(std::string(e.id) + "|" + e.ext + "|" + e.name, "[0-9]{14}\\|\\^o\\^\\|Hall"));
 }
 
-// The AP form fills both bands' slots and channels and the restart times;
-// a line break and a coordinate that is not a number are refused.
-TEST(ApCommon, ApFormFillsBothBands) {
-    ModuleBox box;
-    Module m(ap_host_register, ap_host_unregister);
-    ap_host_record r;
-    m->set_default(&r, nullptr);
-    submit_form({{"sn", "5"}, {"ah_name", "Hall \"A\""}, {"ssid1", "2"}, {"ssid3", "4"}, {"ssid_5g2", "6"},
-                 {"wired8", "1"}, {"channel_5g", "36"}, {"day_time", "03:30"}, {"en_Autorestart", "1"},
-                 {"data_rate", "54M\nchannel=1"}, {"latitude", "25.0330"}, {"longtitude", "121.5654; x"}});
-    call<ap_host_record *(ap_host_record *)>(m->cgiParam, &r);
-    qFree();
-    EXPECT_EQ(std::to_string(r.SN) + "|" + r.Name + "|" + std::to_string(r.radio[0].pf_id[0]) +
-                  std::to_string(r.radio[0].pf_id[1]) + std::to_string(r.radio[0].pf_id[2]) + "|" +
-                  std::to_string(r.radio[1].pf_id[1]) + std::to_string(r.wired_id[7]) + "|" + r.radio[0].channel + "|" +
-                  r.radio[1].channel + "|" + r.radio[0].data_rate + "|" + r.autorestart + "|" + r.gps_lat + "|" +
-                  r.gps_lng,
-              "5|Hall \"A\"|204|61|0 (Auto)|36|Auto|03:30 ^o^ ^o^ 0 0 1|25.0330|0");
-    submit_form({{"latitude", "north"}, {"longtitude", "-121.5"}});
-    call<ap_host_record *(ap_host_record *)>(m->cgiParam, &r);
-    qFree();
-    EXPECT_EQ(std::string(r.gps_lat) + "|" + r.gps_lng, "0|-121.5");
-}

@@ -15,7 +15,6 @@
 using namespace testing_support;
 
 namespace {
-
 constexpr const char *kInfo = "/etc/sysconfig/.firewall/AP_INFO";
 constexpr const char *kClient = "/var/db/AP_CLIENT";
 
@@ -82,7 +81,6 @@ protected:
         WS(52, "secret");
         WS(54, "03:00 ^o^ ^o^ 0 0 1");
     }
-    void TearDown() override { unsetenv("APPLIANCE_SLEEP"); }
     std::vector<int> order() {
         std::vector<int> sns;
         ll_list *list = AH_getMySQL_list();
@@ -93,16 +91,12 @@ protected:
     }
     ModuleBox box;
 };
-
 }  // namespace
 
-// The list in the order the page's sort column asks; a row read over the
-// defaults; no database file: no list, and none made.
+// The list in the order the page's sort column asks, a row read over the defaults; an edit stores the
+// editable fields as data, hostile names too; no database file: no list, and none made.
 TEST_F(ApHost, ListIsReadInTheOrderThePageAsks) {
-    const struct {
-        const char *si, *sd;
-        std::vector<int> sns;
-    } rows[] = {
+    const struct { const char *si, *sd; std::vector<int> sns; } rows[] = {
         {"0", "1", {8, 7, 9}},  // Status, then SN; the direction is ignored
         {"2", "1", {9, 7, 8}},  // Name descending
         {"3", "0", {9, 8, 7}},  // the address as a number: 10.0.0.9 before 10.0.0.10
@@ -128,13 +122,7 @@ TEST_F(ApHost, ListIsReadInTheOrderThePageAsks) {
                   "|" + hall->radio[0].channel + "|" + hall->radio[1].channel,
               "00:11:22:AA:BB:07|1704164645|9|00|6|0 (Auto)");
     AH_closeMySQL(&list);
-    std::filesystem::remove(box.file(kInfo));
-    EXPECT_EQ(AH_getMySQL_list(), nullptr);
-    EXPECT_FALSE(box.exists(kInfo));  // not made by looking
-}
-
-// An edit stores the editable fields as data, hostile names too.
-TEST_F(ApHost, EditsStoreTheEditableFieldsAsData) {
+    // An edit stores the editable fields as data, hostile names too.
     ap_host_record a;
     Module(ap_host_register, ap_host_unregister)->set_default(&a, nullptr);
     a.SN = 8;
@@ -154,10 +142,42 @@ TEST_F(ApHost, EditsStoreTheEditableFieldsAsData) {
         EXPECT_EQ(sql(kInfo, "SELECT Name FROM ap_list WHERE SN=8", 1), std::string(a.Name) + "\n") << value;
     }
     EXPECT_EQ(sql(kInfo, "SELECT COUNT(*) FROM ap_list WHERE Name IN ('Hall', 'Yard')", 1), "2\n");
+    std::filesystem::remove(box.file(kInfo));
+    EXPECT_EQ(AH_getMySQL_list(), nullptr);
+    EXPECT_FALSE(box.exists(kInfo));  // not made by looking
 }
 
-// Deleting an AP takes its rows from the client database and its own row.
-TEST_F(ApHost, DeletionTakesTheApAndWhatTheClientDatabaseHolds) {
+// Map placement and renaming, status reset, time adjustment, app logins; deleting an AP takes its rows
+// from the client database and its own row.
+TEST_F(ApHost, MapsStatusTimesAndAppLogins) {
+    EXPECT_EQ(AH_updateMap("00:11:22:AA:BB:08", "M1", 10.5, 20, 25.1234567, 121, "Road '1'", "^o^"), 0);
+    EXPECT_EQ(AH_updateMapByMacMapGps("00:11:22:AA:BB:09", "121.5", "-25", "^o^", "G1"), 0);
+    EXPECT_EQ(AH_updateMapByMacMapGps("00:11:22:AA:BB:09", "1, `Name`='x'", "0", "", "G1"), -1);
+    const char *placed =
+        "SELECT SN, map_id, map_axis_x, map_axis_y, gps_lat, gps_lng, gps_addr, gps_id FROM ap_list "
+        "ORDER BY SN";
+    EXPECT_EQ(sql(kInfo, placed, 8),
+              "7||||25.5|121.25||\n8|M1|10.50|20.00|25.123457|121.000000|Road '1'|\n9||||-25|121.5||G1\n");
+    box.take();
+    EXPECT_EQ(AH_updateMapByOrgMapId("M1", "M2"), 0);
+    EXPECT_EQ(AH_updateMapByOrgMapId("../M1", "M2"), -1);
+    EXPECT_EQ(box.take().commands,
+              "/bin/rm -rf /etc/sysconfig/.firewall/emap/M1.*\n/bin/mount /dev/mtdblock3 /mnt > /dev/null 2>&1\n"
+              "/bin/cp /etc/sysconfig/.firewall/AP_INFO /mnt > /dev/null 2>&1\n/bin/umount /mnt > /dev/null 2>&1\n");
+    EXPECT_EQ(AH_clearMap("G1"), 0);
+    EXPECT_EQ(sql(kInfo, placed, 8), "7||||25.5|121.25||\n8|M2|10.50|20.00|25.123457|121.000000|Road '1'|\n9|||||||\n");
+    EXPECT_EQ(ap_host_reset_status(), 0);
+    EXPECT_EQ(sql(kInfo, "SELECT DISTINCT Status, IP, fw_upgrade FROM ap_list", 3), "0|0.0.0.0|\n");
+    EXPECT_EQ(adjust_time("-3600"), 0);
+    EXPECT_EQ(adjust_time("1; DROP TABLE ap_list"), -1);
+    EXPECT_EQ(sql(kInfo, "SELECT STime FROM ap_list ORDER BY SN", 1),
+              "2024-01-02 02:04:05\n0000-00-00 00:00:00\n2023-12-31 23:00:00\n");
+    for (int store : {1, 1, 0}) {
+        EXPECT_EQ(app_login_sql("phone'1", 2, store + 2, store), 0);
+        EXPECT_EQ(sql("/etc/sysconfig/.firewall/AP_USER", "SELECT TYPE, LANGUAGE, ID FROM app_login", 3),
+                  store ? "2|3|phone'1\n" : "");
+    }
+    // Deleting an AP takes its rows from the client database and its own row.
     sql(kClient,
         "CREATE TABLE ap_list (SN, MAC);\nINSERT INTO ap_list VALUES (5, '00:11:22:AA:BB:07');\n"
         "CREATE TABLE AP_005 (x);\nCREATE TABLE AP_SSIDS_005 (x);\nCREATE TABLE AP_006 (x);\n"
@@ -187,39 +207,8 @@ TEST_F(ApHost, DeletionTakesTheApAndWhatTheClientDatabaseHolds) {
               "/dev/null 2>&1\n/bin/umount /mnt > /dev/null 2>&1\n");
 }
 
-// Map placement and renaming, status reset, time adjustment, app logins.
-TEST_F(ApHost, MapsStatusTimesAndAppLogins) {
-    EXPECT_EQ(AH_updateMap("00:11:22:AA:BB:08", "M1", 10.5, 20, 25.1234567, 121, "Road '1'", "^o^"), 0);
-    EXPECT_EQ(AH_updateMapByMacMapGps("00:11:22:AA:BB:09", "121.5", "-25", "^o^", "G1"), 0);
-    EXPECT_EQ(AH_updateMapByMacMapGps("00:11:22:AA:BB:09", "1, `Name`='x'", "0", "", "G1"), -1);
-    const char *placed =
-        "SELECT SN, map_id, map_axis_x, map_axis_y, gps_lat, gps_lng, gps_addr, gps_id FROM ap_list "
-        "ORDER BY SN";
-    EXPECT_EQ(sql(kInfo, placed, 8),
-              "7||||25.5|121.25||\n8|M1|10.50|20.00|25.123457|121.000000|Road '1'|\n9||||-25|121.5||G1\n");
-    box.take();
-    EXPECT_EQ(AH_updateMapByOrgMapId("M1", "M2"), 0);
-    EXPECT_EQ(AH_updateMapByOrgMapId("../M1", "M2"), -1);
-    EXPECT_EQ(box.take().commands,
-              "/bin/rm -rf /etc/sysconfig/.firewall/emap/M1.*\n/bin/mount /dev/mtdblock3 /mnt > /dev/null 2>&1\n"
-              "/bin/cp /etc/sysconfig/.firewall/AP_INFO /mnt > /dev/null 2>&1\n/bin/umount /mnt > /dev/null 2>&1\n");
-    EXPECT_EQ(AH_clearMap("G1"), 0);
-    EXPECT_EQ(sql(kInfo, placed, 8), "7||||25.5|121.25||\n8|M2|10.50|20.00|25.123457|121.000000|Road '1'|\n9|||||||\n");
-    EXPECT_EQ(ap_host_reset_status(), 0);
-    EXPECT_EQ(sql(kInfo, "SELECT DISTINCT Status, IP, fw_upgrade FROM ap_list", 3), "0|0.0.0.0|\n");
-    EXPECT_EQ(adjust_time("-3600"), 0);
-    EXPECT_EQ(adjust_time("1; DROP TABLE ap_list"), -1);
-    EXPECT_EQ(sql(kInfo, "SELECT STime FROM ap_list ORDER BY SN", 1),
-              "2024-01-02 02:04:05\n0000-00-00 00:00:00\n2023-12-31 23:00:00\n");
-    for (int store : {1, 1, 0}) {
-        EXPECT_EQ(app_login_sql("phone'1", 2, store + 2, store), 0);
-        EXPECT_EQ(sql("/etc/sysconfig/.firewall/AP_USER", "SELECT TYPE, LANGUAGE, ID FROM app_login", 3),
-                  store ? "2|3|phone'1\n" : "");
-    }
-}
-
-// Each AP's WTP file from its slots and the profiles; a profile's change
-// reaches the APs that use it only.
+// Each AP's WTP file from its slots and the profiles, a profile's change reaching the APs that use it only;
+// the CSV export; an AP applied and removed; a text that is not a MAC names no file.
 TEST_F(ApHost, EveryApGetsItsWtpFileFromItsSlotsAndTheProfiles) {
     box.write("/etc/sysconfig/.firewall/ap_profile_opt.conf",
               "4 Office Office 1 0 0 0 0 WPA2PSK 0 HEX 64 1 ^o^ WPA2 AES 3600 \"pass phrase\" WPA2 AES 3600 0.0.0.0 "
@@ -253,24 +242,18 @@ TEST_F(ApHost, EveryApGetsItsWtpFileFromItsSlotsAndTheProfiles) {
     EXPECT_EQ(headings('9'), "[SYSTEM]\npoe_passthru=0\nautorestart=03:00 ^o^ ^o^ 0 0 1\n[DEFAULT]\nchannel=0 (Auto)\n"
                              "[5G_DEFAULT]\nchannel=0 (Auto)");
     // One AP alone; a profile's change reaches the APs that use it only.
-    std::filesystem::remove(box.file(dir + "7"));
-    std::filesystem::remove(box.file(dir + "8"));
+    for (const char *ap : {"7", "8"}) std::filesystem::remove(box.file(dir + ap));
     ASSERT_EQ(ap_sync_host(8), 0);
     EXPECT_FALSE(box.exists(dir + "7"));
     EXPECT_TRUE(box.exists(dir + "8"));
     Module profiles(ap_profile_register, ap_profile_unregister);
     ap_profile_record unused{}, used{};
     unused.id = 77, used.id = 9;
-    using command_fn = int (*)(void *);
-    EXPECT_EQ(reinterpret_cast<command_fn>(profiles->command)(&unused), 0);
+    EXPECT_EQ(call<int (*)(void *)>(profiles->command, &unused), 0);
     EXPECT_FALSE(box.exists(dir + "7"));
-    EXPECT_EQ(reinterpret_cast<command_fn>(profiles->discommand)(&used), 0);
+    EXPECT_EQ(call<int (*)(void *)>(profiles->discommand, &used), 0);
     EXPECT_TRUE(box.exists(dir + "7"));
-}
-
-// The CSV export; an AP applied and removed; a text that is not a MAC
-// names no file.
-TEST_F(ApHost, AnApIsAppliedRemovedAndExported) {
+    // The CSV export; an AP applied and removed; a text that is not a MAC names no file.
     ap_host_options o{};
     ASSERT_EQ(ap_host_options_register(&o), 0);
     o.host->handle = AH_getMySQL_list();
@@ -288,20 +271,21 @@ TEST_F(ApHost, AnApIsAppliedRemovedAndExported) {
     ap_host_options_unregister(&o);
     Module host(ap_host_register, ap_host_unregister);
     using command_fn = int (*)(ap_host_record *);
-    const std::string file = "/etc/sysconfig/.firewall/AP_Host_Config/[WTP]=00:11:22:AA:BB:07";
+    std::filesystem::remove(box.file(dir + "7"));
     box.take();
-    EXPECT_EQ(reinterpret_cast<command_fn>(host->command)(&hall), 0);
+    EXPECT_EQ(call<command_fn>(host->command, &hall), 0);
     const Effects on = box.take();
     EXPECT_EQ(on.commands.substr(0, on.commands.find('\n')),
               "/sbin/ip link add WLAN_P1_AP7 type gretap remote 10.0.0.10 key 1 nopmtudisc");
     EXPECT_EQ(on.ipv4, "/sbin/iptables -t filter -D ap_gre_out -p 47 -d 10.0.0.10 -j DROP\n");
-    EXPECT_TRUE(box.exists(file));
-    EXPECT_EQ(reinterpret_cast<command_fn>(host->discommand)(&hall), 0);
+    EXPECT_TRUE(box.exists(dir + "7"));
+    EXPECT_EQ(call<command_fn>(host->discommand, &hall), 0);
     EXPECT_EQ(box.take().commands.substr(0, 30), "/sbin/ip link del WLAN_P1_AP7\n");
-    EXPECT_FALSE(box.exists(file));
+    EXPECT_FALSE(box.exists(dir + "7"));
     // The MAC names the file: a text that is not a MAC names none.
     box.write("/etc/sysconfig/.firewall/keep", "x");
     for (const char *bad : {"../../keep", "00:11:22:AA:BB", "00:11:22:AA:BB:C/"}) EXPECT_EQ(ap_del_host(bad), -1);
     EXPECT_EQ(ap_del_host("00:11:22:AA:BB:07"), -1);  // gone already
     EXPECT_TRUE(box.exists("/etc/sysconfig/.firewall/keep"));
 }
+

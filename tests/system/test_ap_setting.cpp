@@ -14,7 +14,6 @@
 using namespace testing_support;
 
 namespace {
-
 // The settings' defaults with an interface, services and real-time traffic.
 ap_setting_record settings(const char *iname, int32_t services = 7, int32_t realtime = 0) {
     ap_setting_record r{};
@@ -42,7 +41,7 @@ const std::string kLocalOn = kFlush + "/sbin/iptables -t filter -A ap_controller
                              "/sbin/iptables -t filter -A Wireless -p udp --sport 1234 -j ACCEPT\n";
 const std::string kLocalOff = kFlush + kApp;
 
-// LAN1 in NAT mode joins the controller's bridge, which takes its addresses.
+// LAN1 in NAT mode joins the controller's bridge, which takes its addresses; leaving, it gives them back.
 const std::string kBridgeOn =
     "/sbin/brctl addif brgre LAN1\n/sbin/ip link set LAN1 down\n/sbin/ip link set brgre down\n"
     "/sbin/ip addr del 192.168.1.1/24 broadcast 192.168.1.255 dev LAN1 label LAN1:LAN1\n"
@@ -50,13 +49,11 @@ const std::string kBridgeOn =
     "/sbin/ip route replace 192.168.1.0/24 dev brgre src 192.168.1.1\n/sbin/ip link set LAN1 up\n"
     "/sbin/ip link set brgre up\n/sbin/ifconfig brgre up\n"
     "/sbin/route add -net 239.255.1.2 netmask 255.255.255.255 dev LAN1\n";
-const std::string kBridgeOff =
-    "/sbin/brctl delif brgre LAN1\n/sbin/ip link set LAN1 down\n/sbin/ip link set brgre down\n"
-    "/sbin/ip addr del 192.168.1.1/24 broadcast 192.168.1.255 dev brgre label brgre:LAN1\n"
-    "/sbin/ip addr add 192.168.1.1/24 broadcast 192.168.1.255 dev LAN1 label LAN1:LAN1\n"
-    "/sbin/ip route replace 192.168.1.0/24 dev LAN1 src 192.168.1.1\n/sbin/ip link set LAN1 up\n"
-    "/sbin/ip link set brgre up\n/sbin/ifconfig brgre down\n"
-    "/sbin/route del -net 239.255.1.2 netmask 255.255.255.255 dev LAN1\n";
+const std::string kBridgeOff = replaced(
+    replaced(replaced(replaced(replaced(replaced(kBridgeOn, "addif", "delif"), "dev LAN1 label", "dev X label"),
+                      "dev brgre label brgre:", "dev LAN1 label LAN1:"), "dev X label LAN1:", "dev brgre label brgre:"),
+             "dev brgre src", "dev LAN1 src"),
+    "brgre up\n/sbin/route add", "brgre down\n/sbin/route del");
 // The controller's interface routes normally: its rules are flushed only.
 const std::string kTransparent = "/sbin/ebtables -t broute -F transparent_routing_ap\n";
 
@@ -81,24 +78,8 @@ const std::string kRealtimeDelete =
 const std::string kRealtimeOn = kRealtimeDelete + replaced(kRealtimeDelete, " -D ", " -A ");
 
 using apply_fn = int (*)(ap_setting_record *, ap_setting_record *);
-
+using boot_fn = int (*)(ap_setting_record *, ap_setting_record *, int);
 }  // namespace
-
-// A line reads back as written; missing fields take their defaults.
-TEST(ApSetting, LinesReadBackAndMissingFieldsTakeTheirDefaults) {
-    ModuleBox box;
-    Module m(ap_setting_register, ap_setting_unregister);
-    const std::string defaults = " 0 0 7 ^o^ ^o^ ^o^ ^o^ 0 0 0 0 \n",
-                      full = "LAN1 1 0 1 18 \"pass word\" 03:00 ^o^ 04:30 2 15 1 1 \n";
-    for (auto [line, stored] : {std::pair{full, full}, {"DMZ2 1\n", "DMZ2 1" + defaults}, {"\n", "^o^ 0" + defaults}}) {
-        ap_setting_record r{};
-        box.write("/etc/sysconfig/.firewall/ap_setting.conf", line);
-        ASSERT_NE(m.open(1, &r), nullptr);  // read into r, and stored again
-        EXPECT_EQ(m->modify(static_cast<record_file *>(m->handle), &r, 1), 0);
-        m.close();
-        EXPECT_EQ(box.read("/etc/sysconfig/.firewall/ap_setting.conf"), stored);
-    }
-}
 
 // The APs' files are written again only when what the APs get changed; the
 // system information mirrors the settings; the change slot tells a
@@ -113,11 +94,7 @@ TEST(ApSetting, ModifyRewritesTheApFilesOnlyWhenWhatTheApsGetChanged) {
     put(r.sync_ap_passwd, "secret"), put(r.autorestart_day_time, "03:00");
     r.autorestart_en_autorestart = 1;
     const std::string kDefault = "/etc/sysconfig/.firewall/AP_Host_Config/DEFAULT";
-    const struct {
-        const char *what;
-        std::function<void(ap_setting_record &)> change;
-        bool rewritten;
-    } rows[] = {
+    const struct { const char *what; std::function<void(ap_setting_record &)> change; bool rewritten; } rows[] = {
         {"first settings", [](ap_setting_record &) {}, true},
         {"load balance only", [](ap_setting_record &s) { s.enable_ap_balance = 1; }, false},
         {"services only", [](ap_setting_record &s) { s.enable_ap_sys_management = 1; }, false},
@@ -157,7 +134,6 @@ TEST(ApSetting, ApplyingRemovingAndSwitchingTheController) {
     install_interfaces({interface_port(1, "LAN1", 1, 1, 3, "192.168.1.1"), interface_port(2, "DMZ1", 3, 3)});
     box.write("/var/ap/info/stale", "x");
     Module m(ap_setting_register, ap_setting_unregister);
-    const auto slot = [&](module_op op) { return reinterpret_cast<apply_fn>(op); };
     ap_setting_record lan1 = settings("LAN1"), lan1_changed = settings("LAN1", 18, 1), dmz1 = settings("DMZ1"),
                       off = settings("^o^");
     const std::string base =
@@ -173,23 +149,18 @@ TEST(ApSetting, ApplyingRemovingAndSwitchingTheController) {
         Effects expected;
         int controller_on;  // integer 103 after it
     } rows[] = {
-        {"apply LAN1", [&] { slot(m->command)(nullptr, &lan1); }, {kBridgeOn, kLocalOn, v6(kLocalOn)}, 1},
-        {"apply nothing", [&] { slot(m->command)(&lan1, &off); }, {}, 0},
-        {"remove LAN1", [&] { slot(m->discommand)(&lan1, &off); }, {kBridgeOff, kLocalOff, v6(kLocalOff)}, 0},
-        {"remove for a transparent-routing DMZ1", [&] { slot(m->discommand)(&lan1, &dmz1); },
+        {"apply LAN1", [&] { call<apply_fn>(m->command, nullptr, &lan1); }, {kBridgeOn, kLocalOn, v6(kLocalOn)}, 1},
+        {"apply nothing", [&] { call<apply_fn>(m->command, &lan1, &off); }, {}, 0},
+        {"remove LAN1", [&] { call<apply_fn>(m->discommand, &lan1, &off); }, {kBridgeOff, kLocalOff, v6(kLocalOff)}, 0},
+        {"remove for a transparent-routing DMZ1", [&] { call<apply_fn>(m->discommand, &lan1, &dmz1); },
          {kBridgeOff + kTransparent, kLocalOff, v6(kLocalOff)}, 0},
         {"switch services and real-time traffic only (103 as the removal left it)",
-         [&] { slot(m->recommand)(&lan1, &lan1_changed); }, {"", switched, v6(switched)}, 0},
-        {"switch LAN1 to DMZ1",
-         [&] { slot(m->recommand)(&lan1, &dmz1); },
-         {kBridgeOff + kTransparent + "/sbin/route add -net 239.255.1.2 netmask 255.255.255.255 dev DMZ1\n", moved,
+         [&] { call<apply_fn>(m->recommand, &lan1, &lan1_changed); }, {"", switched, v6(switched)}, 0},
+        {"switch LAN1 to DMZ1", [&] { call<apply_fn>(m->recommand, &lan1, &dmz1); }, {kBridgeOff + kTransparent + "/sbin/route add -net 239.255.1.2 netmask 255.255.255.255 dev DMZ1\n", moved,
           v6(moved)},
          1},
         {"boot with LAN1 (directories that were not there are removed through the shell too)",
-         [&] {
-             reinterpret_cast<int (*)(ap_setting_record *, ap_setting_record *, int)>(m->initial_system_cmd)(
-                 nullptr, &lan1_changed, 1);
-         },
+         [&] { call<boot_fn>(m->initial_system_cmd, nullptr, &lan1_changed, 1); },
          {"/bin/rm -rf \"/etc/sysconfig/.firewall/AP_Host_Config\"\n/bin/mount /dev/mtdblock3 /mnt > /dev/null 2>&1\n"
           "/bin/rm -rf \"/mnt/AP_Host_Config\" > /dev/null 2>&1\n/bin/umount /mnt > /dev/null 2>&1\n"
           "/bin/rm -rf \"/var/ap/radar\"\n/bin/rm -rf \"/var/ap/command\"\n/bin/rm -rf \"/var/ap/lock\"\n"
@@ -212,8 +183,10 @@ TEST(ApSetting, ApplyingRemovingAndSwitchingTheController) {
     EXPECT_TRUE(box.exists("/etc/sysconfig/.firewall/AP_Host_Config/DEFAULT"));
 }
 
-// The form fills every setting; a hostile interface name is refused from
-// it, and from a hand-edited file it reaches the shell as one word.
+// Lines read back, missing fields at their defaults; the form fills every setting; a hostile interface
+// name is refused from it, and from a hand-edited file it reaches the shell as one word; the uploaded AP
+// firmware: the list (names escaped, newest last, dot files out, a submit only for who may change) and the
+// removal by age (dot files never, in-process).
 TEST(ApSetting, HostileInterfaceNamesAreRefusedFromTheFormAndQuotedFromTheFile) {
     ModuleBox box;
     Module m(ap_setting_register, ap_setting_unregister);
@@ -236,13 +209,24 @@ TEST(ApSetting, HostileInterfaceNamesAreRefusedFromTheFormAndQuotedFromTheFile) 
     EXPECT_EQ(m->modify(m.open(1), &all, 1), 0);
     m.close();
     EXPECT_EQ(box.read("/etc/sysconfig/.firewall/ap_setting.conf"), "DMZ1 1 2 3 18 pw 01:00 02:00 03:00 4 5 1 1 \n");
+    // A line reads back as written; missing fields take their defaults.
+    const std::string defaults = " 0 0 7 ^o^ ^o^ ^o^ ^o^ 0 0 0 0 \n",
+                      full = "LAN1 1 0 1 18 \"pass word\" 03:00 ^o^ 04:30 2 15 1 1 \n";
+    for (auto [line, stored] : {std::pair{full, full}, {"DMZ2 1\n", "DMZ2 1" + defaults}, {"\n", "^o^ 0" + defaults}}) {
+        ap_setting_record r{};
+        box.write("/etc/sysconfig/.firewall/ap_setting.conf", line);
+        ASSERT_NE(m.open(1, &r), nullptr);  // read into r, and stored again
+        EXPECT_EQ(m->modify(static_cast<record_file *>(m->handle), &r, 1), 0);
+        m.close();
+        EXPECT_EQ(box.read("/etc/sysconfig/.firewall/ap_setting.conf"), stored);
+    }
     for (const std::string &value : hostile_values(box.file("/sentinel"))) {
         if (value.size() < 1000) {
             EXPECT_EQ(form(value.c_str()), "^o^") << value;
         }
         ap_setting_record r = settings(value.c_str());
         box.take();
-        reinterpret_cast<apply_fn>(m->command)(nullptr, &r);
+        call<apply_fn>(m->command, nullptr, &r);
         // The route is the only command (an unknown interface joins no bridge).
         const std::string route = box.take().commands;
         const auto args = run_with_stub(box, route.substr(0, route.size() - 1), "/sbin/route");
@@ -250,13 +234,7 @@ TEST(ApSetting, HostileInterfaceNamesAreRefusedFromTheFormAndQuotedFromTheFile) 
         EXPECT_EQ(args.back(), r.iname) << value;
         EXPECT_FALSE(box.exists("/sentinel")) << value;
     }
-}
-
-// The uploaded AP firmware: the selection list (names escaped, newest
-// last, dot files left out, a submit only for who may change) and the
-// removal by age (dot files never, in-process).
-TEST(ApSetting, UploadedFirmwareListedAndRemovedByAge) {
-    ModuleBox box;
+    // The uploaded AP firmware.
     const auto age = [&](const std::string &name, time_t mtime) {
         box.write("/var/ap/firmware/" + name, "x");
         utimbuf t{mtime, mtime};
@@ -305,3 +283,4 @@ TEST(ApSetting, UploadedFirmwareListedAndRemovedByAge) {
     std::filesystem::remove_all(box.file("/var/ap/firmware"));
     EXPECT_EQ(ap_setting_checkUploadFirmware(0), 0);
 }
+

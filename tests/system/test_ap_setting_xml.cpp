@@ -33,9 +33,7 @@ TEST(ApSettingXml, ExportedAndImportedBack) {
                                      "autorestart_week_day=2|autorestart_month_day=15|autorestart_en_autorestart=1|"
                                      "enable_realtime_traffic=1") +
                             "</_entry></_function>");
-    const struct {
-        std::string document, line;
-    } rows[] = {
+    const struct { std::string document, line; } rows[] = {
         {settings, line},
         {"<_function><_entry><iname value=\"LAN2\" /></_entry><_entry><iname value=\"DMZ1\" />"
          "<enable_ap_balance value=\"1\" /></_entry></_function>",

@@ -7,8 +7,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
-#include <string>
-#include <vector>
 
 #include "support/hostile.h"
 #include "support/module_harness.h"
@@ -17,7 +15,6 @@
 using namespace testing_support;
 
 namespace {
-
 // r after edit.
 interface_record with(interface_record r, const std::function<void(interface_record &)> &edit) {
     edit(r);
@@ -38,12 +35,11 @@ Effects run(ModuleBox &box, const Module &t, interface_record r, int change, int
 const std::string kFlush = "/sbin/ebtables -t broute -F transparent_routing\n";
 const std::string kFlushes = kFlush + "/sbin/ebtables -t broute -F transparent_routing_ap\n";
 constexpr int kUndo = IA_DEL | IA_DISCONNECT | IA_RELEASE;
-
 }  // namespace
 
 // A LAN port gets its name, address, route and service rules in and out of
 // its device, VLANs and bridge members; a change of services alone
-// replaces their rules; the debug log shows the stages passed.
+// replaces their rules; the debug log shows the stages passed; a dynamic WAN address is translated to.
 TEST(InterfaceApply, ALanPortGetsItsAddressAndServiceRules) {
     ModuleBox box({"SYSTEM_PORT_NUM=4"});
     ASSERT_EQ(interface_init_shm(), 0);
@@ -86,6 +82,16 @@ TEST(InterfaceApply, ALanPortGetsItsAddressAndServiceRules) {
             stages += line.substr(at + 2, line.find('\n', at) - at - 1);
     EXPECT_EQ(stages, "=====START command port 1=====\n===== command 0.1 port 1 =====\n===== command 1 port 1 =====\n"
                       "===== command 1.1 port 1 =====\n===== command 2.1 port 1 =====\n=====END command port 1=====\n");
+    // A dynamic address that came is translated to; an unknown WAN does nothing.
+    reset_interfaces({interface_defaults(2, "WAN1", 2, 2)});
+    wan_address_event up{"198.51.100.9", 2, "WAN1"}, unknown{"198.51.100.9", 2, "WAN9"};
+    ASSERT_EQ(call<wan_address_fn>(t->dynamicIPup, &up), &up);
+    EXPECT_EQ(box.take(), (Effects{"/usr/www/cgi-bin/change_wip add 1\n",
+                                   "/sbin/iptables -t nat -F postNat_WAN1\n/sbin/iptables -t nat -A postNat_WAN1 -j SNAT"
+                                   " --to-source 198.51.100.9\n/sbin/iptables -t mangle -F mark_WAN1\n/sbin/iptables -t"
+                                   " mangle -A mark_WAN1 -j ROUTEMARK --set-mark 0x101 --set-continue\n", ""}));
+    call<wan_address_fn>(t->dynamicIPup, &unknown);
+    EXPECT_EQ(box.take(), Effects{});
 }
 
 // Each address mode, forwarding mode and bond role applied and undone:
@@ -211,69 +217,6 @@ TEST(InterfaceApply, EveryAddressModeAndForwardingModeHasItsSequence) {
               "/sbin/ip addr add 203.0.113.20/24 broadcast 203.0.113.255 dev WAN1 label WAN1:vlink65\n");
 }
 
-// A dynamic address that came translates to it; an unknown WAN does nothing.
-TEST(InterfaceApply, ADynamicAddressIsTranslatedToOnceItCame) {
-    ModuleBox box({"SYSTEM_PORT_NUM=2"});
-    ASSERT_EQ(interface_init_shm(), 0);
-    Module t(interface_register, interface_unregister);
-    reset_interfaces({interface_defaults(2, "WAN1", 2, 2)});
-    using ip_up = wan_address_fn;
-    wan_address_event up{"198.51.100.9", 2, "WAN1"}, unknown{"198.51.100.9", 2, "WAN9"};
-    ASSERT_EQ(call<ip_up>(t->dynamicIPup, &up), &up);
-    EXPECT_EQ(box.take(), (Effects{"/usr/www/cgi-bin/change_wip add 1\n",
-                                   "/sbin/iptables -t nat -F postNat_WAN1\n/sbin/iptables -t nat -A postNat_WAN1 -j SNAT"
-                                   " --to-source 198.51.100.9\n/sbin/iptables -t mangle -F mark_WAN1\n/sbin/iptables -t"
-                                   " mangle -A mark_WAN1 -j ROUTEMARK --set-mark 0x101 --set-continue\n", ""}));
-    call<ip_up>(t->dynamicIPup, &unknown);
-    EXPECT_EQ(box.take(), Effects{});
-}
-
-// The dialler's options and secrets for each way of dialling; a port that
-// stops being PPPoE loses its files and the dialler's table.
-TEST(InterfaceApply, PppoeFilesAreWrittenForTheDialler) {
-    ModuleBox box({"SYSTEM_PORT_NUM=4"});
-    ASSERT_EQ(interface_init_shm(), 0);
-    Module t(interface_register, interface_unregister);
-    box.write("/etc/ppp/.keep", "");
-    const std::string head = "lock\nlocal\nnocrtscts\nnoauth\nmru 1492\nmtu 1492\nnoaccomp\nsync\n",
-                      echo = "lcp-echo-interval 30\nlcp-echo-failure 4\n",
-                      plugin = "plugin /usr/pppd/2.4.4/rp-pppoe.so\n";
-    const struct {
-        const char *user, *password;
-        int service, demand, idle;
-        const char *via, *mask, *gateway;
-        std::string options, secrets;
-    } cases[] = {
-        {"user", "pw", 1, 0, 0, "198.51.100.7", "0.0.0.0", "198.51.100.1",
-         head + echo + "198.51.100.7:198.51.100.1\nipcp-accept-local\nipcp-accept-remote\nname \"user\"\n" + plugin,
-         "\"user\"\t*\t\"pw\"\t*"},
-        {"a b@isp", "p w", 1, 1, 5, "198.51.100.7", "255.255.255.252", "0.0.0.0",
-         head + "demand\nidle 300\n198.51.100.7\nipcp-accept-local\nnetmask 255.255.255.252\n"
-                "name \"a b@isp\"\n" + plugin,
-         "\"a b@isp\"\t*\t\"p w\"\t*"},
-        {"us\"er\n+x", "pw\\", 0, 0, 0, "0.0.0.0", "0.0.0.0", "0.0.0.0", head + echo + "name \"^o^\"\n" + plugin, ""},
-    };
-    for (const auto &c : cases) {
-        const interface_record r = with(interface_defaults(3, "WAN2", 2, 1), [&](interface_record &rec) {
-            interface_pppoe &p = rec.connection.pppoe;
-            put(p.pppoe_username, c.user), put(p.pppoe_password, c.password), put(p.pppoe_via_ipaddr, c.via);
-            put(p.pppoe_via_netmask, c.mask), put(p.pppoe_via_defgw, c.gateway);
-            p.pppoe_service = c.service, p.pppoe_demand = c.demand, p.pppoe_idle = c.idle;
-        });
-        reset_interfaces({r});
-        run(box, t, r, 0, IA_CONNECT, 0, false);
-        EXPECT_EQ(box.read("/etc/ppp/options.WAN2"), c.options) << c.user;
-        EXPECT_EQ(box.read("/etc/ppp/pap-secrets.WAN2") + box.read("/etc/ppp/chap-secrets.WAN2"),
-                  c.secrets + c.secrets);
-    }
-    // A port that stops being PPPoE loses its files and the dialler's table.
-    box.write("/var/run/pppd2.tab", "");
-    run(box, t, *interface_read_shm(3), cMODE_CHANGE, 0, 0, true);
-    for (const char *gone : {"/etc/ppp/options.WAN2", "/etc/ppp/pap-secrets.WAN2", "/etc/ppp/chap-secrets.WAN2",
-                             "/var/run/pppd2.tab"})
-        EXPECT_FALSE(box.exists(gone)) << gone;
-}
-
 // A restart undoes every port with the old records, then applies the new.
 TEST(InterfaceApply, RestartUndoesEveryPortWithTheOldRecordsThenAppliesTheNew) {
     ModuleBox box({"SYSTEM_PORT_NUM=2", "SYSTEM_PORT1_IP=192.168.1.1", "SYSTEM_PORT1_NETMASK=255.255.255.0"});
@@ -328,8 +271,8 @@ TEST(InterfaceApply, StoppingPppoeEndsThatPortsDiallerOnly) {
     EXPECT_EQ(other.ended_by(), 0) << "the other port's dialler runs on";
 }
 
-// Hostile form values: names and addresses refused, the host name one word
-// of the DHCP client's command, user names and passwords kept in quotes.
+// Hostile form values: names and addresses refused, the host name one word of the DHCP client's command,
+// user names and passwords kept in quotes; the dialler's files for each way of dialling, removed with PPPoE.
 TEST(InterfaceApply, HostileFormValuesAreRefusedOrQuoted) {
     ModuleBox box({"SYSTEM_PORT_NUM=4"});
     ASSERT_EQ(interface_init_shm(), 0);
@@ -369,4 +312,42 @@ TEST(InterfaceApply, HostileFormValuesAreRefusedOrQuoted) {
         EXPECT_EQ(secrets.find('\n'), std::string::npos) << secrets;
         EXPECT_FALSE(std::filesystem::exists(sentinel)) << value;
     }
+    // The dialler's options and secrets for each way of dialling.
+    const std::string head = "lock\nlocal\nnocrtscts\nnoauth\nmru 1492\nmtu 1492\nnoaccomp\nsync\n",
+                      echo = "lcp-echo-interval 30\nlcp-echo-failure 4\n",
+                      plugin = "plugin /usr/pppd/2.4.4/rp-pppoe.so\n";
+    const struct {
+        const char *user, *password;
+        int service, demand, idle;
+        const char *via, *mask, *gateway;
+        std::string options, secrets;
+    } cases[] = {
+        {"user", "pw", 1, 0, 0, "198.51.100.7", "0.0.0.0", "198.51.100.1",
+         head + echo + "198.51.100.7:198.51.100.1\nipcp-accept-local\nipcp-accept-remote\nname \"user\"\n" + plugin,
+         "\"user\"\t*\t\"pw\"\t*"},
+        {"a b@isp", "p w", 1, 1, 5, "198.51.100.7", "255.255.255.252", "0.0.0.0",
+         head + "demand\nidle 300\n198.51.100.7\nipcp-accept-local\nnetmask 255.255.255.252\n"
+                "name \"a b@isp\"\n" + plugin,
+         "\"a b@isp\"\t*\t\"p w\"\t*"},
+        {"us\"er\n+x", "pw\\", 0, 0, 0, "0.0.0.0", "0.0.0.0", "0.0.0.0", head + echo + "name \"^o^\"\n" + plugin, ""},
+    };
+    for (const auto &c : cases) {
+        const interface_record r = with(interface_defaults(3, "WAN2", 2, 1), [&](interface_record &rec) {
+            interface_pppoe &p = rec.connection.pppoe;
+            put(p.pppoe_username, c.user), put(p.pppoe_password, c.password), put(p.pppoe_via_ipaddr, c.via);
+            put(p.pppoe_via_netmask, c.mask), put(p.pppoe_via_defgw, c.gateway);
+            p.pppoe_service = c.service, p.pppoe_demand = c.demand, p.pppoe_idle = c.idle;
+        });
+        reset_interfaces({r});
+        run(box, t, r, 0, IA_CONNECT, 0, false);
+        EXPECT_EQ(box.read("/etc/ppp/options.WAN2"), c.options) << c.user;
+        EXPECT_EQ(box.read("/etc/ppp/pap-secrets.WAN2") + box.read("/etc/ppp/chap-secrets.WAN2"),
+                  c.secrets + c.secrets);
+    }
+    // A port that stops being PPPoE loses its files and the dialler's table.
+    box.write("/var/run/pppd2.tab", "");
+    run(box, t, *interface_read_shm(3), cMODE_CHANGE, 0, 0, true);
+    for (const char *gone : {"/etc/ppp/options.WAN2", "/etc/ppp/pap-secrets.WAN2", "/etc/ppp/chap-secrets.WAN2",
+                             "/var/run/pppd2.tab"})
+        EXPECT_FALSE(box.exists(gone)) << gone;
 }

@@ -9,8 +9,9 @@
 
 using namespace testing_support;
 
-// Ports export every key in their order, values escaped, and import by
-// position; values of the wrong kind are refused, security bits rebuilt.
+// Ports export every key in their order, values escaped, and import by position, values of the wrong kind
+// refused, security bits rebuilt; routes export with the family's name, read back, and import their own keys,
+// keeping duplicates; subnets and VLANs export together and go back to their files.
 TEST(InterfaceXml, PortsExportInTheirOrderAndImportByPosition) {
     ModuleBox box({"SYSTEM_PORT_NUM=1"});
     ASSERT_EQ(interface_init_shm(), 0);
@@ -49,12 +50,7 @@ TEST(InterfaceXml, PortsExportInTheirOrderAndImportByPosition) {
               0);
     const interface_record &r = *interface_read_shm(1);
     EXPECT_EQ(std::string(r.iname) + " " + r.ipaddr + " " + r.mac + " " + r.security, "^o^ 0.0.0.0 00:00:00:00:00:00 17");
-}
-
-// Routes export with the family's name, read back, and import their own
-// keys, keeping duplicates; subnets and VLANs export together and go back to their files.
-TEST(InterfaceXml, RoutesAndSubnetsHaveTheirKeys) {
-    ModuleBox box;
+    // Routes and subnets.
     Module routes(route_table_register, route_table_unregister), subnets(msubnet_register, msubnet_unregister);
     const std::string route_file = "/etc/sysconfig/.firewall/static_route.conf";
     box.write(route_file, "10.1.0.0 255.255.0.0 192.168.1.254 LAN1 0\n2001:db8:1:: 48 2001:db8::1 LAN1 1\n");
@@ -78,13 +74,14 @@ TEST(InterfaceXml, RoutesAndSubnetsHaveTheirKeys) {
     const std::string subnet = "LAN1 0 10.8.0.1 255.255.255.0 \n", vlan = "LAN2 5 10.5.0.1 255.255.255.0 \n";
     box.write("/etc/sysconfig/.firewall/msubnet.conf", subnet);
     box.write("/etc/sysconfig/.firewall/mvlan.conf", vlan);
-    const std::string exported = export_of(subnets.table(), "msubnet");
-    EXPECT_EQ(exported, "<_function value=\"msubnet\" method=\"add\"><_entry>" +
+    const std::string subnets_exported = export_of(subnets.table(), "msubnet");
+    EXPECT_EQ(subnets_exported, "<_function value=\"msubnet\" method=\"add\"><_entry>" +
                             elements("interface=LAN1|vlan=0|ipaddr=10.8.0.1|netmask=255.255.255.0|</_entry><_entry>|"
                                      "interface=LAN2|vlan=5|ipaddr=10.5.0.1|netmask=255.255.255.0") +
                             "</_entry></_function>");
     box.write("/etc/sysconfig/.firewall/mvlan.conf", "");
-    ASSERT_EQ(import_into(subnets.table(), exported), 0);
+    ASSERT_EQ(import_into(subnets.table(), subnets_exported), 0);
     EXPECT_EQ(box.read("/etc/sysconfig/.firewall/msubnet.conf") + box.read("/etc/sysconfig/.firewall/mvlan.conf"),
               subnet + vlan);
 }
+
