@@ -1,5 +1,5 @@
-// The AP side of the controller without a database: tunnel device names,
-// the per-AP tunnels, the group file, the profile and map modules, the AP form.
+// The AP side of the controller without a database: tunnel device names, the per-AP tunnels, the group file, the
+// profile and map modules, the AP form.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -41,8 +41,8 @@ std::string tunnel_on(const char *dev, const char *ip, int key, const char *brid
 }
 }  // namespace
 
-// A tunnel per used slot of each AP with an address, the GRE drop rule
-// lifted or put back; an AP's reported address is one word of the command.
+// A tunnel per used slot of each AP with an address, the GRE drop rule lifted or put back; an AP's reported address
+// is one word of the command.
 TEST(ApCommon, RemoteTunnelsPerSlotAndTheGreDropRule) {
     ModuleBox box;
     ASSERT_EQ(interface_init_shm(), 0);
@@ -85,8 +85,8 @@ TEST(ApCommon, RemoteTunnelsPerSlotAndTheGreDropRule) {
     }
 }
 
-// The group file is made with 64 groups, a group's line written and read; the AP form fills both bands'
-// slots and channels and the restart times, refusing a line break and a coordinate that is not a number.
+// The group file is made with 64 groups, a group's line written and read; the AP form fills both bands' slots and
+// channels and the restart times, refusing a line break and a coordinate that is not a number.
 TEST(ApCommon, GroupFileHoldsSixtyFourGroups) {
     ModuleBox box;
     Module m(ap_host_register, ap_host_unregister);
@@ -124,9 +124,9 @@ TEST(ApCommon, GroupFileHoldsSixtyFourGroups) {
     EXPECT_EQ(std::string(r.gps_lat) + "|" + r.gps_lng, "0|-121.5");
 }
 
-// Profiles get numbers in order and unique names; a form value that would start a new key of the APs'
-// files is refused; maps are found by name and keep their images until removed; an id or extension that
-// would name other files is not taken.
+// Profiles get numbers in order and unique names; a form value that would start a new key of the APs' files is
+// refused; maps are found by name and keep their images until removed; an id or extension that would name other files
+// is not taken.
 TEST(ApCommon, ProfilesGetNumbersAndNamesStayUnique) {
     ModuleBox box;
     Module m(ap_profile_register, ap_profile_unregister);

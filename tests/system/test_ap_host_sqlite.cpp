@@ -1,6 +1,5 @@
-// The managed APs in real SQLite databases: the list and its order, edits,
-// deletion with the client database's records, map placement, app logins,
-// the CSV export and the WTP configuration files.
+// The managed APs in real SQLite databases: the list and its order, edits, deletion with the client database's
+// records, map placement, app logins, the CSV export and the WTP configuration files.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -18,8 +17,8 @@ namespace {
 constexpr const char *kInfo = "/etc/sysconfig/.firewall/AP_INFO";
 constexpr const char *kClient = "/var/db/AP_CLIENT";
 
-// The AP table as the AP daemon creates it: most radio columns in pairs,
-// the 2.4 GHz one and its "5G_" twin (quoted: it begins with a digit).
+// The AP table as the AP daemon creates it: most radio columns in pairs, the 2.4 GHz one and its "5G_" twin (quoted:
+// it begins with a digit).
 std::string ap_table() {
     std::string t = "CREATE TABLE ap_list (SN INTEGER, STime, ETime, Name, MAC, IP, PORT, Username, Passwd, "
                     "Status INTEGER, poe";
@@ -41,8 +40,7 @@ std::string ap_table() {
                "wired_max, fw_version, autorestart, fw_upgrade);\n";
 }
 
-// Runs statements on a database file; with columns, the rows of a query
-// ("|" between its columns and a line each).
+// Runs statements on a database file; with columns, the rows of a query ("|" between its columns and a line each).
 std::string sql(const char *path, const std::string &statements, int columns = 0) {
     sqlite3 *db = nullptr;
     EXPECT_EQ(_my_sqlite_connect("test", &db, path), 0);
@@ -93,8 +91,8 @@ protected:
 };
 }  // namespace
 
-// The list in the order the page's sort column asks, a row read over the defaults; an edit stores the
-// editable fields as data, hostile names too; no database file: no list, and none made.
+// The list in the order the page's sort column asks, a row read over the defaults; an edit stores the editable fields
+// as data, hostile names too; no database file: no list, and none made.
 TEST_F(ApHost, ListIsReadInTheOrderThePageAsks) {
     const struct { const char *si, *sd; std::vector<int> sns; } rows[] = {
         {"0", "1", {8, 7, 9}},  // Status, then SN; the direction is ignored
@@ -134,8 +132,7 @@ TEST_F(ApHost, ListIsReadInTheOrderThePageAsks) {
     EXPECT_EQ(sql(kInfo, "SELECT SN, Name, pf_id, `5G_pf_id`, wired_id, data_rate, beacon_interval, gps_lat, gps_id "
                          "FROM ap_list ORDER BY SN", 9),
               "7|Hall|4,0,9|0,5|0,2,0,0,0,0,0,0,9|||25.5|\n"
-              "8|', `Name`='x' --|2,3|0|0,4,0,0,0,0,0,0|Auto|100|1.5|20240101000000\n"
-              "9|Yard|3||||||\n");
+              "8|', `Name`='x' --|2,3|0|0,4,0,0,0,0,0,0|Auto|100|1.5|20240101000000\n9|Yard|3||||||\n");
     for (const std::string &value : hostile_values(box.file("/sentinel"))) {
         std::snprintf(a.Name, sizeof a.Name, "%s", value.c_str());
         ASSERT_EQ(AH_modifyMySQL(&a), 0) << value;
@@ -147,14 +144,13 @@ TEST_F(ApHost, ListIsReadInTheOrderThePageAsks) {
     EXPECT_FALSE(box.exists(kInfo));  // not made by looking
 }
 
-// Map placement and renaming, status reset, time adjustment, app logins; deleting an AP takes its rows
-// from the client database and its own row.
+// Map placement and renaming, status reset, time adjustment, app logins; deleting an AP takes its rows from the
+// client database and its own row.
 TEST_F(ApHost, MapsStatusTimesAndAppLogins) {
     EXPECT_EQ(AH_updateMap("00:11:22:AA:BB:08", "M1", 10.5, 20, 25.1234567, 121, "Road '1'", "^o^"), 0);
     EXPECT_EQ(AH_updateMapByMacMapGps("00:11:22:AA:BB:09", "121.5", "-25", "^o^", "G1"), 0);
     EXPECT_EQ(AH_updateMapByMacMapGps("00:11:22:AA:BB:09", "1, `Name`='x'", "0", "", "G1"), -1);
-    const char *placed =
-        "SELECT SN, map_id, map_axis_x, map_axis_y, gps_lat, gps_lng, gps_addr, gps_id FROM ap_list "
+    const char *placed = "SELECT SN, map_id, map_axis_x, map_axis_y, gps_lat, gps_lng, gps_addr, gps_id FROM ap_list "
         "ORDER BY SN";
     EXPECT_EQ(sql(kInfo, placed, 8),
               "7||||25.5|121.25||\n8|M1|10.50|20.00|25.123457|121.000000|Road '1'|\n9||||-25|121.5||G1\n");
@@ -207,8 +203,8 @@ TEST_F(ApHost, MapsStatusTimesAndAppLogins) {
               "/dev/null 2>&1\n/bin/umount /mnt > /dev/null 2>&1\n");
 }
 
-// Each AP's WTP file from its slots and the profiles, a profile's change reaching the APs that use it only;
-// the CSV export; an AP applied and removed; a text that is not a MAC names no file.
+// Each AP's WTP file from its slots and the profiles, a profile's change reaching the APs that use it only; the CSV
+// export; an AP applied and removed; a text that is not a MAC names no file.
 TEST_F(ApHost, EveryApGetsItsWtpFileFromItsSlotsAndTheProfiles) {
     box.write("/etc/sysconfig/.firewall/ap_profile_opt.conf",
               "4 Office Office 1 0 0 0 0 WPA2PSK 0 HEX 64 1 ^o^ WPA2 AES 3600 \"pass phrase\" WPA2 AES 3600 0.0.0.0 "
@@ -218,17 +214,16 @@ TEST_F(ApHost, EveryApGetsItsWtpFileFromItsSlotsAndTheProfiles) {
     const time_t before = std::time(nullptr);
     ASSERT_EQ(ap_sync_host(0), 0);
     EXPECT_EQ(without_time(box.read(dir + "8"), before),
-              "[SYSTEM]\ntime=T\npoe_passthru=0\nap_passwd=c2VjcmV0\nautorestart=01:00 ^o^ ^o^ 0 0 1\n\n"
-              "[DEFAULT]\nwireless_mode=6\n" +
-                  kDefaultRadio + "[5G_DEFAULT]\nwireless_mode=28\n" + kDefaultRadio +
+              "[SYSTEM]\ntime=T\npoe_passthru=0\nap_passwd=c2VjcmV0\nautorestart=01:00 ^o^ ^o^ 0 0 1\n\n[DEFAULT]\n"
+              "wireless_mode=6\n" + kDefaultRadio + "[5G_DEFAULT]\nwireless_mode=28\n" + kDefaultRadio +
                   "[SSID1]\nssid=Office\nssid_visible=1\nclient_isolation=0\nconnection_enable=0\nconnection_limit=0\n"
                   "trafficMode=0\nauthentication=WPA2PSK\nencryption=0\nkey_type=HEX\nkey_size=64\nkey_index=1\n"
                   "network_key=^o^\nWPA_mode=WPA2\ncipher_type=AES\nupdate_sec=3600\npassphrase=pass phrase\n"
                   "WPA_radius_mode=WPA2\nradius_cipher_type=AES\nradius_update_sec=3600\nwpa_radius_ip=0.0.0.0\n"
                   "wpa_radius_port=1812\nwpa_radius_secret=^o^\nwep_8021x_size=64\nwep_8021x_ip=0.0.0.0\n"
                   "wep_8021x_port=1812\nwep_8021x_secret=^o^\nvlan_id=10\nssid_b64=T2ZmaWNl\nnetwork_key_b64=Xm9e\n"
-                  "passphrase_b64=cGFzcyBwaHJhc2U=\nwpa_radius_secret_b64=Xm9e\nwep_8021x_secret_b64=Xm9e\n"
-                  "[ETH1]\nclient_isolation=1\ntrafficMode=0\nvlan_id=20\n");
+                  "passphrase_b64=cGFzcyBwaHJhc2U=\nwpa_radius_secret_b64=Xm9e\nwep_8021x_secret_b64=Xm9e\n[ETH1]\n"
+                  "client_isolation=1\ntrafficMode=0\nvlan_id=20\n");
     // Sections keep their slot's number; a profile that does not exist gives none.
     const auto headings = [&](char ap) {  // the section headings and a few keys
         std::string shown, file = box.read(dir + ap), line;
@@ -266,8 +261,8 @@ TEST_F(ApHost, EveryApGetsItsWtpFileFromItsSlotsAndTheProfiles) {
     EXPECT_EQ(box.read(path),
               "# Name, MAC Address, AP Group, Latitude, Longitude\r\n"
               "\"Attic \\\"2\\\"\" 00:11:22:AA:BB:08 0 0.000000 0.000000\r\n"
-              "\"Hall\" 00:11:22:AA:BB:07 3 25.500000 121.250000\r\n"
-              "\"Yard\" 00:11:22:AA:BB:09 1 0.000000 0.000000\r\n");
+              "\"Hall\" 00:11:22:AA:BB:07 3 25.500000 121.250000\r\n\"Yard\" 00:11:22:AA:BB:09 1 0.000000 0.000000\r\n"
+              );
     ap_host_options_unregister(&o);
     Module host(ap_host_register, ap_host_unregister);
     using command_fn = int (*)(ap_host_record *);

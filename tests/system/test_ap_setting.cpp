@@ -1,6 +1,5 @@
-// The AP controller settings: the settings line, its mirror in the system
-// information block, the commands and rules of applying, removing and
-// switching the controller, and the uploaded AP firmware.
+// The AP controller settings: the settings line, its mirror in the system information block, the commands and rules
+// of applying, removing and switching the controller, and the uploaded AP firmware.
 #include <gtest/gtest.h>
 #include <utime.h>
 
@@ -81,53 +80,8 @@ using apply_fn = int (*)(ap_setting_record *, ap_setting_record *);
 using boot_fn = int (*)(ap_setting_record *, ap_setting_record *, int);
 }  // namespace
 
-// The APs' files are written again only when what the APs get changed; the
-// system information mirrors the settings; the change slot tells a
-// change; the default AP file holds the password in Base64 and the
-// restart times.
-TEST(ApSetting, ModifyRewritesTheApFilesOnlyWhenWhatTheApsGetChanged) {
-    ModuleBox box;
-    ASSERT_EQ(SET_DEFINE("SYSTEM_BRAND", "Brenmoor"), 0);  // the brand is the product's key: set after the boot
-    std::filesystem::create_directories(box.file("/etc/sysconfig/.firewall/AP_Host_Config"));
-    Module m(ap_setting_register, ap_setting_unregister);
-    ap_setting_record r = settings("LAN1");
-    put(r.sync_ap_passwd, "secret"), put(r.autorestart_day_time, "03:00");
-    r.autorestart_en_autorestart = 1;
-    const std::string kDefault = "/etc/sysconfig/.firewall/AP_Host_Config/DEFAULT";
-    const struct { const char *what; std::function<void(ap_setting_record &)> change; bool rewritten; } rows[] = {
-        {"first settings", [](ap_setting_record &) {}, true},
-        {"load balance only", [](ap_setting_record &s) { s.enable_ap_balance = 1; }, false},
-        {"services only", [](ap_setting_record &s) { s.enable_ap_sys_management = 1; }, false},
-        {"password", [](ap_setting_record &s) { put(s.sync_ap_passwd, "other"); }, true},
-        {"restart week day", [](ap_setting_record &s) { s.autorestart_week_day = 3; }, true},
-        {"interface", [](ap_setting_record &s) { put(s.iname, "DMZ1"); }, true},
-    };
-    for (const auto &row : rows) {
-        std::filesystem::remove(box.file(kDefault));
-        box.write("/var/tmp/kv_ap.dat", "x");
-        row.change(r);
-        ASSERT_NE(m.open(1), nullptr);
-        EXPECT_EQ(m->modify(static_cast<record_file *>(m->handle), &r, 1), 0);
-        m.close();
-        EXPECT_EQ(box.exists(kDefault), row.rewritten) << row.what;
-        EXPECT_EQ(box.exists("/var/tmp/kv_ap.dat"), !row.rewritten) << row.what;
-        EXPECT_EQ(*RI(79), r.enable_ap_balance) << row.what;
-        const std::string restart = "03:00 ^o^ ^o^ " + std::to_string(r.autorestart_week_day) + " 0 1";
-        EXPECT_EQ(RS(41) + std::string("|") + RS(52) + "|" + RS(54), std::string(r.iname) + "|" + r.sync_ap_passwd + "|" +
-                                                                          restart);
-    }
-    ap_setting_record other = r;
-    put(other.iname, "LAN9");
-    EXPECT_EQ(m->change(&r, &other) * 100 + m->change(&r, &r) * 10 + m->change(&r, nullptr) + m->change(nullptr, &r), 100);
-    const time_t before = std::time(nullptr);
-    ASSERT_EQ(ap_sync_default(), 0);
-    EXPECT_EQ(without_time(box.read(kDefault), before),
-              "[SYSTEM]\ntime=T\npoe_passthru=0\nap_passwd=b3RoZXI=\nautorestart=03:00 ^o^ ^o^ 3 0 1\n\n"
-              "[DEFAULT]\nwireless_mode=6\n" + kDefaultRadio + "[5G_DEFAULT]\nwireless_mode=28\n" + kDefaultRadio);
-}
-
-// Applying, removing, switching and booting the controller: the commands
-// and both families' rules of each, and the controller flag after it.
+// Applying, removing, switching and booting the controller: the commands and both families' rules of each, and the
+// controller flag after it; the settings modified.
 TEST(ApSetting, ApplyingRemovingAndSwitchingTheController) {
     ModuleBox box;
     ASSERT_EQ(interface_init_shm(), 0);
@@ -181,12 +135,49 @@ TEST(ApSetting, ApplyingRemovingAndSwitchingTheController) {
     EXPECT_STREQ(RS(41), "LAN1");
     EXPECT_STREQ(RS(54), "^o^ ^o^ ^o^ 0 0 0");
     EXPECT_TRUE(box.exists("/etc/sysconfig/.firewall/AP_Host_Config/DEFAULT"));
+    // The APs' files are written again only when what the APs get changed; the system information mirrors the
+    // settings; the change slot tells a change; the default AP file holds the password in Base64 and restart times.
+    ASSERT_EQ(SET_DEFINE("SYSTEM_BRAND", "Brenmoor"), 0);  // the brand is the product's key: set after the boot
+    ap_setting_record r = settings("LAN1");
+    put(r.sync_ap_passwd, "secret"), put(r.autorestart_day_time, "03:00");
+    r.autorestart_en_autorestart = 1;
+    const std::string kDefault = "/etc/sysconfig/.firewall/AP_Host_Config/DEFAULT";
+    const struct { const char *what; std::function<void(ap_setting_record &)> change; bool rewritten; } edits[] = {
+        {"first settings", [](ap_setting_record &) {}, true},
+        {"load balance only", [](ap_setting_record &s) { s.enable_ap_balance = 1; }, false},
+        {"services only", [](ap_setting_record &s) { s.enable_ap_sys_management = 1; }, false},
+        {"password", [](ap_setting_record &s) { put(s.sync_ap_passwd, "other"); }, true},
+        {"restart week day", [](ap_setting_record &s) { s.autorestart_week_day = 3; }, true},
+        {"interface", [](ap_setting_record &s) { put(s.iname, "DMZ1"); }, true},
+    };
+    for (const auto &row : edits) {
+        std::filesystem::remove(box.file(kDefault));
+        box.write("/var/tmp/kv_ap.dat", "x");
+        row.change(r);
+        ASSERT_NE(m.open(1), nullptr);
+        EXPECT_EQ(m->modify(static_cast<record_file *>(m->handle), &r, 1), 0);
+        m.close();
+        EXPECT_EQ(box.exists(kDefault), row.rewritten) << row.what;
+        EXPECT_EQ(box.exists("/var/tmp/kv_ap.dat"), !row.rewritten) << row.what;
+        EXPECT_EQ(*RI(79), r.enable_ap_balance) << row.what;
+        const std::string restart = "03:00 ^o^ ^o^ " + std::to_string(r.autorestart_week_day) + " 0 1";
+        EXPECT_EQ(RS(41) + std::string("|") + RS(52) + "|" + RS(54), std::string(r.iname) + "|" + r.sync_ap_passwd + "|" +
+                                                                          restart);
+    }
+    ap_setting_record other = r;
+    put(other.iname, "LAN9");
+    EXPECT_EQ(m->change(&r, &other) * 100 + m->change(&r, &r) * 10 + m->change(&r, nullptr) + m->change(nullptr, &r), 100);
+    const time_t before = std::time(nullptr);
+    ASSERT_EQ(ap_sync_default(), 0);
+    EXPECT_EQ(without_time(box.read(kDefault), before),
+              "[SYSTEM]\ntime=T\npoe_passthru=0\nap_passwd=b3RoZXI=\nautorestart=03:00 ^o^ ^o^ 3 0 1\n\n[DEFAULT]\n"
+              "wireless_mode=6\n" + kDefaultRadio + "[5G_DEFAULT]\nwireless_mode=28\n" + kDefaultRadio);
 }
 
-// Lines read back, missing fields at their defaults; the form fills every setting; a hostile interface
-// name is refused from it, and from a hand-edited file it reaches the shell as one word; the uploaded AP
-// firmware: the list (names escaped, newest last, dot files out, a submit only for who may change) and the
-// removal by age (dot files never, in-process).
+// Lines read back, missing fields at their defaults; the form fills every setting; a hostile interface name is
+// refused from it, and from a hand-edited file it reaches the shell as one word; the uploaded AP firmware: the list
+// (names escaped, newest last, dot files out, a submit only for who may change) and the removal by age (dot files
+// never, in-process).
 TEST(ApSetting, HostileInterfaceNamesAreRefusedFromTheFormAndQuotedFromTheFile) {
     ModuleBox box;
     Module m(ap_setting_register, ap_setting_unregister);

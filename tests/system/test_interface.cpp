@@ -1,5 +1,5 @@
-// The interface module: its line, its file, its change flags, the shared
-// interface memory and its queries, and its checks before a change is stored.
+// The interface module: its line, its file, its change flags, the shared interface memory and its queries, and its
+// checks before a change is stored.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -21,8 +21,8 @@ std::string middle(const char *bandwidth) {
 }
 }  // namespace
 
-// Every address mode's line as stored, read back and stored again the same,
-// and the shared memory holding each stored port.
+// Every address mode's line as stored, read back and stored again the same, and the shared memory holding each stored
+// port.
 TEST(InterfaceLine, EveryKindOfPortIsStoredAndReadBack) {
     ModuleBox box({"SYSTEM_PORT_NUM=5"});
     Module t(interface_register, interface_unregister);
@@ -57,9 +57,8 @@ TEST(InterfaceLine, EveryKindOfPortIsStoredAndReadBack) {
     EXPECT_EQ(interface_read_shm(5)->cmode, 0);
 }
 
-// Opening adds the ports the file lacks from the definitions; in the wizard
-// the temporary copy is edited and the running ports stay; a port beyond
-// the memory is refused and logged.
+// Opening adds the ports the file lacks from the definitions; in the wizard the temporary copy is edited and the
+// running ports stay; a port beyond the memory is refused and logged.
 TEST(InterfaceFile, OpenAddsTheMissingPortsAndModifyMirrorsThem) {
     ModuleBox box({"SYSTEM_PORT_NUM=3", "HAVE_SWITCH_SYSTEM=y", "SYSTEM_PORT1_IP=192.168.10.1",
                    "SYSTEM_PORT1_NETMASK=255.255.255.0", "SYSTEM_PORT1_PING=y", "SYSTEM_PORT1_HTTPS=y",
@@ -129,8 +128,8 @@ TEST(InterfaceChange, FlagsNameWhatDiffers) {
     EXPECT_EQ(t->change(nullptr, const_cast<interface_record *>(&wan)), -1);
 }
 
-// Records by port and by name in the shared memory, and the queries that
-// answer from it; a kernel without the chain query counts nothing.
+// Records by port and by name in the shared memory, and the queries that answer from it; a kernel without the chain
+// query counts nothing.
 TEST(InterfaceQueries, AnswerFromTheSharedMemory) {
     ModuleBox box({"SYSTEM_PORT_NUM=5", "HAVE_OSTRAL_SMARTUTIL=y"});
     ASSERT_EQ(interface_init_shm(), 0);
@@ -145,8 +144,8 @@ TEST(InterfaceQueries, AnswerFromTheSharedMemory) {
     EXPECT_EQ(interface_read_shm(4)->port * 10 + interface_read_shm(3)->cmode, 2);  // port 4 never written: zeros
     install_interfaces({lan3});
     EXPECT_EQ(std::string(getBondedName(2)) + getBondedName(1), "WAN1LAN1");
-    // Port numbers by name, next numbers, NAT ports, HTTPS let in (LAN1 only), transparent bridges, and no
-    // permitted addresses (the library has no such module here).
+    // Port numbers by name, next numbers, NAT ports, HTTPS let in (LAN1 only), transparent bridges, and no permitted
+    // addresses (the library has no such module here).
     EXPECT_EQ((std::vector<int>{return_contrast_port_num("WAN2"), return_contrast_port_num("LAN1"),
                                 return_contrast_port_num("DMZ1"), return_contrast_port_num(nullptr), nextINUM(1),
                                 nextINUM(3), haveNatInterface(1), haveNatInterface(2),
@@ -178,8 +177,8 @@ void store(module_table *(*register_fn)(), void (*unregister_fn)(module_table *)
     ASSERT_EQ(m->add(m.open(1), &r), 0);
 }
 
-// Before a port is changed, the modules that refer to it are asked: the
-// code names the first that objects; a route that stays is added again.
+// Before a port is changed, the modules that refer to it are asked: the code names the first that objects; a route
+// that stays is added again.
 TEST(InterfaceCheckOptions, TheModulesThatUseTheInterfaceAreAsked) {
     ModuleBox box({"SYSTEM_PORT_NUM=10"});
     ASSERT_EQ(interface_init_shm(), 0);

@@ -1,5 +1,5 @@
-// Applying interface records to the running system and undoing them: the
-// commands, rules and files each path leaves, in order.
+// Applying interface records to the running system and undoing them: the commands, rules and files each path leaves,
+// in order.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -21,8 +21,7 @@ interface_record with(interface_record r, const std::function<void(interface_rec
     return r;
 }
 
-// Applies (or undoes) r with these flags and its summary over the shared
-// memory; what that left.
+// Applies (or undoes) r with these flags and its summary over the shared memory; what that left.
 Effects run(ModuleBox &box, const Module &t, interface_record r, int change, int action, int boot, bool undo) {
     box.take();
     r.ichange = change, r.iaction = action;
@@ -37,9 +36,9 @@ const std::string kFlushes = kFlush + "/sbin/ebtables -t broute -F transparent_r
 constexpr int kUndo = IA_DEL | IA_DISCONNECT | IA_RELEASE;
 }  // namespace
 
-// A LAN port gets its name, address, route and service rules in and out of
-// its device, VLANs and bridge members; a change of services alone
-// replaces their rules; the debug log shows the stages passed; a dynamic WAN address is translated to.
+// A LAN port gets its name, address, route and service rules in and out of its device, VLANs and bridge members; a
+// change of services alone replaces their rules; the debug log shows the stages passed; a dynamic WAN address is
+// translated to.
 TEST(InterfaceApply, ALanPortGetsItsAddressAndServiceRules) {
     ModuleBox box({"SYSTEM_PORT_NUM=4"});
     ASSERT_EQ(interface_init_shm(), 0);
@@ -69,8 +68,8 @@ TEST(InterfaceApply, ALanPortGetsItsAddressAndServiceRules) {
     EXPECT_EQ(applied.ipv4, "/sbin/iptables -t mangle -A preMangle_anyiprouting -i LAN1 ! -s 192.168.1.0/24"
                             " -j anyiprouting\n" + services + "/sbin/iptables -t nat -F postNat_bridge\n");
     EXPECT_EQ(applied.ipv6, services6);
-    // A change of the services alone replaces their rules and nothing else;
-    // the debug output shows the stages it passed.
+    // A change of the services alone replaces their rules and nothing else; the debug output shows the stages it
+    // passed.
     EXPECT_EQ(run(box, t, lan, SECURITY_CHANGE, 0, 1, true),
               (Effects{"", replaced(services, " -A ", " -D "), replaced(services6, " -A ", " -D ")}));
     box.write("/var/debug.msg", "");
@@ -94,8 +93,8 @@ TEST(InterfaceApply, ALanPortGetsItsAddressAndServiceRules) {
     EXPECT_EQ(box.take(), Effects{});
 }
 
-// Each address mode, forwarding mode and bond role applied and undone:
-// the commands and the IPv4 rules (services aside) in order.
+// Each address mode, forwarding mode and bond role applied and undone: the commands and the IPv4 rules (services
+// aside) in order.
 TEST(InterfaceApply, EveryAddressModeAndForwardingModeHasItsSequence) {
     ModuleBox box({"SYSTEM_PORT_NUM=4", "HAVE_WAN_ACCELERATOR=y"});
     ASSERT_EQ(interface_init_shm(), 0);
@@ -189,9 +188,9 @@ TEST(InterfaceApply, EveryAddressModeAndForwardingModeHasItsSequence) {
          "/bin/echo \"+203.0.113.5\" > /sys/class/net/WAN1/bonding/arp_ip_source\n"
          "/bin/echo \"1000\" > /sys/class/net/WAN1/bonding/miimon\n"
          "/bin/echo \"1000\" > /sys/class/net/WAN1/bonding/arp_interval\n"
-         "/bin/echo \"3\" > /sys/class/net/WAN1/bonding/arp_validate\n"
-         "/sbin/ip link set WAN1 up\n/sbin/ip link set eth1 down\n/sbin/ifenslave WAN1 eth1\n"
-         "/sbin/ip link set eth2 down\n/sbin/ifenslave WAN1 eth2\n" + address +
+         "/bin/echo \"3\" > /sys/class/net/WAN1/bonding/arp_validate\n/sbin/ip link set WAN1 up\n"
+         "/sbin/ip link set eth1 down\n/sbin/ifenslave WAN1 eth1\n/sbin/ip link set eth2 down\n"
+         "/sbin/ifenslave WAN1 eth2\n" + address +
              "/sbin/ip route flush table 101\n/usr/www/cgi-bin/change_wip add 1\n" + kFlushes + stop1,
          bridges},
         {"bond member: applied with its master", {bond, member}, member, 1023, IA_ADD, 1, false, "", ""},
@@ -207,8 +206,7 @@ TEST(InterfaceApply, EveryAddressModeAndForwardingModeHasItsSequence) {
         EXPECT_EQ(lines_with(e.ipv4, " interface_", false), c.ipv4) << c.what;
         EXPECT_EQ(lines_with(e.ipv6, " interface_", false), "") << c.what;
     }
-    // A bond's virtual links ride on its master's device: they are taken off
-    // and put back on it.
+    // A bond's virtual links ride on its master's device: they are taken off and put back on it.
     box.write("/etc/sysconfig/.firewall/virtual_link.conf",
               "WAN1 203.0.113.20 255.255.255.0 203.0.113.1 0 ::0 64 ::0 0 0.0.0.0 ^o^ 0 1000 1000 65 \"up\" \n");
     reset_interfaces({bond, member});
@@ -246,33 +244,8 @@ TEST(InterfaceApply, RestartUndoesEveryPortWithTheOldRecordsThenAppliesTheNew) {
     EXPECT_EQ(lines_with(e.ipv4, "tlog_accept"), "") << "no service is on without its definition";
 }
 
-// Stopping PPPoE ends that port's dialler only, a stubborn one by force.
-TEST(InterfaceApply, StoppingPppoeEndsThatPortsDiallerOnly) {
-    ModuleBox box({"SYSTEM_PORT_NUM=4"});
-    ASSERT_EQ(interface_init_shm(), 0);
-    Module t(interface_register, interface_unregister);
-    // The machine's processes stand for the appliance's, under the names the
-    // dialler gives itself.
-    std::filesystem::remove_all(box.file("/proc"));
-    std::filesystem::create_directory_symlink("/proc", box.file("/proc"));
-    setenv("APPLIANCE_SLEEP", "0", 1);
-    NamedProcess by_file("pppd.WAN"), stubborn("pppd.WAN WAN1", true), other("pppd.WAN WAN2");
-    ASSERT_TRUE(by_file.pid() > 0 && stubborn.pid() > 0 && other.pid() > 0);
-    box.write("/var/run/ppp-WAN1.pid", std::to_string(by_file.pid()) + "\n");
-    const interface_record pppoe = interface_defaults(2, "WAN1", 2, 1);
-    reset_interfaces({pppoe});
-    const Effects e = run(box, t, pppoe, 0, IA_DISCONNECT, 0, true);
-    ASSERT_EQ(e.commands, "/bin/kill `/bin/cat /var/run/ppp-WAN1.pid`\n");
-    EXPECT_EQ(stubborn.ended_by(), SIGKILL) << "named after the port, it ignored the polite signal";
-    EXPECT_EQ(by_file.ended_by(), 0) << "the one of the pid file is reached through it";
-    // The recorded line, its pid file in the sandbox, ends the one it names.
-    ASSERT_EQ(std::system(replaced(e.commands, "/var/run/", box.file("/var/run/")).c_str()), 0);
-    EXPECT_EQ(by_file.ended_by(), SIGTERM);
-    EXPECT_EQ(other.ended_by(), 0) << "the other port's dialler runs on";
-}
-
-// Hostile form values: names and addresses refused, the host name one word of the DHCP client's command,
-// user names and passwords kept in quotes; the dialler's files for each way of dialling, removed with PPPoE.
+// Hostile form values: names and addresses refused, the host name one word of the DHCP client's command, user names
+// and passwords kept in quotes; the dialler's files for each way of dialling, removed with PPPoE; stopping PPPoE.
 TEST(InterfaceApply, HostileFormValuesAreRefusedOrQuoted) {
     ModuleBox box({"SYSTEM_PORT_NUM=4"});
     ASSERT_EQ(interface_init_shm(), 0);
@@ -326,8 +299,8 @@ TEST(InterfaceApply, HostileFormValuesAreRefusedOrQuoted) {
          head + echo + "198.51.100.7:198.51.100.1\nipcp-accept-local\nipcp-accept-remote\nname \"user\"\n" + plugin,
          "\"user\"\t*\t\"pw\"\t*"},
         {"a b@isp", "p w", 1, 1, 5, "198.51.100.7", "255.255.255.252", "0.0.0.0",
-         head + "demand\nidle 300\n198.51.100.7\nipcp-accept-local\nnetmask 255.255.255.252\n"
-                "name \"a b@isp\"\n" + plugin,
+         head + "demand\nidle 300\n198.51.100.7\nipcp-accept-local\nnetmask 255.255.255.252\nname \"a b@isp\"\n"
+                + plugin,
          "\"a b@isp\"\t*\t\"p w\"\t*"},
         {"us\"er\n+x", "pw\\", 0, 0, 0, "0.0.0.0", "0.0.0.0", "0.0.0.0", head + echo + "name \"^o^\"\n" + plugin, ""},
     };
@@ -350,4 +323,22 @@ TEST(InterfaceApply, HostileFormValuesAreRefusedOrQuoted) {
     for (const char *gone : {"/etc/ppp/options.WAN2", "/etc/ppp/pap-secrets.WAN2", "/etc/ppp/chap-secrets.WAN2",
                              "/var/run/pppd2.tab"})
         EXPECT_FALSE(box.exists(gone)) << gone;
+    // Stopping PPPoE ends that port's dialler only, a stubborn one by force. The machine's processes stand for the
+    // appliance's, under the names the dialler gives itself.
+    std::filesystem::remove_all(box.file("/proc"));
+    std::filesystem::create_directory_symlink("/proc", box.file("/proc"));
+    setenv("APPLIANCE_SLEEP", "0", 1);
+    NamedProcess by_file("pppd.WAN"), stubborn("pppd.WAN WAN1", true), other("pppd.WAN WAN2");
+    ASSERT_TRUE(by_file.pid() > 0 && stubborn.pid() > 0 && other.pid() > 0);
+    box.write("/var/run/ppp-WAN1.pid", std::to_string(by_file.pid()) + "\n");
+    const interface_record pppoe = interface_defaults(2, "WAN1", 2, 1);
+    reset_interfaces({pppoe});
+    const Effects e = run(box, t, pppoe, 0, IA_DISCONNECT, 0, true);
+    ASSERT_EQ(e.commands, "/bin/kill `/bin/cat /var/run/ppp-WAN1.pid`\n");
+    EXPECT_EQ(stubborn.ended_by(), SIGKILL) << "named after the port, it ignored the polite signal";
+    EXPECT_EQ(by_file.ended_by(), 0) << "the one of the pid file is reached through it";
+    // The recorded line, its pid file in the sandbox, ends the one it names.
+    ASSERT_EQ(std::system(replaced(e.commands, "/var/run/", box.file("/var/run/")).c_str()), 0);
+    EXPECT_EQ(by_file.ended_by(), SIGTERM);
+    EXPECT_EQ(other.ended_by(), 0) << "the other port's dialler runs on";
 }

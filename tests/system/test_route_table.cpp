@@ -1,5 +1,5 @@
-// The routing modules: static routes (device, re-adding, form), further subnets and VLANs of an interface,
-// and the dynamic routing built from all of them.
+// The routing modules: static routes (device, re-adding, form), further subnets and VLANs of an interface, and the
+// dynamic routing built from all of them.
 #include <gtest/gtest.h>
 
 #include "support/module_harness.h"
@@ -11,9 +11,9 @@ constexpr const char *kRoutes = "/etc/sysconfig/.firewall/static_route.conf";
 interface_record zoned(interface_record r, int imode, int zone) { return r.imode = imode, r.izone = zone, r; }
 }  // namespace
 
-// A route goes on the device that carries its interface: its own, a zone's bridge, the controller's or a
-// bridged VPN's; an unknown one on none; a renamed interface's routes are added again; form values of the
-// wrong kind are refused; a destination on another line is taken, on its own line it is not.
+// A route goes on the device that carries its interface: its own, a zone's bridge, the controller's or a bridged
+// VPN's; an unknown one on none; a renamed interface's routes are added again; form values of the wrong kind are
+// refused; a destination on another line is taken, on its own line it is not.
 TEST(RouteTable, RoutesGoOnTheDeviceThatCarriesTheirInterface) {
     ModuleBox box({"SYSTEM_PORT_NUM=4"});
     ASSERT_EQ(interface_init_shm(), 0);
@@ -79,9 +79,8 @@ TEST(RouteTable, RoutesGoOnTheDeviceThatCarriesTheirInterface) {
     EXPECT_EQ(t->isTheSame(h, &same, 0) * 10 + t->isTheSame(h, &same, 1), 10);
 }
 
-// Subnets go on their interface's device (a bridge's when it bridges),
-// VLANs on the port; a change re-applies the static routes and the dynamic
-// routing; both files are walked for an interface; the form's VLAN.
+// Subnets go on their interface's device (a bridge's when it bridges), VLANs on the port; a change re-applies the
+// static routes and the dynamic routing; both files are walked for an interface; the form's VLAN.
 TEST(MultipleSubnet, SubnetsGoOnTheirInterfacesDeviceAndVlansOnThePort) {
     ModuleBox box({"SYSTEM_PORT_NUM=2"});
     ASSERT_EQ(interface_init_shm(), 0);
@@ -130,8 +129,8 @@ TEST(MultipleSubnet, SubnetsGoOnTheirInterfacesDeviceAndVlansOnThePort) {
     for (module_op slot : {t->slot17, t->slot18}) EXPECT_EQ(call<void *(void *)>(slot, &value), &value);
 }
 
-// The routing daemon's file from the interfaces, their subnets and VLANs and
-// the static routes, written again and the daemon restarted on each change.
+// The routing daemon's file from the interfaces, their subnets and VLANs and the static routes, written again and the
+// daemon restarted on each change.
 TEST(DynamicRoute, TheDaemonIsConfiguredFromTheInterfacesSubnetsAndRoutes) {
     ModuleBox box({"SYSTEM_PORT_NUM=2", "SYSTEM_PORT1_IP=192.168.1.1", "SYSTEM_PORT1_NETMASK=255.255.255.0"});
     Module t(dynamic_route_register, dynamic_route_unregister);
