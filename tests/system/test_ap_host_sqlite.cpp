@@ -45,15 +45,10 @@ std::string sql(const char *path, const std::string &statements, int columns = 0
     sqlite3 *db = nullptr;
     EXPECT_EQ(_my_sqlite_connect("test", &db, path), 0);
     std::string out;
-    if (!columns) {
-        EXPECT_EQ(_my_sqlite_exec("test", db, nullptr, "%s", statements.c_str()), 0) << statements;
-    }
+    EXPECT_EQ(columns ? 0 : _my_sqlite_exec("test", db, nullptr, "%s", statements.c_str()), 0) << statements;
     sqlite3_stmt *stmt = columns ? _my_sqlite_query("test", db, "%s", statements.c_str()) : nullptr;
-    while (char **row = stmt ? _my_sqlite_fetch_row("test", stmt) : nullptr) {
+    for (char **row; stmt && (row = _my_sqlite_fetch_row("test", stmt)); _my_sqlite_free_row("test", row), out += "\n")
         for (int i = 0; i < columns; ++i) out += (i ? "|" : "") + std::string(row[i] ? row[i] : "");
-        out += "\n";
-        _my_sqlite_free_row("test", row);
-    }
     if (stmt) _my_sqlite_finalize("test", stmt);
     _my_sqlite_close("test", db);
     return out;
@@ -65,19 +60,14 @@ protected:
         setenv("APPLIANCE_SLEEP", "0", 1);
         std::filesystem::create_directories(box.file("/var/db"));
         std::filesystem::create_directories(box.file("/etc/sysconfig/.firewall/AP_Host_Config"));
-        sql(kInfo, ap_table() +
-                       "INSERT INTO ap_list (SN, STime, Name, MAC, IP, Status, pf_id, `5G_pf_id`, wired_id, autorestart, "
-                "`Group`, gps_lat, gps_lng, poe, channel) VALUES "
-                "(7, '2024-01-02 03:04:05', 'Hall', '00:11:22:aa:bb:07', '10.0.0.10', 1, '4,0,9', '0,5', "
-                "'0,2,0,0,0,0,0,0,9', '^o^', 3, '25.5', '121.25', 1, '6'),"
-                "(8, '0000-00-00 00:00:00', 'Attic \"2\"', '00:11:22:AA:BB:08', '10.0.0.9', 0, '4', '', "
-                "'2,0,0,0,0,0,0,0', '01:00 ^o^ ^o^ 0 0 1', 0, NULL, NULL, 0, NULL),"
-                "(9, '2024-01-01 00:00:00', 'Yard', '00:11:22:AA:BB:09', '0.0.0.0', 1, '3', NULL, NULL, "
-                "NULL, 1, NULL, NULL, 0, NULL)");
+        sql(kInfo, ap_table() + "INSERT INTO ap_list (SN, STime, Name, MAC, IP, Status, pf_id, `5G_pf_id`, wired_id, "
+            "autorestart, `Group`, gps_lat, gps_lng, poe, channel) VALUES (7, '2024-01-02 03:04:05', 'Hall', "
+            "'00:11:22:aa:bb:07', '10.0.0.10', 1, '4,0,9', '0,5', '0,2,0,0,0,0,0,0,9', '^o^', 3, '25.5', '121.25', 1, "
+            "'6'), (8, '0000-00-00 00:00:00', 'Attic \"2\"', '00:11:22:AA:BB:08', '10.0.0.9', 0, '4', '', "
+            "'2,0,0,0,0,0,0,0', '01:00 ^o^ ^o^ 0 0 1', 0, NULL, NULL, 0, NULL), (9, '2024-01-01 00:00:00', 'Yard', "
+            "'00:11:22:AA:BB:09', '0.0.0.0', 1, '3', NULL, NULL, NULL, 1, NULL, NULL, 0, NULL)");
         sql("/etc/sysconfig/.firewall/AP_USER", "CREATE TABLE app_login (TYPE, LANGUAGE, ID)");
-        WS(41, "LAN1");
-        WS(52, "secret");
-        WS(54, "03:00 ^o^ ^o^ 0 0 1");
+        WS(41, "LAN1"), WS(52, "secret"), WS(54, "03:00 ^o^ ^o^ 0 0 1");
     }
     std::vector<int> order() {
         std::vector<int> sns;
@@ -103,8 +93,7 @@ TEST_F(ApHost, ListIsReadInTheOrderThePageAsks) {
         {"6", "1", {9, 8, 7}},
     };
     for (const auto &row : rows) {
-        qValueAdd("si", "%s", row.si);
-        qValueAdd("sd", "%s", row.sd);
+        qValueAdd("si", "%s", row.si), qValueAdd("sd", "%s", row.sd);
         EXPECT_EQ(order(), row.sns) << "si=" << row.si << " sd=" << row.sd;
         qFree();
     }

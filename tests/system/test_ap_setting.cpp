@@ -132,8 +132,7 @@ TEST(ApSetting, ApplyingRemovingAndSwitchingTheController) {
     for (const char *dir : {"/var/ap/firmware", "/etc/sysconfig/.firewall/AP_Host_Config", "/var/ap/radar",
                             "/var/ap/command", "/var/ap/lock", "/var/ap/info"})
         EXPECT_TRUE(std::filesystem::is_directory(box.file(dir))) << dir;
-    EXPECT_STREQ(RS(41), "LAN1");
-    EXPECT_STREQ(RS(54), "^o^ ^o^ ^o^ 0 0 0");
+    EXPECT_EQ(RS(41) + std::string("|") + RS(54), "LAN1|^o^ ^o^ ^o^ 0 0 0");
     EXPECT_TRUE(box.exists("/etc/sysconfig/.firewall/AP_Host_Config/DEFAULT"));
     // The APs' files are written again only when what the APs get changed; the system information mirrors the
     // settings; the change slot tells a change; the default AP file holds the password in Base64 and restart times.

@@ -52,9 +52,8 @@ TEST(InterfaceLine, EveryKindOfPortIsStoredAndReadBack) {
     for (int k = 1; t->getline(h, &r, nullptr, k); ++k) t->modify(h, &r, 0);
     t.close();
     EXPECT_EQ(box.read(kFile), file);
-    EXPECT_EQ(interface_read_shm(3)->connection.pppoe.pppoe_vlan, 7);
-    EXPECT_EQ(interface_read_shm(2)->nameseq, 1);
-    EXPECT_EQ(interface_read_shm(5)->cmode, 0);
+    EXPECT_EQ((std::vector<int>{interface_read_shm(3)->connection.pppoe.pppoe_vlan, interface_read_shm(2)->nameseq,
+                                interface_read_shm(5)->cmode}), (std::vector<int>{7, 1, 0}));
 }
 
 // Opening adds the ports the file lacks from the definitions; in the wizard the temporary copy is edited and the
@@ -85,9 +84,8 @@ TEST(InterfaceFile, OpenAddsTheMissingPortsAndModifyMirrorsThem) {
         wan.port = port;
         EXPECT_EQ(t->modify(h, &wan, 0), -1) << port;
     }
-    const std::string log = box.read("/syslog.log");
-    EXPECT_NE(log.find("] Write Share Memory Exception Error !"), std::string::npos) << log;
-    EXPECT_NE(log.find("] Write Interface Configure Error !"), std::string::npos) << log;
+    for (const char *logged : {"] Write Share Memory Exception Error !", "] Write Interface Configure Error !"})
+        EXPECT_NE(box.read("/syslog.log").find(logged), std::string::npos) << logged;
 }
 
 // The change flags name what differs between the old and the new record.
