@@ -104,7 +104,6 @@ TEST(ApCommon, GroupFileHoldsSixtyFourGroups) {
     EXPECT_EQ(std::vector<int>(g.pf_id, g.pf_id + 3), std::vector<int>({3, 5, 0}));
     EXPECT_EQ(std::vector<int>(g.wired_id, g.wired_id + 3), std::vector<int>({1, 0, 2}));
     EXPECT_EQ(GetAPGroupNumData(&g, 65), nullptr);
-    // The AP form.
     ap_host_record r;
     m->set_default(&r, nullptr);
     submit_form({{"sn", "5"}, {"ah_name", "Hall \"A\""}, {"ssid1", "2"}, {"ssid3", "4"}, {"ssid_5g2", "6"},
@@ -147,7 +146,6 @@ TEST(ApCommon, ProfilesGetNumbersAndNamesStayUnique) {
     call<void *(void *)>(m->cgiParam, &p);
     qFree();
     EXPECT_EQ(std::string(p.ssid) + " " + std::to_string(p.vlan_id), "^o^ 12");
-    // Maps, and their images.
     box.write("/etc/sysconfig/.firewall/ap_emap.conf", "20240101000000 \"First floor\" png \n20240202000000 Yard jpg \n");
     box.write("/etc/sysconfig/.firewall/emap/20240101000000.png", "x");
     EXPECT_STREQ(ap_emap_get_id("Yard"), "20240202000000");

@@ -109,7 +109,6 @@ TEST_F(ApHost, ListIsReadInTheOrderThePageAsks) {
                   "|" + hall->radio[0].channel + "|" + hall->radio[1].channel,
               "00:11:22:AA:BB:07|1704164645|9|00|6|0 (Auto)");
     AH_closeMySQL(&list);
-    // An edit stores the editable fields as data, hostile names too.
     ap_host_record a;
     Module(ap_host_register, ap_host_unregister)->set_default(&a, nullptr);
     a.SN = 8;
@@ -162,7 +161,6 @@ TEST_F(ApHost, MapsStatusTimesAndAppLogins) {
         EXPECT_EQ(sql("/etc/sysconfig/.firewall/AP_USER", "SELECT TYPE, LANGUAGE, ID FROM app_login", 3),
                   store ? "2|3|phone'1\n" : "");
     }
-    // Deleting an AP takes its rows from the client database and its own row.
     sql(kClient,
         "CREATE TABLE ap_list (SN, MAC);\nINSERT INTO ap_list VALUES (5, '00:11:22:AA:BB:07');\n"
         "CREATE TABLE AP_005 (x);\nCREATE TABLE AP_SSIDS_005 (x);\nCREATE TABLE AP_006 (x);\n"
@@ -237,7 +235,6 @@ TEST_F(ApHost, EveryApGetsItsWtpFileFromItsSlotsAndTheProfiles) {
     EXPECT_FALSE(box.exists(dir + "7"));
     EXPECT_EQ(call<int (*)(void *)>(profiles->discommand, &used), 0);
     EXPECT_TRUE(box.exists(dir + "7"));
-    // The CSV export; an AP applied and removed; a text that is not a MAC names no file.
     ap_host_options o{};
     ASSERT_EQ(ap_host_options_register(&o), 0);
     o.host->handle = AH_getMySQL_list();
@@ -266,7 +263,6 @@ TEST_F(ApHost, EveryApGetsItsWtpFileFromItsSlotsAndTheProfiles) {
     EXPECT_EQ(call<command_fn>(host->discommand, &hall), 0);
     EXPECT_EQ(box.take().commands.substr(0, 30), "/sbin/ip link del WLAN_P1_AP7\n");
     EXPECT_FALSE(box.exists(dir + "7"));
-    // The MAC names the file: a text that is not a MAC names none.
     box.write("/etc/sysconfig/.firewall/keep", "x");
     for (const char *bad : {"../../keep", "00:11:22:AA:BB", "00:11:22:AA:BB:C/"}) EXPECT_EQ(ap_del_host(bad), -1);
     EXPECT_EQ(ap_del_host("00:11:22:AA:BB:07"), -1);  // gone already

@@ -80,8 +80,8 @@ using apply_fn = int (*)(ap_setting_record *, ap_setting_record *);
 using boot_fn = int (*)(ap_setting_record *, ap_setting_record *, int);
 }  // namespace
 
-// Applying, removing, switching and booting the controller: the commands and both families' rules of each, and the
-// controller flag after it; the settings modified.
+// Applying, removing, switching and booting the controller: commands, both families' rules, the controller flag;
+// then modified settings: the APs' files rewritten only when what the APs get changed, the system information mirror.
 TEST(ApSetting, ApplyingRemovingAndSwitchingTheController) {
     ModuleBox box;
     ASSERT_EQ(interface_init_shm(), 0);
@@ -134,8 +134,6 @@ TEST(ApSetting, ApplyingRemovingAndSwitchingTheController) {
         EXPECT_TRUE(std::filesystem::is_directory(box.file(dir))) << dir;
     EXPECT_EQ(RS(41) + std::string("|") + RS(54), "LAN1|^o^ ^o^ ^o^ 0 0 0");
     EXPECT_TRUE(box.exists("/etc/sysconfig/.firewall/AP_Host_Config/DEFAULT"));
-    // The APs' files are written again only when what the APs get changed; the system information mirrors the
-    // settings; the change slot tells a change; the default AP file holds the password in Base64 and restart times.
     ASSERT_EQ(SET_DEFINE("SYSTEM_BRAND", "Brenmoor"), 0);  // the brand is the product's key: set after the boot
     ap_setting_record r = settings("LAN1");
     put(r.sync_ap_passwd, "secret"), put(r.autorestart_day_time, "03:00");
@@ -188,7 +186,6 @@ TEST(ApSetting, HostileInterfaceNamesAreRefusedFromTheFormAndQuotedFromTheFile) 
         return std::string(r.iname);
     };
     EXPECT_EQ(form("LAN1"), "LAN1");
-    // Every setting comes from its form value (the stored line shows them).
     submit_form({{"iname", "DMZ1"}, {"enable_ap_balance", "1"}, {"enable_ap_auto_power", "2"},
                  {"enable_ap_connect_mail", "3"}, {"enable_ap_sys_management", "18"}, {"sync_ap_passwd", "pw"},
                  {"day_time", "01:00"}, {"week_time", "02:00"}, {"month_time", "03:00"}, {"week", "4"}, {"month", "5"},
@@ -199,7 +196,6 @@ TEST(ApSetting, HostileInterfaceNamesAreRefusedFromTheFormAndQuotedFromTheFile) 
     EXPECT_EQ(m->modify(m.open(1), &all, 1), 0);
     m.close();
     EXPECT_EQ(box.read("/etc/sysconfig/.firewall/ap_setting.conf"), "DMZ1 1 2 3 18 pw 01:00 02:00 03:00 4 5 1 1 \n");
-    // A line reads back as written; missing fields take their defaults.
     const std::string defaults = " 0 0 7 ^o^ ^o^ ^o^ ^o^ 0 0 0 0 \n",
                       full = "LAN1 1 0 1 18 \"pass word\" 03:00 ^o^ 04:30 2 15 1 1 \n";
     for (auto [line, stored] : {std::pair{full, full}, {"DMZ2 1\n", "DMZ2 1" + defaults}, {"\n", "^o^ 0" + defaults}}) {
@@ -224,7 +220,6 @@ TEST(ApSetting, HostileInterfaceNamesAreRefusedFromTheFormAndQuotedFromTheFile) 
         EXPECT_EQ(args.back(), r.iname) << value;
         EXPECT_FALSE(box.exists("/sentinel")) << value;
     }
-    // The uploaded AP firmware.
     const auto age = [&](const std::string &name, time_t mtime) {
         box.write("/var/ap/firmware/" + name, "x");
         utimbuf t{mtime, mtime};

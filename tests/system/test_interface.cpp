@@ -142,8 +142,7 @@ TEST(InterfaceQueries, AnswerFromTheSharedMemory) {
     EXPECT_EQ(interface_read_shm(4)->port * 10 + interface_read_shm(3)->cmode, 2);  // port 4 never written: zeros
     install_interfaces({lan3});
     EXPECT_EQ(std::string(getBondedName(2)) + getBondedName(1), "WAN1LAN1");
-    // Port numbers by name, next numbers, NAT ports, HTTPS let in (LAN1 only), transparent bridges, and no permitted
-    // addresses (the library has no such module here).
+    // HTTPS is let in on LAN1 only; the library has no module of permitted addresses here.
     EXPECT_EQ((std::vector<int>{return_contrast_port_num("WAN2"), return_contrast_port_num("LAN1"),
                                 return_contrast_port_num("DMZ1"), return_contrast_port_num(nullptr), nextINUM(1),
                                 nextINUM(3), haveNatInterface(1), haveNatInterface(2),

@@ -68,8 +68,6 @@ TEST(InterfaceApply, ALanPortGetsItsAddressAndServiceRules) {
     EXPECT_EQ(applied.ipv4, "/sbin/iptables -t mangle -A preMangle_anyiprouting -i LAN1 ! -s 192.168.1.0/24"
                             " -j anyiprouting\n" + services + "/sbin/iptables -t nat -F postNat_bridge\n");
     EXPECT_EQ(applied.ipv6, services6);
-    // A change of the services alone replaces their rules and nothing else; the debug output shows the stages it
-    // passed.
     EXPECT_EQ(run(box, t, lan, SECURITY_CHANGE, 0, 1, true),
               (Effects{"", replaced(services, " -A ", " -D "), replaced(services6, " -A ", " -D ")}));
     box.write("/var/debug.msg", "");
@@ -81,7 +79,6 @@ TEST(InterfaceApply, ALanPortGetsItsAddressAndServiceRules) {
             stages += line.substr(at + 2, line.find('\n', at) - at - 1);
     EXPECT_EQ(stages, "=====START command port 1=====\n===== command 0.1 port 1 =====\n===== command 1 port 1 =====\n"
                       "===== command 1.1 port 1 =====\n===== command 2.1 port 1 =====\n=====END command port 1=====\n");
-    // A dynamic address that came is translated to; an unknown WAN does nothing.
     reset_interfaces({interface_defaults(2, "WAN1", 2, 2)});
     wan_address_event up{"198.51.100.9", 2, "WAN1"}, unknown{"198.51.100.9", 2, "WAN9"};
     ASSERT_EQ(call<wan_address_fn>(t->dynamicIPup, &up), &up);
@@ -285,7 +282,6 @@ TEST(InterfaceApply, HostileFormValuesAreRefusedOrQuoted) {
         EXPECT_EQ(secrets.find('\n'), std::string::npos) << secrets;
         EXPECT_FALSE(std::filesystem::exists(sentinel)) << value;
     }
-    // The dialler's options and secrets for each way of dialling.
     const std::string head = "lock\nlocal\nnocrtscts\nnoauth\nmru 1492\nmtu 1492\nnoaccomp\nsync\n",
                       echo = "lcp-echo-interval 30\nlcp-echo-failure 4\n",
                       plugin = "plugin /usr/pppd/2.4.4/rp-pppoe.so\n";
@@ -317,14 +313,12 @@ TEST(InterfaceApply, HostileFormValuesAreRefusedOrQuoted) {
         EXPECT_EQ(box.read("/etc/ppp/pap-secrets.WAN2") + box.read("/etc/ppp/chap-secrets.WAN2"),
                   c.secrets + c.secrets);
     }
-    // A port that stops being PPPoE loses its files and the dialler's table.
     box.write("/var/run/pppd2.tab", "");
     run(box, t, *interface_read_shm(3), cMODE_CHANGE, 0, 0, true);
     for (const char *gone : {"/etc/ppp/options.WAN2", "/etc/ppp/pap-secrets.WAN2", "/etc/ppp/chap-secrets.WAN2",
                              "/var/run/pppd2.tab"})
         EXPECT_FALSE(box.exists(gone)) << gone;
-    // Stopping PPPoE ends that port's dialler only, a stubborn one by force. The machine's processes stand for the
-    // appliance's, under the names the dialler gives itself.
+    // The machine's processes stand for the appliance's, under the names the dialler gives itself.
     std::filesystem::remove_all(box.file("/proc"));
     std::filesystem::create_directory_symlink("/proc", box.file("/proc"));
     setenv("APPLIANCE_SLEEP", "0", 1);
