@@ -86,7 +86,9 @@ TEST(ApCommon, RemoteTunnelsPerSlotAndTheGreDropRule) {
 }
 
 // The group file is made with 64 groups, a group's line written and read; the AP form fills both bands' slots and
-// channels and the restart times, refusing a line break and a coordinate that is not a number.
+// channels and the restart times, refusing a line break and a coordinate that is not a number; profiles get numbers
+// in order and unique names, a form value that would start a new key of the APs' files refused; maps are found by
+// name and keep their images until removed; an id or extension that would name other files is not taken.
 TEST(ApCommon, GroupFileHoldsSixtyFourGroups) {
     ModuleBox box;
     Module m(ap_host_register, ap_host_unregister);
@@ -121,29 +123,22 @@ TEST(ApCommon, GroupFileHoldsSixtyFourGroups) {
     call<ap_host_record *(ap_host_record *)>(m->cgiParam, &r);
     qFree();
     EXPECT_EQ(std::string(r.gps_lat) + "|" + r.gps_lng, "0|-121.5");
-}
-
-// Profiles get numbers in order and unique names; a form value that would start a new key of the APs' files is
-// refused; maps are found by name and keep their images until removed; an id or extension that would name other files
-// is not taken.
-TEST(ApCommon, ProfilesGetNumbersAndNamesStayUnique) {
-    ModuleBox box;
-    Module m(ap_profile_register, ap_profile_unregister);
-    record_file *h = m.open(1);
+    Module profiles(ap_profile_register, ap_profile_unregister);
+    record_file *h = profiles.open(1);
     ap_profile_record p;
     for (const char *name : {"Office", "Guest \"wifi\""}) {
-        m->set_default(&p, nullptr);
+        profiles->set_default(&p, nullptr);
         put(p.name, name), put(p.ssid, name);
-        ASSERT_EQ(m->add(h, &p), 0);
+        ASSERT_EQ(profiles->add(h, &p), 0);
     }
-    EXPECT_EQ(m->isTheSame(h, &p, 0) * 10 + m->isTheSame(h, &p, 2), 10);
-    m.close();
+    EXPECT_EQ(profiles->isTheSame(h, &p, 0) * 10 + profiles->isTheSame(h, &p, 2), 10);
+    profiles.close();
     const std::string tail =
         "1 0 0 0 0 Open 0 HEX 64 1 ^o^ WPA2 AES 3600 ^o^ WPA2 AES 3600 0.0.0.0 1812 ^o^ 64 0.0.0.0 1812 ^o^ 0 \n";
     EXPECT_EQ(box.read("/etc/sysconfig/.firewall/ap_profile_opt.conf"),
               "1 Office Office " + tail + "2 \"Guest \\\"wifi\\\"\" \"Guest \\\"wifi\\\"\" " + tail);
     submit_form({{"ssid", "a\nap_passwd=x"}, {"vlan_id", "12"}});
-    call<void *(void *)>(m->cgiParam, &p);
+    call<void *(void *)>(profiles->cgiParam, &p);
     qFree();
     EXPECT_EQ(std::string(p.ssid) + " " + std::to_string(p.vlan_id), "^o^ 12");
     box.write("/etc/sysconfig/.firewall/ap_emap.conf", "20240101000000 \"First floor\" png \n20240202000000 Yard jpg \n");
