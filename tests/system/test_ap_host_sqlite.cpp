@@ -132,66 +132,9 @@ TEST_F(ApHost, ListIsReadInTheOrderThePageAsks) {
     EXPECT_FALSE(box.exists(kInfo));  // not made by looking
 }
 
-// Map placement and renaming, status reset, time adjustment, app logins; deleting an AP takes its rows from the
-// client database and its own row.
-TEST_F(ApHost, MapsStatusTimesAndAppLogins) {
-    EXPECT_EQ(AH_updateMap("00:11:22:AA:BB:08", "M1", 10.5, 20, 25.1234567, 121, "Road '1'", "^o^"), 0);
-    EXPECT_EQ(AH_updateMapByMacMapGps("00:11:22:AA:BB:09", "121.5", "-25", "^o^", "G1"), 0);
-    EXPECT_EQ(AH_updateMapByMacMapGps("00:11:22:AA:BB:09", "1, `Name`='x'", "0", "", "G1"), -1);
-    const char *placed = "SELECT SN, map_id, map_axis_x, map_axis_y, gps_lat, gps_lng, gps_addr, gps_id FROM ap_list "
-        "ORDER BY SN";
-    EXPECT_EQ(sql(kInfo, placed, 8),
-              "7||||25.5|121.25||\n8|M1|10.50|20.00|25.123457|121.000000|Road '1'|\n9||||-25|121.5||G1\n");
-    box.take();
-    EXPECT_EQ(AH_updateMapByOrgMapId("M1", "M2"), 0);
-    EXPECT_EQ(AH_updateMapByOrgMapId("../M1", "M2"), -1);
-    EXPECT_EQ(box.take().commands,
-              "/bin/rm -rf /etc/sysconfig/.firewall/emap/M1.*\n/bin/mount /dev/mtdblock3 /mnt > /dev/null 2>&1\n"
-              "/bin/cp /etc/sysconfig/.firewall/AP_INFO /mnt > /dev/null 2>&1\n/bin/umount /mnt > /dev/null 2>&1\n");
-    EXPECT_EQ(AH_clearMap("G1"), 0);
-    EXPECT_EQ(sql(kInfo, placed, 8), "7||||25.5|121.25||\n8|M2|10.50|20.00|25.123457|121.000000|Road '1'|\n9|||||||\n");
-    EXPECT_EQ(ap_host_reset_status(), 0);
-    EXPECT_EQ(sql(kInfo, "SELECT DISTINCT Status, IP, fw_upgrade FROM ap_list", 3), "0|0.0.0.0|\n");
-    EXPECT_EQ(adjust_time("-3600"), 0);
-    EXPECT_EQ(adjust_time("1; DROP TABLE ap_list"), -1);
-    EXPECT_EQ(sql(kInfo, "SELECT STime FROM ap_list ORDER BY SN", 1),
-              "2024-01-02 02:04:05\n0000-00-00 00:00:00\n2023-12-31 23:00:00\n");
-    for (int store : {1, 1, 0}) {
-        EXPECT_EQ(app_login_sql("phone'1", 2, store + 2, store), 0);
-        EXPECT_EQ(sql("/etc/sysconfig/.firewall/AP_USER", "SELECT TYPE, LANGUAGE, ID FROM app_login", 3),
-                  store ? "2|3|phone'1\n" : "");
-    }
-    sql(kClient,
-        "CREATE TABLE ap_list (SN, MAC);\nINSERT INTO ap_list VALUES (5, '00:11:22:AA:BB:07');\n"
-        "CREATE TABLE AP_005 (x);\nCREATE TABLE AP_SSIDS_005 (x);\nCREATE TABLE AP_006 (x);\n"
-        "CREATE TABLE block (refer_ap_sn, mac);\nINSERT INTO block VALUES ('5', 'a'), ('6', 'b');\n"
-        "CREATE TABLE illegal (ap_sn, mac, utime);\n"
-        "INSERT INTO illegal VALUES ('5', 'C1', ''), ('2,5,9', 'C2', ''), ('15,25', 'C3', ''), ('5,6', 'C4', '');\n"
-        "CREATE TABLE legal (ap, refer_ap);\nINSERT INTO legal VALUES (5, 1), (1, 5), (6, 1)");
-    EXPECT_EQ(AH_deleteRelative("00:11:22:aa:bb:07"), 0);
-    EXPECT_EQ(sql(kClient, "SELECT name FROM sqlite_master WHERE name LIKE 'AP_0%' ORDER BY name", 1), "AP_006\n");
-    EXPECT_EQ(sql(kClient, "SELECT refer_ap_sn FROM block", 1), "6\n");
-    EXPECT_EQ(sql(kClient, "SELECT ap_sn, mac, utime LIKE '____-__-__ __:__:__' FROM illegal ORDER BY mac", 3),
-              "2,9|C2|1\n15,25|C3|0\n6|C4|1\n");
-    EXPECT_EQ(sql(kClient, "SELECT ap, refer_ap FROM legal", 2), "6|1\n");
-    EXPECT_EQ(AH_deleteRelative("00:11:22:AA:BB:99"), 0);  // unknown: nothing happens
-    ll_list *list = AH_getMySQL_list();
-    ap_host_record hall{};
-    std::snprintf(hall.MAC, sizeof hall.MAC, "00:11:22:aa:bb:07");  // the row holds it in lower case
-    box.take();
-    EXPECT_EQ(AH_deleteMySQL(list, &hall), 0);
-    EXPECT_EQ(ll_count(list), 2u);
-    EXPECT_EQ(AH_deleteMySQL(list, &hall), -1);
-    AH_closeMySQL(&list);
-    EXPECT_EQ(order(), (std::vector<int>{8, 9}));
-    // The deletion reached flash; the one that deleted nothing did not.
-    EXPECT_EQ(box.take().commands,
-              "/bin/mount /dev/mtdblock3 /mnt > /dev/null 2>&1\n/bin/cp /etc/sysconfig/.firewall/AP_INFO /mnt > "
-              "/dev/null 2>&1\n/bin/umount /mnt > /dev/null 2>&1\n");
-}
-
 // Each AP's WTP file from its slots and the profiles, a profile's change reaching the APs that use it only; the CSV
-// export; an AP applied and removed; a text that is not a MAC names no file.
+// export; an AP applied and removed; a text that is not a MAC names no file; map placement and renaming, status
+// reset, time adjustment, app logins; deleting an AP takes its rows from the client database and its own row.
 TEST_F(ApHost, EveryApGetsItsWtpFileFromItsSlotsAndTheProfiles) {
     box.write("/etc/sysconfig/.firewall/ap_profile_opt.conf",
               "4 Office Office 1 0 0 0 0 WPA2PSK 0 HEX 64 1 ^o^ WPA2 AES 3600 \"pass phrase\" WPA2 AES 3600 0.0.0.0 "
@@ -267,5 +210,58 @@ TEST_F(ApHost, EveryApGetsItsWtpFileFromItsSlotsAndTheProfiles) {
     for (const char *bad : {"../../keep", "00:11:22:AA:BB", "00:11:22:AA:BB:C/"}) EXPECT_EQ(ap_del_host(bad), -1);
     EXPECT_EQ(ap_del_host("00:11:22:AA:BB:07"), -1);  // gone already
     EXPECT_TRUE(box.exists("/etc/sysconfig/.firewall/keep"));
+    EXPECT_EQ(AH_updateMap("00:11:22:AA:BB:08", "M1", 10.5, 20, 25.1234567, 121, "Road '1'", "^o^"), 0);
+    EXPECT_EQ(AH_updateMapByMacMapGps("00:11:22:AA:BB:09", "121.5", "-25", "^o^", "G1"), 0);
+    EXPECT_EQ(AH_updateMapByMacMapGps("00:11:22:AA:BB:09", "1, `Name`='x'", "0", "", "G1"), -1);
+    const char *placed = "SELECT SN, map_id, map_axis_x, map_axis_y, gps_lat, gps_lng, gps_addr, gps_id FROM ap_list "
+        "ORDER BY SN";
+    EXPECT_EQ(sql(kInfo, placed, 8),
+              "7||||25.5|121.25||\n8|M1|10.50|20.00|25.123457|121.000000|Road '1'|\n9||||-25|121.5||G1\n");
+    box.take();
+    EXPECT_EQ(AH_updateMapByOrgMapId("M1", "M2"), 0);
+    EXPECT_EQ(AH_updateMapByOrgMapId("../M1", "M2"), -1);
+    EXPECT_EQ(box.take().commands,
+              "/bin/rm -rf /etc/sysconfig/.firewall/emap/M1.*\n/bin/mount /dev/mtdblock3 /mnt > /dev/null 2>&1\n"
+              "/bin/cp /etc/sysconfig/.firewall/AP_INFO /mnt > /dev/null 2>&1\n/bin/umount /mnt > /dev/null 2>&1\n");
+    EXPECT_EQ(AH_clearMap("G1"), 0);
+    EXPECT_EQ(sql(kInfo, placed, 8), "7||||25.5|121.25||\n8|M2|10.50|20.00|25.123457|121.000000|Road '1'|\n9|||||||\n");
+    EXPECT_EQ(ap_host_reset_status(), 0);
+    EXPECT_EQ(sql(kInfo, "SELECT DISTINCT Status, IP, fw_upgrade FROM ap_list", 3), "0|0.0.0.0|\n");
+    EXPECT_EQ(adjust_time("-3600"), 0);
+    EXPECT_EQ(adjust_time("1; DROP TABLE ap_list"), -1);
+    EXPECT_EQ(sql(kInfo, "SELECT STime FROM ap_list ORDER BY SN", 1),
+              "2024-01-02 02:04:05\n0000-00-00 00:00:00\n2023-12-31 23:00:00\n");
+    for (int store : {1, 1, 0}) {
+        EXPECT_EQ(app_login_sql("phone'1", 2, store + 2, store), 0);
+        EXPECT_EQ(sql("/etc/sysconfig/.firewall/AP_USER", "SELECT TYPE, LANGUAGE, ID FROM app_login", 3),
+                  store ? "2|3|phone'1\n" : "");
+    }
+    sql(kClient,
+        "CREATE TABLE ap_list (SN, MAC);\nINSERT INTO ap_list VALUES (5, '00:11:22:AA:BB:07');\n"
+        "CREATE TABLE AP_005 (x);\nCREATE TABLE AP_SSIDS_005 (x);\nCREATE TABLE AP_006 (x);\n"
+        "CREATE TABLE block (refer_ap_sn, mac);\nINSERT INTO block VALUES ('5', 'a'), ('6', 'b');\n"
+        "CREATE TABLE illegal (ap_sn, mac, utime);\n"
+        "INSERT INTO illegal VALUES ('5', 'C1', ''), ('2,5,9', 'C2', ''), ('15,25', 'C3', ''), ('5,6', 'C4', '');\n"
+        "CREATE TABLE legal (ap, refer_ap);\nINSERT INTO legal VALUES (5, 1), (1, 5), (6, 1)");
+    EXPECT_EQ(AH_deleteRelative("00:11:22:aa:bb:07"), 0);
+    EXPECT_EQ(sql(kClient, "SELECT name FROM sqlite_master WHERE name LIKE 'AP_0%' ORDER BY name", 1), "AP_006\n");
+    EXPECT_EQ(sql(kClient, "SELECT refer_ap_sn FROM block", 1), "6\n");
+    EXPECT_EQ(sql(kClient, "SELECT ap_sn, mac, utime LIKE '____-__-__ __:__:__' FROM illegal ORDER BY mac", 3),
+              "2,9|C2|1\n15,25|C3|0\n6|C4|1\n");
+    EXPECT_EQ(sql(kClient, "SELECT ap, refer_ap FROM legal", 2), "6|1\n");
+    EXPECT_EQ(AH_deleteRelative("00:11:22:AA:BB:99"), 0);  // unknown: nothing happens
+    ll_list *list = AH_getMySQL_list();
+    ap_host_record by_mac{};
+    std::snprintf(by_mac.MAC, sizeof by_mac.MAC, "00:11:22:aa:bb:07");  // the row holds it in lower case
+    box.take();
+    EXPECT_EQ(AH_deleteMySQL(list, &by_mac), 0);
+    EXPECT_EQ(ll_count(list), 2u);
+    EXPECT_EQ(AH_deleteMySQL(list, &by_mac), -1);
+    AH_closeMySQL(&list);
+    EXPECT_EQ(order(), (std::vector<int>{8, 9}));
+    // The deletion reached flash; the one that deleted nothing did not.
+    EXPECT_EQ(box.take().commands,
+              "/bin/mount /dev/mtdblock3 /mnt > /dev/null 2>&1\n/bin/cp /etc/sysconfig/.firewall/AP_INFO /mnt > "
+              "/dev/null 2>&1\n/bin/umount /mnt > /dev/null 2>&1\n");
 }
 
