@@ -101,9 +101,8 @@ TEST(InterfaceApply, EveryAddressModeAndForwardingModeHasItsSequence) {
     const interface_record wan = with(interface_defaults(2, "WAN1", 2, 3, "203.0.113.5"), [](interface_record &r) {
         put(r.gateway, "203.0.113.1"), put(r.nat_ipaddr, "203.0.113.9"), r.nat_mode = 1;
     });
-    const interface_record dhcp = with(interface_defaults(2, "WAN1", 2, 2), [](interface_record &r) {
-        put(r.connection.dynamic.dynamicIP_hostname, "gw");
-    });
+    const interface_record dhcp = with(interface_defaults(2, "WAN1", 2, 2),
+                                       [](interface_record &r) { put(r.connection.dynamic.dynamicIP_hostname, "gw"); });
     const interface_record pppoe = with(interface_defaults(3, "WAN2", 2, 1), [](interface_record &r) {
         interface_pppoe &p = r.connection.pppoe;
         put(p.pppoe_via_ipaddr, "198.51.100.7"), put(p.pppoe_via_defgw, "198.51.100.1");
