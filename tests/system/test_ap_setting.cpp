@@ -17,8 +17,7 @@ namespace {
 ap_setting_record settings(const char *iname, int32_t services = 7, int32_t realtime = 0) {
     ap_setting_record r{};
     Module(ap_setting_register, ap_setting_unregister)->set_default(&r, nullptr);
-    put(r.iname, iname);
-    r.enable_ap_sys_management = services, r.enable_realtime_traffic = realtime;
+    put(r.iname, iname), r.enable_ap_sys_management = services, r.enable_realtime_traffic = realtime;
     return r;
 }
 

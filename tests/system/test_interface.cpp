@@ -29,14 +29,11 @@ TEST(InterfaceLine, EveryKindOfPortIsStoredAndReadBack) {
     interface_record lan = interface_defaults(1, "LAN1", 1, 3, "192.168.1.1"),
                      dhcp = interface_defaults(2, "WAN1", 2, 2), pppoe = interface_defaults(3, "WAN2", 2, 1),
                      pptp = interface_defaults(4, "WAN3", 2, 4), unused = interface_defaults(5, "^o^", 0, 3);
-    lan.anyiprouting = 1;
-    put(lan.security, "7");
-    put(dhcp.connection.dynamic.dynamicIP_hostname, "gw \"1\"");
+    lan.anyiprouting = 1, put(lan.security, "7"), put(dhcp.connection.dynamic.dynamicIP_hostname, "gw \"1\"");
     interface_pppoe &p = pppoe.connection.pppoe;
     put(p.pppoe_username, "user@isp"), put(p.pppoe_password, "pass word");
     p.pppoe_service = 1, p.pppoe_idle = 5, p.pppoe_vlan = 7;
-    put(pptp.connection.pptp.pptp_dhcp_passwd, "secret");
-    pptp.connection.pptp.pptp_isreal = 3;
+    put(pptp.connection.pptp.pptp_dhcp_passwd, "secret"), pptp.connection.pptp.pptp_isreal = 3;
     record_file *h = t.open(1);
     for (interface_record *r : {&lan, &dhcp, &pppoe, &pptp, &unused}) ASSERT_EQ(t->modify(h, r, 99), 0);
     t.close();

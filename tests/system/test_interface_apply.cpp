@@ -16,10 +16,7 @@ using namespace testing_support;
 
 namespace {
 // r after edit.
-interface_record with(interface_record r, const std::function<void(interface_record &)> &edit) {
-    edit(r);
-    return r;
-}
+interface_record with(interface_record r, const std::function<void(interface_record &)> &edit) { return edit(r), r; }
 
 // Applies (or undoes) r with these flags and its summary over the shared memory; what that left.
 Effects run(ModuleBox &box, const Module &t, interface_record r, int change, int action, int boot, bool undo) {
@@ -44,8 +41,7 @@ TEST(InterfaceApply, ALanPortGetsItsAddressAndServiceRules) {
     ASSERT_EQ(interface_init_shm(), 0);
     Module t(interface_register, interface_unregister);
     const interface_record lan = with(interface_defaults(1, "LAN1", 1, 3, "192.168.1.1"), [](interface_record &r) {
-        r.anyiprouting = 1;
-        put(r.security, "7");
+        r.anyiprouting = 1, put(r.security, "7");
     });
     reset_interfaces({lan});
     const Effects applied = run(box, t, lan, 1023, IA_ADD, 0, false);
