@@ -27,12 +27,10 @@ std::string v6(const std::string &rules) { return replaced(rules, "/sbin/iptable
 // The controller's own rules for LAN1, and without an interface.
 const std::string kFlush =
     "/sbin/iptables -t filter -F ap_controller_in\n/sbin/iptables -t filter -F ap_controller_out\n";
-const std::string kApp =
+const std::string kApp2195 =
     "/sbin/iptables -t filter -A ap_controller_out -p tcp --dport 2195 -m state --state NEW,ESTABLISHED -j ACCEPT\n"
-    "/sbin/iptables -t filter -A ap_controller_in -p tcp --sport 2195 -m state --state ESTABLISHED -j ACCEPT\n"
-    "/sbin/iptables -t filter -A ap_controller_out -p tcp --dport 443 -m state --state NEW,ESTABLISHED -j ACCEPT\n"
-    "/sbin/iptables -t filter -A ap_controller_in -p tcp --sport 443 -m state --state ESTABLISHED -j ACCEPT\n"
-    "/sbin/iptables -t filter -F Wireless\n";
+    "/sbin/iptables -t filter -A ap_controller_in -p tcp --sport 2195 -m state --state ESTABLISHED -j ACCEPT\n";
+const std::string kApp = kApp2195 + replaced(kApp2195, "2195", "443") + "/sbin/iptables -t filter -F Wireless\n";
 const std::string kLocalOn = kFlush + "/sbin/iptables -t filter -A ap_controller_in -p 47 -i LAN1 -j ACCEPT\n"
                              "/sbin/iptables -t filter -A ap_controller_out -p 47 -o LAN1 -j ACCEPT\n" + kApp +
                              "/sbin/iptables -t filter -A Wireless -p udp --dport 1234 -j ACCEPT\n"
@@ -68,11 +66,10 @@ std::string security(const std::string &operation, const std::string &pattern, s
 const std::vector<std::string> kServices7 = {"accept", "accept", "accept", "drop", "drop"},
                                kServices18 = {"drop", "accept", "drop", "drop", "accept"};
 
-const std::string kRealtimeDelete =
-    "/sbin/iptables -t mangle -D wifi_controller -m pkttype --pkt-type broadcast -j RETURN\n"
-    "/sbin/iptables -t mangle -D wifi_controller -m pkttype --pkt-type multicast -j RETURN\n"
-    "/sbin/iptables -t mangle -D wifi_controller -i WLAN_P+ -j UTMMARK --set-type option --or-mark 0x8200000\n"
-    "/sbin/iptables -t mangle -D wifi_controller -i WDMZ_P+ -j UTMMARK --set-type option --or-mark 0x8200000\n";
+const std::string kCast = "/sbin/iptables -t mangle -D wifi_controller -m pkttype --pkt-type broadcast -j RETURN\n",
+                  kMark = "/sbin/iptables -t mangle -D wifi_controller -i WLAN_P+ -j UTMMARK --set-type option "
+                          "--or-mark 0x8200000\n";
+const std::string kRealtimeDelete = kCast + replaced(kCast, "broad", "multi") + kMark + replaced(kMark, "WLAN", "WDMZ");
 const std::string kRealtimeOn = kRealtimeDelete + replaced(kRealtimeDelete, " -D ", " -A ");
 
 using apply_fn = int (*)(ap_setting_record *, ap_setting_record *);
