@@ -256,8 +256,7 @@ TEST(InterfaceApply, HostileFormValuesAreRefusedOrQuoted) {
             qFree();
         }
         // Names and addresses are refused: they keep their defaults.
-        EXPECT_EQ(std::string(dhcp.iname) + dhcp.dev + dhcp.ipaddr + dhcp.netmask + dhcp.gateway + dhcp.mac +
-                      dhcp.arpip,
+        EXPECT_EQ(std::string(dhcp.iname) + dhcp.dev + dhcp.ipaddr + dhcp.netmask + dhcp.gateway + dhcp.mac + dhcp.arpip,
                   "^o^^o^0.0.0.00.0.0.00.0.0.000:00:00:00:00:000.0.0.0");
         // The host name reaches the DHCP client as one word, whatever it holds.
         put(dhcp.iname, "WAN1"), put(pppoe.iname, "WAN1");
@@ -280,12 +279,8 @@ TEST(InterfaceApply, HostileFormValuesAreRefusedOrQuoted) {
     const std::string head = "lock\nlocal\nnocrtscts\nnoauth\nmru 1492\nmtu 1492\nnoaccomp\nsync\n",
                       echo = "lcp-echo-interval 30\nlcp-echo-failure 4\n",
                       plugin = "plugin /usr/pppd/2.4.4/rp-pppoe.so\n";
-    const struct {
-        const char *user, *password;
-        int service, demand, idle;
-        const char *via, *mask, *gateway;
-        std::string options, secrets;
-    } cases[] = {
+    const struct { const char *user, *password; int service, demand, idle; const char *via, *mask, *gateway;
+                   std::string options, secrets; } cases[] = {
         {"user", "pw", 1, 0, 0, "198.51.100.7", "0.0.0.0", "198.51.100.1",
          head + echo + "198.51.100.7:198.51.100.1\nipcp-accept-local\nipcp-accept-remote\nname \"user\"\n" + plugin,
          "\"user\"\t*\t\"pw\"\t*"},
@@ -305,8 +300,7 @@ TEST(InterfaceApply, HostileFormValuesAreRefusedOrQuoted) {
         reset_interfaces({r});
         run(box, t, r, 0, IA_CONNECT, 0, false);
         EXPECT_EQ(box.read("/etc/ppp/options.WAN2"), c.options) << c.user;
-        EXPECT_EQ(box.read("/etc/ppp/pap-secrets.WAN2") + box.read("/etc/ppp/chap-secrets.WAN2"),
-                  c.secrets + c.secrets);
+        EXPECT_EQ(box.read("/etc/ppp/pap-secrets.WAN2") + box.read("/etc/ppp/chap-secrets.WAN2"), c.secrets + c.secrets);
     }
     box.write("/var/run/pppd2.tab", "");
     run(box, t, *interface_read_shm(3), cMODE_CHANGE, 0, 0, true);
