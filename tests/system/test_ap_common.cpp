@@ -41,7 +41,11 @@ std::string tunnel_on(const char *dev, const char *ip, int key, const char *brid
 }  // namespace
 
 // A tunnel per used slot of each AP with an address, the GRE drop rule lifted or put back; an AP's reported address
-// is one word of the command.
+// is one word of the command. The group file is made with 64 groups, a group's line written and read; the AP form
+// fills both bands' slots and channels and the restart times, refusing a line break and a coordinate that is not a
+// number; profiles get numbers in order and unique names, a form value that would start a new key of the APs' files
+// refused; maps are found by name and keep their images until removed; an id or extension naming other files is not
+// taken.
 TEST(ApCommon, RemoteTunnelsPerSlotAndTheGreDropRule) {
     ModuleBox box;
     ASSERT_EQ(interface_init_shm(), 0);
@@ -82,14 +86,6 @@ TEST(ApCommon, RemoteTunnelsPerSlotAndTheGreDropRule) {
         EXPECT_EQ(args[6], std::string(value, 0, sizeof(ap_host_record::IP) - 1)) << value;
         EXPECT_FALSE(box.exists("/sentinel")) << value;
     }
-}
-
-// The group file is made with 64 groups, a group's line written and read; the AP form fills both bands' slots and
-// channels and the restart times, refusing a line break and a coordinate that is not a number; profiles get numbers
-// in order and unique names, a form value that would start a new key of the APs' files refused; maps are found by
-// name and keep their images until removed; an id or extension that would name other files is not taken.
-TEST(ApCommon, GroupFileHoldsSixtyFourGroups) {
-    ModuleBox box;
     Module m(ap_host_register, ap_host_unregister);
     EXPECT_EQ(m.open(0)->count, 64u);
     m.close();

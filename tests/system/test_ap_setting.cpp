@@ -78,6 +78,10 @@ using boot_fn = int (*)(ap_setting_record *, ap_setting_record *, int);
 
 // Applying, removing, switching and booting the controller: commands, both families' rules, the controller flag;
 // then modified settings: the APs' files rewritten only when what the APs get changed, the system information mirror.
+// Lines read back, missing fields at their defaults; the form fills every setting; a hostile interface name is
+// refused from it, and from a hand-edited file it reaches the shell as one word; the uploaded AP firmware: the list
+// (names escaped, newest last, dot files out, a submit only for who may change) and the removal by age (dot files
+// never, in-process).
 TEST(ApSetting, ApplyingRemovingAndSwitchingTheController) {
     ModuleBox box;
     ASSERT_EQ(interface_init_shm(), 0);
@@ -166,15 +170,6 @@ TEST(ApSetting, ApplyingRemovingAndSwitchingTheController) {
     EXPECT_EQ(without_time(box.read(kDefault), before),
               "[SYSTEM]\ntime=T\npoe_passthru=0\nap_passwd=b3RoZXI=\nautorestart=03:00 ^o^ ^o^ 3 0 1\n\n[DEFAULT]\n"
               "wireless_mode=6\n" + kDefaultRadio + "[5G_DEFAULT]\nwireless_mode=28\n" + kDefaultRadio);
-}
-
-// Lines read back, missing fields at their defaults; the form fills every setting; a hostile interface name is
-// refused from it, and from a hand-edited file it reaches the shell as one word; the uploaded AP firmware: the list
-// (names escaped, newest last, dot files out, a submit only for who may change) and the removal by age (dot files
-// never, in-process).
-TEST(ApSetting, HostileInterfaceNamesAreRefusedFromTheFormAndQuotedFromTheFile) {
-    ModuleBox box;
-    Module m(ap_setting_register, ap_setting_unregister);
     const auto form = [&](const char *value) {
         qValueAdd("iname", "%s", value);
         ap_setting_record r = settings("LAN1");
