@@ -46,7 +46,7 @@ std::string tunnel_on(const char *dev, const char *ip, int key, const char *brid
 // number; profiles get numbers in order and unique names, a form value that would start a new key of the APs' files
 // refused; maps are found by name and keep their images until removed; an id or extension naming other files is not
 // taken.
-TEST(ApCommon, RemoteTunnelsPerSlotAndTheGreDropRule) {
+TEST(ApCommon, TunnelsGroupsProfilesMapsAndTheApForm) {
     ModuleBox box;
     ASSERT_EQ(interface_init_shm(), 0);
     install_interfaces({interface_port(1, "LAN1", 1, 1, 3, "192.168.1.1", "255.255.255.0", 2)});

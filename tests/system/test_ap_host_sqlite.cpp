@@ -135,7 +135,7 @@ TEST_F(ApHost, ListIsReadInTheOrderThePageAsks) {
 // Each AP's WTP file from its slots and the profiles, a profile's change reaching the APs that use it only; the CSV
 // export; an AP applied and removed; a text that is not a MAC names no file; map placement and renaming, status
 // reset, time adjustment, app logins; deleting an AP takes its rows from the client database and its own row.
-TEST_F(ApHost, EveryApGetsItsWtpFileFromItsSlotsAndTheProfiles) {
+TEST_F(ApHost, WtpFilesExportMapsAndDeletion) {
     box.write("/etc/sysconfig/.firewall/ap_profile_opt.conf",
               "4 Office Office 1 0 0 0 0 WPA2PSK 0 HEX 64 1 ^o^ WPA2 AES 3600 \"pass phrase\" WPA2 AES 3600 0.0.0.0 "
               "1812 ^o^ 64 0.0.0.0 1812 ^o^ 10 \n9 Guest Guest \n5 Fast Fast \n");

@@ -82,7 +82,7 @@ using boot_fn = int (*)(ap_setting_record *, ap_setting_record *, int);
 // refused from it, and from a hand-edited file it reaches the shell as one word; the uploaded AP firmware: the list
 // (names escaped, newest last, dot files out, a submit only for who may change) and the removal by age (dot files
 // never, in-process).
-TEST(ApSetting, ApplyingRemovingAndSwitchingTheController) {
+TEST(ApSetting, ControllerAppliedSettingsStoredFormFilledAndFirmwareListed) {
     ModuleBox box;
     ASSERT_EQ(interface_init_shm(), 0);
     install_interfaces({interface_port(1, "LAN1", 1, 1, 3, "192.168.1.1"), interface_port(2, "DMZ1", 3, 3)});

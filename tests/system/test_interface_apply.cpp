@@ -238,7 +238,7 @@ TEST(InterfaceApply, RestartUndoesEveryPortWithTheOldRecordsThenAppliesTheNew) {
 
 // Hostile form values: names and addresses refused, the host name one word of the DHCP client's command, user names
 // and passwords kept in quotes; the dialler's files for each way of dialling, removed with PPPoE; stopping PPPoE.
-TEST(InterfaceApply, HostileFormValuesAreRefusedOrQuoted) {
+TEST(InterfaceApply, HostileFormValuesAndTheDiallersFilesAndProcesses) {
     ModuleBox box({"SYSTEM_PORT_NUM=4"});
     ASSERT_EQ(interface_init_shm(), 0);
     Module t(interface_register, interface_unregister);
