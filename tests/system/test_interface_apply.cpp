@@ -35,9 +35,10 @@ constexpr int kUndo = IA_DEL | IA_DISCONNECT | IA_RELEASE;
 
 // A LAN port gets its name, address, route and service rules in and out of its device, VLANs and bridge members; a
 // change of services alone replaces their rules; the debug log shows the stages passed; a dynamic WAN address is
-// translated to.
-TEST(InterfaceApply, ALanPortGetsItsAddressAndServiceRules) {
-    ModuleBox box({"SYSTEM_PORT_NUM=4"});
+// translated to. Each address mode, forwarding mode and bond role applied and undone: the commands and the IPv4 rules
+// (services aside) in order.
+TEST(InterfaceApply, EveryAddressModeAndForwardingModeHasItsSequence) {
+    ModuleBox box({"SYSTEM_PORT_NUM=4", "HAVE_WAN_ACCELERATOR=y"});
     ASSERT_EQ(interface_init_shm(), 0);
     Module t(interface_register, interface_unregister);
     const interface_record lan = with(interface_defaults(1, "LAN1", 1, 3, "192.168.1.1"), [](interface_record &r) {
@@ -84,14 +85,7 @@ TEST(InterfaceApply, ALanPortGetsItsAddressAndServiceRules) {
                                    " mangle -A mark_WAN1 -j ROUTEMARK --set-mark 0x101 --set-continue\n", ""}));
     call<wan_address_fn>(t->dynamicIPup, &unknown);
     EXPECT_EQ(box.take(), Effects{});
-}
-
-// Each address mode, forwarding mode and bond role applied and undone: the commands and the IPv4 rules (services
-// aside) in order.
-TEST(InterfaceApply, EveryAddressModeAndForwardingModeHasItsSequence) {
-    ModuleBox box({"SYSTEM_PORT_NUM=4", "HAVE_WAN_ACCELERATOR=y"});
-    ASSERT_EQ(interface_init_shm(), 0);
-    Module t(interface_register, interface_unregister);
+    box.remove("/var/debug.msg");
     box.write("/etc/ppp/.keep", "");
     box.write("/sys/class/net/WAN1/bonding/arp_ip_target", "10.9.9.9 10.9.9.8\n");
     const interface_record wan = with(interface_defaults(2, "WAN1", 2, 3, "203.0.113.5"), [](interface_record &r) {
