@@ -165,9 +165,7 @@ template <typename Record, typename Fill>
 void store(module_table *(*register_fn)(), void (*unregister_fn)(module_table *), Fill fill) {
     Module m(register_fn, unregister_fn);
     Record r{};
-    m->clear(&r);
-    m->set_default(&r, nullptr);
-    fill(r);
+    m->clear(&r), m->set_default(&r, nullptr), fill(r);
     ASSERT_EQ(m->add(m.open(1), &r), 0);
 }
 
