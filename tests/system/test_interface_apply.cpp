@@ -36,8 +36,10 @@ constexpr int kUndo = IA_DEL | IA_DISCONNECT | IA_RELEASE;
 // A LAN port gets its name, address, route and service rules in and out of its device, VLANs and bridge members; a
 // change of services alone replaces their rules; the debug log shows the stages passed; a dynamic WAN address is
 // translated to. Each address mode, forwarding mode and bond role applied and undone: the commands and the IPv4 rules
-// (services aside) in order.
-TEST(InterfaceApply, EveryAddressModeAndForwardingModeHasItsSequence) {
+// (services aside) in order. Hostile form values: names and addresses refused, the host name one word of the DHCP
+// client's command, user names and passwords kept in quotes; the dialler's files for each way of dialling, removed
+// with PPPoE; stopping PPPoE ends that port's dialler only, a stubborn one by force.
+TEST(InterfaceApply, PortsAppliedAndUndoneInEveryModeAndHostileValuesRefused) {
     ModuleBox box({"SYSTEM_PORT_NUM=4", "HAVE_WAN_ACCELERATOR=y"});
     ASSERT_EQ(interface_init_shm(), 0);
     Module t(interface_register, interface_unregister);
@@ -199,44 +201,7 @@ TEST(InterfaceApply, EveryAddressModeAndForwardingModeHasItsSequence) {
     EXPECT_EQ(lines_with(run(box, t, bond, 1023, IA_ADD, 0, false).commands, "vlink"),
               "/sbin/ip addr del 203.0.113.20/24 broadcast 203.0.113.255 dev WAN1 label WAN1:vlink65\n"
               "/sbin/ip addr add 203.0.113.20/24 broadcast 203.0.113.255 dev WAN1 label WAN1:vlink65\n");
-}
-
-// A restart undoes every port with the old records, then applies the new.
-TEST(InterfaceApply, RestartUndoesEveryPortWithTheOldRecordsThenAppliesTheNew) {
-    ModuleBox box({"SYSTEM_PORT_NUM=2", "SYSTEM_PORT1_IP=192.168.1.1", "SYSTEM_PORT1_NETMASK=255.255.255.0"});
-    ASSERT_EQ(interface_init_shm(), 0);
-    Module t(interface_register, interface_unregister);
-    t.open(1);
-    t.close();
-    box.write("/var/tmp/interface_tmp.conf", "1 0 1 1 3 eth0 LAN1 10.0.0.1 255.0.0.0 \n2 0 0 1 0 eth1 ^o^ \n");
-    qValueAdd("wizard", "%s", "wizard");
-    record_file *renewed = t->open(nullptr, "pid:0,tests:open():0", 0);
-    qFree();
-    t.open(0);
-    t->rewrite_secrets = reinterpret_cast<module_op>(renewed);  // the word after the handle
-    box.take();
-    ASSERT_EQ(call<interface_recommand_fn>(t->recommand, &t.table(), 0), 0);
-    t->rewrite_secrets = nullptr;
-    t->close(&renewed);
-    const Effects e = box.take();
-    EXPECT_EQ(e.commands, kFlush + "/sbin/ip addr del 192.168.1.1/24 broadcast 192.168.1.255 dev LAN1 label LAN1:LAN1\n"
-                                   "/sbin/ip link set LAN1 down\n/sbin/ip link set LAN1 name eth0\n"
-                                   "/sbin/ip link set eth0 down\n/sbin/ip link set eth0 name LAN1\n"
-                                   "/sbin/ip link set LAN1 up\n/sbin/ip link set LAN1 address 00:11:22:33:44:01\n"
-                                   "/sbin/ip addr add 10.0.0.1/8 broadcast 10.255.255.255 dev LAN1 label LAN1:LAN1\n"
-                                   "/sbin/ip route replace 10.0.0.0/8 dev LAN1 src 10.0.0.1\n" +
-                              kFlushes + "/sbin/ip link set eth1 down\n");
-    EXPECT_EQ(lines_with(e.ipv4, " -D "), replaced(lines_with(e.ipv4, " -A interface_"), " -A ", " -D "));
-    EXPECT_EQ(lines_with(e.ipv4, "tlog_accept"), "") << "no service is on without its definition";
-}
-
-// Hostile form values: names and addresses refused, the host name one word of the DHCP client's command, user names
-// and passwords kept in quotes; the dialler's files for each way of dialling, removed with PPPoE; stopping PPPoE.
-TEST(InterfaceApply, HostileFormValuesAndTheDiallersFilesAndProcesses) {
-    ModuleBox box({"SYSTEM_PORT_NUM=4"});
-    ASSERT_EQ(interface_init_shm(), 0);
-    Module t(interface_register, interface_unregister);
-    box.write("/etc/ppp/.keep", "");
+    // Hostile form values.
     const std::string sentinel = box.file("/hostile-ran");
     for (const std::string &value : hostile_values(sentinel)) {
         interface_record dhcp{}, pppoe{};
@@ -274,7 +239,7 @@ TEST(InterfaceApply, HostileFormValuesAndTheDiallersFilesAndProcesses) {
                       echo = "lcp-echo-interval 30\nlcp-echo-failure 4\n",
                       plugin = "plugin /usr/pppd/2.4.4/rp-pppoe.so\n";
     const struct { const char *user, *password; int service, demand, idle; const char *via, *mask, *gateway;
-                   std::string options, secrets; } cases[] = {
+                   std::string options, secrets; } dials[] = {
         {"user", "pw", 1, 0, 0, "198.51.100.7", "0.0.0.0", "198.51.100.1",
          head + echo + "198.51.100.7:198.51.100.1\nipcp-accept-local\nipcp-accept-remote\nname \"user\"\n" + plugin,
          "\"user\"\t*\t\"pw\"\t*"},
@@ -284,7 +249,7 @@ TEST(InterfaceApply, HostileFormValuesAndTheDiallersFilesAndProcesses) {
          "\"a b@isp\"\t*\t\"p w\"\t*"},
         {"us\"er\n+x", "pw\\", 0, 0, 0, "0.0.0.0", "0.0.0.0", "0.0.0.0", head + echo + "name \"^o^\"\n" + plugin, ""},
     };
-    for (const auto &c : cases) {
+    for (const auto &c : dials) {
         const interface_record r = with(interface_defaults(3, "WAN2", 2, 1), [&](interface_record &rec) {
             interface_pppoe &p = rec.connection.pppoe;
             put(p.pppoe_username, c.user), put(p.pppoe_password, c.password), put(p.pppoe_via_ipaddr, c.via);
@@ -308,9 +273,9 @@ TEST(InterfaceApply, HostileFormValuesAndTheDiallersFilesAndProcesses) {
     NamedProcess by_file("pppd.WAN"), stubborn("pppd.WAN WAN1", true), other("pppd.WAN WAN2");
     ASSERT_TRUE(by_file.pid() > 0 && stubborn.pid() > 0 && other.pid() > 0);
     box.write("/var/run/ppp-WAN1.pid", std::to_string(by_file.pid()) + "\n");
-    const interface_record pppoe = interface_defaults(2, "WAN1", 2, 1);
-    reset_interfaces({pppoe});
-    const Effects e = run(box, t, pppoe, 0, IA_DISCONNECT, 0, true);
+    const interface_record dialled = interface_defaults(2, "WAN1", 2, 1);
+    reset_interfaces({dialled});
+    const Effects e = run(box, t, dialled, 0, IA_DISCONNECT, 0, true);
     ASSERT_EQ(e.commands, "/bin/kill `/bin/cat /var/run/ppp-WAN1.pid`\n");
     EXPECT_EQ(stubborn.ended_by(), SIGKILL) << "named after the port, it ignored the polite signal";
     EXPECT_EQ(by_file.ended_by(), 0) << "the one of the pid file is reached through it";
@@ -319,3 +284,33 @@ TEST(InterfaceApply, HostileFormValuesAndTheDiallersFilesAndProcesses) {
     EXPECT_EQ(by_file.ended_by(), SIGTERM);
     EXPECT_EQ(other.ended_by(), 0) << "the other port's dialler runs on";
 }
+
+// A restart undoes every port with the old records, then applies the new.
+TEST(InterfaceApply, RestartUndoesEveryPortWithTheOldRecordsThenAppliesTheNew) {
+    ModuleBox box({"SYSTEM_PORT_NUM=2", "SYSTEM_PORT1_IP=192.168.1.1", "SYSTEM_PORT1_NETMASK=255.255.255.0"});
+    ASSERT_EQ(interface_init_shm(), 0);
+    Module t(interface_register, interface_unregister);
+    t.open(1);
+    t.close();
+    box.write("/var/tmp/interface_tmp.conf", "1 0 1 1 3 eth0 LAN1 10.0.0.1 255.0.0.0 \n2 0 0 1 0 eth1 ^o^ \n");
+    qValueAdd("wizard", "%s", "wizard");
+    record_file *renewed = t->open(nullptr, "pid:0,tests:open():0", 0);
+    qFree();
+    t.open(0);
+    t->rewrite_secrets = reinterpret_cast<module_op>(renewed);  // the word after the handle
+    box.take();
+    ASSERT_EQ(call<interface_recommand_fn>(t->recommand, &t.table(), 0), 0);
+    t->rewrite_secrets = nullptr;
+    t->close(&renewed);
+    const Effects e = box.take();
+    EXPECT_EQ(e.commands, kFlush + "/sbin/ip addr del 192.168.1.1/24 broadcast 192.168.1.255 dev LAN1 label LAN1:LAN1\n"
+                                   "/sbin/ip link set LAN1 down\n/sbin/ip link set LAN1 name eth0\n"
+                                   "/sbin/ip link set eth0 down\n/sbin/ip link set eth0 name LAN1\n"
+                                   "/sbin/ip link set LAN1 up\n/sbin/ip link set LAN1 address 00:11:22:33:44:01\n"
+                                   "/sbin/ip addr add 10.0.0.1/8 broadcast 10.255.255.255 dev LAN1 label LAN1:LAN1\n"
+                                   "/sbin/ip route replace 10.0.0.0/8 dev LAN1 src 10.0.0.1\n" +
+                              kFlushes + "/sbin/ip link set eth1 down\n");
+    EXPECT_EQ(lines_with(e.ipv4, " -D "), replaced(lines_with(e.ipv4, " -A interface_"), " -A ", " -D "));
+    EXPECT_EQ(lines_with(e.ipv4, "tlog_accept"), "") << "no service is on without its definition";
+}
+
