@@ -1,5 +1,5 @@
-// The AP side of the controller without a database: tunnel device names,
-// the per-AP tunnels, the group file, the profile and map modules, the AP form.
+// The AP side of the controller without a database: tunnel device names, the per-AP tunnels, the group file, the
+// profile and map modules, the AP form.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,14 +13,12 @@
 using namespace testing_support;
 
 namespace {
-
 // An AP at its defaults with a number, an address and its slots' profiles.
 ap_host_record ap(int sn, const char *ip, std::initializer_list<int> slots24 = {},
                   std::initializer_list<int> slots5 = {}, std::initializer_list<int> wired = {}) {
     ap_host_record r;
     Module(ap_host_register, ap_host_unregister)->set_default(&r, nullptr);
-    r.SN = sn;
-    put(r.IP, ip);
+    r.SN = sn, put(r.IP, ip);
     std::copy(slots24.begin(), slots24.end(), r.radio[0].pf_id);
     std::copy(slots5.begin(), slots5.end(), r.radio[1].pf_id);
     std::copy(wired.begin(), wired.end(), r.wired_id);
@@ -40,12 +38,15 @@ std::string tunnel_on(const char *dev, const char *ip, int key, const char *brid
            " nopmtudisc\n/sbin/ip link set " + dev + " mtu 1500\n/sbin/ip link set " + dev + " up\n/sbin/brctl addif " +
            bridge + " " + dev + "\n/sbin/ifconfig " + bridge + " up\n";
 }
-
 }  // namespace
 
-// A tunnel per used slot of each AP with an address, the GRE drop rule
-// lifted or put back; an AP's reported address is one word of the command.
-TEST(ApCommon, RemoteTunnelsPerSlotAndTheGreDropRule) {
+// A tunnel per used slot of each AP with an address, the GRE drop rule lifted or put back; an AP's reported address
+// is one word of the command. The group file is made with 64 groups, a group's line written and read; the AP form
+// fills both bands' slots and channels and the restart times, refusing a line break and a coordinate that is not a
+// number; profiles get numbers in order and unique names, a form value that would start a new key of the APs' files
+// refused; maps are found by name and keep their images until removed; an id or extension naming other files is not
+// taken.
+TEST(ApCommon, TunnelsGroupsProfilesMapsAndTheApForm) {
     ModuleBox box;
     ASSERT_EQ(interface_init_shm(), 0);
     install_interfaces({interface_port(1, "LAN1", 1, 1, 3, "192.168.1.1", "255.255.255.0", 2)});
@@ -85,11 +86,6 @@ TEST(ApCommon, RemoteTunnelsPerSlotAndTheGreDropRule) {
         EXPECT_EQ(args[6], std::string(value, 0, sizeof(ap_host_record::IP) - 1)) << value;
         EXPECT_FALSE(box.exists("/sentinel")) << value;
     }
-}
-
-// The group file is made with 64 groups; a group's line is written and read.
-TEST(ApCommon, GroupFileHoldsSixtyFourGroups) {
-    ModuleBox box;
     Module m(ap_host_register, ap_host_unregister);
     EXPECT_EQ(m.open(0)->count, 64u);
     m.close();
@@ -105,57 +101,6 @@ TEST(ApCommon, GroupFileHoldsSixtyFourGroups) {
     EXPECT_EQ(std::vector<int>(g.pf_id, g.pf_id + 3), std::vector<int>({3, 5, 0}));
     EXPECT_EQ(std::vector<int>(g.wired_id, g.wired_id + 3), std::vector<int>({1, 0, 2}));
     EXPECT_EQ(GetAPGroupNumData(&g, 65), nullptr);
-}
-
-// Profiles get numbers in order and unique names; a form value that would
-// start a new key of the APs' files is refused.
-TEST(ApCommon, ProfilesGetNumbersAndNamesStayUnique) {
-    ModuleBox box;
-    Module m(ap_profile_register, ap_profile_unregister);
-    record_file *h = m.open(1);
-    ap_profile_record p;
-    for (const char *name : {"Office", "Guest \"wifi\""}) {
-        m->set_default(&p, nullptr);
-        put(p.name, name), put(p.ssid, name);
-        ASSERT_EQ(m->add(h, &p), 0);
-    }
-    EXPECT_EQ(m->isTheSame(h, &p, 0) * 10 + m->isTheSame(h, &p, 2), 10);
-    m.close();
-    const std::string tail =
-        "1 0 0 0 0 Open 0 HEX 64 1 ^o^ WPA2 AES 3600 ^o^ WPA2 AES 3600 0.0.0.0 1812 ^o^ 64 0.0.0.0 1812 ^o^ 0 \n";
-    EXPECT_EQ(box.read("/etc/sysconfig/.firewall/ap_profile_opt.conf"),
-              "1 Office Office " + tail + "2 \"Guest \\\"wifi\\\"\" \"Guest \\\"wifi\\\"\" " + tail);
-    submit_form({{"ssid", "a\nap_passwd=x"}, {"vlan_id", "12"}});
-    call<void *(void *)>(m->cgiParam, &p);
-    qFree();
-    EXPECT_EQ(std::string(p.ssid) + " " + std::to_string(p.vlan_id), "^o^ 12");
-}
-
-// Maps are found by name and keep their images until removed; an id or
-// extension that would name other files is not taken.
-TEST(ApCommon, MapsKeepTheirImagesUntilRemoved) {
-    ModuleBox box;
-    box.write("/etc/sysconfig/.firewall/ap_emap.conf", "20240101000000 \"First floor\" png \n20240202000000 Yard jpg \n");
-    box.write("/etc/sysconfig/.firewall/emap/20240101000000.png", "x");
-    EXPECT_STREQ(ap_emap_get_id("Yard"), "20240202000000");
-    EXPECT_EQ(ap_emap_get_id("Cellar"), nullptr);
-    Module m(ap_emap_register, ap_emap_unregister);
-    ASSERT_EQ(m->remove(m.open(1), 1), 0);
-    EXPECT_EQ(box.take().commands, "/bin/rm -rf /etc/sysconfig/.firewall/emap/20240101000000.*\n");
-    m.close();
-    EXPECT_EQ(box.read("/etc/sysconfig/.firewall/ap_emap.conf"), "20240202000000 Yard jpg \n");
-    submit_form({{"id", "../../x"}, {"ext", "png; rm"}, {"name", "Hall"}});
-    ap_emap_record e{};
-    call<ap_emap_record *(ap_emap_record *)>(m->cgiParam, &e);
-    qFree();
-    EXPECT_TRUE(matches(std::string(e.id) + "|" + e.ext + "|" + e.name, "[0-9]{14}\\|\\^o\\^\\|Hall"));
-}
-
-// The AP form fills both bands' slots and channels and the restart times;
-// a line break and a coordinate that is not a number are refused.
-TEST(ApCommon, ApFormFillsBothBands) {
-    ModuleBox box;
-    Module m(ap_host_register, ap_host_unregister);
     ap_host_record r;
     m->set_default(&r, nullptr);
     submit_form({{"sn", "5"}, {"ah_name", "Hall \"A\""}, {"ssid1", "2"}, {"ssid3", "4"}, {"ssid_5g2", "6"},
@@ -173,4 +118,38 @@ TEST(ApCommon, ApFormFillsBothBands) {
     call<ap_host_record *(ap_host_record *)>(m->cgiParam, &r);
     qFree();
     EXPECT_EQ(std::string(r.gps_lat) + "|" + r.gps_lng, "0|-121.5");
+    Module profiles(ap_profile_register, ap_profile_unregister);
+    record_file *h = profiles.open(1);
+    ap_profile_record p;
+    for (const char *name : {"Office", "Guest \"wifi\""}) {
+        profiles->set_default(&p, nullptr);
+        put(p.name, name), put(p.ssid, name);
+        ASSERT_EQ(profiles->add(h, &p), 0);
+    }
+    EXPECT_EQ(profiles->isTheSame(h, &p, 0) * 10 + profiles->isTheSame(h, &p, 2), 10);
+    profiles.close();
+    const std::string tail =
+        "1 0 0 0 0 Open 0 HEX 64 1 ^o^ WPA2 AES 3600 ^o^ WPA2 AES 3600 0.0.0.0 1812 ^o^ 64 0.0.0.0 1812 ^o^ 0 \n";
+    EXPECT_EQ(box.read("/etc/sysconfig/.firewall/ap_profile_opt.conf"),
+              "1 Office Office " + tail + "2 \"Guest \\\"wifi\\\"\" \"Guest \\\"wifi\\\"\" " + tail);
+    submit_form({{"ssid", "a\nap_passwd=x"}, {"vlan_id", "12"}});
+    call<void *(void *)>(profiles->cgiParam, &p);
+    qFree();
+    EXPECT_EQ(std::string(p.ssid) + " " + std::to_string(p.vlan_id), "^o^ 12");
+    box.write("/etc/sysconfig/.firewall/ap_emap.conf", "20240101000000 \"First floor\" png \n20240202000000 Yard jpg \n");
+    box.write("/etc/sysconfig/.firewall/emap/20240101000000.png", "x");
+    EXPECT_STREQ(ap_emap_get_id("Yard"), "20240202000000");
+    EXPECT_EQ(ap_emap_get_id("Cellar"), nullptr);
+    Module maps(ap_emap_register, ap_emap_unregister);
+    box.take();
+    ASSERT_EQ(maps->remove(maps.open(1), 1), 0);
+    EXPECT_EQ(box.take().commands, "/bin/rm -rf /etc/sysconfig/.firewall/emap/20240101000000.*\n");
+    maps.close();
+    EXPECT_EQ(box.read("/etc/sysconfig/.firewall/ap_emap.conf"), "20240202000000 Yard jpg \n");
+    submit_form({{"id", "../../x"}, {"ext", "png; rm"}, {"name", "Hall"}});
+    ap_emap_record e{};
+    call<ap_emap_record *(ap_emap_record *)>(maps->cgiParam, &e);
+    qFree();
+    EXPECT_TRUE(matches(std::string(e.id) + "|" + e.ext + "|" + e.name, "[0-9]{14}\\|\\^o\\^\\|Hall"));
 }
+

@@ -1,6 +1,5 @@
-// The AP controller settings: the settings line, its mirror in the system
-// information block, the commands and rules of applying, removing and
-// switching the controller, and the uploaded AP firmware.
+// The AP controller settings: the settings line, its mirror in the system information block, the commands and rules
+// of applying, removing and switching the controller, and the uploaded AP firmware.
 #include <gtest/gtest.h>
 #include <utime.h>
 
@@ -14,13 +13,11 @@
 using namespace testing_support;
 
 namespace {
-
 // The settings' defaults with an interface, services and real-time traffic.
 ap_setting_record settings(const char *iname, int32_t services = 7, int32_t realtime = 0) {
     ap_setting_record r{};
     Module(ap_setting_register, ap_setting_unregister)->set_default(&r, nullptr);
-    put(r.iname, iname);
-    r.enable_ap_sys_management = services, r.enable_realtime_traffic = realtime;
+    put(r.iname, iname), r.enable_ap_sys_management = services, r.enable_realtime_traffic = realtime;
     return r;
 }
 
@@ -30,19 +27,17 @@ std::string v6(const std::string &rules) { return replaced(rules, "/sbin/iptable
 // The controller's own rules for LAN1, and without an interface.
 const std::string kFlush =
     "/sbin/iptables -t filter -F ap_controller_in\n/sbin/iptables -t filter -F ap_controller_out\n";
-const std::string kApp =
+const std::string kApp2195 =
     "/sbin/iptables -t filter -A ap_controller_out -p tcp --dport 2195 -m state --state NEW,ESTABLISHED -j ACCEPT\n"
-    "/sbin/iptables -t filter -A ap_controller_in -p tcp --sport 2195 -m state --state ESTABLISHED -j ACCEPT\n"
-    "/sbin/iptables -t filter -A ap_controller_out -p tcp --dport 443 -m state --state NEW,ESTABLISHED -j ACCEPT\n"
-    "/sbin/iptables -t filter -A ap_controller_in -p tcp --sport 443 -m state --state ESTABLISHED -j ACCEPT\n"
-    "/sbin/iptables -t filter -F Wireless\n";
+    "/sbin/iptables -t filter -A ap_controller_in -p tcp --sport 2195 -m state --state ESTABLISHED -j ACCEPT\n";
+const std::string kApp = kApp2195 + replaced(kApp2195, "2195", "443") + "/sbin/iptables -t filter -F Wireless\n";
 const std::string kLocalOn = kFlush + "/sbin/iptables -t filter -A ap_controller_in -p 47 -i LAN1 -j ACCEPT\n"
                              "/sbin/iptables -t filter -A ap_controller_out -p 47 -o LAN1 -j ACCEPT\n" + kApp +
                              "/sbin/iptables -t filter -A Wireless -p udp --dport 1234 -j ACCEPT\n"
                              "/sbin/iptables -t filter -A Wireless -p udp --sport 1234 -j ACCEPT\n";
 const std::string kLocalOff = kFlush + kApp;
 
-// LAN1 in NAT mode joins the controller's bridge, which takes its addresses.
+// LAN1 in NAT mode joins the controller's bridge, which takes its addresses; leaving, it gives them back.
 const std::string kBridgeOn =
     "/sbin/brctl addif brgre LAN1\n/sbin/ip link set LAN1 down\n/sbin/ip link set brgre down\n"
     "/sbin/ip addr del 192.168.1.1/24 broadcast 192.168.1.255 dev LAN1 label LAN1:LAN1\n"
@@ -50,13 +45,11 @@ const std::string kBridgeOn =
     "/sbin/ip route replace 192.168.1.0/24 dev brgre src 192.168.1.1\n/sbin/ip link set LAN1 up\n"
     "/sbin/ip link set brgre up\n/sbin/ifconfig brgre up\n"
     "/sbin/route add -net 239.255.1.2 netmask 255.255.255.255 dev LAN1\n";
-const std::string kBridgeOff =
-    "/sbin/brctl delif brgre LAN1\n/sbin/ip link set LAN1 down\n/sbin/ip link set brgre down\n"
-    "/sbin/ip addr del 192.168.1.1/24 broadcast 192.168.1.255 dev brgre label brgre:LAN1\n"
-    "/sbin/ip addr add 192.168.1.1/24 broadcast 192.168.1.255 dev LAN1 label LAN1:LAN1\n"
-    "/sbin/ip route replace 192.168.1.0/24 dev LAN1 src 192.168.1.1\n/sbin/ip link set LAN1 up\n"
-    "/sbin/ip link set brgre up\n/sbin/ifconfig brgre down\n"
-    "/sbin/route del -net 239.255.1.2 netmask 255.255.255.255 dev LAN1\n";
+const std::string kBridgeOff = replaced(
+    replaced(replaced(replaced(replaced(replaced(kBridgeOn, "addif", "delif"), "dev LAN1 label", "dev X label"),
+                      "dev brgre label brgre:", "dev LAN1 label LAN1:"), "dev X label LAN1:", "dev brgre label brgre:"),
+             "dev brgre src", "dev LAN1 src"),
+    "brgre up\n/sbin/route add", "brgre down\n/sbin/route del");
 // The controller's interface routes normally: its rules are flushed only.
 const std::string kTransparent = "/sbin/ebtables -t broute -F transparent_routing_ap\n";
 
@@ -73,51 +66,81 @@ std::string security(const std::string &operation, const std::string &pattern, s
 const std::vector<std::string> kServices7 = {"accept", "accept", "accept", "drop", "drop"},
                                kServices18 = {"drop", "accept", "drop", "drop", "accept"};
 
-const std::string kRealtimeDelete =
-    "/sbin/iptables -t mangle -D wifi_controller -m pkttype --pkt-type broadcast -j RETURN\n"
-    "/sbin/iptables -t mangle -D wifi_controller -m pkttype --pkt-type multicast -j RETURN\n"
-    "/sbin/iptables -t mangle -D wifi_controller -i WLAN_P+ -j UTMMARK --set-type option --or-mark 0x8200000\n"
-    "/sbin/iptables -t mangle -D wifi_controller -i WDMZ_P+ -j UTMMARK --set-type option --or-mark 0x8200000\n";
+const std::string kCast = "/sbin/iptables -t mangle -D wifi_controller -m pkttype --pkt-type broadcast -j RETURN\n",
+                  kMark = "/sbin/iptables -t mangle -D wifi_controller -i WLAN_P+ -j UTMMARK --set-type option "
+                          "--or-mark 0x8200000\n";
+const std::string kRealtimeDelete = kCast + replaced(kCast, "broad", "multi") + kMark + replaced(kMark, "WLAN", "WDMZ");
 const std::string kRealtimeOn = kRealtimeDelete + replaced(kRealtimeDelete, " -D ", " -A ");
 
 using apply_fn = int (*)(ap_setting_record *, ap_setting_record *);
-
+using boot_fn = int (*)(ap_setting_record *, ap_setting_record *, int);
 }  // namespace
 
-// A line reads back as written; missing fields take their defaults.
-TEST(ApSetting, LinesReadBackAndMissingFieldsTakeTheirDefaults) {
+// Applying, removing, switching and booting the controller: commands, both families' rules, the controller flag;
+// then modified settings: the APs' files rewritten only when what the APs get changed, the system information mirror.
+// Lines read back, missing fields at their defaults; the form fills every setting; a hostile interface name is
+// refused from it, and from a hand-edited file it reaches the shell as one word; the uploaded AP firmware: the list
+// (names escaped, newest last, dot files out, a submit only for who may change) and the removal by age (dot files
+// never, in-process).
+TEST(ApSetting, ControllerAppliedSettingsStoredFormFilledAndFirmwareListed) {
     ModuleBox box;
+    ASSERT_EQ(interface_init_shm(), 0);
+    install_interfaces({interface_port(1, "LAN1", 1, 1, 3, "192.168.1.1"), interface_port(2, "DMZ1", 3, 3)});
+    box.write("/var/ap/info/stale", "x");
     Module m(ap_setting_register, ap_setting_unregister);
-    const std::string defaults = " 0 0 7 ^o^ ^o^ ^o^ ^o^ 0 0 0 0 \n",
-                      full = "LAN1 1 0 1 18 \"pass word\" 03:00 ^o^ 04:30 2 15 1 1 \n";
-    for (auto [line, stored] : {std::pair{full, full}, {"DMZ2 1\n", "DMZ2 1" + defaults}, {"\n", "^o^ 0" + defaults}}) {
-        ap_setting_record r{};
-        box.write("/etc/sysconfig/.firewall/ap_setting.conf", line);
-        ASSERT_NE(m.open(1, &r), nullptr);  // read into r, and stored again
-        EXPECT_EQ(m->modify(static_cast<record_file *>(m->handle), &r, 1), 0);
-        m.close();
-        EXPECT_EQ(box.read("/etc/sysconfig/.firewall/ap_setting.conf"), stored);
+    ap_setting_record lan1 = settings("LAN1"), lan1_changed = settings("LAN1", 18, 1), dmz1 = settings("DMZ1"),
+                      off = settings("^o^");
+    const std::string base =
+        "/sbin/iptables -t filter -I INPUT -j ap_controller_in\n/sbin/iptables -t filter -I OUTPUT -j ap_controller_out\n"
+        "/sbin/iptables -t filter -I OUTPUT -p 47 -m state --state NEW -j ap_gre_out\n";
+    const std::string switched = security("D", "WLAN", kServices7) + security("A", "WLAN", kServices18) + kRealtimeOn,
+                      moved = kLocalOff + replaced(kLocalOn, "LAN1", "DMZ1") + security("D", "WLAN", kServices7) +
+                              security("A", "WDMZ", kServices7) + kRealtimeDelete,
+                      booted = base + kLocalOn + security("A", "WLAN", kServices18) + kRealtimeOn;
+    const struct {
+        const char *what;
+        std::function<void()> run;
+        Effects expected;
+        int controller_on;  // integer 103 after it
+    } rows[] = {
+        {"apply LAN1", [&] { call<apply_fn>(m->command, nullptr, &lan1); }, {kBridgeOn, kLocalOn, v6(kLocalOn)}, 1},
+        {"apply nothing", [&] { call<apply_fn>(m->command, &lan1, &off); }, {}, 0},
+        {"remove LAN1", [&] { call<apply_fn>(m->discommand, &lan1, &off); }, {kBridgeOff, kLocalOff, v6(kLocalOff)}, 0},
+        {"remove for a transparent-routing DMZ1", [&] { call<apply_fn>(m->discommand, &lan1, &dmz1); },
+         {kBridgeOff + kTransparent, kLocalOff, v6(kLocalOff)}, 0},
+        {"switch services and real-time traffic only (103 as the removal left it)",
+         [&] { call<apply_fn>(m->recommand, &lan1, &lan1_changed); }, {"", switched, v6(switched)}, 0},
+        {"switch LAN1 to DMZ1", [&] { call<apply_fn>(m->recommand, &lan1, &dmz1); },
+         {kBridgeOff + kTransparent + "/sbin/route add -net 239.255.1.2 netmask 255.255.255.255 dev DMZ1\n", moved,
+          v6(moved)},
+         1},
+        {"boot with LAN1 (directories that were not there are removed through the shell too)",
+         [&] { call<boot_fn>(m->initial_system_cmd, nullptr, &lan1_changed, 1); },
+         {"/bin/rm -rf \"/etc/sysconfig/.firewall/AP_Host_Config\"\n/bin/mount /dev/mtdblock3 /mnt > /dev/null 2>&1\n"
+          "/bin/rm -rf \"/mnt/AP_Host_Config\" > /dev/null 2>&1\n/bin/umount /mnt > /dev/null 2>&1\n"
+          "/bin/rm -rf \"/var/ap/radar\"\n/bin/rm -rf \"/var/ap/command\"\n/bin/rm -rf \"/var/ap/lock\"\n"
+          "/sbin/brctl addbr brgre\n" + kBridgeOn,
+          booted, v6(booted)},
+         1},
+    };
+    for (const auto &row : rows) {
+        box.take();
+        row.run();
+        EXPECT_EQ(box.take(), row.expected) << row.what;
+        EXPECT_EQ(*RI(103), row.controller_on) << row.what;
     }
-}
-
-// The APs' files are written again only when what the APs get changed; the
-// system information mirrors the settings; the change slot tells a
-// change; the default AP file holds the password in Base64 and the
-// restart times.
-TEST(ApSetting, ModifyRewritesTheApFilesOnlyWhenWhatTheApsGetChanged) {
-    ModuleBox box;
+    EXPECT_FALSE(box.exists("/var/ap/info/stale"));
+    for (const char *dir : {"/var/ap/firmware", "/etc/sysconfig/.firewall/AP_Host_Config", "/var/ap/radar",
+                            "/var/ap/command", "/var/ap/lock", "/var/ap/info"})
+        EXPECT_TRUE(std::filesystem::is_directory(box.file(dir))) << dir;
+    EXPECT_EQ(RS(41) + std::string("|") + RS(54), "LAN1|^o^ ^o^ ^o^ 0 0 0");
+    EXPECT_TRUE(box.exists("/etc/sysconfig/.firewall/AP_Host_Config/DEFAULT"));
     ASSERT_EQ(SET_DEFINE("SYSTEM_BRAND", "Brenmoor"), 0);  // the brand is the product's key: set after the boot
-    std::filesystem::create_directories(box.file("/etc/sysconfig/.firewall/AP_Host_Config"));
-    Module m(ap_setting_register, ap_setting_unregister);
     ap_setting_record r = settings("LAN1");
     put(r.sync_ap_passwd, "secret"), put(r.autorestart_day_time, "03:00");
     r.autorestart_en_autorestart = 1;
     const std::string kDefault = "/etc/sysconfig/.firewall/AP_Host_Config/DEFAULT";
-    const struct {
-        const char *what;
-        std::function<void(ap_setting_record &)> change;
-        bool rewritten;
-    } rows[] = {
+    const struct { const char *what; std::function<void(ap_setting_record &)> change; bool rewritten; } edits[] = {
         {"first settings", [](ap_setting_record &) {}, true},
         {"load balance only", [](ap_setting_record &s) { s.enable_ap_balance = 1; }, false},
         {"services only", [](ap_setting_record &s) { s.enable_ap_sys_management = 1; }, false},
@@ -125,7 +148,7 @@ TEST(ApSetting, ModifyRewritesTheApFilesOnlyWhenWhatTheApsGetChanged) {
         {"restart week day", [](ap_setting_record &s) { s.autorestart_week_day = 3; }, true},
         {"interface", [](ap_setting_record &s) { put(s.iname, "DMZ1"); }, true},
     };
-    for (const auto &row : rows) {
+    for (const auto &row : edits) {
         std::filesystem::remove(box.file(kDefault));
         box.write("/var/tmp/kv_ap.dat", "x");
         row.change(r);
@@ -145,78 +168,8 @@ TEST(ApSetting, ModifyRewritesTheApFilesOnlyWhenWhatTheApsGetChanged) {
     const time_t before = std::time(nullptr);
     ASSERT_EQ(ap_sync_default(), 0);
     EXPECT_EQ(without_time(box.read(kDefault), before),
-              "[SYSTEM]\ntime=T\npoe_passthru=0\nap_passwd=b3RoZXI=\nautorestart=03:00 ^o^ ^o^ 3 0 1\n\n"
-              "[DEFAULT]\nwireless_mode=6\n" + kDefaultRadio + "[5G_DEFAULT]\nwireless_mode=28\n" + kDefaultRadio);
-}
-
-// Applying, removing, switching and booting the controller: the commands
-// and both families' rules of each, and the controller flag after it.
-TEST(ApSetting, ApplyingRemovingAndSwitchingTheController) {
-    ModuleBox box;
-    ASSERT_EQ(interface_init_shm(), 0);
-    install_interfaces({interface_port(1, "LAN1", 1, 1, 3, "192.168.1.1"), interface_port(2, "DMZ1", 3, 3)});
-    box.write("/var/ap/info/stale", "x");
-    Module m(ap_setting_register, ap_setting_unregister);
-    const auto slot = [&](module_op op) { return reinterpret_cast<apply_fn>(op); };
-    ap_setting_record lan1 = settings("LAN1"), lan1_changed = settings("LAN1", 18, 1), dmz1 = settings("DMZ1"),
-                      off = settings("^o^");
-    const std::string base =
-        "/sbin/iptables -t filter -I INPUT -j ap_controller_in\n/sbin/iptables -t filter -I OUTPUT -j ap_controller_out\n"
-        "/sbin/iptables -t filter -I OUTPUT -p 47 -m state --state NEW -j ap_gre_out\n";
-    const std::string switched = security("D", "WLAN", kServices7) + security("A", "WLAN", kServices18) + kRealtimeOn,
-                      moved = kLocalOff + replaced(kLocalOn, "LAN1", "DMZ1") + security("D", "WLAN", kServices7) +
-                              security("A", "WDMZ", kServices7) + kRealtimeDelete,
-                      booted = base + kLocalOn + security("A", "WLAN", kServices18) + kRealtimeOn;
-    const struct {
-        const char *what;
-        std::function<void()> run;
-        Effects expected;
-        int controller_on;  // integer 103 after it
-    } rows[] = {
-        {"apply LAN1", [&] { slot(m->command)(nullptr, &lan1); }, {kBridgeOn, kLocalOn, v6(kLocalOn)}, 1},
-        {"apply nothing", [&] { slot(m->command)(&lan1, &off); }, {}, 0},
-        {"remove LAN1", [&] { slot(m->discommand)(&lan1, &off); }, {kBridgeOff, kLocalOff, v6(kLocalOff)}, 0},
-        {"remove for a transparent-routing DMZ1", [&] { slot(m->discommand)(&lan1, &dmz1); },
-         {kBridgeOff + kTransparent, kLocalOff, v6(kLocalOff)}, 0},
-        {"switch services and real-time traffic only (103 as the removal left it)",
-         [&] { slot(m->recommand)(&lan1, &lan1_changed); }, {"", switched, v6(switched)}, 0},
-        {"switch LAN1 to DMZ1",
-         [&] { slot(m->recommand)(&lan1, &dmz1); },
-         {kBridgeOff + kTransparent + "/sbin/route add -net 239.255.1.2 netmask 255.255.255.255 dev DMZ1\n", moved,
-          v6(moved)},
-         1},
-        {"boot with LAN1 (directories that were not there are removed through the shell too)",
-         [&] {
-             reinterpret_cast<int (*)(ap_setting_record *, ap_setting_record *, int)>(m->initial_system_cmd)(
-                 nullptr, &lan1_changed, 1);
-         },
-         {"/bin/rm -rf \"/etc/sysconfig/.firewall/AP_Host_Config\"\n/bin/mount /dev/mtdblock3 /mnt > /dev/null 2>&1\n"
-          "/bin/rm -rf \"/mnt/AP_Host_Config\" > /dev/null 2>&1\n/bin/umount /mnt > /dev/null 2>&1\n"
-          "/bin/rm -rf \"/var/ap/radar\"\n/bin/rm -rf \"/var/ap/command\"\n/bin/rm -rf \"/var/ap/lock\"\n"
-          "/sbin/brctl addbr brgre\n" + kBridgeOn,
-          booted, v6(booted)},
-         1},
-    };
-    for (const auto &row : rows) {
-        box.take();
-        row.run();
-        EXPECT_EQ(box.take(), row.expected) << row.what;
-        EXPECT_EQ(*RI(103), row.controller_on) << row.what;
-    }
-    EXPECT_FALSE(box.exists("/var/ap/info/stale"));
-    for (const char *dir : {"/var/ap/firmware", "/etc/sysconfig/.firewall/AP_Host_Config", "/var/ap/radar",
-                            "/var/ap/command", "/var/ap/lock", "/var/ap/info"})
-        EXPECT_TRUE(std::filesystem::is_directory(box.file(dir))) << dir;
-    EXPECT_STREQ(RS(41), "LAN1");
-    EXPECT_STREQ(RS(54), "^o^ ^o^ ^o^ 0 0 0");
-    EXPECT_TRUE(box.exists("/etc/sysconfig/.firewall/AP_Host_Config/DEFAULT"));
-}
-
-// The form fills every setting; a hostile interface name is refused from
-// it, and from a hand-edited file it reaches the shell as one word.
-TEST(ApSetting, HostileInterfaceNamesAreRefusedFromTheFormAndQuotedFromTheFile) {
-    ModuleBox box;
-    Module m(ap_setting_register, ap_setting_unregister);
+              "[SYSTEM]\ntime=T\npoe_passthru=0\nap_passwd=b3RoZXI=\nautorestart=03:00 ^o^ ^o^ 3 0 1\n\n[DEFAULT]\n"
+              "wireless_mode=6\n" + kDefaultRadio + "[5G_DEFAULT]\nwireless_mode=28\n" + kDefaultRadio);
     const auto form = [&](const char *value) {
         qValueAdd("iname", "%s", value);
         ap_setting_record r = settings("LAN1");
@@ -225,7 +178,6 @@ TEST(ApSetting, HostileInterfaceNamesAreRefusedFromTheFormAndQuotedFromTheFile) 
         return std::string(r.iname);
     };
     EXPECT_EQ(form("LAN1"), "LAN1");
-    // Every setting comes from its form value (the stored line shows them).
     submit_form({{"iname", "DMZ1"}, {"enable_ap_balance", "1"}, {"enable_ap_auto_power", "2"},
                  {"enable_ap_connect_mail", "3"}, {"enable_ap_sys_management", "18"}, {"sync_ap_passwd", "pw"},
                  {"day_time", "01:00"}, {"week_time", "02:00"}, {"month_time", "03:00"}, {"week", "4"}, {"month", "5"},
@@ -236,13 +188,23 @@ TEST(ApSetting, HostileInterfaceNamesAreRefusedFromTheFormAndQuotedFromTheFile) 
     EXPECT_EQ(m->modify(m.open(1), &all, 1), 0);
     m.close();
     EXPECT_EQ(box.read("/etc/sysconfig/.firewall/ap_setting.conf"), "DMZ1 1 2 3 18 pw 01:00 02:00 03:00 4 5 1 1 \n");
+    const std::string defaults = " 0 0 7 ^o^ ^o^ ^o^ ^o^ 0 0 0 0 \n",
+                      full = "LAN1 1 0 1 18 \"pass word\" 03:00 ^o^ 04:30 2 15 1 1 \n";
+    for (auto [line, stored] : {std::pair{full, full}, {"DMZ2 1\n", "DMZ2 1" + defaults}, {"\n", "^o^ 0" + defaults}}) {
+        ap_setting_record r{};
+        box.write("/etc/sysconfig/.firewall/ap_setting.conf", line);
+        ASSERT_NE(m.open(1, &r), nullptr);  // read into r, and stored again
+        EXPECT_EQ(m->modify(static_cast<record_file *>(m->handle), &r, 1), 0);
+        m.close();
+        EXPECT_EQ(box.read("/etc/sysconfig/.firewall/ap_setting.conf"), stored);
+    }
     for (const std::string &value : hostile_values(box.file("/sentinel"))) {
         if (value.size() < 1000) {
             EXPECT_EQ(form(value.c_str()), "^o^") << value;
         }
         ap_setting_record r = settings(value.c_str());
         box.take();
-        reinterpret_cast<apply_fn>(m->command)(nullptr, &r);
+        call<apply_fn>(m->command, nullptr, &r);
         // The route is the only command (an unknown interface joins no bridge).
         const std::string route = box.take().commands;
         const auto args = run_with_stub(box, route.substr(0, route.size() - 1), "/sbin/route");
@@ -250,13 +212,6 @@ TEST(ApSetting, HostileInterfaceNamesAreRefusedFromTheFormAndQuotedFromTheFile) 
         EXPECT_EQ(args.back(), r.iname) << value;
         EXPECT_FALSE(box.exists("/sentinel")) << value;
     }
-}
-
-// The uploaded AP firmware: the selection list (names escaped, newest
-// last, dot files left out, a submit only for who may change) and the
-// removal by age (dot files never, in-process).
-TEST(ApSetting, UploadedFirmwareListedAndRemovedByAge) {
-    ModuleBox box;
     const auto age = [&](const std::string &name, time_t mtime) {
         box.write("/var/ap/firmware/" + name, "x");
         utimbuf t{mtime, mtime};
@@ -305,3 +260,4 @@ TEST(ApSetting, UploadedFirmwareListedAndRemovedByAge) {
     std::filesystem::remove_all(box.file("/var/ap/firmware"));
     EXPECT_EQ(ap_setting_checkUploadFirmware(0), 0);
 }
+

@@ -1,5 +1,4 @@
-// The AP controller settings as XML: the export of the settings line and
-// its import back into it.
+// The AP controller settings as XML: the export of the settings line and its import back into it.
 #include <gtest/gtest.h>
 
 #include "support/module_harness.h"
@@ -7,10 +6,9 @@
 
 using namespace testing_support;
 
-// The settings export (an empty file holds the defaults at once) and import
-// back; of several entries the last is kept, a missing key keeps its
-// default, an interface that is not one word is refused, and a line break
-// in the password is kept as the //n of a line.
+// The settings export (an empty file holds the defaults at once) and import back; of several entries the last is
+// kept, a missing key keeps its default, an interface that is not one word is refused, and a line break in the
+// password is kept as the //n of a line.
 TEST(ApSettingXml, ExportedAndImportedBack) {
     ModuleBox box;
     Module m(ap_setting_register, ap_setting_unregister);
@@ -31,11 +29,8 @@ TEST(ApSettingXml, ExportedAndImportedBack) {
                                      "enable_ap_sys_management=18|sync_ap_passwd=a \\&quot;b\\&quot; &lt;c&gt;|"
                                      "autorestart_day_time=03:00|autorestart_week_time=|autorestart_month_time=04:30|"
                                      "autorestart_week_day=2|autorestart_month_day=15|autorestart_en_autorestart=1|"
-                                     "enable_realtime_traffic=1") +
-                            "</_entry></_function>");
-    const struct {
-        std::string document, line;
-    } rows[] = {
+                                     "enable_realtime_traffic=1") + "</_entry></_function>");
+    const struct { std::string document, line; } rows[] = {
         {settings, line},
         {"<_function><_entry><iname value=\"LAN2\" /></_entry><_entry><iname value=\"DMZ1\" />"
          "<enable_ap_balance value=\"1\" /></_entry></_function>",

@@ -1,5 +1,5 @@
-// Applying interface records to the running system and undoing them: the
-// commands, rules and files each path leaves, in order.
+// Applying interface records to the running system and undoing them: the commands, rules and files each path leaves,
+// in order.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -7,8 +7,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
-#include <string>
-#include <vector>
 
 #include "support/hostile.h"
 #include "support/module_harness.h"
@@ -17,15 +15,10 @@
 using namespace testing_support;
 
 namespace {
-
 // r after edit.
-interface_record with(interface_record r, const std::function<void(interface_record &)> &edit) {
-    edit(r);
-    return r;
-}
+interface_record with(interface_record r, const std::function<void(interface_record &)> &edit) { return edit(r), r; }
 
-// Applies (or undoes) r with these flags and its summary over the shared
-// memory; what that left.
+// Applies (or undoes) r with these flags and its summary over the shared memory; what that left.
 Effects run(ModuleBox &box, const Module &t, interface_record r, int change, int action, int boot, bool undo) {
     box.take();
     r.ichange = change, r.iaction = action;
@@ -38,19 +31,20 @@ Effects run(ModuleBox &box, const Module &t, interface_record r, int change, int
 const std::string kFlush = "/sbin/ebtables -t broute -F transparent_routing\n";
 const std::string kFlushes = kFlush + "/sbin/ebtables -t broute -F transparent_routing_ap\n";
 constexpr int kUndo = IA_DEL | IA_DISCONNECT | IA_RELEASE;
-
 }  // namespace
 
-// A LAN port gets its name, address, route and service rules in and out of
-// its device, VLANs and bridge members; a change of services alone
-// replaces their rules; the debug log shows the stages passed.
-TEST(InterfaceApply, ALanPortGetsItsAddressAndServiceRules) {
-    ModuleBox box({"SYSTEM_PORT_NUM=4"});
+// A LAN port gets its name, address, route and service rules in and out of its device, VLANs and bridge members; a
+// change of services alone replaces their rules; the debug log shows the stages passed; a dynamic WAN address is
+// translated to. Each address mode, forwarding mode and bond role applied and undone: the commands and the IPv4 rules
+// (services aside) in order. Hostile form values: names and addresses refused, the host name one word of the DHCP
+// client's command, user names and passwords kept in quotes; the dialler's files for each way of dialling, removed
+// with PPPoE; stopping PPPoE ends that port's dialler only, a stubborn one by force.
+TEST(InterfaceApply, PortsAppliedAndUndoneInEveryModeAndHostileValuesRefused) {
+    ModuleBox box({"SYSTEM_PORT_NUM=4", "HAVE_WAN_ACCELERATOR=y"});
     ASSERT_EQ(interface_init_shm(), 0);
     Module t(interface_register, interface_unregister);
     const interface_record lan = with(interface_defaults(1, "LAN1", 1, 3, "192.168.1.1"), [](interface_record &r) {
-        r.anyiprouting = 1;
-        put(r.security, "7");
+        r.anyiprouting = 1, put(r.security, "7");
     });
     reset_interfaces({lan});
     const Effects applied = run(box, t, lan, 1023, IA_ADD, 0, false);
@@ -73,8 +67,6 @@ TEST(InterfaceApply, ALanPortGetsItsAddressAndServiceRules) {
     EXPECT_EQ(applied.ipv4, "/sbin/iptables -t mangle -A preMangle_anyiprouting -i LAN1 ! -s 192.168.1.0/24"
                             " -j anyiprouting\n" + services + "/sbin/iptables -t nat -F postNat_bridge\n");
     EXPECT_EQ(applied.ipv6, services6);
-    // A change of the services alone replaces their rules and nothing else;
-    // the debug output shows the stages it passed.
     EXPECT_EQ(run(box, t, lan, SECURITY_CHANGE, 0, 1, true),
               (Effects{"", replaced(services, " -A ", " -D "), replaced(services6, " -A ", " -D ")}));
     box.write("/var/debug.msg", "");
@@ -86,22 +78,23 @@ TEST(InterfaceApply, ALanPortGetsItsAddressAndServiceRules) {
             stages += line.substr(at + 2, line.find('\n', at) - at - 1);
     EXPECT_EQ(stages, "=====START command port 1=====\n===== command 0.1 port 1 =====\n===== command 1 port 1 =====\n"
                       "===== command 1.1 port 1 =====\n===== command 2.1 port 1 =====\n=====END command port 1=====\n");
-}
-
-// Each address mode, forwarding mode and bond role applied and undone:
-// the commands and the IPv4 rules (services aside) in order.
-TEST(InterfaceApply, EveryAddressModeAndForwardingModeHasItsSequence) {
-    ModuleBox box({"SYSTEM_PORT_NUM=4", "HAVE_WAN_ACCELERATOR=y"});
-    ASSERT_EQ(interface_init_shm(), 0);
-    Module t(interface_register, interface_unregister);
+    reset_interfaces({interface_defaults(2, "WAN1", 2, 2)});
+    wan_address_event up{"198.51.100.9", 2, "WAN1"}, unknown{"198.51.100.9", 2, "WAN9"};
+    ASSERT_EQ(call<wan_address_fn>(t->dynamicIPup, &up), &up);
+    EXPECT_EQ(box.take(), (Effects{"/usr/www/cgi-bin/change_wip add 1\n",
+                                   "/sbin/iptables -t nat -F postNat_WAN1\n/sbin/iptables -t nat -A postNat_WAN1 -j SNAT"
+                                   " --to-source 198.51.100.9\n/sbin/iptables -t mangle -F mark_WAN1\n/sbin/iptables -t"
+                                   " mangle -A mark_WAN1 -j ROUTEMARK --set-mark 0x101 --set-continue\n", ""}));
+    call<wan_address_fn>(t->dynamicIPup, &unknown);
+    EXPECT_EQ(box.take(), Effects{});
+    box.remove("/var/debug.msg");
     box.write("/etc/ppp/.keep", "");
     box.write("/sys/class/net/WAN1/bonding/arp_ip_target", "10.9.9.9 10.9.9.8\n");
     const interface_record wan = with(interface_defaults(2, "WAN1", 2, 3, "203.0.113.5"), [](interface_record &r) {
         put(r.gateway, "203.0.113.1"), put(r.nat_ipaddr, "203.0.113.9"), r.nat_mode = 1;
     });
-    const interface_record dhcp = with(interface_defaults(2, "WAN1", 2, 2), [](interface_record &r) {
-        put(r.connection.dynamic.dynamicIP_hostname, "gw");
-    });
+    const interface_record dhcp = with(interface_defaults(2, "WAN1", 2, 2),
+                                       [](interface_record &r) { put(r.connection.dynamic.dynamicIP_hostname, "gw"); });
     const interface_record pppoe = with(interface_defaults(3, "WAN2", 2, 1), [](interface_record &r) {
         interface_pppoe &p = r.connection.pppoe;
         put(p.pppoe_via_ipaddr, "198.51.100.7"), put(p.pppoe_via_defgw, "198.51.100.1");
@@ -183,9 +176,9 @@ TEST(InterfaceApply, EveryAddressModeAndForwardingModeHasItsSequence) {
          "/bin/echo \"+203.0.113.5\" > /sys/class/net/WAN1/bonding/arp_ip_source\n"
          "/bin/echo \"1000\" > /sys/class/net/WAN1/bonding/miimon\n"
          "/bin/echo \"1000\" > /sys/class/net/WAN1/bonding/arp_interval\n"
-         "/bin/echo \"3\" > /sys/class/net/WAN1/bonding/arp_validate\n"
-         "/sbin/ip link set WAN1 up\n/sbin/ip link set eth1 down\n/sbin/ifenslave WAN1 eth1\n"
-         "/sbin/ip link set eth2 down\n/sbin/ifenslave WAN1 eth2\n" + address +
+         "/bin/echo \"3\" > /sys/class/net/WAN1/bonding/arp_validate\n/sbin/ip link set WAN1 up\n"
+         "/sbin/ip link set eth1 down\n/sbin/ifenslave WAN1 eth1\n/sbin/ip link set eth2 down\n"
+         "/sbin/ifenslave WAN1 eth2\n" + address +
              "/sbin/ip route flush table 101\n/usr/www/cgi-bin/change_wip add 1\n" + kFlushes + stop1,
          bridges},
         {"bond member: applied with its master", {bond, member}, member, 1023, IA_ADD, 1, false, "", ""},
@@ -201,59 +194,62 @@ TEST(InterfaceApply, EveryAddressModeAndForwardingModeHasItsSequence) {
         EXPECT_EQ(lines_with(e.ipv4, " interface_", false), c.ipv4) << c.what;
         EXPECT_EQ(lines_with(e.ipv6, " interface_", false), "") << c.what;
     }
-    // A bond's virtual links ride on its master's device: they are taken off
-    // and put back on it.
+    // A bond's virtual links ride on its master's device: they are taken off and put back on it.
     box.write("/etc/sysconfig/.firewall/virtual_link.conf",
               "WAN1 203.0.113.20 255.255.255.0 203.0.113.1 0 ::0 64 ::0 0 0.0.0.0 ^o^ 0 1000 1000 65 \"up\" \n");
     reset_interfaces({bond, member});
     EXPECT_EQ(lines_with(run(box, t, bond, 1023, IA_ADD, 0, false).commands, "vlink"),
               "/sbin/ip addr del 203.0.113.20/24 broadcast 203.0.113.255 dev WAN1 label WAN1:vlink65\n"
               "/sbin/ip addr add 203.0.113.20/24 broadcast 203.0.113.255 dev WAN1 label WAN1:vlink65\n");
-}
-
-// A dynamic address that came translates to it; an unknown WAN does nothing.
-TEST(InterfaceApply, ADynamicAddressIsTranslatedToOnceItCame) {
-    ModuleBox box({"SYSTEM_PORT_NUM=2"});
-    ASSERT_EQ(interface_init_shm(), 0);
-    Module t(interface_register, interface_unregister);
-    reset_interfaces({interface_defaults(2, "WAN1", 2, 2)});
-    using ip_up = wan_address_fn;
-    wan_address_event up{"198.51.100.9", 2, "WAN1"}, unknown{"198.51.100.9", 2, "WAN9"};
-    ASSERT_EQ(call<ip_up>(t->dynamicIPup, &up), &up);
-    EXPECT_EQ(box.take(), (Effects{"/usr/www/cgi-bin/change_wip add 1\n",
-                                   "/sbin/iptables -t nat -F postNat_WAN1\n/sbin/iptables -t nat -A postNat_WAN1 -j SNAT"
-                                   " --to-source 198.51.100.9\n/sbin/iptables -t mangle -F mark_WAN1\n/sbin/iptables -t"
-                                   " mangle -A mark_WAN1 -j ROUTEMARK --set-mark 0x101 --set-continue\n", ""}));
-    call<ip_up>(t->dynamicIPup, &unknown);
-    EXPECT_EQ(box.take(), Effects{});
-}
-
-// The dialler's options and secrets for each way of dialling; a port that
-// stops being PPPoE loses its files and the dialler's table.
-TEST(InterfaceApply, PppoeFilesAreWrittenForTheDialler) {
-    ModuleBox box({"SYSTEM_PORT_NUM=4"});
-    ASSERT_EQ(interface_init_shm(), 0);
-    Module t(interface_register, interface_unregister);
-    box.write("/etc/ppp/.keep", "");
+    // Hostile form values.
+    const std::string sentinel = box.file("/hostile-ran");
+    for (const std::string &value : hostile_values(sentinel)) {
+        interface_record dhcp{}, pppoe{};
+        for (auto [record, cmode] : {std::pair{&dhcp, "2"}, {&pppoe, "1"}}) {
+            FormValues form = {{"port", "2"}, {"itype", "2"}, {"cmode", cmode}};
+            for (const char *name : {"iname", "dev", "ipaddr", "netmask", "gateway", "mac", "arpip",
+                                     "dynamicIP_hostname", "pppoe_username", "pppoe_password"})
+                form.emplace_back(name, value);
+            submit_form(form);
+            call<void *(interface_record *)>(t->cgiParam, record);
+            qFree();
+        }
+        // Names and addresses are refused: they keep their defaults.
+        EXPECT_EQ(std::string(dhcp.iname) + dhcp.dev + dhcp.ipaddr + dhcp.netmask + dhcp.gateway + dhcp.mac + dhcp.arpip,
+                  "^o^^o^0.0.0.00.0.0.00.0.0.000:00:00:00:00:000.0.0.0");
+        // The host name reaches the DHCP client as one word, whatever it holds.
+        put(dhcp.iname, "WAN1"), put(pppoe.iname, "WAN1");
+        reset_interfaces({dhcp});
+        const Effects e = run(box, t, dhcp, 0, IA_RENEW, 0, false);
+        // A line break is kept as the //n of a line.
+        std::string expected = replaced(replaced(replaced(value, "\r\n", "//n"), "\r", "//n"), "\n", "//n");
+        expected.resize(std::min(expected.size(), sizeof dhcp.connection.dynamic.dynamicIP_hostname - 1));
+        EXPECT_EQ(run_with_stub(box, e.commands, "/sbin/dhcpcd"),
+                  (std::vector<std::string>{"WAN1", "-R", "-h", expected}));
+        // A user name or password that would leave its quotes is refused.
+        run(box, t, pppoe, 0, IA_CONNECT, 0, false);
+        const interface_pppoe &p = pppoe.connection.pppoe;
+        const std::string secrets = box.read("/etc/ppp/pap-secrets.WAN1");
+        EXPECT_TRUE(secrets.empty() || secrets == "\"" + std::string(p.pppoe_username) + "\"\t*\t\"" +
+                                                       p.pppoe_password + "\"\t*") << secrets;
+        EXPECT_EQ(secrets.find('\n'), std::string::npos) << secrets;
+        EXPECT_FALSE(std::filesystem::exists(sentinel)) << value;
+    }
     const std::string head = "lock\nlocal\nnocrtscts\nnoauth\nmru 1492\nmtu 1492\nnoaccomp\nsync\n",
                       echo = "lcp-echo-interval 30\nlcp-echo-failure 4\n",
                       plugin = "plugin /usr/pppd/2.4.4/rp-pppoe.so\n";
-    const struct {
-        const char *user, *password;
-        int service, demand, idle;
-        const char *via, *mask, *gateway;
-        std::string options, secrets;
-    } cases[] = {
+    const struct { const char *user, *password; int service, demand, idle; const char *via, *mask, *gateway;
+                   std::string options, secrets; } dials[] = {
         {"user", "pw", 1, 0, 0, "198.51.100.7", "0.0.0.0", "198.51.100.1",
          head + echo + "198.51.100.7:198.51.100.1\nipcp-accept-local\nipcp-accept-remote\nname \"user\"\n" + plugin,
          "\"user\"\t*\t\"pw\"\t*"},
         {"a b@isp", "p w", 1, 1, 5, "198.51.100.7", "255.255.255.252", "0.0.0.0",
-         head + "demand\nidle 300\n198.51.100.7\nipcp-accept-local\nnetmask 255.255.255.252\n"
-                "name \"a b@isp\"\n" + plugin,
+         head + "demand\nidle 300\n198.51.100.7\nipcp-accept-local\nnetmask 255.255.255.252\nname \"a b@isp\"\n"
+                + plugin,
          "\"a b@isp\"\t*\t\"p w\"\t*"},
         {"us\"er\n+x", "pw\\", 0, 0, 0, "0.0.0.0", "0.0.0.0", "0.0.0.0", head + echo + "name \"^o^\"\n" + plugin, ""},
     };
-    for (const auto &c : cases) {
+    for (const auto &c : dials) {
         const interface_record r = with(interface_defaults(3, "WAN2", 2, 1), [&](interface_record &rec) {
             interface_pppoe &p = rec.connection.pppoe;
             put(p.pppoe_username, c.user), put(p.pppoe_password, c.password), put(p.pppoe_via_ipaddr, c.via);
@@ -263,15 +259,30 @@ TEST(InterfaceApply, PppoeFilesAreWrittenForTheDialler) {
         reset_interfaces({r});
         run(box, t, r, 0, IA_CONNECT, 0, false);
         EXPECT_EQ(box.read("/etc/ppp/options.WAN2"), c.options) << c.user;
-        EXPECT_EQ(box.read("/etc/ppp/pap-secrets.WAN2") + box.read("/etc/ppp/chap-secrets.WAN2"),
-                  c.secrets + c.secrets);
+        EXPECT_EQ(box.read("/etc/ppp/pap-secrets.WAN2") + box.read("/etc/ppp/chap-secrets.WAN2"), c.secrets + c.secrets);
     }
-    // A port that stops being PPPoE loses its files and the dialler's table.
     box.write("/var/run/pppd2.tab", "");
     run(box, t, *interface_read_shm(3), cMODE_CHANGE, 0, 0, true);
     for (const char *gone : {"/etc/ppp/options.WAN2", "/etc/ppp/pap-secrets.WAN2", "/etc/ppp/chap-secrets.WAN2",
                              "/var/run/pppd2.tab"})
         EXPECT_FALSE(box.exists(gone)) << gone;
+    // The machine's processes stand for the appliance's, under the names the dialler gives itself.
+    std::filesystem::remove_all(box.file("/proc"));
+    std::filesystem::create_directory_symlink("/proc", box.file("/proc"));
+    setenv("APPLIANCE_SLEEP", "0", 1);
+    NamedProcess by_file("pppd.WAN"), stubborn("pppd.WAN WAN1", true), other("pppd.WAN WAN2");
+    ASSERT_TRUE(by_file.pid() > 0 && stubborn.pid() > 0 && other.pid() > 0);
+    box.write("/var/run/ppp-WAN1.pid", std::to_string(by_file.pid()) + "\n");
+    const interface_record dialled = interface_defaults(2, "WAN1", 2, 1);
+    reset_interfaces({dialled});
+    const Effects e = run(box, t, dialled, 0, IA_DISCONNECT, 0, true);
+    ASSERT_EQ(e.commands, "/bin/kill `/bin/cat /var/run/ppp-WAN1.pid`\n");
+    EXPECT_EQ(stubborn.ended_by(), SIGKILL) << "named after the port, it ignored the polite signal";
+    EXPECT_EQ(by_file.ended_by(), 0) << "the one of the pid file is reached through it";
+    // The recorded line, its pid file in the sandbox, ends the one it names.
+    ASSERT_EQ(std::system(replaced(e.commands, "/var/run/", box.file("/var/run/")).c_str()), 0);
+    EXPECT_EQ(by_file.ended_by(), SIGTERM);
+    EXPECT_EQ(other.ended_by(), 0) << "the other port's dialler runs on";
 }
 
 // A restart undoes every port with the old records, then applies the new.
@@ -303,70 +314,3 @@ TEST(InterfaceApply, RestartUndoesEveryPortWithTheOldRecordsThenAppliesTheNew) {
     EXPECT_EQ(lines_with(e.ipv4, "tlog_accept"), "") << "no service is on without its definition";
 }
 
-// Stopping PPPoE ends that port's dialler only, a stubborn one by force.
-TEST(InterfaceApply, StoppingPppoeEndsThatPortsDiallerOnly) {
-    ModuleBox box({"SYSTEM_PORT_NUM=4"});
-    ASSERT_EQ(interface_init_shm(), 0);
-    Module t(interface_register, interface_unregister);
-    // The machine's processes stand for the appliance's, under the names the
-    // dialler gives itself.
-    std::filesystem::remove_all(box.file("/proc"));
-    std::filesystem::create_directory_symlink("/proc", box.file("/proc"));
-    setenv("APPLIANCE_SLEEP", "0", 1);
-    NamedProcess by_file("pppd.WAN"), stubborn("pppd.WAN WAN1", true), other("pppd.WAN WAN2");
-    ASSERT_TRUE(by_file.pid() > 0 && stubborn.pid() > 0 && other.pid() > 0);
-    box.write("/var/run/ppp-WAN1.pid", std::to_string(by_file.pid()) + "\n");
-    const interface_record pppoe = interface_defaults(2, "WAN1", 2, 1);
-    reset_interfaces({pppoe});
-    const Effects e = run(box, t, pppoe, 0, IA_DISCONNECT, 0, true);
-    ASSERT_EQ(e.commands, "/bin/kill `/bin/cat /var/run/ppp-WAN1.pid`\n");
-    EXPECT_EQ(stubborn.ended_by(), SIGKILL) << "named after the port, it ignored the polite signal";
-    EXPECT_EQ(by_file.ended_by(), 0) << "the one of the pid file is reached through it";
-    // The recorded line, its pid file in the sandbox, ends the one it names.
-    ASSERT_EQ(std::system(replaced(e.commands, "/var/run/", box.file("/var/run/")).c_str()), 0);
-    EXPECT_EQ(by_file.ended_by(), SIGTERM);
-    EXPECT_EQ(other.ended_by(), 0) << "the other port's dialler runs on";
-}
-
-// Hostile form values: names and addresses refused, the host name one word
-// of the DHCP client's command, user names and passwords kept in quotes.
-TEST(InterfaceApply, HostileFormValuesAreRefusedOrQuoted) {
-    ModuleBox box({"SYSTEM_PORT_NUM=4"});
-    ASSERT_EQ(interface_init_shm(), 0);
-    Module t(interface_register, interface_unregister);
-    box.write("/etc/ppp/.keep", "");
-    const std::string sentinel = box.file("/hostile-ran");
-    for (const std::string &value : hostile_values(sentinel)) {
-        interface_record dhcp{}, pppoe{};
-        for (auto [record, cmode] : {std::pair{&dhcp, "2"}, {&pppoe, "1"}}) {
-            FormValues form = {{"port", "2"}, {"itype", "2"}, {"cmode", cmode}};
-            for (const char *name : {"iname", "dev", "ipaddr", "netmask", "gateway", "mac", "arpip",
-                                     "dynamicIP_hostname", "pppoe_username", "pppoe_password"})
-                form.emplace_back(name, value);
-            submit_form(form);
-            call<void *(interface_record *)>(t->cgiParam, record);
-            qFree();
-        }
-        // Names and addresses are refused: they keep their defaults.
-        EXPECT_EQ(std::string(dhcp.iname) + dhcp.dev + dhcp.ipaddr + dhcp.netmask + dhcp.gateway + dhcp.mac +
-                      dhcp.arpip,
-                  "^o^^o^0.0.0.00.0.0.00.0.0.000:00:00:00:00:000.0.0.0");
-        // The host name reaches the DHCP client as one word, whatever it holds.
-        put(dhcp.iname, "WAN1"), put(pppoe.iname, "WAN1");
-        reset_interfaces({dhcp});
-        const Effects e = run(box, t, dhcp, 0, IA_RENEW, 0, false);
-        // A line break is kept as the //n of a line.
-        std::string expected = replaced(replaced(replaced(value, "\r\n", "//n"), "\r", "//n"), "\n", "//n");
-        expected.resize(std::min(expected.size(), sizeof dhcp.connection.dynamic.dynamicIP_hostname - 1));
-        EXPECT_EQ(run_with_stub(box, e.commands, "/sbin/dhcpcd"),
-                  (std::vector<std::string>{"WAN1", "-R", "-h", expected}));
-        // A user name or password that would leave its quotes is refused.
-        run(box, t, pppoe, 0, IA_CONNECT, 0, false);
-        const interface_pppoe &p = pppoe.connection.pppoe;
-        const std::string secrets = box.read("/etc/ppp/pap-secrets.WAN1");
-        EXPECT_TRUE(secrets.empty() || secrets == "\"" + std::string(p.pppoe_username) + "\"\t*\t\"" +
-                                                       p.pppoe_password + "\"\t*") << secrets;
-        EXPECT_EQ(secrets.find('\n'), std::string::npos) << secrets;
-        EXPECT_FALSE(std::filesystem::exists(sentinel)) << value;
-    }
-}

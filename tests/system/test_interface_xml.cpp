@@ -1,5 +1,4 @@
-// The XML export and import of interfaces, static routes and subnets, read
-// back with the real XML library.
+// The XML export and import of interfaces, static routes and subnets, read back with the real XML library.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -9,8 +8,9 @@
 
 using namespace testing_support;
 
-// Ports export every key in their order, values escaped, and import by
-// position; values of the wrong kind are refused, security bits rebuilt.
+// Ports export every key in their order, values escaped, and import by position, values of the wrong kind refused,
+// security bits rebuilt; routes export with the family's name, read back, and import their own keys, keeping
+// duplicates; subnets and VLANs export together and go back to their files.
 TEST(InterfaceXml, PortsExportInTheirOrderAndImportByPosition) {
     ModuleBox box({"SYSTEM_PORT_NUM=1"});
     ASSERT_EQ(interface_init_shm(), 0);
@@ -33,8 +33,7 @@ TEST(InterfaceXml, PortsExportInTheirOrderAndImportByPosition) {
                            "pppoe_username=a&amp;b|pppoe_password=&lt;pw&gt;|pppoe_service=1|pppoe_via_ipaddr=10.0.0.2|"
                            "pppoe_via_netmask=255.0.0.0|pppoe_via_defgw=10.0.0.1|pppoe_demand=0|pppoe_idle=5|"
                            "pppoe_vlan=7|detect_rule=0|" + detect + "detect_ipaddr_9=8.8.8.8|"
-                           "bandwidth_downthreshold=900|bandwidth_upthreshold=900") +
-                  "</_entry></_function>");
+                           "bandwidth_downthreshold=900|bandwidth_upthreshold=900") + "</_entry></_function>");
     // The file held port 2 on line 1; the import stores the first entry as port 1.
     box.write(file, "");
     ASSERT_EQ(import_into(t.table(), exported), 0);
@@ -44,17 +43,11 @@ TEST(InterfaceXml, PortsExportInTheirOrderAndImportByPosition) {
     EXPECT_EQ(interface_read_shm(1)->connection.pppoe.pppoe_vlan, 7);
     ASSERT_EQ(import_into(t.table(), "<_function><_entry>" +
                                          elements("itype=1|iname=LAN1;reboot|ipaddr=1.2.3.4 x|mac=00:11:22:33:44:5g|"
-                                                  "<security>|PING=1|SSH=2|</security>") +
-                                         "</_entry></_function>"),
+                                                  "<security>|PING=1|SSH=2|</security>") + "</_entry></_function>"),
               0);
     const interface_record &r = *interface_read_shm(1);
     EXPECT_EQ(std::string(r.iname) + " " + r.ipaddr + " " + r.mac + " " + r.security, "^o^ 0.0.0.0 00:00:00:00:00:00 17");
-}
-
-// Routes export with the family's name, read back, and import their own
-// keys, keeping duplicates; subnets and VLANs export together and go back to their files.
-TEST(InterfaceXml, RoutesAndSubnetsHaveTheirKeys) {
-    ModuleBox box;
+    // Routes and subnets.
     Module routes(route_table_register, route_table_unregister), subnets(msubnet_register, msubnet_unregister);
     const std::string route_file = "/etc/sysconfig/.firewall/static_route.conf";
     box.write(route_file, "10.1.0.0 255.255.0.0 192.168.1.254 LAN1 0\n2001:db8:1:: 48 2001:db8::1 LAN1 1\n");
@@ -66,8 +59,7 @@ TEST(InterfaceXml, RoutesAndSubnetsHaveTheirKeys) {
               "<_function value=\"route\" method=\"add\"><_entry>" +
                   elements("ipaddr=10.1.0.0|netmask=255.255.0.0|gateway=192.168.1.254|interface=LAN1|ipv_mode=IPv4|"
                            "</_entry><_entry>|ipaddr=2001:db8:1::|netmask=48|gateway=2001:db8::1|interface=LAN1|"
-                           "ipv_mode=IPv6") +
-                  "</_entry></_function>");
+                           "ipv_mode=IPv6") + "</_entry></_function>");
     const std::string entry = "<_entry>" + elements("ip=10.2.0.0|netmask=255.255.0.0|gw=10.0.0.1|dev=LAN2|ipv_mode=0") +
                               "</_entry>";
     ASSERT_EQ(import_into(routes.table(),
@@ -78,13 +70,14 @@ TEST(InterfaceXml, RoutesAndSubnetsHaveTheirKeys) {
     const std::string subnet = "LAN1 0 10.8.0.1 255.255.255.0 \n", vlan = "LAN2 5 10.5.0.1 255.255.255.0 \n";
     box.write("/etc/sysconfig/.firewall/msubnet.conf", subnet);
     box.write("/etc/sysconfig/.firewall/mvlan.conf", vlan);
-    const std::string exported = export_of(subnets.table(), "msubnet");
-    EXPECT_EQ(exported, "<_function value=\"msubnet\" method=\"add\"><_entry>" +
+    const std::string subnets_exported = export_of(subnets.table(), "msubnet");
+    EXPECT_EQ(subnets_exported, "<_function value=\"msubnet\" method=\"add\"><_entry>" +
                             elements("interface=LAN1|vlan=0|ipaddr=10.8.0.1|netmask=255.255.255.0|</_entry><_entry>|"
                                      "interface=LAN2|vlan=5|ipaddr=10.5.0.1|netmask=255.255.255.0") +
                             "</_entry></_function>");
     box.write("/etc/sysconfig/.firewall/mvlan.conf", "");
-    ASSERT_EQ(import_into(subnets.table(), exported), 0);
+    ASSERT_EQ(import_into(subnets.table(), subnets_exported), 0);
     EXPECT_EQ(box.read("/etc/sysconfig/.firewall/msubnet.conf") + box.read("/etc/sysconfig/.firewall/mvlan.conf"),
               subnet + vlan);
 }
+

@@ -1,28 +1,19 @@
-// The routing modules: static routes (the device a route lands on, the
-// routes an interface change adds again, the form), further subnets and
-// VLANs of an interface, and the dynamic routing built from all of them.
+// The routing modules: static routes (device, re-adding, form), further subnets and VLANs of an interface, and the
+// dynamic routing built from all of them.
 #include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
 
 #include "support/module_harness.h"
 
 using namespace testing_support;
 
 namespace {
-
 constexpr const char *kRoutes = "/etc/sysconfig/.firewall/static_route.conf";
-
-interface_record zoned(interface_record r, int imode, int zone) {
-    r.imode = imode, r.izone = zone;
-    return r;
-}
-
+interface_record zoned(interface_record r, int imode, int zone) { return r.imode = imode, r.izone = zone, r; }
 }  // namespace
 
-// A route goes on the device that carries its interface: its own, a zone's
-// bridge, the controller's or a bridged VPN's; an unknown one on none.
+// A route goes on the device that carries its interface: its own, a zone's bridge, the controller's or a bridged
+// VPN's; an unknown one on none; a renamed interface's routes are added again; form values of the wrong kind are
+// refused; a destination on another line is taken, on its own line it is not.
 TEST(RouteTable, RoutesGoOnTheDeviceThatCarriesTheirInterface) {
     ModuleBox box({"SYSTEM_PORT_NUM=4"});
     ASSERT_EQ(interface_init_shm(), 0);
@@ -62,27 +53,15 @@ TEST(RouteTable, RoutesGoOnTheDeviceThatCarriesTheirInterface) {
     route_record r = t.record<route_record>("2001:db8:1:: 48 2001:db8::1 LAN1 1");
     call<route_command_fn>(t->command, &r, 0);
     EXPECT_EQ(box.take().commands, "/sbin/ip -6 route add 2001:db8:1::/48 via 2001:db8::1 dev LAN1 table 20\n");
-}
-
-// An interface taking the name of IPv4 routes adds them again (IPv6 routes
-// are not the check's business).
-TEST(RouteTable, AnInterfaceTakingTheNameOfRoutesAddsThemAgain) {
-    ModuleBox box({"SYSTEM_PORT_NUM=4"});
-    ASSERT_EQ(interface_init_shm(), 0);
-    Module t(route_table_register, route_table_unregister);
-    const interface_record lan2 = interface_port(2, "LAN2", 1, 1, 3, "192.168.2.1"), dmz = interface_port(3, "DMZ1", 3);
-    install_interfaces({lan2});
+    // An interface taking the name of IPv4 routes adds them again (IPv6 ones are not the check's business).
+    const interface_record named = interface_port(2, "LAN2", 1, 1, 3, "192.168.2.1");
+    reset_interfaces({named});
     box.write(kRoutes, "2001:db8:1:: 48 2001:db8::1 LAN2 1\n10.2.0.0 255.255.0.0 192.168.2.254 LAN2 0\n");
-    EXPECT_EQ(call<route_check_fn>(t->interface_check, &dmz, &lan2), 0);
+    EXPECT_EQ(call<route_check_fn>(t->interface_check, &dmz, &named), 0);
     EXPECT_EQ(box.take().commands, "/sbin/ip route del 10.2.0.0/16 via 192.168.2.254 dev LAN2 table 20\n"
                                    "/sbin/ip route add 10.2.0.0/16 via 192.168.2.254 dev LAN2 table 20\n");
-}
-
-// Form values of the wrong kind are refused; a destination on another line
-// is taken, on its own line it is not.
-TEST(RouteTable, FormValuesOfTheWrongKindAreRefused) {
-    ModuleBox box;
-    Module t(route_table_register, route_table_unregister);
+    // The form, on a new file.
+    box.remove(kRoutes);
     record_file *h = t.open(1);
     for (const FormValues &form :
          {FormValues{{"ipv", "1"}, {"ip", "2001:db8::"}, {"netmask", "32"}, {"gw", "fe80::1"}, {"dev", "eth1.5"}},
@@ -100,9 +79,8 @@ TEST(RouteTable, FormValuesOfTheWrongKindAreRefused) {
     EXPECT_EQ(t->isTheSame(h, &same, 0) * 10 + t->isTheSame(h, &same, 1), 10);
 }
 
-// Subnets go on their interface's device (a bridge's when it bridges),
-// VLANs on the port; a change re-applies the static routes and the dynamic
-// routing; both files are walked for an interface; the form's VLAN.
+// Subnets go on their interface's device (a bridge's when it bridges), VLANs on the port; a change re-applies the
+// static routes and the dynamic routing; both files are walked for an interface; the form's VLAN.
 TEST(MultipleSubnet, SubnetsGoOnTheirInterfacesDeviceAndVlansOnThePort) {
     ModuleBox box({"SYSTEM_PORT_NUM=2"});
     ASSERT_EQ(interface_init_shm(), 0);
@@ -112,11 +90,7 @@ TEST(MultipleSubnet, SubnetsGoOnTheirInterfacesDeviceAndVlansOnThePort) {
     box.write(kRoutes, "10.1.0.0 255.255.0.0 10.8.0.254 LAN1 0\n");
     const std::string vlan_added = "/sbin/vconfig add LAN1 5\n/sbin/ip link set LAN1.5 up\n"
                                    "/sbin/ip addr add 10.5.0.1/24 broadcast 10.5.0.255 dev LAN1.5\n";
-    const struct {
-        const char *line;
-        int result;
-        std::string added, removed;
-    } cases[] = {
+    const struct { const char *line; int result; std::string added, removed; } cases[] = {
         {"LAN1 0 10.8.0.1 255.255.255.0", 0, "/sbin/ip addr add 10.8.0.1/24 broadcast 10.8.0.255 dev LAN1\n",
          "/sbin/ip addr del 10.8.0.1/24 broadcast 10.8.0.255 dev LAN1\n"},
         {"LAN1 5 10.5.0.1 255.255.255.0", 0, vlan_added,
@@ -151,13 +125,12 @@ TEST(MultipleSubnet, SubnetsGoOnTheirInterfacesDeviceAndVlansOnThePort) {
         qFree();
         EXPECT_EQ(std::string(r.iname) + " " + std::to_string(r.vlan), "LAN1 " + std::to_string(kept)) << vlan;
     }
-    int value = 7;
-    EXPECT_EQ(call<void *(void *)>(t->slot17, &value), &value);
-    EXPECT_EQ(call<void *(void *)>(t->slot18, &value), &value);
+    int value = 7;  // the two pass-through slots
+    for (module_op slot : {t->slot17, t->slot18}) EXPECT_EQ(call<void *(void *)>(slot, &value), &value);
 }
 
-// The routing daemon's file from the interfaces, their subnets and VLANs and
-// the static routes, written again and the daemon restarted on each change.
+// The routing daemon's file from the interfaces, their subnets and VLANs and the static routes, written again and the
+// daemon restarted on each change.
 TEST(DynamicRoute, TheDaemonIsConfiguredFromTheInterfacesSubnetsAndRoutes) {
     ModuleBox box({"SYSTEM_PORT_NUM=2", "SYSTEM_PORT1_IP=192.168.1.1", "SYSTEM_PORT1_NETMASK=255.255.255.0"});
     Module t(dynamic_route_register, dynamic_route_unregister);
