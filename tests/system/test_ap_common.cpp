@@ -126,7 +126,7 @@ TEST(ApCommon, TunnelsGroupsProfilesMapsAndTheApForm) {
         put(p.name, name), put(p.ssid, name);
         ASSERT_EQ(profiles->add(h, &p), 0);
     }
-    EXPECT_EQ(profiles->isTheSame(h, &p, 0) * 10 + profiles->isTheSame(h, &p, 2), 10);
+    EXPECT_EQ((std::vector<int>{profiles->isTheSame(h, &p, 0), profiles->isTheSame(h, &p, 2)}), (std::vector<int>{1, 0}));
     profiles.close();
     const std::string tail =
         "1 0 0 0 0 Open 0 HEX 64 1 ^o^ WPA2 AES 3600 ^o^ WPA2 AES 3600 0.0.0.0 1812 ^o^ 64 0.0.0.0 1812 ^o^ 0 \n";

@@ -241,7 +241,7 @@ TEST_F(Module, IsTheSameAndInterfaceCheckWalkTheRecords) {
     EXPECT_EQ(t_->isTheSame(h, nullptr, 0), -1);
     // Without chain identifiers the line alone says which record is edited.
     auto by_line = module::isTheSame<test_rule, parse_rule, &test_rule::name, nullptr>;
-    EXPECT_EQ(by_line(h, &other_chain, 2) * 10 + by_line(h, &other_chain, 1), 1);
+    EXPECT_EQ((std::vector<int>{by_line(h, &other_chain, 2), by_line(h, &other_chain, 1)}), (std::vector<int>{0, 1}));
     auto check = reinterpret_cast<int (*)(record_file *, const test_interface *)>(t_->interface_check);
     auto uses = [&](record_file *file, const char *name) {
         test_interface port{};
@@ -252,7 +252,7 @@ TEST_F(Module, IsTheSameAndInterfaceCheckWalkTheRecords) {
     EXPECT_EQ(uses(h, "eth2") + uses(h, "eth3") + uses(h, "eth7") + uses(nullptr, "eth2"), "1100");
     EXPECT_EQ(check(h, nullptr), 0);
     auto first_only = module::uses_interface<test_rule, parse_rule, &test_rule::iface>;
-    EXPECT_EQ(first_only(h, "eth3") * 10 + first_only(h, "eth0"), 1);
+    EXPECT_EQ((std::vector<int>{first_only(h, "eth3"), first_only(h, "eth0")}), (std::vector<int>{0, 1}));
     ASSERT_EQ(t_->getline(h, &current, nullptr, 2), 1);
     EXPECT_EQ(describe(current), "lab|eth1|2|mip_1002|eth3");
 }
