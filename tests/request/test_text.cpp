@@ -239,7 +239,8 @@ TEST(Entry, AddReplaceLookUpRemoveSaveAndLoad) {
     TempRoot root({"/store"});
     std::string every_byte;
     for (int c = 1; c < 256; ++c) every_byte += static_cast<char>(c);
-    q_entry *list = _EntryAdd(_EntryAdd(nullptr, "bytes", every_byte.c_str()), "padded", "  kept  ");
+    q_entry *list = _EntryAdd(nullptr, "bytes", every_byte.c_str());  // appending gives the new entry, not the head
+    _EntryAdd(list, "padded", "  kept  ");
     root.write("/store/list", std::string(5000, 'o'));
     root.write("/store/hand", "# comment\n\n  name = a%20b+c  \n=no name\nbare\n");
     ASSERT_EQ(_EntrySave(list, "/store/list"), 1);

@@ -152,9 +152,9 @@ TEST(Format, RotatingBuffersHeapTextsAndDates) {
     for (int days : {0, 1, -1, 31, -366, 3650, to_last, to_last + 2, INT_MAX, INT_MIN}) {
         struct tm t;
         localtime_r(&now, &t);
-        t.tm_hour = 12, t.tm_min = t.tm_sec = 0, t.tm_isdst = -1, t.tm_mday += days;
+        t.tm_hour = 12, t.tm_min = t.tm_sec = 0, t.tm_isdst = -1;
         char expected[16] = "";
-        if (days > INT_MIN && days < INT_MAX && mktime(&t) != -1 && t.tm_year <= 9999 - 1900)
+        if (days > INT_MIN && days < INT_MAX && (t.tm_mday += days, mktime(&t) != -1) && t.tm_year <= 9999 - 1900)
             strftime(expected, sizeof expected, "%Y%m%d", &t);
         EXPECT_STREQ(my_getDate(days), expected) << days;
     }

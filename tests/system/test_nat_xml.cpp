@@ -2,6 +2,7 @@
 // come back the same through an import or an XML request.  Two servers take part, groups have two members.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 
@@ -63,7 +64,8 @@ TEST(NatXml, ExportsComeBackTheSame) {
         if (t->import_xmlConf) {
             ASSERT_EQ(import_into(t.table(), document), 0);
         } else {
-            std::vector<char> back(sizeof(virtual_ip_record));
+            std::vector<char> back(
+                std::max({sizeof(mapped_ip_record), sizeof(virtual_ip_record), sizeof(virtual_ip_group_record)}));
             box_.write("/var/tmp/request.xml", document);
             t->set_default(back.data(), nullptr);
             ASSERT_EQ(t->xmlParam(nullptr, back.data(), "/var/tmp/request.xml"), back.data());
