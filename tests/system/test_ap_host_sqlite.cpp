@@ -17,27 +17,24 @@ namespace {
 constexpr const char *kInfo = "/etc/sysconfig/.firewall/AP_INFO";
 constexpr const char *kClient = "/var/db/AP_CLIENT";
 
-// The AP table as the AP daemon creates it: most radio columns in pairs, the 2.4 GHz one and its "5G_" twin (quoted:
-// it begins with a digit).
+// The AP table as the AP daemon creates it: a name alone is one column; "+" after it, its "5G_" twin too (quoted: it
+// begins with a digit); "*", the twin for each of the four 5 GHz channel sets; "#", those sets' three columns each.
 std::string ap_table() {
-    std::string t = "CREATE TABLE ap_list (SN INTEGER, STime, ETime, Name, MAC, IP, PORT, Username, Passwd, "
-                    "Status INTEGER, poe";
-    const auto pairs = [&](std::initializer_list<const char *> names) {
-        for (const char *n : names) t += std::string(", ") + n + ", `5G_" + n + "`";
-    };
-    const auto fives = [&](const std::string &name) {
-        for (const char *n : {"1", "2", "3", "4"}) t += ", `5G_" + name + "_" + n + "`";
-    };
-    pairs({"ssid_max", "pf_id", "wireless_mode_list", "wireless_mode", "data_rate", "beacon_interval",
-           "dtim_interval", "high_power"});
-    t += ", high_txpower_list", fives("high_txpower_list"), t += ", txpower_list", fives("txpower_list");
-    pairs({"transmit_power", "spanning_tree", "ack_timeout", "slot_time", "short_gi", "igmp_snooping", "greenfield"});
-    t += ", channel_list";
-    for (const char *n : {"1", "2", "3", "4"})
-        for (const char *end : {"_toTxpower", "_band", ""}) t += std::string(", `5G_channel_list_") + n + end + "`";
-    pairs({"channel", "channel_width", "channel_ext_list", "channel_ext"});
-    return t + ", map_id, map_axis_x, map_axis_y, gps_lat, gps_lng, gps_addr, gps_id, action, `Group`, wired_id, "
-               "wired_max, fw_version, autorestart, fw_upgrade);\n";
+    std::string t = "CREATE TABLE ap_list (SN INTEGER, STime, ETime, Name, MAC, IP, PORT, Username, Passwd, Status INTEGER";
+    for (std::string n : {"poe", "ssid_max+", "pf_id+", "wireless_mode_list+", "wireless_mode+", "data_rate+",
+                          "beacon_interval+", "dtim_interval+", "high_power+", "high_txpower_list*", "txpower_list*",
+                          "transmit_power+", "spanning_tree+", "ack_timeout+", "slot_time+", "short_gi+", "igmp_snooping+",
+                          "greenfield+", "channel_list#", "channel+", "channel_width+", "channel_ext_list+", "channel_ext+",
+                          "map_id", "map_axis_x", "map_axis_y", "gps_lat", "gps_lng", "gps_addr", "gps_id", "action",
+                          "`Group`", "wired_id", "wired_max", "fw_version", "autorestart", "fw_upgrade"}) {
+        const char kind = n.back() == '+' || n.back() == '*' || n.back() == '#' ? n.back() : ' ';
+        if (kind != ' ') n.pop_back();
+        t += ", " + n + (kind == '+' ? ", `5G_" + n + "`" : "");
+        for (const char *set : {"1", "2", "3", "4"})
+            for (const char *end : {"_toTxpower", "_band", ""})
+                if (kind == '#' || (kind == '*' && !*end)) t += ", `5G_" + n + "_" + set + end + "`";
+    }
+    return t + ");\n";
 }
 
 // Runs statements on a database file; with columns, the rows of a query ("|" between its columns and a line each).
