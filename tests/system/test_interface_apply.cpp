@@ -234,19 +234,15 @@ TEST(InterfaceApply, PortsAppliedAndUndoneInEveryModeAndHostileValuesRefused) {
         EXPECT_EQ(secrets.find('\n'), std::string::npos) << secrets;
         EXPECT_FALSE(std::filesystem::exists(sentinel)) << value;
     }
-    const std::string head = "lock\nlocal\nnocrtscts\nnoauth\nmru 1492\nmtu 1492\nnoaccomp\nsync\n",
-                      echo = "lcp-echo-interval 30\nlcp-echo-failure 4\n",
-                      plugin = "plugin /usr/pppd/2.4.4/rp-pppoe.so\n";
+    // The dialler's options between their common head and the plugin; a user name and password stored or refused.
+    const std::string echo = "lcp-echo-interval 30\nlcp-echo-failure 4\n";
     const struct { const char *user, *password; int service, demand, idle; const char *via, *mask, *gateway;
-                   std::string options, secrets; } dials[] = {
+                   std::string options; bool stored; } dials[] = {
         {"user", "pw", 1, 0, 0, "198.51.100.7", "0.0.0.0", "198.51.100.1",
-         head + echo + "198.51.100.7:198.51.100.1\nipcp-accept-local\nipcp-accept-remote\nname \"user\"\n" + plugin,
-         "\"user\"\t*\t\"pw\"\t*"},
+         echo + "198.51.100.7:198.51.100.1\nipcp-accept-local\nipcp-accept-remote\nname \"user\"\n", true},
         {"a b@isp", "p w", 1, 1, 5, "198.51.100.7", "255.255.255.252", "0.0.0.0",
-         head + "demand\nidle 300\n198.51.100.7\nipcp-accept-local\nnetmask 255.255.255.252\nname \"a b@isp\"\n"
-                + plugin,
-         "\"a b@isp\"\t*\t\"p w\"\t*"},
-        {"us\"er\n+x", "pw\\", 0, 0, 0, "0.0.0.0", "0.0.0.0", "0.0.0.0", head + echo + "name \"^o^\"\n" + plugin, ""},
+         "demand\nidle 300\n198.51.100.7\nipcp-accept-local\nnetmask 255.255.255.252\nname \"a b@isp\"\n", true},
+        {"us\"er\n+x", "pw\\", 0, 0, 0, "0.0.0.0", "0.0.0.0", "0.0.0.0", echo + "name \"^o^\"\n", false},
     };
     for (const auto &c : dials) {
         const interface_record r = with(interface_defaults(3, "WAN2", 2, 1), [&](interface_record &rec) {
@@ -257,8 +253,10 @@ TEST(InterfaceApply, PortsAppliedAndUndoneInEveryModeAndHostileValuesRefused) {
         });
         reset_interfaces({r});
         run(box, t, r, 0, IA_CONNECT, 0, false);
-        EXPECT_EQ(box.read("/etc/ppp/options.WAN2"), c.options) << c.user;
-        EXPECT_EQ(box.read("/etc/ppp/pap-secrets.WAN2") + box.read("/etc/ppp/chap-secrets.WAN2"), c.secrets + c.secrets);
+        EXPECT_EQ(box.read("/etc/ppp/options.WAN2"), "lock\nlocal\nnocrtscts\nnoauth\nmru 1492\nmtu 1492\nnoaccomp\n"
+                                                     "sync\n" + c.options + "plugin /usr/pppd/2.4.4/rp-pppoe.so\n") << c.user;
+        const std::string secret = c.stored ? "\"" + std::string(c.user) + "\"\t*\t\"" + c.password + "\"\t*" : "";
+        EXPECT_EQ(box.read("/etc/ppp/pap-secrets.WAN2") + box.read("/etc/ppp/chap-secrets.WAN2"), secret + secret);
     }
     box.write("/var/run/pppd2.tab", "");
     run(box, t, *interface_read_shm(3), cMODE_CHANGE, 0, 0, true);
