@@ -20,12 +20,13 @@ constexpr const char *kClient = "/var/db/AP_CLIENT";
 // The AP table as the AP daemon creates it: a name alone is one column; "+" after it, its "5G_" twin too (quoted: it
 // begins with a digit); "*", the twin for each of the four 5 GHz channel sets; "#", those sets' three columns each.
 std::string ap_table() {
-    std::string t = "CREATE TABLE ap_list (SN INTEGER, STime, ETime, Name, MAC, IP, PORT, Username, Passwd, Status INTEGER";
+    std::string t = "CREATE TABLE ap_list (SN INTEGER, STime, ETime, Name, MAC, IP, PORT, Username, Passwd, Status "
+                    "INTEGER";
     for (std::string n : {"poe", "ssid_max+", "pf_id+", "wireless_mode_list+", "wireless_mode+", "data_rate+",
                           "beacon_interval+", "dtim_interval+", "high_power+", "high_txpower_list*", "txpower_list*",
-                          "transmit_power+", "spanning_tree+", "ack_timeout+", "slot_time+", "short_gi+", "igmp_snooping+",
-                          "greenfield+", "channel_list#", "channel+", "channel_width+", "channel_ext_list+", "channel_ext+",
-                          "map_id", "map_axis_x", "map_axis_y", "gps_lat", "gps_lng", "gps_addr", "gps_id", "action",
+                          "transmit_power+", "spanning_tree+", "ack_timeout+", "slot_time+", "short_gi+",
+                          "igmp_snooping+", "greenfield+", "channel_list#", "channel+", "channel_width+",
+                          "channel_ext_list+", "channel_ext+", "map_id", "map_axis_x", "map_axis_y", "gps_lat", "gps_lng", "gps_addr", "gps_id", "action",
                           "`Group`", "wired_id", "wired_max", "fw_version", "autorestart", "fw_upgrade"}) {
         const char kind = n.back() == '+' || n.back() == '*' || n.back() == '#' ? n.back() : ' ';
         if (kind != ' ') n.pop_back();

@@ -228,7 +228,8 @@ TEST(ApSetting, ControllerAppliedSettingsStoredFormFilledAndFirmwareListed) {
         return out;
     };
     const std::string head = std::string("<table width=\"400\" border=\"0\" cellpadding=\"") + html_fmt[4] +
-                             "\" cellspacing=\"" + html_fmt[5] + "\">\n<tr><td class=\"TextAttr\">${COMMON_FILENAME_STR}</td></tr>\n<tr><td>";
+                             "\" cellspacing=\"" + html_fmt[5] +
+                             "\">\n<tr><td class=\"TextAttr\">${COMMON_FILENAME_STR}</td></tr>\n<tr><td>";
     const auto button = [](const std::string &type, const std::string &onclick, const std::string &text) {
         const std::string icons = "<img src=\"../icons_${COMMON_LANGUAGE_SEL_STR}/common_bt_ok_";
         return "<button type=\"" + type + "\" onclick=\"" + onclick + "\" style=\"border:0;padding:0;background:none;"

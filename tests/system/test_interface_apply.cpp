@@ -253,8 +253,8 @@ TEST(InterfaceApply, PortsAppliedAndUndoneInEveryModeAndHostileValuesRefused) {
         });
         reset_interfaces({r});
         run(box, t, r, 0, IA_CONNECT, 0, false);
-        EXPECT_EQ(box.read("/etc/ppp/options.WAN2"), "lock\nlocal\nnocrtscts\nnoauth\nmru 1492\nmtu 1492\nnoaccomp\n"
-                                                     "sync\n" + c.options + "plugin /usr/pppd/2.4.4/rp-pppoe.so\n") << c.user;
+        EXPECT_EQ(box.read("/etc/ppp/options.WAN2"), "lock\nlocal\nnocrtscts\nnoauth\nmru 1492\nmtu 1492\nnoaccomp\nsync\n" +
+                                                         c.options + "plugin /usr/pppd/2.4.4/rp-pppoe.so\n") << c.user;
         const std::string secret = c.stored ? "\"" + std::string(c.user) + "\"\t*\t\"" + c.password + "\"\t*" : "";
         EXPECT_EQ(box.read("/etc/ppp/pap-secrets.WAN2") + box.read("/etc/ppp/chap-secrets.WAN2"), secret + secret);
     }
