@@ -38,18 +38,17 @@ const std::string kLocalOn = kFlush + "/sbin/iptables -t filter -A ap_controller
 const std::string kLocalOff = kFlush + kApp;
 
 // LAN1 in NAT mode joins the controller's bridge, which takes its addresses; leaving, it gives them back.
-const std::string kBridgeOn =
-    "/sbin/brctl addif brgre LAN1\n/sbin/ip link set LAN1 down\n/sbin/ip link set brgre down\n"
-    "/sbin/ip addr del 192.168.1.1/24 broadcast 192.168.1.255 dev LAN1 label LAN1:LAN1\n"
-    "/sbin/ip addr add 192.168.1.1/24 broadcast 192.168.1.255 dev brgre label brgre:LAN1\n"
-    "/sbin/ip route replace 192.168.1.0/24 dev brgre src 192.168.1.1\n/sbin/ip link set LAN1 up\n"
-    "/sbin/ip link set brgre up\n/sbin/ifconfig brgre up\n"
-    "/sbin/route add -net 239.255.1.2 netmask 255.255.255.255 dev LAN1\n";
-const std::string kBridgeOff = replaced(
-    replaced(replaced(replaced(replaced(replaced(kBridgeOn, "addif", "delif"), "dev LAN1 label", "dev X label"),
-                      "dev brgre label brgre:", "dev LAN1 label LAN1:"), "dev X label LAN1:", "dev brgre label brgre:"),
-             "dev brgre src", "dev LAN1 src"),
-    "brgre up\n/sbin/route add", "brgre down\n/sbin/route del");
+std::string bridging(bool on) {
+    const std::string from = on ? "LAN1" : "brgre", to = on ? "brgre" : "LAN1",
+                      address = " 192.168.1.1/24 broadcast 192.168.1.255 dev ";
+    return std::string("/sbin/brctl ") + (on ? "addif" : "delif") +
+           " brgre LAN1\n/sbin/ip link set LAN1 down\n/sbin/ip link set brgre down\n/sbin/ip addr del" + address + from +
+           " label " + from + ":LAN1\n/sbin/ip addr add" + address + to + " label " + to +
+           ":LAN1\n/sbin/ip route replace 192.168.1.0/24 dev " + to + " src 192.168.1.1\n/sbin/ip link set LAN1 up\n"
+           "/sbin/ip link set brgre up\n/sbin/ifconfig brgre " + (on ? "up" : "down") + "\n/sbin/route " +
+           (on ? "add" : "del") + " -net 239.255.1.2 netmask 255.255.255.255 dev LAN1\n";
+}
+const std::string kBridgeOn = bridging(true), kBridgeOff = bridging(false);
 // The controller's interface routes normally: its rules are flushed only.
 const std::string kTransparent = "/sbin/ebtables -t broute -F transparent_routing_ap\n";
 
@@ -158,9 +157,9 @@ TEST(ApSetting, ControllerAppliedSettingsStoredFormFilledAndFirmwareListed) {
         EXPECT_EQ(box.exists(kDefault), row.rewritten) << row.what;
         EXPECT_EQ(box.exists("/var/tmp/kv_ap.dat"), !row.rewritten) << row.what;
         EXPECT_EQ(*RI(79), r.enable_ap_balance) << row.what;
-        EXPECT_EQ(RS(41) + std::string("|") + RS(52) + "|" + RS(54), std::string(r.iname) + "|" + r.sync_ap_passwd +
-                                                                          "|03:00 ^o^ ^o^ " +
-                                                                          std::to_string(r.autorestart_week_day) + " 0 1");
+        EXPECT_EQ(RS(41) + std::string("|") + RS(52) + "|" + RS(54),
+                  std::string(r.iname) + "|" + r.sync_ap_passwd + "|03:00 ^o^ ^o^ " +
+                      std::to_string(r.autorestart_week_day) + " 0 1");
     }
     ap_setting_record other = r;
     put(other.iname, "LAN9");
