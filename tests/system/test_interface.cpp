@@ -157,9 +157,8 @@ TEST(InterfaceQueries, AnswerFromTheSharedMemory) {
     call<interface_recommand_fn>(t->recommand, nullptr, 0);
     EXPECT_EQ(*RI(107), 1);
     uint64_t first = 7, second = 7;
-    const char *chain = "mip_20240101000000";
-    EXPECT_EQ((std::vector<uint64_t>{chain_references("nat", chain),
-                                     uint64_t(chain_counters("nat", chain, &first, &second)), first, second}),
+    const uint64_t counted = chain_counters("nat", "mip_20240101000000", &first, &second);
+    EXPECT_EQ((std::vector<uint64_t>{chain_references("nat", "mip_20240101000000"), counted, first, second}),
               (std::vector<uint64_t>{0, 0, 0, 0}));
 }
 
