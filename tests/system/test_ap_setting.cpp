@@ -6,6 +6,7 @@
 #include <ctime>
 #include <filesystem>
 #include <functional>
+#include <memory>
 
 #include "support/hostile.h"
 #include "support/module_harness.h"
@@ -217,10 +218,8 @@ TEST(ApSetting, ControllerAppliedSettingsStoredFormFilledAndFirmwareListed) {
         age(name, mtime);
     ap_upload_holder holder{};
     const auto ui = [&](int privilege) {
-        char *text = upload_files_ui(&holder, privilege, 1);
-        std::string out = text ? text : "<null>";
-        std::free(text);
-        return out;
+        const std::unique_ptr<char, decltype(&std::free)> text(upload_files_ui(&holder, privilege, 1), &std::free);
+        return std::string(text ? text.get() : "<null>");
     };
     const std::string head = std::string("<table width=\"400\" border=\"0\" cellpadding=\"") + html_fmt[4] +
                              "\" cellspacing=\"" + html_fmt[5] +
