@@ -89,9 +89,7 @@ TEST(ApCommon, TunnelsGroupsProfilesMapsAndTheApForm) {
     Module m(ap_host_register, ap_host_unregister);
     EXPECT_EQ(m.open(0)->count, 64u);
     m.close();
-    std::string zeros;
-    for (int i = 0; i < 64; ++i) zeros += "0\n";
-    EXPECT_EQ(box.read("/etc/sysconfig/.firewall/ap_group.conf"), zeros);
+    EXPECT_EQ(box.read("/etc/sysconfig/.firewall/ap_group.conf"), replaced(std::string(64, '0'), "0", "0\n"));
     const ap_host_record member = ap(1, "0.0.0.0", {0, 3, 0, 5}, {}, {1, 0, 2});
     EXPECT_EQ(ModifyAPGroupFile(&member, 2), 0);
     EXPECT_EQ(ModifyAPGroupFile(&member, 65), -1);
@@ -101,22 +99,22 @@ TEST(ApCommon, TunnelsGroupsProfilesMapsAndTheApForm) {
     EXPECT_EQ(std::vector<int>(g.pf_id, g.pf_id + 3), std::vector<int>({3, 5, 0}));
     EXPECT_EQ(std::vector<int>(g.wired_id, g.wired_id + 3), std::vector<int>({1, 0, 2}));
     EXPECT_EQ(GetAPGroupNumData(&g, 65), nullptr);
+    // A module's form read into a record.
+    const auto filled = [](module_op cgi_param, void *record, const FormValues &form) {
+        submit_form(form), call<void *(void *)>(cgi_param, record), qFree();
+    };
     ap_host_record r;
     m->set_default(&r, nullptr);
-    submit_form({{"sn", "5"}, {"ah_name", "Hall \"A\""}, {"ssid1", "2"}, {"ssid3", "4"}, {"ssid_5g2", "6"},
-                 {"wired8", "1"}, {"channel_5g", "36"}, {"day_time", "03:30"}, {"en_Autorestart", "1"},
-                 {"data_rate", "54M\nchannel=1"}, {"latitude", "25.0330"}, {"longtitude", "121.5654; x"}});
-    call<ap_host_record *(ap_host_record *)>(m->cgiParam, &r);
-    qFree();
+    filled(m->cgiParam, &r, {{"sn", "5"}, {"ah_name", "Hall \"A\""}, {"ssid1", "2"}, {"ssid3", "4"}, {"ssid_5g2", "6"},
+                             {"wired8", "1"}, {"channel_5g", "36"}, {"day_time", "03:30"}, {"en_Autorestart", "1"},
+                             {"data_rate", "54M\nchannel=1"}, {"latitude", "25.0330"}, {"longtitude", "121.5654; x"}});
     EXPECT_EQ(std::to_string(r.SN) + "|" + r.Name + "|" + std::to_string(r.radio[0].pf_id[0]) +
                   std::to_string(r.radio[0].pf_id[1]) + std::to_string(r.radio[0].pf_id[2]) + "|" +
                   std::to_string(r.radio[1].pf_id[1]) + std::to_string(r.wired_id[7]) + "|" + r.radio[0].channel + "|" +
                   r.radio[1].channel + "|" + r.radio[0].data_rate + "|" + r.autorestart + "|" + r.gps_lat + "|" +
                   r.gps_lng,
               "5|Hall \"A\"|204|61|0 (Auto)|36|Auto|03:30 ^o^ ^o^ 0 0 1|25.0330|0");
-    submit_form({{"latitude", "north"}, {"longtitude", "-121.5"}});
-    call<ap_host_record *(ap_host_record *)>(m->cgiParam, &r);
-    qFree();
+    filled(m->cgiParam, &r, {{"latitude", "north"}, {"longtitude", "-121.5"}});
     EXPECT_EQ(std::string(r.gps_lat) + "|" + r.gps_lng, "0|-121.5");
     Module profiles(ap_profile_register, ap_profile_unregister);
     record_file *h = profiles.open(1);
@@ -132,9 +130,7 @@ TEST(ApCommon, TunnelsGroupsProfilesMapsAndTheApForm) {
         "1 0 0 0 0 Open 0 HEX 64 1 ^o^ WPA2 AES 3600 ^o^ WPA2 AES 3600 0.0.0.0 1812 ^o^ 64 0.0.0.0 1812 ^o^ 0 \n";
     EXPECT_EQ(box.read("/etc/sysconfig/.firewall/ap_profile_opt.conf"),
               "1 Office Office " + tail + "2 \"Guest \\\"wifi\\\"\" \"Guest \\\"wifi\\\"\" " + tail);
-    submit_form({{"ssid", "a\nap_passwd=x"}, {"vlan_id", "12"}});
-    call<void *(void *)>(profiles->cgiParam, &p);
-    qFree();
+    filled(profiles->cgiParam, &p, {{"ssid", "a\nap_passwd=x"}, {"vlan_id", "12"}});
     EXPECT_EQ(std::string(p.ssid) + " " + std::to_string(p.vlan_id), "^o^ 12");
     box.write("/etc/sysconfig/.firewall/ap_emap.conf", "20240101000000 \"First floor\" png \n20240202000000 Yard jpg \n");
     box.write("/etc/sysconfig/.firewall/emap/20240101000000.png", "x");
@@ -146,10 +142,8 @@ TEST(ApCommon, TunnelsGroupsProfilesMapsAndTheApForm) {
     EXPECT_EQ(box.take().commands, "/bin/rm -rf /etc/sysconfig/.firewall/emap/20240101000000.*\n");
     maps.close();
     EXPECT_EQ(box.read("/etc/sysconfig/.firewall/ap_emap.conf"), "20240202000000 Yard jpg \n");
-    submit_form({{"id", "../../x"}, {"ext", "png; rm"}, {"name", "Hall"}});
     ap_emap_record e{};
-    call<ap_emap_record *(ap_emap_record *)>(maps->cgiParam, &e);
-    qFree();
+    filled(maps->cgiParam, &e, {{"id", "../../x"}, {"ext", "png; rm"}, {"name", "Hall"}});
     EXPECT_TRUE(matches(std::string(e.id) + "|" + e.ext + "|" + e.name, "[0-9]{14}\\|\\^o\\^\\|Hall"));
 }
 

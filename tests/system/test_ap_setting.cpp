@@ -6,6 +6,7 @@
 #include <ctime>
 #include <filesystem>
 #include <functional>
+#include <memory>
 
 #include "support/hostile.h"
 #include "support/module_harness.h"
@@ -38,18 +39,17 @@ const std::string kLocalOn = kFlush + "/sbin/iptables -t filter -A ap_controller
 const std::string kLocalOff = kFlush + kApp;
 
 // LAN1 in NAT mode joins the controller's bridge, which takes its addresses; leaving, it gives them back.
-const std::string kBridgeOn =
-    "/sbin/brctl addif brgre LAN1\n/sbin/ip link set LAN1 down\n/sbin/ip link set brgre down\n"
-    "/sbin/ip addr del 192.168.1.1/24 broadcast 192.168.1.255 dev LAN1 label LAN1:LAN1\n"
-    "/sbin/ip addr add 192.168.1.1/24 broadcast 192.168.1.255 dev brgre label brgre:LAN1\n"
-    "/sbin/ip route replace 192.168.1.0/24 dev brgre src 192.168.1.1\n/sbin/ip link set LAN1 up\n"
-    "/sbin/ip link set brgre up\n/sbin/ifconfig brgre up\n"
-    "/sbin/route add -net 239.255.1.2 netmask 255.255.255.255 dev LAN1\n";
-const std::string kBridgeOff = replaced(
-    replaced(replaced(replaced(replaced(replaced(kBridgeOn, "addif", "delif"), "dev LAN1 label", "dev X label"),
-                      "dev brgre label brgre:", "dev LAN1 label LAN1:"), "dev X label LAN1:", "dev brgre label brgre:"),
-             "dev brgre src", "dev LAN1 src"),
-    "brgre up\n/sbin/route add", "brgre down\n/sbin/route del");
+std::string bridging(bool on) {
+    const std::string from = on ? "LAN1" : "brgre", to = on ? "brgre" : "LAN1",
+                      address = " 192.168.1.1/24 broadcast 192.168.1.255 dev ";
+    return std::string("/sbin/brctl ") + (on ? "addif" : "delif") +
+           " brgre LAN1\n/sbin/ip link set LAN1 down\n/sbin/ip link set brgre down\n/sbin/ip addr del" + address + from +
+           " label " + from + ":LAN1\n/sbin/ip addr add" + address + to + " label " + to +
+           ":LAN1\n/sbin/ip route replace 192.168.1.0/24 dev " + to + " src 192.168.1.1\n/sbin/ip link set LAN1 up\n"
+           "/sbin/ip link set brgre up\n/sbin/ifconfig brgre " + (on ? "up" : "down") + "\n/sbin/route " +
+           (on ? "add" : "del") + " -net 239.255.1.2 netmask 255.255.255.255 dev LAN1\n";
+}
+const std::string kBridgeOn = bridging(true), kBridgeOff = bridging(false);
 // The controller's interface routes normally: its rules are flushed only.
 const std::string kTransparent = "/sbin/ebtables -t broute -F transparent_routing_ap\n";
 
@@ -90,10 +90,10 @@ TEST(ApSetting, ControllerAppliedSettingsStoredFormFilledAndFirmwareListed) {
     Module m(ap_setting_register, ap_setting_unregister);
     ap_setting_record lan1 = settings("LAN1"), lan1_changed = settings("LAN1", 18, 1), dmz1 = settings("DMZ1"),
                       off = settings("^o^");
-    const std::string base =
-        "/sbin/iptables -t filter -I INPUT -j ap_controller_in\n/sbin/iptables -t filter -I OUTPUT -j ap_controller_out\n"
-        "/sbin/iptables -t filter -I OUTPUT -p 47 -m state --state NEW -j ap_gre_out\n";
-    const std::string switched = security("D", "WLAN", kServices7) + security("A", "WLAN", kServices18) + kRealtimeOn,
+    const std::string base = "/sbin/iptables -t filter -I INPUT -j ap_controller_in\n/sbin/iptables -t filter -I"
+                             " OUTPUT -j ap_controller_out\n/sbin/iptables -t filter -I OUTPUT -p 47 -m state --state"
+                             " NEW -j ap_gre_out\n",
+                      switched = security("D", "WLAN", kServices7) + security("A", "WLAN", kServices18) + kRealtimeOn,
                       moved = kLocalOff + replaced(kLocalOn, "LAN1", "DMZ1") + security("D", "WLAN", kServices7) +
                               security("A", "WDMZ", kServices7) + kRealtimeDelete,
                       booted = base + kLocalOn + security("A", "WLAN", kServices18) + kRealtimeOn;
@@ -158,9 +158,9 @@ TEST(ApSetting, ControllerAppliedSettingsStoredFormFilledAndFirmwareListed) {
         EXPECT_EQ(box.exists(kDefault), row.rewritten) << row.what;
         EXPECT_EQ(box.exists("/var/tmp/kv_ap.dat"), !row.rewritten) << row.what;
         EXPECT_EQ(*RI(79), r.enable_ap_balance) << row.what;
-        const std::string restart = "03:00 ^o^ ^o^ " + std::to_string(r.autorestart_week_day) + " 0 1";
-        EXPECT_EQ(RS(41) + std::string("|") + RS(52) + "|" + RS(54), std::string(r.iname) + "|" + r.sync_ap_passwd + "|" +
-                                                                          restart);
+        EXPECT_EQ(RS(41) + std::string("|") + RS(52) + "|" + RS(54),
+                  std::string(r.iname) + "|" + r.sync_ap_passwd + "|03:00 ^o^ ^o^ " +
+                      std::to_string(r.autorestart_week_day) + " 0 1");
     }
     ap_setting_record other = r;
     put(other.iname, "LAN9");
@@ -171,21 +171,17 @@ TEST(ApSetting, ControllerAppliedSettingsStoredFormFilledAndFirmwareListed) {
     EXPECT_EQ(without_time(box.read(kDefault), before),
               "[SYSTEM]\ntime=T\npoe_passthru=0\nap_passwd=b3RoZXI=\nautorestart=03:00 ^o^ ^o^ 3 0 1\n\n[DEFAULT]\n"
               "wireless_mode=6\n" + kDefaultRadio + "[5G_DEFAULT]\nwireless_mode=28\n" + kDefaultRadio);
-    const auto form = [&](const char *value) {
-        qValueAdd("iname", "%s", value);
+    const auto form = [&](const FormValues &values) {  // the form read over the defaults for LAN1
         ap_setting_record r = settings("LAN1");
-        reinterpret_cast<ap_setting_record *(*)(ap_setting_record *)>(m->cgiParam)(&r);
-        qFree();
-        return std::string(r.iname);
+        submit_form(values), call<void *(void *)>(m->cgiParam, &r), qFree();
+        return r;
     };
-    EXPECT_EQ(form("LAN1"), "LAN1");
-    submit_form({{"iname", "DMZ1"}, {"enable_ap_balance", "1"}, {"enable_ap_auto_power", "2"},
-                 {"enable_ap_connect_mail", "3"}, {"enable_ap_sys_management", "18"}, {"sync_ap_passwd", "pw"},
-                 {"day_time", "01:00"}, {"week_time", "02:00"}, {"month_time", "03:00"}, {"week", "4"}, {"month", "5"},
-                 {"en_Autorestart", "1"}, {"en_rt_traffic", "1"}});
-    ap_setting_record all = settings("LAN1");
-    reinterpret_cast<ap_setting_record *(*)(ap_setting_record *)>(m->cgiParam)(&all);
-    qFree();
+    EXPECT_STREQ(form({{"iname", "LAN1"}}).iname, "LAN1");
+    ap_setting_record all = form({{"iname", "DMZ1"}, {"enable_ap_balance", "1"}, {"enable_ap_auto_power", "2"},
+                                  {"enable_ap_connect_mail", "3"}, {"enable_ap_sys_management", "18"},
+                                  {"sync_ap_passwd", "pw"}, {"day_time", "01:00"}, {"week_time", "02:00"},
+                                  {"month_time", "03:00"}, {"week", "4"}, {"month", "5"}, {"en_Autorestart", "1"},
+                                  {"en_rt_traffic", "1"}});
     EXPECT_EQ(m->modify(m.open(1), &all, 1), 0);
     m.close();
     EXPECT_EQ(box.read("/etc/sysconfig/.firewall/ap_setting.conf"), "DMZ1 1 2 3 18 pw 01:00 02:00 03:00 4 5 1 1 \n");
@@ -201,7 +197,7 @@ TEST(ApSetting, ControllerAppliedSettingsStoredFormFilledAndFirmwareListed) {
     }
     for (const std::string &value : hostile_values(box.file("/sentinel"))) {
         if (value.size() < 1000) {
-            EXPECT_EQ(form(value.c_str()), "^o^") << value;
+            EXPECT_STREQ(form({{"iname", value}}).iname, "^o^") << value;
         }
         ap_setting_record r = settings(value.c_str());
         box.take();
@@ -222,29 +218,28 @@ TEST(ApSetting, ControllerAppliedSettingsStoredFormFilledAndFirmwareListed) {
         age(name, mtime);
     ap_upload_holder holder{};
     const auto ui = [&](int privilege) {
-        char *text = upload_files_ui(&holder, privilege, 1);
-        std::string out = text ? text : "<null>";
-        std::free(text);
-        return out;
+        const std::unique_ptr<char, decltype(&std::free)> text(upload_files_ui(&holder, privilege, 1), &std::free);
+        return std::string(text ? text.get() : "<null>");
     };
     const std::string head = std::string("<table width=\"400\" border=\"0\" cellpadding=\"") + html_fmt[4] +
                              "\" cellspacing=\"" + html_fmt[5] +
                              "\">\n<tr><td class=\"TextAttr\">${COMMON_FILENAME_STR}</td></tr>\n<tr><td>";
-    const std::string icons = "<img src=\"../icons_${COMMON_LANGUAGE_SEL_STR}/common_bt_ok_",
-                      tail = "<button type=\"button\" onclick=\"upgrade_close();\" style=\"border:0;padding:0;"
-                             "background:none;cursor:pointer\">" + icons + "L.gif\" align=\"absmiddle\"><span style="
-                             "\"display:inline-block;height:22px;line-height:22px;background-image:url(../icons_"
-                             "${COMMON_LANGUAGE_SEL_STR}/common_bt_ok_M.gif)\">${COMMON_CANCEL_STR}</span>" + icons +
-                             "R.gif\" align=\"absmiddle\"></button></td></tr>\n</table>\n";
-    const std::string listed =
-        "<select name=\"sel_file\"><option value=\"ap-1.0.bin\">ap-1.0.bin&nbsp;(1970-01-02 00:00:00)</option>"
-        "<option value=\"fw&nbsp;&quot;new&quot;&nbsp;&lt;b&gt;.bin\">fw&nbsp;&quot;new&quot;&nbsp;&lt;b&gt;.bin"
-        "&nbsp;(2023-11-14 22:13:20)</option></select>\n</td></tr>\n<tr><td align=\"right\">";
-    const std::string apply = ui(3);  // may change: a submit; else an alert
-    EXPECT_EQ(apply.substr(0, head.size() + listed.size()), head + listed);
-    EXPECT_EQ(apply.substr(apply.size() - tail.size()), tail);
-    EXPECT_NE(apply.find("<button type=\"submit\" onclick=\"return upgrade_check(this.form);\""), std::string::npos);
-    EXPECT_NE(ui(1).find("onclick=\"alert('${COMMON_PRIVILEGE_ALARM_STR}'); return false;\""), std::string::npos);
+    const auto button = [](const std::string &type, const std::string &onclick, const std::string &text) {
+        const std::string icons = "<img src=\"../icons_${COMMON_LANGUAGE_SEL_STR}/common_bt_ok_";
+        return "<button type=\"" + type + "\" onclick=\"" + onclick + "\" style=\"border:0;padding:0;background:none;"
+               "cursor:pointer\">" + icons + "L.gif\" align=\"absmiddle\"><span style=\"display:inline-block;height:22px;"
+               "line-height:22px;background-image:url(../icons_${COMMON_LANGUAGE_SEL_STR}/common_bt_ok_M.gif)\">" + text +
+               "</span>" + icons + "R.gif\" align=\"absmiddle\"></button>";
+    };
+    const std::string tail = button("button", "upgrade_close();", "${COMMON_CANCEL_STR}") + "</td></tr>\n</table>\n",
+                      listed = head + "<select name=\"sel_file\"><option value=\"ap-1.0.bin\">ap-1.0.bin&nbsp;(1970-01-02"
+                               " 00:00:00)</option><option value=\"fw&nbsp;&quot;new&quot;&nbsp;&lt;b&gt;.bin\">fw&nbsp;"
+                               "&quot;new&quot;&nbsp;&lt;b&gt;.bin&nbsp;(2023-11-14 22:13:20)</option></select>\n</td>"
+                               "</tr>\n<tr><td align=\"right\">";
+    // Who may change gets a submit; anyone else an alert.
+    EXPECT_EQ(ui(3), listed + button("submit", "return upgrade_check(this.form);", "${COMMON_APPLY_STR}") + tail);
+    EXPECT_EQ(ui(1), listed + button("button", "alert('${COMMON_PRIVILEGE_ALARM_STR}'); return false;",
+                                     "${COMMON_APPLY_STR}") + tail);
     std::filesystem::remove_all(box.file("/var/ap/firmware"));  // read again, and made again
     EXPECT_EQ(ui(3), head + "${COMMON_NO_DATA_STR}</td></tr>\n<tr><td align=\"right\">" + tail);
     free_upload_files(&holder);
@@ -253,10 +248,8 @@ TEST(ApSetting, ControllerAppliedSettingsStoredFormFilledAndFirmwareListed) {
         age(name, std::time(nullptr) - seconds);
     box.take();
     EXPECT_EQ(ap_setting_checkUploadFirmware(600), 0);
-    std::string kept;
-    for (const char *name : {"old.bin", "recent.bin", ".keep"})
-        kept += box.exists(std::string("/var/ap/firmware/") + name) ? "1" : "0";
-    EXPECT_EQ(kept, "011");
+    EXPECT_EQ((std::vector<bool>{box.exists("/var/ap/firmware/old.bin"), box.exists("/var/ap/firmware/recent.bin"),
+                                 box.exists("/var/ap/firmware/.keep")}), (std::vector<bool>{false, true, true}));
     EXPECT_EQ(box.take(), Effects{});  // removed in-process, no shell command
     std::filesystem::remove_all(box.file("/var/ap/firmware"));
     EXPECT_EQ(ap_setting_checkUploadFirmware(0), 0);

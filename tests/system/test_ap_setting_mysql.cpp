@@ -27,8 +27,7 @@ TEST(ApSettingMysql, GroupNamesStoredAsTheFormGivesThem) {
     EXPECT_EQ(save_ap_group_names(), 0);
     qFree();
     EXPECT_EQ(server.sql("SELECT SN, Name FROM AP_INFO.ap_group WHERE SN IN (0, 1, 3, 5, 64, 65) ORDER BY SN"),
-              "0\tLobby\n1\tGroup_1\n3\tO'Brien \\\\ \"x\" %s\n5\tx'; DROP TABLE ap_group; -- \n64\tGroup_64\n65\told\n"
-              );
+              "0\tLobby\n1\tGroup_1\n3\tO'Brien \\\\ \"x\" %s\n5\tx'; DROP TABLE ap_group; -- \n64\tGroup_64\n65\told\n");
     const std::string log = server.general_log().substr(log_before.size());
     EXPECT_EQ(occurrences(log, " Query\tUPDATE `AP_INFO`.`ap_group` SET `Name`="), 65u) << log;
     EXPECT_EQ(occurrences(log, " Connect\troot@localhost on AP_INFO "), 1u) << log;
