@@ -465,7 +465,7 @@ TEST(LinkedList, EndsFindDeleteSwapAndTraverse) {
     EXPECT_EQ(ll_traverse(w.list, 1, visit, &w), 1);
     EXPECT_EQ(w.seen, (Numbers{1, 1, 1, 1, 1}));
     ll_free(w.list);
-    EXPECT_EQ(Numbers({ll_count(nullptr), number(ll_append(nullptr, item(1))), number(ll_get(nullptr, nullptr, 1)),
+    EXPECT_EQ(Numbers({intptr_t(ll_count(nullptr)), number(ll_append(nullptr, item(1))), number(ll_get(nullptr, nullptr, 1)),
                        number(dq_pop(nullptr))}),
               Numbers(4, 0));
 }
@@ -515,7 +515,7 @@ TEST(BinaryTree, ShapeWalksAndStops) {
     EXPECT_EQ(Numbers({bt_height(tree), number(bt_min(tree)), bt_empty(tree)}), (Numbers{0, 0, 1}));
     for (int &k : keys) EXPECT_EQ(bt_add(tree, &k), tree);
     EXPECT_EQ(shape(tree->root), "((- 3 (- 5 -)) 5 (- 8 -))");
-    EXPECT_EQ(Numbers({bt_count(tree), bt_height(tree), key(bt_min(tree)), key(bt_max(tree))}), (Numbers{4, 3, 3, 8}));
+    EXPECT_EQ(Numbers({intptr_t(bt_count(tree)), bt_height(tree), key(bt_min(tree)), key(bt_max(tree))}), (Numbers{4, 3, 3, 8}));
     const std::vector<std::vector<int>> orders{{}, {5, 3, 5, 8}, {3, 5, 5, 8}, {5, 3, 8, 5}, {5, 3, 8, 5}, {8, 5, 5, 3}, {}};
     for (int order = -1; order < 6; ++order) EXPECT_EQ(walk(tree, order), orders[order + 1]) << order;
     // A visit that stops at a 5 ends the walk and names its item; the level walk does not.
@@ -527,7 +527,7 @@ TEST(BinaryTree, ShapeWalksAndStops) {
         EXPECT_EQ(seen.back(), 5);
     }
     bt_free(tree);
-    EXPECT_EQ(Numbers({bt_count(nullptr), bt_height(nullptr), number(bt_add(nullptr, keys)),
+    EXPECT_EQ(Numbers({intptr_t(bt_count(nullptr)), bt_height(nullptr), number(bt_add(nullptr, keys)),
                        number(bt_find(nullptr, keys, 1))}),
               Numbers(4, 0));
 }
