@@ -465,8 +465,8 @@ TEST(LinkedList, EndsFindDeleteSwapAndTraverse) {
     EXPECT_EQ(ll_traverse(w.list, 1, visit, &w), 1);
     EXPECT_EQ(w.seen, (Numbers{1, 1, 1, 1, 1}));
     ll_free(w.list);
-    EXPECT_EQ(Numbers({intptr_t(ll_count(nullptr)), number(ll_append(nullptr, item(1))), number(ll_get(nullptr, nullptr, 1)),
-                       number(dq_pop(nullptr))}),
+    EXPECT_EQ(Numbers({intptr_t(ll_count(nullptr)), number(ll_append(nullptr, item(1))),
+                       number(ll_get(nullptr, nullptr, 1)), number(dq_pop(nullptr))}),
               Numbers(4, 0));
 }
 
@@ -515,7 +515,8 @@ TEST(BinaryTree, ShapeWalksAndStops) {
     EXPECT_EQ(Numbers({bt_height(tree), number(bt_min(tree)), bt_empty(tree)}), (Numbers{0, 0, 1}));
     for (int &k : keys) EXPECT_EQ(bt_add(tree, &k), tree);
     EXPECT_EQ(shape(tree->root), "((- 3 (- 5 -)) 5 (- 8 -))");
-    EXPECT_EQ(Numbers({intptr_t(bt_count(tree)), bt_height(tree), key(bt_min(tree)), key(bt_max(tree))}), (Numbers{4, 3, 3, 8}));
+    EXPECT_EQ(Numbers({intptr_t(bt_count(tree)), bt_height(tree), key(bt_min(tree)), key(bt_max(tree))}),
+              (Numbers{4, 3, 3, 8}));
     const std::vector<std::vector<int>> orders{{}, {5, 3, 5, 8}, {3, 5, 5, 8}, {5, 3, 8, 5}, {5, 3, 8, 5}, {8, 5, 5, 3}, {}};
     for (int order = -1; order < 6; ++order) EXPECT_EQ(walk(tree, order), orders[order + 1]) << order;
     // A visit that stops at a 5 ends the walk and names its item; the level walk does not.
