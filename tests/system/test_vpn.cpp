@@ -1,6 +1,7 @@
 // The VPN and WAN-side modules (dynamic DNS, GRE and IPsec tunnels, PPTP, trunks, virtual links): commands, rules
 // and files compared whole; and the hostile values of every module's forms, which must stay one argument.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <cstring>
@@ -12,6 +13,7 @@
 
 #include "support/hostile.h"
 #include "support/module_harness.h"
+#include "support/waiting_process.h"
 
 using namespace testing_support;
 // In test_nat.cpp: a form written as a query, and rules written "TABLE RULE", @ for 20260102030405.
@@ -75,7 +77,6 @@ const std::string kRemote = " --to --host 198.51.100.7 --client 10.1.0.0/255.255
 const std::string kHosts = " --host 203.0.113.2 --nexthop 203.0.113.1 --to --host 198.51.100.7";
 const std::string kIke = " --ike 3des-md5-modp2! --ikelifetime 3600",
                   kEsp = " --encrypt --esp 3des-md5! --ipseclifetime 28800";
-
 const char *const kLinks = "/etc/sysconfig/.firewall/virtual_link.conf";
 std::string link_line(const std::string &wan, const std::string &ip, const std::string &mark, const std::string &name,
                       const std::string &up = "10240") {
@@ -83,20 +84,17 @@ std::string link_line(const std::string &wan, const std::string &ip, const std::
     return wan + " " + ip + " 255.255.255.0 198.51.100.1 0 " + zero + " 64 " + zero + " 0 0.0.0.0 ^o^ 0 20480 " + up +
            " " + mark + " \"" + name + "\" \n";
 }
-
 // Golden texts with {D} the device, {M} the mark and {A} the address.
 Effects fill(const std::string &commands, const std::string &rules, const std::string &d, const std::string &m,
              const std::string &a) {
     const auto in = [&](const std::string &t) { return replaced(replaced(replaced(t, "{D}", d), "{M}", m), "{A}", a); };
     return {in(commands), in(rules), ""};
 }
-
 const std::string kLinkChains =
     ipt("mangle -N preMangle_vlink_{M}\nnat -N postNat_vlink_{M}\nmangle -A preMangle_vlink -j preMangle_vlink_{M}\n"
         "nat -A postNat_vlink -j postNat_vlink_{M}\n");
 const std::string kLinkState =
     "/sbin/iptables -t mangle -A wan_link_state -i WAN1 -m routemark --mark 0x{M} -j wan{M}_link_state\n";
-
 Effects applied(const std::string &d, bool routing, const std::string &m = "101",
                 const std::string &a = "198.51.100.10") {
     return fill("/sbin/ip addr add {A}/24 broadcast 198.51.100.255 dev {D} label {D}:vlink{M}\n"
@@ -115,7 +113,6 @@ Effects applied(const std::string &d, bool routing, const std::string &m = "101"
                     kLinkState + "/sbin/iptables -t mangle -A wan{M}_link_state\n",
                 d, m, a);
 }
-
 Effects removed(const std::string &d, const std::string &m = "101", const std::string &a = "198.51.100.10") {
     return fill("/sbin/ip addr del {A}/24 broadcast 198.51.100.255 dev {D} label {D}:vlink{M}\n"
                 "echo \"-mark=0x{M}\" > /proc/net/ipt_ROUTEMARK/virtual_link\n/sbin/ip route flush table {M}\n"
@@ -126,9 +123,7 @@ Effects removed(const std::string &d, const std::string &m = "101", const std::s
                     "/sbin/iptables -t mangle -F wan{M}_link_state\n/sbin/iptables -t mangle -X wan{M}_link_state\n",
                 d, m, a);
 }
-
 Effects operator+(Effects a, const Effects &b) { return {a.commands + b.commands, a.ipv4 + b.ipv4, a.ipv6 + b.ipv6}; }
-
 }  // namespace
 
 // Published names, duplicates, changes, ports in use, the updater and its status (form lines: NatForms).
@@ -548,26 +543,34 @@ TEST(VpnTrunk, TrunksAndGroupsApplyTheirTunnels) {
               "\"alice\" 1 \"h\" \"^o^\" \n\"bob\" 2 \"h\" \"guests\" \n");
 }
 
-// Sessions end by the processes their files record; files without a number, or another port's, end none;
-// the daemons' command lines.
+// Sessions end by the processes their files record: the recorded kills, run against real sleeping processes, end
+// the right ones; files without a number, or another port's, end none; the daemons' command lines.
 TEST(VpnUtil, SessionsEndByTheirRecordedProcesses) {
     ModuleBox box;
+    WaitingProcess abc1, def1, abc2, other_wan, client, gre;
+    const auto pid = [](const WaitingProcess &p) { return std::to_string(p.pid()); };
+    const auto kills = [&](const WaitingProcess &a, const WaitingProcess *b = nullptr) {
+        return "kill " + pid(a) + "\n" + (b ? "kill " + pid(*b) + "\n" : "");
+    };
     const std::map<std::string, std::string> run = {
-        {"WAN1_Sabc_1.pid", "101 ppp0\n"}, {"WAN1_Sdef_1.pid", "102\n"}, {"WAN2_Sabc_7.pid", "103\n"},
-        {"WAN10_Sdef_1.pid", "104\n"},     {"WAN1_Szero.pid", "0\n"},    {"WAN1_Snegative.pid", "-5\n"},
-        {"WAN1_Stext.pid", "pid\n"},       {"WAN1_Sempty.pid", ""},      {"WAN2_C5f3a1c2b.pid", "105\n"}};
+        {"WAN1_Sabc_1.pid", pid(abc1) + " ppp0\n"}, {"WAN1_Sdef_1.pid", pid(def1) + "\n"},
+        {"WAN2_Sabc_7.pid", pid(abc2) + "\n"},      {"WAN10_Sdef_1.pid", pid(other_wan) + "\n"},
+        {"WAN1_Szero.pid", "0\n"}, {"WAN1_Snegative.pid", "-5\n"}, {"WAN1_Stext.pid", "pid\n"},
+        {"WAN1_Sempty.pid", ""},    {"WAN2_C5f3a1c2b.pid", pid(client) + "\n"}};
     for (const auto &[name, content] : run) box.write("/var/run/" + name, content);
     std::filesystem::create_directories(box.file("/var/run/WAN1_Sunreadable.pid"));
-    box.write("/var/log/gretunnel/20240101000000", "106\n");
+    box.write("/var/log/gretunnel/20240101000000", pid(gre) + "\n");
     box.write("/var/log/gretunnel/20240101000001", "0\n");
-    box.write("/var/log/other", "104\n");
+    box.write("/var/log/other", pid(other_wan) + "\n");
     vpn_pptp_server_record account{};
     put(account.interface_id, "abc");
     disconnectPPTPServer(&account);
-    EXPECT_EQ(box.take().commands, "kill 101\nkill 103\n");
+    const std::string by_account = box.take().commands;
+    EXPECT_EQ(by_account, kills(abc1, &abc2));
     std::filesystem::remove(box.file("/var/run/WAN1_Sabc_1.pid"));
     disconnectPPTPServerbyWAN(1);
-    EXPECT_EQ(box.take().commands, "kill 102\n");
+    const std::string by_wan = box.take().commands;
+    EXPECT_EQ(by_wan, kills(def1));
     vpn_pptp_client_record connection{};
     connection.wan_num = 2;
     put(connection.interface_id, "5f3a1c2b");
@@ -577,7 +580,11 @@ TEST(VpnUtil, SessionsEndByTheirRecordedProcesses) {
         put(tunnel.id, id);
         disconnectGreTunnel(&tunnel);
     }
-    EXPECT_EQ(box.take().commands, "kill 105\nkill 106\n");
+    const std::string stopped = box.take().commands;
+    EXPECT_EQ(stopped, kills(client, &gre));
+    run_recorded(by_account + by_wan + stopped);
+    for (WaitingProcess *ended : {&abc1, &abc2, &def1, &client, &gre}) EXPECT_EQ(ended->ending(), SIGTERM);
+    EXPECT_EQ(other_wan.ending(), SIGVTALRM);  // another port's session lives on
     // A session file gives its first number, 0 when there is none.
     for (auto [name, pid] :
          {std::pair{"WAN1_Snegative.pid", -5}, {"WAN1_Sunreadable.pid", 0}, {"../run/WAN1_Sdef_1.pid", 0}})
