@@ -1,10 +1,15 @@
-// The demo appliance's start page, run as the web server runs it.
+// The demo appliance's start page, run as the web server runs it, and the
+// stand-in firewall daemon that logs what the pages queue.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
 
 #include "support/sandbox.h"
+#include "webadmin.h"
 
 using namespace testing_support;
 
@@ -113,4 +118,31 @@ TEST(StartPage, WithoutSystemInformationStillAnswers) {
     EXPECT_EQ(r.out.find("id=\"version\""), std::string::npos);
     EXPECT_NE(r.out.find("<title>Demo WA1000</title>"), std::string::npos);
     EXPECT_NE(r.out.find("No events recorded yet."), std::string::npos);
+}
+
+// Both families' commands reach the log in their own order, more of them than
+// a queue holds; those still queued at the stop signal are logged before it ends.
+TEST(FirewallDaemon, LogsEachFamilyInOrderAndDrainsOnStop) {
+    Sandbox box;
+    const pid_t daemon = start(box, {BUILD_DIR "/firewall-daemon", box.root()});
+    for (int waited = 0; waited < 10000 && !box.exists("/firewall.log"); ++waited) usleep(1000);  // ready to stop
+    std::string ipv4, ipv6;
+    for (int i = 0; i < 100; ++i) {
+        const std::string rule = "-t nat -A chain" + std::to_string(i) + " -j ACCEPT";
+        EXPECT_EQ(my_iptables(4, "[test]f(),L:1=> /sbin/iptables %s", rule.c_str()), 0);
+        ipv4 += "/sbin/iptables " + rule + "\n";
+        if (i % 40 != 0) continue;
+        EXPECT_EQ(my_iptables(6, "[test]f(),L:1=> /sbin/ip6tables %s", rule.c_str()), 0);
+        ipv6 += "/sbin/ip6tables " + rule + "\n";
+    }
+    int status = 0;
+    kill(daemon, SIGTERM);
+    ASSERT_EQ(waitpid(daemon, &status, 0), daemon);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    std::string logged[2];
+    const std::string log = box.read("/firewall.log");
+    for (size_t at = 0, end; (end = log.find('\n', at)) != std::string::npos; at = end + 1)
+        logged[log.compare(at, 15, "/sbin/ip6tables") == 0] += log.substr(at, end + 1 - at);
+    EXPECT_EQ(logged[0], ipv4);
+    EXPECT_EQ(logged[1], ipv6);
 }

@@ -64,9 +64,12 @@ Sandbox::~Sandbox() {
     if (!make_root("--remove " + quoted(root())).empty()) std::fprintf(stderr, "could not remove %s\n", root().c_str());
 }
 
-// Standard input, output and error are temporary files, so no pipe fills up.
-Output run(const Sandbox &box, const std::vector<std::string> &argv, const std::map<std::string, std::string> &env,
-           const std::string &body) {
+namespace {
+
+// Starts argv (under the emulator when it is a program of the build) with exactly env plus the
+// sandbox's variables, its standard input, output and error on these descriptors.
+pid_t spawn(const Sandbox &box, const std::vector<std::string> &argv, const std::map<std::string, std::string> &env,
+            const int (&standard)[3]) {
     std::vector<std::string> envs, words;
     for (const auto &[k, v] : env) envs.push_back(k + "=" + v);
     envs.insert(envs.end(), {"APPLIANCE_ROOT=" + box.root(), "APPLIANCE_SLEEP=0"});
@@ -74,23 +77,38 @@ Output run(const Sandbox &box, const std::vector<std::string> &argv, const std::
     for (std::string word; emulator >> word;) words.push_back(word);
     words.insert(words.end(), argv.begin(), argv.end());
     std::vector<char *> envp = pointers(envs), args = pointers(words);
-    FILE *files[3] = {tmpfile(), tmpfile(), tmpfile()};
-    if (!files[0] || !files[1] || !files[2]) throw std::runtime_error("tmpfile failed");
-    fwrite(body.data(), 1, body.size(), files[0]);
-    fflush(files[0]);
     pid_t pid = fork();
     if (pid == 0) {
         int fds[3];  // above the standard descriptors first: one of them may be closed
-        for (int i = 0; i < 3; ++i) fds[i] = fcntl(fileno(files[i]), F_DUPFD_CLOEXEC, 10);
+        for (int i = 0; i < 3; ++i) fds[i] = fcntl(standard[i], F_DUPFD_CLOEXEC, 10);
         for (int i = 0; i < 3; ++i) dup2(fds[i], i);
         lseek(0, 0, SEEK_SET);
         execve(args[0], args.data(), envp.data());
         _exit(126);
     }
+    return pid;
+}
+
+}  // namespace
+
+// Standard input, output and error are temporary files, so no pipe fills up.
+Output run(const Sandbox &box, const std::vector<std::string> &argv, const std::map<std::string, std::string> &env,
+           const std::string &body) {
+    FILE *files[3] = {tmpfile(), tmpfile(), tmpfile()};
+    if (!files[0] || !files[1] || !files[2]) throw std::runtime_error("tmpfile failed");
+    fwrite(body.data(), 1, body.size(), files[0]);
+    fflush(files[0]);
     int status = 0;
-    waitpid(pid, &status, 0);
+    waitpid(spawn(box, argv, env, {fileno(files[0]), fileno(files[1]), fileno(files[2])}), &status, 0);
     fclose(files[0]);
     return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), contents(files[1]), contents(files[2])};
+}
+
+pid_t start(const Sandbox &box, const std::vector<std::string> &argv) {
+    const int null = open("/dev/null", O_RDWR);
+    const pid_t pid = spawn(box, argv, {}, {null, null, null});
+    close(null);
+    return pid;
 }
 
 bool slow_processes() {

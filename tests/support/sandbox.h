@@ -2,6 +2,7 @@
 #pragma once
 
 #include <stdlib.h>
+#include <sys/types.h>
 
 #include <filesystem>
 #include <fstream>
@@ -80,6 +81,9 @@ struct Output {
 // APPLIANCE_SLEEP=0), body on its standard input.
 Output run(const Sandbox &box, const std::vector<std::string> &argv, const std::map<std::string, std::string> &env,
            const std::string &body = {});
+
+// Starts a program as run does, its standard streams on /dev/null; the caller ends and reaps it.
+pid_t start(const Sandbox &box, const std::vector<std::string> &argv);
 
 // Runs build/upgrade.cgi as the web server would.
 inline Output run_cgi(const Sandbox &box, const std::map<std::string, std::string> &env, const std::string &body = {}) {
