@@ -34,7 +34,8 @@ template <typename Query>
 void ask(Query &query, const char *table, const char *chain, int option) {
     if (table) std::strncpy(query.table, table, kName - 1);
     if (chain) std::strncpy(query.chain, chain, kName - 1);
-    runtime::unique_fd fd(socket(AF_INET, SOCK_RAW, IPPROTO_RAW));
+    // One socket for the process: a boot-time apply asks thousands of times.
+    static const runtime::unique_fd fd(socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_RAW));
     if (fd.get() < 0) return;
     socklen_t length = sizeof query;
     // A kernel without the extension refuses the option; the buffer then
