@@ -186,17 +186,14 @@ TEST(InterfaceCheckOptions, TheModulesThatUseTheInterfaceAreAsked) {
         ports.push_back(
             interface_port(4 + i, others[i], i < 6 ? 2 : 3, 1, 3, ("172.16." + std::to_string(i) + ".1").c_str()));
     install_interfaces(ports);
-    store<ddns_record>(ddns_register, ddns_unregister, [](ddns_record &r) { r.auto_wan = 1, put(r.wan_info, "WAN1"); });
-    store<mapped_ip_record>(mapped_ip_register, mapped_ip_unregister,
-                            [](mapped_ip_record &r) { put(r.real_device_name, "WAN2"); });
+    store<ddns_record>(ddns_register, ddns_unregister, [](auto &r) { r.auto_wan = 1, put(r.wan_info, "WAN1"); });
+    store<mapped_ip_record>(mapped_ip_register, mapped_ip_unregister, [](auto &r) { put(r.real_device_name, "WAN2"); });
     store<virtual_ip_record>(virtual_ip_register, virtual_ip_unregister,
-                             [](virtual_ip_record &r) { put(r.real_device_name, "WAN3"); });
+                             [](auto &r) { put(r.real_device_name, "WAN3"); });
     store<vpn_ipsec_autokey_record>(vpn_ipsec_autokey_register, vpn_ipsec_autokey_unregister,
-                                    [](vpn_ipsec_autokey_record &r) { r.wan_num = 7; });
-    store<vpn_pptp_client_record>(vpn_pptp_client_register, vpn_pptp_client_unregister,
-                                  [](vpn_pptp_client_record &r) { r.wan_num = 8; });
-    store<virtual_link_record>(virtual_link_register, virtual_link_unregister,
-                               [](virtual_link_record &r) { put(r.wanport, "WAN6"); });
+                                    [](auto &r) { r.wan_num = 7; });
+    store<vpn_pptp_client_record>(vpn_pptp_client_register, vpn_pptp_client_unregister, [](auto &r) { r.wan_num = 8; });
+    store<virtual_link_record>(virtual_link_register, virtual_link_unregister, [](auto &r) { put(r.wanport, "WAN6"); });
     WS(41, "DMZ1");
     box.write("/etc/sysconfig/.firewall/static_route.conf", "10.1.0.0 255.255.0.0 192.168.1.254 LAN1 0\n");
     box.write("/etc/sysconfig/.firewall/mvlan.conf", "LAN2 5 10.5.0.1 255.255.255.0 \n");
