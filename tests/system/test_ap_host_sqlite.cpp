@@ -4,7 +4,6 @@
 #include <stdlib.h>
 
 #include <algorithm>
-#include <cstring>
 #include <filesystem>
 #include <sstream>
 
@@ -26,7 +25,8 @@ std::string ap_table() {
                           "beacon_interval+", "dtim_interval+", "high_power+", "high_txpower_list*", "txpower_list*",
                           "transmit_power+", "spanning_tree+", "ack_timeout+", "slot_time+", "short_gi+",
                           "igmp_snooping+", "greenfield+", "channel_list#", "channel+", "channel_width+",
-                          "channel_ext_list+", "channel_ext+", "map_id", "map_axis_x", "map_axis_y", "gps_lat", "gps_lng", "gps_addr", "gps_id", "action",
+                          "channel_ext_list+", "channel_ext+", "map_id", "map_axis_x", "map_axis_y", "gps_lat", "gps_lng",
+                          "gps_addr", "gps_id", "action",
                           "`Group`", "wired_id", "wired_max", "fw_version", "autorestart", "fw_upgrade"}) {
         const char kind = n.back() == '+' || n.back() == '*' || n.back() == '#' ? n.back() : ' ';
         if (kind != ' ') n.pop_back();
@@ -97,10 +97,9 @@ TEST_F(ApHost, ListIsReadInTheOrderThePageAsks) {
     }
     // AP 7: its MAC in upper case, its start in seconds, a NULL as the default.
     ll_list *list = AH_getMySQL_list();
-    const ap_host_record *hall = static_cast<ap_host_record *>(ll_find(list, "Hall", 1, [](const void *a, const void *n) {
-        return std::strcmp(static_cast<const ap_host_record *>(a)->Name, static_cast<const char *>(n));
-    }));
-    ASSERT_NE(hall, nullptr);
+    ll_node *cursor = nullptr;
+    const ap_host_record *hall = (AH_getlineMySQL(list, &cursor), AH_getlineMySQL(list, &cursor));  // Status, SN
+    ASSERT_EQ(hall->SN, 7);
     // A list longer than the slots fills the slots only (wired_max stays).
     EXPECT_EQ(std::string(hall->MAC) + "|" + std::to_string(hall->STime) + "|" + std::to_string(hall->radio[0].pf_id[2]) +
                   "|" + std::to_string(hall->wired_id[7]) + std::to_string(hall->wired_max) +
@@ -109,18 +108,15 @@ TEST_F(ApHost, ListIsReadInTheOrderThePageAsks) {
     AH_closeMySQL(&list);
     ap_host_record a;
     Module(ap_host_register, ap_host_unregister)->set_default(&a, nullptr);
-    a.SN = 8;
-    std::snprintf(a.Name, sizeof a.Name, "%s", "', `Name`='x' --");
-    a.radio[0].pf_id[0] = 2, a.radio[0].pf_id[2] = 3, a.wired_id[1] = 4;
-    std::snprintf(a.gps_lat, sizeof a.gps_lat, "1.5");
-    std::snprintf(a.gps_id, sizeof a.gps_id, "20240101000000");
+    a.SN = 8, a.radio[0].pf_id[0] = 2, a.radio[0].pf_id[2] = 3, a.wired_id[1] = 4;
+    put(a.Name, "', `Name`='x' --"), put(a.gps_lat, "1.5"), put(a.gps_id, "20240101000000");
     ASSERT_EQ(AH_modifyMySQL(&a), 0);
     EXPECT_EQ(sql(kInfo, "SELECT SN, Name, pf_id, `5G_pf_id`, wired_id, data_rate, beacon_interval, gps_lat, gps_id "
                          "FROM ap_list ORDER BY SN", 9),
               "7|Hall|4,0,9|0,5|0,2,0,0,0,0,0,0,9|||25.5|\n"
               "8|', `Name`='x' --|2,3|0|0,4,0,0,0,0,0,0|Auto|100|1.5|20240101000000\n9|Yard|3||||||\n");
     for (const std::string &value : hostile_values(box.file("/sentinel"))) {
-        std::snprintf(a.Name, sizeof a.Name, "%s", value.c_str());
+        put(a.Name, value.c_str());
         ASSERT_EQ(AH_modifyMySQL(&a), 0) << value;
         EXPECT_EQ(sql(kInfo, "SELECT Name FROM ap_list WHERE SN=8", 1), std::string(a.Name) + "\n") << value;
     }
@@ -130,9 +126,9 @@ TEST_F(ApHost, ListIsReadInTheOrderThePageAsks) {
     EXPECT_FALSE(box.exists(kInfo));  // not made by looking
 }
 
-// Each AP's WTP file from its slots and the profiles, a profile's change reaching the APs that use it only; the CSV
-// export; an AP applied and removed; a text that is not a MAC names no file; map placement and renaming, status
-// reset, time adjustment, app logins; deleting an AP takes its rows from the client database and its own row.
+// Each AP's WTP file from its slots and the profiles (a profile's change reaching its APs only); the CSV export; an AP
+// applied and removed, a text not a MAC naming no file; map placement, status, time and app logins; deletion, the
+// client database's rows with it.
 TEST_F(ApHost, WtpFilesExportMapsAndDeletion) {
     box.write("/etc/sysconfig/.firewall/ap_profile_opt.conf",
               "4 Office Office 1 0 0 0 0 WPA2PSK 0 HEX 64 1 ^o^ WPA2 AES 3600 \"pass phrase\" WPA2 AES 3600 0.0.0.0 "
@@ -167,8 +163,7 @@ TEST_F(ApHost, WtpFilesExportMapsAndDeletion) {
     // One AP alone; a profile's change reaches the APs that use it only.
     for (const char *ap : {"7", "8"}) std::filesystem::remove(box.file(dir + ap));
     ASSERT_EQ(ap_sync_host(8), 0);
-    EXPECT_FALSE(box.exists(dir + "7"));
-    EXPECT_TRUE(box.exists(dir + "8"));
+    EXPECT_EQ((std::vector<bool>{box.exists(dir + "7"), box.exists(dir + "8")}), (std::vector<bool>{false, true}));
     Module profiles(ap_profile_register, ap_profile_unregister);
     ap_profile_record unused{}, used{};
     unused.id = 77, used.id = 9;
@@ -240,19 +235,17 @@ TEST_F(ApHost, WtpFilesExportMapsAndDeletion) {
         "INSERT INTO illegal VALUES ('5', 'C1', ''), ('2,5,9', 'C2', ''), ('15,25', 'C3', ''), ('5,6', 'C4', '');\n"
         "CREATE TABLE legal (ap, refer_ap);\nINSERT INTO legal VALUES (5, 1), (1, 5), (6, 1)");
     EXPECT_EQ(AH_deleteRelative("00:11:22:aa:bb:07"), 0);
-    EXPECT_EQ(sql(kClient, "SELECT name FROM sqlite_master WHERE name LIKE 'AP_0%' ORDER BY name", 1), "AP_006\n");
-    EXPECT_EQ(sql(kClient, "SELECT refer_ap_sn FROM block", 1), "6\n");
-    EXPECT_EQ(sql(kClient, "SELECT ap_sn, mac, utime LIKE '____-__-__ __:__:__' FROM illegal ORDER BY mac", 3),
-              "2,9|C2|1\n15,25|C3|0\n6|C4|1\n");
-    EXPECT_EQ(sql(kClient, "SELECT ap, refer_ap FROM legal", 2), "6|1\n");
+    EXPECT_EQ(sql(kClient, "SELECT name FROM sqlite_master WHERE name LIKE 'AP_0%' ORDER BY name", 1) +
+                  sql(kClient, "SELECT refer_ap_sn FROM block", 1) + sql(kClient, "SELECT ap, refer_ap FROM legal", 2) +
+                  sql(kClient, "SELECT ap_sn, mac, utime LIKE '____-__-__ __:__:__' FROM illegal ORDER BY mac", 3),
+              "AP_006\n6\n6|1\n2,9|C2|1\n15,25|C3|0\n6|C4|1\n");
     EXPECT_EQ(AH_deleteRelative("00:11:22:AA:BB:99"), 0);  // unknown: nothing happens
     ll_list *list = AH_getMySQL_list();
     ap_host_record by_mac{};
-    std::snprintf(by_mac.MAC, sizeof by_mac.MAC, "00:11:22:aa:bb:07");  // the row holds it in lower case
+    put(by_mac.MAC, "00:11:22:aa:bb:07");  // the row holds it in lower case
     box.take();
-    EXPECT_EQ(AH_deleteMySQL(list, &by_mac), 0);
-    EXPECT_EQ(ll_count(list), 2u);
-    EXPECT_EQ(AH_deleteMySQL(list, &by_mac), -1);
+    EXPECT_EQ((std::vector<int>{AH_deleteMySQL(list, &by_mac), static_cast<int>(ll_count(list)),
+                                AH_deleteMySQL(list, &by_mac)}), (std::vector<int>{0, 2, -1}));
     AH_closeMySQL(&list);
     EXPECT_EQ(order(), (std::vector<int>{8, 9}));
     // The deletion reached flash; the one that deleted nothing did not.
