@@ -77,10 +77,8 @@ TEST(InterfaceFile, OpenAddsTheMissingPortsAndModifyMirrorsThem) {
     record_file *h = t.open(1);
     ASSERT_EQ(t->modify(h, &wan, 0), 0);
     EXPECT_STREQ(interface_read_shm(2)->ipaddr, "203.0.113.5");
-    for (int port : {4, 0}) {  // beyond the ports the file takes it, the memory cannot
-        wan.port = port;
-        EXPECT_EQ(t->modify(h, &wan, 0), -1) << port;
-    }
+    // Beyond the ports (4): the file would take it, the memory cannot.
+    for (int port : {4, 0}) EXPECT_EQ((wan.port = port, t->modify(h, &wan, 0)), -1) << port;
     for (const char *logged : {"] Write Share Memory Exception Error !", "] Write Interface Configure Error !"})
         EXPECT_NE(box.read("/syslog.log").find(logged), std::string::npos) << logged;
 }
@@ -96,29 +94,28 @@ TEST(InterfaceChange, FlagsNameWhatDiffers) {
     bridged.imode = 2;
     using edit = std::function<void(interface_record &)>;
     const struct { const char *what; const interface_record &old_rec; edit change; int flags; } cases[] = {
-        {"security only", wan, [](interface_record &r) { put(r.security, "31"); }, SECURITY_CHANGE},
-        {"static gateway", wan, [](interface_record &r) { put(r.gateway, "203.0.113.1"); }, VALUE_CHANGE},
-        {"bond mode", wan, [](interface_record &r) { r.bmode = 1; }, VALUE_CHANGE},
-        {"type, zone and bond", wan, [](interface_record &r) { r.itype = 3, r.izone = 2, r.ibond = 2; }, iTYPE_CHANGE},
-        {"address mode: values not compared", wan, [](interface_record &r) { r.cmode = 2, put(r.ipaddr, "1.1.1.1"); },
-         cMODE_CHANGE},
-        {"forwarding mode", lan, [](interface_record &r) { r.imode = 2; }, iMODE_CHANGE},
-        {"MAC and translation", wan, [](interface_record &r) { put(r.mac, "00:11:22:33:44:55"), r.nat_mode = 1; },
+        {"security only", wan, [](auto &r) { put(r.security, "31"); }, SECURITY_CHANGE},
+        {"static gateway", wan, [](auto &r) { put(r.gateway, "203.0.113.1"); }, VALUE_CHANGE},
+        {"bond mode", wan, [](auto &r) { r.bmode = 1; }, VALUE_CHANGE},
+        {"type, zone and bond", wan, [](auto &r) { r.itype = 3, r.izone = 2, r.ibond = 2; }, iTYPE_CHANGE},
+        {"address mode: values not compared", wan, [](auto &r) { r.cmode = 2, put(r.ipaddr, "1.1.1.1"); }, cMODE_CHANGE},
+        {"forwarding mode", lan, [](auto &r) { r.imode = 2; }, iMODE_CHANGE},
+        {"MAC and translation", wan, [](auto &r) { put(r.mac, "00:11:22:33:44:55"), r.nat_mode = 1; },
          MAC_CHANGE | NAT_CHANGE},
         {"detection and bandwidth", wan,
-         [](interface_record &r) { put(r.detect_ipaddr[8], "8.8.8.8"), put(r.bandwidth_upthreshold, "9"); },
+         [](auto &r) { put(r.detect_ipaddr[8], "8.8.8.8"), put(r.bandwidth_upthreshold, "9"); },
          DETECT_CHANGE | BANDWIDTH_CHANGE},
-        {"PPPoE idle time", pppoe, [](interface_record &r) { r.connection.pppoe.pppoe_idle = 5; }, VALUE_CHANGE},
-        {"LAN mask", lan, [](interface_record &r) { put(r.netmask, "255.255.0.0"); }, VALUE_CHANGE},
-        {"LAN address when bridging", bridged, [](interface_record &r) { put(r.ipaddr, "10.0.0.1"); }, 0},
-        {"out of use: the MAC goes with it", wan,
-         [](interface_record &r) { r.itype = 0, put(r.mac, "00:11:22:33:44:55"); }, iTYPE_CHANGE},
+        {"PPPoE idle time", pppoe, [](auto &r) { r.connection.pppoe.pppoe_idle = 5; }, VALUE_CHANGE},
+        {"LAN mask", lan, [](auto &r) { put(r.netmask, "255.255.0.0"); }, VALUE_CHANGE},
+        {"LAN address when bridging", bridged, [](auto &r) { put(r.ipaddr, "10.0.0.1"); }, 0},
+        {"out of use: the MAC goes with it", wan, [](auto &r) { r.itype = 0, put(r.mac, "00:11:22:33:44:55"); },
+         iTYPE_CHANGE},
     };
     for (const auto &c : cases) {
         interface_record changed = c.old_rec;
         c.change(changed);
-        EXPECT_EQ(t->change(const_cast<interface_record *>(&c.old_rec), &changed), c.flags) << c.what;
-        EXPECT_EQ(changed.ichange, c.flags) << c.what;
+        EXPECT_EQ((std::vector<int>{t->change(const_cast<interface_record *>(&c.old_rec), &changed), changed.ichange}),
+                  std::vector<int>(2, c.flags)) << c.what;
     }
     EXPECT_EQ(t->change(nullptr, const_cast<interface_record *>(&wan)), -1);
 }
@@ -132,8 +129,7 @@ TEST(InterfaceQueries, AnswerFromTheSharedMemory) {
     interface_record lan1 = interface_port(1, "LAN1", 1, 1, 3, "192.168.1.1"), member = interface_port(2, "LAN4", 1),
                      wan1 = interface_port(5, "WAN1", 2, 1, 3, "203.0.113.5"), wan2 = interface_port(3, "WAN2", 2, 1, 2),
                      lan3 = interface_port(4, "LAN3", 1, 2, 3, "0.0.0.0", "0", 6);
-    wan1.ibond = member.ibond = 5;  // the bond of the last port
-    put(lan1.security, "4");
+    wan1.ibond = member.ibond = 5, put(lan1.security, "4");  // the bond of the last port
     install_interfaces({lan1, wan1, wan2, member});
     for (int port : {0, 6, -1}) EXPECT_EQ(interface_read_shm(port), nullptr) << port;
     // Port 4 is not installed: zeros.
@@ -146,8 +142,7 @@ TEST(InterfaceQueries, AnswerFromTheSharedMemory) {
                                 nextINUM(3), haveNatInterface(1), haveNatInterface(2),
                                 haveNatInterfaceWithTransparentBridge(1), haveAccessibleInterface(0),
                                 haveAccessibleInterface(1), isTransparentBridge("LAN3"), isTransparentBridge("LAN1"),
-                                permit_ip_num()}),
-              (std::vector<int>{3, 1, 0, 0, 2, 1, 1, 1, 1, 1, 0, 6, 0, 0}));
+                                permit_ip_num()}), (std::vector<int>{3, 1, 0, 0, 2, 1, 1, 1, 1, 1, 0, 6, 0, 0}));
     // The summary of a record over the ports of a file, or of the memory.
     interface_record own = lan1;
     own.imode = 3;
