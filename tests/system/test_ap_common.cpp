@@ -69,8 +69,7 @@ TEST(ApCommon, TunnelsGroupsProfilesMapsAndTheApForm) {
     EXPECT_EQ(box.take(), (Effects{"/sbin/ip link del WLAN_P1_AP7\n/sbin/ip link del WLAN_P3_AP7\n"
                                    "/sbin/ip link del WLAN_P2_AP7_\n/sbin/ip link del WLAN_PW2_AP7\n",
                                    "/sbin/iptables -t filter -D ap_gre_out -p 47 -d 192.168.1.20 -j DROP\n"
-                                   "/sbin/iptables -t filter -A ap_gre_out -p 47 -d 192.168.1.20 -j DROP\n",
-                                   ""}));
+                                   "/sbin/iptables -t filter -A ap_gre_out -p 47 -d 192.168.1.20 -j DROP\n", ""}));
     // One tunnel by hand joins the bridge of the applied interface.
     WS(41, "DMZ1");
     EXPECT_EQ(setRemoteCommand(1, "WDMZ_P1_AP3", "10.0.0.3", 1), 0);
@@ -91,8 +90,7 @@ TEST(ApCommon, TunnelsGroupsProfilesMapsAndTheApForm) {
     m.close();
     EXPECT_EQ(box.read("/etc/sysconfig/.firewall/ap_group.conf"), replaced(std::string(64, '0'), "0", "0\n"));
     const ap_host_record member = ap(1, "0.0.0.0", {0, 3, 0, 5}, {}, {1, 0, 2});
-    EXPECT_EQ(ModifyAPGroupFile(&member, 2), 0);
-    EXPECT_EQ(ModifyAPGroupFile(&member, 65), -1);
+    EXPECT_EQ((std::vector{ModifyAPGroupFile(&member, 2), ModifyAPGroupFile(&member, 65)}), (std::vector{0, -1}));
     EXPECT_EQ(box.read("/etc/sysconfig/.firewall/ap_group.conf").substr(0, 30), "0\n3,5 0 1,0,2,0,0,0,0,0 \n0\n0\n0");
     ap_group_record g{};
     ASSERT_NE(GetAPGroupNumData(&g, 2), nullptr);

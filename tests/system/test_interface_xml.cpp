@@ -38,33 +38,27 @@ TEST(InterfaceXml, PortsExportInTheirOrderAndImportByPosition) {
     box.write(file, "");
     ASSERT_EQ(import_into(t.table(), exported), 0);
     EXPECT_EQ(line_of(box.read(file), 1).substr(0, 20), "1 0 2 1 1 eth1 WAN1 ");
-    EXPECT_NE(box.read(file).find(" 5 0 0 0.0.0.0 0 a&b <pw> 1 10.0.0.2 255.0.0.0 10.0.0.1 0 5 7 0 "),
-              std::string::npos);
+    EXPECT_NE(box.read(file).find(" 5 0 0 0.0.0.0 0 a&b <pw> 1 10.0.0.2 255.0.0.0 10.0.0.1 0 5 7 0 "), std::string::npos);
     EXPECT_EQ(interface_read_shm(1)->connection.pppoe.pppoe_vlan, 7);
-    ASSERT_EQ(import_into(t.table(), "<_function><_entry>" +
-                                         elements("itype=1|iname=LAN1;reboot|ipaddr=1.2.3.4 x|mac=00:11:22:33:44:5g|"
-                                                  "<security>|PING=1|SSH=2|</security>") + "</_entry></_function>"),
-              0);
+    ASSERT_EQ(import_into(t.table(), "<_function><_entry>" + elements("itype=1|iname=LAN1;reboot|ipaddr=1.2.3.4 x|"
+              "mac=00:11:22:33:44:5g|<security>|PING=1|SSH=2|</security>") + "</_entry></_function>"), 0);
     const interface_record &r = *interface_read_shm(1);
     EXPECT_EQ(std::string(r.iname) + " " + r.ipaddr + " " + r.mac + " " + r.security, "^o^ 0.0.0.0 00:00:00:00:00:00 17");
     // Routes and subnets.
     Module routes(route_table_register, route_table_unregister), subnets(msubnet_register, msubnet_unregister);
     const std::string route_file = "/etc/sysconfig/.firewall/static_route.conf";
     box.write(route_file, "10.1.0.0 255.255.0.0 192.168.1.254 LAN1 0\n2001:db8:1:: 48 2001:db8::1 LAN1 1\n");
-    const std::string routes_exported = export_of(routes.table(), "route");
-    const std::string stored_routes = box.read(route_file);
+    const std::string routes_exported = export_of(routes.table(), "route"), stored_routes = box.read(route_file);
     ASSERT_EQ(import_into(routes.table(), routes_exported), 0);  // the family's name read back
     EXPECT_EQ(box.read(route_file), stored_routes);
-    EXPECT_EQ(routes_exported,
-              "<_function value=\"route\" method=\"add\"><_entry>" +
+    EXPECT_EQ(routes_exported, "<_function value=\"route\" method=\"add\"><_entry>" +
                   elements("ipaddr=10.1.0.0|netmask=255.255.0.0|gateway=192.168.1.254|interface=LAN1|ipv_mode=IPv4|"
                            "</_entry><_entry>|ipaddr=2001:db8:1::|netmask=48|gateway=2001:db8::1|interface=LAN1|"
                            "ipv_mode=IPv6") + "</_entry></_function>");
     const std::string entry = "<_entry>" + elements("ip=10.2.0.0|netmask=255.255.0.0|gw=10.0.0.1|dev=LAN2|ipv_mode=0") +
                               "</_entry>";
-    ASSERT_EQ(import_into(routes.table(),
-                          "<_function>" + entry + entry + replaced(entry, "LAN2", "LAN2 `x`") + "</_function>"),
-              0);
+    ASSERT_EQ(import_into(routes.table(), "<_function>" + entry + entry + replaced(entry, "LAN2", "LAN2 `x`") +
+                                              "</_function>"), 0);
     EXPECT_EQ(box.read(route_file), "10.2.0.0 255.255.0.0 10.0.0.1 LAN2 0\n10.2.0.0 255.255.0.0 10.0.0.1 LAN2 0\n"
                                     "10.2.0.0 255.255.0.0 10.0.0.1 ^o^ 0\n");
     const std::string subnet = "LAN1 0 10.8.0.1 255.255.255.0 \n", vlan = "LAN2 5 10.5.0.1 255.255.255.0 \n";
