@@ -5,7 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <sstream>
+#include <regex>
 
 #include "support/hostile.h"
 #include "support/module_harness.h"
@@ -149,17 +149,13 @@ TEST_F(ApHost, WtpFilesExportMapsAndDeletion) {
                   "passphrase_b64=cGFzcyBwaHJhc2U=\nwpa_radius_secret_b64=Xm9e\nwep_8021x_secret_b64=Xm9e\n[ETH1]\n"
                   "client_isolation=1\ntrafficMode=0\nvlan_id=20\n");
     // Sections keep their slot's number; a profile that does not exist gives none.
-    const auto headings = [&](char ap) {  // the section headings and a few keys
-        std::string shown, file = box.read(dir + ap), line;
-        for (std::istringstream lines(file); std::getline(lines, line);)
-            if (line[0] == '[' || !line.find("poe") || !line.find("autorestart") || !line.find("channel="))
-                shown += (shown.empty() ? "" : "\n") + line;
-        return shown;
+    const auto shown = [&](const char *ap) {  // the section headings and a few keys
+        return std::regex_replace(box.read(dir + ap), std::regex("((\\[|poe|autorestart|channel=).*\n)|.*\n"), "$1");
     };
-    EXPECT_EQ(headings('7'), "[SYSTEM]\npoe_passthru=1\nautorestart=03:00 ^o^ ^o^ 0 0 1\n[DEFAULT]\nchannel=6\n"
-                             "[5G_DEFAULT]\nchannel=0 (Auto)\n[SSID1]\n[SSID3]\n[5G_SSID2]\n[ETH2]");
-    EXPECT_EQ(headings('9'), "[SYSTEM]\npoe_passthru=0\nautorestart=03:00 ^o^ ^o^ 0 0 1\n[DEFAULT]\nchannel=0 (Auto)\n"
-                             "[5G_DEFAULT]\nchannel=0 (Auto)");
+    EXPECT_EQ(shown("7"), "[SYSTEM]\npoe_passthru=1\nautorestart=03:00 ^o^ ^o^ 0 0 1\n[DEFAULT]\nchannel=6\n"
+                          "[5G_DEFAULT]\nchannel=0 (Auto)\n[SSID1]\n[SSID3]\n[5G_SSID2]\n[ETH2]\n");
+    EXPECT_EQ(shown("9"), "[SYSTEM]\npoe_passthru=0\nautorestart=03:00 ^o^ ^o^ 0 0 1\n[DEFAULT]\nchannel=0 (Auto)\n"
+                          "[5G_DEFAULT]\nchannel=0 (Auto)\n");
     // One AP alone; a profile's change reaches the APs that use it only.
     for (const char *ap : {"7", "8"}) std::filesystem::remove(box.file(dir + ap));
     ASSERT_EQ(ap_sync_host(8), 0);
@@ -191,9 +187,8 @@ TEST_F(ApHost, WtpFilesExportMapsAndDeletion) {
     box.take();
     EXPECT_EQ(call<command_fn>(host->command, &hall), 0);
     const Effects on = box.take();
-    EXPECT_EQ(on.commands.substr(0, on.commands.find('\n')),
-              "/sbin/ip link add WLAN_P1_AP7 type gretap remote 10.0.0.10 key 1 nopmtudisc");
-    EXPECT_EQ(on.ipv4, "/sbin/iptables -t filter -D ap_gre_out -p 47 -d 10.0.0.10 -j DROP\n");
+    EXPECT_EQ(line_of(on.commands, 1) + "\n" + on.ipv4, "/sbin/ip link add WLAN_P1_AP7 type gretap remote 10.0.0.10 "
+              "key 1 nopmtudisc\n/sbin/iptables -t filter -D ap_gre_out -p 47 -d 10.0.0.10 -j DROP\n");
     EXPECT_TRUE(box.exists(dir + "7"));
     EXPECT_EQ(call<command_fn>(host->discommand, &hall), 0);
     EXPECT_EQ(box.take().commands.substr(0, 30), "/sbin/ip link del WLAN_P1_AP7\n");
@@ -210,8 +205,8 @@ TEST_F(ApHost, WtpFilesExportMapsAndDeletion) {
     EXPECT_EQ(sql(kInfo, placed, 8),
               "7||||25.5|121.25||\n8|M1|10.50|20.00|25.123457|121.000000|Road '1'|\n9||||-25|121.5||G1\n");
     box.take();
-    EXPECT_EQ((std::vector<int>{AH_updateMapByOrgMapId("M1", "M2"), AH_updateMapByOrgMapId("../M1", "M2")}),
-              (std::vector<int>{0, -1}));
+    EXPECT_EQ((std::vector{AH_updateMapByOrgMapId("M1", "M2"), AH_updateMapByOrgMapId("../M1", "M2")}),
+              (std::vector{0, -1}));
     EXPECT_EQ(box.take().commands,
               "/bin/rm -rf /etc/sysconfig/.firewall/emap/M1.*\n/bin/mount /dev/mtdblock3 /mnt > /dev/null 2>&1\n"
               "/bin/cp /etc/sysconfig/.firewall/AP_INFO /mnt > /dev/null 2>&1\n/bin/umount /mnt > /dev/null 2>&1\n");

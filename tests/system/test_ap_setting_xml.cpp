@@ -33,11 +33,9 @@ TEST(ApSettingXml, ExportedAndImportedBack) {
     const struct { std::string document, line; } rows[] = {
         {settings, line},
         {"<_function><_entry><iname value=\"LAN2\" /></_entry><_entry><iname value=\"DMZ1\" />"
-         "<enable_ap_balance value=\"1\" /></_entry></_function>",
-         "DMZ1 1 0 0 7 ^o^ ^o^ ^o^ ^o^ 0 0 0 0 \n"},
+         "<enable_ap_balance value=\"1\" /></_entry></_function>", "DMZ1 1 0 0 7 ^o^ ^o^ ^o^ ^o^ 0 0 0 0 \n"},
         {"<_function><_entry><iname value=\"LAN1; reboot\" /><sync_ap_passwd value=\"x&#10;y\" />"
-         "<autorestart_week_day value=\"3\" /></_entry></_function>",
-         "^o^ 0 0 0 7 x//ny ^o^ ^o^ ^o^ 3 0 0 0 \n"},
+         "<autorestart_week_day value=\"3\" /></_entry></_function>", "^o^ 0 0 0 7 x//ny ^o^ ^o^ ^o^ 3 0 0 0 \n"},
     };
     for (const auto &row : rows) {
         box.remove(file);
