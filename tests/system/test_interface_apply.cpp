@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <regex>
 
 #include "support/hostile.h"
@@ -16,9 +15,6 @@
 using namespace testing_support;
 
 namespace {
-// r after edit.
-interface_record with(interface_record r, const std::function<void(interface_record &)> &edit) { return edit(r), r; }
-
 // Applies (or undoes) r with these flags and its summary over the shared memory; what that left.
 Effects run(ModuleBox &box, const Module &t, interface_record r, int change, int action, int boot, bool undo) {
     box.take();
@@ -64,9 +60,8 @@ TEST(InterfaceApply, PortsAppliedAndUndoneInEveryModeAndHostileValuesRefused) {
     ModuleBox box({"SYSTEM_PORT_NUM=4", "HAVE_WAN_ACCELERATOR=y"});
     ASSERT_EQ(interface_init_shm(), 0);
     Module t(interface_register, interface_unregister);
-    const interface_record lan = with(interface_defaults(1, "LAN1", 1, 3, "192.168.1.1"), [](interface_record &r) {
-        r.anyiprouting = 1, put(r.security, "7");
-    });
+    interface_record lan = interface_defaults(1, "LAN1", 1, 3, "192.168.1.1");
+    lan.anyiprouting = 1, put(lan.security, "7");
     reset_interfaces({lan});
     const Effects applied = run(box, t, lan, 1023, IA_ADD, 0, false);
     EXPECT_EQ(applied.commands,
@@ -103,24 +98,19 @@ TEST(InterfaceApply, PortsAppliedAndUndoneInEveryModeAndHostileValuesRefused) {
     box.remove("/var/debug.msg");
     box.write("/etc/ppp/.keep", "");
     box.write("/sys/class/net/WAN1/bonding/arp_ip_target", "10.9.9.9 10.9.9.8\n");
-    const interface_record wan = with(interface_defaults(2, "WAN1", 2, 3, "203.0.113.5"), [](interface_record &r) {
-        put(r.gateway, "203.0.113.1"), put(r.nat_ipaddr, "203.0.113.9"), r.nat_mode = 1;
-    });
-    const interface_record dhcp = with(interface_defaults(2, "WAN1", 2, 2),
-                                       [](interface_record &r) { put(r.connection.dynamic.dynamicIP_hostname, "gw"); });
-    const interface_record pppoe = with(interface_defaults(3, "WAN2", 2, 1), [](interface_record &r) {
-        interface_pppoe &p = r.connection.pppoe;
-        put(p.pppoe_via_ipaddr, "198.51.100.7"), put(p.pppoe_via_defgw, "198.51.100.1");
-        p.pppoe_vlan = 7, p.pppoe_service = 1, r.speeder = 1;
-    });
+    interface_record wan = interface_defaults(2, "WAN1", 2, 3, "203.0.113.5"), bond = wan,
+                     dhcp = interface_defaults(2, "WAN1", 2, 2), pppoe = interface_defaults(3, "WAN2", 2, 1),
+                     member = interface_defaults(3, "LAN2", 1, 3);
+    bond.ibond = member.ibond = 2, bond.bmode = 1, put(bond.arpip, "203.0.113.1");
+    put(wan.gateway, "203.0.113.1"), put(wan.nat_ipaddr, "203.0.113.9"), wan.nat_mode = 1;
+    put(dhcp.connection.dynamic.dynamicIP_hostname, "gw");
+    interface_pppoe &dial = pppoe.connection.pppoe;
+    put(dial.pppoe_via_ipaddr, "198.51.100.7"), put(dial.pppoe_via_defgw, "198.51.100.1");
+    dial.pppoe_vlan = 7, dial.pppoe_service = 1, pppoe.speeder = 1;
     const auto zoned = [](interface_record r, int imode, int zone) { return r.imode = imode, r.izone = zone, r; };
     const interface_record routing = zoned(interface_defaults(1, "LAN1", 1, 3), 3, 1),
                            zoned_wan = zoned(interface_defaults(2, "WAN1", 2, 3, "203.0.113.5"), 1, 1),
-                           bridge = zoned(interface_defaults(3, "DMZ1", 3, 3), 2, 2),
-                           member = with(interface_defaults(3, "LAN2", 1, 3), [](interface_record &r) { r.ibond = 2; }),
-                           bond = with(interface_defaults(2, "WAN1", 2, 3, "203.0.113.5"), [](interface_record &r) {
-                               r.ibond = 2, r.bmode = 1, put(r.arpip, "203.0.113.1");
-                           });
+                           bridge = zoned(interface_defaults(3, "DMZ1", 3, 3), 2, 2);
     const std::string wan1 = renamed("eth1", "WAN1") + up("WAN1"), address = addressed("203.0.113", "5", "WAN1", "WAN1"),
                       table = "/sbin/ip route flush table 101\n", unaddress = table + unaddressed(address),
                       stop1 = "/usr/sbin/wan_accelerator stop WAN1 > /dev/null 2>&1\n",
