@@ -118,8 +118,7 @@ TEST(ApCommon, TunnelsGroupsProfilesMapsAndTheApForm) {
     record_file *h = profiles.open(1);
     ap_profile_record p;
     for (const char *name : {"Office", "Guest \"wifi\""}) {
-        profiles->set_default(&p, nullptr);
-        put(p.name, name), put(p.ssid, name);
+        profiles->set_default(&p, nullptr), put(p.name, name), put(p.ssid, name);
         ASSERT_EQ(profiles->add(h, &p), 0);
     }
     EXPECT_EQ((std::vector<int>{profiles->isTheSame(h, &p, 0), profiles->isTheSame(h, &p, 2)}), (std::vector<int>{1, 0}));

@@ -176,8 +176,7 @@ TEST_F(ApHost, WtpFilesExportMapsAndDeletion) {
     char path[64] = "";
     ASSERT_EQ(export_ap_list(&o, path), 1);
     EXPECT_EQ(path, "/var/tmp/AP_Profile_" + std::string(my_getDate(0)) + ".txt");
-    EXPECT_EQ(box.read(path),
-              "# Name, MAC Address, AP Group, Latitude, Longitude\r\n"
+    EXPECT_EQ(box.read(path), "# Name, MAC Address, AP Group, Latitude, Longitude\r\n"
               "\"Attic \\\"2\\\"\" 00:11:22:AA:BB:08 0 0.000000 0.000000\r\n"
               "\"Hall\" 00:11:22:AA:BB:07 3 25.500000 121.250000\r\n\"Yard\" 00:11:22:AA:BB:09 1 0.000000 0.000000\r\n");
     ap_host_options_unregister(&o);

@@ -61,8 +61,7 @@ TEST(InterfaceFile, OpenAddsTheMissingPortsAndModifyMirrorsThem) {
                    "SYSTEM_MAX_BANDWIDTH=100000"});
     Module t(interface_register, interface_unregister);
     box.write("/var/debug.msg", "");
-    t.open(1);
-    t.close();
+    t.open(1), t.close();
     EXPECT_EQ(box.read(kFile), "1 0 1 1 3 eth0 LAN1 192.168.10.1 255.255.255.0" + middle("100000") +
                                    "5 0 0 0.0.0.0 0 0 \n2 0 2 1 2 eth1 WAN1 0.0.0.0 0.0.0.0" + middle("100000") +
                                    "0 0 0 0.0.0.0 0 ^o^ ^o^ " + kNoDetect + "100000 100000 \n" +
@@ -144,10 +143,9 @@ TEST(InterfaceQueries, AnswerFromTheSharedMemory) {
                                 haveAccessibleInterface(1), isTransparentBridge("LAN3"), isTransparentBridge("LAN1"),
                                 permit_ip_num()}), (std::vector<int>{3, 1, 0, 0, 2, 1, 1, 1, 1, 1, 0, 6, 0, 0}));
     // The summary of a record over the ports of a file, or of the memory.
-    interface_record own = lan1;
-    own.imode = 3;
-    EXPECT_EQ(call<interface_summary_fn>(t->interface_check, t.open(1), &own), 1 | 32);
-    EXPECT_EQ(call<interface_summary_fn>(t->interface_check, nullptr, &own), 1 | 32 | 64);
+    lan1.imode = 3;
+    EXPECT_EQ(call<interface_summary_fn>(t->interface_check, t.open(1), &lan1), 1 | 32);
+    EXPECT_EQ(call<interface_summary_fn>(t->interface_check, nullptr, &lan1), 1 | 32 | 64);
     // Two WANs in use: the line load can be spread.
     call<interface_recommand_fn>(t->recommand, nullptr, 0);
     EXPECT_EQ(*RI(107), 1);
