@@ -56,8 +56,7 @@ TEST(ApCommon, TunnelsGroupsProfilesMapsAndTheApForm) {
     EXPECT_STREQ(get5GWifiDevName("DMZ2", 1, 4), "WDMZ_P1_AP4_");
     for (const char *none : {"^o^", "WAN1"}) EXPECT_EQ(getWiredDevName(none, 2, 7), nullptr);
     ll_list *aps = listed({ap(7, "192.168.1.20", {4, 0, 9}, {0, 5}, {0, 2}), ap(8, "0.0.0.0", {1}), ap(9, "fe80::9")});
-    box.take();
-    setRemote(1, &lan1, 0, aps);
+    box.take(), setRemote(1, &lan1, 0, aps);
     EXPECT_EQ(box.take(), (Effects{tunnel_on("WLAN_P1_AP7", "192.168.1.20", 1, "br2") +
                                        tunnel_on("WLAN_P3_AP7", "192.168.1.20", 3, "br2") +
                                        tunnel_on("WLAN_P2_AP7_", "192.168.1.20", 10, "br2") +

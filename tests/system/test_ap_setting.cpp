@@ -114,8 +114,7 @@ TEST(ApSetting, ControllerAppliedSettingsStoredFormFilledAndFirmwareListed) {
           "/sbin/brctl addbr brgre\n" + kBridgeOn, booted, v6(booted)}, 1},
     };
     for (const auto &row : rows) {
-        box.take();
-        row.run();
+        box.take(), row.run();
         EXPECT_EQ(box.take(), row.expected) << row.what;
         EXPECT_EQ(*RI(103), row.controller_on) << row.what;
     }
@@ -127,8 +126,7 @@ TEST(ApSetting, ControllerAppliedSettingsStoredFormFilledAndFirmwareListed) {
     EXPECT_TRUE(box.exists("/etc/sysconfig/.firewall/AP_Host_Config/DEFAULT"));
     ASSERT_EQ(SET_DEFINE("SYSTEM_BRAND", "Brenmoor"), 0);  // the brand is the product's key: set after the boot
     ap_setting_record r = settings("LAN1");
-    put(r.sync_ap_passwd, "secret"), put(r.autorestart_day_time, "03:00");
-    r.autorestart_en_autorestart = 1;
+    put(r.sync_ap_passwd, "secret"), put(r.autorestart_day_time, "03:00"), r.autorestart_en_autorestart = 1;
     const std::string kDefault = "/etc/sysconfig/.firewall/AP_Host_Config/DEFAULT";
     const struct { const char *what; std::function<void(ap_setting_record &)> change; bool rewritten; } edits[] = {
         {"first settings", [](ap_setting_record &) {}, true},
@@ -139,9 +137,7 @@ TEST(ApSetting, ControllerAppliedSettingsStoredFormFilledAndFirmwareListed) {
         {"interface", [](ap_setting_record &s) { put(s.iname, "DMZ1"); }, true},
     };
     for (const auto &row : edits) {
-        std::filesystem::remove(box.file(kDefault));
-        box.write("/var/tmp/kv_ap.dat", "x");
-        row.change(r);
+        box.remove(kDefault), box.write("/var/tmp/kv_ap.dat", "x"), row.change(r);
         EXPECT_EQ(m->modify(m.open(1), &r, 1), 0);
         m.close();
         EXPECT_EQ((std::vector<int>{box.exists(kDefault), box.exists("/var/tmp/kv_ap.dat"), *RI(79)}),
@@ -182,8 +178,7 @@ TEST(ApSetting, ControllerAppliedSettingsStoredFormFilledAndFirmwareListed) {
     for (const std::string &value : hostile_values(box.file("/sentinel"))) {
         EXPECT_STREQ(form({{"iname", value.substr(0, 999)}}).iname, "^o^") << value;
         ap_setting_record r = settings(value.c_str());
-        box.take();
-        call<apply_fn>(m->command, nullptr, &r);
+        box.take(), call<apply_fn>(m->command, nullptr, &r);
         // The route is the only command (an unknown interface joins no bridge).
         const std::string route = box.take().commands;
         const auto args = run_with_stub(box, route.substr(0, route.size() - 1), "/sbin/route");

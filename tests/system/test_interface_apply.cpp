@@ -17,8 +17,7 @@ using namespace testing_support;
 namespace {
 // Applies (or undoes) r with these flags and its summary over the shared memory; what that left.
 Effects run(ModuleBox &box, const Module &t, interface_record r, int change, int action, int boot, bool undo) {
-    box.take();
-    r.ichange = change, r.iaction = action;
+    box.take(), r.ichange = change, r.iaction = action;
     call<interface_summary_fn>(t->interface_check, nullptr, &r);
     if (undo) call<interface_command_fn>(t->discommand, &r, 0);
     else call<interface_initial_fn>(t->initial_system_cmd, &r, 0, boot);
