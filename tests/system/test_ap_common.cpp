@@ -40,12 +40,10 @@ std::string tunnel_on(const char *dev, const char *ip, int key, const char *brid
 }
 }  // namespace
 
-// A tunnel per used slot of each AP with an address, the GRE drop rule lifted or put back; an AP's reported address
-// is one word of the command. The group file is made with 64 groups, a group's line written and read; the AP form
-// fills both bands' slots and channels and the restart times, refusing a line break and a coordinate that is not a
-// number; profiles get numbers in order and unique names, a form value that would start a new key of the APs' files
-// refused; maps are found by name and keep their images until removed; an id or extension naming other files is not
-// taken.
+// A tunnel per used slot of each AP, the GRE drop rule lifted or put back, a reported address one word of the command;
+// the group file of 64 groups; the AP form (both bands, restart times, no line break, numeric coordinates); profiles
+// numbered with unique names, no form value starting a key of the APs' files; maps by name, their images removed with
+// them, no id or extension naming other files.
 TEST(ApCommon, TunnelsGroupsProfilesMapsAndTheApForm) {
     ModuleBox box;
     ASSERT_EQ(interface_init_shm(), 0);
@@ -105,12 +103,11 @@ TEST(ApCommon, TunnelsGroupsProfilesMapsAndTheApForm) {
     filled(m->cgiParam, &r, {{"sn", "5"}, {"ah_name", "Hall \"A\""}, {"ssid1", "2"}, {"ssid3", "4"}, {"ssid_5g2", "6"},
                              {"wired8", "1"}, {"channel_5g", "36"}, {"day_time", "03:30"}, {"en_Autorestart", "1"},
                              {"data_rate", "54M\nchannel=1"}, {"latitude", "25.0330"}, {"longtitude", "121.5654; x"}});
-    EXPECT_EQ(std::to_string(r.SN) + "|" + r.Name + "|" + std::to_string(r.radio[0].pf_id[0]) +
-                  std::to_string(r.radio[0].pf_id[1]) + std::to_string(r.radio[0].pf_id[2]) + "|" +
-                  std::to_string(r.radio[1].pf_id[1]) + std::to_string(r.wired_id[7]) + "|" + r.radio[0].channel + "|" +
-                  r.radio[1].channel + "|" + r.radio[0].data_rate + "|" + r.autorestart + "|" + r.gps_lat + "|" +
-                  r.gps_lng,
-              "5|Hall \"A\"|204|61|0 (Auto)|36|Auto|03:30 ^o^ ^o^ 0 0 1|25.0330|0");
+    EXPECT_EQ((std::vector{r.SN, r.radio[0].pf_id[0], r.radio[0].pf_id[1], r.radio[0].pf_id[2], r.radio[1].pf_id[1],
+                           r.wired_id[7]}), (std::vector{5, 2, 0, 4, 6, 1}));
+    EXPECT_EQ(std::string(r.Name) + "|" + r.radio[0].channel + "|" + r.radio[1].channel + "|" + r.radio[0].data_rate +
+                  "|" + r.autorestart + "|" + r.gps_lat + "|" + r.gps_lng,
+              "Hall \"A\"|0 (Auto)|36|Auto|03:30 ^o^ ^o^ 0 0 1|25.0330|0");
     filled(m->cgiParam, &r, {{"latitude", "north"}, {"longtitude", "-121.5"}});
     EXPECT_EQ(std::string(r.gps_lat) + "|" + r.gps_lng, "0|-121.5");
     Module profiles(ap_profile_register, ap_profile_unregister);

@@ -195,11 +195,10 @@ TEST(InterfaceApply, PortsAppliedAndUndoneInEveryModeAndHostileValuesRefused) {
         // The host name reaches the DHCP client as one word, whatever it holds.
         put(dhcp.iname, "WAN1"), put(pppoe.iname, "WAN1");
         reset_interfaces({dhcp});
-        const Effects e = run(box, t, dhcp, 0, IA_RENEW, 0, false);
         // A line break is kept as the //n of a line.
         std::string expected = replaced(replaced(replaced(value, "\r\n", "//n"), "\r", "//n"), "\n", "//n");
         expected.resize(std::min(expected.size(), sizeof dhcp.connection.dynamic.dynamicIP_hostname - 1));
-        EXPECT_EQ(run_with_stub(box, e.commands, "/sbin/dhcpcd"),
+        EXPECT_EQ(run_with_stub(box, run(box, t, dhcp, 0, IA_RENEW, 0, false).commands, "/sbin/dhcpcd"),
                   (std::vector<std::string>{"WAN1", "-R", "-h", expected}));
         // A user name or password that would leave its quotes is refused.
         run(box, t, pppoe, 0, IA_CONNECT, 0, false);
@@ -226,8 +225,7 @@ TEST(InterfaceApply, PortsAppliedAndUndoneInEveryModeAndHostileValuesRefused) {
         put(p.pppoe_username, c.user), put(p.pppoe_password, c.password), put(p.pppoe_via_ipaddr, c.via);
         put(p.pppoe_via_netmask, c.mask), put(p.pppoe_via_defgw, c.gateway);
         p.pppoe_service = c.service, p.pppoe_demand = c.demand, p.pppoe_idle = c.idle;
-        reset_interfaces({r});
-        run(box, t, r, 0, IA_CONNECT, 0, false);
+        reset_interfaces({r}), run(box, t, r, 0, IA_CONNECT, 0, false);
         EXPECT_EQ(box.read("/etc/ppp/options.WAN2"), "lock\nlocal\nnocrtscts\nnoauth\nmru 1492\nmtu 1492\nnoaccomp\nsync\n" +
                                                          c.options + "plugin /usr/pppd/2.4.4/rp-pppoe.so\n") << c.user;
         const std::string secret = c.stored ? "\"" + std::string(c.user) + "\"\t*\t\"" + c.password + "\"\t*" : "";
