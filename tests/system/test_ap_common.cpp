@@ -1,5 +1,4 @@
-// The AP side of the controller without a database: tunnel device names, the per-AP tunnels, the group file, the
-// profile and map modules, the AP form.
+// The controller's AP side without a database: tunnel names and tunnels, the group file, profiles, maps, the AP form.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,5 +1,4 @@
-// The managed APs in real SQLite databases: the list and its order, edits, deletion with the client database's
-// records, map placement, app logins, the CSV export and the WTP configuration files.
+// The managed APs in real SQLite databases: list and order, edits, deletion, maps, app logins, CSV export, WTP files.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -169,9 +168,9 @@ TEST_F(ApHost, WtpFilesExportMapsAndDeletion) {
     ap_host_options o{};
     ASSERT_EQ(ap_host_options_register(&o), 0);
     o.host->handle = AH_getMySQL_list();
+    ll_list *aps = static_cast<ll_list *>(o.host->handle);
     ll_node *cursor = nullptr;
-    AH_getlineMySQL(static_cast<ll_list *>(o.host->handle), &cursor);
-    ap_host_record hall = *AH_getlineMySQL(static_cast<ll_list *>(o.host->handle), &cursor);
+    ap_host_record hall = (AH_getlineMySQL(aps, &cursor), *AH_getlineMySQL(aps, &cursor));
     char path[64] = "";
     ASSERT_EQ(export_ap_list(&o, path), 1);
     EXPECT_EQ(path, "/var/tmp/AP_Profile_" + std::string(my_getDate(0)) + ".txt");

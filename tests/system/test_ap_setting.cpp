@@ -1,5 +1,4 @@
-// The AP controller settings: the settings line, its mirror in the system information block, the commands and rules
-// of applying, removing and switching the controller, and the uploaded AP firmware.
+// The AP controller settings: their line and mirror, the controller applied, removed and switched, the AP firmware.
 #include <gtest/gtest.h>
 #include <utime.h>
 
@@ -146,8 +145,8 @@ TEST(ApSetting, ControllerAppliedSettingsStoredFormFilledAndFirmwareListed) {
     EXPECT_EQ(RS(41) + std::string("|") + RS(52) + "|" + RS(54), "DMZ1|other|03:00 ^o^ ^o^ 3 0 1");
     ap_setting_record other = r;
     put(other.iname, "LAN9");
-    EXPECT_EQ((std::vector<int>{m->change(&r, &other), m->change(&r, &r), m->change(&r, nullptr), m->change(nullptr, &r)}),
-              (std::vector<int>{1, 0, 0, 0}));
+    EXPECT_EQ((std::vector{m->change(&r, &other), m->change(&r, &r), m->change(&r, nullptr), m->change(nullptr, &r)}),
+              (std::vector{1, 0, 0, 0}));
     const time_t before = std::time(nullptr);
     ASSERT_EQ(ap_sync_default(), 0);
     EXPECT_EQ(without_time(box.read(kDefault), before),
@@ -181,15 +180,14 @@ TEST(ApSetting, ControllerAppliedSettingsStoredFormFilledAndFirmwareListed) {
         box.take(), call<apply_fn>(m->command, nullptr, &r);
         // The route is the only command (an unknown interface joins no bridge).
         const std::string route = box.take().commands;
-        const auto args = run_with_stub(box, route.substr(0, route.size() - 1), "/sbin/route");
-        EXPECT_EQ(args, (std::vector<std::string>{"add", "-net", "239.255.1.2", "netmask", "255.255.255.255", "dev",
-                                                  r.iname})) << value;
+        EXPECT_EQ(run_with_stub(box, route.substr(0, route.size() - 1), "/sbin/route"),
+                  (std::vector<std::string>{"add", "-net", "239.255.1.2", "netmask", "255.255.255.255", "dev", r.iname}))
+            << value;
         EXPECT_FALSE(box.exists("/sentinel")) << value;
     }
     const auto age = [&](const std::string &name, time_t mtime) {
-        box.write("/var/ap/firmware/" + name, "x");
-        utimbuf t{mtime, mtime};
-        ASSERT_EQ(utime(box.file("/var/ap/firmware/" + name).c_str(), &t), 0);
+        const utimbuf t{mtime, mtime};
+        box.write("/var/ap/firmware/" + name, "x"), utime(box.file("/var/ap/firmware/" + name).c_str(), &t);
     };
     for (const auto &[name, mtime] : {std::pair{"fw \"new\" <b>.bin", 1700000000}, {"ap-1.0.bin", 86400}, {".p", 0}})
         age(name, mtime);

@@ -1,5 +1,4 @@
-// The interface module: its line, its file, its change flags, the shared interface memory and its queries, and its
-// checks before a change is stored.
+// The interface module: its line and file, change flags, the shared memory and its queries, checks before a change.
 #include <gtest/gtest.h>
 
 #include <functional>

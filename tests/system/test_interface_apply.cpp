@@ -1,5 +1,4 @@
-// Applying interface records to the running system and undoing them: the commands, rules and files each path leaves,
-// in order.
+// Interface records applied to the running system and undone: the commands, rules and files of each path, in order.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -92,8 +91,7 @@ TEST(InterfaceApply, PortsAppliedAndUndoneInEveryModeAndHostileValuesRefused) {
     EXPECT_EQ(box.take(), (Effects{wip, translated("198.51.100.9"), ""}));
     call<wan_address_fn>(t->dynamicIPup, &unknown);
     EXPECT_EQ(box.take(), Effects{});
-    box.remove("/var/debug.msg");
-    box.write("/etc/ppp/.keep", "");
+    box.remove("/var/debug.msg"), box.write("/etc/ppp/.keep", "");
     box.write("/sys/class/net/WAN1/bonding/arp_ip_target", "10.9.9.9 10.9.9.8\n");
     interface_record wan = interface_defaults(2, "WAN1", 2, 3, "203.0.113.5"), bond = wan,
                      dhcp = interface_defaults(2, "WAN1", 2, 2), pppoe = interface_defaults(3, "WAN2", 2, 1),
@@ -221,9 +219,8 @@ TEST(InterfaceApply, PortsAppliedAndUndoneInEveryModeAndHostileValuesRefused) {
         interface_record r = interface_defaults(3, "WAN2", 2, 1);
         interface_pppoe &p = r.connection.pppoe;
         put(p.pppoe_username, c.user), put(p.pppoe_password, c.password), put(p.pppoe_via_ipaddr, c.via);
-        put(p.pppoe_via_netmask, c.mask), put(p.pppoe_via_defgw, c.gateway);
-        p.pppoe_service = c.service, p.pppoe_demand = c.demand, p.pppoe_idle = c.idle;
-        reset_interfaces({r}), run(box, t, r, 0, IA_CONNECT, 0, false);
+        put(p.pppoe_via_netmask, c.mask), put(p.pppoe_via_defgw, c.gateway), p.pppoe_service = c.service;
+        p.pppoe_demand = c.demand, p.pppoe_idle = c.idle, reset_interfaces({r}), run(box, t, r, 0, IA_CONNECT, 0, false);
         EXPECT_EQ(box.read("/etc/ppp/options.WAN2"), "lock\nlocal\nnocrtscts\nnoauth\nmru 1492\nmtu 1492\nnoaccomp\nsync\n" +
                                                          c.options + "plugin /usr/pppd/2.4.4/rp-pppoe.so\n") << c.user;
         const std::string secret = c.stored ? "\"" + std::string(c.user) + "\"\t*\t\"" + c.password + "\"\t*" : "";

@@ -1,5 +1,4 @@
-// The routing modules: static routes (device, re-adding, form), further subnets and VLANs of an interface, and the
-// dynamic routing built from all of them.
+// The routing modules: static routes, further subnets and VLANs of an interface, the dynamic routing built from them.
 #include <gtest/gtest.h>
 
 #include "support/module_harness.h"
@@ -35,9 +34,7 @@ TEST(RouteTable, RoutesGoOnTheDeviceThatCarriesTheirInterface) {
         {"unknown interface", {lan}, "^o^", "", "LAN7", ""},
     };
     for (const auto &c : cases) {
-        reset_interfaces(c.ports);
-        WS(41, c.controller);
-        WS(58, c.vpn);
+        reset_interfaces(c.ports), WS(41, c.controller), WS(58, c.vpn);
         route_record r = t.record<route_record>("10.1.2.3 255.255.0.0 192.168.1.254 " + std::string(c.iname) + " 0");
         call<route_command_fn>(t->command, &r, 0), call<route_command_fn>(t->discommand, &r, 0);
         const std::string route = " 10.1.0.0/16 via 192.168.1.254 dev " + std::string(c.device) + " table 20\n";
@@ -134,8 +131,8 @@ TEST(DynamicRoute, TheDaemonIsConfiguredFromTheInterfacesSubnetsAndRoutes) {
                       wan = "interface WAN1 version 1 passive\nredistribute static\n";
     dynamic_route_record lan{2, 0, "LAN1"};
     ASSERT_EQ(call<int(void *, int)>(t->command, &lan, 0), 0);
-    EXPECT_EQ(box.read("/etc/rip.conf") + box.take().commands,
-              "interface LAN1 version 2\nnetwork 192.168.1.0/24\nnetwork 10.8.0.0/24\nnetwork 10.5.0.0/24\n" + wan + restart);
+    EXPECT_EQ(box.read("/etc/rip.conf") + box.take().commands, "interface LAN1 version 2\nnetwork 192.168.1.0/24\n"
+              "network 10.8.0.0/24\nnetwork 10.5.0.0/24\n" + wan + restart);
     call<int(void *, int)>(t->discommand, &lan, 0);
     EXPECT_EQ(box.read("/etc/rip.conf") + box.take().commands, wan + restart);
     call<int(const char *)>(t->restorebyinterface, "DMZ1");  // off there: nothing to do
