@@ -17,10 +17,8 @@ ap_host_record ap(int sn, const char *ip, std::initializer_list<int> slots24 = {
                   std::initializer_list<int> slots5 = {}, std::initializer_list<int> wired = {}) {
     ap_host_record r;
     Module(ap_host_register, ap_host_unregister)->set_default(&r, nullptr);
-    r.SN = sn, put(r.IP, ip);
-    std::copy(slots24.begin(), slots24.end(), r.radio[0].pf_id);
-    std::copy(slots5.begin(), slots5.end(), r.radio[1].pf_id);
-    std::copy(wired.begin(), wired.end(), r.wired_id);
+    r.SN = sn, put(r.IP, ip), std::ranges::copy(wired, r.wired_id);
+    std::ranges::copy(slots24, r.radio[0].pf_id), std::ranges::copy(slots5, r.radio[1].pf_id);
     return r;
 }
 

@@ -6,9 +6,8 @@
 
 using namespace testing_support;
 
-// The settings export (an empty file holds the defaults at once) and import back; of several entries the last is
-// kept, a missing key keeps its default, an interface that is not one word is refused, and a line break in the
-// password is kept as the //n of a line.
+// The settings export (an empty file holds the defaults at once) and import: the last entry kept, a missing key at its
+// default, an interface that is not one word refused, a line break in the password kept as //n.
 TEST(ApSettingXml, ExportedAndImportedBack) {
     ModuleBox box;
     Module m(ap_setting_register, ap_setting_unregister);

@@ -20,8 +20,7 @@ std::string middle(const char *bandwidth) {
 }
 }  // namespace
 
-// Every address mode's line as stored, read back and stored again the same, and the shared memory holding each stored
-// port.
+// Every address mode's line stored, read back and stored again the same; the shared memory holding each port.
 TEST(InterfaceLine, EveryKindOfPortIsStoredAndReadBack) {
     ModuleBox box({"SYSTEM_PORT_NUM=5"});
     Module t(interface_register, interface_unregister);
@@ -118,8 +117,7 @@ TEST(InterfaceChange, FlagsNameWhatDiffers) {
     EXPECT_EQ(t->change(nullptr, const_cast<interface_record *>(&wan)), -1);
 }
 
-// Records by port and by name in the shared memory, and the queries that answer from it; a kernel without the chain
-// query counts nothing.
+// Records by port and name in the shared memory and the queries answered from it; no chain query in the kernel: zeros.
 TEST(InterfaceQueries, AnswerFromTheSharedMemory) {
     ModuleBox box({"SYSTEM_PORT_NUM=5", "HAVE_OSTRAL_SMARTUTIL=y"});
     ASSERT_EQ(interface_init_shm(), 0);
@@ -173,6 +171,7 @@ TEST(InterfaceCheckOptions, TheModulesThatUseTheInterfaceAreAsked) {
                            lan2 = interface_port(2, "LAN2", 1, 1, 3, "192.168.2.1"), unused = interface_port(3, "^o^", 0);
     // One WAN or DMZ for each module that may refer to an interface.
     const char *const others[] = {"WAN1", "WAN2", "WAN3", "WAN4", "WAN5", "WAN6", "DMZ1"};
+    const int codes[] = {8, 11, 12, 13, 14, 16, 17};  // the code of each module when its interface is renamed
     std::vector<interface_record> ports = {lan1, lan2, unused};
     for (int i = 0; i < 7; ++i)
         ports.push_back(
@@ -204,7 +203,5 @@ TEST(InterfaceCheckOptions, TheModulesThatUseTheInterfaceAreAsked) {
     EXPECT_EQ(box.take().commands, "/sbin/ip route del 10.1.0.0/16 via 192.168.1.254 dev LAN1 table 20\n"
                                    "/sbin/ip route add 10.1.0.0/16 via 192.168.1.254 dev LAN1 table 20\n");
     EXPECT_EQ(check(unused, "LAN3", "10.9.0.1"), 0) << "nothing refers to a port out of use";
-    // Renaming each of the others: the code of the module that uses it.
-    const int codes[] = {8, 11, 12, 13, 14, 16, 17};
     for (int i = 0; i < 7; ++i) EXPECT_EQ(check(ports[3 + i], "WAN9", ports[3 + i].ipaddr), codes[i]) << others[i];
 }

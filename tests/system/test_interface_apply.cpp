@@ -161,11 +161,9 @@ TEST(InterfaceApply, PortsAppliedAndUndoneInEveryModeAndHostileValuesRefused) {
         {"bond released", {bond, member}, bond, iTYPE_CHANGE, 0, 0, true, released + renamed("WAN1", "bond1"), unnat1},
     };
     for (const auto &c : cases) {
-        reset_interfaces(c.ports);
-        const Effects e = run(box, t, c.record, c.change, c.action, c.boot, c.undo);
-        EXPECT_EQ(e.commands, c.commands) << c.what;
-        EXPECT_EQ(lines_with(e.ipv4, " interface_", false), c.ipv4) << c.what;
-        EXPECT_EQ(lines_with(e.ipv6, " interface_", false), "") << c.what;
+        const Effects e = (reset_interfaces(c.ports), run(box, t, c.record, c.change, c.action, c.boot, c.undo));
+        EXPECT_EQ((Effects{e.commands, lines_with(e.ipv4, " interface_", false),
+                           lines_with(e.ipv6, " interface_", false)}), (Effects{c.commands, c.ipv4, ""})) << c.what;
     }
     // A bond's virtual links ride on its master's device: they are taken off and put back on it.
     box.write("/etc/sysconfig/.firewall/virtual_link.conf",

@@ -8,9 +8,8 @@
 
 using namespace testing_support;
 
-// Ports export every key in their order, values escaped, and import by position, values of the wrong kind refused,
-// security bits rebuilt; routes export with the family's name, read back, and import their own keys, keeping
-// duplicates; subnets and VLANs export together and go back to their files.
+// Ports export every key in order, escaped, and import by position (wrong values refused, security bits rebuilt);
+// routes export with the family's name and import their own keys, duplicates kept; subnets and VLANs go back whole.
 TEST(InterfaceXml, PortsExportInTheirOrderAndImportByPosition) {
     ModuleBox box({"SYSTEM_PORT_NUM=1"});
     ASSERT_EQ(interface_init_shm(), 0);

@@ -10,9 +10,8 @@ constexpr const char *kRoutes = "/etc/sysconfig/.firewall/static_route.conf";
 interface_record zoned(interface_record r, int imode, int zone) { return r.imode = imode, r.izone = zone, r; }
 }  // namespace
 
-// A route goes on the device that carries its interface: its own, a zone's bridge, the controller's or a bridged
-// VPN's; an unknown one on none; a renamed interface's routes are added again; form values of the wrong kind are
-// refused; a destination on another line is taken, on its own line it is not.
+// A route goes on the device carrying its interface (its own, a zone's bridge, the controller's, a bridged VPN's), an
+// unknown one on none; a renamed interface's routes added again; wrong form values refused; the same-route check.
 TEST(RouteTable, RoutesGoOnTheDeviceThatCarriesTheirInterface) {
     ModuleBox box({"SYSTEM_PORT_NUM=4"});
     ASSERT_EQ(interface_init_shm(), 0);
@@ -117,8 +116,7 @@ TEST(MultipleSubnet, SubnetsGoOnTheirInterfacesDeviceAndVlansOnThePort) {
     for (module_op slot : {t->slot17, t->slot18}) EXPECT_EQ(call<void *(void *)>(slot, &value), &value);
 }
 
-// The routing daemon's file from the interfaces, their subnets and VLANs and the static routes, written again and the
-// daemon restarted on each change.
+// The routing daemon's file from the interfaces, subnets, VLANs and static routes; a change restarts the daemon.
 TEST(DynamicRoute, TheDaemonIsConfiguredFromTheInterfacesSubnetsAndRoutes) {
     ModuleBox box({"SYSTEM_PORT_NUM=2", "SYSTEM_PORT1_IP=192.168.1.1", "SYSTEM_PORT1_NETMASK=255.255.255.0"});
     Module t(dynamic_route_register, dynamic_route_unregister);
