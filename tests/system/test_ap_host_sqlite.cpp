@@ -98,7 +98,7 @@ TEST_F(ApHost, ListIsReadInTheOrderThePageAsks) {
     ll_list *list = AH_getMySQL_list();
     ll_node *cursor = nullptr;
     const ap_host_record *hall = (AH_getlineMySQL(list, &cursor), AH_getlineMySQL(list, &cursor));  // Status, SN
-    ASSERT_EQ(hall->SN, 7);
+    ASSERT_TRUE(hall && hall->SN == 7);
     // A list longer than the slots fills the slots only (wired_max stays).
     EXPECT_EQ(std::string(hall->MAC) + "|" + std::to_string(hall->STime) + "|" + std::to_string(hall->radio[0].pf_id[2]) +
                   "|" + std::to_string(hall->wired_id[7]) + std::to_string(hall->wired_max) +

@@ -58,8 +58,7 @@ TEST(InterfaceFile, OpenAddsTheMissingPortsAndModifyMirrorsThem) {
                    "SYSTEM_PORT1_NETMASK=255.255.255.0", "SYSTEM_PORT1_PING=y", "SYSTEM_PORT1_HTTPS=y",
                    "SYSTEM_MAX_BANDWIDTH=100000"});
     Module t(interface_register, interface_unregister);
-    box.write("/var/debug.msg", "");
-    t.open(1), t.close();
+    box.write("/var/debug.msg", ""), t.open(1), t.close();
     EXPECT_EQ(box.read(kFile), "1 0 1 1 3 eth0 LAN1 192.168.10.1 255.255.255.0" + middle("100000") +
                                    "5 0 0 0.0.0.0 0 0 \n2 0 2 1 2 eth1 WAN1 0.0.0.0 0.0.0.0" + middle("100000") +
                                    "0 0 0 0.0.0.0 0 ^o^ ^o^ " + kNoDetect + "100000 100000 \n" +
@@ -87,8 +86,7 @@ TEST(InterfaceChange, FlagsNameWhatDiffers) {
     const interface_record wan = interface_defaults(2, "WAN1", 2, 3, "203.0.113.5"),
                            lan = interface_defaults(1, "LAN1", 1, 3, "192.168.1.1"),
                            pppoe = interface_defaults(2, "WAN1", 2, 1);
-    interface_record bridged = lan;
-    bridged.imode = 2;
+    const interface_record bridged = [&] { interface_record r = lan; return r.imode = 2, r; }();
     using edit = std::function<void(interface_record &)>;
     const struct { const char *what; const interface_record &old_rec; edit change; int flags; } cases[] = {
         {"security only", wan, [](auto &r) { put(r.security, "31"); }, SECURITY_CHANGE},

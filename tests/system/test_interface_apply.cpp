@@ -89,8 +89,7 @@ TEST(InterfaceApply, PortsAppliedAndUndoneInEveryModeAndHostileValuesRefused) {
     ASSERT_EQ(call<wan_address_fn>(t->dynamicIPup, &known), &known);
     const std::string wip = "/usr/www/cgi-bin/change_wip add 1\n";
     EXPECT_EQ(box.take(), (Effects{wip, translated("198.51.100.9"), ""}));
-    call<wan_address_fn>(t->dynamicIPup, &unknown);
-    EXPECT_EQ(box.take(), Effects{});
+    EXPECT_EQ((call<wan_address_fn>(t->dynamicIPup, &unknown), box.take()), Effects{});
     box.remove("/var/debug.msg"), box.write("/etc/ppp/.keep", "");
     box.write("/sys/class/net/WAN1/bonding/arp_ip_target", "10.9.9.9 10.9.9.8\n");
     interface_record wan = interface_defaults(2, "WAN1", 2, 3, "203.0.113.5"), bond = wan,
@@ -224,8 +223,7 @@ TEST(InterfaceApply, PortsAppliedAndUndoneInEveryModeAndHostileValuesRefused) {
         const std::string secret = c.stored ? "\"" + std::string(c.user) + "\"\t*\t\"" + c.password + "\"\t*" : "";
         EXPECT_EQ(box.read("/etc/ppp/pap-secrets.WAN2") + box.read("/etc/ppp/chap-secrets.WAN2"), secret + secret);
     }
-    box.write("/var/run/pppd2.tab", "");
-    run(box, t, *interface_read_shm(3), cMODE_CHANGE, 0, 0, true);
+    box.write("/var/run/pppd2.tab", ""), run(box, t, *interface_read_shm(3), cMODE_CHANGE, 0, 0, true);
     for (const char *gone : {"/etc/ppp/options.WAN2", "/etc/ppp/pap-secrets.WAN2", "/etc/ppp/chap-secrets.WAN2",
                              "/var/run/pppd2.tab"})
         EXPECT_FALSE(box.exists(gone)) << gone;
@@ -237,8 +235,7 @@ TEST(InterfaceApply, PortsAppliedAndUndoneInEveryModeAndHostileValuesRefused) {
     ASSERT_TRUE(by_file.pid() > 0 && stubborn.pid() > 0 && other.pid() > 0);
     box.write("/var/run/ppp-WAN1.pid", std::to_string(by_file.pid()) + "\n");
     const interface_record dialled = interface_defaults(2, "WAN1", 2, 1);
-    reset_interfaces({dialled});
-    const Effects e = run(box, t, dialled, 0, IA_DISCONNECT, 0, true);
+    const Effects e = (reset_interfaces({dialled}), run(box, t, dialled, 0, IA_DISCONNECT, 0, true));
     ASSERT_EQ(e.commands, "/bin/kill `/bin/cat /var/run/ppp-WAN1.pid`\n");
     EXPECT_EQ(stubborn.ended_by(), SIGKILL) << "named after the port, it ignored the polite signal";
     EXPECT_EQ(by_file.ended_by(), 0) << "the one of the pid file is reached through it";
@@ -262,8 +259,7 @@ TEST(InterfaceApply, RestartUndoesEveryPortWithTheOldRecordsThenAppliesTheNew) {
     t->rewrite_secrets = reinterpret_cast<module_op>(renewed);  // the word after the handle
     box.take();
     ASSERT_EQ(call<interface_recommand_fn>(t->recommand, &t.table(), 0), 0);
-    t->rewrite_secrets = nullptr;
-    t->close(&renewed);
+    t->rewrite_secrets = nullptr, t->close(&renewed);
     const Effects e = box.take();
     EXPECT_EQ(e.commands, kFlush + unaddressed(addressed("192.168.1", "1", "LAN1", "LAN1")) + renamed("LAN1", "eth0") +
                               renamed("eth0", "LAN1") + up("LAN1") + kMac1 + "/sbin/ip addr add 10.0.0.1/8 broadcast"
