@@ -88,8 +88,8 @@ TEST(ApCommon, TunnelsGroupsProfilesMapsAndTheApForm) {
     EXPECT_EQ(box.read("/etc/sysconfig/.firewall/ap_group.conf").substr(0, 30), "0\n3,5 0 1,0,2,0,0,0,0,0 \n0\n0\n0");
     ap_group_record g{};
     ASSERT_NE(GetAPGroupNumData(&g, 2), nullptr);
-    EXPECT_EQ(std::vector<int>(g.pf_id, g.pf_id + 3), std::vector<int>({3, 5, 0}));
-    EXPECT_EQ(std::vector<int>(g.wired_id, g.wired_id + 3), std::vector<int>({1, 0, 2}));
+    EXPECT_EQ((std::vector{g.pf_id[0], g.pf_id[1], g.pf_id[2], g.wired_id[0], g.wired_id[1], g.wired_id[2]}),
+              (std::vector{3, 5, 0, 1, 0, 2}));
     EXPECT_EQ(GetAPGroupNumData(&g, 65), nullptr);
     // A module's form read into a record.
     const auto filled = [](module_op cgi_param, void *record, const FormValues &form) {

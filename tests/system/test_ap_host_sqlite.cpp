@@ -159,8 +159,7 @@ TEST_F(ApHost, WtpFilesExportMapsAndDeletion) {
     ASSERT_EQ(ap_sync_host(8), 0);
     EXPECT_EQ((std::vector<bool>{box.exists(dir + "7"), box.exists(dir + "8")}), (std::vector<bool>{false, true}));
     Module profiles(ap_profile_register, ap_profile_unregister);
-    ap_profile_record unused{}, used{};
-    unused.id = 77, used.id = 9;
+    ap_profile_record unused{.id = 77}, used{.id = 9};
     EXPECT_EQ(call<int (*)(void *)>(profiles->command, &unused), 0);
     EXPECT_FALSE(box.exists(dir + "7"));
     EXPECT_EQ(call<int (*)(void *)>(profiles->discommand, &used), 0);

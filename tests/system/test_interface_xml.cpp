@@ -61,8 +61,7 @@ TEST(InterfaceXml, PortsExportInTheirOrderAndImportByPosition) {
     EXPECT_EQ(box.read(route_file), "10.2.0.0 255.255.0.0 10.0.0.1 LAN2 0\n10.2.0.0 255.255.0.0 10.0.0.1 LAN2 0\n"
                                     "10.2.0.0 255.255.0.0 10.0.0.1 ^o^ 0\n");
     const std::string subnet = "LAN1 0 10.8.0.1 255.255.255.0 \n", vlan = "LAN2 5 10.5.0.1 255.255.255.0 \n";
-    box.write("/etc/sysconfig/.firewall/msubnet.conf", subnet);
-    box.write("/etc/sysconfig/.firewall/mvlan.conf", vlan);
+    box.write("/etc/sysconfig/.firewall/msubnet.conf", subnet), box.write("/etc/sysconfig/.firewall/mvlan.conf", vlan);
     const std::string subnets_exported = export_of(subnets.table(), "msubnet");
     EXPECT_EQ(subnets_exported, "<_function value=\"msubnet\" method=\"add\"><_entry>" +
                             elements("interface=LAN1|vlan=0|ipaddr=10.8.0.1|netmask=255.255.255.0|</_entry><_entry>|"
