@@ -58,8 +58,7 @@ TEST(ApCommon, TunnelsGroupsProfilesMapsAndTheApForm) {
                                        tunnel_on("WLAN_PW2_AP7", "192.168.1.20", 18, "br2"),
                                    "/sbin/iptables -t filter -D ap_gre_out -p 47 -d 192.168.1.20 -j DROP\n",
                                    "/sbin/ip6tables -t filter -D ap_gre_out -p 47 -d fe80::9 -j DROP\n"}));
-    setRemote(0, &lan1, 7, aps);
-    AH_closeMySQL(&aps);
+    setRemote(0, &lan1, 7, aps), AH_closeMySQL(&aps);
     EXPECT_EQ(box.take(), (Effects{"/sbin/ip link del WLAN_P1_AP7\n/sbin/ip link del WLAN_P3_AP7\n"
                                    "/sbin/ip link del WLAN_P2_AP7_\n/sbin/ip link del WLAN_PW2_AP7\n",
                                    "/sbin/iptables -t filter -D ap_gre_out -p 47 -d 192.168.1.20 -j DROP\n"
@@ -71,8 +70,7 @@ TEST(ApCommon, TunnelsGroupsProfilesMapsAndTheApForm) {
     // An address the AP reported is one word of the command, whatever it holds.
     for (const std::string &value : hostile_values(box.file("/sentinel"))) {
         ll_list *hostile = listed({ap(3, value.c_str(), {1})});
-        setRemote(1, &lan1, 0, hostile);
-        AH_closeMySQL(&hostile);
+        setRemote(1, &lan1, 0, hostile), AH_closeMySQL(&hostile);
         const std::string add = box.take().commands;
         const auto args = run_with_stub(box, add.substr(0, add.find(" nopmtudisc\n") + 11), "/sbin/ip");
         ASSERT_EQ(args.size(), 10u) << value;

@@ -69,8 +69,7 @@ protected:
     std::vector<int> order() {
         std::vector<int> sns;
         ll_list *list = AH_getMySQL_list();
-        ll_node *cursor = nullptr;
-        while (const ap_host_record *a = AH_getlineMySQL(list, &cursor)) sns.push_back(a->SN);
+        for (ll_node *cursor = nullptr; const ap_host_record *a = AH_getlineMySQL(list, &cursor);) sns.push_back(a->SN);
         AH_closeMySQL(&list);
         return sns;
     }

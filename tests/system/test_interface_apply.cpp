@@ -228,8 +228,7 @@ TEST(InterfaceApply, PortsAppliedAndUndoneInEveryModeAndHostileValuesRefused) {
                              "/var/run/pppd2.tab"})
         EXPECT_FALSE(box.exists(gone)) << gone;
     // The machine's processes stand for the appliance's, under the names the dialler gives itself.
-    std::filesystem::remove_all(box.file("/proc"));
-    std::filesystem::create_directory_symlink("/proc", box.file("/proc"));
+    std::filesystem::remove_all(box.file("/proc")), std::filesystem::create_directory_symlink("/proc", box.file("/proc"));
     setenv("APPLIANCE_SLEEP", "0", 1);
     NamedProcess by_file("pppd.WAN"), stubborn("pppd.WAN WAN1", true), other("pppd.WAN WAN2");
     ASSERT_TRUE(by_file.pid() > 0 && stubborn.pid() > 0 && other.pid() > 0);

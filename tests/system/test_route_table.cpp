@@ -51,8 +51,7 @@ TEST(RouteTable, RoutesGoOnTheDeviceThatCarriesTheirInterface) {
     EXPECT_EQ(box.take().commands, "/sbin/ip route del 10.2.0.0/16 via 192.168.2.254 dev LAN2 table 20\n"
                                    "/sbin/ip route add 10.2.0.0/16 via 192.168.2.254 dev LAN2 table 20\n");
     // The form, on a new file.
-    box.remove(kRoutes);
-    record_file *h = t.open(1);
+    record_file *h = (box.remove(kRoutes), t.open(1));
     for (const FormValues &form :
          {FormValues{{"ipv", "1"}, {"ip", "2001:db8::"}, {"netmask", "32"}, {"gw", "fe80::1"}, {"dev", "eth1.5"}},
           {{"ip", "2001:db8::"}, {"netmask", "255.0.0.0"}, {"gw", "10.0.0.1 ; reboot"}, {"dev", "LAN1 x"}}}) {
@@ -103,8 +102,8 @@ TEST(MultipleSubnet, SubnetsGoOnTheirInterfacesDeviceAndVlansOnThePort) {
                                        "/bin/kill `/bin/cat /var/run/routed.pid` > /dev/null 2>&1\n");
     box.write("/etc/sysconfig/.firewall/msubnet.conf", "LAN1 0 10.8.0.1 255.255.255.0 \n");
     box.write("/etc/sysconfig/.firewall/mvlan.conf", "LAN2 5 10.5.0.1 255.255.255.0 \n");
-    call<int(const char *)>(t->restorebyinterface, "LAN2");
-    EXPECT_EQ(box.take().commands, replaced(vlan_removed + vlan_added, "LAN1", "LAN2"));
+    EXPECT_EQ((call<int(const char *)>(t->restorebyinterface, "LAN2"), box.take().commands),
+              replaced(vlan_removed + vlan_added, "LAN1", "LAN2"));
     EXPECT_EQ(call<int(record_file *, const interface_record *)>(t->interface_check, t.open(0), &bridged), 1);
     for (auto [vlan, kept] : {std::pair{"4094", 4094}, {"4095", 0}}) {  // the form's VLAN: 4094 at most
         submit_form({{"interface", "LAN1"}, {"vlan", vlan}, {"ipaddr", "10.5.0.1"}, {"netmask", "255.255.255.0"}});
@@ -131,8 +130,8 @@ TEST(DynamicRoute, TheDaemonIsConfiguredFromTheInterfacesSubnetsAndRoutes) {
     ASSERT_EQ(call<int(void *, int)>(t->command, &lan, 0), 0);
     EXPECT_EQ(box.read("/etc/rip.conf") + box.take().commands, "interface LAN1 version 2\nnetwork 192.168.1.0/24\n"
               "network 10.8.0.0/24\nnetwork 10.5.0.0/24\n" + wan + restart);
-    call<int(void *, int)>(t->discommand, &lan, 0);
-    EXPECT_EQ(box.read("/etc/rip.conf") + box.take().commands, wan + restart);
-    call<int(const char *)>(t->restorebyinterface, "DMZ1");  // off there: nothing to do
-    EXPECT_EQ(box.take().commands, "");
+    EXPECT_EQ((call<int(void *, int)>(t->discommand, &lan, 0), box.read("/etc/rip.conf") + box.take().commands),
+              wan + restart);
+    // Off there: nothing to do.
+    EXPECT_EQ((call<int(const char *)>(t->restorebyinterface, "DMZ1"), box.take().commands), "");
 }
