@@ -52,18 +52,16 @@ const std::string kBridgeOn = bridging(true), kBridgeOff = bridging(false);
 // The controller's interface routes normally: its rules are flushed only.
 const std::string kTransparent = "/sbin/ebtables -t broute -F transparent_routing_ap\n";
 
-// The service rules: targets in the order ICMP, HTTP, HTTPS, TELNET, SSH.
-std::string security(const std::string &operation, const std::string &pattern, std::vector<std::string> targets) {
+// The service rules of a services mask: bits 1, 2, 4, 8 and 16 let in ICMP, HTTP, HTTPS, TELNET and SSH.
+std::string security(const std::string &operation, const std::string &pattern, int mask) {
     const char *services[] = {"icmp", "http", "https", "telnet", "ssh"};
     std::string rules;
     for (int i = 0; i < 5; ++i)
         for (const char *way : {"_in -i ", "_out -o "})
             rules += "/sbin/iptables -t filter -" + operation + " interface_" + services[i] + way + pattern +
-                     "+ -j tlog_" + targets[i] + "\n";
+                     "+ -j tlog_" + (mask >> i & 1 ? "accept" : "drop") + "\n";
     return rules;
 }
-const std::vector<std::string> kServices7 = {"accept", "accept", "accept", "drop", "drop"},
-                               kServices18 = {"drop", "accept", "drop", "drop", "accept"};
 
 const std::string kCast = "/sbin/iptables -t mangle -D wifi_controller -m pkttype --pkt-type broadcast -j RETURN\n",
                   kMark = "/sbin/iptables -t mangle -D wifi_controller -i WLAN_P+ -j UTMMARK --set-type option "
@@ -89,10 +87,10 @@ TEST(ApSetting, ControllerAppliedSettingsStoredFormFilledAndFirmwareListed) {
     const std::string base = "/sbin/iptables -t filter -I INPUT -j ap_controller_in\n/sbin/iptables -t filter -I"
                              " OUTPUT -j ap_controller_out\n/sbin/iptables -t filter -I OUTPUT -p 47 -m state --state"
                              " NEW -j ap_gre_out\n",
-                      switched = security("D", "WLAN", kServices7) + security("A", "WLAN", kServices18) + kRealtimeOn,
-                      moved = kLocalOff + replaced(kLocalOn, "LAN1", "DMZ1") + security("D", "WLAN", kServices7) +
-                              security("A", "WDMZ", kServices7) + kRealtimeDelete,
-                      booted = base + kLocalOn + security("A", "WLAN", kServices18) + kRealtimeOn;
+                      switched = security("D", "WLAN", 7) + security("A", "WLAN", 18) + kRealtimeOn,
+                      moved = kLocalOff + replaced(kLocalOn, "LAN1", "DMZ1") + security("D", "WLAN", 7) +
+                              security("A", "WDMZ", 7) + kRealtimeDelete,
+                      booted = base + kLocalOn + security("A", "WLAN", 18) + kRealtimeOn;
     // Each step's effects and integer 103, the controller flag, after it.
     const struct { const char *what; std::function<void()> run; Effects expected; int controller_on; } rows[] = {
         {"apply LAN1", [&] { call<apply_fn>(m->command, nullptr, &lan1); }, {kBridgeOn, kLocalOn, v6(kLocalOn)}, 1},
