@@ -203,7 +203,8 @@ TEST(InterfaceApply, PortsAppliedAndUndoneInEveryModeAndHostileValuesRefused) {
         EXPECT_FALSE(std::filesystem::exists(sentinel)) << value;
     }
     // The dialler's options between their common head and the plugin; a user name and password stored or refused.
-    const std::string echo = "lcp-echo-interval 30\nlcp-echo-failure 4\n";
+    const std::string echo = "lcp-echo-interval 30\nlcp-echo-failure 4\n",
+                      head = "lock\nlocal\nnocrtscts\nnoauth\nmru 1492\nmtu 1492\nnoaccomp\nsync\n";
     const struct { const char *user, *password; int service, demand, idle; const char *via, *mask, *gateway;
                    std::string options; bool stored; } dials[] = {
         {"user", "pw", 1, 0, 0, "198.51.100.7", "0.0.0.0", "198.51.100.1",
@@ -218,8 +219,7 @@ TEST(InterfaceApply, PortsAppliedAndUndoneInEveryModeAndHostileValuesRefused) {
         put(p.pppoe_username, c.user), put(p.pppoe_password, c.password), put(p.pppoe_via_ipaddr, c.via);
         put(p.pppoe_via_netmask, c.mask), put(p.pppoe_via_defgw, c.gateway), p.pppoe_service = c.service;
         p.pppoe_demand = c.demand, p.pppoe_idle = c.idle, reset_interfaces({r}), run(box, t, r, 0, IA_CONNECT, 0, false);
-        EXPECT_EQ(box.read("/etc/ppp/options.WAN2"), "lock\nlocal\nnocrtscts\nnoauth\nmru 1492\nmtu 1492\nnoaccomp\nsync\n" +
-                                                         c.options + "plugin /usr/pppd/2.4.4/rp-pppoe.so\n") << c.user;
+        EXPECT_EQ(box.read("/etc/ppp/options.WAN2"), head + c.options + "plugin /usr/pppd/2.4.4/rp-pppoe.so\n") << c.user;
         const std::string secret = c.stored ? "\"" + std::string(c.user) + "\"\t*\t\"" + c.password + "\"\t*" : "";
         EXPECT_EQ(box.read("/etc/ppp/pap-secrets.WAN2") + box.read("/etc/ppp/chap-secrets.WAN2"), secret + secret);
     }
@@ -253,8 +253,7 @@ TEST(InterfaceApply, RestartUndoesEveryPortWithTheOldRecordsThenAppliesTheNew) {
     box.write("/var/tmp/interface_tmp.conf", "1 0 1 1 3 eth0 LAN1 10.0.0.1 255.0.0.0 \n2 0 0 1 0 eth1 ^o^ \n");
     qValueAdd("wizard", "%s", "wizard");
     record_file *renewed = t->open(nullptr, "pid:0,tests:open():0", 0);
-    qFree();
-    t.open(0), t->rewrite_secrets = reinterpret_cast<module_op>(renewed);  // the word after the handle
+    qFree(), t.open(0), t->rewrite_secrets = reinterpret_cast<module_op>(renewed);  // the word after the handle
     box.take();
     ASSERT_EQ(call<interface_recommand_fn>(t->recommand, &t.table(), 0), 0);
     t->rewrite_secrets = nullptr, t->close(&renewed);
