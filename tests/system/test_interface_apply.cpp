@@ -217,8 +217,9 @@ TEST(InterfaceApply, PortsAppliedAndUndoneInEveryModeAndHostileValuesRefused) {
         interface_record r = interface_defaults(3, "WAN2", 2, 1);
         interface_pppoe &p = r.connection.pppoe;
         put(p.pppoe_username, c.user), put(p.pppoe_password, c.password), put(p.pppoe_via_ipaddr, c.via);
-        put(p.pppoe_via_netmask, c.mask), put(p.pppoe_via_defgw, c.gateway), p.pppoe_service = c.service;
-        p.pppoe_demand = c.demand, p.pppoe_idle = c.idle, reset_interfaces({r}), run(box, t, r, 0, IA_CONNECT, 0, false);
+        put(p.pppoe_via_netmask, c.mask), put(p.pppoe_via_defgw, c.gateway);
+        p.pppoe_service = c.service, p.pppoe_demand = c.demand, p.pppoe_idle = c.idle;
+        reset_interfaces({r}), run(box, t, r, 0, IA_CONNECT, 0, false);
         EXPECT_EQ(box.read("/etc/ppp/options.WAN2"), head + c.options + "plugin /usr/pppd/2.4.4/rp-pppoe.so\n") << c.user;
         const std::string secret = c.stored ? "\"" + std::string(c.user) + "\"\t*\t\"" + c.password + "\"\t*" : "";
         EXPECT_EQ(box.read("/etc/ppp/pap-secrets.WAN2") + box.read("/etc/ppp/chap-secrets.WAN2"), secret + secret);
