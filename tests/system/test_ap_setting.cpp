@@ -173,7 +173,7 @@ TEST(ApSetting, ControllerAppliedSettingsStoredFormFilledAndFirmwareListed) {
         EXPECT_EQ(box.read("/etc/sysconfig/.firewall/ap_setting.conf"), stored);
     }
     for (const std::string &value : hostile_values(box.file("/sentinel"))) {
-        EXPECT_STREQ(form({{"iname", value.substr(0, 999)}}).iname, "^o^") << value;
+        EXPECT_STREQ(form({{"iname", value}}).iname, "^o^") << value;
         ap_setting_record r = settings(value.c_str());
         box.take(), call<apply_fn>(m->command, nullptr, &r);
         // The route is the only command (an unknown interface joins no bridge).
