@@ -178,8 +178,7 @@ TEST_F(ApHost, WtpFilesExportMapsAndDeletion) {
     ap_host_options_unregister(&o);
     Module host(ap_host_register, ap_host_unregister);
     using command_fn = int (*)(ap_host_record *);
-    std::filesystem::remove(box.file(dir + "7"));
-    box.take();
+    box.remove(dir + "7"), box.take();
     EXPECT_EQ(call<command_fn>(host->command, &hall), 0);
     const Effects on = box.take();
     EXPECT_EQ(line_of(on.commands, 1) + "\n" + on.ipv4, "/sbin/ip link add WLAN_P1_AP7 type gretap remote 10.0.0.10 "
