@@ -37,10 +37,9 @@ std::string tunnel_on(const char *dev, const char *ip, int key, const char *brid
 }
 }  // namespace
 
-// A tunnel per used slot of each AP, the GRE drop rule lifted or put back, a reported address one word of the command;
-// the group file of 64 groups; the AP form (both bands, restart times, no line break, numeric coordinates); profiles
-// numbered with unique names, no form value starting a key of the APs' files; maps by name, their images removed with
-// them, no id or extension naming other files.
+// A tunnel per used slot of each AP, the GRE drop rule lifted or put back, a reported address one word; the group file
+// of 64 groups; the AP form (both bands, restart times, no line break, numeric coordinates); profiles numbered, named
+// once, no value starting a key of the APs' files; maps by name, their images removed, no id or extension escaping.
 TEST(ApCommon, TunnelsGroupsProfilesMapsAndTheApForm) {
     ModuleBox box;
     ASSERT_EQ(interface_init_shm(), 0);

@@ -123,9 +123,8 @@ TEST_F(ApHost, ListIsReadInTheOrderThePageAsks) {
     EXPECT_FALSE(box.exists(kInfo));  // not made by looking
 }
 
-// Each AP's WTP file from its slots and the profiles (a profile's change reaching its APs only); the CSV export; an AP
-// applied and removed, a text not a MAC naming no file; map placement, status, time and app logins; deletion, the
-// client database's rows with it.
+// Each AP's WTP file from its slots and profiles (a profile's change reaching its APs only); the CSV export; an AP
+// applied and removed, no file named by what is not a MAC; maps, status, time, app logins; deletion with client rows.
 TEST_F(ApHost, WtpFilesExportMapsAndDeletion) {
     box.write("/etc/sysconfig/.firewall/ap_profile_opt.conf",
               "4 Office Office 1 0 0 0 0 WPA2PSK 0 HEX 64 1 ^o^ WPA2 AES 3600 \"pass phrase\" WPA2 AES 3600 0.0.0.0 "

@@ -171,7 +171,6 @@ TEST(InterfaceApply, PortsAppliedAndUndoneInEveryModeAndHostileValuesRefused) {
     EXPECT_EQ(lines_with(run(box, t, bond, 1023, IA_ADD, 0, false).commands, "vlink"),
               "/sbin/ip addr del 203.0.113.20/24 broadcast 203.0.113.255 dev WAN1 label WAN1:vlink65\n"
               "/sbin/ip addr add 203.0.113.20/24 broadcast 203.0.113.255 dev WAN1 label WAN1:vlink65\n");
-    // Hostile form values.
     const std::string sentinel = box.file("/hostile-ran");
     for (const std::string &value : hostile_values(sentinel)) {
         interface_record dhcp{}, pppoe{};
