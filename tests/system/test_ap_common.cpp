@@ -1,5 +1,4 @@
-// The AP side of the controller without a database: tunnel device names, the per-AP tunnels, the group file, the
-// profile and map modules, the AP form.
+// The controller's AP side without a database: tunnel names and tunnels, the group file, profiles, maps, the AP form.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,10 +17,8 @@ ap_host_record ap(int sn, const char *ip, std::initializer_list<int> slots24 = {
                   std::initializer_list<int> slots5 = {}, std::initializer_list<int> wired = {}) {
     ap_host_record r;
     Module(ap_host_register, ap_host_unregister)->set_default(&r, nullptr);
-    r.SN = sn, put(r.IP, ip);
-    std::copy(slots24.begin(), slots24.end(), r.radio[0].pf_id);
-    std::copy(slots5.begin(), slots5.end(), r.radio[1].pf_id);
-    std::copy(wired.begin(), wired.end(), r.wired_id);
+    r.SN = sn, put(r.IP, ip), std::ranges::copy(wired, r.wired_id);
+    std::ranges::copy(slots24, r.radio[0].pf_id), std::ranges::copy(slots5, r.radio[1].pf_id);
     return r;
 }
 
@@ -40,12 +37,9 @@ std::string tunnel_on(const char *dev, const char *ip, int key, const char *brid
 }
 }  // namespace
 
-// A tunnel per used slot of each AP with an address, the GRE drop rule lifted or put back; an AP's reported address
-// is one word of the command. The group file is made with 64 groups, a group's line written and read; the AP form
-// fills both bands' slots and channels and the restart times, refusing a line break and a coordinate that is not a
-// number; profiles get numbers in order and unique names, a form value that would start a new key of the APs' files
-// refused; maps are found by name and keep their images until removed; an id or extension naming other files is not
-// taken.
+// A tunnel per used slot of each AP, the GRE drop rule lifted or put back, a reported address one word; the group file
+// of 64 groups; the AP form (both bands, restart times, no line break, numeric coordinates); profiles numbered, named
+// once, no value starting a key of the APs' files; maps by name, their images removed, no id or extension escaping.
 TEST(ApCommon, TunnelsGroupsProfilesMapsAndTheApForm) {
     ModuleBox box;
     ASSERT_EQ(interface_init_shm(), 0);
@@ -56,21 +50,18 @@ TEST(ApCommon, TunnelsGroupsProfilesMapsAndTheApForm) {
     EXPECT_STREQ(get5GWifiDevName("DMZ2", 1, 4), "WDMZ_P1_AP4_");
     for (const char *none : {"^o^", "WAN1"}) EXPECT_EQ(getWiredDevName(none, 2, 7), nullptr);
     ll_list *aps = listed({ap(7, "192.168.1.20", {4, 0, 9}, {0, 5}, {0, 2}), ap(8, "0.0.0.0", {1}), ap(9, "fe80::9")});
-    box.take();
-    setRemote(1, &lan1, 0, aps);
+    box.take(), setRemote(1, &lan1, 0, aps);
     EXPECT_EQ(box.take(), (Effects{tunnel_on("WLAN_P1_AP7", "192.168.1.20", 1, "br2") +
                                        tunnel_on("WLAN_P3_AP7", "192.168.1.20", 3, "br2") +
                                        tunnel_on("WLAN_P2_AP7_", "192.168.1.20", 10, "br2") +
                                        tunnel_on("WLAN_PW2_AP7", "192.168.1.20", 18, "br2"),
                                    "/sbin/iptables -t filter -D ap_gre_out -p 47 -d 192.168.1.20 -j DROP\n",
                                    "/sbin/ip6tables -t filter -D ap_gre_out -p 47 -d fe80::9 -j DROP\n"}));
-    setRemote(0, &lan1, 7, aps);
-    AH_closeMySQL(&aps);
+    setRemote(0, &lan1, 7, aps), AH_closeMySQL(&aps);
     EXPECT_EQ(box.take(), (Effects{"/sbin/ip link del WLAN_P1_AP7\n/sbin/ip link del WLAN_P3_AP7\n"
                                    "/sbin/ip link del WLAN_P2_AP7_\n/sbin/ip link del WLAN_PW2_AP7\n",
                                    "/sbin/iptables -t filter -D ap_gre_out -p 47 -d 192.168.1.20 -j DROP\n"
-                                   "/sbin/iptables -t filter -A ap_gre_out -p 47 -d 192.168.1.20 -j DROP\n",
-                                   ""}));
+                                   "/sbin/iptables -t filter -A ap_gre_out -p 47 -d 192.168.1.20 -j DROP\n", ""}));
     // One tunnel by hand joins the bridge of the applied interface.
     WS(41, "DMZ1");
     EXPECT_EQ(setRemoteCommand(1, "WDMZ_P1_AP3", "10.0.0.3", 1), 0);
@@ -78,8 +69,7 @@ TEST(ApCommon, TunnelsGroupsProfilesMapsAndTheApForm) {
     // An address the AP reported is one word of the command, whatever it holds.
     for (const std::string &value : hostile_values(box.file("/sentinel"))) {
         ll_list *hostile = listed({ap(3, value.c_str(), {1})});
-        setRemote(1, &lan1, 0, hostile);
-        AH_closeMySQL(&hostile);
+        setRemote(1, &lan1, 0, hostile), AH_closeMySQL(&hostile);
         const std::string add = box.take().commands;
         const auto args = run_with_stub(box, add.substr(0, add.find(" nopmtudisc\n") + 11), "/sbin/ip");
         ASSERT_EQ(args.size(), 10u) << value;
@@ -91,13 +81,12 @@ TEST(ApCommon, TunnelsGroupsProfilesMapsAndTheApForm) {
     m.close();
     EXPECT_EQ(box.read("/etc/sysconfig/.firewall/ap_group.conf"), replaced(std::string(64, '0'), "0", "0\n"));
     const ap_host_record member = ap(1, "0.0.0.0", {0, 3, 0, 5}, {}, {1, 0, 2});
-    EXPECT_EQ(ModifyAPGroupFile(&member, 2), 0);
-    EXPECT_EQ(ModifyAPGroupFile(&member, 65), -1);
+    EXPECT_EQ((std::vector{ModifyAPGroupFile(&member, 2), ModifyAPGroupFile(&member, 65)}), (std::vector{0, -1}));
     EXPECT_EQ(box.read("/etc/sysconfig/.firewall/ap_group.conf").substr(0, 30), "0\n3,5 0 1,0,2,0,0,0,0,0 \n0\n0\n0");
     ap_group_record g{};
     ASSERT_NE(GetAPGroupNumData(&g, 2), nullptr);
-    EXPECT_EQ(std::vector<int>(g.pf_id, g.pf_id + 3), std::vector<int>({3, 5, 0}));
-    EXPECT_EQ(std::vector<int>(g.wired_id, g.wired_id + 3), std::vector<int>({1, 0, 2}));
+    EXPECT_EQ((std::vector{g.pf_id[0], g.pf_id[1], g.pf_id[2], g.wired_id[0], g.wired_id[1], g.wired_id[2]}),
+              (std::vector{3, 5, 0, 1, 0, 2}));
     EXPECT_EQ(GetAPGroupNumData(&g, 65), nullptr);
     // A module's form read into a record.
     const auto filled = [](module_op cgi_param, void *record, const FormValues &form) {
@@ -108,20 +97,18 @@ TEST(ApCommon, TunnelsGroupsProfilesMapsAndTheApForm) {
     filled(m->cgiParam, &r, {{"sn", "5"}, {"ah_name", "Hall \"A\""}, {"ssid1", "2"}, {"ssid3", "4"}, {"ssid_5g2", "6"},
                              {"wired8", "1"}, {"channel_5g", "36"}, {"day_time", "03:30"}, {"en_Autorestart", "1"},
                              {"data_rate", "54M\nchannel=1"}, {"latitude", "25.0330"}, {"longtitude", "121.5654; x"}});
-    EXPECT_EQ(std::to_string(r.SN) + "|" + r.Name + "|" + std::to_string(r.radio[0].pf_id[0]) +
-                  std::to_string(r.radio[0].pf_id[1]) + std::to_string(r.radio[0].pf_id[2]) + "|" +
-                  std::to_string(r.radio[1].pf_id[1]) + std::to_string(r.wired_id[7]) + "|" + r.radio[0].channel + "|" +
-                  r.radio[1].channel + "|" + r.radio[0].data_rate + "|" + r.autorestart + "|" + r.gps_lat + "|" +
-                  r.gps_lng,
-              "5|Hall \"A\"|204|61|0 (Auto)|36|Auto|03:30 ^o^ ^o^ 0 0 1|25.0330|0");
+    EXPECT_EQ((std::vector{r.SN, r.radio[0].pf_id[0], r.radio[0].pf_id[1], r.radio[0].pf_id[2], r.radio[1].pf_id[1],
+                           r.wired_id[7]}), (std::vector{5, 2, 0, 4, 6, 1}));
+    EXPECT_EQ(std::string(r.Name) + "|" + r.radio[0].channel + "|" + r.radio[1].channel + "|" + r.radio[0].data_rate +
+                  "|" + r.autorestart + "|" + r.gps_lat + "|" + r.gps_lng,
+              "Hall \"A\"|0 (Auto)|36|Auto|03:30 ^o^ ^o^ 0 0 1|25.0330|0");
     filled(m->cgiParam, &r, {{"latitude", "north"}, {"longtitude", "-121.5"}});
     EXPECT_EQ(std::string(r.gps_lat) + "|" + r.gps_lng, "0|-121.5");
     Module profiles(ap_profile_register, ap_profile_unregister);
     record_file *h = profiles.open(1);
     ap_profile_record p;
     for (const char *name : {"Office", "Guest \"wifi\""}) {
-        profiles->set_default(&p, nullptr);
-        put(p.name, name), put(p.ssid, name);
+        profiles->set_default(&p, nullptr), put(p.name, name), put(p.ssid, name);
         ASSERT_EQ(profiles->add(h, &p), 0);
     }
     EXPECT_EQ((std::vector<int>{profiles->isTheSame(h, &p, 0), profiles->isTheSame(h, &p, 2)}), (std::vector<int>{1, 0}));

@@ -20,8 +20,7 @@ TEST(ApSettingMysql, GroupNamesStoredAsTheFormGivesThem) {
     server.sql("CREATE DATABASE AP_INFO; CREATE TABLE AP_INFO.ap_group (SN INT PRIMARY KEY, Name TEXT); "
                "INSERT INTO AP_INFO.ap_group VALUES " + rows);
     testing_support::TempRoot root;
-    qValueAdd("group_0", "Lobby");
-    qValueAdd("group_3", "O'Brien \\ \"x\" %%s");
+    qValueAdd("group_0", "Lobby"), qValueAdd("group_3", "O'Brien \\ \"x\" %%s");
     qValueAdd("group_5", "x'; DROP TABLE ap_group; -- ");
     const std::string log_before = server.general_log();
     EXPECT_EQ(save_ap_group_names(), 0);

@@ -1,5 +1,4 @@
-// The interface module: its line, its file, its change flags, the shared interface memory and its queries, and its
-// checks before a change is stored.
+// The interface module: its line and file, change flags, the shared memory and its queries, checks before a change.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -21,8 +20,7 @@ std::string middle(const char *bandwidth) {
 }
 }  // namespace
 
-// Every address mode's line as stored, read back and stored again the same, and the shared memory holding each stored
-// port.
+// Every address mode's line stored, read back and stored again the same; the shared memory holding each port.
 TEST(InterfaceLine, EveryKindOfPortIsStoredAndReadBack) {
     ModuleBox box({"SYSTEM_PORT_NUM=5"});
     Module t(interface_register, interface_unregister);
@@ -60,9 +58,7 @@ TEST(InterfaceFile, OpenAddsTheMissingPortsAndModifyMirrorsThem) {
                    "SYSTEM_PORT1_NETMASK=255.255.255.0", "SYSTEM_PORT1_PING=y", "SYSTEM_PORT1_HTTPS=y",
                    "SYSTEM_MAX_BANDWIDTH=100000"});
     Module t(interface_register, interface_unregister);
-    box.write("/var/debug.msg", "");
-    t.open(1);
-    t.close();
+    box.write("/var/debug.msg", ""), t.open(1), t.close();
     EXPECT_EQ(box.read(kFile), "1 0 1 1 3 eth0 LAN1 192.168.10.1 255.255.255.0" + middle("100000") +
                                    "5 0 0 0.0.0.0 0 0 \n2 0 2 1 2 eth1 WAN1 0.0.0.0 0.0.0.0" + middle("100000") +
                                    "0 0 0 0.0.0.0 0 ^o^ ^o^ " + kNoDetect + "100000 100000 \n" +
@@ -77,10 +73,8 @@ TEST(InterfaceFile, OpenAddsTheMissingPortsAndModifyMirrorsThem) {
     record_file *h = t.open(1);
     ASSERT_EQ(t->modify(h, &wan, 0), 0);
     EXPECT_STREQ(interface_read_shm(2)->ipaddr, "203.0.113.5");
-    for (int port : {4, 0}) {  // beyond the ports the file takes it, the memory cannot
-        wan.port = port;
-        EXPECT_EQ(t->modify(h, &wan, 0), -1) << port;
-    }
+    // Beyond the ports (4): the file would take it, the memory cannot.
+    for (int port : {4, 0}) EXPECT_EQ((wan.port = port, t->modify(h, &wan, 0)), -1) << port;
     for (const char *logged : {"] Write Share Memory Exception Error !", "] Write Interface Configure Error !"})
         EXPECT_NE(box.read("/syslog.log").find(logged), std::string::npos) << logged;
 }
@@ -92,39 +86,36 @@ TEST(InterfaceChange, FlagsNameWhatDiffers) {
     const interface_record wan = interface_defaults(2, "WAN1", 2, 3, "203.0.113.5"),
                            lan = interface_defaults(1, "LAN1", 1, 3, "192.168.1.1"),
                            pppoe = interface_defaults(2, "WAN1", 2, 1);
-    interface_record bridged = lan;
-    bridged.imode = 2;
+    const interface_record bridged = [&] { interface_record r = lan; return r.imode = 2, r; }();
     using edit = std::function<void(interface_record &)>;
     const struct { const char *what; const interface_record &old_rec; edit change; int flags; } cases[] = {
-        {"security only", wan, [](interface_record &r) { put(r.security, "31"); }, SECURITY_CHANGE},
-        {"static gateway", wan, [](interface_record &r) { put(r.gateway, "203.0.113.1"); }, VALUE_CHANGE},
-        {"bond mode", wan, [](interface_record &r) { r.bmode = 1; }, VALUE_CHANGE},
-        {"type, zone and bond", wan, [](interface_record &r) { r.itype = 3, r.izone = 2, r.ibond = 2; }, iTYPE_CHANGE},
-        {"address mode: values not compared", wan, [](interface_record &r) { r.cmode = 2, put(r.ipaddr, "1.1.1.1"); },
-         cMODE_CHANGE},
-        {"forwarding mode", lan, [](interface_record &r) { r.imode = 2; }, iMODE_CHANGE},
-        {"MAC and translation", wan, [](interface_record &r) { put(r.mac, "00:11:22:33:44:55"), r.nat_mode = 1; },
+        {"security only", wan, [](auto &r) { put(r.security, "31"); }, SECURITY_CHANGE},
+        {"static gateway", wan, [](auto &r) { put(r.gateway, "203.0.113.1"); }, VALUE_CHANGE},
+        {"bond mode", wan, [](auto &r) { r.bmode = 1; }, VALUE_CHANGE},
+        {"type, zone and bond", wan, [](auto &r) { r.itype = 3, r.izone = 2, r.ibond = 2; }, iTYPE_CHANGE},
+        {"address mode: values not compared", wan, [](auto &r) { r.cmode = 2, put(r.ipaddr, "1.1.1.1"); }, cMODE_CHANGE},
+        {"forwarding mode", lan, [](auto &r) { r.imode = 2; }, iMODE_CHANGE},
+        {"MAC and translation", wan, [](auto &r) { put(r.mac, "00:11:22:33:44:55"), r.nat_mode = 1; },
          MAC_CHANGE | NAT_CHANGE},
         {"detection and bandwidth", wan,
-         [](interface_record &r) { put(r.detect_ipaddr[8], "8.8.8.8"), put(r.bandwidth_upthreshold, "9"); },
+         [](auto &r) { put(r.detect_ipaddr[8], "8.8.8.8"), put(r.bandwidth_upthreshold, "9"); },
          DETECT_CHANGE | BANDWIDTH_CHANGE},
-        {"PPPoE idle time", pppoe, [](interface_record &r) { r.connection.pppoe.pppoe_idle = 5; }, VALUE_CHANGE},
-        {"LAN mask", lan, [](interface_record &r) { put(r.netmask, "255.255.0.0"); }, VALUE_CHANGE},
-        {"LAN address when bridging", bridged, [](interface_record &r) { put(r.ipaddr, "10.0.0.1"); }, 0},
-        {"out of use: the MAC goes with it", wan,
-         [](interface_record &r) { r.itype = 0, put(r.mac, "00:11:22:33:44:55"); }, iTYPE_CHANGE},
+        {"PPPoE idle time", pppoe, [](auto &r) { r.connection.pppoe.pppoe_idle = 5; }, VALUE_CHANGE},
+        {"LAN mask", lan, [](auto &r) { put(r.netmask, "255.255.0.0"); }, VALUE_CHANGE},
+        {"LAN address when bridging", bridged, [](auto &r) { put(r.ipaddr, "10.0.0.1"); }, 0},
+        {"out of use: the MAC goes with it", wan, [](auto &r) { r.itype = 0, put(r.mac, "00:11:22:33:44:55"); },
+         iTYPE_CHANGE},
     };
     for (const auto &c : cases) {
         interface_record changed = c.old_rec;
         c.change(changed);
-        EXPECT_EQ(t->change(const_cast<interface_record *>(&c.old_rec), &changed), c.flags) << c.what;
-        EXPECT_EQ(changed.ichange, c.flags) << c.what;
+        EXPECT_EQ((std::vector<int>{t->change(const_cast<interface_record *>(&c.old_rec), &changed), changed.ichange}),
+                  std::vector<int>(2, c.flags)) << c.what;
     }
     EXPECT_EQ(t->change(nullptr, const_cast<interface_record *>(&wan)), -1);
 }
 
-// Records by port and by name in the shared memory, and the queries that answer from it; a kernel without the chain
-// query counts nothing.
+// Records by port and name in the shared memory and the queries answered from it; no chain query in the kernel: zeros.
 TEST(InterfaceQueries, AnswerFromTheSharedMemory) {
     ModuleBox box({"SYSTEM_PORT_NUM=5", "HAVE_OSTRAL_SMARTUTIL=y"});
     ASSERT_EQ(interface_init_shm(), 0);
@@ -132,8 +123,7 @@ TEST(InterfaceQueries, AnswerFromTheSharedMemory) {
     interface_record lan1 = interface_port(1, "LAN1", 1, 1, 3, "192.168.1.1"), member = interface_port(2, "LAN4", 1),
                      wan1 = interface_port(5, "WAN1", 2, 1, 3, "203.0.113.5"), wan2 = interface_port(3, "WAN2", 2, 1, 2),
                      lan3 = interface_port(4, "LAN3", 1, 2, 3, "0.0.0.0", "0", 6);
-    wan1.ibond = member.ibond = 5;  // the bond of the last port
-    put(lan1.security, "4");
+    wan1.ibond = member.ibond = 5, put(lan1.security, "4");  // the bond of the last port
     install_interfaces({lan1, wan1, wan2, member});
     for (int port : {0, 6, -1}) EXPECT_EQ(interface_read_shm(port), nullptr) << port;
     // Port 4 is not installed: zeros.
@@ -146,13 +136,11 @@ TEST(InterfaceQueries, AnswerFromTheSharedMemory) {
                                 nextINUM(3), haveNatInterface(1), haveNatInterface(2),
                                 haveNatInterfaceWithTransparentBridge(1), haveAccessibleInterface(0),
                                 haveAccessibleInterface(1), isTransparentBridge("LAN3"), isTransparentBridge("LAN1"),
-                                permit_ip_num()}),
-              (std::vector<int>{3, 1, 0, 0, 2, 1, 1, 1, 1, 1, 0, 6, 0, 0}));
+                                permit_ip_num()}), (std::vector<int>{3, 1, 0, 0, 2, 1, 1, 1, 1, 1, 0, 6, 0, 0}));
     // The summary of a record over the ports of a file, or of the memory.
-    interface_record own = lan1;
-    own.imode = 3;
-    EXPECT_EQ(call<interface_summary_fn>(t->interface_check, t.open(1), &own), 1 | 32);
-    EXPECT_EQ(call<interface_summary_fn>(t->interface_check, nullptr, &own), 1 | 32 | 64);
+    lan1.imode = 3;
+    EXPECT_EQ(call<interface_summary_fn>(t->interface_check, t.open(1), &lan1), 1 | 32);
+    EXPECT_EQ(call<interface_summary_fn>(t->interface_check, nullptr, &lan1), 1 | 32 | 64);
     // Two WANs in use: the line load can be spread.
     call<interface_recommand_fn>(t->recommand, nullptr, 0);
     EXPECT_EQ(*RI(107), 1);
@@ -181,22 +169,20 @@ TEST(InterfaceCheckOptions, TheModulesThatUseTheInterfaceAreAsked) {
                            lan2 = interface_port(2, "LAN2", 1, 1, 3, "192.168.2.1"), unused = interface_port(3, "^o^", 0);
     // One WAN or DMZ for each module that may refer to an interface.
     const char *const others[] = {"WAN1", "WAN2", "WAN3", "WAN4", "WAN5", "WAN6", "DMZ1"};
+    const int codes[] = {8, 11, 12, 13, 14, 16, 17};  // the code of each module when its interface is renamed
     std::vector<interface_record> ports = {lan1, lan2, unused};
     for (int i = 0; i < 7; ++i)
         ports.push_back(
             interface_port(4 + i, others[i], i < 6 ? 2 : 3, 1, 3, ("172.16." + std::to_string(i) + ".1").c_str()));
     install_interfaces(ports);
-    store<ddns_record>(ddns_register, ddns_unregister, [](ddns_record &r) { r.auto_wan = 1, put(r.wan_info, "WAN1"); });
-    store<mapped_ip_record>(mapped_ip_register, mapped_ip_unregister,
-                            [](mapped_ip_record &r) { put(r.real_device_name, "WAN2"); });
+    store<ddns_record>(ddns_register, ddns_unregister, [](auto &r) { r.auto_wan = 1, put(r.wan_info, "WAN1"); });
+    store<mapped_ip_record>(mapped_ip_register, mapped_ip_unregister, [](auto &r) { put(r.real_device_name, "WAN2"); });
     store<virtual_ip_record>(virtual_ip_register, virtual_ip_unregister,
-                             [](virtual_ip_record &r) { put(r.real_device_name, "WAN3"); });
+                             [](auto &r) { put(r.real_device_name, "WAN3"); });
     store<vpn_ipsec_autokey_record>(vpn_ipsec_autokey_register, vpn_ipsec_autokey_unregister,
-                                    [](vpn_ipsec_autokey_record &r) { r.wan_num = 7; });
-    store<vpn_pptp_client_record>(vpn_pptp_client_register, vpn_pptp_client_unregister,
-                                  [](vpn_pptp_client_record &r) { r.wan_num = 8; });
-    store<virtual_link_record>(virtual_link_register, virtual_link_unregister,
-                               [](virtual_link_record &r) { put(r.wanport, "WAN6"); });
+                                    [](auto &r) { r.wan_num = 7; });
+    store<vpn_pptp_client_record>(vpn_pptp_client_register, vpn_pptp_client_unregister, [](auto &r) { r.wan_num = 8; });
+    store<virtual_link_record>(virtual_link_register, virtual_link_unregister, [](auto &r) { put(r.wanport, "WAN6"); });
     WS(41, "DMZ1");
     box.write("/etc/sysconfig/.firewall/static_route.conf", "10.1.0.0 255.255.0.0 192.168.1.254 LAN1 0\n");
     box.write("/etc/sysconfig/.firewall/mvlan.conf", "LAN2 5 10.5.0.1 255.255.255.0 \n");
@@ -215,7 +201,5 @@ TEST(InterfaceCheckOptions, TheModulesThatUseTheInterfaceAreAsked) {
     EXPECT_EQ(box.take().commands, "/sbin/ip route del 10.1.0.0/16 via 192.168.1.254 dev LAN1 table 20\n"
                                    "/sbin/ip route add 10.1.0.0/16 via 192.168.1.254 dev LAN1 table 20\n");
     EXPECT_EQ(check(unused, "LAN3", "10.9.0.1"), 0) << "nothing refers to a port out of use";
-    // Renaming each of the others: the code of the module that uses it.
-    const int codes[] = {8, 11, 12, 13, 14, 16, 17};
     for (int i = 0; i < 7; ++i) EXPECT_EQ(check(ports[3 + i], "WAN9", ports[3 + i].ipaddr), codes[i]) << others[i];
 }

@@ -1,12 +1,11 @@
-// Applying interface records to the running system and undoing them: the commands, rules and files each path leaves,
-// in order.
+// Interface records applied to the running system and undone: the commands, rules and files of each path, in order.
 #include <gtest/gtest.h>
 #include <signal.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
+#include <regex>
 
 #include "support/hostile.h"
 #include "support/module_harness.h"
@@ -15,13 +14,9 @@
 using namespace testing_support;
 
 namespace {
-// r after edit.
-interface_record with(interface_record r, const std::function<void(interface_record &)> &edit) { return edit(r), r; }
-
 // Applies (or undoes) r with these flags and its summary over the shared memory; what that left.
 Effects run(ModuleBox &box, const Module &t, interface_record r, int change, int action, int boot, bool undo) {
-    box.take();
-    r.ichange = change, r.iaction = action;
+    box.take(), r.ichange = change, r.iaction = action;
     call<interface_summary_fn>(t->interface_check, nullptr, &r);
     if (undo) call<interface_command_fn>(t->discommand, &r, 0);
     else call<interface_initial_fn>(t->initial_system_cmd, &r, 0, boot);
@@ -55,25 +50,17 @@ const std::string kFlushes = kFlush + "/sbin/ebtables -t broute -F transparent_r
 constexpr int kUndo = IA_DEL | IA_DISCONNECT | IA_RELEASE;
 }  // namespace
 
-// A LAN port gets its name, address, route and service rules in and out of its device, VLANs and bridge members; a
-// change of services alone replaces their rules; the debug log shows the stages passed; a dynamic WAN address is
-// translated to. Each address mode, forwarding mode and bond role applied and undone: the commands and the IPv4 rules
-// (services aside) in order. Hostile form values: names and addresses refused, the host name one word of the DHCP
-// client's command, user names and passwords kept in quotes; the dialler's files for each way of dialling, removed
-// with PPPoE; stopping PPPoE ends that port's dialler only, a stubborn one by force.
+// A LAN port's name, address, route and service rules (a change of services alone replaces them, the debug log shows
+// the stages); a dynamic WAN address translated to; each address mode, forwarding mode and bond role applied and
+// undone, commands and IPv4 rules in order; hostile form values refused, one word or kept in quotes; the dialler's
+// files for each way of dialling, removed with PPPoE; stopping PPPoE ends that port's dialler only, a stubborn one too.
 TEST(InterfaceApply, PortsAppliedAndUndoneInEveryModeAndHostileValuesRefused) {
     ModuleBox box({"SYSTEM_PORT_NUM=4", "HAVE_WAN_ACCELERATOR=y"});
     ASSERT_EQ(interface_init_shm(), 0);
     Module t(interface_register, interface_unregister);
-    const interface_record lan = with(interface_defaults(1, "LAN1", 1, 3, "192.168.1.1"), [](interface_record &r) {
-        r.anyiprouting = 1, put(r.security, "7");
-    });
+    interface_record lan = interface_defaults(1, "LAN1", 1, 3, "192.168.1.1");
+    lan.anyiprouting = 1, put(lan.security, "7");
     reset_interfaces({lan});
-    const Effects applied = run(box, t, lan, 1023, IA_ADD, 0, false);
-    EXPECT_EQ(applied.commands,
-              renamed("eth0", "LAN1") + up("LAN1") + kMac1 + addressed("192.168.1", "1", "LAN1", "LAN1") +
-                  "/sbin/arptables -A INPUT -i LAN1 ! -s 192.168.1.0/24 -j mangle --mangle-mac-reply --mangle-target"
-                  " CONTINUE\n" + kFlushes);
     // Each service's rules in and out on the device, its VLANs and its bridge members.
     std::string services;
     for (const auto &[service, target] : {std::pair{"icmp", "accept"}, {"http", "accept"}, {"https", "accept"},
@@ -83,52 +70,46 @@ TEST(InterfaceApply, PortsAppliedAndUndoneInEveryModeAndHostileValuesRefused) {
                 services += "/sbin/iptables -t filter -A interface_" + std::string(service) + "_" + way + device +
                             " -j tlog_" + target + "\n";
     const std::string services6 = replaced(services, "/sbin/iptables", "/sbin/ip6tables");
-    EXPECT_EQ(applied.ipv4, "/sbin/iptables -t mangle -A preMangle_anyiprouting -i LAN1 ! -s 192.168.1.0/24"
-                            " -j anyiprouting\n" + services + "/sbin/iptables -t nat -F postNat_bridge\n");
-    EXPECT_EQ(applied.ipv6, services6);
+    EXPECT_EQ(run(box, t, lan, 1023, IA_ADD, 0, false),
+              (Effects{renamed("eth0", "LAN1") + up("LAN1") + kMac1 + addressed("192.168.1", "1", "LAN1", "LAN1") +
+                           "/sbin/arptables -A INPUT -i LAN1 ! -s 192.168.1.0/24 -j mangle --mangle-mac-reply"
+                           " --mangle-target CONTINUE\n" + kFlushes,
+                       "/sbin/iptables -t mangle -A preMangle_anyiprouting -i LAN1 ! -s 192.168.1.0/24 -j "
+                       "anyiprouting\n" + services + "/sbin/iptables -t nat -F postNat_bridge\n", services6}));
     EXPECT_EQ(run(box, t, lan, SECURITY_CHANGE, 0, 1, true),
               (Effects{"", replaced(services, " -A ", " -D "), replaced(services6, " -A ", " -D ")}));
     box.write("/var/debug.msg", "");
     const Effects logged = run(box, t, lan, SECURITY_CHANGE, 0, 1, false);
     EXPECT_EQ(lines_with(logged.commands, "<sync>", false) + logged.ipv4 + logged.ipv6, services + services6);
-    std::string stages;
-    for (const std::string &line : {lines_with(box.read("/syslog.log"), "===")})
-        for (std::size_t at = 0; (at = line.find("] =", at)) != std::string::npos; ++at)
-            stages += line.substr(at + 2, line.find('\n', at) - at - 1);
-    EXPECT_EQ(stages, "=====START command port 1=====\n===== command 0.1 port 1 =====\n===== command 1 port 1 =====\n"
-                      "===== command 1.1 port 1 =====\n===== command 2.1 port 1 =====\n=====END command port 1=====\n");
+    EXPECT_EQ(std::regex_replace(lines_with(box.read("/syslog.log"), "==="), std::regex(".*\\] ="), "="),
+              "=====START command port 1=====\n===== command 0.1 port 1 =====\n===== command 1 port 1 =====\n"
+              "===== command 1.1 port 1 =====\n===== command 2.1 port 1 =====\n=====END command port 1=====\n");
     reset_interfaces({interface_defaults(2, "WAN1", 2, 2)});
     wan_address_event known{"198.51.100.9", 2, "WAN1"}, unknown{"198.51.100.9", 2, "WAN9"};
     ASSERT_EQ(call<wan_address_fn>(t->dynamicIPup, &known), &known);
     const std::string wip = "/usr/www/cgi-bin/change_wip add 1\n";
     EXPECT_EQ(box.take(), (Effects{wip, translated("198.51.100.9"), ""}));
-    call<wan_address_fn>(t->dynamicIPup, &unknown);
-    EXPECT_EQ(box.take(), Effects{});
-    box.remove("/var/debug.msg");
-    box.write("/etc/ppp/.keep", "");
+    EXPECT_EQ((call<wan_address_fn>(t->dynamicIPup, &unknown), box.take()), Effects{});
+    box.remove("/var/debug.msg"), box.write("/etc/ppp/.keep", "");
     box.write("/sys/class/net/WAN1/bonding/arp_ip_target", "10.9.9.9 10.9.9.8\n");
-    const interface_record wan = with(interface_defaults(2, "WAN1", 2, 3, "203.0.113.5"), [](interface_record &r) {
-        put(r.gateway, "203.0.113.1"), put(r.nat_ipaddr, "203.0.113.9"), r.nat_mode = 1;
-    });
-    const interface_record dhcp = with(interface_defaults(2, "WAN1", 2, 2),
-                                       [](interface_record &r) { put(r.connection.dynamic.dynamicIP_hostname, "gw"); });
-    const interface_record pppoe = with(interface_defaults(3, "WAN2", 2, 1), [](interface_record &r) {
-        interface_pppoe &p = r.connection.pppoe;
-        put(p.pppoe_via_ipaddr, "198.51.100.7"), put(p.pppoe_via_defgw, "198.51.100.1");
-        p.pppoe_vlan = 7, p.pppoe_service = 1, r.speeder = 1;
-    });
+    interface_record wan = interface_defaults(2, "WAN1", 2, 3, "203.0.113.5"), bond = wan,
+                     dhcp = interface_defaults(2, "WAN1", 2, 2), pppoe = interface_defaults(3, "WAN2", 2, 1),
+                     member = interface_defaults(3, "LAN2", 1, 3);
+    bond.ibond = member.ibond = 2, bond.bmode = 1, put(bond.arpip, "203.0.113.1");
+    put(wan.gateway, "203.0.113.1"), put(wan.nat_ipaddr, "203.0.113.9"), wan.nat_mode = 1;
+    put(dhcp.connection.dynamic.dynamicIP_hostname, "gw");
+    interface_pppoe &dial = pppoe.connection.pppoe;
+    put(dial.pppoe_via_ipaddr, "198.51.100.7"), put(dial.pppoe_via_defgw, "198.51.100.1");
+    dial.pppoe_vlan = 7, dial.pppoe_service = 1, pppoe.speeder = 1;
     const auto zoned = [](interface_record r, int imode, int zone) { return r.imode = imode, r.izone = zone, r; };
     const interface_record routing = zoned(interface_defaults(1, "LAN1", 1, 3), 3, 1),
                            zoned_wan = zoned(interface_defaults(2, "WAN1", 2, 3, "203.0.113.5"), 1, 1),
-                           bridge = zoned(interface_defaults(3, "DMZ1", 3, 3), 2, 2),
-                           member = with(interface_defaults(3, "LAN2", 1, 3), [](interface_record &r) { r.ibond = 2; }),
-                           bond = with(interface_defaults(2, "WAN1", 2, 3, "203.0.113.5"), [](interface_record &r) {
-                               r.ibond = 2, r.bmode = 1, put(r.arpip, "203.0.113.1");
-                           });
+                           bridge = zoned(interface_defaults(3, "DMZ1", 3, 3), 2, 2);
     const std::string wan1 = renamed("eth1", "WAN1") + up("WAN1"), address = addressed("203.0.113", "5", "WAN1", "WAN1"),
                       table = "/sbin/ip route flush table 101\n", unaddress = table + unaddressed(address),
                       stop1 = "/usr/sbin/wan_accelerator stop WAN1 > /dev/null 2>&1\n",
                       bridges = ipt + "nat -F postNat_bridge\n",
+                      br2 = bridges + ipt + "nat -A postNat_bridge -i br2 -o br2 -j ACCEPT\n",
                       routes = "/sbin/ebtables -t broute -A transparent_routing -i LAN1 -p IPv4 -j redirect"
                                " --redirect-target DROP\n/sbin/ebtables -t broute -A transparent_routing -i LAN1"
                                " -p IPv6 -j redirect --redirect-target DROP\n";
@@ -148,14 +129,8 @@ TEST(InterfaceApply, PortsAppliedAndUndoneInEveryModeAndHostileValuesRefused) {
     for (const std::string eth : {"eth2", "eth1"})
         slaves = "/sbin/ip link set " + eth + " down\n/sbin/ifenslave WAN1 " + eth + "\n" + slaves;
     for (const std::string eth : {"eth1", "eth2"}) released += "/sbin/ifenslave -d WAN1 " + eth + "\n";
-    const struct {
-        const char *what;
-        std::vector<interface_record> ports;
-        interface_record record;
-        int change, action, boot;
-        bool undo;
-        std::string commands, ipv4;
-    } cases[] = {
+    const struct { const char *what; std::vector<interface_record> ports; interface_record record;
+                   int change, action, boot; bool undo; std::string commands, ipv4; } cases[] = {
         {"static WAN at boot", {wan}, wan, 1023, IA_ADD, 1, false,
          wan1 + address + table + "/sbin/ip route add default via 203.0.113.1 dev WAN1 src 203.0.113.5 proto static"
          " table 101\n" + wip + kFlushes + stop1,
@@ -176,22 +151,18 @@ TEST(InterfaceApply, PortsAppliedAndUndoneInEveryModeAndHostileValuesRefused) {
          replaced(replaced(unnat1, "WAN1", "WAN2"), "WAN2 -j", "WAN2_ppp -j")},
         {"static WAN on the bridge of a routing zone", {routing, zoned_wan, bridge}, zoned_wan, 1023, IA_ADD, 0, false,
          wan1 + bridged("br1") + joined("br1", "WAN1") + addressed("203.0.113", "5", "br1", "WAN1") + table + wip +
-             kFlushes + routes + stop1,
-         bridges + ipt + "nat -A postNat_bridge -i br2 -o br2 -j ACCEPT\n"},
+             kFlushes + routes + stop1, br2},
         {"LAN routing transparently", {routing, zoned_wan, bridge}, routing, 1023, IA_ADD, 0, false,
-         renamed("eth0", "LAN1") + up("LAN1") + bridged("br1") + kMac1 + joined("br1", "LAN1") + kFlushes + routes,
-         bridges + ipt + "nat -A postNat_bridge -i br2 -o br2 -j ACCEPT\n"},
+         renamed("eth0", "LAN1") + up("LAN1") + bridged("br1") + kMac1 + joined("br1", "LAN1") + kFlushes + routes, br2},
         {"bond master", {bond, member}, bond, 1023, IA_ADD, 0, false, renamed("bond1", "WAN1") + bonding + up("WAN1") +
          slaves, bridges},
         {"bond member: applied with its master", {bond, member}, member, 1023, IA_ADD, 1, false, "", ""},
         {"bond released", {bond, member}, bond, iTYPE_CHANGE, 0, 0, true, released + renamed("WAN1", "bond1"), unnat1},
     };
     for (const auto &c : cases) {
-        reset_interfaces(c.ports);
-        const Effects e = run(box, t, c.record, c.change, c.action, c.boot, c.undo);
-        EXPECT_EQ(e.commands, c.commands) << c.what;
-        EXPECT_EQ(lines_with(e.ipv4, " interface_", false), c.ipv4) << c.what;
-        EXPECT_EQ(lines_with(e.ipv6, " interface_", false), "") << c.what;
+        const Effects e = (reset_interfaces(c.ports), run(box, t, c.record, c.change, c.action, c.boot, c.undo));
+        EXPECT_EQ((Effects{e.commands, lines_with(e.ipv4, " interface_", false),
+                           lines_with(e.ipv6, " interface_", false)}), (Effects{c.commands, c.ipv4, ""})) << c.what;
     }
     // A bond's virtual links ride on its master's device: they are taken off and put back on it.
     box.write("/etc/sysconfig/.firewall/virtual_link.conf",
@@ -200,7 +171,6 @@ TEST(InterfaceApply, PortsAppliedAndUndoneInEveryModeAndHostileValuesRefused) {
     EXPECT_EQ(lines_with(run(box, t, bond, 1023, IA_ADD, 0, false).commands, "vlink"),
               "/sbin/ip addr del 203.0.113.20/24 broadcast 203.0.113.255 dev WAN1 label WAN1:vlink65\n"
               "/sbin/ip addr add 203.0.113.20/24 broadcast 203.0.113.255 dev WAN1 label WAN1:vlink65\n");
-    // Hostile form values.
     const std::string sentinel = box.file("/hostile-ran");
     for (const std::string &value : hostile_values(sentinel)) {
         interface_record dhcp{}, pppoe{};
@@ -209,9 +179,7 @@ TEST(InterfaceApply, PortsAppliedAndUndoneInEveryModeAndHostileValuesRefused) {
             for (const char *name : {"iname", "dev", "ipaddr", "netmask", "gateway", "mac", "arpip",
                                      "dynamicIP_hostname", "pppoe_username", "pppoe_password"})
                 form.emplace_back(name, value);
-            submit_form(form);
-            call<void *(interface_record *)>(t->cgiParam, record);
-            qFree();
+            submit_form(form), call<void *(interface_record *)>(t->cgiParam, record), qFree();
         }
         // Names and addresses are refused: they keep their defaults.
         EXPECT_EQ(std::string(dhcp.iname) + dhcp.dev + dhcp.ipaddr + dhcp.netmask + dhcp.gateway + dhcp.mac + dhcp.arpip,
@@ -219,11 +187,10 @@ TEST(InterfaceApply, PortsAppliedAndUndoneInEveryModeAndHostileValuesRefused) {
         // The host name reaches the DHCP client as one word, whatever it holds.
         put(dhcp.iname, "WAN1"), put(pppoe.iname, "WAN1");
         reset_interfaces({dhcp});
-        const Effects e = run(box, t, dhcp, 0, IA_RENEW, 0, false);
         // A line break is kept as the //n of a line.
         std::string expected = replaced(replaced(replaced(value, "\r\n", "//n"), "\r", "//n"), "\n", "//n");
         expected.resize(std::min(expected.size(), sizeof dhcp.connection.dynamic.dynamicIP_hostname - 1));
-        EXPECT_EQ(run_with_stub(box, e.commands, "/sbin/dhcpcd"),
+        EXPECT_EQ(run_with_stub(box, run(box, t, dhcp, 0, IA_RENEW, 0, false).commands, "/sbin/dhcpcd"),
                   (std::vector<std::string>{"WAN1", "-R", "-h", expected}));
         // A user name or password that would leave its quotes is refused.
         run(box, t, pppoe, 0, IA_CONNECT, 0, false);
@@ -235,7 +202,8 @@ TEST(InterfaceApply, PortsAppliedAndUndoneInEveryModeAndHostileValuesRefused) {
         EXPECT_FALSE(std::filesystem::exists(sentinel)) << value;
     }
     // The dialler's options between their common head and the plugin; a user name and password stored or refused.
-    const std::string echo = "lcp-echo-interval 30\nlcp-echo-failure 4\n";
+    const std::string echo = "lcp-echo-interval 30\nlcp-echo-failure 4\n",
+                      head = "lock\nlocal\nnocrtscts\nnoauth\nmru 1492\nmtu 1492\nnoaccomp\nsync\n";
     const struct { const char *user, *password; int service, demand, idle; const char *via, *mask, *gateway;
                    std::string options; bool stored; } dials[] = {
         {"user", "pw", 1, 0, 0, "198.51.100.7", "0.0.0.0", "198.51.100.1",
@@ -245,34 +213,28 @@ TEST(InterfaceApply, PortsAppliedAndUndoneInEveryModeAndHostileValuesRefused) {
         {"us\"er\n+x", "pw\\", 0, 0, 0, "0.0.0.0", "0.0.0.0", "0.0.0.0", echo + "name \"^o^\"\n", false},
     };
     for (const auto &c : dials) {
-        const interface_record r = with(interface_defaults(3, "WAN2", 2, 1), [&](interface_record &rec) {
-            interface_pppoe &p = rec.connection.pppoe;
-            put(p.pppoe_username, c.user), put(p.pppoe_password, c.password), put(p.pppoe_via_ipaddr, c.via);
-            put(p.pppoe_via_netmask, c.mask), put(p.pppoe_via_defgw, c.gateway);
-            p.pppoe_service = c.service, p.pppoe_demand = c.demand, p.pppoe_idle = c.idle;
-        });
-        reset_interfaces({r});
-        run(box, t, r, 0, IA_CONNECT, 0, false);
-        EXPECT_EQ(box.read("/etc/ppp/options.WAN2"), "lock\nlocal\nnocrtscts\nnoauth\nmru 1492\nmtu 1492\nnoaccomp\nsync\n" +
-                                                         c.options + "plugin /usr/pppd/2.4.4/rp-pppoe.so\n") << c.user;
+        interface_record r = interface_defaults(3, "WAN2", 2, 1);
+        interface_pppoe &p = r.connection.pppoe;
+        put(p.pppoe_username, c.user), put(p.pppoe_password, c.password), put(p.pppoe_via_ipaddr, c.via);
+        put(p.pppoe_via_netmask, c.mask), put(p.pppoe_via_defgw, c.gateway);
+        p.pppoe_service = c.service, p.pppoe_demand = c.demand, p.pppoe_idle = c.idle;
+        reset_interfaces({r}), run(box, t, r, 0, IA_CONNECT, 0, false);
+        EXPECT_EQ(box.read("/etc/ppp/options.WAN2"), head + c.options + "plugin /usr/pppd/2.4.4/rp-pppoe.so\n") << c.user;
         const std::string secret = c.stored ? "\"" + std::string(c.user) + "\"\t*\t\"" + c.password + "\"\t*" : "";
         EXPECT_EQ(box.read("/etc/ppp/pap-secrets.WAN2") + box.read("/etc/ppp/chap-secrets.WAN2"), secret + secret);
     }
-    box.write("/var/run/pppd2.tab", "");
-    run(box, t, *interface_read_shm(3), cMODE_CHANGE, 0, 0, true);
-    for (const char *gone : {"/etc/ppp/options.WAN2", "/etc/ppp/pap-secrets.WAN2", "/etc/ppp/chap-secrets.WAN2",
-                             "/var/run/pppd2.tab"})
-        EXPECT_FALSE(box.exists(gone)) << gone;
+    box.write("/var/run/pppd2.tab", ""), run(box, t, *interface_read_shm(3), cMODE_CHANGE, 0, 0, true);
+    EXPECT_EQ((std::vector{box.exists("/etc/ppp/options.WAN2"), box.exists("/etc/ppp/pap-secrets.WAN2"),
+                           box.exists("/etc/ppp/chap-secrets.WAN2"), box.exists("/var/run/pppd2.tab")}),
+              std::vector(4, false));
     // The machine's processes stand for the appliance's, under the names the dialler gives itself.
-    std::filesystem::remove_all(box.file("/proc"));
-    std::filesystem::create_directory_symlink("/proc", box.file("/proc"));
+    std::filesystem::remove_all(box.file("/proc")), std::filesystem::create_directory_symlink("/proc", box.file("/proc"));
     setenv("APPLIANCE_SLEEP", "0", 1);
     NamedProcess by_file("pppd.WAN"), stubborn("pppd.WAN WAN1", true), other("pppd.WAN WAN2");
     ASSERT_TRUE(by_file.pid() > 0 && stubborn.pid() > 0 && other.pid() > 0);
     box.write("/var/run/ppp-WAN1.pid", std::to_string(by_file.pid()) + "\n");
     const interface_record dialled = interface_defaults(2, "WAN1", 2, 1);
-    reset_interfaces({dialled});
-    const Effects e = run(box, t, dialled, 0, IA_DISCONNECT, 0, true);
+    const Effects e = (reset_interfaces({dialled}), run(box, t, dialled, 0, IA_DISCONNECT, 0, true));
     ASSERT_EQ(e.commands, "/bin/kill `/bin/cat /var/run/ppp-WAN1.pid`\n");
     EXPECT_EQ(stubborn.ended_by(), SIGKILL) << "named after the port, it ignored the polite signal";
     EXPECT_EQ(by_file.ended_by(), 0) << "the one of the pid file is reached through it";
@@ -287,18 +249,14 @@ TEST(InterfaceApply, RestartUndoesEveryPortWithTheOldRecordsThenAppliesTheNew) {
     ModuleBox box({"SYSTEM_PORT_NUM=2", "SYSTEM_PORT1_IP=192.168.1.1", "SYSTEM_PORT1_NETMASK=255.255.255.0"});
     ASSERT_EQ(interface_init_shm(), 0);
     Module t(interface_register, interface_unregister);
-    t.open(1);
-    t.close();
+    t.open(1), t.close();
     box.write("/var/tmp/interface_tmp.conf", "1 0 1 1 3 eth0 LAN1 10.0.0.1 255.0.0.0 \n2 0 0 1 0 eth1 ^o^ \n");
     qValueAdd("wizard", "%s", "wizard");
     record_file *renewed = t->open(nullptr, "pid:0,tests:open():0", 0);
-    qFree();
-    t.open(0);
-    t->rewrite_secrets = reinterpret_cast<module_op>(renewed);  // the word after the handle
+    qFree(), t.open(0), t->rewrite_secrets = reinterpret_cast<module_op>(renewed);  // the word after the handle
     box.take();
     ASSERT_EQ(call<interface_recommand_fn>(t->recommand, &t.table(), 0), 0);
-    t->rewrite_secrets = nullptr;
-    t->close(&renewed);
+    t->rewrite_secrets = nullptr, t->close(&renewed);
     const Effects e = box.take();
     EXPECT_EQ(e.commands, kFlush + unaddressed(addressed("192.168.1", "1", "LAN1", "LAN1")) + renamed("LAN1", "eth0") +
                               renamed("eth0", "LAN1") + up("LAN1") + kMac1 + "/sbin/ip addr add 10.0.0.1/8 broadcast"

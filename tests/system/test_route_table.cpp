@@ -1,5 +1,4 @@
-// The routing modules: static routes (device, re-adding, form), further subnets and VLANs of an interface, and the
-// dynamic routing built from all of them.
+// The routing modules: static routes, further subnets and VLANs of an interface, the dynamic routing built from them.
 #include <gtest/gtest.h>
 
 #include "support/module_harness.h"
@@ -11,44 +10,35 @@ constexpr const char *kRoutes = "/etc/sysconfig/.firewall/static_route.conf";
 interface_record zoned(interface_record r, int imode, int zone) { return r.imode = imode, r.izone = zone, r; }
 }  // namespace
 
-// A route goes on the device that carries its interface: its own, a zone's bridge, the controller's or a bridged
-// VPN's; an unknown one on none; a renamed interface's routes are added again; form values of the wrong kind are
-// refused; a destination on another line is taken, on its own line it is not.
+// A route goes on the device carrying its interface (its own, a zone's bridge, the controller's, a bridged VPN's), an
+// unknown one on none; a renamed interface's routes added again; wrong form values refused; the same-route check.
 TEST(RouteTable, RoutesGoOnTheDeviceThatCarriesTheirInterface) {
     ModuleBox box({"SYSTEM_PORT_NUM=4"});
     ASSERT_EQ(interface_init_shm(), 0);
     Module t(route_table_register, route_table_unregister);
     const interface_record lan = interface_port(1, "LAN1", 1), wan = interface_port(2, "WAN1", 2),
                            lan2 = interface_port(2, "LAN2", 1), dmz = interface_port(3, "DMZ1", 3);
-    const char *on_lan1 = "10.1.2.3 255.255.0.0 192.168.1.254 LAN1 0";
     const struct {
-        const char *what;
-        std::vector<interface_record> ports;
-        const char *controller, *vpn, *route, *device;
+        const char *what; std::vector<interface_record> ports; const char *controller, *vpn, *iname, *device;
     } cases[] = {
-        {"own device", {lan}, "^o^", "", on_lan1, "LAN1"},
-        {"transparent routing", {zoned(lan, 3, 2)}, "^o^", "", on_lan1, "br2"},
-        {"bridge with a zone", {zoned(lan, 2, 1)}, "^o^", "", on_lan1, "br1"},
-        {"bridge without a zone", {zoned(lan, 2, 0)}, "^o^", "", on_lan1, "LAN1"},
-        {"NAT LAN in a zone while a port bridges", {zoned(lan, 1, 4), zoned(dmz, 2, 4)}, "^o^", "", on_lan1, "br4"},
-        {"access-point controller", {lan}, "LAN1", "", on_lan1, "brgre"},
-        {"bridged VPN", {lan, lan2}, "^o^", "0100", "10.1.2.3 255.255.0.0 192.168.1.254 LAN2 0", "brvpn2"},
-        {"static WAN while a port routes", {zoned(lan, 3, 1), zoned(wan, 1, 3)}, "^o^", "",
-         "10.1.2.3 255.255.0.0 192.168.1.254 WAN1 0", "br3"},
-        {"VLAN device", {}, "^o^", "", "10.1.2.3 255.255.0.0 192.168.1.254 eth1.5 0", "eth1.5"},
-        {"unknown interface", {lan}, "^o^", "", "10.1.2.3 255.255.0.0 192.168.1.254 LAN7 0", nullptr},
+        {"own device", {lan}, "^o^", "", "LAN1", "LAN1"},
+        {"transparent routing", {zoned(lan, 3, 2)}, "^o^", "", "LAN1", "br2"},
+        {"bridge with a zone", {zoned(lan, 2, 1)}, "^o^", "", "LAN1", "br1"},
+        {"bridge without a zone", {zoned(lan, 2, 0)}, "^o^", "", "LAN1", "LAN1"},
+        {"NAT LAN in a zone while a port bridges", {zoned(lan, 1, 4), zoned(dmz, 2, 4)}, "^o^", "", "LAN1", "br4"},
+        {"access-point controller", {lan}, "LAN1", "", "LAN1", "brgre"},
+        {"bridged VPN", {lan, lan2}, "^o^", "0100", "LAN2", "brvpn2"},
+        {"static WAN while a port routes", {zoned(lan, 3, 1), zoned(wan, 1, 3)}, "^o^", "", "WAN1", "br3"},
+        {"VLAN device", {}, "^o^", "", "eth1.5", "eth1.5"},
+        {"unknown interface", {lan}, "^o^", "", "LAN7", ""},
     };
     for (const auto &c : cases) {
-        reset_interfaces(c.ports);
-        WS(41, c.controller);
-        WS(58, c.vpn);
-        route_record r = t.record<route_record>(c.route);
-        for (const char *op : {"add", "del"}) {
-            call<route_command_fn>(op[0] == 'a' ? t->command : t->discommand, &r, 0);
-            const std::string line = std::string("/sbin/ip route ") + op +
-                                     " 10.1.0.0/16 via 192.168.1.254 dev " + (c.device ? c.device : "") + " table 20\n";
-            EXPECT_EQ(box.take().commands, c.device ? line : "") << c.what;
-        }
+        reset_interfaces(c.ports), WS(41, c.controller), WS(58, c.vpn);
+        route_record r = t.record<route_record>("10.1.2.3 255.255.0.0 192.168.1.254 " + std::string(c.iname) + " 0");
+        call<route_command_fn>(t->command, &r, 0), call<route_command_fn>(t->discommand, &r, 0);
+        const std::string via = " 10.1.0.0/16 via 192.168.1.254 dev " + std::string(c.device) + " table 20\n";
+        EXPECT_EQ(box.take().commands, *c.device ? "/sbin/ip route add" + via + "/sbin/ip route del" + via : "")
+            << c.what;
     }
     route_record r = t.record<route_record>("2001:db8:1:: 48 2001:db8::1 LAN1 1");
     call<route_command_fn>(t->command, &r, 0);
@@ -61,15 +51,12 @@ TEST(RouteTable, RoutesGoOnTheDeviceThatCarriesTheirInterface) {
     EXPECT_EQ(box.take().commands, "/sbin/ip route del 10.2.0.0/16 via 192.168.2.254 dev LAN2 table 20\n"
                                    "/sbin/ip route add 10.2.0.0/16 via 192.168.2.254 dev LAN2 table 20\n");
     // The form, on a new file.
-    box.remove(kRoutes);
-    record_file *h = t.open(1);
+    record_file *h = (box.remove(kRoutes), t.open(1));
     for (const FormValues &form :
          {FormValues{{"ipv", "1"}, {"ip", "2001:db8::"}, {"netmask", "32"}, {"gw", "fe80::1"}, {"dev", "eth1.5"}},
           {{"ip", "2001:db8::"}, {"netmask", "255.0.0.0"}, {"gw", "10.0.0.1 ; reboot"}, {"dev", "LAN1 x"}}}) {
-        submit_form(form);
         route_record r{};
-        call<void *(route_record *)>(t->cgiParam, &r);
-        qFree();
+        submit_form(form), call<void *(route_record *)>(t->cgiParam, &r), qFree();
         ASSERT_EQ(t->add(h, &r), 0);
     }
     t.close();
@@ -115,22 +102,20 @@ TEST(MultipleSubnet, SubnetsGoOnTheirInterfacesDeviceAndVlansOnThePort) {
                                        "/bin/kill `/bin/cat /var/run/routed.pid` > /dev/null 2>&1\n");
     box.write("/etc/sysconfig/.firewall/msubnet.conf", "LAN1 0 10.8.0.1 255.255.255.0 \n");
     box.write("/etc/sysconfig/.firewall/mvlan.conf", "LAN2 5 10.5.0.1 255.255.255.0 \n");
-    call<int(const char *)>(t->restorebyinterface, "LAN2");
-    EXPECT_EQ(box.take().commands, replaced(vlan_removed + vlan_added, "LAN1", "LAN2"));
+    EXPECT_EQ((call<int(const char *)>(t->restorebyinterface, "LAN2"), box.take().commands),
+              replaced(vlan_removed + vlan_added, "LAN1", "LAN2"));
     EXPECT_EQ(call<int(record_file *, const interface_record *)>(t->interface_check, t.open(0), &bridged), 1);
     for (auto [vlan, kept] : {std::pair{"4094", 4094}, {"4095", 0}}) {  // the form's VLAN: 4094 at most
         submit_form({{"interface", "LAN1"}, {"vlan", vlan}, {"ipaddr", "10.5.0.1"}, {"netmask", "255.255.255.0"}});
         msubnet_record r{};
-        call<void *(msubnet_record *)>(t->cgiParam, &r);
-        qFree();
+        call<void *(msubnet_record *)>(t->cgiParam, &r), qFree();
         EXPECT_EQ(std::string(r.iname) + " " + std::to_string(r.vlan), "LAN1 " + std::to_string(kept)) << vlan;
     }
     int value = 7;  // the two pass-through slots
     for (module_op slot : {t->slot17, t->slot18}) EXPECT_EQ(call<void *(void *)>(slot, &value), &value);
 }
 
-// The routing daemon's file from the interfaces, their subnets and VLANs and the static routes, written again and the
-// daemon restarted on each change.
+// The routing daemon's file from the interfaces, subnets, VLANs and static routes; a change restarts the daemon.
 TEST(DynamicRoute, TheDaemonIsConfiguredFromTheInterfacesSubnetsAndRoutes) {
     ModuleBox box({"SYSTEM_PORT_NUM=2", "SYSTEM_PORT1_IP=192.168.1.1", "SYSTEM_PORT1_NETMASK=255.255.255.0"});
     Module t(dynamic_route_register, dynamic_route_unregister);
@@ -143,12 +128,9 @@ TEST(DynamicRoute, TheDaemonIsConfiguredFromTheInterfacesSubnetsAndRoutes) {
                       wan = "interface WAN1 version 1 passive\nredistribute static\n";
     dynamic_route_record lan{2, 0, "LAN1"};
     ASSERT_EQ(call<int(void *, int)>(t->command, &lan, 0), 0);
-    EXPECT_EQ(box.read("/etc/rip.conf"), "interface LAN1 version 2\nnetwork 192.168.1.0/24\nnetwork 10.8.0.0/24\n"
-                                         "network 10.5.0.0/24\n" + wan);
-    EXPECT_EQ(box.take().commands, restart);
-    call<int(void *, int)>(t->discommand, &lan, 0);
-    EXPECT_EQ(box.read("/etc/rip.conf"), wan);
-    EXPECT_EQ(box.take().commands, restart);
-    call<int(const char *)>(t->restorebyinterface, "DMZ1");  // off there: nothing to do
-    EXPECT_EQ(box.take().commands, "");
+    EXPECT_EQ(box.read("/etc/rip.conf") + box.take().commands, "interface LAN1 version 2\nnetwork 192.168.1.0/24\n"
+              "network 10.8.0.0/24\nnetwork 10.5.0.0/24\n" + wan + restart);
+    EXPECT_EQ((call<int(void *, int)>(t->discommand, &lan, 0), box.read("/etc/rip.conf") + box.take().commands),
+              wan + restart);
+    EXPECT_EQ((call<int(const char *)>(t->restorebyinterface, "DMZ1"), box.take().commands), "") << "off there";
 }
