@@ -32,13 +32,13 @@ protected:
         ready = server.install();
         setenv("MYSQL_UNIX_PORT", server.socket().c_str(), 1);  // read once, at the client's first use
         ready = ready && server.start();
-        if (ready) server.sql("CREATE DATABASE wa_test; CREATE TABLE wa_test.t (id INT PRIMARY KEY, v TEXT)");
+        if (ready) server.sql("CREATE DATABASE wa_test; CREATE TABLE wa_test.t (id INT PRIMARY KEY, v TEXT)", &ready);
     }
     static void TearDownTestSuite() { server.remove(); }
     void SetUp() override {
-        ASSERT_TRUE(ready) << "the server did not start; see " << server.dir();
+        ASSERT_TRUE(ready) << "the server or its database did not start:\n" << server.error_log();
         server.sql("DELETE FROM wa_test.t");
-        ASSERT_EQ(my_mysql_connect(&conn, "wa_test"), 0);
+        ASSERT_EQ(my_mysql_connect(&conn, "wa_test"), 0) << server.error_log();
         log_before = server.general_log();
     }
     void TearDown() override { my_mysql_close(&conn); }

@@ -61,18 +61,22 @@ void MysqlServer::remove() {
     if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
 }
 
-std::string MysqlServer::sql(const std::string &statements) const {
+std::string MysqlServer::sql(const std::string &statements, bool *ok) const {
     std::string out;
+    int status = -1;
     if (FILE *p = popen(("/usr/bin/mariadb --no-defaults -N -B -uroot -S " + socket() + " -e \"" + statements +
-                         "\" 2>/dev/null").c_str(), "r")) {
+                         "\" 2>>" + dir_ + "/client.log").c_str(), "r")) {
         char chunk[4096];
         for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, p)) > 0;) out.append(chunk, n);
-        pclose(p);
+        status = pclose(p);
     }
+    if (ok) *ok = status == 0;
     return out;
 }
 
 std::string MysqlServer::general_log() const { return read_file(dir_ + "/general.log"); }
+
+std::string MysqlServer::error_log() const { return read_file(dir_ + "/error.log") + read_file(dir_ + "/client.log"); }
 
 size_t occurrences(const std::string &text, const std::string &what) {
     size_t n = 0;

@@ -15,9 +15,11 @@ public:
     bool start();  // and waits until it answers
     void stop();
     void remove();  // stops it and removes its directory
-    // Runs statements (holding no double quote) with the server's own client: their rows, tab-separated.
-    std::string sql(const std::string &statements) const;
+    // Runs statements (holding no double quote) with the server's own client: their rows, tab-separated;
+    // ok, when given, tells whether the client reported no error.
+    std::string sql(const std::string &statements, bool *ok = nullptr) const;
     std::string general_log() const;
+    std::string error_log() const;
     std::string socket() const { return dir_ + "/sock"; }
     const std::string &dir() const { return dir_; }
 

@@ -17,8 +17,10 @@ TEST(ApSettingMysql, GroupNamesStoredAsTheFormGivesThem) {
     ASSERT_TRUE(server.start()) << "see " << server.dir();
     std::string rows;
     for (int sn = 0; sn < 70; ++sn) rows += (sn ? ", (" : "(") + std::to_string(sn) + ", 'old')";
+    bool created = false;
     server.sql("CREATE DATABASE AP_INFO; CREATE TABLE AP_INFO.ap_group (SN INT PRIMARY KEY, Name TEXT); "
-               "INSERT INTO AP_INFO.ap_group VALUES " + rows);
+               "INSERT INTO AP_INFO.ap_group VALUES " + rows, &created);
+    ASSERT_TRUE(created) << server.error_log();
     testing_support::TempRoot root;
     qValueAdd("group_0", "Lobby"), qValueAdd("group_3", "O'Brien \\ \"x\" %%s");
     qValueAdd("group_5", "x'; DROP TABLE ap_group; -- ");
