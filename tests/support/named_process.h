@@ -1,24 +1,35 @@
-// A process of this machine under a chosen name, for tests of code that finds daemons by name.
+// Real processes for tests of code that ends daemons by name or by a recorded
+// process id: a process of this machine under a chosen name, and the recorded
+// commands run as the appliance would run them.
 #pragma once
 
+#include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <string>
+
 namespace testing_support {
 
 // Forked and named (at most 15 characters, as the kernel keeps them), it sleeps until a signal
-// ends it; a stubborn one ignores SIGTERM.  It is killed and reaped at the end if it still runs.
+// ends it; a stubborn one ignores SIGTERM.  It holds none of the test's output and ends with the
+// test process; it is killed and reaped at the end if it still runs.
 class NamedProcess {
 public:
-    NamedProcess(const char *name, bool stubborn = false) {
+    explicit NamedProcess(const char *name = "waiting", bool stubborn = false) {
         int ready[2];
         if (pipe(ready) != 0) return;
         pid_ = fork();
         if (pid_ == 0) {
             prctl(PR_SET_NAME, name);
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            const int null = open("/dev/null", O_RDWR);
+            for (int fd : {0, 1, 2}) dup2(null, fd);
             if (stubborn) signal(SIGTERM, SIG_IGN);
             if (write(ready[1], "", 1) != 1) _exit(2);
             for (;;) pause();
@@ -50,5 +61,11 @@ private:
     pid_t pid_ = -1;
     int signal_ = 0;
 };
+
+// Runs each line of commands with /bin/sh, as the appliance would.
+inline void run_recorded(const std::string &commands) {
+    for (size_t start = 0, end; (end = commands.find('\n', start)) != std::string::npos; start = end + 1)
+        EXPECT_EQ(std::system(commands.substr(start, end - start).c_str()), 0) << commands;
+}
 
 }  // namespace testing_support

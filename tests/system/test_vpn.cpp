@@ -13,7 +13,7 @@
 
 #include "support/hostile.h"
 #include "support/module_harness.h"
-#include "support/waiting_process.h"
+#include "support/named_process.h"
 
 using namespace testing_support;
 // In test_nat.cpp: a form written as a query, and rules written "TABLE RULE", @ for 20260102030405.
@@ -547,9 +547,9 @@ TEST(VpnTrunk, TrunksAndGroupsApplyTheirTunnels) {
 // the right ones; files without a number, or another port's, end none; the daemons' command lines.
 TEST(VpnUtil, SessionsEndByTheirRecordedProcesses) {
     ModuleBox box;
-    WaitingProcess abc1, def1, abc2, other_wan, client, gre;
-    const auto pid = [](const WaitingProcess &p) { return std::to_string(p.pid()); };
-    const auto kills = [&](const WaitingProcess &a, const WaitingProcess *b = nullptr) {
+    NamedProcess abc1, def1, abc2, other_wan, client, gre;
+    const auto pid = [](const NamedProcess &p) { return std::to_string(p.pid()); };
+    const auto kills = [&](const NamedProcess &a, const NamedProcess *b = nullptr) {
         return "kill " + pid(a) + "\n" + (b ? "kill " + pid(*b) + "\n" : "");
     };
     const std::map<std::string, std::string> run = {
@@ -583,8 +583,8 @@ TEST(VpnUtil, SessionsEndByTheirRecordedProcesses) {
     const std::string stopped = box.take().commands;
     EXPECT_EQ(stopped, kills(client, &gre));
     run_recorded(by_account + by_wan + stopped);
-    for (WaitingProcess *ended : {&abc1, &abc2, &def1, &client, &gre}) EXPECT_EQ(ended->ending(), SIGTERM);
-    EXPECT_EQ(other_wan.ending(), SIGVTALRM);  // another port's session lives on
+    for (NamedProcess *ended : {&abc1, &abc2, &def1, &client, &gre}) EXPECT_EQ(ended->ended_by(), SIGTERM);
+    EXPECT_EQ(other_wan.ended_by(), 0);  // another port's session lives on
     // A session file gives its first number, 0 when there is none.
     for (auto [name, pid] :
          {std::pair{"WAN1_Snegative.pid", -5}, {"WAN1_Sunreadable.pid", 0}, {"../run/WAN1_Sdef_1.pid", 0}})
