@@ -71,7 +71,7 @@ S taken(const Sandbox &box) {
 // edits keep line numbers unique and ordered.
 TEST(RecordFile, TableReadOverlongLinesAndEdits) {
     for (int i = 0; i < FILE_LIST_ROWS; ++i)
-        EXPECT_TRUE(file_list[i].number == i && (i < 10 || file_list[i].path[0])) << i;  // scratch rows: any test's
+        EXPECT_TRUE(file_list[i].number == i && (i < 10 || file_list[i].path[0])) << i;  // other tests fill rows 0-9
     for (auto [n, path] : {std::pair{10, "/etc/shadow"}, {25, "/wizard.conf"}, {110, "/proc/net/dev"},
                            {22, "/etc/sysconfig/.firewall/ddns.conf"}, {54, "/etc/sysconfig/.firewall/mapped_ip.conf"},
                            {182, "/proc/uptime"}, {183, kInfoPath}, {227, "/backup_conf/reserve/ad_link_setting.conf"},

@@ -26,8 +26,9 @@ struct Effects {
 };
 std::ostream &operator<<(std::ostream &out, const Effects &e);
 
-// A demo appliance for module tests, one after another in a process.  While it lives it reads the queues
-// as the firewall daemon does, so a module may queue more than a queue holds.
+// A demo appliance for module tests, one after another in a process.  While
+// it lives it reads the queues as the firewall daemon does, so a module may
+// queue more than a queue holds.
 class ModuleBox : public Sandbox {
 public:
     explicit ModuleBox(const std::vector<std::string> &definitions = {});
