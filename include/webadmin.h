@@ -1050,8 +1050,8 @@ int enableSmartUtil(void);
  * a NAT LAN with a zone while a port bridges; else "brgre" for the
  * access-point controller's interface (system information text 41),
  * "brvpn" + port when character port (the first is port 1) of system
- * information text 58 is '1', else iname.  0, or -1 (out untouched) when no
- * port carries iname. */
+ * information text 58 is '1', else iname.  Every port counts here, in use
+ * or not.  0, or -1 (out untouched) when no port carries iname. */
 int interface_route_device(const char *iname, char *out, int size);
 
 /* The interface module ("interface"): file 28, the wizard's copy 29 while

@@ -29,6 +29,9 @@ TEST(RouteTable, RoutesGoOnTheDeviceThatCarriesTheirInterface) {
         {"access-point controller", {lan}, "LAN1", "", "LAN1", "brgre"},
         {"bridged VPN", {lan, lan2}, "^o^", "0100", "LAN2", "brvpn2"},
         {"static WAN while a port routes", {zoned(lan, 3, 1), zoned(wan, 1, 3)}, "^o^", "", "WAN1", "br3"},
+        {"every port counts, in use or not", {zoned(interface_port(1, "LAN1", 0), 3, 1), zoned(wan, 1, 3)}, "^o^", "",
+         "WAN1", "br3"},
+        {"port not in use", {interface_port(1, "LAN1", 0)}, "^o^", "", "LAN1", "LAN1"},
         {"VLAN device", {}, "^o^", "", "eth1.5", "eth1.5"},
         {"unknown interface", {lan}, "^o^", "", "LAN7", ""},
     };
