@@ -53,6 +53,11 @@ TEST(RouteTable, RoutesGoOnTheDeviceThatCarriesTheirInterface) {
     EXPECT_EQ(call<route_check_fn>(t->interface_check, &dmz, &named), 0);
     EXPECT_EQ(box.take().commands, "/sbin/ip route del 10.2.0.0/16 via 192.168.2.254 dev LAN2 table 20\n"
                                    "/sbin/ip route add 10.2.0.0/16 via 192.168.2.254 dev LAN2 table 20\n");
+    // The access-point controller applies and removes every route through the table.
+    const std::string added = "/sbin/ip -6 route add 2001:db8:1::/48 via 2001:db8::1 dev LAN2 table 20\n"
+                              "/sbin/ip route add 10.2.0.0/16 via 192.168.2.254 dev LAN2 table 20\n";
+    EXPECT_EQ((set_static_route(1), set_static_route(0), box.take().commands),
+              added + replaced(added, " add ", " del "));
     // The form, on a new file.
     record_file *h = (box.remove(kRoutes), t.open(1));
     for (const FormValues &form :
