@@ -1389,14 +1389,15 @@ int app_login_sql(const char *id, int type, int language, int store);
 
 /* What describes APs completely: the "ap_host", "ap_profile" and "ap_wired"
  * tables, whose handle words hold the loaded AP, SSID profile and wired
- * profile lists while in use. */
+ * profile lists while in use.  The lists belong to whoever loaded them,
+ * who frees them (AH_closeMySQL, APP_closeMySQL, APW_closeMySQL). */
 typedef struct ap_host_options {
     module_table *host;
     module_table *profile;
     module_table *wired;
 } ap_host_options;
 int ap_host_options_register(ap_host_options *options);     /* 0, or -1 (nothing kept) */
-void ap_host_options_unregister(ap_host_options *options);  /* lists in the handle words freed too */
+void ap_host_options_unregister(ap_host_options *options);  /* the tables only; options zeroed */
 /* Writes the AP list held in options->host's handle word as CSV to
  * "/var/tmp/AP_Profile_DATE.txt", its path into path (64 bytes): 1, or 0
  * when there is no list or the file cannot be made. */

@@ -246,23 +246,12 @@ int ap_host_options_register(ap_host_options *options) {
     return -1;
 }
 
+// The lists in the handle words are their loader's: only the tables go.
 void ap_host_options_unregister(ap_host_options *options) {
     if (!options) return;
-    if (options->host) {
-        auto *list = static_cast<ll_list *>(options->host->handle);
-        AH_closeMySQL(&list);
-        ap_host_unregister(options->host);
-    }
-    if (options->profile) {
-        auto *list = static_cast<ll_list *>(options->profile->handle);
-        APP_closeMySQL(&list);
-        ap_profile_unregister(options->profile);
-    }
-    if (options->wired) {
-        auto *list = static_cast<ll_list *>(options->wired->handle);
-        APW_closeMySQL(&list);
-        ap_wired_unregister(options->wired);
-    }
+    ap_host_unregister(options->host);
+    ap_profile_unregister(options->profile);
+    ap_wired_unregister(options->wired);
     *options = {};
 }
 
@@ -379,6 +368,11 @@ int ap_sync_host(int sn) {
     o.profile->handle = o.host->handle ? APP_getMySQL_list() : nullptr;
     o.wired->handle = o.profile->handle ? APW_getMySQL_list() : nullptr;
     const int result = o.wired->handle ? write_wtp_files(o, sn) : -1;
+    auto *aps = static_cast<ll_list *>(o.host->handle), *profiles = static_cast<ll_list *>(o.profile->handle),
+         *wireds = static_cast<ll_list *>(o.wired->handle);
+    AH_closeMySQL(&aps);
+    APP_closeMySQL(&profiles);
+    APW_closeMySQL(&wireds);
     ap_host_options_unregister(&o);
     return result;
 }
