@@ -1416,10 +1416,12 @@ int ap_del_host(const char *mac);
 /* The controller side (settings null or without an interface: text 41). */
 int setLocal(int on, const ap_setting_record *settings);
 /* The AP side: GRE tunnels of every AP (sn 0) or one, from aps or, when
- * null, the database.  Without tunnels an AP's GRE is dropped. */
+ * null, the database, each made by setRemoteCommand; an AP without an
+ * address (empty or 0.0.0.0) gets none.  Without tunnels an AP's GRE is
+ * dropped. */
 int setRemote(int on, const ap_setting_record *settings, int sn, ll_list *aps);
-/* One GRE tunnel device to the AP at address, joined to the controller's
- * bridge (on), or deleted. */
+/* One GRE tunnel device to the AP at address, joined to the bridge of the
+ * controller's applied interface, text 41 (on), or deleted. */
 int setRemoteCommand(int on, const char *device, const char *address, int key);
 /* Tunnel device names ("W%s_P%d_AP%d", "W%s_P%d_AP%d_", "W%s_PW%d_AP%d" with
  * LAN or DMZ from the interface name), in M() buffers; null for an

@@ -65,7 +65,7 @@ void tunnel(int on, const char *device, const char *address, int key, const std:
 // The tunnels of one AP's slots, then its GRE drop rule: without tunnels
 // no new GRE packet may leave for the AP; the rule is deleted before it is
 // appended, so it is there at most once.
-void remote_ap(int on, const char *iname, const std::string &bridge, const ap_host_record &ap) {
+void remote_ap(int on, const char *iname, const ap_host_record &ap) {
     using name_fn = const char *(*)(const char *, int, int);
     const struct {
         const int32_t *slots;
@@ -77,7 +77,7 @@ void remote_ap(int on, const char *iname, const std::string &bridge, const ap_ho
     for (const auto &kind : kinds)
         for (int k = 1; k <= AP_PROFILE_SLOTS; ++k)
             if (kind.slots[k - 1])
-                if (const char *dev = kind.name(iname, k, ap.SN)) tunnel(on, dev, ap.IP, kind.key + k, bridge);
+                if (const char *dev = kind.name(iname, k, ap.SN)) setRemoteCommand(on, dev, ap.IP, kind.key + k);
 
     const bool v4 = std::strchr(ap.IP, '.'), v6 = !v4 && std::strchr(ap.IP, ':');
     if (!v4 && !v6) return;
@@ -327,11 +327,11 @@ int setRemote(int on, const ap_setting_record *settings, int sn, ll_list *aps) {
     if (!list) return -1;
     const char *iname = ap::controller_interface(settings);
     try {
-        const std::string bridge = bridge_of(iname);
         ll_node *cursor = nullptr;
         while (const ap_host_record *a = AH_getlineMySQL(list, &cursor)) {
-            if ((sn && a->SN != sn) || module::same_text(a->IP, "0.0.0.0")) continue;
-            remote_ap(on, iname, bridge, *a);
+            // An AP without an address (none yet, or 0.0.0.0) has no tunnels.
+            if ((sn && a->SN != sn) || !module::is_set(a->IP)) continue;
+            remote_ap(on, iname, *a);
         }
     } catch (...) {
         // Out of memory: the APs after this one keep their state.
