@@ -387,10 +387,9 @@ int interface_modify(record_file *h, void *rec, int) {
 bool differ(const char *a, const char *b) { return !module::same_text(a, b); }
 
 bool detection_differs(const interface_record &o, const interface_record &n) {
-    if (o.detect_alive != n.detect_alive || o.detect_service != n.detect_service ||
-        o.detect_frequency != n.detect_frequency || o.detect_rule != n.detect_rule ||
-        differ(o.detect_ipaddr_0, n.detect_ipaddr_0) || differ(o.detect_ipv6addr, n.detect_ipv6addr) ||
-        differ(o.detect_domain, n.detect_domain))
+    if (o.detect_service != n.detect_service || o.detect_frequency != n.detect_frequency ||
+        o.detect_rule != n.detect_rule || differ(o.detect_ipaddr_0, n.detect_ipaddr_0) ||
+        differ(o.detect_ipv6addr, n.detect_ipv6addr))
         return true;
     for (int i = 0; i < 9; ++i)
         if (differ(o.detect_ipaddr[i], n.detect_ipaddr[i])) return true;
@@ -398,20 +397,24 @@ bool detection_differs(const interface_record &o, const interface_record &n) {
 }
 
 bool addresses_differ(const interface_record &o, const interface_record &n) {
-    return differ(o.ipaddr, n.ipaddr) || differ(o.netmask, n.netmask) || o.ipv6cmode != n.ipv6cmode ||
-           differ(o.ipv6addr, n.ipv6addr) || differ(o.PrefixLength, n.PrefixLength);
+    // The IPv6 address is set with the IPv4 one: a new one is applied the same way.
+    return differ(o.ipaddr, n.ipaddr) || differ(o.netmask, n.netmask) || differ(o.ipv6addr, n.ipv6addr) ||
+           differ(o.PrefixLength, n.PrefixLength);
 }
 
 // The values of the address mode in use: a change of them means a new
 // address, a new dial-up or a new lease.
 bool values_differ(const interface_record &o, const interface_record &n) {
+    // The bond's mode and ARP target are written to the bond with the values.
     if (o.bmode != n.bmode || differ(o.arpip, n.arpip)) return true;
     if (n.itype != 2) return n.imode == 1 && addresses_differ(o, n);
     const auto &op = o.connection.pppoe, &np = n.connection.pppoe;
     const auto &od = o.connection.dynamic, &nd = n.connection.dynamic;
     switch (n.cmode) {
+        // The IPv6 gateway is the static WAN's default route as the IPv4 one is.
         case 3: return addresses_differ(o, n) || differ(o.gateway, n.gateway) || differ(o.ipv6gw, n.ipv6gw);
         case 2:
+            // The DHCP client is started with the domain name as with the host name.
             return differ(od.dynamicIP_hostname, nd.dynamicIP_hostname) ||
                    differ(od.dynamicIP_domainname, nd.dynamicIP_domainname);
         case 1:
