@@ -280,6 +280,9 @@ void fill(interface_record &r, const lookup &source) {
     r.nameseq = my_nameseq(r.iname);
 }
 
+bool real_port(const interface_record &r) { return r.port >= 1 && r.port <= interface::port_count(); }
+
+// Null, nothing to store, for a port the appliance does not have.
 void *interface_cgiParam(interface_record *rec) {
     if (!rec) return rec;
     interface_set_default(rec, nullptr);
@@ -288,13 +291,12 @@ void *interface_cgiParam(interface_record *rec) {
         if (!value) return std::nullopt;
         return std::string(value);
     });
-    return rec;
+    return real_port(*rec) ? rec : nullptr;
 }
 
-void *interface_xmlEntry(xml_node *entry, void *rec) {
-    if (!rec) return rec;
+void fill_entry(xml_node *entry, interface_record &r) {
     const module::xml_values values(entry);
-    fill(*static_cast<interface_record *>(rec), [&](const field &f) -> std::optional<std::string> {
+    fill(r, [&](const field &f) -> std::optional<std::string> {
         if (f.type == kind::security) {
             const int32_t bits = values.security(-1);
             if (bits < 0) return std::nullopt;
@@ -302,7 +304,12 @@ void *interface_xmlEntry(xml_node *entry, void *rec) {
         }
         return values.value(f.key);
     });
-    return rec;
+}
+
+void *interface_xmlEntry(xml_node *entry, void *rec) {
+    if (!rec) return rec;
+    fill_entry(entry, *static_cast<interface_record *>(rec));
+    return real_port(*static_cast<interface_record *>(rec)) ? rec : nullptr;
 }
 
 void interface_entry(module::xml_entry &e, const interface_record &r) {
@@ -537,9 +544,23 @@ void interface_xmlConf(const char *function) {
     module::export_xml<interface_record, interface_entry>(kTable, function, MODULE_TAG(kSource));
 }
 
+// The k-th entry is port k, whatever port it names; the entries beyond the
+// appliance's ports are left out.
 int interface_import_xmlConf(xml_node *function) {
-    return module::import_positional<interface_record, &interface_record::port>(kTable, function, MODULE_TAG(kSource),
-                                                                                false);
+    if (!function) return -1;
+    record_file *h = kTable.open(nullptr, MODULE_TAG(kSource), 1);
+    if (!h) return -1;
+    int k = 0;
+    for (xml_node *e = module::next_entry(function, nullptr); e && ++k <= interface::port_count();
+         e = module::next_entry(function, e)) {
+        interface_record r{};
+        interface_set_default(&r, nullptr);
+        fill_entry(e, r);
+        r.port = k;
+        kTable.modify(h, &r, k);
+    }
+    kTable.close(&h);
+    return 0;
 }
 
 const module_table kTable = {
