@@ -1089,13 +1089,15 @@ typedef int (*interface_summary_fn)(record_file *h, interface_record *rec);
  * type changes, 10 also when the address or mask changes. */
 typedef int (*interface_check_options_fn)(interface_record *old_rec, interface_record *new_rec);
 /* command (the apply with boot 1) and discommand; n is not used.  0, or -1
- * without a record. */
+ * without a record.  discommand always removes the port's service rules,
+ * which every apply with boot adds. */
 typedef int (*interface_command_fn)(interface_record *rec, int n);
-/* The apply sequence; boot also (re)builds the port's NAT and marks.  A
- * record without change and action flags is applied whole, as at a
- * restart. */
+/* The apply sequence; boot also (re)builds the port's NAT, marks and
+ * service rules.  A record without change and action flags is applied
+ * whole, as at a restart. */
 typedef int (*interface_initial_fn)(interface_record *rec, int n, int boot);
-/* port 0: every port undone, then applied again (port k only: that one);
+/* port 0: every port undone, then applied again, a bond's members with
+ * their master (port k only: that one);
  * the old records from table's handle, the new ones from the word after it
  * (slot 31; the handle's when empty).  A null table only sets system
  * information integer 107 from enableSmartUtil on products with
