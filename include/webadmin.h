@@ -1050,8 +1050,8 @@ int enableSmartUtil(void);
  * a NAT LAN with a zone while a port bridges; else "brgre" for the
  * access-point controller's interface (system information text 41),
  * "brvpn" + port when character port (the first is port 1) of system
- * information text 58 is '1', else iname.  0, or -1 (out untouched) when no
- * port carries iname. */
+ * information text 58 is '1', else iname.  Every port counts here, in use
+ * or not.  0, or -1 (out untouched) when no port carries iname. */
 int interface_route_device(const char *iname, char *out, int size);
 
 /* The interface module ("interface"): file 28, the wizard's copy 29 while
@@ -1066,7 +1066,10 @@ int interface_route_device(const char *iname, char *out, int size);
  *   29 interface_initial_fn,
  *   37 void xmlConf(const char *function_value),
  *   38 void *xmlEntry(xml_node *entry, void *rec),
- *   39 int import_xmlConf(xml_node *function_element).
+ *   39 int import_xmlConf(xml_node *function_element): the k-th entry is
+ *      port k, the entries beyond SYSTEM_PORT_NUM left out.
+ * cgiParam and xmlEntry return rec, or null (nothing to store) when its
+ * port is not one of 1 to SYSTEM_PORT_NUM.
  * A changed port is applied by discommand on the old record, then command
  * on the new one, both carrying the change flags change computed and the
  * action flags of what is wanted (IA_ADD/IA_DEL the addresses of LAN and
@@ -1086,13 +1089,15 @@ typedef int (*interface_summary_fn)(record_file *h, interface_record *rec);
  * type changes, 10 also when the address or mask changes. */
 typedef int (*interface_check_options_fn)(interface_record *old_rec, interface_record *new_rec);
 /* command (the apply with boot 1) and discommand; n is not used.  0, or -1
- * without a record. */
+ * without a record.  discommand always removes the port's service rules,
+ * which every apply with boot adds. */
 typedef int (*interface_command_fn)(interface_record *rec, int n);
-/* The apply sequence; boot also (re)builds the port's NAT and marks.  A
- * record without change and action flags is applied whole, as at a
- * restart. */
+/* The apply sequence; boot also (re)builds the port's NAT, marks and
+ * service rules.  A record without change and action flags is applied
+ * whole, as at a restart. */
 typedef int (*interface_initial_fn)(interface_record *rec, int n, int boot);
-/* port 0: every port undone, then applied again (port k only: that one);
+/* port 0: every port undone, then applied again, a bond's members with
+ * their master (port k only: that one);
  * the old records from table's handle, the new ones from the word after it
  * (slot 31; the handle's when empty).  A null table only sets system
  * information integer 107 from enableSmartUtil on products with
@@ -1389,14 +1394,15 @@ int app_login_sql(const char *id, int type, int language, int store);
 
 /* What describes APs completely: the "ap_host", "ap_profile" and "ap_wired"
  * tables, whose handle words hold the loaded AP, SSID profile and wired
- * profile lists while in use. */
+ * profile lists while in use.  The lists belong to whoever loaded them,
+ * who frees them (AH_closeMySQL, APP_closeMySQL, APW_closeMySQL). */
 typedef struct ap_host_options {
     module_table *host;
     module_table *profile;
     module_table *wired;
 } ap_host_options;
 int ap_host_options_register(ap_host_options *options);     /* 0, or -1 (nothing kept) */
-void ap_host_options_unregister(ap_host_options *options);  /* lists in the handle words freed too */
+void ap_host_options_unregister(ap_host_options *options);  /* the tables only; options zeroed */
 /* Writes the AP list held in options->host's handle word as CSV to
  * "/var/tmp/AP_Profile_DATE.txt", its path into path (64 bytes): 1, or 0
  * when there is no list or the file cannot be made. */
@@ -1415,10 +1421,12 @@ int ap_del_host(const char *mac);
 /* The controller side (settings null or without an interface: text 41). */
 int setLocal(int on, const ap_setting_record *settings);
 /* The AP side: GRE tunnels of every AP (sn 0) or one, from aps or, when
- * null, the database.  Without tunnels an AP's GRE is dropped. */
+ * null, the database, each made by setRemoteCommand; an AP without an
+ * address (empty or 0.0.0.0) gets none.  Without tunnels an AP's GRE is
+ * dropped. */
 int setRemote(int on, const ap_setting_record *settings, int sn, ll_list *aps);
-/* One GRE tunnel device to the AP at address, joined to the controller's
- * bridge (on), or deleted. */
+/* One GRE tunnel device to the AP at address, joined to the bridge of the
+ * controller's applied interface, text 41 (on), or deleted. */
 int setRemoteCommand(int on, const char *device, const char *address, int key);
 /* Tunnel device names ("W%s_P%d_AP%d", "W%s_P%d_AP%d_", "W%s_PW%d_AP%d" with
  * LAN or DMZ from the interface name), in M() buffers; null for an

@@ -65,7 +65,7 @@ void tunnel(int on, const char *device, const char *address, int key, const std:
 // The tunnels of one AP's slots, then its GRE drop rule: without tunnels
 // no new GRE packet may leave for the AP; the rule is deleted before it is
 // appended, so it is there at most once.
-void remote_ap(int on, const char *iname, const std::string &bridge, const ap_host_record &ap) {
+void remote_ap(int on, const char *iname, const ap_host_record &ap) {
     using name_fn = const char *(*)(const char *, int, int);
     const struct {
         const int32_t *slots;
@@ -77,7 +77,7 @@ void remote_ap(int on, const char *iname, const std::string &bridge, const ap_ho
     for (const auto &kind : kinds)
         for (int k = 1; k <= AP_PROFILE_SLOTS; ++k)
             if (kind.slots[k - 1])
-                if (const char *dev = kind.name(iname, k, ap.SN)) tunnel(on, dev, ap.IP, kind.key + k, bridge);
+                if (const char *dev = kind.name(iname, k, ap.SN)) setRemoteCommand(on, dev, ap.IP, kind.key + k);
 
     const bool v4 = std::strchr(ap.IP, '.'), v6 = !v4 && std::strchr(ap.IP, ':');
     if (!v4 && !v6) return;
@@ -246,23 +246,12 @@ int ap_host_options_register(ap_host_options *options) {
     return -1;
 }
 
+// The lists in the handle words are their loader's: only the tables go.
 void ap_host_options_unregister(ap_host_options *options) {
     if (!options) return;
-    if (options->host) {
-        auto *list = static_cast<ll_list *>(options->host->handle);
-        AH_closeMySQL(&list);
-        ap_host_unregister(options->host);
-    }
-    if (options->profile) {
-        auto *list = static_cast<ll_list *>(options->profile->handle);
-        APP_closeMySQL(&list);
-        ap_profile_unregister(options->profile);
-    }
-    if (options->wired) {
-        auto *list = static_cast<ll_list *>(options->wired->handle);
-        APW_closeMySQL(&list);
-        ap_wired_unregister(options->wired);
-    }
+    ap_host_unregister(options->host);
+    ap_profile_unregister(options->profile);
+    ap_wired_unregister(options->wired);
     *options = {};
 }
 
@@ -338,11 +327,11 @@ int setRemote(int on, const ap_setting_record *settings, int sn, ll_list *aps) {
     if (!list) return -1;
     const char *iname = ap::controller_interface(settings);
     try {
-        const std::string bridge = bridge_of(iname);
         ll_node *cursor = nullptr;
         while (const ap_host_record *a = AH_getlineMySQL(list, &cursor)) {
-            if ((sn && a->SN != sn) || module::same_text(a->IP, "0.0.0.0")) continue;
-            remote_ap(on, iname, bridge, *a);
+            // An AP without an address (none yet, or 0.0.0.0) has no tunnels.
+            if ((sn && a->SN != sn) || !module::is_set(a->IP)) continue;
+            remote_ap(on, iname, *a);
         }
     } catch (...) {
         // Out of memory: the APs after this one keep their state.
@@ -379,6 +368,11 @@ int ap_sync_host(int sn) {
     o.profile->handle = o.host->handle ? APP_getMySQL_list() : nullptr;
     o.wired->handle = o.profile->handle ? APW_getMySQL_list() : nullptr;
     const int result = o.wired->handle ? write_wtp_files(o, sn) : -1;
+    auto *aps = static_cast<ll_list *>(o.host->handle), *profiles = static_cast<ll_list *>(o.profile->handle),
+         *wireds = static_cast<ll_list *>(o.wired->handle);
+    AH_closeMySQL(&aps);
+    APP_closeMySQL(&profiles);
+    APW_closeMySQL(&wireds);
     ap_host_options_unregister(&o);
     return result;
 }

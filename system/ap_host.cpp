@@ -114,12 +114,12 @@ void parse_list(const char *text, int32_t (&slots)[AP_PROFILE_SLOTS]) {
     }
 }
 
-// Comma-joined: every slot, or only the nonzero ones ("0" when none).
+// Comma-joined: every slot, or only the nonzero ones (empty when none).
 std::string join_list(const int32_t (&slots)[AP_PROFILE_SLOTS], bool nonzero_only) {
     std::string out;
     for (int32_t s : slots)
         if (s || !nonzero_only) out += (out.empty() ? "" : ",") + std::to_string(s);
-    return out.empty() ? "0" : out;
+    return out;
 }
 
 enum class kind { integer, seconds, text, list };

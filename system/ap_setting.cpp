@@ -393,14 +393,14 @@ std::string button(const char *type, const char *onclick, const char *text) {
     return out;
 }
 
-// Applies or removes every record of another module through its table.
+// Applies or removes every record of the route table or the subnets through
+// its table, whose command and discommand are both route_command_fn.
 int apply_records(const char *name, int on) {
     module::registered other(name);
     if (!other) return -1;
-    using apply_fn = int (*)(void *rec, void *second);
-    auto apply = reinterpret_cast<apply_fn>(on ? other->command : other->discommand);
+    auto apply = reinterpret_cast<route_command_fn>(on ? other->command : other->discommand);
     if (!apply) return -1;
-    return other.each(MODULE_TAG(kSource), [apply](void *rec) { apply(rec, nullptr); }) < 0 ? -1 : 0;
+    return other.each(MODULE_TAG(kSource), [apply](void *rec) { apply(rec, 0); }) < 0 ? -1 : 0;
 }
 
 // The fields of a tunnel line up to its GRE bridge port.

@@ -280,6 +280,9 @@ void fill(interface_record &r, const lookup &source) {
     r.nameseq = my_nameseq(r.iname);
 }
 
+bool real_port(const interface_record &r) { return r.port >= 1 && r.port <= interface::port_count(); }
+
+// Null, nothing to store, for a port the appliance does not have.
 void *interface_cgiParam(interface_record *rec) {
     if (!rec) return rec;
     interface_set_default(rec, nullptr);
@@ -288,13 +291,12 @@ void *interface_cgiParam(interface_record *rec) {
         if (!value) return std::nullopt;
         return std::string(value);
     });
-    return rec;
+    return real_port(*rec) ? rec : nullptr;
 }
 
-void *interface_xmlEntry(xml_node *entry, void *rec) {
-    if (!rec) return rec;
+void fill_entry(xml_node *entry, interface_record &r) {
     const module::xml_values values(entry);
-    fill(*static_cast<interface_record *>(rec), [&](const field &f) -> std::optional<std::string> {
+    fill(r, [&](const field &f) -> std::optional<std::string> {
         if (f.type == kind::security) {
             const int32_t bits = values.security(-1);
             if (bits < 0) return std::nullopt;
@@ -302,7 +304,12 @@ void *interface_xmlEntry(xml_node *entry, void *rec) {
         }
         return values.value(f.key);
     });
-    return rec;
+}
+
+void *interface_xmlEntry(xml_node *entry, void *rec) {
+    if (!rec) return rec;
+    fill_entry(entry, *static_cast<interface_record *>(rec));
+    return real_port(*static_cast<interface_record *>(rec)) ? rec : nullptr;
 }
 
 void interface_entry(module::xml_entry &e, const interface_record &r) {
@@ -387,10 +394,9 @@ int interface_modify(record_file *h, void *rec, int) {
 bool differ(const char *a, const char *b) { return !module::same_text(a, b); }
 
 bool detection_differs(const interface_record &o, const interface_record &n) {
-    if (o.detect_alive != n.detect_alive || o.detect_service != n.detect_service ||
-        o.detect_frequency != n.detect_frequency || o.detect_rule != n.detect_rule ||
-        differ(o.detect_ipaddr_0, n.detect_ipaddr_0) || differ(o.detect_ipv6addr, n.detect_ipv6addr) ||
-        differ(o.detect_domain, n.detect_domain))
+    if (o.detect_service != n.detect_service || o.detect_frequency != n.detect_frequency ||
+        o.detect_rule != n.detect_rule || differ(o.detect_ipaddr_0, n.detect_ipaddr_0) ||
+        differ(o.detect_ipv6addr, n.detect_ipv6addr))
         return true;
     for (int i = 0; i < 9; ++i)
         if (differ(o.detect_ipaddr[i], n.detect_ipaddr[i])) return true;
@@ -398,20 +404,24 @@ bool detection_differs(const interface_record &o, const interface_record &n) {
 }
 
 bool addresses_differ(const interface_record &o, const interface_record &n) {
-    return differ(o.ipaddr, n.ipaddr) || differ(o.netmask, n.netmask) || o.ipv6cmode != n.ipv6cmode ||
-           differ(o.ipv6addr, n.ipv6addr) || differ(o.PrefixLength, n.PrefixLength);
+    // The IPv6 address is set with the IPv4 one: a new one is applied the same way.
+    return differ(o.ipaddr, n.ipaddr) || differ(o.netmask, n.netmask) || differ(o.ipv6addr, n.ipv6addr) ||
+           differ(o.PrefixLength, n.PrefixLength);
 }
 
 // The values of the address mode in use: a change of them means a new
 // address, a new dial-up or a new lease.
 bool values_differ(const interface_record &o, const interface_record &n) {
+    // The bond's mode and ARP target are written to the bond with the values.
     if (o.bmode != n.bmode || differ(o.arpip, n.arpip)) return true;
     if (n.itype != 2) return n.imode == 1 && addresses_differ(o, n);
     const auto &op = o.connection.pppoe, &np = n.connection.pppoe;
     const auto &od = o.connection.dynamic, &nd = n.connection.dynamic;
     switch (n.cmode) {
+        // The IPv6 gateway is the static WAN's default route as the IPv4 one is.
         case 3: return addresses_differ(o, n) || differ(o.gateway, n.gateway) || differ(o.ipv6gw, n.ipv6gw);
         case 2:
+            // The DHCP client is started with the domain name as with the host name.
             return differ(od.dynamicIP_hostname, nd.dynamicIP_hostname) ||
                    differ(od.dynamicIP_domainname, nd.dynamicIP_domainname);
         case 1:
@@ -534,9 +544,23 @@ void interface_xmlConf(const char *function) {
     module::export_xml<interface_record, interface_entry>(kTable, function, MODULE_TAG(kSource));
 }
 
+// The k-th entry is port k, whatever port it names; the entries beyond the
+// appliance's ports are left out.
 int interface_import_xmlConf(xml_node *function) {
-    return module::import_positional<interface_record, &interface_record::port>(kTable, function, MODULE_TAG(kSource),
-                                                                                false);
+    if (!function) return -1;
+    record_file *h = kTable.open(nullptr, MODULE_TAG(kSource), 1);
+    if (!h) return -1;
+    int k = 0;
+    for (xml_node *e = module::next_entry(function, nullptr); e && ++k <= interface::port_count();
+         e = module::next_entry(function, e)) {
+        interface_record r{};
+        interface_set_default(&r, nullptr);
+        fill_entry(e, r);
+        r.port = k;
+        kTable.modify(h, &r, k);
+    }
+    kTable.close(&h);
+    return 0;
 }
 
 const module_table kTable = {

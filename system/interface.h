@@ -16,13 +16,18 @@ bool in_use(const interface_record &r);
 // The port names a bond master (its own port for the master itself).
 bool bonded(const interface_record &r);
 bool bond_master(const interface_record &r);
-// A member whose master is another port: applied with its master.
+// A member whose master is another port: a restart of every port applies
+// it with its master.
 bool bond_member(const interface_record &r);
+// Which ports a lookup in the shared memory walks: those in use, or every
+// port (the device of a static route is chosen over every port).
+enum class ports { in_use, all };
 // The record of the port named iname in the shared memory; null when no
-// port in use has that name.
-interface_record *find_port(const char *iname);
-// The device that carries r's addresses and routes (interface_route_device).
-std::string carrier(const interface_record &r);
+// such port has that name.
+interface_record *find_port(const char *iname, ports which = ports::in_use);
+// The device that carries r's addresses and routes, the other ports counted
+// from the shared memory (interface_route_device walks every port).
+std::string carrier(const interface_record &r, ports which = ports::in_use);
 // The port summary, the other ports read from h (from the shared memory
 // without one); stored in rec and returned.
 int summary(record_file *h, interface_record *rec);

@@ -78,7 +78,12 @@ std::vector<std::string> setting_words(const std::string &file) {
     return words;
 }
 
-void set_bond_options(const interface_record &r) {
+// The bond's mode and ARP monitoring, from its master's record (a member's
+// master is read from the shared memory).
+void set_bond_options(const interface_record &port) {
+    const interface_record *master = interface::bond_master(port) ? &port : interface_read_shm(port.ibond);
+    if (!master || !interface::bond_master(*master)) return;
+    const interface_record &r = *master;
     const std::string bond = arg(r.iname);
     const char *dir = kSysNet;
     my_system("/bin/echo \"%d\" > %s/%s/bonding/mode", r.bmode, dir, bond.c_str());
@@ -102,12 +107,26 @@ void set_device(const interface_record &r, bool up) {
     my_system("%s set %s %s", "/sbin/ip link", arg(device.c_str()).c_str(), up ? "up" : "down");
 }
 
-// The bridge of the port's zone, for the transparent modes.
-void set_bridge(const interface_record &r) {
-    if (!on_zone_bridge(r)) return;
+void make_bridge(const interface_record &r) {
     const std::string bridge = zone_bridge(r);
     my_system("%s addbr %s", "/sbin/brctl", bridge.c_str());
     my_system("%s set %s %s", "/sbin/ip link", bridge.c_str(), "up");
+}
+
+// Transparent routing puts a port on its zone's bridge: one that routes
+// transparently, and a static WAN while some port does.
+bool routed_onto_bridge(const interface_record &r) {
+    return on_zone_bridge(r) && (r.imode == 3 || (r.itype == 2 && r.cmode == 3 && (r.summary & 32)));
+}
+
+// The zone's bridge of a port that transparent routing puts on it.
+void set_routing(const interface_record &r) {
+    if (routed_onto_bridge(r)) make_bridge(r);
+}
+
+// The zone's bridge of a port that transparent bridging puts on it.
+void set_bridge(const interface_record &r) {
+    if (on_zone_bridge(r) && !routed_onto_bridge(r)) make_bridge(r);
 }
 
 void join_bridge(const interface_record &r, bool on) {
@@ -149,6 +168,13 @@ void set_port_bonding(const interface_record &r, bool on) {
 
 // ---- Translation and marks of a WAN -------------------------------------------
 
+// The hook that marks what enters by the WAN as from a WAN; op "A" appends,
+// "D" deletes.
+void set_from_wan_mark(const interface_record &r, const char *op) {
+    MODULE_RULE(4, kSource, "/sbin/iptables -t mangle -%s preMangle_WAN -i %s -j preMangle_fromWAN", op,
+                arg(outward(r).c_str()).c_str());
+}
+
 // The chains of the WAN's translation and route mark, and their hooks for
 // the traffic that leaves and enters by it.
 void set_nat(const interface_record &r, bool on) {
@@ -159,10 +185,11 @@ void set_nat(const interface_record &r, bool on) {
         MODULE_RULE(4, kSource, "/sbin/iptables -t mangle -N mark_%s", name.c_str());
         MODULE_RULE(4, kSource, "/sbin/iptables -t mangle -A preMangle_WAN -i %s -j mark_%s", device.c_str(),
                     name.c_str());
-        MODULE_RULE(4, kSource, "/sbin/iptables -t mangle -A preMangle_WAN -i %s -j preMangle_fromWAN", device.c_str());
+        // A WAN whose address comes later gets no boot-time address stage:
+        // its traffic is marked as from a WAN along with its chains.
+        if (r.cmode != 3) set_from_wan_mark(r, "A");
         return;
     }
-    MODULE_RULE(4, kSource, "/sbin/iptables -t mangle -D preMangle_WAN -i %s -j preMangle_fromWAN", device.c_str());
     MODULE_RULE(4, kSource, "/sbin/iptables -t mangle -D preMangle_WAN -i %s -j mark_%s", device.c_str(), name.c_str());
     MODULE_RULE(4, kSource, "/sbin/iptables -t mangle -F mark_%s", name.c_str());
     MODULE_RULE(4, kSource, "/sbin/iptables -t mangle -X mark_%s", name.c_str());
@@ -226,7 +253,10 @@ void flush_wan_table(const interface_record &r) {
 void set_def_gw(const interface_record &r, const std::string &device, const char *gateway, const char *source) {
     const int table = kWanTableBase + r.nameseq;
     flush_wan_table(r);
-    if (module::has_ipv4(gateway) && module::has_ipv4(source))
+    // On the dialler's point-to-point device 0.0.0.0 stands for no gateway or
+    // source: the route goes by the device alone.
+    const auto given = pppoe_wan(r) ? module::is_ipv4 : module::has_ipv4;
+    if (given(gateway) && given(source))
         my_system("%s %s default via %s dev %s src %s proto static table %d", "/sbin/ip route", "add",
                   arg(gateway).c_str(), arg(device.c_str()).c_str(), arg(source).c_str(), table);
     if (module::has_ipv6(r.ipv6gw))
@@ -284,8 +314,10 @@ void set_pppoe(const interface_record &r) {
     my_debug(kSource, __LINE__, "[%s %d]set_pppoe", __func__, __LINE__);
     interface::write_pppoe_config(1, r);
     interface::pppoe_connect(r);
+    // Without a fixed address from the provider, neither gateway nor source.
     const interface_pppoe &p = r.connection.pppoe;
-    if (p.pppoe_service) set_def_gw(r, outward(r), p.pppoe_via_defgw, p.pppoe_via_ipaddr);
+    const bool fixed = p.pppoe_service;
+    set_def_gw(r, outward(r), fixed ? p.pppoe_via_defgw : "0.0.0.0", fixed ? p.pppoe_via_ipaddr : "0.0.0.0");
 }
 
 // ---- Management services ----------------------------------------------------
@@ -355,6 +387,9 @@ void set_address(const interface_record &r, int boot) {
         if (boot) {
             set_def_nat(r, nat_source(r, r.ipaddr));
             set_def_wan_mark(r);
+            // An address change re-applies it: deleted first, it is there once.
+            set_from_wan_mark(r, "D");
+            set_from_wan_mark(r, "A");
         }
         change_wip(r);
     } else if (action & IA_ADD) {
@@ -381,14 +416,13 @@ int apply(interface_record &r, int boot) {
     my_debug(kSource, __LINE__, "=====START command port %d=====", port);
     if (!interface::in_use(r)) {
         if (structural(r, IA_ADD)) set_device(r, false);
-    } else if (!interface::bond_member(r)) {
+    } else {
         if (change & iTYPE_CHANGE) set_device_name(r, true);
-        if ((change & (iTYPE_CHANGE | VALUE_CHANGE)) && interface::bond_master(r)) set_bond_options(r);
+        if ((change & VALUE_CHANGE) && interface::bonded(r)) set_bond_options(r);
         my_debug(kSource, __LINE__, "===== command 0.1 port %d =====", port);
-        if (structural(r, IA_ADD)) {
-            set_device(r, true);
-            if (r.summary & (32 | 64)) set_bridge(r);  // some port routes or bridges transparently
-        }
+        set_device(r, true);
+        if (r.summary & 32) set_routing(r);  // some port routes transparently
+        if (r.summary & 64) set_bridge(r);   // some port bridges transparently
         if (change & (iTYPE_CHANGE | MAC_CHANGE)) set_mac_addr(r);
         my_debug(kSource, __LINE__, "===== command 1 port %d =====", port);
         if ((change & iTYPE_CHANGE) && interface::bond_master(r)) set_port_bonding(r, true);
@@ -398,7 +432,7 @@ int apply(interface_record &r, int boot) {
             my_debug(kSource, __LINE__, "===== command 2 port %d =====", port);
             set_address(r, boot);
         }
-        if ((change & (iTYPE_CHANGE | SECURITY_CHANGE)) || (action & IA_ADD)) {
+        if ((change & SECURITY_CHANGE) || boot) {
             my_debug(kSource, __LINE__, "===== command 2.1 port %d =====", port);
             set_security(r, "A");
         }
@@ -420,7 +454,7 @@ int apply(interface_record &r, int boot) {
 
 int undo(interface_record &r) {
     my_debug(kSource, __LINE__, "=====START discommand port %d=====", r.port);
-    if (!interface::in_use(r) || interface::bond_member(r)) return 0;
+    if (!interface::in_use(r)) return 0;
     const int change = r.ichange, action = r.iaction;
     const bool gone = structural(r, IA_DEL);
     if (gone) flush_transparent_routing_rule(1);
@@ -437,8 +471,13 @@ int undo(interface_record &r) {
         set_ip_addr("del", r, interface::carrier(r));
     }
     if (on_zone_bridge(r) && gone) join_bridge(r, false);
-    if (nat_wan(r) && ((change & (iTYPE_CHANGE | NAT_CHANGE)) || (action & IA_DEL))) set_nat(r, false);
-    if ((change & (iTYPE_CHANGE | SECURITY_CHANGE)) || (action & IA_DEL)) set_security(r, "D");
+    if (nat_wan(r) && ((change & (iTYPE_CHANGE | NAT_CHANGE)) || (action & IA_DEL))) {
+        set_from_wan_mark(r, "D");
+        set_nat(r, false);
+    }
+    // Applying a port with the boot argument (every command does) adds its
+    // service rules again, so undoing it always takes them away.
+    set_security(r, "D");
     if ((change & iTYPE_CHANGE) && interface::bond_master(r)) set_port_bonding(r, false);
     if (change & iTYPE_CHANGE) set_device_name(r, false);
     return 0;
@@ -471,7 +510,7 @@ int recommand(module_table *table, int port) {
         record_file *h = pass ? new_records : old_records;
         for (int p = first; p <= last; ++p) {
             interface_record r{};
-            if (!table->getnum(h, &r, p)) continue;
+            if (!table->getnum(h, &r, p) || (!port && bond_member(r))) continue;  // applied with its master
             r.ichange = kAllChanges;
             r.iaction = pass ? kApplyActions : kUndoActions;
             summary(h, &r);

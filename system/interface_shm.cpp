@@ -49,11 +49,11 @@ bool bonded(const interface_record &r) { return r.ibond >= 1 && r.ibond <= port_
 bool bond_master(const interface_record &r) { return bonded(r) && r.ibond == r.port; }
 bool bond_member(const interface_record &r) { return bonded(r) && r.ibond != r.port; }
 
-interface_record *find_port(const char *iname) {
-    if (!iname || module::same_text(iname, module::kUnset)) return nullptr;
+interface_record *find_port(const char *iname, ports which) {
+    if (!iname || !*iname || module::same_text(iname, module::kUnset)) return nullptr;
     for (int port = 1; port <= port_count(); ++port) {
         interface_record *r = interface_read_shm(port);
-        if (r && in_use(*r) && named(*r, iname)) return r;
+        if (r && (which == ports::all || in_use(*r)) && named(*r, iname)) return r;
     }
     return nullptr;
 }
@@ -61,11 +61,12 @@ interface_record *find_port(const char *iname) {
 // The same choice the static routes make: an interface whose traffic is
 // bridged has its addresses on the zone's bridge; the access-point
 // controller and the bridged VPN move an interface onto their own bridge.
-std::string carrier(const interface_record &r) {
+std::string carrier(const interface_record &r, ports which) {
+    const bool every = which == ports::all;
     int routing = 0, bridging = 0;
     for (int port = 1; port <= port_count(); ++port) {
         const interface_record *q = port == r.port ? &r : interface_read_shm(port);
-        if (!q || !in_use(*q)) continue;
+        if (!q || (!every && !in_use(*q))) continue;
         routing += q->imode == 3;
         bridging += q->imode == 2;
     }
@@ -75,7 +76,7 @@ std::string carrier(const interface_record &r) {
                          (r.itype == 1 && r.imode == 1 && bridging > 0 && zoned);
     if (bridged) return "br" + std::to_string(r.izone);
     const char *controller = RS(41);
-    if (controller && in_use(r) && named(r, controller) && !module::same_text(controller, module::kUnset))
+    if (controller && (every || in_use(r)) && named(r, controller) && !module::same_text(controller, module::kUnset))
         return "brgre";
     if (port_flag(RS(58), r.port)) return "brvpn" + std::to_string(r.port);
     return std::string(r.iname, strnlen(r.iname, sizeof r.iname));
@@ -152,10 +153,10 @@ int enableSmartUtil(void) {
 }
 
 int interface_route_device(const char *iname, char *out, int size) {
-    const interface_record *r = interface::find_port(iname);
+    const interface_record *r = interface::find_port(iname, interface::ports::all);
     if (!r || !out || size < 1) return -1;
     try {
-        module::set_text(out, static_cast<std::size_t>(size), interface::carrier(*r).c_str());
+        module::set_text(out, static_cast<std::size_t>(size), interface::carrier(*r, interface::ports::all).c_str());
     } catch (...) {
         return -1;
     }

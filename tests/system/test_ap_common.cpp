@@ -49,8 +49,10 @@ TEST(ApCommon, TunnelsGroupsProfilesMapsAndTheApForm) {
     // Devices are named by the interface's zone, the slot and the AP.
     EXPECT_STREQ(get5GWifiDevName("DMZ2", 1, 4), "WDMZ_P1_AP4_");
     for (const char *none : {"^o^", "WAN1"}) EXPECT_EQ(getWiredDevName(none, 2, 7), nullptr);
-    ll_list *aps = listed({ap(7, "192.168.1.20", {4, 0, 9}, {0, 5}, {0, 2}), ap(8, "0.0.0.0", {1}), ap(9, "fe80::9")});
-    box.take(), setRemote(1, &lan1, 0, aps);
+    // APs without an address get no tunnels; the others join the bridge of the applied interface.
+    ll_list *aps = listed({ap(7, "192.168.1.20", {4, 0, 9}, {0, 5}, {0, 2}), ap(8, "0.0.0.0", {1}), ap(9, "fe80::9"),
+                           ap(10, "", {1})});
+    box.take(), WS(41, "LAN1"), setRemote(1, &lan1, 0, aps);
     EXPECT_EQ(box.take(), (Effects{tunnel_on("WLAN_P1_AP7", "192.168.1.20", 1, "br2") +
                                        tunnel_on("WLAN_P3_AP7", "192.168.1.20", 3, "br2") +
                                        tunnel_on("WLAN_P2_AP7_", "192.168.1.20", 10, "br2") +
@@ -82,7 +84,8 @@ TEST(ApCommon, TunnelsGroupsProfilesMapsAndTheApForm) {
     EXPECT_EQ(box.read("/etc/sysconfig/.firewall/ap_group.conf"), replaced(std::string(64, '0'), "0", "0\n"));
     const ap_host_record member = ap(1, "0.0.0.0", {0, 3, 0, 5}, {}, {1, 0, 2});
     EXPECT_EQ((std::vector{ModifyAPGroupFile(&member, 2), ModifyAPGroupFile(&member, 65)}), (std::vector{0, -1}));
-    EXPECT_EQ(box.read("/etc/sysconfig/.firewall/ap_group.conf").substr(0, 30), "0\n3,5 0 1,0,2,0,0,0,0,0 \n0\n0\n0");
+    EXPECT_EQ(box.read("/etc/sysconfig/.firewall/ap_group.conf").substr(0, 31),
+              "0\n3,5 \"\" 1,0,2,0,0,0,0,0 \n0\n0\n0");  // no 5 GHz profile: an empty list
     ap_group_record g{};
     ASSERT_NE(GetAPGroupNumData(&g, 2), nullptr);
     EXPECT_EQ((std::vector{g.pf_id[0], g.pf_id[1], g.pf_id[2], g.wired_id[0], g.wired_id[1], g.wired_id[2]}),

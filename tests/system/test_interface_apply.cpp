@@ -80,10 +80,14 @@ TEST(InterfaceApply, PortsAppliedAndUndoneInEveryModeAndHostileValuesRefused) {
               (Effects{"", replaced(services, " -A ", " -D "), replaced(services6, " -A ", " -D ")}));
     box.write("/var/debug.msg", "");
     const Effects logged = run(box, t, lan, SECURITY_CHANGE, 0, 1, false);
-    EXPECT_EQ(lines_with(logged.commands, "<sync>", false) + logged.ipv4 + logged.ipv6, services + services6);
+    EXPECT_EQ(lines_with(logged.commands, "<sync>", false) + logged.ipv4 + logged.ipv6,
+              up("LAN1") + services + services6);
     EXPECT_EQ(std::regex_replace(lines_with(box.read("/syslog.log"), "==="), std::regex(".*\\] ="), "="),
               "=====START command port 1=====\n===== command 0.1 port 1 =====\n===== command 1 port 1 =====\n"
               "===== command 1.1 port 1 =====\n===== command 2.1 port 1 =====\n=====END command port 1=====\n");
+    // At boot the rules are added whatever changed; undoing a port takes them away whatever it undoes.
+    const std::string booted = run(box, t, lan, VALUE_CHANGE, 0, 1, false).ipv4;
+    EXPECT_EQ(booted + run(box, t, lan, 0, IA_RELEASE, 0, true).ipv4, services + replaced(services, " -A ", " -D "));
     reset_interfaces({interface_defaults(2, "WAN1", 2, 2)});
     wan_address_event known{"198.51.100.9", 2, "WAN1"}, unknown{"198.51.100.9", 2, "WAN9"};
     ASSERT_EQ(call<wan_address_fn>(t->dynamicIPup, &known), &known);
@@ -101,6 +105,7 @@ TEST(InterfaceApply, PortsAppliedAndUndoneInEveryModeAndHostileValuesRefused) {
     interface_pppoe &dial = pppoe.connection.pppoe;
     put(dial.pppoe_via_ipaddr, "198.51.100.7"), put(dial.pppoe_via_defgw, "198.51.100.1");
     dial.pppoe_vlan = 7, dial.pppoe_service = 1, pppoe.speeder = 1;
+    const interface_record dynamic_pppoe = interface_defaults(3, "WAN2", 2, 1);
     const auto zoned = [](interface_record r, int imode, int zone) { return r.imode = imode, r.izone = zone, r; };
     const interface_record routing = zoned(interface_defaults(1, "LAN1", 1, 3), 3, 1),
                            zoned_wan = zoned(interface_defaults(2, "WAN1", 2, 3, "203.0.113.5"), 1, 1),
@@ -113,9 +118,9 @@ TEST(InterfaceApply, PortsAppliedAndUndoneInEveryModeAndHostileValuesRefused) {
                       routes = "/sbin/ebtables -t broute -A transparent_routing -i LAN1 -p IPv4 -j redirect"
                                " --redirect-target DROP\n/sbin/ebtables -t broute -A transparent_routing -i LAN1"
                                " -p IPv6 -j redirect --redirect-target DROP\n";
-    const std::string nat1 = ipt + "nat -N postNat_WAN1\n" + ipt + "nat -A postNat -o WAN1 -j postNat_WAN1\n" + ipt +
-                             "mangle -N mark_WAN1\n" + ipt + "mangle -A preMangle_WAN -i WAN1 -j mark_WAN1\n" + ipt +
-                             "mangle -A preMangle_WAN -i WAN1 -j preMangle_fromWAN\n";
+    const std::string chains1 = ipt + "nat -N postNat_WAN1\n" + ipt + "nat -A postNat -o WAN1 -j postNat_WAN1\n" + ipt +
+                                "mangle -N mark_WAN1\n" + ipt + "mangle -A preMangle_WAN -i WAN1 -j mark_WAN1\n",
+                      from1 = ipt + "mangle -A preMangle_WAN -i WAN1 -j preMangle_fromWAN\n", nat1 = chains1 + from1;
     const std::string unnat1 = ipt + "mangle -D preMangle_WAN -i WAN1 -j preMangle_fromWAN\n" + ipt +
                                "mangle -D preMangle_WAN -i WAN1 -j mark_WAN1\n" + ipt + "mangle -F mark_WAN1\n" + ipt +
                                "mangle -X mark_WAN1\n" + ipt + "nat -D postNat -o WAN1 -j postNat_WAN1\n" + ipt +
@@ -134,8 +139,9 @@ TEST(InterfaceApply, PortsAppliedAndUndoneInEveryModeAndHostileValuesRefused) {
         {"static WAN at boot", {wan}, wan, 1023, IA_ADD, 1, false,
          wan1 + address + table + "/sbin/ip route add default via 203.0.113.1 dev WAN1 src 203.0.113.5 proto static"
          " table 101\n" + wip + kFlushes + stop1,
-         nat1 + translated("203.0.113.9", ipt + "nat -A postNat_WAN1 ! -i lo -s 203.0.113.0/255.255.255.0 -j ACCEPT\n") +
-             bridges},
+         chains1 +
+             translated("203.0.113.9", ipt + "nat -A postNat_WAN1 ! -i lo -s 203.0.113.0/255.255.255.0 -j ACCEPT\n") +
+             replaced(from1, " -A ", " -D ") + from1 + bridges},
         {"static WAN undone", {wan}, wan, 1023, kUndo, 0, true, kFlush + unaddress + renamed("WAN1", "eth1"), unnat1},
         {"DHCP renewed", {dhcp}, dhcp, 1023, IA_ADD | IA_RENEW, 1, false,
          wan1 + "/sbin/dhcpcd WAN1 -R -h gw > /dev/null 2>&1\n" + kFlushes + stop1, nat1 + bridges},
@@ -156,7 +162,12 @@ TEST(InterfaceApply, PortsAppliedAndUndoneInEveryModeAndHostileValuesRefused) {
          renamed("eth0", "LAN1") + up("LAN1") + bridged("br1") + kMac1 + joined("br1", "LAN1") + kFlushes + routes, br2},
         {"bond master", {bond, member}, bond, 1023, IA_ADD, 0, false, renamed("bond1", "WAN1") + bonding + up("WAN1") +
          slaves, bridges},
-        {"bond member: applied with its master", {bond, member}, member, 1023, IA_ADD, 1, false, "", ""},
+        {"PPPoE without a fixed address: routed by the dialler's device", {dynamic_pppoe}, dynamic_pppoe, 0, IA_CONNECT,
+         0, false, up("WAN2") + "/usr/sbin/pppd.WAN WAN2 linkname WAN2 newname WAN2_ppp wanunit 2 > /dev/null 2>&1\n" +
+         replaced(table, "101", "102") + "/sbin/ip route add default via 0.0.0.0 dev WAN2_ppp src 0.0.0.0 proto static"
+         " table 102\n/usr/sbin/wan_accelerator stop WAN2 > /dev/null 2>&1\n", ""},
+        {"bond member: the bond set from its master", {bond, member}, member, 1023, IA_ADD, 1, false,
+         renamed("eth2", "LAN2") + bonding + up("LAN2") + kFlushes, bridges},
         {"bond released", {bond, member}, bond, iTYPE_CHANGE, 0, 0, true, released + renamed("WAN1", "bond1"), unnat1},
     };
     for (const auto &c : cases) {
@@ -190,8 +201,8 @@ TEST(InterfaceApply, PortsAppliedAndUndoneInEveryModeAndHostileValuesRefused) {
         // A line break is kept as the //n of a line.
         std::string expected = replaced(replaced(replaced(value, "\r\n", "//n"), "\r", "//n"), "\n", "//n");
         expected.resize(std::min(expected.size(), sizeof dhcp.connection.dynamic.dynamicIP_hostname - 1));
-        EXPECT_EQ(run_with_stub(box, run(box, t, dhcp, 0, IA_RENEW, 0, false).commands, "/sbin/dhcpcd"),
-                  (std::vector<std::string>{"WAN1", "-R", "-h", expected}));
+        const std::string client = lines_with(run(box, t, dhcp, 0, IA_RENEW, 0, false).commands, "/sbin/dhcpcd ");
+        EXPECT_EQ(run_with_stub(box, client, "/sbin/dhcpcd"), (std::vector<std::string>{"WAN1", "-R", "-h", expected}));
         // A user name or password that would leave its quotes is refused.
         run(box, t, pppoe, 0, IA_CONNECT, 0, false);
         const interface_pppoe &p = pppoe.connection.pppoe;
@@ -250,7 +261,9 @@ TEST(InterfaceApply, RestartUndoesEveryPortWithTheOldRecordsThenAppliesTheNew) {
     ASSERT_EQ(interface_init_shm(), 0);
     Module t(interface_register, interface_unregister);
     t.open(1), t.close();
-    box.write("/var/tmp/interface_tmp.conf", "1 0 1 1 3 eth0 LAN1 10.0.0.1 255.0.0.0 \n2 0 0 1 0 eth1 ^o^ \n");
+    // Port 2 becomes a member of port 1's bond: the restart applies it with its master.
+    box.write("/var/tmp/interface_tmp.conf", "1 0 1 1 3 eth0 LAN1 10.0.0.1 255.0.0.0 \n"
+              "2 0 1 1 3 eth1 LAN2 - - - - 0 - - - 0 - 0 0 - - - 0 - - 0 1 \n");
     qValueAdd("wizard", "%s", "wizard");
     record_file *renewed = t->open(nullptr, "pid:0,tests:open():0", 0);
     qFree(), t.open(0), t->rewrite_secrets = reinterpret_cast<module_op>(renewed);  // the word after the handle
@@ -261,7 +274,7 @@ TEST(InterfaceApply, RestartUndoesEveryPortWithTheOldRecordsThenAppliesTheNew) {
     EXPECT_EQ(e.commands, kFlush + unaddressed(addressed("192.168.1", "1", "LAN1", "LAN1")) + renamed("LAN1", "eth0") +
                               renamed("eth0", "LAN1") + up("LAN1") + kMac1 + "/sbin/ip addr add 10.0.0.1/8 broadcast"
                               " 10.255.255.255 dev LAN1 label LAN1:LAN1\n/sbin/ip route replace 10.0.0.0/8 dev LAN1"
-                              " src 10.0.0.1\n" + kFlushes + "/sbin/ip link set eth1 down\n");
+                              " src 10.0.0.1\n" + kFlushes);
     EXPECT_EQ(lines_with(e.ipv4, " -D "), replaced(lines_with(e.ipv4, " -A interface_"), " -A ", " -D "));
     EXPECT_EQ(lines_with(e.ipv4, "tlog_accept"), "") << "no service is on without its definition";
 }

@@ -8,8 +8,9 @@
 
 using namespace testing_support;
 
-// Ports export every key in order, escaped, and import by position (wrong values refused, security bits rebuilt);
-// routes export with the family's name and import their own keys, duplicates kept; subnets and VLANs go back whole.
+// Ports export every key in order, escaped, and import by position (wrong values and ports refused, security bits
+// rebuilt); routes export with the family's name and import their own keys, duplicates kept; subnets and VLANs go
+// back whole.
 TEST(InterfaceXml, PortsExportInTheirOrderAndImportByPosition) {
     ModuleBox box({"SYSTEM_PORT_NUM=1"});
     ASSERT_EQ(interface_init_shm(), 0);
@@ -43,6 +44,18 @@ TEST(InterfaceXml, PortsExportInTheirOrderAndImportByPosition) {
               "mac=00:11:22:33:44:5g|<security>|PING=1|SSH=2|</security>") + "</_entry></_function>"), 0);
     const interface_record &r = *interface_read_shm(1);
     EXPECT_EQ(std::string(r.iname) + " " + r.ipaddr + " " + r.mac + " " + r.security, "^o^ 0.0.0.0 00:00:00:00:00:00 17");
+    // A port the appliance lacks is refused: an entry beyond the ports, an entry or a form naming one.
+    const std::string stored = box.read(file), port2 = "<_entry>" + elements("port=2") + "</_entry>";
+    ASSERT_EQ(import_into(t.table(), replaced(export_of(t.table(), "interface"), "</_function>", port2 + "</_function>")),
+              0);
+    EXPECT_EQ(box.read(file), stored);
+    const Document lone("<_function>" + port2 + "</_function>");
+    xml_node *lone_entry = my_mxmlFindElement(lone.function(), lone.function(), "_entry", nullptr, nullptr,
+                                              MY_XML_DESCEND);
+    interface_record r2{};
+    EXPECT_EQ(call<void *(xml_node *, void *)>(t->xmlEntry, lone_entry, &r2), nullptr);
+    EXPECT_EQ((submit_form({{"port", "2"}}), call<void *(interface_record *)>(t->cgiParam, &r2)), nullptr);
+    qFree();
     // Routes and subnets.
     Module routes(route_table_register, route_table_unregister), subnets(msubnet_register, msubnet_unregister);
     const std::string route_file = "/etc/sysconfig/.firewall/static_route.conf";

@@ -29,6 +29,9 @@ TEST(RouteTable, RoutesGoOnTheDeviceThatCarriesTheirInterface) {
         {"access-point controller", {lan}, "LAN1", "", "LAN1", "brgre"},
         {"bridged VPN", {lan, lan2}, "^o^", "0100", "LAN2", "brvpn2"},
         {"static WAN while a port routes", {zoned(lan, 3, 1), zoned(wan, 1, 3)}, "^o^", "", "WAN1", "br3"},
+        {"every port counts, in use or not", {zoned(interface_port(1, "LAN1", 0), 3, 1), zoned(wan, 1, 3)}, "^o^", "",
+         "WAN1", "br3"},
+        {"port not in use", {interface_port(1, "LAN1", 0)}, "^o^", "", "LAN1", "LAN1"},
         {"VLAN device", {}, "^o^", "", "eth1.5", "eth1.5"},
         {"unknown interface", {lan}, "^o^", "", "LAN7", ""},
     };
@@ -50,6 +53,11 @@ TEST(RouteTable, RoutesGoOnTheDeviceThatCarriesTheirInterface) {
     EXPECT_EQ(call<route_check_fn>(t->interface_check, &dmz, &named), 0);
     EXPECT_EQ(box.take().commands, "/sbin/ip route del 10.2.0.0/16 via 192.168.2.254 dev LAN2 table 20\n"
                                    "/sbin/ip route add 10.2.0.0/16 via 192.168.2.254 dev LAN2 table 20\n");
+    // The access-point controller applies and removes every route through the table.
+    const std::string added = "/sbin/ip -6 route add 2001:db8:1::/48 via 2001:db8::1 dev LAN2 table 20\n"
+                              "/sbin/ip route add 10.2.0.0/16 via 192.168.2.254 dev LAN2 table 20\n";
+    EXPECT_EQ((set_static_route(1), set_static_route(0), box.take().commands),
+              added + replaced(added, " add ", " del "));
     // The form, on a new file.
     record_file *h = (box.remove(kRoutes), t.open(1));
     for (const FormValues &form :
