@@ -16,8 +16,9 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
+#include <utility>
+
+#include "runtime/owners.h"
 
 namespace platform {
 namespace {
@@ -159,9 +160,9 @@ int pclose_read(FILE *stream) {
 int tcp_port(int appliance_port) {
     std::string root = sandbox_root();
     if (root.empty()) return appliance_port;
-    std::ifstream in(root + "/ports/" + std::to_string(appliance_port));
+    runtime::file_handle in(std::fopen((root + "/ports/" + std::to_string(appliance_port)).c_str(), "re"));
     int port = 0;
-    return in >> port && port > 0 && port < 65536 ? port : appliance_port;
+    return in && std::fscanf(in.get(), "%d", &port) == 1 && port > 0 && port < 65536 ? port : appliance_port;
 }
 
 void restart() {
@@ -238,14 +239,19 @@ int remove_sandbox_ipc(const std::string &root) {
     uint32_t high = high_half(canonical);
     int removed = 0;
     auto sweep = [&](const char *table, auto remove) {
-        std::ifstream in(table);
-        std::string line;
-        std::getline(in, line);  // column titles
-        while (std::getline(in, line)) {
-            std::istringstream fields(line);
+        runtime::file_handle in(std::fopen(table, "re"));
+        if (!in) return;
+        // The column titles, then one object per line, its key and id first;
+        // only the start of a line (longer ones come in pieces) is read.
+        char line[512];
+        bool title = true, line_start = true;
+        while (std::fgets(line, sizeof line, in.get())) {
+            const bool starts = line_start;
+            line_start = std::strchr(line, '\n') != nullptr;
+            if (!starts || std::exchange(title, false)) continue;
             long long key = 0;
             int id = -1;
-            if (!(fields >> key >> id)) continue;
+            if (std::sscanf(line, "%lld %d", &key, &id) != 2) continue;
             if (((static_cast<uint32_t>(key) >> 16) & 0xffff) == high && remove(id) == 0) ++removed;
         }
     };
