@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "runtime/owners.h"
+#include "webadmin.h"
 
 namespace platform {
 namespace {
@@ -184,14 +185,18 @@ void sync() {
 }
 
 void log(int priority, const char *format, ...) {
-    const int error = errno;
     va_list args;
     va_start(args, format);
+    vlog(priority, format, args);
+    va_end(args);
+}
+
+void vlog(int priority, const char *format, va_list args) {
+    const int error = errno;
     std::string root = sandbox_root();
     if (root.empty()) {
         errno = error;
         vsyslog(priority, format, args);
-        va_end(args);
         return;
     }
     // The C library's %m, by hand: the text of errno at the call.
@@ -215,7 +220,6 @@ void log(int priority, const char *format, ...) {
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
     std::vsnprintf(message, sizeof message, expanded.c_str(), args);
 #pragma GCC diagnostic pop
-    va_end(args);
     std::string_view text(message);
     if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
     record(root, "<" + std::to_string(priority) + ">" + std::string(text), "/syslog.log");
@@ -261,3 +265,36 @@ int remove_sandbox_ipc(const std::string &root) {
 }
 
 }  // namespace platform
+
+// The same for the pages and programs that link the library.
+extern "C" {
+
+const char *my_path(const char *appliance_path) {
+    static char buffers[8][PATH_MAX];
+    static unsigned next;
+    if (!appliance_path) return nullptr;
+    const std::string mapped = platform::path(appliance_path);
+    if (mapped.size() >= sizeof buffers[0]) return nullptr;
+    char *out = buffers[next++ % 8];
+    std::memcpy(out, mapped.c_str(), mapped.size() + 1);
+    return out;
+}
+
+int my_libc_system(const char *command) { return platform::libc_system(command); }
+
+void my_syslog(int priority, const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    platform::vlog(priority, format, args);
+    va_end(args);
+}
+
+void my_sleep(unsigned int seconds) { platform::sleep_seconds(seconds); }
+
+void my_reboot(void) { platform::restart(); }
+
+key_t my_ipc_key(key_t appliance_key) { return platform::ipc_key(appliance_key); }
+
+int my_ipc_remove_sandbox(const char *root) { return root ? platform::remove_sandbox_ipc(root) : 0; }
+
+}  // extern "C"
