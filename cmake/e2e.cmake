@@ -2,21 +2,15 @@
 # end-to-end tests that drive lighttpd with curl and headless Chromium.
 
 add_executable(index.cgi demo/index.cpp)
-target_link_libraries(index.cgi PRIVATE webadmin)
-target_include_directories(index.cgi PRIVATE ${CMAKE_SOURCE_DIR})
-set_target_properties(index.cgi PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+webadmin_program(index.cgi DESTINATION www/cgi-bin)
 
 # The configuration page: back-up and restore of the whole configuration.
 add_executable(config.cgi demo/config.cpp)
-target_link_libraries(config.cgi PRIVATE webadmin)
-target_include_directories(config.cgi PRIVATE ${CMAKE_SOURCE_DIR})
-set_target_properties(config.cgi PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+webadmin_program(config.cgi DESTINATION www/cgi-bin)
 
 # The firewall daemon's stand-in, which writes the queued commands to a log.
 add_executable(firewall-daemon demo/firewall_daemon.cpp)
-target_link_libraries(firewall-daemon PRIVATE webadmin)
-target_include_directories(firewall-daemon PRIVATE ${CMAKE_SOURCE_DIR})
-set_target_properties(firewall-daemon PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+webadmin_program(firewall-daemon)
 
 if(WEBADMIN_TESTS)
   # The start page's process test runs the program it checks.

@@ -11,14 +11,15 @@ if(WEBADMIN_FUZZ)
   endif()
   # Coverage feedback from the library itself, not only from the targets.
   # (clang also reports helpers that only some processors' sizes use.)
-  target_compile_options(webadmin PRIVATE -fsanitize=fuzzer-no-link -Wno-unneeded-internal-declaration)
-  target_compile_options(upgrade_pages PRIVATE -fsanitize=fuzzer-no-link)
+  target_compile_options(webadmin_objects PRIVATE -fsanitize=fuzzer-no-link -Wno-unneeded-internal-declaration)
+  # The CGI's pages do without exceptions; here qError unwinds through them.
+  target_compile_options(upgrade_pages PRIVATE -fsanitize=fuzzer-no-link -fexceptions)
 
   # qError unwinds to the target instead of ending the process, and the
   # request body is read from the input (tests/fuzz/fuzz_support.h).
   add_library(fuzz_support STATIC ${CMAKE_SOURCE_DIR}/tests/fuzz/fuzz_support.cpp)
   target_include_directories(fuzz_support PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests/fuzz)
-  target_link_libraries(fuzz_support PUBLIC webadmin)
+  target_link_libraries(fuzz_support PUBLIC webadmin_static)
   target_link_options(fuzz_support INTERFACE -fsanitize=fuzzer LINKER:--wrap=qError LINKER:--wrap=read)
 
   add_custom_target(fuzzers)

@@ -15,7 +15,7 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/platform.h"
+#include "webadmin.h"
 
 namespace {
 
@@ -73,7 +73,7 @@ int main(int argc, char **argv) {
     setenv("APPLIANCE_ROOT", argv[1], 1);
     int queues[2];
     for (int i = 0; i < 2; ++i) {
-        queues[i] = msgget(platform::ipc_key(kQueueKeys[i]), IPC_CREAT | 0600);
+        queues[i] = msgget(my_ipc_key(kQueueKeys[i]), IPC_CREAT | 0600);
         if (queues[i] < 0) {
             std::perror("firewall-daemon: msgget");
             return 1;

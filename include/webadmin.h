@@ -25,6 +25,10 @@
 extern "C" {
 #endif
 
+/* The library is built with hidden visibility: what this header declares is
+ * exactly what it exports. */
+#pragma GCC visibility push(default)
+
 #define WA_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
 
 /* ------------------------------------------------------------------------
@@ -68,6 +72,10 @@ char *_get_query(const char *method);    /* "GET", "POST", "COOKIE": raw source,
 int qDecoder(void);  /* entries decoded; -1 when the list was already filled */
 char *qValue(const char *format, ...) WA_PRINTF(1, 2);
 int qiValue(const char *format, ...) WA_PRINTF(1, 2);
+/* The byte count of the first value of that name when it is an uploaded
+ * file the decoder holds in memory, or -1.  Unlike the "%s.length" value,
+ * which is only a form value, a request cannot forge it. */
+long long qValueLength(const char *format, ...) WA_PRINTF(1, 2);
 char *qValueDefault(const char *defstr, const char *format, ...) WA_PRINTF(2, 3);
 char *qValueNotEmpty(const char *errmsg, const char *format, ...) WA_PRINTF(2, 3);
 char *qValueFirst(const char *format, ...) WA_PRINTF(1, 2);
@@ -492,7 +500,45 @@ int my_calc_strchr(const char *text, char c);
 /* Heap copy with a backslash before each byte of set, 0x1A as "\\Z"; null for null or 0. */
 char *my_strescape(const char *src, size_t len, const char *set, size_t setlen);
 char *my_sqlescape(const char *src, size_t len);  /* my_strescape for a MySQL string literal */
+/* Heap copy with &, <, >, " and ' written as entities: safe as element
+ * content and inside a quoted attribute.  Null for null or no memory. */
+char *my_htmlescape(const char *text);
+/* A value as one word of a shell command line, on the heap: the value itself
+ * when it is a plain word (letters, digits and . : _ - /, not beginning
+ * with '-'), else in single quotes with each quote written '\'' .  Null for
+ * null or no memory. */
+char *my_shellword(const char *value);
 char *my_getDate(int days);  /* one of 64 rotating 10-byte buffers */
+
+/* ------------------------------------------------------------------------
+ * What only the appliance has.  On the appliance (APPLIANCE_ROOT unset or
+ * "/") each call is the plain system call with the appliance's own paths
+ * and keys.  With APPLIANCE_ROOT=DIR the program runs in a sandbox: paths
+ * resolve inside DIR, commands and the restart are appended one per line
+ * to DIR/commands.log instead of being run (and report success), syslog
+ * messages go to DIR/syslog.log, System V keys are private to DIR, and
+ * APPLIANCE_SLEEP=0 skips sleeps.  Every function of this library that
+ * touches the appliance goes through these; a page does the same.
+ * ---------------------------------------------------------------------- */
+/* The file-system path of an appliance path; relative paths and paths
+ * already inside the sandbox stay as they are.  One of 8 rotating
+ * 4096-byte buffers; null for null, or when the path does not fit. */
+const char *my_path(const char *path);
+/* The C library's system(): no formatting, none of my_system's signal
+ * handling.  Its result, or 0 when recorded in a sandbox. */
+int my_libc_system(const char *command);
+/* syslog(), %m included; in a sandbox "<PRIORITY>MESSAGE" as one line of
+ * DIR/syslog.log (a final line feed dropped, at most 2047 bytes). */
+void my_syslog(int priority, const char *format, ...) WA_PRINTF(2, 3);
+void my_sleep(unsigned int seconds);
+void my_reboot(void);  /* reboot(RB_AUTOBOOT); "<reboot>" in a sandbox, and returns */
+/* The key to use for one of the appliance's fixed System V keys.  In a
+ * sandbox: the low 16 bits of the appliance key under 16 bits derived from
+ * DIR, so that every object of one sandbox shares the high half. */
+key_t my_ipc_key(key_t appliance_key);
+/* Removes the shared memory segments and message queues of the sandbox
+ * rooted at root (an existing directory): the number removed. */
+int my_ipc_remove_sandbox(const char *root);
 
 /* ------------------------------------------------------------------------
  * Web-login helpers: the privilege table and friends.
@@ -2011,6 +2057,8 @@ typedef struct address_record {
  * replaces the six files with the entries, each in its own. */
 module_table *address_register(void);
 void address_unregister(module_table *table);
+
+#pragma GCC visibility pop
 
 #ifdef __cplusplus
 }

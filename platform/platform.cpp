@@ -16,8 +16,10 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
+#include <utility>
+
+#include "runtime/owners.h"
+#include "webadmin.h"
 
 namespace platform {
 namespace {
@@ -159,9 +161,9 @@ int pclose_read(FILE *stream) {
 int tcp_port(int appliance_port) {
     std::string root = sandbox_root();
     if (root.empty()) return appliance_port;
-    std::ifstream in(root + "/ports/" + std::to_string(appliance_port));
+    runtime::file_handle in(std::fopen((root + "/ports/" + std::to_string(appliance_port)).c_str(), "re"));
     int port = 0;
-    return in >> port && port > 0 && port < 65536 ? port : appliance_port;
+    return in && std::fscanf(in.get(), "%d", &port) == 1 && port > 0 && port < 65536 ? port : appliance_port;
 }
 
 void restart() {
@@ -183,14 +185,18 @@ void sync() {
 }
 
 void log(int priority, const char *format, ...) {
-    const int error = errno;
     va_list args;
     va_start(args, format);
+    vlog(priority, format, args);
+    va_end(args);
+}
+
+void vlog(int priority, const char *format, va_list args) {
+    const int error = errno;
     std::string root = sandbox_root();
     if (root.empty()) {
         errno = error;
         vsyslog(priority, format, args);
-        va_end(args);
         return;
     }
     // The C library's %m, by hand: the text of errno at the call.
@@ -214,7 +220,6 @@ void log(int priority, const char *format, ...) {
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
     std::vsnprintf(message, sizeof message, expanded.c_str(), args);
 #pragma GCC diagnostic pop
-    va_end(args);
     std::string_view text(message);
     if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
     record(root, "<" + std::to_string(priority) + ">" + std::string(text), "/syslog.log");
@@ -238,14 +243,19 @@ int remove_sandbox_ipc(const std::string &root) {
     uint32_t high = high_half(canonical);
     int removed = 0;
     auto sweep = [&](const char *table, auto remove) {
-        std::ifstream in(table);
-        std::string line;
-        std::getline(in, line);  // column titles
-        while (std::getline(in, line)) {
-            std::istringstream fields(line);
+        runtime::file_handle in(std::fopen(table, "re"));
+        if (!in) return;
+        // The column titles, then one object per line, its key and id first;
+        // only the start of a line (longer ones come in pieces) is read.
+        char line[512];
+        bool title = true, line_start = true;
+        while (std::fgets(line, sizeof line, in.get())) {
+            const bool starts = line_start;
+            line_start = std::strchr(line, '\n') != nullptr;
+            if (!starts || std::exchange(title, false)) continue;
             long long key = 0;
             int id = -1;
-            if (!(fields >> key >> id)) continue;
+            if (std::sscanf(line, "%lld %d", &key, &id) != 2) continue;
             if (((static_cast<uint32_t>(key) >> 16) & 0xffff) == high && remove(id) == 0) ++removed;
         }
     };
@@ -255,3 +265,36 @@ int remove_sandbox_ipc(const std::string &root) {
 }
 
 }  // namespace platform
+
+// The same for the pages and programs that link the library.
+extern "C" {
+
+const char *my_path(const char *appliance_path) {
+    static char buffers[8][PATH_MAX];
+    static unsigned next;
+    if (!appliance_path) return nullptr;
+    const std::string mapped = platform::path(appliance_path);
+    if (mapped.size() >= sizeof buffers[0]) return nullptr;
+    char *out = buffers[next++ % 8];
+    std::memcpy(out, mapped.c_str(), mapped.size() + 1);
+    return out;
+}
+
+int my_libc_system(const char *command) { return platform::libc_system(command); }
+
+void my_syslog(int priority, const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    platform::vlog(priority, format, args);
+    va_end(args);
+}
+
+void my_sleep(unsigned int seconds) { platform::sleep_seconds(seconds); }
+
+void my_reboot(void) { platform::restart(); }
+
+key_t my_ipc_key(key_t appliance_key) { return platform::ipc_key(appliance_key); }
+
+int my_ipc_remove_sandbox(const char *root) { return root ? platform::remove_sandbox_ipc(root) : 0; }
+
+}  // extern "C"

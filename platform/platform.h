@@ -12,6 +12,7 @@
 
 #include <sys/ipc.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -50,6 +51,7 @@ int tcp_port(int appliance_port);
 // line to DIR/syslog.log instead (a final line feed of the message dropped,
 // at most 2047 bytes of it).
 void log(int priority, const char *format, ...) __attribute__((format(printf, 2, 3)));
+void vlog(int priority, const char *format, va_list args) __attribute__((format(printf, 2, 0)));
 
 void restart();                      // reboot(RB_AUTOBOOT)
 void sync();                         // sync()

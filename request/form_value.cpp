@@ -190,15 +190,16 @@ void qFreeAll(void) {
     qAwkClose();
 }
 
-}  // extern "C"
-
-namespace request {
-
-long long value_length(const char *name) {
-    const q_entry *entry = find_named(form.head, name);
-    for (const FormState::Held &h : form.held)
+long long qValueLength(const char *format, ...) {
+    char name[1024];
+    va_list args;
+    va_start(args, format);
+    request::format_name(name, "qValueLength(): Message is too long or invalid.", format, args);
+    va_end(args);
+    const q_entry *entry = request::find_named(decoded_list(), name);
+    for (const request::FormState::Held &h : form.held)
         if (entry && h.entry == entry && h.value == entry->value) return static_cast<long long>(h.length);
     return -1;
 }
 
-}  // namespace request
+}  // extern "C"

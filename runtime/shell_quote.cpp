@@ -1,6 +1,11 @@
 #include "runtime/shell_quote.h"
 
+#include <string.h>
+
 #include <cctype>
+#include <new>
+
+#include "webadmin.h"
 
 namespace runtime {
 
@@ -18,3 +23,12 @@ std::string shell_word(std::string_view value) {
 }
 
 }  // namespace runtime
+
+extern "C" char *my_shellword(const char *value) {
+    if (!value) return nullptr;
+    try {
+        return strdup(runtime::shell_word(value).c_str());
+    } catch (const std::bad_alloc &) {
+        return nullptr;
+    }
+}

@@ -3,14 +3,16 @@
 // default route, a WAN's translation and marks, the DHCP client and the
 // PPPoE dialler, the management-service rules and the transparent-mode
 // rules.  Every stage is driven by the record's change and action flags.
+#include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
+#include "runtime/owners.h"
 #include "system/interface.h"
 #include "system/module.h"
 
@@ -72,9 +74,17 @@ void set_device_name(const interface_record &r, bool on) {
 // The addresses a bonding setting of the kernel lists ("10.0.0.1 10.0.0.2").
 std::vector<std::string> setting_words(const std::string &file) {
     std::vector<std::string> words;
-    std::ifstream in(platform::path(file));
-    for (std::string word; in >> word;)
-        if (module::is_ipv4(word.c_str())) words.push_back(word);
+    runtime::file_handle in(std::fopen(platform::path(file).c_str(), "re"));
+    std::string word;
+    for (int c = 0; in && c != EOF;) {
+        c = std::getc(in.get());
+        if (c != EOF && !std::isspace(c)) {
+            word += static_cast<char>(c);
+            continue;
+        }
+        if (!word.empty() && module::is_ipv4(word.c_str())) words.push_back(word);
+        word.clear();
+    }
     return words;
 }
 

@@ -25,7 +25,6 @@
 #include <optional>
 #include <string>
 
-#include "platform/platform.h"
 #include "tools/demo_rootfs.h"
 #include "webadmin.h"
 
@@ -80,8 +79,8 @@ int boot(const char *dir) {
     }
     setenv("APPLIANCE_ROOT", dir, 1);
 
-    const std::string path = platform::path("/etc/system.info");
-    const std::string flash = read_file(platform::path(kRootfsDevice));
+    const std::string path = my_path("/etc/system.info");
+    const std::string flash = read_file(my_path(kRootfsDevice));
     const std::optional<std::string> flashed = demo_rootfs::member(flash, demo_rootfs::kSystemInfo);
     const bool carried = flashed && flashed->size() == sizeof(system_info_record);
     if (carried || access(path.c_str(), F_OK) != 0) {
@@ -139,7 +138,7 @@ int run_sql(const char *dir, const char *database) {
 int main(int argc, char **argv) {
     if (argc == 4 && std::strcmp(argv[1], "--sql") == 0) return run_sql(argv[2], argv[3]);
     if (argc == 3 && std::strcmp(argv[1], "--remove") == 0) {
-        std::printf("%d\n", platform::remove_sandbox_ipc(argv[2]));
+        std::printf("%d\n", my_ipc_remove_sandbox(argv[2]));
         return 0;
     }
     if (argc != 2) {

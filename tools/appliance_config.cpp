@@ -11,12 +11,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
-#include <string>
-#include <vector>
 
 #include "webadmin.h"
 
@@ -28,8 +26,13 @@ int usage() {
     return 2;
 }
 
-int refused(const std::string &cause) {
-    std::fprintf(stderr, "appliance-config: %s\n", cause.c_str());
+__attribute__((format(printf, 1, 2))) int refused(const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::fputs("appliance-config: ", stderr);
+    std::vfprintf(stderr, format, args);
+    std::fputc('\n', stderr);
+    va_end(args);
     return 1;
 }
 
@@ -40,36 +43,42 @@ int list() {
 
 // The document goes to a file beside FILE first, so FILE is either the old
 // one or the whole new one.
-int export_to(const std::vector<const char *> &names, const char *out) {
+int export_to(const char *const *names, int count, const char *out) {
     char why[256] = "";
-    const std::string spool = out ? std::string(out) + ".part" : "";
+    char *spool = out ? my_string(nullptr, "%s.part", out) : nullptr;
     if (out) {
         std::fflush(stdout);
-        if (!std::freopen(spool.c_str(), "w", stdout)) return refused(std::string("cannot write ") + spool);
+        if (!spool || !std::freopen(spool, "w", stdout)) return refused("cannot write %s.part", out);
     }
-    const int result = config_export(names.empty() ? nullptr : names.data(), static_cast<int>(names.size()), why,
-                                     sizeof why);
-    if (!out) return result == 0 ? 0 : refused(why);
+    const int result = config_export(count ? names : nullptr, count, why, sizeof why);
+    if (!out) return result == 0 ? 0 : refused("%s", why);
     const bool written = std::fflush(stdout) == 0 && !std::ferror(stdout);
     std::fclose(stdout);
-    if (result != 0 || !written || std::rename(spool.c_str(), out) != 0) {
-        std::remove(spool.c_str());
-        return refused(result != 0 ? why : std::string("cannot write ") + out);
-    }
-    return 0;
+    const bool renamed = result == 0 && written && std::rename(spool, out) == 0;
+    if (!renamed) std::remove(spool);
+    std::free(spool);
+    if (result != 0) return refused("%s", why);
+    return renamed ? 0 : refused("cannot write %s", out);
 }
 
 int import_from(const char *file) {
     struct stat st;
-    if (stat(file, &st) != 0 || !S_ISREG(st.st_mode)) return refused(std::string("cannot read ") + file);
+    if (stat(file, &st) != 0 || !S_ISREG(st.st_mode)) return refused("cannot read %s", file);
     // Far more than a configuration can hold is refused unread.
     if (st.st_size > CONFIG_LARGEST_DOCUMENT)
-        return refused(std::string(file) + " has " + std::to_string(st.st_size) + " bytes, more than " +
-                       std::to_string(CONFIG_LARGEST_DOCUMENT));
-    std::ifstream in(file, std::ios::binary);
-    const std::string document((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        return refused("%s has %lld bytes, more than %d", file, static_cast<long long>(st.st_size),
+                       CONFIG_LARGEST_DOCUMENT);
+    FILE *in = std::fopen(file, "rbe");
+    if (!in) return refused("cannot read %s", file);
+    // One byte more than the largest document: a file that grew since is
+    // still refused as too large.
+    static char document[CONFIG_LARGEST_DOCUMENT + 1];
+    const size_t length = std::fread(document, 1, sizeof document, in);
+    const bool failed = std::ferror(in);
+    std::fclose(in);
+    if (failed) return refused("cannot read %s", file);
     static char report[65536];
-    if (config_import(document.data(), document.size(), report, sizeof report) != 0) return refused(report);
+    if (config_import(document, length, report, sizeof report) != 0) return refused("%s", report);
     std::fputs(report, stdout);
     return 0;
 }
@@ -78,27 +87,28 @@ int import_from(const char *file) {
 
 int main(int argc, char **argv) {
     if (argc < 2) return usage();
-    const std::string command = argv[1];
-    if (command == "list" && argc == 2) return list();
-    if (command == "show" && argc == 3) {
-        if (!module_find(argv[2])) return refused(std::string("no module \"") + argv[2] + "\"");
-        return config_show(argv[2]) == 0 ? 0 : refused(std::string("module \"") + argv[2] + "\" cannot show its records");
+    const char *command = argv[1];
+    if (std::strcmp(command, "list") == 0 && argc == 2) return list();
+    if (std::strcmp(command, "show") == 0 && argc == 3) {
+        if (!module_find(argv[2])) return refused("no module \"%s\"", argv[2]);
+        return config_show(argv[2]) == 0 ? 0 : refused("module \"%s\" cannot show its records", argv[2]);
     }
-    if (command == "export") {
-        std::vector<const char *> names;
+    if (std::strcmp(command, "export") == 0) {
+        // The module names are gathered at the front of argv's own slots.
+        int count = 0;
         const char *out = nullptr;
         for (int i = 2; i < argc; ++i) {
             if (std::strcmp(argv[i], "-o") == 0) {
                 if (++i >= argc || out) return usage();
                 out = argv[i];
             } else {
-                names.push_back(argv[i]);
+                argv[2 + count++] = argv[i];
             }
         }
-        return export_to(names, out);
+        return export_to(argv + 2, count, out);
     }
-    if (command == "import" && argc == 3) return import_from(argv[2]);
-    if (command == "apply" && argc == 2) {
+    if (std::strcmp(command, "import") == 0 && argc == 3) return import_from(argv[2]);
+    if (std::strcmp(command, "apply") == 0 && argc == 2) {
         std::printf("%d records applied\n", config_apply());
         return 0;
     }

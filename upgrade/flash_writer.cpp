@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "platform/platform.h"
 #include "upgrade/image_format.h"
 #include "upgrade/upgrade.h"
 
@@ -16,7 +15,7 @@ constexpr long kRootfsSkip = 16;  // section 2 starts with 16 bytes the device d
 // Writes count bytes straight from the upload buffer; 0, or -1 when the
 // device cannot be opened or a write fails (or stops making progress).
 int device_write(const unsigned char *data, long count, const char *device) {
-    int fd = open(platform::path(device).c_str(), O_RDWR | O_SYNC | O_CLOEXEC);
+    int fd = open(my_path(device), O_RDWR | O_SYNC | O_CLOEXEC);
     if (fd < 0) return -1;
     long done = 0;
     while (done < count) {

@@ -4,32 +4,22 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
-#include <string_view>
 
-#include "runtime/html_escape.h"
 #include "upgrade/upgrade.h"
 
 namespace {
 
 const char *T(const char *key) { return Name2Str(nullptr, key); }
 
-// A request value placed inside a script's string literal and a URL:
+// Prints a request value placed inside a script's string literal and a URL:
 // anything but letters, digits, '.', '-' and '_' is percent-encoded, so a
 // quote, backslash or tag in it stays data.
-std::string script_url_value(std::string_view value) {
+void print_script_url_value(const char *value) {
     static const char hex[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : value) {
-        if (std::isalnum(c) || c == '.' || c == '-' || c == '_') {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
+    for (const unsigned char *c = reinterpret_cast<const unsigned char *>(value); *c; ++c) {
+        if (std::isalnum(*c) || *c == '.' || *c == '-' || *c == '_') std::putchar(*c);
+        else std::printf("%%%c%c", hex[*c >> 4], hex[*c & 15]);
     }
-    return out;
 }
 
 // The hidden MULTI_LANG field only ever carries one of the known languages.
@@ -78,10 +68,12 @@ int webui(system_info_record *record, unsigned int privilege) {
                 "}\n"
                 "function comment_window(obj, a) {\n"
                 "  close_comment_window();\n"
-                "  SubWin = window.open(\"/cgi-bin/upgrade.cgi?q=%d&flag=\" + a + \"&MULTI_LANG=%s\", \"comment\", "
+                "  SubWin = window.open(\"/cgi-bin/upgrade.cgi?q=%d&flag=\" + a + \"&MULTI_LANG=",
+                2);
+    print_script_url_value(request_lang ? request_lang : "");
+    std::printf("\", \"comment\", "
                 "\"screenX=450, screenY=300, left=450, top=300, width=500, height=300, scrollbars=1\");\n"
-                "}\n",
-                2, script_url_value(request_lang ? request_lang : "").c_str());
+                "}\n");
     if (may_upload) {
         std::printf("function checkall(obj) {\n"
                     "  if (obj.img.value != \"\" && confirm(\"%s\")) {\n"
@@ -133,9 +125,10 @@ int webui(system_info_record *record, unsigned int privilege) {
     std::printf("<tr><td class=\"TitleCol\" width=\"30%%\">%s&nbsp;:</td>"
                 "<td><input type=\"file\" name=\"img\" size=\"25\"></td></tr>\n",
                 T("${UPGRADE_SOFTWARE_UPDATE_STR}"));
-    std::string model_text = model ? model : std::string("_") + record->model;
-    std::printf("<tr><td></td><td class=\"DistinctText\">( ex: %s%s_%02d%02d%02d.img)</td></tr>\n",
-                vendor ? vendor : record->vendor, model_text.c_str(), major, minor, revision);
+    // Without a model definition: "_" and the record's model.
+    std::printf("<tr><td></td><td class=\"DistinctText\">( ex: %s%s%s_%02d%02d%02d.img)</td></tr>\n",
+                vendor ? vendor : record->vendor, model ? "" : "_", model ? model : record->model, major, minor,
+                revision);
     std::printf("</table>\n</td></tr>\n</table>\n");
 
     std::printf("<table border=0 width=700 cellpadding=0 cellspacing=0>\n<tr><td align=\"right\">\n");
@@ -143,18 +136,20 @@ int webui(system_info_record *record, unsigned int privilege) {
         print_button("common_bt_ok", "submit", "return checkall(document.upgrade);", T("${COMMON_APPLY_STR}"),
                      html_fmt[158]);
     } else {
-        std::string alert = std::string("alert('") + T("${COMMON_PRIVILEGE_ALARM_STR}") + "');";
-        print_button("common_bt_ok", "button", alert.c_str(), T("${COMMON_APPLY_STR}"), html_fmt[158]);
+        char *alert = my_string(nullptr, "alert('%s');", T("${COMMON_PRIVILEGE_ALARM_STR}"));
+        print_button("common_bt_ok", "button", alert ? alert : "", T("${COMMON_APPLY_STR}"), html_fmt[158]);
+        std::free(alert);
     }
     std::printf("<span style=\"display:inline-block;width:8px\"></span>");
     print_button("common_bt_ok", "submit", "q.disabled=true, img.disabled=true;", T("${COMMON_CANCEL_STR}"),
                  html_fmt[158]);
     std::printf("\n</td></tr>\n</table>\n");
 
-    bool menu_ok = menu && std::strncmp(menu, "click_v", 7) == 0;
+    char *menu_text = menu && std::strncmp(menu, "click_v", 7) == 0 ? my_htmlescape(menu) : nullptr;
     std::printf("<input type=\"hidden\" name=\"q\" value=\"\">\n"
                 "<input type=\"hidden\" name=\"menu\" value=\"%s\">\n",
-                menu_ok ? runtime::html_escape(menu).c_str() : "");
+                menu_text ? menu_text : "");
+    std::free(menu_text);
     return std::printf("<input type=\"hidden\" name=\"MULTI_LANG\" value=\"%s\">\n"
                        "</form>\n</center>\n</body>\n</html>\n",
                        form_language());

@@ -6,7 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
+#include <type_traits>
 
 namespace image {
 
@@ -18,7 +18,25 @@ constexpr size_t kMinimumLength = 1024;
 constexpr size_t kProductIdOffset = 50;
 
 // Called for each section reached: its number, its data and their size.
-using SectionVisitor = std::function<void(int number, const unsigned char *data, uint32_t size)>;
+// A reference to the caller's callable, which outlives the walk; unlike
+// std::function it needs nothing of the C++ runtime, which the CGI does
+// without.
+class SectionVisitor {
+public:
+    template <typename F, typename = std::enable_if_t<!std::is_same_v<std::decay_t<F>, SectionVisitor>>>
+    SectionVisitor(F &&visit)
+        : callable_(const_cast<void *>(static_cast<const void *>(&visit))),
+          call_([](void *callable, int number, const unsigned char *data, uint32_t size) {
+              (*static_cast<std::remove_reference_t<F> *>(callable))(number, data, size);
+          }) {}
+    void operator()(int number, const unsigned char *data, uint32_t size) const {
+        call_(callable_, number, data, size);
+    }
+
+private:
+    void *callable_;
+    void (*call_)(void *callable, int number, const unsigned char *data, uint32_t size);
+};
 
 // Walks the sections of an image body (everything after the header, the
 // trailer included) until a header that cannot be parsed, holds no dot in

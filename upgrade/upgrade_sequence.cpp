@@ -6,9 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
-#include "platform/platform.h"
-#include "request/value_length.h"
 #include "upgrade/image_format.h"
 #include "upgrade/upgrade.h"
 
@@ -95,10 +94,10 @@ void stop_daemons() {
 // the caller goes on.
 void restart_after(RebootPage &page, const char *command) {
     page.count_down(command);
-    platform::sleep_seconds(10);
-    platform::libc_system("/tmp/echo 1 > /proc/watchdog_reboot");
-    platform::sleep_seconds(10);
-    platform::restart();
+    my_sleep(10);
+    my_libc_system("/tmp/echo 1 > /proc/watchdog_reboot");
+    my_sleep(10);
+    my_reboot();
 }
 
 }  // namespace
@@ -111,7 +110,7 @@ extern "C" int query_upgrade(system_info_record *record) {
     const auto *img = reinterpret_cast<const unsigned char *>(qValue("img"));
     const int length = qiValue("img.length");
     // The length entry is only a form value: it must be the upload's own.
-    if (!img || length < static_cast<int>(image::kMinimumLength) || request::value_length("img") != length) {
+    if (!img || length < static_cast<int>(image::kMinimumLength) || qValueLength("img") != length) {
         refuse();
         return 0;
     }
@@ -129,8 +128,8 @@ extern "C" int query_upgrade(system_info_record *record) {
     unsigned long image_id = 0;
     bool readable = image_product(img, image_id);
     unsigned long running_id = std::strtoul(record->product_id, nullptr, 16);
-    if (access(platform::path("/var/tmp/UIIDCARD").c_str(), R_OK) != 0 && (!readable || image_id != running_id)) {
-        platform::log(LOG_ERR, "check_product failed!!");
+    if (access(my_path("/var/tmp/UIIDCARD"), R_OK) != 0 && (!readable || image_id != running_id)) {
+        my_syslog(LOG_ERR, "check_product failed!!");
         refuse();
         return 0;
     }
@@ -146,20 +145,20 @@ extern "C" int query_upgrade(system_info_record *record) {
     if (offered < running) page.show(ui_para_ver_down_warn());  // a downgrade warns; it goes on
 
     prepare_ram_tools();
-    platform::sleep_seconds(1);
+    my_sleep(1);
     char line[128];
     std::snprintf(line, sizeof line, "${EVENTLOG_SUCCESS_STR} (v%d.%02d.%d ==> v%d.%02d.%d)", old_major, old_minor,
                   old_revision, new_major, new_minor, new_revision);
     my_CGI_bootlog("upgrade", 11, line, nullptr, nullptr);
-    platform::sleep_seconds(8);
+    my_sleep(8);
     stop_daemons();
     my_system("/tmp/echo 3 > /proc/watchdog_reboot");
-    platform::sleep_seconds(2);
+    my_sleep(2);
 
     page.show(ui_para_upgrading(&timing));
     if (write_to_fs(img + image::kHeaderSize, length - static_cast<long>(image::kHeaderSize)) >= 0) {
         page.show(ui_para_write_done(&timing));
-        platform::sleep_seconds(5);
+        my_sleep(5);
         restart_after(page, "/tmp/sync;/tmp/sleep 30;/tmp/reboot");
         return 0;
     }

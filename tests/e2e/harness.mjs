@@ -180,6 +180,12 @@ export async function startAppliance({ rebootInterval, files = {}, sampleConfig 
       stdio: ['ignore', 'inherit', 'inherit'],
       timeout: 30_000,
     });
+    // The server runs what is installed into the root, as on the appliance.
+    execFileSync('cmake', ['--install', buildDir, '--prefix', '/usr'], {
+      env: { ...env, DESTDIR: root },
+      stdio: ['ignore', 'ignore', 'inherit'],
+      timeout: 30_000,
+    });
     for (const [appliancePath, content] of Object.entries(files)) {
       fs.writeFileSync(path.join(root, appliancePath), content);
     }
