@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -239,6 +240,9 @@ bool one_word(const char *text) { return text && !std::strpbrk(text, " \t\r\n\""
 
 namespace {
 
+// A value that leaves a field as it would be without one.
+bool missing(const char *value) { return !value || !*value || same_text(value, kUnset); }
+
 // A field's value from a text: a text field takes it, a number its decimal.
 void store(void *rec, const field &f, const char *value) {
     if (f.is_number()) number_in(rec, f) = clamped(std::strtoll(value, nullptr, 10));
@@ -276,6 +280,7 @@ std::string format_fields(const void *rec, field_list list) {
             case kind::word: l.text(text_in(rec, f)); break;
             case kind::number: l.number(number_in(rec, f)); break;
             case kind::quoted_number: l.quoted_number(number_in(rec, f)); break;
+            case kind::none: break;
         }
     }
     return l.str();
@@ -285,24 +290,154 @@ void parse_fields(char *text, void *rec, field_list list) {
     fields f(text);
     int i = 0;
     for (const field &d : list) {
+        if (d.how == kind::none) continue;
         if (d.is_number() && !d.def) number_in(rec, d) = f.integer(i);
         else if (const char *value = f[i]) store(rec, d, value);
         ++i;
     }
 }
 
-void form_fields(void *rec, field_list list) {
-    for (const field &f : list) {
-        if (!f.key) continue;
-        if (f.def) {
-            const char *value = qValueDefault(f.def, "%s", f.key);
-            store(rec, f, (f.is_number() ? is_decimal(value) : !has_control(value)) ? value : f.def);
-        } else if (f.is_number()) {
-            number_in(rec, f) = form_integer(f.key, number_in(rec, f));
-        } else {
-            set_text(text_in(rec, f), f.size, qValueDefault(kUnset, "%s", f.key));
-        }
+bool take(void *rec, const field &f, const char *value) {
+    if (missing(value)) {
+        if (f.def) store(rec, f, f.def);
+        else if (!f.is_number()) set_text(text_in(rec, f), f.size, kUnset);
+        return true;
     }
+    if (accepts(f, value)) {
+        store(rec, f, value);
+        return true;
+    }
+    if (f.def) store(rec, f, f.def);
+    return false;
+}
+
+const field *form_fields(void *rec, field_list list) {
+    const field *refused = nullptr;
+    for (const field &f : list)
+        if (const char *name = f.form_name(); name && !take(rec, f, qValue("%s", name)) && !refused) refused = &f;
+    return refused;
+}
+
+const field *field_named(field_list list, const char *key) {
+    if (!key) return nullptr;
+    for (const field &f : list)
+        if (f.key && same_text(f.key, key)) return &f;
+    return nullptr;
+}
+
+namespace {
+
+// 1 to most characters (the text's capacity when most is 0), each one that
+// allowed takes.
+bool made_of(const char *text, std::size_t most, bool (*allowed)(unsigned char)) {
+    const std::size_t length = std::strlen(text);
+    if (length == 0 || length > most) return false;
+    return std::all_of(text, text + length, [allowed](char c) { return allowed(static_cast<unsigned char>(c)); });
+}
+
+bool decimal_in(const char *text, long long low, long long high) {
+    if (!text || !*text) return false;
+    char *end = nullptr;
+    errno = 0;
+    const long long number = std::strtoll(text, &end, 10);
+    return errno == 0 && !*end && !std::isspace(static_cast<unsigned char>(*text)) && number >= low && number <= high;
+}
+
+bool is_mask(const char *text) {
+    in_addr address;
+    if (!text || inet_pton(AF_INET, text, &address) != 1) return false;
+    const uint32_t bits = ntohl(address.s_addr);
+    return (bits | (bits - 1)) == UINT32_MAX || bits == 0;
+}
+
+bool is_port_range(const char *text) {
+    const char *colon = std::strchr(text, ':');
+    if (!colon) return decimal_in(text, 1, 65535);
+    const std::string first(text, colon);
+    return decimal_in(first.c_str(), 1, 65535) && decimal_in(colon + 1, 1, 65535) &&
+           std::atoi(first.c_str()) <= std::atoi(colon + 1);
+}
+
+bool is_address_list(const char *text) {
+    std::string_view rest = text;
+    while (true) {
+        const std::size_t comma = rest.find(',');
+        if (!is_ipv4(std::string(rest.substr(0, comma)).c_str())) return false;
+        if (comma == std::string_view::npos) return true;
+        rest.remove_prefix(comma + 1);
+    }
+}
+
+bool word_character(unsigned char c) { return std::isalnum(c) || std::strchr(".:_/-", c); }
+bool host_character(unsigned char c) { return std::isalnum(c) || std::strchr(".-_:", c); }
+bool alphanumeric(unsigned char c) { return std::isalnum(c) != 0; }
+bool hexadecimal(unsigned char c) { return std::isxdigit(c) != 0; }
+bool secret_character(unsigned char c) { return c >= 0x20 && c != 0x7f && c != '"' && c != '\\'; }
+
+}  // namespace
+
+bool accepts(const field &f, const char *value) {
+    if (missing(value)) return true;
+    const std::size_t most = f.high > 0 ? static_cast<std::size_t>(f.high) : f.size ? f.size - 1 : 0;
+    switch (f.what) {
+        case holds::undeclared:  // a module not yet described checks as it always has
+            return f.is_number() ? is_decimal(value) : !f.def || !has_control(value);
+        case holds::number:
+            return decimal_in(value, f.low, f.ports ? RETURN_DEF_INT("SYSTEM_PORT_NUM") : f.high);
+        case holds::choice:
+            if (f.is_number()) return decimal_in(value, 0, static_cast<long long>(f.names.size()) - 1);
+            return std::any_of(f.names.begin(), f.names.end(), [&](const char *n) { return same_text(n, value); });
+        case holds::ipv4: return is_ipv4(value);
+        case holds::mask: return is_mask(value);
+        case holds::ipv6: return is_ipv6(value);
+        case holds::address: return is_address(value, 0);
+        case holds::addresses: return is_address_list(value);
+        case holds::prefix: return decimal_in(value, 0, 128);
+        case holds::mac: return is_mac(value);
+        case holds::ifname: return is_ifname(value);
+        case holds::port: return decimal_in(value, 1, 65535);
+        case holds::port_range: return is_port_range(value);
+        case holds::mark: return made_of(value, most, hexadecimal);
+        case holds::identifier: return f.high ? made_of(value, most, alphanumeric) : is_identifier(value);
+        case holds::word: return *value != '-' && made_of(value, most, word_character);
+        case holds::host: return made_of(value, most, host_character);
+        case holds::text: return !has_control(value);
+        case holds::secret: return made_of(value, SIZE_MAX, secret_character);
+    }
+    return false;
+}
+
+std::string holding(const field &f) {
+    const auto most = [&](const char *what) {
+        const int n = f.high > 0 ? f.high : static_cast<int>(f.size ? f.size - 1 : 0);
+        return "1 to " + std::to_string(n) + " " + what;
+    };
+    switch (f.what) {
+        case holds::undeclared: break;
+        case holds::number:
+            return "a number from " + std::to_string(f.low) + " to " +
+                   (f.ports ? std::to_string(RETURN_DEF_INT("SYSTEM_PORT_NUM")) : std::to_string(f.high));
+        case holds::choice:
+            if (f.is_number()) return "a number from 0 to " + std::to_string(static_cast<int>(f.names.size()) - 1);
+            return "one of its names";
+        case holds::ipv4: return "an IPv4 address";
+        case holds::mask: return "an IPv4 mask";
+        case holds::ipv6: return "an IPv6 address";
+        case holds::address: return "an IPv4 or IPv6 address";
+        case holds::addresses: return "IPv4 addresses joined by commas";
+        case holds::prefix: return "a prefix length from 0 to 128";
+        case holds::mac: return "a MAC address";
+        case holds::ifname: return "an interface name";
+        case holds::port: return "a port from 1 to 65535";
+        case holds::port_range: return "a port or a range of ports";
+        case holds::mark: return most("hexadecimal digits");
+        case holds::identifier: return f.high ? most("letters and digits") : "an identifier of 14 digits";
+        case holds::word: return "one word of " + most("letters, digits and \".:_/-\"");
+        case holds::host: return "a host name or an address";
+        case holds::text: return "a text without control characters";
+        case holds::secret: return "a text without quotes, backslashes or control characters";
+    }
+    return "nothing";
 }
 
 bool is_file_name(const char *text) {

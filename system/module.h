@@ -15,6 +15,7 @@
 // document.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -274,37 +275,122 @@ private:
 // ---- Records described field by field ---------------------------------------
 
 // How a field is written in its line: a free text in double quotes
-// (line::name), a word (line::text), a decimal, or a decimal in quotes.
-enum class kind { name, word, number, quoted_number };
+// (line::name), a word (line::text), a decimal, or a decimal in quotes;
+// none: the field is not in the line (a value only the form or XML carry).
+enum class kind { name, word, number, quoted_number, none };
 
-// One field of a record: its form and XML key (null: neither), how its line
-// writes it, and where it lives in the record.  A module lists its fields
-// in line order once and builds its line, parse, form and XML slots on the
-// list, e.g.
+// What a field may hold.  A value from a form, an XML entry or an imported
+// document that is no such value is refused: the field keeps its default,
+// or what it held.  The unset text "^o^" and a missing or empty value are
+// never refused; they leave a text unset and a number unchanged.
+enum class holds : uint8_t {
+    undeclared,  // no field is left so: describe() refuses to compile it
+    number,      // a decimal from low to high
+    choice,      // one of names: a number holds the index, a text the name
+    ipv4,        // a dotted IPv4 address
+    mask,        // a dotted IPv4 mask: ones, then zeros
+    ipv6,        // an IPv6 address
+    address,     // an IPv4 or an IPv6 address
+    addresses,   // dotted IPv4 addresses joined by ','
+    prefix,      // an IPv6 prefix length, 0 to 128
+    mac,         // six pairs of hexadecimal digits joined by ':'
+    ifname,      // 1 to 15 letters, digits, '.', '_', '-', not beginning with '-'
+    port,        // a TCP or UDP port, 1 to 65535
+    port_range,  // a port, or two joined by ':' with the first not above the second
+    mark,        // 1 to high hexadecimal digits
+    identifier,  // 14 digits as my_chainID makes them; with high, 1 to high letters and digits
+    word,        // 1 to high of letters, digits and ".:_/-", not beginning with '-'
+    host,        // a host name or an address: letters, digits and ".-_:"
+    text,        // free text without control characters, cut at the capacity
+    secret,      // text without '"', '\' or control characters, cut at the capacity
+};
+
+// One field of a record: its XML key and form name, how its line writes it,
+// where it lives, its default and what it may hold.  A module lists its
+// fields once, in line order, and builds its line, parse, form and XML
+// slots on the list; the configuration import checks documents by it, e.g.
 //
 //     constexpr module::field kFields[] = {
-//         MODULE_FIELD(rule, name, module::kind::name),
-//         MODULE_UNKEYED(rule, id, module::kind::word),
-//         MODULE_FIELD(rule, port, module::kind::number),
+//         MODULE_FIELD(rule, name, kind::name).is(holds::text),
+//         MODULE_UNKEYED(rule, id, kind::word).is(holds::identifier, 14),
+//         MODULE_FIELD(rule, port, kind::number).is(holds::number, 0, 65535),
+//         MODULE_FIELD(rule, ipaddr, kind::word).is(holds::ipv4).or_default("0.0.0.0"),
 //     };
 struct field {
-    const char *key;
+    const char *key;            // the XML key and the form's name; null: neither
     kind how;
     std::size_t offset;
-    std::size_t size;     // the array size of a text
+    std::size_t size;           // the array size of a text
     const char *def = nullptr;  // the default, a text or a decimal; null: none
+    holds what = holds::undeclared;
+    int32_t low = 0, high = 0;  // a number's range; most characters of a mark, identifier or word
+    const char *form = nullptr;  // the form's name where it is not key; "" none
+    std::span<const char *const> names{};  // a choice's values
+    bool ports = false;          // a number from 1 to the product's port count
+    bool exported = true;        // written by the XML export (else only read)
+
     bool is_number() const { return how == kind::number || how == kind::quoted_number; }
+    // The name the form gives the field; null when the form does not.
+    const char *form_name() const { return form ? (*form ? form : nullptr) : key; }
+
+    constexpr field is(holds w, int32_t a = 0, int32_t b = 0) const {
+        field f = *this;
+        f.what = w;
+        f.low = w == holds::number ? a : 0;
+        f.high = w == holds::number ? b : a;
+        return f;
+    }
+    constexpr field or_default(const char *value) const {
+        field f = *this;
+        f.def = value;
+        return f;
+    }
+    constexpr field in_form(const char *name) const {
+        field f = *this;
+        f.form = name;
+        return f;
+    }
+    constexpr field one_of(std::span<const char *const> values) const {
+        field f = is(holds::choice);
+        f.names = values;
+        return f;
+    }
+    // Read from a document but not written to one.
+    constexpr field imported_only() const {
+        field f = *this;
+        f.exported = false;
+        return f;
+    }
+    // A port of the appliance: 1 to SYSTEM_PORT_NUM.
+    constexpr field port_number() const {
+        field f = is(holds::number, 1, 1);
+        f.ports = true;
+        return f;
+    }
 };
 #define MODULE_FIELD(Record, member, how) module::field{#member, (how), offsetof(Record, member), sizeof(Record::member)}
 // A field with a default (a text, or a decimal written as one).
-#define MODULE_FIELD_OR(Record, member, how, def) \
-    module::field{#member, (how), offsetof(Record, member), sizeof(Record::member), (def)}
+#define MODULE_FIELD_OR(Record, member, how, def) MODULE_FIELD(Record, member, how).or_default(def)
+#define MODULE_KEYED(Record, member, key, how) \
+    module::field{(key), (how), offsetof(Record, member), sizeof(Record::member)}
 #define MODULE_UNKEYED(Record, member, how) \
     module::field{nullptr, (how), offsetof(Record, member), sizeof(Record::member)}
 // Element i of an array of texts (a group's members), keyed key followed by i.
 #define MODULE_ELEMENT(Record, array, key, i, how) \
     module::field{key #i, (how), offsetof(Record, array) + (i) * sizeof(Record::array[0]), sizeof(Record::array[0])}
 using field_list = std::span<const field>;
+
+// A module's fields as the compiler has checked them: every one says what
+// it may hold.
+template <std::size_t N>
+consteval std::array<field, N> describe(const field (&fields)[N]) {
+    std::array<field, N> out{};
+    for (std::size_t i = 0; i < N; ++i) {
+        if (fields[i].what == holds::undeclared) throw "a field does not say what it may hold";
+        out[i] = fields[i];
+    }
+    return out;
+}
 
 inline char *text_in(void *rec, const field &f) { return static_cast<char *>(rec) + f.offset; }
 inline const char *text_in(const void *rec, const field &f) { return static_cast<const char *>(rec) + f.offset; }
@@ -314,6 +400,16 @@ inline int32_t &number_in(void *rec, const field &f) {
 inline int32_t number_in(const void *rec, const field &f) {
     return *reinterpret_cast<const int32_t *>(static_cast<const char *>(rec) + f.offset);
 }
+// The field of list with that key; null when there is none.
+const field *field_named(field_list list, const char *key);
+
+// Whether value may be stored in the field: what it holds, and for a text
+// that a line, a rule or a secrets file takes it whole.  Null, empty and
+// "^o^" are missing values, which every field takes.
+bool accepts(const field &f, const char *value);
+// What the field may hold, in words ("an IPv4 address", "a number from 0
+// to 31"), for the cause of a refusal.
+std::string holding(const field &f);
 
 // The texts of an array that a line did not fill (it may list fewer
 // elements than the record holds) made unset.
@@ -331,11 +427,29 @@ std::string format_fields(const void *rec, field_list list);
 // The fields of a line into rec, in list order; a field the line lacks
 // keeps its value, except a number without a default, which is 0.
 void parse_fields(char *line, void *rec, field_list list);
-// The keyed fields from the form.  A field with a default takes it when the
-// form has none or its value cannot be the field's (a text holding a
-// control character, a number that is not a decimal); otherwise a missing
-// text is unset and a missing number keeps its value.
-void form_fields(void *rec, field_list list);
+// A form's or a document's value into the field.  A missing, empty or
+// unset value leaves a text unset and a number unchanged, or either at its
+// default; a value the field cannot hold is refused and leaves the field at
+// its default, or as it was.  Whether the value was taken.
+bool take(void *rec, const field &f, const char *value);
+// The fields the form names, into rec, each as take() does (a field the
+// form lacks is missing).  The first field refused, or null.
+const field *form_fields(void *rec, field_list list);
+
+// A module's record as its description tells it, for the configuration
+// import and for whoever checks values before they reach a module.
+struct description {
+    const char *module;  // the module's name string
+    field_list fields;
+};
+// The description of the module with that name string; null for a module
+// whose records no form or document fills.
+const description *described(const char *module);
+
+// The descriptions, each defined in its module's file.
+namespace descriptions {
+extern const description vpn_trunk;
+}  // namespace descriptions
 
 // ---- Chains, rules and command lines ------------------------------------
 

@@ -143,7 +143,20 @@ const module_entry kModules[] = {
     {"sys_reboot", sys_reboot_register, sys_reboot_unregister, kNoFiles, sizeof(uint32_t)},
 };
 
+// The modules whose records forms and documents fill, with what each field
+// may hold.
+const module::description *const kDescriptions[] = {
+    &module::descriptions::vpn_trunk,
+};
+
 }  // namespace
+
+const module::description *module::described(const char *name) {
+    if (!name) return nullptr;
+    for (const description *d : kDescriptions)
+        if (std::strcmp(d->module, name) == 0) return d;
+    return nullptr;
+}
 
 extern "C" {
 

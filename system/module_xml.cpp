@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "platform/platform.h"
+#include "runtime/xml_library.h"
 
 namespace {
 
@@ -79,18 +80,32 @@ int32_t xml_values::security(int32_t fallback) const {
 
 void export_fields(xml_entry &e, const void *rec, field_list list) {
     for (const field &f : list) {
-        if (!f.key) continue;
+        if (!f.key || !f.exported) continue;
         if (f.is_number()) e.number(f.key, number_in(rec, f));
         else e.text(f.key, text_in(rec, f));
     }
 }
 
-void read_fields(const xml_values &v, void *rec, field_list list) {
+const field *read_fields(const xml_values &v, void *rec, field_list list) {
+    const field *refused = nullptr;
     for (const field &f : list) {
         if (!f.key) continue;
-        if (f.is_number()) number_in(rec, f) = v.integer(f.key, number_in(rec, f));
-        else v.text(f.key, text_in(rec, f), f.size);
+        const std::optional<std::string> value = v.value(f.key);
+        if (value && !take(rec, f, value->c_str()) && !refused) refused = &f;
     }
+    return refused;
+}
+
+std::string refusal(const description &d, xml_node *entry) {
+    for (xml_node *e = my_mxmlFindElement(entry, entry, nullptr, "value", nullptr, MY_XML_DESCEND); e;
+         e = my_mxmlFindElement(e, entry, nullptr, "value", nullptr, MY_XML_DESCEND)) {
+        const char *key = runtime::xml_element_name(e);
+        const field *f = field_named(d.fields, key);
+        if (!f) continue;
+        const char *value = my_mxmlElementGetAttr(e, "value");
+        if (!accepts(*f, xml_values::unescape(value ? value : "").c_str())) return std::string(key) + " must be " + holding(*f);
+    }
+    return {};
 }
 
 bool read_request(const char *path, const std::function<void(const xml_values &)> &fill) {

@@ -72,6 +72,9 @@ public:
         if (!text) return std::nullopt;
         return unescape(text);
     }
+    // A value as a line reads it back: a backslash keeps the character
+    // after it.
+    static std::string unescape(const char *value);
     // The same for a field of size bytes.
     void text(const char *key, char *field, std::size_t size) const {
         if (const char *value = raw(key)) set_text(field, size, unescape(value).c_str());
@@ -101,14 +104,21 @@ public:
     int32_t security(int32_t fallback) const;
 
 private:
-    static std::string unescape(const char *value);
     xml_node *entry_;
 };
 
 // The keyed fields of a record as its entry's elements, in list order; and
-// back from an entry: a field whose element is missing keeps its value.
+// back from an entry: a field whose element is missing keeps its value, an
+// empty one leaves a text unset, and a value the field cannot hold is
+// refused (the field keeps its value).  The first field refused, or null.
 void export_fields(xml_entry &e, const void *rec, field_list list);
-void read_fields(const xml_values &v, void *rec, field_list list);
+const field *read_fields(const xml_values &v, void *rec, field_list list);
+
+// The first value of an entry that its field cannot hold, as the cause of
+// a refusal ("KEY must be WHAT"); empty when the description takes every
+// value the entry holds.  Keys the description does not name are not
+// looked at.
+std::string refusal(const description &d, xml_node *entry);
 
 // The management services in the order of their bits, as the XML names them.
 inline constexpr const char *kServices[] = {"PING", "HTTP", "HTTPS", "TELNET", "SSH"};

@@ -10,6 +10,7 @@
 namespace {
 
 using module::arg;
+using module::holds;
 using module::kind;
 using module::same_text;
 using record = vpn_trunk_record;
@@ -19,19 +20,20 @@ constexpr int kFile = 58, kWizardFile = 66;
 constexpr const char *kGroups[] = {"vpn_trunk"};
 using texts = module::texts<kGroups>;
 
-#define WORD(member) MODULE_FIELD(record, member, kind::word)
-constexpr module::field kFields[] = {
-    MODULE_FIELD(record, name, kind::name),
-    MODULE_UNKEYED(record, id, kind::word),
-    MODULE_FIELD(record, type, kind::number),
-    MODULE_FIELD(record, tunnel, kind::name),
-    WORD(local_ip),
-    WORD(local_mask),
-    WORD(remote_ip),
-    WORD(remote_mask),
-    MODULE_FIELD(record, whole_network, kind::number),
-};
-#undef WORD
+#define ADDRESS(member, what) MODULE_FIELD(record, member, kind::word).is(what).or_default("0.0.0.0")
+constexpr auto kFields = module::describe({
+    MODULE_FIELD(record, name, kind::name).is(holds::text),
+    // A request names the trunk it is about by its identifier, when it has one.
+    MODULE_FIELD(record, id, kind::word).is(holds::identifier).in_form("").imported_only(),
+    MODULE_FIELD(record, type, kind::number).is(holds::number, TRUNK_IPSEC, TRUNK_GRE),
+    MODULE_FIELD(record, tunnel, kind::name).is(holds::text),
+    ADDRESS(local_ip, holds::ipv4),
+    ADDRESS(local_mask, holds::mask),
+    ADDRESS(remote_ip, holds::ipv4),
+    ADDRESS(remote_mask, holds::mask),
+    MODULE_FIELD(record, whole_network, kind::number).is(holds::number, 0, 1),
+});
+#undef ADDRESS
 
 std::string format_trunk(const record &r) { return module::format_fields(&r, kFields); }
 
@@ -145,18 +147,15 @@ void *trunk_recommand(record *now, record *before) {
 void *trunk_initial_system_cmd(record *r, int, int flag) { return flag ? trunk_command(r) : r; }
 
 void *trunk_cgiParam(record *r) {
-    if (r) module::form_fields(r, kFields);
-    return r;
+    if (!r) return r;
+    return module::form_fields(r, kFields) ? nullptr : r;
 }
 
 void *trunk_xmlParam(record_file *, void *rec, const char *path) {
-    // A request names the trunk it is about by its identifier, when it has one.
-    if (rec)
-        module::read_request(path, [&](const module::xml_values &v) {
-            module::read_fields(v, rec, kFields);
-            v.identifier("id", static_cast<record *>(rec)->id);
-        });
-    return rec;
+    if (!rec) return rec;
+    const module::field *refused = nullptr;
+    module::read_request(path, [&](const module::xml_values &v) { refused = module::read_fields(v, rec, kFields); });
+    return refused ? nullptr : rec;
 }
 
 void trunk_entry(module::xml_entry &e, const record &r) { module::export_fields(e, &r, kFields); }
@@ -192,6 +191,8 @@ const module_table kTable = {
 };
 
 }  // namespace
+
+const module::description module::descriptions::vpn_trunk{"vpn_trunk", kFields};
 
 extern "C" {
 
