@@ -269,12 +269,15 @@ int config_import(const char *document, size_t length, char *report, size_t repo
             if (s.entry == e) return refuse(std::string("module \"") + e->name + "\" appears twice");
         module::registered t(e->name);
         if (!t || !importable(*e, *t.get())) return refuse(std::string("module \"") + e->name + "\" cannot import");
+        const module::description *described = module::described(e->name);
         int entries = 0;
         for (xml_node *entry : children(function)) {
             ++entries;
+            const std::string where = std::string("module \"") + e->name + "\": ";
             if (name_of(entry) != "_entry" || !well_formed_entry(entry))
-                return refuse(std::string("module \"") + e->name + "\": element " + std::to_string(entries) +
-                              " is not an entry");
+                return refuse(where + "element " + std::to_string(entries) + " is not an entry");
+            if (const std::string why = described ? module::refusal(*described, entry) : ""; !why.empty())
+                return refuse(where + "entry " + std::to_string(entries) + ": " + why);
         }
         steps.push_back({e, function, entries});
     }
