@@ -153,6 +153,16 @@ struct Subject {
         submit_form(values);
         return reinterpret_cast<cgi_fn>(table->cgiParam)(fresh());
     }
+    // Stores the record as line 1 (modify appends it when there is none);
+    // false for a module whose records are no lines of a file.
+    bool store() {
+        if (!table->modify || !table->getline) return false;
+        record_file *h = table.open(1);
+        const int stored = table->modify(h, record.data(), 1);
+        table.close();
+        EXPECT_EQ(stored, 0) << entry.name;
+        return stored == 0;
+    }
     // The first record stored, read back through the module's getline.
     std::vector<unsigned char> stored() {
         std::vector<unsigned char> back(entry.record_size);
@@ -192,9 +202,7 @@ TEST(Fields, EveryDescribedFieldReadsBackAndRefusesWhatItCannotHold) {
             m.fresh();
         }
         const std::vector<unsigned char> filled = m.record;
-        m.table.open(1);
-        ASSERT_EQ(m.table->add(static_cast<record_file *>(m.table->handle), m.record.data()), 0);
-        m.table.close();
+        if (!m.store()) continue;
         std::vector<unsigned char> back = m.stored();
         EXPECT_EQ(differences(*d, filled.data(), back.data(), [](auto &f) { return f.how != module::kind::none; }), "");
         if (m.table->xmlConf) {
@@ -230,10 +238,9 @@ TEST(Fields, EveryDescribedFieldReadsBackAndRefusesWhatItCannotHold) {
             for (const S &v : hostile_values(box.file("/sentinel"))) {
                 if (!m.from_form(form(*d, &f, v))) continue;
                 EXPECT_EQ(value_of(m.record.data(), f), kept(f, v)) << f.key;
-                m.table.open(1);
-                ASSERT_EQ(m.table->modify(static_cast<record_file *>(m.table->handle), m.record.data(), 1), 0);
-                m.table.close();
-                EXPECT_EQ(value_of(m.stored().data(), f), kept(f, v)) << f.key;
+                if (m.store()) {
+                    EXPECT_EQ(value_of(m.stored().data(), f), kept(f, v)) << f.key;
+                }
             }
         }
     }
