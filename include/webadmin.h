@@ -328,8 +328,11 @@ void bt_free(bt_tree *tree);
 /* Queues the command for the daemon that applies packet-filter rules:
  * family 4 or 6; the text's first blank-separated word is a diagnostic
  * prefix, the rest the command.  0, or -1 (logged).  A full queue is retried
- * until it takes the command.  With SYSTEM_DEBUG_IPTABLES the IPv4 command's
- * arguments run at once through /sbin/iptables-static (its wait status). */
+ * until it takes the command; after about two seconds of that the process
+ * says once on standard error "PROGRAM: waiting for the firewall daemon to
+ * read the IPv4 firewall queue" (or IPv6).  With SYSTEM_DEBUG_IPTABLES the
+ * IPv4 command's arguments run at once through /sbin/iptables-static (its
+ * wait status). */
 int my_iptables(int family, const char *format, ...) WA_PRINTF(2, 3);
 
 /* A record's identifier: 14 digits of local time, now when t <= 0. */
