@@ -1995,6 +1995,7 @@ typedef struct address_record {
     char netmask[16];
     char members[ADDRESS_GROUP_MEMBERS][84];  /* a group's object names, "^o^" unused */
     int32_t refs;                   /* references of the two mangle chains */
+    int32_t refs_fixed;             /* nonzero: parse leaves refs */
 } address_record;
 /* Table "address".  remove of an object first takes its name out of the
  * groups of its zone; command(rec): the mangle chains C + "SRC" and C +
