@@ -163,7 +163,7 @@ void address_entry(module::xml_entry &e, const record &r) { module::export_field
 
 // One "_function" element for the six files, each record in it once.
 void address_xmlConf(const char *function) {
-    kTable.language(now_language(nullptr), nullptr);
+    kTable.language(now_language(RS(13)), nullptr);
     std::string entries;
     for (intptr_t s = 0; s < kFiles; ++s)
         module::each_record<record>(
