@@ -1705,7 +1705,7 @@ typedef struct vpn_ipsec_autokey_record {
     char gredevid[88];              /* the tunnel's GRE device */
     int32_t xauth_enable;
     char xauth_auth_user[21];       /* the XAUTH server's authentication group */
-    char xauth_username[84];        /* "^o^": this side is the XAUTH server */
+    char xauth_username[84];        /* "^o^": this side is the XAUTH server; another name: a client */
     char xauth_password[84];
     int32_t en_l2tp_over_ipsec;     /* 1: L2TP over IPsec */
     int32_t greType;                /* stored and exported */
@@ -1753,10 +1753,12 @@ int vpn_ipsec_autokey_gre_bridge(const char *operation, const vpn_ipsec_autokey_
 int vpn_ipsec_autokey_set_gre_bridge(const char *operation, const vpn_ipsec_autokey_record *rec);
 int vpn_ipsec_autokey_gre_bridge_port(const char *operation, int port);
 int vpn_ipsec_autokey_brvpn_global(void);
-/* /etc/ipsec.secrets (one line per tunnel) and /etc/ipsec.d/passwd (the
- * members of each XAUTH server's group) from every tunnel of the file that
- * open(0) chooses; a tunnel or user whose values would break its line is
- * left out.  0, or -1 when the secrets file cannot be written. */
+/* /etc/ipsec.secrets (one line per tunnel: the PSK line for a tunnel with
+ * a key, else the RSA line of its local certificate) and
+ * /etc/ipsec.d/passwd (the members of each XAUTH server's group) from
+ * every tunnel of the file that open(0) chooses; a tunnel or user whose
+ * values would break its line is left out, and a file that cannot be
+ * created only itself.  0, or -1 when the secrets file cannot be written. */
 int Rewrite_IpsecSecrets(void);
 
 /* The connection operations of the tunnels (IPsec, GRE, PPTP). */

@@ -17,6 +17,7 @@ namespace {
 
 using module::arg;
 using module::is_set;
+using vpn::xauth_client;
 
 constexpr const char *kWhack = "/usr/libexec/ipsec/whack";
 constexpr const char *kIpsecLogs = "/var/log/ipsec";
@@ -50,9 +51,6 @@ std::vector<std::string> run_entries() {
 bool starts_with(const std::string &text, const std::string &prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
 }
-
-// The XAUTH role of this side: a client when it logs in with a user name.
-bool xauth_client(const vpn_ipsec_autokey_record &t) { return t.xauth_enable && is_set(t.xauth_username); }
 
 std::string option(const char *text_before, const char *value, const char *text_after = "") {
     return is_set(value) ? text_before + arg(value) + text_after : std::string();
@@ -97,8 +95,8 @@ void recommandIPSecAutokey(const vpn_ipsec_autokey_record *rec, const ipsec_subn
     auto network = [&](const char *ip, const char *mask) {
         return networks ? " --client " + arg(ip) + "/" + arg(mask) : std::string();
     };
-    const char *local_role = !t.xauth_enable ? "" : xauth_client(t) ? " --xauthclient" : " --xauthserver";
-    const char *remote_role = !t.xauth_enable ? "" : xauth_client(t) ? " --xauthserver" : " --xauthclient";
+    const char *local_role = xauth_client(t) ? " --xauthclient" : vpn::xauth_server(t) ? " --xauthserver" : "";
+    const char *remote_role = xauth_client(t) ? " --xauthserver" : vpn::xauth_server(t) ? " --xauthclient" : "";
     std::string peer = arg(t.remote);
     if (t.fixed_or_dynamic) {
         peer = "0.0.0.0";

@@ -248,6 +248,8 @@ TEST(IpsecAutokey, CommandLinesRulesAndStoredTunnels) {
         {"xauth_enable=1&xauth_username=bob", 0,
          kHead + kLocal + " --xauthclient" + kRemote + " --xauthserver" + kIke + kEsp},
         {"xauth_enable=1", 0, kHead + kLocal + " --xauthserver" + kRemote + " --xauthclient" + kIke + kEsp},
+        {"xauth_enable=1&xauth_username=0.0.0.0", 0,  // any user name is a client's, only the unset one the server's
+         kHead + kLocal + " --xauthclient" + kRemote + " --xauthserver" + kIke + kEsp},
         {"en_l2tp_over_ipsec=1", 0,
          replaced(kHead + kHosts, "203.0.113.1", "203.0.113.1 --clientprotoport udp/1701") +
              " --clientprotoport udp/%any" + kIke + kEsp},
@@ -322,24 +324,31 @@ TEST(IpsecAutokey, CommandLinesRulesAndStoredTunnels) {
     for (const char *changes :
          {"greInterface=1&gredevid=gre0", "name=road&my_id=gw.example&fixed_or_dynamic=1",
           "name=dhcp&wan_num=3&peer_id=peer.example", "name=rsa&auth_method=1&inside_pem_name=local",
+          "name=cert&key=&inside_pem_name=local",
           "name=bridged&greInterface=3&gredevid=gre2",
           "name=xauth&xauth_enable=1&xauth_auth_user=staff&greInterface=1&gredevid=gre1&local_ip=10.9.0.1&"
           "remote_ip=10.9.0.2"})
         tunnels.push_back(tunnel(m, changes));
-    put(tunnels[4].key, "a\"b");  // read back from a file edited by hand
+    put(tunnels[5].key, "a\"b");  // read back from a file edited by hand
     auto *h = m.open(1);
     for (tunnel_record &stored : tunnels) m->add(h, &stored);
     m.close();
     box.take();
     ASSERT_EQ(Rewrite_IpsecSecrets(), 0);
-    // WAN2 has no address here: the placeholder identity stands in.
+    // WAN2 has no address here: the placeholder identity stands in.  The key decides, not the method.
     EXPECT_EQ(box.read("/etc/ipsec.secrets"), office + office +
                                                   "gw.example %any: PSK \"secret\"\n"
-                                                  "10.64.64.64 peer.example: PSK \"secret\"\n: RSA local.key \"\"\n" +
-                                                  office);
-    EXPECT_EQ(box.read("/etc/ipsec.d/passwd"), "alice:abHASH1:xauth\ncarol:efHASH3:xauth\n");
+                                                  "10.64.64.64 peer.example: PSK \"secret\"\n" +
+                                                  office + ": RSA local.key \"\"\n" + office);
+    const std::string users = "alice:abHASH1:xauth\ncarol:efHASH3:xauth\n";
+    EXPECT_EQ(box.read("/etc/ipsec.d/passwd"), users);
     EXPECT_EQ(std::filesystem::status(box.file("/etc/ipsec.secrets")).permissions(),
               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    std::filesystem::remove(box.file("/etc/ipsec.secrets"));
+    std::filesystem::create_directory(box.file("/etc/ipsec.secrets"));  // cannot be created: only it is left out
+    box.write("/etc/ipsec.d/passwd", "");
+    EXPECT_EQ(Rewrite_IpsecSecrets(), -1);
+    EXPECT_EQ(box.read("/etc/ipsec.d/passwd"), users);
     // The access-point controller joins every tunnel bridged on a port.
     const std::string global =
         "/sbin/iptables -t nat -D postNat_bridge -i brvpn+ -j ACCEPT\n"
