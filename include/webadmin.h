@@ -1773,6 +1773,13 @@ void disconnectIPSecAutokey(const vpn_ipsec_autokey_record *rec);
  * the interface record's address, else the live address of its device;
  * 0, or -1 with out "0.0.0.0". */
 int getSrcIP(int port, char *out);
+/* A tunnel's traffic no longer marked: the eight chains named chain (a
+ * record's "vpnAuto_ID", "vpnClient_ID", "GRETunnel_ID" ...) followed by
+ * CSRC, CDST, SSRC and SDST, in mangle and nat, are flushed in the tunnels'
+ * order and kept, so that the policy rules jumping to them stay valid (a
+ * page switching a tunnel off; its command fills them again).  0, or -1
+ * for a missing chain or one that is no plain word. */
+int del_neighborhood_iptables(const char *chain);
 
 /* A dynamic DNS account. */
 typedef struct ddns_record {

@@ -19,6 +19,7 @@ using module::arg;
 using module::is_set;
 using vpn::xauth_client;
 
+constexpr const char *kSource = "system/vpn_util.c";
 constexpr const char *kWhack = "/usr/libexec/ipsec/whack";
 constexpr const char *kIpsecLogs = "/var/log/ipsec";
 constexpr const char *kGreLogs = "/var/log/gretunnel";
@@ -138,6 +139,12 @@ void disconnectIPSecAutokey(const vpn_ipsec_autokey_record *rec) {
     my_system("%s --terminate --name %s > /dev/null 2>&1", kWhack, name.c_str());
     my_system("%s --delete --name %s > /dev/null 2>&1", kWhack, name.c_str());
     if (module::is_file_name(rec->id)) std::remove(platform::path(std::string(kIpsecLogs) + "/" + rec->id).c_str());
+}
+
+int del_neighborhood_iptables(const char *chain) {
+    if (!chain || !*chain || !module::plain_word(chain)) return -1;
+    MODULE_CHAINS(kSource, "-F", chain, vpn::kTunnelChains);
+    return 0;
 }
 
 void connectGreTunnel(const gre_tunnel_record *rec) {

@@ -214,6 +214,8 @@ TEST(GreTunnel, FormLineAndRules) {
     EXPECT_EQ(m->isTheSame(static_cast<record_file *>(m->handle), const_cast<char *>("to branch"), 0), 1);
     box.take();
     const std::string c = "GRETunnel_20240101000000", flushed = chain_lines(c, "-F", kTunnelChainOrder);
+    EXPECT_EQ(del_neighborhood_iptables(c.c_str()) * 10 + del_neighborhood_iptables("a b"), -1);
+    EXPECT_EQ(box.take(), (Effects{"", flushed, ""})) << "the marks go, the chains stay";
     box.write("/var/log/gretunnel/20240101000000", "4242\n");
     call<Op>(m->command, &back);
     EXPECT_EQ(box.take(), (Effects{"", chain_lines(c, "-N", kTunnelChainOrder) + mark_lines(c, "WAN2_T5f3a1c2b"), ""}));
