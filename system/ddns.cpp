@@ -158,7 +158,7 @@ int account_change(void *old_rec, void *new_rec) {
 int account_interface_check(record_file *h, const interface_record *iface) {
     if (!h || !iface) return -1;
     const bool used = module::any_record<record, parse_account>(
-        h, [&](const record &r, uint32_t) { return same_text(r.wan_info, iface->iname); });
+        h, [iname = module::bounded(iface->iname)](const record &r, uint32_t) { return r.wan_info == iname; });
     return used ? 0 : -1;
 }
 

@@ -222,7 +222,7 @@ wan_address_event *tunnel_dynamicIPdown(wan_address_event *event) {
 
 int tunnel_interface_check(record_file *h, const interface_record *iface) {
     if (!h || !iface) return 0;
-    const int port = return_contrast_port_num(iface->iname);
+    const int port = return_contrast_port_num(module::bounded(iface->iname).c_str());
     if (port < 1) return 0;
     return module::any_record<record, parse_tunnel>(h, [&](const record &t, uint32_t) { return t.wan_num == port; });
 }
@@ -345,7 +345,7 @@ int vpn_ipsec_autokey_gre_bridge(const char *operation, const record *t) {
         const std::string local = arg(is_set(t->local_ip) ? t->local_ip : source);
         const std::string remote = arg(is_set(t->remote_ip) ? t->remote_ip : t->remote);
         my_system("%s addbr brvpn%d", "/sbin/brctl", p);
-        my_system("%s addif brvpn%d %s", "/sbin/brctl", p, arg(port->iname).c_str());
+        my_system("%s addif brvpn%d %s", "/sbin/brctl", p, arg(module::bounded(port->iname).c_str()).c_str());
         my_system("%s add %s type gretap local %s remote %s", "/sbin/ip link", device.c_str(), local.c_str(),
                   remote.c_str());
         my_system("%s set %s up", "/sbin/ip link", device.c_str());

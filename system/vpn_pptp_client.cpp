@@ -64,7 +64,7 @@ void *connection_defaults(void *rec, const char *) {
 
 int connection_interface_check(record_file *h, const interface_record *iface) {
     if (!h || !iface) return 0;
-    const int port = return_contrast_port_num(iface->iname);
+    const int port = return_contrast_port_num(module::bounded(iface->iname).c_str());
     if (port < 1) return 0;
     auto on_port = [&](const record &r, uint32_t) { return r.wan_num == port; };
     return module::any_record<record, parse_connection>(h, on_port);

@@ -16,6 +16,7 @@
 namespace {
 
 using module::arg;
+using module::bounded;
 using module::is_set;
 using vpn::xauth_client;
 
@@ -66,12 +67,12 @@ int getSrcIP(int port, char *out) {
     std::snprintf(out, 16, "0.0.0.0");
     const interface_record *r = interface_read_shm(port);
     if (!r) return -1;
-    if (is_set(r->ipaddr)) {
-        std::snprintf(out, 16, "%s", r->ipaddr);
+    if (const std::string address = bounded(r->ipaddr); is_set(address.c_str())) {
+        std::snprintf(out, 16, "%s", address.c_str());
         return 0;
     }
     // A dynamic address lives only on the device; PPPoE has its own.
-    const std::string device = std::string(r->iname) + (r->cmode == 1 ? "_ppp" : "");
+    const std::string device = bounded(r->iname) + (r->cmode == 1 ? "_ppp" : "");
     if (my_get_ifaddr(device.c_str(), out) == 0) return 0;
     std::snprintf(out, 16, "0.0.0.0");
     return -1;
@@ -91,6 +92,7 @@ void recommandIPSecAutokey(const vpn_ipsec_autokey_record *rec, const ipsec_subn
 
     char source[16];
     getSrcIP(t.wan_num, source);
+    const std::string gateway = arg(bounded(wan->gateway).c_str());
     const bool l2tp = t.en_l2tp_over_ipsec == 1;
     const bool networks = vpn::carries_networks(t);
     auto network = [&](const char *ip, const char *mask) {
@@ -116,7 +118,7 @@ void recommandIPSecAutokey(const vpn_ipsec_autokey_record *rec, const ipsec_subn
         kWhack, name.c_str(), t.auth_method ? "--rsasig" : "--psk --tunnel", t.id, subnets->updown,
         static_cast<unsigned>(wan->nameseq), arg(source).c_str(),
         network(subnets->local_ip, subnets->local_mask).c_str(), option(" --id ", t.my_id).c_str(),
-        arg(wan->gateway).c_str(), option(" --cert ", t.inside_pem_name, ".crt --sendcert always").c_str(), local_role,
+        gateway.c_str(), option(" --cert ", t.inside_pem_name, ".crt --sendcert always").c_str(), local_role,
         l2tp ? " --clientprotoport udp/1701" : "", peer.c_str(),
         network(subnets->remote_ip, subnets->remote_mask).c_str(), option(" --id ", t.peer_id).c_str(),
         option(" --cert ", t.outside_pem_name, ".crt --sendcert always").c_str(), remote_role,
