@@ -156,7 +156,8 @@ TEST(Ddns, NamesDuplicatesFormsAndStatus) {
         EXPECT_EQ(call<Op>(slot, &marker), &marker);
         EXPECT_EQ(box.take(), (Effects{"/sbin/update_ddns -a >/dev/null 2>&1&\n", "", ""}));
     }
-    // One status character per account in order; a removed account takes its own out.
+    // One status character per account in order, none for a line alone; a removed account takes its own out.
+    EXPECT_EQ(m.record<ddns_record>("0 x pw h example.net 1 WAN1 ").status, '0');
     const char *status = "/var/tmp/ddns_status";
     box.write(kDdns, "");
     for (const char *user : {"a", "b", "c", "d", "e"})
@@ -180,11 +181,21 @@ TEST(Ddns, NamesDuplicatesFormsAndStatus) {
     EXPECT_EQ(box.read(status), "1245");
     m->getnum(static_cast<record_file *>(m->handle), &r, 4);
     EXPECT_EQ(std::string(1, r.status) + r.username, "4d");
-    EXPECT_EQ(walk(), "1:a 2:b 4:d 5:e ");
+    EXPECT_EQ(m->remove(static_cast<record_file *>(m->handle), 4), 0);  // the line numbers keep their gap
+    EXPECT_EQ(box.read(status), "125");
+    EXPECT_EQ(walk(), "1:a 2:b 5:e ");
     std::filesystem::remove(box.file(status));
     EXPECT_EQ(m->remove(m.open(1), 1), 0);
-    EXPECT_EQ(walk(), "0:b 0:d 0:e ");
+    EXPECT_EQ(walk(), "0:b 0:e ");
     EXPECT_FALSE(box.exists(status));
+    // A record stored where the status file is short: '0' up to its place, then its own.
+    box.write(status, "7\n");
+    ddns_record f = account(0, "f", "hf", "example.net");
+    f.status = '5';
+    ASSERT_EQ(m->modify(m.open(1), &f, 4), 0);  // no line 4: appended as the third
+    std::string held;
+    for (int k = 1; m->getline(static_cast<record_file *>(m->handle), &r, nullptr, k); ++k) held += r.status;
+    EXPECT_EQ(held, "705");
 }
 
 // A GRE tunnel's default, form, line, chains and marking rules.
