@@ -213,7 +213,7 @@ TEST(MappedIp, RulesLinesAndConflicts) {
     EXPECT_EQ(call<nat_command_fn>(t->command, nullptr), -1);  // then an older line gains its priority
     box.write(kMappedFile,
               "\"web \\\"1\\\"\" 20260102030405 1A2B3C4D 1.2.3.4 WAN1:1a 10.0.0.5 LAN1 1 3 \n"
-              "\"mail\" 20260102030406 1A2B3C4E 1.2.3.5 WAN1 10.0.0.6 DMZ1 0 \n");
+              "\"mail\" 20260102030406 1A2B3C4E 1.2.3.5 WAN2 10.0.0.6 DMZ1 0 \n");
     box.write(kServers,
               "\"vs\" 20260102030407 0 5.5.5.5 80 WAN1 svc_1 0 10.0.0.9 0.0.0.0 0.0.0.0 0.0.0.0 LAN1 0 "
               "\"10.0.0.9\" 0 1 \n");
@@ -221,7 +221,7 @@ TEST(MappedIp, RulesLinesAndConflicts) {
     mapped_ip_record r{};
     ASSERT_EQ(t->getnum(h, &r, 2), &r);
     ASSERT_EQ(t->modify(h, &r, 2), 0);
-    EXPECT_STREQ(my_GetNumData(h, 2), "\"mail\" 20260102030406 1A2B3C4E 1.2.3.5 WAN1 10.0.0.6 DMZ1 0 0 ");
+    EXPECT_STREQ(my_GetNumData(h, 2), "\"mail\" 20260102030406 1A2B3C4E 1.2.3.5 WAN2 10.0.0.6 DMZ1 0 0 ");
     // Itself; a new one with a taken name; another's address; a virtual server's address.
     for (auto [name, real_ip, id, at, expected] :
          {std::tuple{"web \"1\"", "1.2.3.4", "20260102030405", 1, 0}, {"web \"1\"", "9.9.9.9", "20260102030405", 0, 2},
@@ -231,8 +231,8 @@ TEST(MappedIp, RulesLinesAndConflicts) {
         put(m.name, name), put(m.real_ip, real_ip);
         EXPECT_EQ(t->isTheSame(h, &m, at), expected) << name << " " << real_ip;
     }
-    EXPECT_EQ(t->isTheSame(h, nullptr, 0), -1);  // in use by the public port (whatever its route mark) or the host's
-    for (auto [iname, used] : {std::pair{"WAN1", 1}, {"LAN1", 1}, {"DMZ1", 1}, {"WAN2", 0}})
+    EXPECT_EQ(t->isTheSame(h, nullptr, 0), -1);  // in use by the public port itself (not by a link of it) or the host's
+    for (auto [iname, used] : {std::pair{"WAN1", 0}, {"LAN1", 1}, {"DMZ1", 1}, {"WAN2", 1}})
         EXPECT_EQ(uses(t, h, interface_port(1, iname, 2)), used) << iname;
 }
 
@@ -240,8 +240,11 @@ TEST(MappedIp, RulesLinesAndConflicts) {
 TEST(MappedIp, DynamicAddressAndInterfaceRestoreMoveTheSystemAddress) {
     ModuleBox box;
     install_ports();
-    const std::string fixed = "\"fixed\" 20260102030406 1A2B3C4E 1.2.3.6 WAN1 10.0.0.6 DMZ1 0 0 \n";
-    box.write(kMappedFile, "\"web\" 20260102030405 1A2B3C4D 1.2.3.4 WAN1 10.0.0.5 LAN1 1 0 \n" + fixed);
+    // A short line takes nothing from the one before; a record on a virtual link of WAN1 keeps its address.
+    const std::string others = "\"short\" 20260102030408 1A2B3C50 1.2.3.8 \n"
+                               "\"fixed\" 20260102030406 1A2B3C4E 1.2.3.6 WAN1 10.0.0.6 DMZ1 0 0 \n"
+                               "\"linked\" 20260102030407 1A2B3C4F 1.2.3.7 WAN1:1f 10.0.0.7 DMZ1 1 0 \n";
+    box.write(kMappedFile, "\"web\" 20260102030405 1A2B3C4D 1.2.3.4 WAN1 10.0.0.5 LAN1 1 0 \n" + others);
     ASSERT_EQ(my_add_bcast_system_ip(1, "1.2.3.4"), 0);  // as the boot left it
     Module t(mapped_ip_register, mapped_ip_unregister);
     for (auto [iname, expected] :
