@@ -239,6 +239,10 @@ TEST(GreTunnel, FormLineAndRules) {
     EXPECT_EQ(box.take(), (Effects{"kill 4242\n", flushed + mark_lines("GRETunnel_9", "WAN3_T5f3a1c2b"), ""}));
     submit_form({{"id", "../x"}});
     EXPECT_EQ(call<Op>(m->cgiParam, &back), nullptr) << "an identifier names a file";
+    submit_form({{"timeout", "45"}});
+    ASSERT_NE(call<Op>(m->cgiParam, &back), nullptr);
+    EXPECT_EQ(std::to_string(back.wan_num) + " " + std::to_string(back.duration) + " " + std::to_string(back.timeout),
+              "0 0 45") << "a number the form lacks is 0";
     submit_form({});
 }
 
