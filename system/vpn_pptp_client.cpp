@@ -101,10 +101,11 @@ void vpn_pptp_client_chain_cmd(const record &r) {
                     id.c_str());
 }
 
+// The masquerading rule goes whatever nat says now: it may have been on
+// when the connection was applied.
 void vpn_pptp_client_flush_chain(const record &r) {
-    if (r.nat)
-        MODULE_RULE(4, kSource, "/sbin/iptables -t nat -D postNat_pptp_client -o WAN%d_C%s -j MASQUERADE", r.wan_num,
-                    arg(r.interface_id).c_str());
+    MODULE_RULE(4, kSource, "/sbin/iptables -t nat -D postNat_pptp_client -o WAN%d_C%s -j MASQUERADE", r.wan_num,
+                arg(r.interface_id).c_str());
     MODULE_CHAINS(kSource, "-F", r.chain, vpn::kTunnelChains);
 }
 

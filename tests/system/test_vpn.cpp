@@ -406,8 +406,11 @@ TEST(PptpClient, ChainsMasqueradingAndPortChanges) {
     call<Op>(m->discommand, &r);
     EXPECT_EQ(box.take(), (Effects{"kill 4242\n", replaced(masquerade, "-A", "-D") + chains("-F") + chains("-X"), ""}));
     r.nat = 0;
-    call<Reop>(m->recommand, &r, &by_hand);
-    EXPECT_EQ(box.take(), (Effects{"kill 4343\n", chains("-F", "vpnClient_2") + marks, ""}));
+    call<Reop>(m->recommand, &r, &by_hand);  // the old one's masquerading goes, whatever its nat says now
+    EXPECT_EQ(box.take(), (Effects{"kill 4343\n",
+                                   "/sbin/iptables -t nat -D postNat_pptp_client -o WAN2_C00000002 -j MASQUERADE\n" +
+                                       chains("-F", "vpnClient_2") + marks,
+                                   ""}));
     // The same user at the same server once; at another server again.
     EXPECT_EQ(m->isTheSame(h, &r, 0) * 10 + m->isTheSame(h, &r, 1), 10);
     put(r.server, "third.example");
