@@ -69,13 +69,15 @@ void *parse_link(char *line, void *rec) {
     return rec;
 }
 
+// The link's defaults; what they do not name (prefix, bandwidths, mark,
+// subnet) stays as the cleared record has it.
 void *link_defaults(void *rec, const char *) {
     if (!rec) return rec;
     auto &r = *static_cast<record *>(rec);
-    for (const module::field &f : kLine)
-        if (!f.is_number()) module::set_text(module::text_in(&r, f), f.size, module::kUnset);
-    for (char *address : {r.ipaddr, r.netmask, r.defgw, r.detect_ipaddr, r.subnet})
-        module::set_text(address, 16, "0.0.0.0");
+    module::set_text(r.name, module::kUnset);
+    module::set_text(r.wanport, module::kUnset);
+    module::set_text(r.detect_domain, module::kUnset);
+    for (char *address : {r.ipaddr, r.netmask, r.defgw, r.detect_ipaddr}) module::set_text(address, 16, "0.0.0.0");
     module::set_text(r.ipv6addr, kZeroIpv6);
     module::set_text(r.ipv6gw, kZeroIpv6);
     r.ipv6cmode = module::form_integer("cmv6", 0);
