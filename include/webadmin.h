@@ -336,8 +336,11 @@ void bt_free(bt_tree *tree);
 /* Queues the command for the daemon that applies packet-filter rules:
  * family 4 or 6; the text's first blank-separated word is a diagnostic
  * prefix, the rest the command.  0, or -1 (logged).  A full queue is retried
- * until it takes the command.  With SYSTEM_DEBUG_IPTABLES the IPv4 command's
- * arguments run at once through /sbin/iptables-static (its wait status). */
+ * until it takes the command; after about two seconds of that the process
+ * says once on standard error "PROGRAM: waiting for the firewall daemon to
+ * read the IPv4 firewall queue" (or IPv6).  With SYSTEM_DEBUG_IPTABLES the
+ * IPv4 command's arguments run at once through /sbin/iptables-static (its
+ * wait status). */
 int my_iptables(int family, const char *format, ...) WA_PRINTF(2, 3);
 
 /* A record's identifier: 14 digits of local time, now when t <= 0. */
@@ -1756,7 +1759,7 @@ typedef struct vpn_ipsec_autokey_record {
     char gredevid[88];              /* the tunnel's GRE device */
     int32_t xauth_enable;
     char xauth_auth_user[21];       /* the XAUTH server's authentication group */
-    char xauth_username[84];        /* "^o^": this side is the XAUTH server */
+    char xauth_username[84];        /* "^o^": this side is the XAUTH server; another name: a client */
     char xauth_password[84];
     int32_t en_l2tp_over_ipsec;     /* 1: L2TP over IPsec */
     int32_t greType;                /* stored and exported */
@@ -1804,10 +1807,12 @@ int vpn_ipsec_autokey_gre_bridge(const char *operation, const vpn_ipsec_autokey_
 int vpn_ipsec_autokey_set_gre_bridge(const char *operation, const vpn_ipsec_autokey_record *rec);
 int vpn_ipsec_autokey_gre_bridge_port(const char *operation, int port);
 int vpn_ipsec_autokey_brvpn_global(void);
-/* /etc/ipsec.secrets (one line per tunnel) and /etc/ipsec.d/passwd (the
- * members of each XAUTH server's group) from every tunnel of the file that
- * open(0) chooses; a tunnel or user whose values would break its line is
- * left out.  0, or -1 when the secrets file cannot be written. */
+/* /etc/ipsec.secrets (one line per tunnel: the PSK line for a tunnel with
+ * a key, else the RSA line of its local certificate) and
+ * /etc/ipsec.d/passwd (the members of each XAUTH server's group) from
+ * every tunnel of the file that open(0) chooses; a tunnel or user whose
+ * values would break its line is left out, and a file that cannot be
+ * created only itself.  0, or -1 when the secrets file cannot be written. */
 int Rewrite_IpsecSecrets(void);
 
 /* The connection operations of the tunnels (IPsec, GRE, PPTP). */
@@ -1822,6 +1827,13 @@ void disconnectIPSecAutokey(const vpn_ipsec_autokey_record *rec);
  * the interface record's address, else the live address of its device;
  * 0, or -1 with out "0.0.0.0". */
 int getSrcIP(int port, char *out);
+/* A tunnel's traffic no longer marked: the eight chains named chain (a
+ * record's "vpnAuto_ID", "vpnClient_ID", "GRETunnel_ID" ...) followed by
+ * CSRC, CDST, SSRC and SDST, in mangle and nat, are flushed in the tunnels'
+ * order and kept, so that the policy rules jumping to them stay valid (a
+ * page switching a tunnel off; its command fills them again).  0, or -1
+ * for a missing chain or one that is no plain word. */
+int del_neighborhood_iptables(const char *chain);
 
 /* A dynamic DNS account. */
 typedef struct ddns_record {
@@ -2046,6 +2058,7 @@ typedef struct address_record {
     char netmask[16];
     char members[ADDRESS_GROUP_MEMBERS][84];  /* a group's object names, "^o^" unused */
     int32_t refs;                   /* references of the two mangle chains */
+    int32_t refs_fixed;             /* nonzero: parse leaves refs */
 } address_record;
 /* Table "address".  remove of an object first takes its name out of the
  * groups of its zone; command(rec): the mangle chains C + "SRC" and C +

@@ -6,6 +6,7 @@
 #include <syslog.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -23,6 +24,18 @@ struct Message {
 };
 
 int queue_id[2] = {-1, -1};  // per family, opened on first use
+
+// A full queue is sent to again at once until the daemon reads it.  A
+// process kept waiting for about two seconds is told so, once, on standard
+// error (a CGI's goes to the web server's log).
+bool told_waiting = false;
+
+void waiting(int family, std::chrono::steady_clock::time_point since) {
+    if (told_waiting || std::chrono::steady_clock::now() - since < std::chrono::seconds(2)) return;
+    told_waiting = true;
+    std::fprintf(stderr, "%s: waiting for the firewall daemon to read the IPv%d firewall queue\n",
+                 program_invocation_short_name, family);
+}
 
 }  // namespace
 
@@ -61,8 +74,8 @@ int my_iptables(int family, const char *format, ...) {
     std::memset(message.text, 0, sizeof message.text);
     std::memcpy(message.text, command, strnlen(command, sizeof message.text - 1));
     int sent;
-    while ((sent = msgsnd(id, &message, sizeof message.text, IPC_NOWAIT)) < 0 && errno == EAGAIN) {
-    }
+    const auto since = std::chrono::steady_clock::now();
+    while ((sent = msgsnd(id, &message, sizeof message.text, IPC_NOWAIT)) < 0 && errno == EAGAIN) waiting(family, since);
     if (sent < 0) {
         id = -1;
         platform::log(LOG_ERR, "iptables msgsnd failed(%m)!!: %s", command);

@@ -52,8 +52,9 @@ void *parse_address(char *line, void *rec) {
     auto &r = *static_cast<record *>(rec);
     module::unset_empty(r.members);
     module::set_chain(r.chain, kChainPrefix, r.id);
-    r.refs = static_cast<int32_t>(chain_references("mangle", (std::string(r.chain) + "SRC").c_str()) +
-                                  chain_references("mangle", (std::string(r.chain) + "DST").c_str()));
+    if (!r.refs_fixed)
+        r.refs = static_cast<int32_t>(chain_references("mangle", (std::string(r.chain) + "SRC").c_str()) +
+                                      chain_references("mangle", (std::string(r.chain) + "DST").c_str()));
     return rec;
 }
 
@@ -80,12 +81,14 @@ record_file *address_open(void *selector, const char *tag, int mode) {
 int address_remove(record_file *h, int n) {
     if (!h) return -1;
     record object{};
+    module::spare_references(object);
     const int zone_objects = h->number - kFirstFile;
     if (zone_objects >= 0 && zone_objects < kFiles && zone_objects % 2 == 0 &&
         module::read_number(h, &object, n, parse_address)) {
         record_file *groups = module::open_file(h->number + 1, MODULE_TAG(kSource), 1);
         for (const record_line *l = groups ? groups->lines : nullptr; l; l = l->next) {
             record g{};
+            module::spare_references(g);
             if (!module::parse_copy(l->text, &g, parse_address)) continue;
             bool changed = false;
             for (auto &member : g.members)
@@ -160,7 +163,7 @@ void address_entry(module::xml_entry &e, const record &r) { module::export_field
 
 // One "_function" element for the six files, each record in it once.
 void address_xmlConf(const char *function) {
-    kTable.language(now_language(nullptr), nullptr);
+    kTable.language(now_language(RS(13)), nullptr);
     std::string entries;
     for (intptr_t s = 0; s < kFiles; ++s)
         module::each_record<record>(

@@ -66,7 +66,9 @@ bool read_status_line(char (&line)[kStatusMax + 1]) {
     return true;
 }
 
-char status_of(int n) {
+// The buffer, read when first needed: a file that cannot be read gives
+// every account '0'.
+status_text &loaded_status() {
     status_text &s = status_buffer();
     if (!s.loaded) {
         if (!read_status_line(s.text)) {
@@ -75,9 +77,30 @@ char status_of(int n) {
         }
         s.loaded = true;
     }
+    return s;
+}
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// The status of the account at position n (1 for the first line).
+char status_of(int n) {
+    const status_text &s = loaded_status();
     if (n < 1 || static_cast<std::size_t>(n) > std::strlen(s.text)) return '0';
-    const char c = s.text[n - 1];
-    return c >= '0' && c <= '9' ? c : '0';
+    return is_digit(s.text[n - 1]) ? s.text[n - 1] : '0';
+}
+
+// The status of the account at position n set in the buffer, which is
+// padded with '0' up to n characters when shorter; a character that is no
+// digit is stored as '0'.
+void set_status(int n, char status) {
+    if (n < 1 || static_cast<std::size_t>(n) > kStatusMax) return;
+    status_text &s = loaded_status();
+    const std::size_t length = std::strlen(s.text);
+    if (length < static_cast<std::size_t>(n)) {
+        std::memset(s.text + length, '0', n - length);
+        s.text[n] = '\0';
+    }
+    s.text[n - 1] = is_digit(status) ? status : '0';
 }
 
 constexpr module::field kFields[] = {
@@ -89,8 +112,11 @@ constexpr module::field kFields[] = {
 
 std::string format_account(const record &r) { return module::format_fields(&r, kFields); }
 
+// A line alone names no account's place: its status is '0' until the
+// line's position is known.
 void *parse_account(char *line, void *rec) {
     module::parse_fields(line, rec, kFields);
+    static_cast<record *>(rec)->status = '0';
     return rec;
 }
 
@@ -109,19 +135,23 @@ void *account_defaults(void *rec, const char *) {
     return rec;
 }
 
-// Reading a line gives the account its status as well.
-int account_getline(record_file *h, void *rec, uint32_t *line, int k) {
-    if (!module::read_next(h, rec, line, k, parse_account)) return 0;
-    static_cast<record *>(rec)->status = status_of(k);
-    return 1;
-}
-
-// Line n's place among the lines held: after a removal the numbers keep
-// their gaps until the file is written, the status file has none.
+// Line n's place among the lines held, 0 when there is no line n: after a
+// removal the numbers keep their gaps until the file is written, the
+// status file has none.
 int position_of(const record_file *h, int n) {
     int position = 1;
-    for (const record_line *l = h->lines; l && l->number != static_cast<uint32_t>(n); l = l->next) ++position;
-    return position;
+    for (const record_line *l = h ? h->lines : nullptr; l; l = l->next, ++position)
+        if (l->number == static_cast<uint32_t>(n)) return position;
+    return 0;
+}
+
+// Reading a line gives the account the status of its place.
+int account_getline(record_file *h, void *rec, uint32_t *line, int k) {
+    uint32_t number = 0;
+    if (!module::read_next(h, rec, &number, k, parse_account)) return 0;
+    static_cast<record *>(rec)->status = status_of(position_of(h, static_cast<int>(number)));
+    if (line) *line = number;
+    return 1;
 }
 
 void *account_getnum(record_file *h, void *rec, int n) {
@@ -130,14 +160,28 @@ void *account_getnum(record_file *h, void *rec, int n) {
     return rec;
 }
 
+// A stored account's status is the record's until the buffer is read again.
+int account_add(record_file *h, void *rec) {
+    const int added = module::add<record, format_account>(h, rec);
+    if (added == 0) set_status(static_cast<int>(h->count), static_cast<const record *>(rec)->status);
+    return added;
+}
+
+int account_modify(record_file *h, void *rec, int n) {
+    const int at = position_of(h, n);
+    const int stored = module::modify<record, format_account>(h, rec, n);
+    if (stored == 0) set_status(at ? at : static_cast<int>(h->count), static_cast<const record *>(rec)->status);
+    return stored;
+}
+
 // The account's character leaves the status file with it, so that the
 // characters stay in line order; the buffer is read again when next needed.
 int account_remove(record_file *h, int n) {
     if (!h) return -1;
     char line[kStatusMax + 1];
-    if (n >= 1 && read_status_line(line)) {
+    if (const int at = position_of(h, n); at && read_status_line(line)) {
         const std::size_t length = std::strlen(line);
-        if (static_cast<std::size_t>(n) <= length) std::memmove(line + n - 1, line + n, length - n + 1);
+        if (static_cast<std::size_t>(at) <= length) std::memmove(line + at - 1, line + at, length - at + 1);
         if (runtime::file_handle f{std::fopen(platform::path(kStatusFile).c_str(), "w+")}) std::fputs(line, f.get());
         status_buffer().loaded = false;
     }
@@ -158,7 +202,7 @@ int account_change(void *old_rec, void *new_rec) {
 int account_interface_check(record_file *h, const interface_record *iface) {
     if (!h || !iface) return -1;
     const bool used = module::any_record<record, parse_account>(
-        h, [&](const record &r, uint32_t) { return same_text(r.wan_info, iface->iname); });
+        h, [iname = module::bounded(iface->iname)](const record &r, uint32_t) { return r.wan_info == iname; });
     return used ? 0 : -1;
 }
 
@@ -257,7 +301,7 @@ int account_import_xmlConf(xml_node *tree) {
         account_clear(&r);
         account_defaults(&r, nullptr);
         account_xmlEntry(e, &r);
-        module::add<record, format_account>(h, &r);
+        account_add(h, &r);
     }
     account_close(&h);
     return 0;
@@ -266,9 +310,9 @@ int account_import_xmlConf(xml_node *tree) {
 const module_table kTable = {
     .name = "ddns",
     .clear = account_clear,
-    .add = module::add<record, format_account>,
+    .add = account_add,
     .remove = account_remove,
-    .modify = module::modify<record, format_account>,
+    .modify = account_modify,
     .change = account_change,
     .interface_check = module::op(account_interface_check),
     .isTheSame = account_isTheSame,

@@ -113,11 +113,14 @@ void *tunnel_recommand(record *now, record *before) {
 
 void *tunnel_initial_system_cmd(record *r, int, int flag) { return flag ? tunnel_command(r) : r; }
 
-// An identifier names the tunnel's process record: a word or unset.
+// An identifier names the tunnel's process record: a word or unset.  The
+// numbers are the form's, 0 when it has none.
 void *tunnel_cgiParam(record *rec) {
     if (!rec) return rec;
     record r = *rec;
     module::form_fields(&r, kFields);
+    for (const module::field &f : kFields)
+        if (f.is_number()) module::number_in(&r, f) = module::form_integer(f.key, 0);
     if (!module::same_text(r.id, module::kUnset) && !module::is_file_name(r.id)) return nullptr;
     module::set_chain(r.chain, kChainPrefix, r.id);
     *rec = r;

@@ -150,10 +150,19 @@ int initial_system_cmd(void *rec, int, int flag) {
     return 0;
 }
 
-// A record is on an interface by its WAN port (whatever route mark it
-// carries) or by the port of its internal host.
+// A record is on an interface by its WAN port or by the port of its
+// internal host; one on a virtual link of the port (the port's name and a
+// route mark) is the link's.
 bool on_interface(const record &r, const std::string &iname) {
-    return module::split_device(r.real_device_name).dev == iname || r.mapped_device_name == iname;
+    return r.real_device_name == iname || r.mapped_device_name == iname;
+}
+
+// A record for each line of a walk, so that a short line takes nothing
+// from the one before; parsing it asks no reference count.
+record walk_record() {
+    record r{};
+    r.refs_fixed = 1;
+    return r;
 }
 
 int interface_check(record_file *h, const interface_record *iface) {
@@ -182,15 +191,16 @@ int isTheSame(record_file *h, void *rec, int n) {
              }))
         result = 4;
     module::registered servers("virtual_ip");
-    if (record_file *vh = servers.open(MODULE_TAG(kSource), 0)) {
-        virtual_ip_record v{};
-        v.refs_fixed = 1;
-        for (int k = 1; servers->getline(vh, &v, nullptr, k); ++k)
+    if (record_file *vh = servers.open(MODULE_TAG(kSource), 0))
+        for (int k = 1;; ++k) {
+            virtual_ip_record v{};
+            v.refs_fixed = 1;
+            if (!servers->getline(vh, &v, nullptr, k)) break;
             if (module::same_text(v.real_ip, wanted.real_ip)) {
                 result += 4;
                 break;
             }
-    }
+        }
     return result;
 }
 
@@ -198,10 +208,11 @@ void *restorebyinterface(void *x, const interface_record *iface) {
     if (!iface) return x;
     const std::string iname = module::bounded(iface->iname);
     record_file *h = module::open_file(kFile, MODULE_TAG(kSource), 0);
-    record r{};
-    r.refs_fixed = 1;
-    for (int k = 1; module::read_next(h, &r, nullptr, k, parse); ++k) {
+    for (int k = 1;; ++k) {
+        record r = walk_record();
+        if (!module::read_next(h, &r, nullptr, k, parse)) break;
         if (!on_interface(r, iname)) continue;
+        // The system address is the WAN port's, also for a record on one of its virtual links.
         const module::routed_device port = module::split_device(r.real_device_name);
         my_del_bcast_system_ip(return_contrast_port_num(port.dev.c_str()), r.real_ip);
         recommand(&r, &r);
@@ -219,14 +230,14 @@ wan_address_event *dynamicIPup(wan_address_event *event) {
     module_table *t = module::register_table(kTable);
     if (!t) return event;
     record_file *h = t->open(nullptr, MODULE_TAG(kSource), 1);
-    record r{};
-    r.refs_fixed = 1;
     uint32_t line = 0;
-    for (int k = 1; t->getline(h, &r, &line, k); ++k) {
-        const module::routed_device port = module::split_device(r.real_device_name);
-        if (!r.iswan || port.dev != iname) continue;
+    for (int k = 1;; ++k) {
+        record r = walk_record();
+        set_default(&r, nullptr);  // a short line is written back with the defaults it lacks
+        if (!t->getline(h, &r, &line, k)) break;
+        if (!r.iswan || r.real_device_name != iname) continue;
         record previous = r;
-        my_del_bcast_system_ip(return_contrast_port_num(port.dev.c_str()), previous.real_ip);
+        my_del_bcast_system_ip(return_contrast_port_num(iname.c_str()), previous.real_ip);
         module::set_text(r.real_ip, address.c_str());
         t->modify(h, &r, static_cast<int>(line));
         recommand(&r, &previous);

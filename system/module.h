@@ -76,9 +76,16 @@ private:
     module_table *table_;
 };
 
+// A record that a walk reads for anything but its chain's reference count:
+// parsing it asks the kernel nothing (a record without one is left as it is).
+template <typename Record>
+void spare_references(Record &r) {
+    if constexpr (requires { r.refs_fixed; }) r.refs_fixed = 1;
+}
+
 // Calls visit(record, line number) on each record of the module named
 // name, its file opened read only with selector, each parsed into a fresh
-// zeroed Record, until visit returns true; whether it did.
+// zeroed Record (spare_references), until visit returns true; whether it did.
 template <typename Record, typename Visit>
 bool each_record(const char *name, const char *tag, Visit visit, void *selector = nullptr) {
     registered t(name);
@@ -86,6 +93,7 @@ bool each_record(const char *name, const char *tag, Visit visit, void *selector 
     if (!h) return false;
     for (int k = 1;; ++k) {
         Record r{};
+        spare_references(r);
         uint32_t line = 0;
         if (!t->getline(h, &r, &line, k)) return false;
         if (visit(r, line)) return true;
@@ -659,12 +667,14 @@ private:
 bool parse_copy(const char *text, void *rec, parse_fn parse);
 
 // Calls visit(record, line number) on each line from line 1 parsed into a
-// fresh zeroed record, until visit returns true; whether it did.  The
-// handle's cursor is left where it was, so a getline walk may call it.
+// fresh zeroed record (spare_references), until visit returns true; whether
+// it did.  The handle's cursor is left where it was, so a getline walk may
+// call it.
 template <typename Record, parse_fn Parse, typename Visit>
 bool any_record(const record_file *h, Visit visit) {
     for (const record_line *l = h->lines; l; l = l->next) {
         Record r{};
+        spare_references(r);
         if (parse_copy(l->text, &r, Parse) && visit(static_cast<const Record &>(r), l->number)) return true;
     }
     return false;

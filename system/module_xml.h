@@ -142,18 +142,19 @@ xml_node *next_entry(xml_node *function, xml_node *previous);
 using xml_entry_fn = void *(*)(xml_node *entry, void *rec);
 using xml_entry_seeded_fn = void *(*)(xml_node *entry, void *rec, void *ignored, time_t seed);
 
-// The xmlConf framing: loads the module's texts in the current language,
-// opens its file read only (with the module's selector) and, when it holds
-// lines, prints through the print slot the "_function" element with one
-// "_entry" per record; then closes the file.  A module with an empty file
-// prints nothing.  The entries are written by entry(xml_entry &, const
+// The xmlConf framing: loads the module's texts in the current language
+// (the request's, else the appliance's setting RS(13)), opens its file
+// read only (with the module's selector) and, when it holds lines, prints
+// through the print slot the "_function" element with one "_entry" per
+// record; then closes the file.  A module with an empty file prints
+// nothing.  The entries are written by entry(xml_entry &, const
 // Record &), which may read other modules' records; prepare(Record &)
 // readies each record before it is read (e.g. to skip a query its export
 // does not need).
 template <typename Record, typename Entry, typename Prepare>
 void export_records(const module_table &t, const char *function_value, const char *tag, Entry entry,
                     Prepare prepare, void *selector = nullptr) {
-    t.language(now_language(nullptr), nullptr);
+    t.language(now_language(RS(13)), nullptr);
     record_file *h = t.open(selector, tag, 0);
     if (!h) return;
     try {

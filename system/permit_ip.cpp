@@ -133,7 +133,7 @@ void *xmlEntry(xml_node *node, void *rec, void *, time_t seed) {
     r.ipv = mode && std::strncmp(mode, "IPv6", 4) == 0 ? 1 : 0;
     v.address("ipaddr", r.ipaddr, r.ipv == 1 ? 6 : 4);
     if (const char *mask = v.raw("netmask"); mask && is_netmask(mask)) module::set_text(r.netmask, mask);
-    r.security = v.security(r.security);
+    r.security = v.security(0);  // management access opens only what an entry names
     return rec;
 }
 

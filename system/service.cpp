@@ -279,7 +279,7 @@ void entry(module::xml_entry &e, const record &r) {
 // Custom services, then groups, in one element; nothing when both files
 // are empty.
 void xmlConf(const char *value, const char *) {
-    texts::language(now_language(nullptr), nullptr);
+    texts::language(now_language(RS(13)), nullptr);
     record_file *files[] = {module::open_file(kCustomFile, MODULE_TAG(kSource), 0),
                             module::open_file(kGroupFile, MODULE_TAG(kSource), 0)};
     try {

@@ -24,7 +24,10 @@ using texts = module::texts<kGroups>;
 constexpr module::translation_chains kChains{kSource, "vserver"};
 constexpr const char kNoServer[] = "0.0.0.0";
 
-#define RULE(format, ...) MODULE_RULE(4, kSource, format, __VA_ARGS__)
+// The rules of the add-command, whichever of its parts adds them, name it
+// (the chains' own rules name their functions).
+#define RULE(format, ...) \
+    my_iptables(4, "[%s]%s(),L:%d=> " format, kSource, "virtual_ip_add_command", __LINE__, __VA_ARGS__)
 
 extern const module_table kTable;
 
@@ -293,6 +296,14 @@ int initial_system_cmd(void *rec, int, int flag) {
     return 0;
 }
 
+// A record for each line of a walk, so that a short line takes nothing
+// from the one before; parsing it asks no reference count.
+record walk_record() {
+    record r{};
+    r.refs_fixed = 1;
+    return r;
+}
+
 // Re-applies the record with its service's protocols, fetched for the
 // occasion; previous is what was applied before.
 void reapply(record &r, const record &previous) {
@@ -321,15 +332,16 @@ int isTheSame(record_file *h, void *rec, int n) {
         return false;
     });
     module::registered mapped("mapped_ip");
-    if (record_file *mh = mapped.open(MODULE_TAG(kSource), 0)) {
-        mapped_ip_record m{};
-        m.refs_fixed = 1;
-        for (int k = 1; mapped->getline(mh, &m, nullptr, k); ++k)
+    if (record_file *mh = mapped.open(MODULE_TAG(kSource), 0))
+        for (int k = 1;; ++k) {
+            mapped_ip_record m{};
+            m.refs_fixed = 1;
+            if (!mapped->getline(mh, &m, nullptr, k)) break;
             if (module::same_text(m.real_ip, wanted.real_ip)) {
                 result += 4;
                 break;
             }
-    }
+        }
     return result;
 }
 
@@ -346,7 +358,7 @@ int interface_check(record_file *h, const interface_record *iface) {
         broadcast = my_broadcast(address.c_str(), mask.c_str());
     }
     const bool used = module::any_record<record, parse>(h, [&](const record &r, uint32_t) {
-        if (module::split_device(r.real_device_name).dev == iname) return true;
+        if (r.real_device_name == iname) return true;  // a virtual link of the port is the link's
         for (int i = 0; routed && i < servers() && !no_server(r.virtual_ip[i]); ++i)
             if (net == my_netid(r.virtual_ip[i], mask.c_str()) && broadcast == my_broadcast(r.virtual_ip[i], mask.c_str()))
                 return true;
@@ -362,10 +374,13 @@ int remove(record_file *h, int n) {
     const int members = module::capacity(17, VIRTUAL_IP_GROUP_MEMBERS);
     module::registered groups("virtual_ip_group");
     record_file *gh = groups.open(MODULE_TAG(kSource), 1);
-    virtual_ip_group_record g{};
-    g.refs_fixed = 1;
     uint32_t line = 0;
-    for (int k = 1; gh && groups->getline(gh, &g, &line, k); ++k) {
+    for (int k = 1; gh; ++k) {
+        // Each group from its own line: one without members has none.
+        virtual_ip_group_record g{};
+        groups->set_default(&g, nullptr);
+        g.refs_fixed = 1;
+        if (!groups->getline(gh, &g, &line, k)) break;
         if (n <= members) {
             std::memmove(g.members + n - 1, g.members + n, static_cast<std::size_t>(members - n));
             g.members[members - 1] = '0';
@@ -380,11 +395,12 @@ void *restorebyinterface(void *x, const interface_record *iface) {
     if (!iface) return x;
     const std::string iname = module::bounded(iface->iname);
     record_file *h = module::open_file(kFile, MODULE_TAG(kSource), 0);
-    record r{};
-    r.refs_fixed = 1;
-    for (int k = 1; module::read_next(h, &r, nullptr, k, parse); ++k) {
+    for (int k = 1;; ++k) {
+        record r = walk_record();
+        if (!module::read_next(h, &r, nullptr, k, parse)) break;
+        if (r.real_device_name != iname && r.virtual_device_name != iname) continue;
+        // The system address is the WAN port's, also for a record on one of its virtual links.
         const module::routed_device port = module::split_device(r.real_device_name);
-        if (port.dev != iname && r.virtual_device_name != iname) continue;
         my_del_bcast_system_ip(return_contrast_port_num(port.dev.c_str()), r.real_ip);
         reapply(r, r);
     }
@@ -399,14 +415,14 @@ wan_address_event *dynamicIPup(wan_address_event *event) {
     module_table *t = module::register_table(kTable);
     if (!t) return event;
     record_file *h = t->open(nullptr, MODULE_TAG(kSource), 1);
-    record r{};
-    r.refs_fixed = 1;
     uint32_t line = 0;
-    for (int k = 1; t->getline(h, &r, &line, k); ++k) {
-        const module::routed_device port = module::split_device(r.real_device_name);
-        if (!r.iswan || port.dev != iname) continue;
+    for (int k = 1;; ++k) {
+        record r = walk_record();
+        set_default(&r, nullptr);  // a short line is written back with the defaults it lacks
+        if (!t->getline(h, &r, &line, k)) break;
+        if (!r.iswan || r.real_device_name != iname) continue;
         const record previous = r;
-        my_del_bcast_system_ip(return_contrast_port_num(port.dev.c_str()), previous.real_ip);
+        my_del_bcast_system_ip(return_contrast_port_num(iname.c_str()), previous.real_ip);
         module::set_text(r.real_ip, address.c_str());
         t->modify(h, &r, static_cast<int>(line));
         reapply(r, previous);

@@ -4,6 +4,7 @@
 // character per line of the virtual server file.
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "system/module.h"
 #include "system/module_xml.h"
@@ -65,28 +66,35 @@ void *set_default(void *rec, const char *) {
     return rec;
 }
 
-// Calls visit(virtual server, its line) for each member whose line exists.
-template <typename Visit>
-void each_member(const record &g, Visit visit) {
-    module::registered servers("virtual_ip");
-    record_file *h = servers.open(MODULE_TAG(kSource), 0);
-    if (!h) return;
-    virtual_ip_record v;
-    servers->clear(&v);
-    servers->set_default(&v, nullptr);
+// A virtual server for each line a walk reads, so that a short line takes
+// nothing from the one before; parsing it asks no reference count.
+virtual_ip_record server_record() {
+    virtual_ip_record v{};
     v.refs_fixed = 1;
-    for (int k = 1; k <= members(); ++k)
-        if (g.members[k - 1] == '1' && servers->getnum(h, &v, k)) visit(static_cast<const virtual_ip_record &>(v));
+    return v;
+}
+
+// The virtual servers of the group's members whose lines exist, in line
+// order, read through the open handle of servers.
+std::vector<virtual_ip_record> member_servers(const module::registered &servers, const record &g) {
+    std::vector<virtual_ip_record> found;
+    for (int k = 1; servers.handle() && k <= members(); ++k) {
+        virtual_ip_record v = server_record();
+        if (g.members[k - 1] == '1' && servers->getnum(servers.handle(), &v, k)) found.push_back(v);
+    }
+    return found;
 }
 
 void virtual_ip_group_add_command(const record &g) {
     const std::string c = module::arg(g.chain);
-    each_member(g, [&c](const virtual_ip_record &v) {
+    module::registered servers("virtual_ip");
+    servers.open(MODULE_TAG(kSource), 0);
+    for (const virtual_ip_record &v : member_servers(servers, g)) {
         RULE("/sbin/iptables -t nat -A %s -j %s", c.c_str(), module::arg(v.chain).c_str());
         RULE("/sbin/iptables -t nat -A %s -m utmmark --type vserver --mark 0x%s -j UTMMARK --set-type policy "
              "--or-mark 0x%x",
              c.c_str(), module::arg(v.mark).c_str(), 4);
-    });
+    }
 }
 
 void virtual_ip_group_add_chain(const record &g) { RULE("/sbin/iptables -t nat -N %s", module::arg(g.chain).c_str()); }
@@ -147,11 +155,12 @@ int isTheSame(record_file *h, void *rec, int n) {
         return 2;
     module::registered servers("virtual_ip");
     record_file *vh = servers.open(MODULE_TAG(kSource), 0);
-    virtual_ip_record v{};
-    v.refs_fixed = 1;
     uint32_t line = 0;
-    for (int k = 1; vh && servers->getline(vh, &v, &line, k); ++k)
+    for (int k = 1; vh; ++k) {
+        virtual_ip_record v = server_record();
+        if (!servers->getline(vh, &v, &line, k)) break;
         if (other(v.id, line) && module::same_text(v.name, wanted.name)) return 4;
+    }
     return 0;
 }
 
@@ -168,15 +177,16 @@ void *cgiParam(void *rec) {
     if (const char *value = qValueFirst("select_members")) {
         module::registered servers("virtual_ip");
         record_file *vh = servers.open(MODULE_TAG(kSource), 0);
-        virtual_ip_record v{};
-        v.refs_fixed = 1;
         uint32_t line = 0;
         for (; value; value = qValueNext())
-            for (int k = 1; vh && servers->getline(vh, &v, &line, k); ++k)
+            for (int k = 1; vh; ++k) {
+                virtual_ip_record v = server_record();
+                if (!servers->getline(vh, &v, &line, k)) break;
                 if (module::same_text(v.id, value)) {
                     if (line <= static_cast<uint32_t>(members())) r.members[line - 1] = '1';
                     break;
                 }
+            }
     }
     module::form_text(r.iname, "iname");
     return rec;
@@ -189,12 +199,13 @@ void take_member_names(record &r, const std::vector<std::string> &names) {
     set_members(r, nullptr);
     module::registered servers("virtual_ip");
     record_file *vh = servers.open(MODULE_TAG(kSource), 0);
-    virtual_ip_record v{};
-    v.refs_fixed = 1;
     uint32_t line = 0;
-    for (int k = 1; vh && servers->getline(vh, &v, &line, k); ++k)
+    for (int k = 1; vh; ++k) {
+        virtual_ip_record v = server_record();
+        if (!servers->getline(vh, &v, &line, k)) break;
         if (line <= static_cast<uint32_t>(members()) && std::find(names.begin(), names.end(), v.name) != names.end())
             r.members[line - 1] = '1';
+    }
 }
 
 void *xmlParam(record_file *, void *rec, const char *path) {
@@ -216,14 +227,10 @@ void *xmlParam(record_file *, void *rec, const char *path) {
 // Members are exported by their names.
 void xmlConf(const char *value, const char *) {
     module::registered servers("virtual_ip");
-    record_file *vh = servers.open(MODULE_TAG(kSource), 0);
-    if (!vh) return;
-    virtual_ip_record v{};
-    v.refs_fixed = 1;
-    const auto entry = [&](module::xml_entry &e, const record &g) {
+    if (!servers.open(MODULE_TAG(kSource), 0)) return;
+    const auto entry = [&servers](module::xml_entry &e, const record &g) {
         e.text("name", g.name).text("iname", g.iname).open("custom_member");
-        for (int k = 1; k <= members(); ++k)
-            if (g.members[k - 1] == '1' && servers->getnum(vh, &v, k)) e.text("name", v.name);
+        for (const virtual_ip_record &v : member_servers(servers, g)) e.text("name", v.name);
         e.close("custom_member");
     };
     module::export_records<record>(kTable, value, MODULE_TAG(kSource), entry, [](record &g) { g.refs_fixed = 1; });

@@ -69,13 +69,15 @@ void *parse_link(char *line, void *rec) {
     return rec;
 }
 
+// The link's defaults; what they do not name (prefix, bandwidths, mark,
+// subnet) stays as the cleared record has it.
 void *link_defaults(void *rec, const char *) {
     if (!rec) return rec;
     auto &r = *static_cast<record *>(rec);
-    for (const module::field &f : kLine)
-        if (!f.is_number()) module::set_text(module::text_in(&r, f), f.size, module::kUnset);
-    for (char *address : {r.ipaddr, r.netmask, r.defgw, r.detect_ipaddr, r.subnet})
-        module::set_text(address, 16, "0.0.0.0");
+    module::set_text(r.name, module::kUnset);
+    module::set_text(r.wanport, module::kUnset);
+    module::set_text(r.detect_domain, module::kUnset);
+    for (char *address : {r.ipaddr, r.netmask, r.defgw, r.detect_ipaddr}) module::set_text(address, 16, "0.0.0.0");
     module::set_text(r.ipv6addr, kZeroIpv6);
     module::set_text(r.ipv6gw, kZeroIpv6);
     r.ipv6cmode = module::form_integer("cmv6", 0);
@@ -83,7 +85,8 @@ void *link_defaults(void *rec, const char *) {
 }
 
 int link_interface_check(record_file *h, const interface_record *iface) {
-    return module::uses_interface<record, parse_link, &record::wanport>(h, iface ? iface->iname : nullptr);
+    if (!iface) return 0;
+    return module::uses_interface<record, parse_link, &record::wanport>(h, module::bounded(iface->iname).c_str());
 }
 
 int link_isTheSame(record_file *h, void *rec, int n) {
@@ -128,7 +131,7 @@ int reapply_on(const char *wanport) {
 }
 
 int link_restorebyinterface(const void *, const interface_record *iface) {
-    return iface ? reapply_on(iface->iname) : 0;
+    return iface ? reapply_on(module::bounded(iface->iname).c_str()) : 0;
 }
 
 // A mark is one to five hexadecimal digits: it also names a routing table.
@@ -212,7 +215,7 @@ void virtual_link_unregister(module_table *table) { module::unregister_table(tab
 int virtual_link_restorebyinterface4bonding(const interface_record *iface) {
     if (!iface || iface->ibond < 1) return 0;
     const interface_record *master = interface_read_shm(iface->ibond);
-    return master ? reapply_on(master->iname) : 0;
+    return master ? reapply_on(module::bounded(master->iname).c_str()) : 0;
 }
 
 int return_vlink_mark(const char *wanport, char *out, size_t size) {

@@ -29,10 +29,11 @@ carrier carrier_of(const virtual_link_record &r) {
     for (int port = 1; port <= ports; ++port) {
         const interface_record *i = interface_read_shm(port);
         if (!i) continue;
-        if (!wan && module::same_text(i->iname, r.wanport)) wan = i;
+        if (!wan && module::bounded(i->iname) == r.wanport) wan = i;
         if (i->imode == 3) c.transparent_routing = true;
     }
-    if (wan) c.device = c.transparent_routing || wan->izone ? "br" + std::to_string(wan->izone) : wan->iname;
+    if (wan)
+        c.device = c.transparent_routing || wan->izone ? "br" + std::to_string(wan->izone) : module::bounded(wan->iname);
     return c;
 }
 
@@ -40,7 +41,7 @@ carrier carrier_of(const virtual_link_record &r) {
 std::string carrier_of(const interface_record &i) {
     const bool routing = i.itype == 2 && (i.summary & 32);
     const bool bridge = (i.itype == 2 || i.itype == 1) && (i.summary & 64) && i.izone > 0;
-    return routing || bridge ? "br" + std::to_string(i.izone) : std::string(i.iname);
+    return routing || bridge ? "br" + std::to_string(i.izone) : module::bounded(i.iname);
 }
 
 // The route-marking line is written between double quotes: its values may

@@ -222,7 +222,7 @@ wan_address_event *tunnel_dynamicIPdown(wan_address_event *event) {
 
 int tunnel_interface_check(record_file *h, const interface_record *iface) {
     if (!h || !iface) return 0;
-    const int port = return_contrast_port_num(iface->iname);
+    const int port = return_contrast_port_num(module::bounded(iface->iname).c_str());
     if (port < 1) return 0;
     return module::any_record<record, parse_tunnel>(h, [&](const record &t, uint32_t) { return t.wan_num == port; });
 }
@@ -236,9 +236,11 @@ runtime::file_handle secrets_file(const char *path, const char *mode) {
     return f;
 }
 
+// A tunnel with a key authenticates by it, whatever its method says;
+// without one by its local certificate (none: no line).
 void write_secret(std::FILE *f, const record &t) {
     if (!acceptable(t)) return;
-    if (t.auth_method) {
+    if (!t.key[0] || module::same_text(t.key, module::kUnset)) {
         if (is_set(t.inside_pem_name)) std::fprintf(f, ": RSA %s.key \"\"\n", t.inside_pem_name);
         return;
     }
@@ -251,7 +253,7 @@ void write_secret(std::FILE *f, const record &t) {
 // The members of an XAUTH server's group, as the daemon's user file lists
 // them: user, password hash, connection.
 void write_xauth_users(std::FILE *f, const record &t) {
-    if (!t.xauth_enable || is_set(t.xauth_username) || !is_set(t.xauth_auth_user)) return;
+    if (!vpn::xauth_server(t) || !is_set(t.xauth_auth_user)) return;
     if (std::strpbrk(t.name, ":\r\n")) return;
     module::each_record<auth_user_record>(
         "auth_user", MODULE_TAG(kSource),
@@ -343,7 +345,7 @@ int vpn_ipsec_autokey_gre_bridge(const char *operation, const record *t) {
         const std::string local = arg(is_set(t->local_ip) ? t->local_ip : source);
         const std::string remote = arg(is_set(t->remote_ip) ? t->remote_ip : t->remote);
         my_system("%s addbr brvpn%d", "/sbin/brctl", p);
-        my_system("%s addif brvpn%d %s", "/sbin/brctl", p, arg(port->iname).c_str());
+        my_system("%s addif brvpn%d %s", "/sbin/brctl", p, arg(module::bounded(port->iname).c_str()).c_str());
         my_system("%s add %s type gretap local %s remote %s", "/sbin/ip link", device.c_str(), local.c_str(),
                   remote.c_str());
         my_system("%s set %s up", "/sbin/ip link", device.c_str());
@@ -385,15 +387,15 @@ int vpn_ipsec_autokey_brvpn_global(void) {
     return bridged;
 }
 
+// A file that cannot be created is left out; the other is still written.
 int Rewrite_IpsecSecrets(void) {
-    runtime::file_handle secrets = secrets_file(kSecrets, "w");
-    if (!secrets) return -1;
-    runtime::file_handle users = secrets_file(kXauthUsers, "w+");
-    each_tunnel([&](const record &t) {
-        write_secret(secrets.get(), t);
-        if (users) write_xauth_users(users.get(), t);
-    });
-    return 0;
+    runtime::file_handle secrets = secrets_file(kSecrets, "w"), users = secrets_file(kXauthUsers, "w+");
+    if (secrets || users)
+        each_tunnel([&](const record &t) {
+            if (secrets) write_secret(secrets.get(), t);
+            if (users) write_xauth_users(users.get(), t);
+        });
+    return secrets ? 0 : -1;
 }
 
 }  // extern "C"

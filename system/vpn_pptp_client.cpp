@@ -64,7 +64,7 @@ void *connection_defaults(void *rec, const char *) {
 
 int connection_interface_check(record_file *h, const interface_record *iface) {
     if (!h || !iface) return 0;
-    const int port = return_contrast_port_num(iface->iname);
+    const int port = return_contrast_port_num(module::bounded(iface->iname).c_str());
     if (port < 1) return 0;
     auto on_port = [&](const record &r, uint32_t) { return r.wan_num == port; };
     return module::any_record<record, parse_connection>(h, on_port);
@@ -101,10 +101,11 @@ void vpn_pptp_client_chain_cmd(const record &r) {
                     id.c_str());
 }
 
+// The masquerading rule goes whatever nat says now: it may have been on
+// when the connection was applied.
 void vpn_pptp_client_flush_chain(const record &r) {
-    if (r.nat)
-        MODULE_RULE(4, kSource, "/sbin/iptables -t nat -D postNat_pptp_client -o WAN%d_C%s -j MASQUERADE", r.wan_num,
-                    arg(r.interface_id).c_str());
+    MODULE_RULE(4, kSource, "/sbin/iptables -t nat -D postNat_pptp_client -o WAN%d_C%s -j MASQUERADE", r.wan_num,
+                arg(r.interface_id).c_str());
     MODULE_CHAINS(kSource, "-F", r.chain, vpn::kTunnelChains);
 }
 

@@ -136,7 +136,7 @@ const interface_record *account_restorebyinterface(const interface_record *iface
 }
 
 wan_address_event *account_dynamicIPup(wan_address_event *event) {
-    if (event) disconnectPPTPServerbyWAN(my_nameseq(event->iname));
+    if (event) disconnectPPTPServerbyWAN(my_nameseq(module::bounded(event->iname).c_str()));
     return event;
 }
 

@@ -16,8 +16,11 @@
 namespace {
 
 using module::arg;
+using module::bounded;
 using module::is_set;
+using vpn::xauth_client;
 
+constexpr const char *kSource = "system/vpn_util.c";
 constexpr const char *kWhack = "/usr/libexec/ipsec/whack";
 constexpr const char *kIpsecLogs = "/var/log/ipsec";
 constexpr const char *kGreLogs = "/var/log/gretunnel";
@@ -51,9 +54,6 @@ bool starts_with(const std::string &text, const std::string &prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-// The XAUTH role of this side: a client when it logs in with a user name.
-bool xauth_client(const vpn_ipsec_autokey_record &t) { return t.xauth_enable && is_set(t.xauth_username); }
-
 std::string option(const char *text_before, const char *value, const char *text_after = "") {
     return is_set(value) ? text_before + arg(value) + text_after : std::string();
 }
@@ -67,12 +67,12 @@ int getSrcIP(int port, char *out) {
     std::snprintf(out, 16, "0.0.0.0");
     const interface_record *r = interface_read_shm(port);
     if (!r) return -1;
-    if (is_set(r->ipaddr)) {
-        std::snprintf(out, 16, "%s", r->ipaddr);
+    if (const std::string address = bounded(r->ipaddr); is_set(address.c_str())) {
+        std::snprintf(out, 16, "%s", address.c_str());
         return 0;
     }
     // A dynamic address lives only on the device; PPPoE has its own.
-    const std::string device = std::string(r->iname) + (r->cmode == 1 ? "_ppp" : "");
+    const std::string device = bounded(r->iname) + (r->cmode == 1 ? "_ppp" : "");
     if (my_get_ifaddr(device.c_str(), out) == 0) return 0;
     std::snprintf(out, 16, "0.0.0.0");
     return -1;
@@ -92,13 +92,14 @@ void recommandIPSecAutokey(const vpn_ipsec_autokey_record *rec, const ipsec_subn
 
     char source[16];
     getSrcIP(t.wan_num, source);
+    const std::string gateway = arg(bounded(wan->gateway).c_str());
     const bool l2tp = t.en_l2tp_over_ipsec == 1;
     const bool networks = vpn::carries_networks(t);
     auto network = [&](const char *ip, const char *mask) {
         return networks ? " --client " + arg(ip) + "/" + arg(mask) : std::string();
     };
-    const char *local_role = !t.xauth_enable ? "" : xauth_client(t) ? " --xauthclient" : " --xauthserver";
-    const char *remote_role = !t.xauth_enable ? "" : xauth_client(t) ? " --xauthserver" : " --xauthclient";
+    const char *local_role = xauth_client(t) ? " --xauthclient" : vpn::xauth_server(t) ? " --xauthserver" : "";
+    const char *remote_role = xauth_client(t) ? " --xauthserver" : vpn::xauth_server(t) ? " --xauthclient" : "";
     std::string peer = arg(t.remote);
     if (t.fixed_or_dynamic) {
         peer = "0.0.0.0";
@@ -117,7 +118,7 @@ void recommandIPSecAutokey(const vpn_ipsec_autokey_record *rec, const ipsec_subn
         kWhack, name.c_str(), t.auth_method ? "--rsasig" : "--psk --tunnel", t.id, subnets->updown,
         static_cast<unsigned>(wan->nameseq), arg(source).c_str(),
         network(subnets->local_ip, subnets->local_mask).c_str(), option(" --id ", t.my_id).c_str(),
-        arg(wan->gateway).c_str(), option(" --cert ", t.inside_pem_name, ".crt --sendcert always").c_str(), local_role,
+        gateway.c_str(), option(" --cert ", t.inside_pem_name, ".crt --sendcert always").c_str(), local_role,
         l2tp ? " --clientprotoport udp/1701" : "", peer.c_str(),
         network(subnets->remote_ip, subnets->remote_mask).c_str(), option(" --id ", t.peer_id).c_str(),
         option(" --cert ", t.outside_pem_name, ".crt --sendcert always").c_str(), remote_role,
@@ -140,6 +141,12 @@ void disconnectIPSecAutokey(const vpn_ipsec_autokey_record *rec) {
     my_system("%s --terminate --name %s > /dev/null 2>&1", kWhack, name.c_str());
     my_system("%s --delete --name %s > /dev/null 2>&1", kWhack, name.c_str());
     if (module::is_file_name(rec->id)) std::remove(platform::path(std::string(kIpsecLogs) + "/" + rec->id).c_str());
+}
+
+int del_neighborhood_iptables(const char *chain) {
+    if (!chain || !*chain || !module::plain_word(chain)) return -1;
+    MODULE_CHAINS(kSource, "-F", chain, vpn::kTunnelChains);
+    return 0;
 }
 
 void connectGreTunnel(const gre_tunnel_record *rec) {

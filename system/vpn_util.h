@@ -22,6 +22,15 @@ inline const interface_record *wan_of(int port) {
     return r && r->itype == 2 ? r : nullptr;
 }
 
+// The XAUTH role of a tunnel's side: the server when it has no user name of
+// its own ("^o^"), a client when it logs in with one.
+inline bool xauth_server(const vpn_ipsec_autokey_record &t) {
+    return t.xauth_enable && module::same_text(t.xauth_username, module::kUnset);
+}
+inline bool xauth_client(const vpn_ipsec_autokey_record &t) {
+    return t.xauth_enable && t.xauth_username[0] && !module::same_text(t.xauth_username, module::kUnset);
+}
+
 // Whether the tunnel's IKE connection names the networks it carries: not
 // with GRE bridging, GRE end points or L2TP, which bring their own.
 inline bool carries_networks(const vpn_ipsec_autokey_record &t) {

@@ -5,6 +5,7 @@
 #include <net/ethernet.h>
 #include <net/if.h>
 #include <netpacket/packet.h>
+#include <poll.h>
 #include <sys/msg.h>
 #include <sys/shm.h>
 #include <sys/wait.h>
@@ -244,6 +245,43 @@ TEST(Iptables, CommandsReachTheirFamilysQueue) {
               0);
     EXPECT_EQ(box.commands(), "/sbin/iptables-static -F X\n");
     EXPECT_EQ(queued(0x912164).size() + queued(0x912166).size(), 0u);
+}
+
+// A sender kept waiting on a full queue (two commands fill it here) says so once on standard error; then the daemon's
+// part, the test, reads every command in order and the sender ends.
+TEST(Iptables, AFullQueueWaitsForTheDaemonAndSaysSoOnce) {
+    TempRoot root;
+    const int queue = msgget(platform::ipc_key(0x912164), IPC_CREAT | 0600);
+    msqid_ds limits{};
+    msgctl(queue, IPC_STAT, &limits);
+    limits.msg_qbytes = 2 * 1024;
+    ASSERT_EQ(msgctl(queue, IPC_SET, &limits), 0);
+    int err[2];
+    ASSERT_EQ(pipe(err), 0);
+    const pid_t sender = fork();
+    if (sender == 0) {
+        dup2(err[1], 2);
+        for (int i = 0; i < 5; ++i) my_iptables(4, "[t]f(),L:1=> /sbin/iptables -N c%d", i);
+        _exit(0);
+    }
+    close(err[1]);
+    std::FILE *said = fdopen(err[0], "r");
+    char line[256] = "", more[256] = "";
+    pollfd notice{err[0], POLLIN, 0};  // a guard against a sender that never says it, no measure of when it does
+    if (poll(&notice, 1, 120000) != 1 || !std::fgets(line, sizeof line, said)) kill(sender, SIGKILL);
+    Texts got;
+    int status = -1;
+    for (bool sending = true; sending;) {
+        sending = waitpid(sender, &status, WNOHANG) == 0;
+        for (const std::string &command : queued(0x912164)) got.push_back(command);
+    }
+    EXPECT_EQ(std::string(line) + (std::fgets(more, sizeof more, said) ? more : ""),
+              std::string(program_invocation_short_name) +
+                  ": waiting for the firewall daemon to read the IPv4 firewall queue\n");
+    std::fclose(said);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(got, (Texts{"/sbin/iptables -N c0", "/sbin/iptables -N c1", "/sbin/iptables -N c2",
+                          "/sbin/iptables -N c3", "/sbin/iptables -N c4"}));
 }
 
 // The shared system address table as the other programs see it: count at 24, rows of

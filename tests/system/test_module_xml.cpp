@@ -141,12 +141,15 @@ protected:
 // nothing; the document imports back to the same lines.
 TEST_F(ModuleXml, ExportWritesOneEntryPerRecordAndImportsBack) {
     box_.write(kListPath, "\"office \\\"A\\\" <b>&${X}\" eth0 443 20261206010203 \n\"lab\" ^o^ 8080 20261206010204 \n");
+    WS(13, "sch");  // the appliance's language, the request naming none
+    box_.write("/etc/language/sch/test_list", "X \"substituted\"\n");
     EXPECT_EQ(export_of(kListTable, "rules"),
               "<_function value=\"rules\" method=\"add\">"
               "<_entry><name value=\"office \\&quot;A\\&quot; &lt;b&gt;&amp;&#36;{X}\" />"
               "<iface value=\"eth0\" /><port value=\"443\" /><chain value=\"20261206010203\" /></_entry>"
               "<_entry><name value=\"lab\" /><iface value=\"\" /><port value=\"8080\" />"
               "<chain value=\"20261206010204\" /></_entry></_function>");
+    EXPECT_STREQ(icons_path, "../icons_sch/");
     EXPECT_NE(box_.read(kListPath).find("\"lab\""), std::string::npos);
     box_.write(kListPath, "");
     EXPECT_EQ(export_of(kListTable, "rules"), "");

@@ -213,7 +213,7 @@ TEST(MappedIp, RulesLinesAndConflicts) {
     EXPECT_EQ(call<nat_command_fn>(t->command, nullptr), -1);  // then an older line gains its priority
     box.write(kMappedFile,
               "\"web \\\"1\\\"\" 20260102030405 1A2B3C4D 1.2.3.4 WAN1:1a 10.0.0.5 LAN1 1 3 \n"
-              "\"mail\" 20260102030406 1A2B3C4E 1.2.3.5 WAN1 10.0.0.6 DMZ1 0 \n");
+              "\"mail\" 20260102030406 1A2B3C4E 1.2.3.5 WAN2 10.0.0.6 DMZ1 0 \n");
     box.write(kServers,
               "\"vs\" 20260102030407 0 5.5.5.5 80 WAN1 svc_1 0 10.0.0.9 0.0.0.0 0.0.0.0 0.0.0.0 LAN1 0 "
               "\"10.0.0.9\" 0 1 \n");
@@ -221,7 +221,7 @@ TEST(MappedIp, RulesLinesAndConflicts) {
     mapped_ip_record r{};
     ASSERT_EQ(t->getnum(h, &r, 2), &r);
     ASSERT_EQ(t->modify(h, &r, 2), 0);
-    EXPECT_STREQ(my_GetNumData(h, 2), "\"mail\" 20260102030406 1A2B3C4E 1.2.3.5 WAN1 10.0.0.6 DMZ1 0 0 ");
+    EXPECT_STREQ(my_GetNumData(h, 2), "\"mail\" 20260102030406 1A2B3C4E 1.2.3.5 WAN2 10.0.0.6 DMZ1 0 0 ");
     // Itself; a new one with a taken name; another's address; a virtual server's address.
     for (auto [name, real_ip, id, at, expected] :
          {std::tuple{"web \"1\"", "1.2.3.4", "20260102030405", 1, 0}, {"web \"1\"", "9.9.9.9", "20260102030405", 0, 2},
@@ -231,8 +231,8 @@ TEST(MappedIp, RulesLinesAndConflicts) {
         put(m.name, name), put(m.real_ip, real_ip);
         EXPECT_EQ(t->isTheSame(h, &m, at), expected) << name << " " << real_ip;
     }
-    EXPECT_EQ(t->isTheSame(h, nullptr, 0), -1);  // in use by the public port (whatever its route mark) or the host's
-    for (auto [iname, used] : {std::pair{"WAN1", 1}, {"LAN1", 1}, {"DMZ1", 1}, {"WAN2", 0}})
+    EXPECT_EQ(t->isTheSame(h, nullptr, 0), -1);  // in use by the public port itself (not by a link of it) or the host's
+    for (auto [iname, used] : {std::pair{"WAN1", 0}, {"LAN1", 1}, {"DMZ1", 1}, {"WAN2", 1}})
         EXPECT_EQ(uses(t, h, interface_port(1, iname, 2)), used) << iname;
 }
 
@@ -240,8 +240,11 @@ TEST(MappedIp, RulesLinesAndConflicts) {
 TEST(MappedIp, DynamicAddressAndInterfaceRestoreMoveTheSystemAddress) {
     ModuleBox box;
     install_ports();
-    const std::string fixed = "\"fixed\" 20260102030406 1A2B3C4E 1.2.3.6 WAN1 10.0.0.6 DMZ1 0 0 \n";
-    box.write(kMappedFile, "\"web\" 20260102030405 1A2B3C4D 1.2.3.4 WAN1 10.0.0.5 LAN1 1 0 \n" + fixed);
+    // A short line takes nothing from the one before; a record on a virtual link of WAN1 keeps its address.
+    const std::string others = "\"short\" 20260102030408 1A2B3C50 1.2.3.8 \n"
+                               "\"fixed\" 20260102030406 1A2B3C4E 1.2.3.6 WAN1 10.0.0.6 DMZ1 0 0 \n"
+                               "\"linked\" 20260102030407 1A2B3C4F 1.2.3.7 WAN1:1f 10.0.0.7 DMZ1 1 0 \n";
+    box.write(kMappedFile, "\"web\" 20260102030405 1A2B3C4D 1.2.3.4 WAN1 10.0.0.5 LAN1 1 0 \n" + others);
     ASSERT_EQ(my_add_bcast_system_ip(1, "1.2.3.4"), 0);  // as the boot left it
     Module t(mapped_ip_register, mapped_ip_unregister);
     for (auto [iname, expected] :
@@ -258,7 +261,7 @@ TEST(MappedIp, DynamicAddressAndInterfaceRestoreMoveTheSystemAddress) {
                                        "/bin/cp /etc/sysconfig/.firewall/mapped_ip.conf /mnt > /dev/null 2>&1\n"
                                        "/bin/umount /mnt > /dev/null 2>&1\n> /var/tmp/last.config\n",
                                    flushed(kMipChains) + replaced(kMipRules, "1.2.3.4", "5.6.7.8"), ""}));
-    EXPECT_EQ(box.read(kMappedFile), "\"web\" 20260102030405 1A2B3C4D 5.6.7.8 WAN1 10.0.0.5 LAN1 1 0 \n" + fixed);
+    EXPECT_EQ(box.read(kMappedFile), "\"web\" 20260102030405 1A2B3C4D 5.6.7.8 WAN1 10.0.0.5 LAN1 1 0 \n" + others);
     EXPECT_EQ(system_addresses(), "1 5.6.7.8 1\n");
     call<std::remove_pointer_t<wan_address_fn>>(t->dynamicIPup, &odd);
     EXPECT_EQ(box.take(), Effects{});
@@ -316,7 +319,9 @@ TEST_F(VirtualIp, RulesForEachProtocolKindWithAndWithoutTheService) {
 // one's rewrite; conflicts, priorities, ports in use; a removed server leaves every group, an empty group its port.
 TEST_F(VirtualIp, ReappliedLinesConflictsAndRemoval) {
     box_.write("/etc/sysconfig/.firewall/service_custom.conf", "\"web\" 20260101000000 1 tcp 80 80 \n");
-    box_.write(kServers, replaced(server("8080", "WAN1", 0, "10.0.0.1"), "LAN1 0", "LAN1 1") + "\n");  // follows WAN1
+    // Both follow their WAN port: WAN1, and a virtual link of it.
+    box_.write(kServers, replaced(server("8080", "WAN1", 0, "10.0.0.1"), "LAN1 0", "LAN1 1") + "\n" +
+                             replaced(server("8080", "WAN1:1a", 0, "10.0.0.1"), "LAN1 0", "DMZ1 1") + "\n");
     auto rec = t_.record<virtual_ip_record>(server("8080", "WAN1", 0, "10.0.0.1"));
     service_protocol tcp{"tcp", "80", "80", nullptr};
     rec.service_info = &tcp;
@@ -329,7 +334,8 @@ TEST_F(VirtualIp, ReappliedLinesConflictsAndRemoval) {
     call<std::remove_pointer_t<wan_address_fn>>(t_->dynamicIPup, &up);
     EXPECT_EQ(box_.take().ipv4, flushed(kVipChains) + replaced(applied.ipv4, "1.2.3.4", "5.6.7.8"));
     EXPECT_EQ(system_addresses(), "1 5.6.7.8 1\n");
-    EXPECT_NE(box_.read(kServers).find(" 5.6.7.8 8080 "), std::string::npos);
+    EXPECT_NE(box_.read(kServers).find(" 5.6.7.8 8080 WAN1 "), std::string::npos);
+    EXPECT_NE(box_.read(kServers).find(" 1.2.3.4 8080 WAN1:1a "), std::string::npos);
     const std::string newer =
         "\"c\" 20260102030403 0 1.2.3.6 ^o^ WAN1 svc_1 0 10.0.0.8 0.0.0.0 0.0.0.0 0.0.0.0 LAN1 0 \"10.0.0.8\" 0 1 \n"
         "\"d\" 20260102030404 0 1.2.3.7 ^o^ WAN1 svc_1 0 9.9.9.9 0.0.0.0 0.0.0.0 0.0.0.0 LAN1 0 "
@@ -371,17 +377,17 @@ TEST_F(VirtualIp, ReappliedLinesConflictsAndRemoval) {
     used += std::to_string(uses(t_, h, interface_port(5, "WAN2", 2))) +
             std::to_string(uses(t_, h, interface_port(6, "LAN6", 1, 1, 3, "10.0.9.1"))) +
             std::to_string(uses(t_, h, interface_port(7, "DMZ7", 3, 1, 3, "10.0.5.1")));
-    EXPECT_EQ(used, "1010110");
+    EXPECT_EQ(used, "1010010");  // b is on a virtual link of WAN2, not on WAN2
     const char *groups = "/etc/sysconfig/.firewall/virtual_ip_group.conf";
     box_.write(kServers, "\"a\" 1 \n\"b\" 2 \n\"c\" 3 \n\"d\" 4 \n");
     box_.write(groups,
                "\"g1\" 20260102030401 0 0110 LAN1 \n\"g2\" 20260102030402 0 0100 LAN1 \n"
-               "\"g3\" 20260102030403 0 1 DMZ1 \n");
+               "\"g3\" 20260102030403 0 1 DMZ1 \n\"g4\" 20260102030404 \n");  // g4 has no members of g3's
     ASSERT_EQ(t_->remove(t_.open(1), 2), 0);
     EXPECT_EQ(t_->remove(static_cast<record_file *>(t_->handle), 7), -1);
     EXPECT_EQ(box_.read(groups),
               "\"g1\" 20260102030401 0 0100 LAN1 \n\"g2\" 20260102030402 0 0000 ^o^ \n"
-              "\"g3\" 20260102030403 0 1000 DMZ1 \n");
+              "\"g3\" 20260102030403 0 1000 DMZ1 \n\"g4\" 20260102030404 0 0000 ^o^ \n");
 }
 
 // A group's chain over its members (four, entry_num row 17), its name against groups and servers, its port.

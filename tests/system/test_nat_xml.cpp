@@ -79,6 +79,9 @@ TEST(NatXml, ExportsComeBackTheSame) {
     const std::string permit = box_.read(file("permit_ip"));
     EXPECT_TRUE(matches(permit, "\"adm \\\\\"1\\\\\" <b>&\\$\\{X\\}\" 2[0-9]{13} 1 fe80::1 64 18 \n")) << permit;
     EXPECT_EQ(permit.find("20260102030405"), std::string::npos);
+    Module hosts(permit_ip_register, permit_ip_unregister);  // an entry without <security> opens no service
+    ASSERT_EQ(import_into(hosts.table(), "<_function><_entry><name value=\"closed\" /></_entry></_function>"), 0);
+    EXPECT_TRUE(matches(box_.read(file("permit_ip")), "\"closed\" [0-9]{14} 0 0.0.0.0 255.255.255.255 0 \n"));
     // A request names a group's members by their characters.
     Module groups(virtual_ip_group_register, virtual_ip_group_unregister);
     virtual_ip_group_record g{};

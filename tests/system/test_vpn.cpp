@@ -156,7 +156,8 @@ TEST(Ddns, NamesDuplicatesFormsAndStatus) {
         EXPECT_EQ(call<Op>(slot, &marker), &marker);
         EXPECT_EQ(box.take(), (Effects{"/sbin/update_ddns -a >/dev/null 2>&1&\n", "", ""}));
     }
-    // One status character per account in order; a removed account takes its own out.
+    // One status character per account in order, none for a line alone; a removed account takes its own out.
+    EXPECT_EQ(m.record<ddns_record>("0 x pw h example.net 1 WAN1 ").status, '0');
     const char *status = "/var/tmp/ddns_status";
     box.write(kDdns, "");
     for (const char *user : {"a", "b", "c", "d", "e"})
@@ -180,11 +181,21 @@ TEST(Ddns, NamesDuplicatesFormsAndStatus) {
     EXPECT_EQ(box.read(status), "1245");
     m->getnum(static_cast<record_file *>(m->handle), &r, 4);
     EXPECT_EQ(std::string(1, r.status) + r.username, "4d");
-    EXPECT_EQ(walk(), "1:a 2:b 4:d 5:e ");
+    EXPECT_EQ(m->remove(static_cast<record_file *>(m->handle), 4), 0);  // the line numbers keep their gap
+    EXPECT_EQ(box.read(status), "125");
+    EXPECT_EQ(walk(), "1:a 2:b 5:e ");
     std::filesystem::remove(box.file(status));
     EXPECT_EQ(m->remove(m.open(1), 1), 0);
-    EXPECT_EQ(walk(), "0:b 0:d 0:e ");
+    EXPECT_EQ(walk(), "0:b 0:e ");
     EXPECT_FALSE(box.exists(status));
+    // A record stored where the status file is short: '0' up to its place, then its own.
+    box.write(status, "7\n");
+    ddns_record f = account(0, "f", "hf", "example.net");
+    f.status = '5';
+    ASSERT_EQ(m->modify(m.open(1), &f, 4), 0);  // no line 4: appended as the third
+    std::string held;
+    for (int k = 1; m->getline(static_cast<record_file *>(m->handle), &r, nullptr, k); ++k) held += r.status;
+    EXPECT_EQ(held, "705");
 }
 
 // A GRE tunnel's default, form, line, chains and marking rules.
@@ -214,6 +225,8 @@ TEST(GreTunnel, FormLineAndRules) {
     EXPECT_EQ(m->isTheSame(static_cast<record_file *>(m->handle), const_cast<char *>("to branch"), 0), 1);
     box.take();
     const std::string c = "GRETunnel_20240101000000", flushed = chain_lines(c, "-F", kTunnelChainOrder);
+    EXPECT_EQ(del_neighborhood_iptables(c.c_str()) * 10 + del_neighborhood_iptables("a b"), -1);
+    EXPECT_EQ(box.take(), (Effects{"", flushed, ""})) << "the marks go, the chains stay";
     box.write("/var/log/gretunnel/20240101000000", "4242\n");
     call<Op>(m->command, &back);
     EXPECT_EQ(box.take(), (Effects{"", chain_lines(c, "-N", kTunnelChainOrder) + mark_lines(c, "WAN2_T5f3a1c2b"), ""}));
@@ -226,6 +239,10 @@ TEST(GreTunnel, FormLineAndRules) {
     EXPECT_EQ(box.take(), (Effects{"kill 4242\n", flushed + mark_lines("GRETunnel_9", "WAN3_T5f3a1c2b"), ""}));
     submit_form({{"id", "../x"}});
     EXPECT_EQ(call<Op>(m->cgiParam, &back), nullptr) << "an identifier names a file";
+    submit_form({{"timeout", "45"}});
+    ASSERT_NE(call<Op>(m->cgiParam, &back), nullptr);
+    EXPECT_EQ(std::to_string(back.wan_num) + " " + std::to_string(back.duration) + " " + std::to_string(back.timeout),
+              "0 0 45") << "a number the form lacks is 0";
     submit_form({});
 }
 
@@ -248,6 +265,8 @@ TEST(IpsecAutokey, CommandLinesRulesAndStoredTunnels) {
         {"xauth_enable=1&xauth_username=bob", 0,
          kHead + kLocal + " --xauthclient" + kRemote + " --xauthserver" + kIke + kEsp},
         {"xauth_enable=1", 0, kHead + kLocal + " --xauthserver" + kRemote + " --xauthclient" + kIke + kEsp},
+        {"xauth_enable=1&xauth_username=0.0.0.0", 0,  // any user name is a client's, only the unset one the server's
+         kHead + kLocal + " --xauthclient" + kRemote + " --xauthserver" + kIke + kEsp},
         {"en_l2tp_over_ipsec=1", 0,
          replaced(kHead + kHosts, "203.0.113.1", "203.0.113.1 --clientprotoport udp/1701") +
              " --clientprotoport udp/%any" + kIke + kEsp},
@@ -322,24 +341,31 @@ TEST(IpsecAutokey, CommandLinesRulesAndStoredTunnels) {
     for (const char *changes :
          {"greInterface=1&gredevid=gre0", "name=road&my_id=gw.example&fixed_or_dynamic=1",
           "name=dhcp&wan_num=3&peer_id=peer.example", "name=rsa&auth_method=1&inside_pem_name=local",
+          "name=cert&key=&inside_pem_name=local",
           "name=bridged&greInterface=3&gredevid=gre2",
           "name=xauth&xauth_enable=1&xauth_auth_user=staff&greInterface=1&gredevid=gre1&local_ip=10.9.0.1&"
           "remote_ip=10.9.0.2"})
         tunnels.push_back(tunnel(m, changes));
-    put(tunnels[4].key, "a\"b");  // read back from a file edited by hand
+    put(tunnels[5].key, "a\"b");  // read back from a file edited by hand
     auto *h = m.open(1);
     for (tunnel_record &stored : tunnels) m->add(h, &stored);
     m.close();
     box.take();
     ASSERT_EQ(Rewrite_IpsecSecrets(), 0);
-    // WAN2 has no address here: the placeholder identity stands in.
+    // WAN2 has no address here: the placeholder identity stands in.  The key decides, not the method.
     EXPECT_EQ(box.read("/etc/ipsec.secrets"), office + office +
                                                   "gw.example %any: PSK \"secret\"\n"
-                                                  "10.64.64.64 peer.example: PSK \"secret\"\n: RSA local.key \"\"\n" +
-                                                  office);
-    EXPECT_EQ(box.read("/etc/ipsec.d/passwd"), "alice:abHASH1:xauth\ncarol:efHASH3:xauth\n");
+                                                  "10.64.64.64 peer.example: PSK \"secret\"\n" +
+                                                  office + ": RSA local.key \"\"\n" + office);
+    const std::string users = "alice:abHASH1:xauth\ncarol:efHASH3:xauth\n";
+    EXPECT_EQ(box.read("/etc/ipsec.d/passwd"), users);
     EXPECT_EQ(std::filesystem::status(box.file("/etc/ipsec.secrets")).permissions(),
               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    std::filesystem::remove(box.file("/etc/ipsec.secrets"));
+    std::filesystem::create_directory(box.file("/etc/ipsec.secrets"));  // cannot be created: only it is left out
+    box.write("/etc/ipsec.d/passwd", "");
+    EXPECT_EQ(Rewrite_IpsecSecrets(), -1);
+    EXPECT_EQ(box.read("/etc/ipsec.d/passwd"), users);
     // The access-point controller joins every tunnel bridged on a port.
     const std::string global =
         "/sbin/iptables -t nat -D postNat_bridge -i brvpn+ -j ACCEPT\n"
@@ -380,8 +406,11 @@ TEST(PptpClient, ChainsMasqueradingAndPortChanges) {
     call<Op>(m->discommand, &r);
     EXPECT_EQ(box.take(), (Effects{"kill 4242\n", replaced(masquerade, "-A", "-D") + chains("-F") + chains("-X"), ""}));
     r.nat = 0;
-    call<Reop>(m->recommand, &r, &by_hand);
-    EXPECT_EQ(box.take(), (Effects{"kill 4343\n", chains("-F", "vpnClient_2") + marks, ""}));
+    call<Reop>(m->recommand, &r, &by_hand);  // the old one's masquerading goes, whatever its nat says now
+    EXPECT_EQ(box.take(), (Effects{"kill 4343\n",
+                                   "/sbin/iptables -t nat -D postNat_pptp_client -o WAN2_C00000002 -j MASQUERADE\n" +
+                                       chains("-F", "vpnClient_2") + marks,
+                                   ""}));
     // The same user at the same server once; at another server again.
     EXPECT_EQ(m->isTheSame(h, &r, 0) * 10 + m->isTheSame(h, &r, 1), 10);
     put(r.server, "third.example");

@@ -89,7 +89,7 @@ TEST(VpnXml, RequestFilesOfThePptpModules) {
 }
 
 // Imported virtual links get the free marks in turn; the second entry
-// named "a" is left out.
+// named "a" is left out; what the defaults do not set stays empty.
 TEST(VpnXml, ImportedLinksGetFreeMarks) {
     ModuleBox box;
     Module links(virtual_link_register, virtual_link_unregister);
@@ -99,8 +99,8 @@ TEST(VpnXml, ImportedLinksGetFreeMarks) {
                               "</_entry>"),
               0);
     const std::string zero = "0000:0000:0000:0000:0000:0000:0000:0000",
-                      a = "WAN1 198.51.100.10 0.0.0.0 0.0.0.0 0 " + zero + " ^o^ " + zero +
-                          " 0 0.0.0.0 ^o^ 0 ^o^ ^o^ 101 \"a\" \n";
+                      a = "WAN1 198.51.100.10 0.0.0.0 0.0.0.0 0 " + zero + " \"\" " + zero +
+                          " 0 0.0.0.0 ^o^ 0 \"\" \"\" 101 \"a\" \n";
     EXPECT_EQ(box.read("/etc/sysconfig/.firewall/virtual_link.conf"),
               a + replaced(replaced(replaced(a, ".10 ", ".12 "), " 101 ", " 102 "), "\"a\"", "\"b\""));
 }

@@ -42,7 +42,7 @@ const Row kRows[] = {
     {"route table", kNoRefs, Xml::entry},
     {"dynamic route", kNoRefs, Xml::none},
     {"virtual_link", kNoRefs, Xml::entry},
-    {"address", kNoRefs, Xml::entry},
+    {"address", offsetof(address_record, refs_fixed), Xml::entry},
     {"auth_user", kNoRefs, Xml::entry},
     {"ddns", kNoRefs, Xml::entry},
     {"gre_tunnel", offsetof(gre_tunnel_record, refs_fixed), Xml::none},
