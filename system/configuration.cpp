@@ -311,9 +311,13 @@ int config_apply(void) {
         record_file *h = t.open(MODULE_TAG(kSource), 0);
         auto rec = record_of(*e);
         if (!h || !rec) continue;
-        uint32_t line = 0;
-        for (int k = 1; t->getline(h, rec.get(), &line, k); ++k, ++applied)
+        // Each line into a fresh record: a short line leaves nothing of the one before.
+        for (int k = 1;; ++k, ++applied) {
+            uint32_t line = 0;
+            std::memset(rec.get(), 0, e->record_size);
+            if (!t->getline(h, rec.get(), &line, k)) break;
             reinterpret_cast<initial_fn>(t->initial_system_cmd)(rec.get(), static_cast<int>(line), 1);
+        }
     }
     return applied;
 }

@@ -51,9 +51,13 @@ int apply_each(module_table *table, std::initializer_list<std::intptr_t> selecto
     int applied = 0;
     for (std::intptr_t selector : selectors) {
         record_file *h = table->open(reinterpret_cast<void *>(selector), MODULE_TAG(kSource), 0);
-        Record rec{};
-        uint32_t line = 0;
-        for (int k = 1; table->getline(h, &rec, &line, k); ++k, ++applied) apply(table, &rec, static_cast<int>(line));
+        // Each line into a fresh record: a short line leaves nothing of the one before.
+        for (int k = 1;; ++k, ++applied) {
+            Record rec{};
+            uint32_t line = 0;
+            if (!table->getline(h, &rec, &line, k)) break;
+            apply(table, &rec, static_cast<int>(line));
+        }
         table->close(&h);
     }
     return applied;

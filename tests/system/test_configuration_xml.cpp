@@ -2,6 +2,7 @@
 // back-up and a restore run it, on the demo's sample configuration.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <regex>
@@ -84,6 +85,9 @@ TEST(Configuration, RefusedDocumentsChangeNothing) {
          "module \"ddns\": element 1 is not an entry"},
         {"<configuration><_function value=\"gre_tunnel\" /></configuration>", "module \"gre_tunnel\" cannot import"},
         {"<other />", "the document is not a <configuration>"},
+        {"<configuration><_function value=\"vpn_trunk\"><_entry><remote_ip value=\"10.0.0.1;reboot\" /></_entry>"
+         "</_function></configuration>",
+         "module \"vpn_trunk\": entry 1: remote_ip must be an IPv4 address"},
     };
     for (const auto &row : rows) {
         box.write("/b.xml", row.document);
@@ -97,6 +101,13 @@ TEST(Configuration, RefusedDocumentsChangeNothing) {
     EXPECT_EQ(files(box), before);
     EXPECT_EQ(config(box, {}).status, 2);
     EXPECT_EQ(config(box, {"export", "-o"}).status, 2);
+    // At boot each line is read into a fresh record: a short line takes
+    // nothing from the one before it.
+    box.write("/etc/sysconfig/.firewall/permit_ip.conf", "\"a\" 1 0 10.0.0.0 255.0.0.0 31 \n\"b\" 2 \n");
+    box.take();
+    ASSERT_EQ(config(box, {"apply"}).status, 0);
+    const std::string rules = lines_with(box.take().ipv4, "10.0.0.0/255.0.0.0");
+    EXPECT_EQ(std::count(rules.begin(), rules.end(), '\n'), 10) << rules;
     EXPECT_EQ(config(box, {"show", "nope"}).err, "appliance-config: no module \"nope\"\n");
     EXPECT_EQ(config(box, {"export", "nope"}).err, "appliance-config: no module \"nope\"\n");
 }
