@@ -1,8 +1,11 @@
 // The configuration as a whole: every module's records exported as one XML
 // document, such a document checked and imported, and the boot-time
 // application of every record, in the module directory's order.
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,6 +35,15 @@ constexpr char kEntryFile[] = "/var/tmp/config_entry.xml";
 // document holds.
 constexpr time_t kImportedIds = 946684800;
 constexpr time_t kIdsPerModule = 1000;
+// Imports take turns on this file's lock, so that two restores at once
+// leave every module as one of the two documents has it, never a mixture,
+// and never read each other's entries from the one request file above.
+// It lives in memory, beside the other marks of the running system.
+constexpr char kImportLock[] = "/var/tmp/config_import.lock";
+// How long an import waits for the one before it (a whole configuration
+// at capacity takes well under a second to store) before it gives up.
+constexpr int kImportWaitMs = 10000;
+constexpr int kImportPollMs = 10;
 
 using xml_conf_fn = void (*)(const char *function_value);
 using import_fn = int (*)(xml_node *function);
@@ -143,6 +155,27 @@ int import_by_request(const module_entry &e, module_table &t, xml_node *function
     }
     t.close(&h);
     return result;
+}
+
+// The descriptor that holds the import lock until it is closed; -1 with
+// errno EWOULDBLOCK when another import holds it past the wait, or the
+// error of opening the lock file.  The wait polls with real sleeps: the
+// platform's sleeps may be switched off, and a blocking lock could not
+// give up.
+int import_turn() {
+    const int fd = open(platform::path(kImportLock).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return -1;
+    for (int waited = 0; flock(fd, LOCK_EX | LOCK_NB) != 0; waited += kImportPollMs) {
+        if ((errno != EWOULDBLOCK && errno != EINTR) || waited >= kImportWaitMs) {
+            const int error = errno;
+            close(fd);
+            errno = error;
+            return -1;
+        }
+        const timespec pause{0, kImportPollMs * 1000000L};
+        nanosleep(&pause, nullptr);
+    }
+    return fd;
 }
 
 // Prints the "name=value" pairs of every entry of an exported element.
@@ -279,6 +312,10 @@ int config_import(const char *document, size_t length, char *report, size_t repo
         steps.push_back({e, function, entries});
     }
 
+    const runtime::unique_fd turn(import_turn());
+    if (turn.get() < 0)
+        return refuse(errno == EWOULDBLOCK ? std::string("another configuration import is still running")
+                                           : std::string(kImportLock) + ": " + std::strerror(errno));
     std::string done;
     int result = 0;
     for (const step &s : steps) {
