@@ -274,16 +274,23 @@ int config_import(const char *document, size_t length, char *report, size_t repo
     if (text.find('\0') != std::string::npos) return refuse("the document holds a NUL byte");
     // The XML library says what is wrong on standard error: it becomes the
     // cause's second half.
-    xml_tree tree;
-    const std::string complaint = captured([&] { tree.reset(my_mxmlLoadString(nullptr, text.c_str(), nullptr)); }, stderr);
-    if (!tree) {
+    // The document is read into an element of ours: when a document breaks
+    // off inside its first element, the library frees what it made only
+    // where that hangs below a parent.
+    xml_tree tree(my_mxmlNewElement(nullptr, "document"));
+    xml_node *loaded = nullptr;
+    const std::string complaint =
+        captured([&] { loaded = tree ? my_mxmlLoadString(tree.get(), text.c_str(), nullptr) : nullptr; }, stderr);
+    if (!loaded) {
         std::string detail = complaint.substr(0, complaint.find('\n'));
         if (detail.starts_with("mxml: ")) detail.erase(0, 6);
         return refuse("the document is not well-formed XML" + (detail.empty() ? "" : ": " + detail));
     }
-    // The root is the tree itself, or the one element under a declaration.
-    const std::vector<xml_node *> top = children(tree.get());
-    xml_node *root = !name_of(tree.get()).starts_with("?") ? tree.get() : top.size() == 1 ? top.front() : nullptr;
+    // The root is the one element beside the declaration and comments.
+    std::vector<xml_node *> top;
+    for (xml_node *node : children(tree.get()))
+        if (!name_of(node).starts_with("?")) top.push_back(node);
+    xml_node *root = top.size() == 1 ? top.front() : nullptr;
     if (!root || name_of(root) != kRoot) return refuse(std::string("the document is not a <") + kRoot + ">");
 
     // Every module and every entry is checked before anything is stored.
