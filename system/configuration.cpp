@@ -126,7 +126,8 @@ bool well_formed_entry(xml_node *entry) {
 }
 
 // Imports one module's entries through its xmlParam, each entry written to
-// the request file it reads; the module's file is replaced.  An entry
+// the request file it reads; the module's file is replaced.  -1 when the
+// module refused an entry or could not store it.  An entry
 // without an identifier (exports leave it out) gets the module's next
 // imported one.
 int import_by_request(const module_entry &e, module_table &t, xml_node *function) {
@@ -150,8 +151,8 @@ int import_by_request(const module_entry &e, module_table &t, xml_node *function
         std::fclose(f);
         t.clear(rec.get());
         t.set_default(rec.get(), nullptr);
-        t.xmlParam(h, rec.get(), kEntryFile);
-        if (t.add(h, rec.get()) != 0) result = -1;
+        // An entry the module refuses is left out, not stored as a blank record.
+        if (!t.xmlParam(h, rec.get(), kEntryFile) || t.add(h, rec.get()) != 0) result = -1;
     }
     t.close(&h);
     return result;
@@ -272,11 +273,10 @@ int config_import(const char *document, size_t length, char *report, size_t repo
     if (length > CONFIG_LARGEST_DOCUMENT) return refuse(too_large(length));
     const std::string text(document, length);
     if (text.find('\0') != std::string::npos) return refuse("the document holds a NUL byte");
-    // The XML library says what is wrong on standard error: it becomes the
-    // cause's second half.
     // The document is read into an element of ours: when a document breaks
     // off inside its first element, the library frees what it made only
-    // where that hangs below a parent.
+    // where that hangs below a parent.  What is wrong it says on standard
+    // error: that becomes the cause's second half.
     xml_tree tree(my_mxmlNewElement(nullptr, "document"));
     xml_node *loaded = nullptr;
     const std::string complaint =
