@@ -295,12 +295,12 @@ void form_fields(void *rec, field_list list) {
     for (const field &f : list) {
         if (!f.key) continue;
         if (f.def) {
-            const char *value = qValueDefault(f.def, "%s", f.key);
+            const char *value = given_or(qValue("%s", f.key), f.def);
             store(rec, f, (f.is_number() ? is_decimal(value) : !has_control(value)) ? value : f.def);
         } else if (f.is_number()) {
             number_in(rec, f) = form_integer(f.key, number_in(rec, f));
         } else {
-            set_text(text_in(rec, f), f.size, qValueDefault(kUnset, "%s", f.key));
+            set_text(text_in(rec, f), f.size, given_or(qValue("%s", f.key), kUnset));
         }
     }
 }

@@ -226,6 +226,9 @@ void set_text(char (&field)[Size], const char *value) {
     static_assert(Size >= sizeof kUnset, "a text field holds at least the unset mark");
     set_text(field, Size, value);
 }
+// A text given empty (a blank form field, an XML value "") is no text:
+// def takes its place, as for a text not given at all.
+inline const char *given_or(const char *value, const char *def) { return value && *value ? value : def; }
 
 // A decimal read from a line or a document, clamped to 32 bits.
 inline int32_t clamped(long long number) {
@@ -340,9 +343,10 @@ std::string format_fields(const void *rec, field_list list);
 // keeps its value, except a number without a default, which is 0.
 void parse_fields(char *line, void *rec, field_list list);
 // The keyed fields from the form.  A field with a default takes it when the
-// form has none or its value cannot be the field's (a text holding a
-// control character, a number that is not a decimal); otherwise a missing
-// text is unset and a missing number keeps its value.
+// form has none (an empty text is none) or its value cannot be the field's
+// (a text holding a control character, a number that is not a decimal);
+// otherwise a missing or empty text is unset and a missing number keeps
+// its value.
 void form_fields(void *rec, field_list list);
 
 // ---- Chains, rules and command lines ------------------------------------
@@ -494,10 +498,11 @@ void public_arp(const char *action, const char *dev, const char *address);
 
 // ---- Form input -------------------------------------------------------------
 
-// A text field from the form value name, def when the form has none.
+// A text field from the form value name, def when the form has none or an
+// empty one.
 template <std::size_t Size>
 void form_text(char (&field)[Size], const char *name, const char *def = kUnset) {
-    set_text(field, qValueDefault(def, "%s", name));
+    set_text(field, given_or(qValue("%s", name), def));
 }
 // A decimal form value, clamped to 32 bits; def when absent or not a number.
 int32_t form_integer(const char *name, int32_t def = 0);
