@@ -21,7 +21,7 @@ if(WEBADMIN_TESTS)
   # them, and labelled host-only, so a cross build's emulator run leaves
   # them out.
   if(NOT WEBADMIN_SANITIZE)
-    foreach(name http_upgrade browser_upgrade)
+    foreach(name http_upgrade browser_upgrade demo_load)
       add_test(NAME e2e_${name}
                COMMAND node --test --test-reporter=tap ${CMAKE_SOURCE_DIR}/tests/e2e/${name}.test.mjs)
       set_tests_properties(e2e_${name} PROPERTIES

@@ -919,8 +919,11 @@ int config_export(const char *const *names, int count, char *why, size_t why_siz
 int config_show(const char *name);
 /* Checks a whole document (length bytes) and, when every module it names
  * exists and every entry would import, stores each module's entries,
- * replacing its file.  0 with what was imported in report ("NAME: N
- * entries" lines), or -1 with the cause, nothing changed. */
+ * replacing its file.  Imports take turns: one waits up to 10 s for
+ * another to finish.  0 with what was imported in report ("NAME: N
+ * entries" lines); -1 with the cause, nothing changed, for a refused
+ * document or when the wait runs out; -1 with those lines when a module
+ * could not store every entry (its line ends "(not all stored)"). */
 int config_import(const char *document, size_t length, char *report, size_t report_size);
 /* The boot-time application: every record of every module, in the
  * directory's order.  The number of records applied. */

@@ -281,10 +281,10 @@ void xml_fields(module::xml_entry &e, const ap_setting_record &r) {
 
 // A text that would break the settings line into two is refused.
 template <std::size_t Size>
-void take_text(const module::xml_values &v, const char *key, char (&field)[Size], bool empty_is_unset = false) {
+void take_text(const module::xml_values &v, const char *key, char (&field)[Size]) {
     char value[Size];
     std::memcpy(value, field, Size);
-    v.text(key, value, empty_is_unset);
+    v.text(key, value);
     if (!module::has_control(value)) std::memcpy(field, value, Size);
 }
 
@@ -305,9 +305,9 @@ void *xml_entry(xml_node *entry, void *record) {
         {"enable_realtime_traffic", &rec->enable_realtime_traffic}};
     for (const auto &[key, number] : numbers) *number = v.integer(key, *number);
     take_text(v, "sync_ap_passwd", rec->sync_ap_passwd);
-    take_text(v, "autorestart_day_time", rec->autorestart_day_time, true);
-    take_text(v, "autorestart_week_time", rec->autorestart_week_time, true);
-    take_text(v, "autorestart_month_time", rec->autorestart_month_time, true);
+    take_text(v, "autorestart_day_time", rec->autorestart_day_time);
+    take_text(v, "autorestart_week_time", rec->autorestart_week_time);
+    take_text(v, "autorestart_month_time", rec->autorestart_month_time);
     return rec;
 }
 

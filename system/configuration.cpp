@@ -1,8 +1,11 @@
 // The configuration as a whole: every module's records exported as one XML
 // document, such a document checked and imported, and the boot-time
 // application of every record, in the module directory's order.
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,6 +35,15 @@ constexpr char kEntryFile[] = "/var/tmp/config_entry.xml";
 // document holds.
 constexpr time_t kImportedIds = 946684800;
 constexpr time_t kIdsPerModule = 1000;
+// Imports take turns on this file's lock, so that two restores at once
+// leave every module as one of the two documents has it, never a mixture,
+// and never read each other's entries from the one request file above.
+// It lives in memory, beside the other marks of the running system.
+constexpr char kImportLock[] = "/var/tmp/config_import.lock";
+// How long an import waits for the one before it (a whole configuration
+// at capacity takes well under a second to store) before it gives up.
+constexpr int kImportWaitMs = 10000;
+constexpr int kImportPollMs = 10;
 
 using xml_conf_fn = void (*)(const char *function_value);
 using import_fn = int (*)(xml_node *function);
@@ -114,7 +126,8 @@ bool well_formed_entry(xml_node *entry) {
 }
 
 // Imports one module's entries through its xmlParam, each entry written to
-// the request file it reads; the module's file is replaced.  An entry
+// the request file it reads; the module's file is replaced.  -1 when the
+// module refused an entry or could not store it.  An entry
 // without an identifier (exports leave it out) gets the module's next
 // imported one.
 int import_by_request(const module_entry &e, module_table &t, xml_node *function) {
@@ -138,11 +151,32 @@ int import_by_request(const module_entry &e, module_table &t, xml_node *function
         std::fclose(f);
         t.clear(rec.get());
         t.set_default(rec.get(), nullptr);
-        t.xmlParam(h, rec.get(), kEntryFile);
-        if (t.add(h, rec.get()) != 0) result = -1;
+        // An entry the module refuses is left out, not stored as a blank record.
+        if (!t.xmlParam(h, rec.get(), kEntryFile) || t.add(h, rec.get()) != 0) result = -1;
     }
     t.close(&h);
     return result;
+}
+
+// The descriptor that holds the import lock until it is closed; -1 with
+// errno EWOULDBLOCK when another import holds it past the wait, or the
+// error of opening the lock file.  The wait polls with real sleeps: the
+// platform's sleeps may be switched off, and a blocking lock could not
+// give up.
+int import_turn() {
+    const int fd = open(platform::path(kImportLock).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return -1;
+    for (int waited = 0; flock(fd, LOCK_EX | LOCK_NB) != 0; waited += kImportPollMs) {
+        if ((errno != EWOULDBLOCK && errno != EINTR) || waited >= kImportWaitMs) {
+            const int error = errno;
+            close(fd);
+            errno = error;
+            return -1;
+        }
+        const timespec pause{0, kImportPollMs * 1000000L};
+        nanosleep(&pause, nullptr);
+    }
+    return fd;
 }
 
 // Prints the "name=value" pairs of every entry of an exported element.
@@ -239,18 +273,24 @@ int config_import(const char *document, size_t length, char *report, size_t repo
     if (length > CONFIG_LARGEST_DOCUMENT) return refuse(too_large(length));
     const std::string text(document, length);
     if (text.find('\0') != std::string::npos) return refuse("the document holds a NUL byte");
-    // The XML library says what is wrong on standard error: it becomes the
-    // cause's second half.
-    xml_tree tree;
-    const std::string complaint = captured([&] { tree.reset(my_mxmlLoadString(nullptr, text.c_str(), nullptr)); }, stderr);
-    if (!tree) {
+    // The document is read into an element of ours: when a document breaks
+    // off inside its first element, the library frees what it made only
+    // where that hangs below a parent.  What is wrong it says on standard
+    // error: that becomes the cause's second half.
+    xml_tree tree(my_mxmlNewElement(nullptr, "document"));
+    xml_node *loaded = nullptr;
+    const std::string complaint =
+        captured([&] { loaded = tree ? my_mxmlLoadString(tree.get(), text.c_str(), nullptr) : nullptr; }, stderr);
+    if (!loaded) {
         std::string detail = complaint.substr(0, complaint.find('\n'));
         if (detail.starts_with("mxml: ")) detail.erase(0, 6);
         return refuse("the document is not well-formed XML" + (detail.empty() ? "" : ": " + detail));
     }
-    // The root is the tree itself, or the one element under a declaration.
-    const std::vector<xml_node *> top = children(tree.get());
-    xml_node *root = !name_of(tree.get()).starts_with("?") ? tree.get() : top.size() == 1 ? top.front() : nullptr;
+    // The root is the one element beside the declaration and comments.
+    std::vector<xml_node *> top;
+    for (xml_node *node : children(tree.get()))
+        if (!name_of(node).starts_with("?")) top.push_back(node);
+    xml_node *root = top.size() == 1 ? top.front() : nullptr;
     if (!root || name_of(root) != kRoot) return refuse(std::string("the document is not a <") + kRoot + ">");
 
     // Every module and every entry is checked before anything is stored.
@@ -282,6 +322,10 @@ int config_import(const char *document, size_t length, char *report, size_t repo
         steps.push_back({e, function, entries});
     }
 
+    const runtime::unique_fd turn(import_turn());
+    if (turn.get() < 0)
+        return refuse(errno == EWOULDBLOCK ? std::string("another configuration import is still running")
+                                           : std::string(kImportLock) + ": " + std::strerror(errno));
     std::string done;
     int result = 0;
     for (const step &s : steps) {

@@ -227,6 +227,9 @@ void set_text(char (&field)[Size], const char *value) {
     static_assert(Size >= sizeof kUnset, "a text field holds at least the unset mark");
     set_text(field, Size, value);
 }
+// A text given empty (a blank form field, an XML value "") is no text:
+// def takes its place, as for a text not given at all.
+inline const char *given_or(const char *value, const char *def) { return value && *value ? value : def; }
 
 // A decimal read from a line or a document, clamped to 32 bits.
 inline int32_t clamped(long long number) {
@@ -608,10 +611,11 @@ void public_arp(const char *action, const char *dev, const char *address);
 
 // ---- Form input -------------------------------------------------------------
 
-// A text field from the form value name, def when the form has none.
+// A text field from the form value name, def when the form has none or an
+// empty one.
 template <std::size_t Size>
 void form_text(char (&field)[Size], const char *name, const char *def = kUnset) {
-    set_text(field, qValueDefault(def, "%s", name));
+    set_text(field, given_or(qValue("%s", name), def));
 }
 // A decimal form value, clamped to 32 bits; def when absent or not a number.
 int32_t form_integer(const char *name, int32_t def = 0);

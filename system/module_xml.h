@@ -58,14 +58,16 @@ public:
     // such element or it has no value.
     const char *raw(const char *key) const;
     // Fills a text field from the value with the line escapes undone; an
-    // empty value is unset when the module writes unset texts as empty.  A
-    // missing value leaves the field unchanged.
+    // empty value is unset.  A missing value leaves the field unchanged.
     template <std::size_t Size>
-    void text(const char *key, char (&field)[Size], bool empty_is_unset = false) const {
+    void text(const char *key, char (&field)[Size]) const {
         const std::optional<std::string> v = value(key);
-        if (!v) return;
-        set_text(field, empty_is_unset && v->empty() ? kUnset : v->c_str());
+        if (v) set_text(field, given_or(v->c_str(), kUnset));
     }
+    // Every empty value is unset now: a call that still asks for that with
+    // a flag stops here instead of reaching the sized form below.
+    template <std::size_t Size>
+    void text(const char *key, char (&field)[Size], bool) const = delete;
     // The value with the line escapes undone; none when there is none.
     std::optional<std::string> value(const char *key) const {
         const char *text = raw(key);
@@ -77,7 +79,7 @@ public:
     static std::string unescape(const char *value);
     // The same for a field of size bytes.
     void text(const char *key, char *field, std::size_t size) const {
-        if (const char *value = raw(key)) set_text(field, size, unescape(value).c_str());
+        if (const char *value = raw(key)) set_text(field, size, given_or(unescape(value).c_str(), kUnset));
     }
     // An address field (is_address of family); unchanged when the value is
     // missing or no such address.

@@ -465,7 +465,7 @@ void *xmlParam(record_file *, void *rec, const char *path) {
             module::set_text(r.mark, id2mark(r.id));
         }
         v.address("real_ip", r.real_ip);
-        v.text("real_port", r.real_port, true);
+        v.text("real_port", r.real_port);
         v.text("real_device_name", r.real_device_name);
         v.text("service_chain", r.service_chain);
         r.operating_mode = v.integer("operating_mode", r.operating_mode);

@@ -81,12 +81,19 @@ async function stopGroup(child) {
 }
 
 export class Appliance {
-  constructor(work, root, port, server) {
+  constructor(work, root, port, server, errors) {
     this.work = work;
     this.root = root;
     this.port = port;
     this.server = server;
+    this.errors = errors;
     this.url = `http://127.0.0.1:${port}`;
+  }
+
+  // What lighttpd wrote to its error log (its standard error, where the
+  // CGIs' own standard error and their deaths go too) so far.
+  errorLog() {
+    return this.errors.text;
   }
 
   file(appliancePath) {
@@ -195,10 +202,15 @@ export async function startAppliance({ rebootInterval, files = {}, sampleConfig 
       const server = spawn(path.join(sourceDir, 'demo/serve'), ['--root', root, '--port', String(port), '--no-sleep'], {
         env,
         detached: true,
-        stdio: ['ignore', 'inherit', 'inherit'],
+        stdio: ['ignore', 'inherit', 'pipe'],
       });
       running.add(server);
-      const appliance = new Appliance(work, root, port, server);
+      const errors = { text: '' };
+      server.stderr.on('data', (chunk) => {
+        errors.text += chunk;
+        process.stderr.write(chunk);
+      });
+      const appliance = new Appliance(work, root, port, server, errors);
       const deadline = Date.now() + serverStartTimeout;
       while (Date.now() < deadline && server.exitCode === null && server.signalCode === null) {
         if (await answers(appliance.url)) return appliance;

@@ -52,7 +52,7 @@ void rule_entry(module::xml_entry &e, const list_rule &r) {
 void *rule_xmlEntry(xml_node *entry, void *rec) {
     const module::xml_values v(entry);
     auto &r = *static_cast<list_rule *>(rec);
-    v.text("name", r.name), v.text("iface", r.iface, true), v.text("chain", r.chain);
+    v.text("name", r.name), v.text("iface", r.iface), v.text("chain", r.chain);
     r.port = v.integer("port", r.port);
     return rec;
 }
