@@ -149,6 +149,7 @@ const module::description *const kDescriptions[] = {
     &module::descriptions::vpn_trunk,
     &module::descriptions::vpn_pptp_server,
     &module::descriptions::vpn_pptp_client,
+    &module::descriptions::gre_tunnel,
 };
 
 }  // namespace
