@@ -757,8 +757,7 @@ TEST(VpnModules, HostileValuesStayOneArgument) {
         {"virtual_ip", true,
          nat(virtual_ip_register, virtual_ip_unregister, "name&mark&rip&rp&rname2&schain&vip1&vname2")},
         {"service", false, nat(service_register, service_unregister, "name&protocol1&first_port1&select_members")},
-        {"ipsec name", true, tunnel_with("name")}, {"ipsec remote", true, tunnel_with("remote")},
-        {"ipsec key", false, tunnel_with("key")},
+        {"ipsec name", true, tunnel_with("name")}, {"ipsec key", false, tunnel_with("key")},
         {"pppd and gretunnel", true, [](const std::string &value) {
              vpn_pptp_client_record c{};
              gre_tunnel_record g{};
