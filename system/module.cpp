@@ -250,8 +250,6 @@ bool holds_values(const void *rec, field_list list, std::initializer_list<const 
     return true;
 }
 
-bool one_word(const char *text) { return text && !std::strpbrk(text, " \t\r\n\""); }
-
 namespace {
 
 // A value that leaves a field as it would be without one.

@@ -526,10 +526,6 @@ bool is_decimal(const char *text);
 // quotes or the line.  What holds::secret fields hold.
 bool is_secret(const char *text);
 
-// Whether a text may stand as a word in a line of a daemon's secrets file:
-// no blank, tab, line break or double quote.
-bool one_word(const char *text);
-
 // Whether a record text may name a file of a directory: a plain word
 // without '/' that does not begin with '.'.
 bool is_file_name(const char *text);

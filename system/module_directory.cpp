@@ -151,6 +151,7 @@ const module::description *const kDescriptions[] = {
     &module::descriptions::vpn_pptp_server,
     &module::descriptions::vpn_pptp_client,
     &module::descriptions::gre_tunnel,
+    &module::descriptions::auth_user,
 };
 
 }  // namespace
