@@ -152,6 +152,7 @@ const module::description *const kDescriptions[] = {
     &module::descriptions::vpn_pptp_client,
     &module::descriptions::gre_tunnel,
     &module::descriptions::auth_user,
+    &module::descriptions::ddns,
 };
 
 }  // namespace

@@ -148,6 +148,9 @@ TEST(Ddns, NamesDuplicatesFormsAndStatus) {
     EXPECT_EQ(m->change(nullptr, &after), 0);
     put(after.domain, "example.org");
     EXPECT_EQ(m->change(&before, &after), 1);
+    submit_form(form("auto_wan=0&wan_ip=1.2.3.4;x&select_port=WAN1"));  // a fixed address only counts without a port
+    EXPECT_EQ(call<Op>(m->cgiParam, &after), nullptr);
+    submit_form({});
     // In use: 0; not in use: -1, the reverse of the other modules.
     const interface_record wan1 = interface_port(2, "WAN1", 2), wan2 = interface_port(3, "WAN2", 2);
     EXPECT_EQ(call<Check>(m->interface_check, h, &wan1) * 10 + call<Check>(m->interface_check, h, &wan2), -1);
