@@ -153,6 +153,7 @@ const module::description *const kDescriptions[] = {
     &module::descriptions::gre_tunnel,
     &module::descriptions::auth_user,
     &module::descriptions::ddns,
+    &module::descriptions::virtual_link,
 };
 
 }  // namespace

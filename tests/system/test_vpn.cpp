@@ -686,33 +686,20 @@ TEST(VirtualLink, DevicesReapplyAndChecks) {
     m->getnum(h, &r, 1);
     put(r.name, "new");
     EXPECT_EQ(m->isTheSame(h, &r, 0), 1) << "the same address and mask";
-    // The route-marking line reaches the proc file as one line, or the link is not applied.
+    // The route-marking line takes only what its fields hold, from a line edited by hand too; a link needs a mark.
     install_interfaces({interface_port(2, "WAN1", 2)});
-    box.write(kLinks, link_line("WAN1", "198.51.100.10", "101", "a", "\"1024 kbps; x|y'z&\"") +
-                          link_line("WAN1", "198.51.100.11", "102", "b", "$(touch") +
-                          link_line("WAN1", "198.51.100.12", "103", "c", "`x`"));
+    box.write(kLinks, link_line("WAN1", "198.51.100.10", "101", "a", "\"1 +mark=0x1\"") +
+                          link_line("\"WAN1 status=1\"", "198.51.100.11", "102", "b") +
+                          link_line("WAN1", "198.51.100.12", "1;2", "c"));
     h = m.open(0);
-    m->getnum(h, &r, 1);
-    call<Op>(m->command, &r);
-    const std::string commands = box.take().commands;
-    std::string echo = commands.substr(commands.find("echo"));
-    echo = echo.substr(0, echo.find('\n')).replace(echo.find("/proc"), 5, box.file("/proc"));
-    std::filesystem::create_directories(box.file("/proc/net/ipt_ROUTEMARK"));
-    ASSERT_EQ(std::system(echo.c_str()), 0);
-    EXPECT_EQ(box.read("/proc/net/ipt_ROUTEMARK/virtual_link"),
-              "+mark=0x101 prio=100 weight=1 devname=WAN1 name=WAN1:101 status=0 upstream=1024 kbps; x|y'z& "
-              "downstream=20480\n");
-    for (int n : {2, 3}) {
+    for (int n : {1, 2, 3}) {
         m->getnum(h, &r, n);
         call<Op>(m->command, &r);
         call<void *(void *, const interface_record *)>(m->discommand, &r, nullptr);
         EXPECT_EQ(box.take(), Effects{}) << n;
     }
-    // The form's mark is one to five hexadecimal digits.
-    for (auto [mark, accepted] : {std::pair{"1a2b", true}, {"12g", false}, {"", false}, {"1;2", false}}) {
-        submit_form({{"name", "d"}, {"wanport", "WAN1"}, {"mark", mark}});
-        EXPECT_EQ(call<Op>(m->cgiParam, &r) != nullptr, accepted) << mark;
-    }
+    submit_form({{"name", "d"}, {"wanport", "WAN1"}});
+    EXPECT_EQ(call<Op>(m->cgiParam, &r), nullptr);
     submit_form({});
 }
 
