@@ -63,10 +63,13 @@ consteval std::array<module::field, N> in_order(module::field_list list, const c
     }
     return out;
 }
-constexpr const char *kLineOrder[] = {"wanport",          "ipaddr",     "netmask",          "defgw",
-                                      "ipv6cmode",        "ipv6addr",   "prefix",           "ipv6gw",
-                                      "detect_service",   "detect_ipaddr", "detect_domain", "detect_frequency",
-                                      "bandwidth_down_stream", "bandwidth_up_stream", "mark", "name"};
+
+// The line's order.
+constexpr const char *kLineOrder[] = {
+    "wanport", "ipaddr", "netmask", "defgw", "ipv6cmode", "ipv6addr", "prefix", "ipv6gw",
+    "detect_service", "detect_ipaddr", "detect_domain", "detect_frequency", "bandwidth_down_stream",
+    "bandwidth_up_stream", "mark", "name",
+};
 constexpr auto kLine = in_order(kFields, kLineOrder);
 
 std::string format_link(const record &r) { return module::format_fields(&r, kLine); }
