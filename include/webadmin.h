@@ -1738,7 +1738,7 @@ typedef struct vpn_ipsec_autokey_record {
     int32_t fixed_or_dynamic;       /* nonzero: the peer has a dynamic address */
     char remote[324];               /* peer address or host name */
     int32_t auth_method;            /* 0 pre-shared key, nonzero RSA certificates */
-    char key[252];                  /* pre-shared key: no double quote, no line break */
+    char key[252];                  /* pre-shared key: no double quote, backslash or control character */
     char inside_pem_name[84];
     char outside_pem_name[84];
     char enc_alg_I[32];
@@ -1863,9 +1863,10 @@ extern const ddns_provider ddns_providers[16];
 /* Table "ddns", file 22.  interface_check(h, const interface_record *) ->
  * 0 when an account publishes that interface, -1 when none does; command,
  * restorebyinterface, dynamicIPup and initial_system_cmd(x, ...) start
- * /sbin/update_ddns -a in the background and return x; cgiParam(rec) -> rec;
- * xmlConf(function value); xmlEntry(node, rec) -> rec; import_xmlConf(node)
- * -> 0 or -1 (a provider given by its display name or its number). */
+ * /sbin/update_ddns -a in the background and return x; cgiParam(rec) -> rec,
+ * or null when a value is refused; xmlConf(function value); xmlEntry(node,
+ * rec) -> rec, or null when a value is refused; import_xmlConf(node) -> 0 or
+ * -1 (a provider given by its display name or its number). */
 module_table *ddns_register(void);
 void ddns_unregister(module_table *table);
 /* The name an account publishes, in a static buffer the next call reuses. */
@@ -1919,7 +1920,7 @@ typedef struct gre_tunnel_record {
 } gre_tunnel_record;
 /* Table "gre_tunnel", file 221.  isTheSame(h, name text, n); command(rec),
  * discommand(rec), recommand(new, old) -> the first; cgiParam(rec) -> rec,
- * or null for an identifier that is not a plain word;
+ * or null when a value is refused (a number the form lacks is 0);
  * initial_system_cmd(rec, n, flag). */
 module_table *gre_tunnel_register(void);
 void gre_tunnel_unregister(module_table *table);
@@ -1980,8 +1981,8 @@ typedef struct virtual_link_record {
  * * or null) (virtual_link_discommand); recommand(rec, same);
  * restorebyinterface(previous, const interface_record *) -> the links
  * re-applied (previous is not used); cgiParam(rec) -> rec, or null when a
- * value is refused; xmlConf(function value); xmlEntry(node, rec);
- * import_xmlConf(node): a link gets the lowest free mark from "101" on. */
+ * value is refused; xmlConf(function value); xmlEntry(node, rec) -> rec, or
+ * null when a value is refused; import_xmlConf(node): a link gets the lowest free mark from "101" on. */
 module_table *virtual_link_register(void);
 void virtual_link_unregister(module_table *table);
 void *virtual_link_initial_system_cmd(virtual_link_record *rec, int n, int flag);
@@ -1997,7 +1998,7 @@ int return_vlink_mark(const char *wanport, char *out, size_t size);
 /* A user or group of the authenticated users (files 43 and 44, selector
  * 0 and 1).  A group record has its password and group unset. */
 typedef struct auth_user_record {
-    char name[84];                  /* no blank, ':', quote or line break */
+    char name[84];                  /* letters, digits and "._-@" */
     char id[21];
     char password[84];              /* its crypt hash */
     char group[84];                 /* the user's group, "^o^" none */

@@ -10,6 +10,7 @@
 
 namespace {
 
+using module::holds;
 using module::kind;
 using module::kUnset;
 using module::same_text;
@@ -17,13 +18,19 @@ using record = auth_user_record;
 
 constexpr const char *kSource = "system/auth_user.c";
 constexpr int kUsers = 43, kGroups = 44;
+constexpr const char *kTexts[] = {"auth_user"}, *kWirelessTexts[] = {"auth_user.apc"};
+using texts = module::texts<kTexts>;
+using wireless_texts = module::texts<kWirelessTexts>;
 
-constexpr module::field kFields[] = {
-    MODULE_FIELD(record, name, kind::name),
-    MODULE_UNKEYED(record, id, kind::word),
-    MODULE_FIELD(record, password, kind::name),
-    MODULE_FIELD(record, group, kind::name),
-};
+// Names stand bare in the XAUTH user file, "user:hash:connection", and the
+// password is kept as its hash: the form's typed password is hashed by
+// cgiParam, a document brings the hash.
+constexpr auto kFields = module::describe({
+    MODULE_FIELD(record, name, kind::name).is(holds::label),
+    MODULE_UNKEYED(record, id, kind::word).is(holds::identifier),
+    MODULE_FIELD(record, password, kind::name).is(holds::secret).in_form(""),
+    MODULE_FIELD(record, group, kind::name).is(holds::label),
+});
 
 std::string format_user(const record &r) { return module::format_fields(&r, kFields); }
 
@@ -73,20 +80,12 @@ void *rewrite_secrets(record *r) {
 
 void *user_initial_system_cmd(record *r, int, int flag) { return flag ? rewrite_secrets(r) : r; }
 
-// Names stand bare in the XAUTH user file, "user:hash:connection".
-bool acceptable(const record &r) {
-    for (const char *text : {r.name, r.password, r.group})
-        if (!module::one_word(text) || std::strchr(text, ':')) return false;
-    return true;
-}
-
 // A typed password is kept as its DES hash with a fresh salt.
 void *user_cgiParam(record *rec) {
     if (!rec) return rec;
     static const char kSaltCharacters[] = "./0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
     record r = *rec;
-    module::form_text(r.name, "name");
-    module::form_text(r.group, "group");
+    if (module::form_fields(&r, kFields)) return nullptr;
     if (const char *typed = qValue("password")) {
         const int n = my_rand_num(0);
         const char salt[] = {kSaltCharacters[n % 64], kSaltCharacters[n / 64 % 64], '\0'};
@@ -94,35 +93,21 @@ void *user_cgiParam(record *rec) {
         if (!hash) return nullptr;
         module::set_text(r.password, hash);
     }
-    if (!acceptable(r)) return nullptr;
     *rec = r;
     return rec;
 }
 
 void *user_xmlParam(record_file *, void *rec, const char *path) {
-    if (!rec) return rec;
-    record r = *static_cast<record *>(rec);
-    module::read_request(path, [&](const module::xml_values &v) { module::read_fields(v, &r, kFields); });
-    if (!acceptable(r)) return nullptr;
-    *static_cast<record *>(rec) = r;
-    return rec;
+    return rec && module::read_request_fields(path, *static_cast<record *>(rec), kFields) ? rec : nullptr;
 }
 
-q_entry *&own_texts() {
-    static q_entry *table = nullptr;
-    return table;
-}
-q_entry **&chosen_texts() {
-    static q_entry **table = nullptr;
-    return table;
-}
-
+// Wireless products have texts of their own.
 q_entry *user_language(const char *code, q_entry **table) {
-    chosen_texts() = table && *table ? table : &own_texts();
-    return load_my_language(code, IF_DEFINE("HAVE_WIRELESS") ? "auth_user.apc" : "auth_user", chosen_texts());
+    return IF_DEFINE("HAVE_WIRELESS") ? wireless_texts::language(code, table) : texts::language(code, table);
 }
-
-int user_print(const char *text) { return module::print_through(chosen_texts() ? *chosen_texts() : nullptr, text); }
+int user_print(const char *text) {
+    return IF_DEFINE("HAVE_WIRELESS") ? wireless_texts::print(text) : texts::print(text);
+}
 
 void user_entry(module::xml_entry &e, const record &r) { module::export_fields(e, &r, kFields); }
 
@@ -133,8 +118,8 @@ void user_xmlConf(const char *function) {
 }
 
 void *user_xmlEntry(xml_node *node, void *rec) {
-    if (node && rec) module::read_fields(module::xml_values(node), rec, kFields);
-    return rec;
+    if (!node || !rec) return rec;
+    return module::read_fields(module::xml_values(node), rec, kFields) ? nullptr : rec;
 }
 
 // The export holds the users; their groups are made again from the names
@@ -188,6 +173,8 @@ const module_table kTable = {
 };
 
 }  // namespace
+
+const module::description module::descriptions::auth_user{"auth_user", kFields};
 
 extern "C" {
 

@@ -1,44 +1,53 @@
 // The dynamic DNS accounts.  The module keeps the accounts and starts the
 // external updater; the updater talks to the providers and leaves one
 // status character per account in a status file that the module reads.
-#include <strings.h>
-
-#include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "platform/platform.h"
 #include "runtime/owners.h"
 #include "system/module_xml.h"
 
+namespace {
+
+// The providers' display names, by index: what a record's provider is one of.
+constexpr const char *kProviderNames[] = {"DynDNS", "DNS2GO", "NO-IP",  "DTDNS",  "ChangeIP",    "TWNIC",
+                                          "3322",   "3y3",    "88IP",   "DHS",    "UBDdns",      "PeanutHull",
+                                          "OSTRAL", "OSTRAL Easy", "Tarvex"};
+
+}  // namespace
+
 extern "C" const ddns_provider ddns_providers[16] = {
-    {"DynDNS", "www.dyndns.example", "U.S.A.", "update.dyndns.example", 80, "1d"},
-    {"DNS2GO", "www.dns2go.example", "U.S.A.", "update.dns2go.example", 83, "1d"},
-    {"NO-IP", "www.no-ip.example", "U.S.A.", "update.no-ip.example", 80, "1d"},
-    {"DTDNS", "www.dtdns.example", "U.S.A.", "update.dtdns.example", 80, "1d"},
-    {"ChangeIP", "www.changeip.example", "U.S.A.", "update.changeip.example", 80, "1d"},
-    {"TWNIC", "www.twnic.example", "Taiwan", "update.twnic.example", 1053, "1d"},
-    {"3322", "www.3322.example", "China", "update.3322.example", 80, "1d"},
-    {"3y3", "www.3y3.example", "China", "update.3y3.example", 80, "1d"},
-    {"88IP", "www.88ip.example", "China", "update.88ip.example", 80, "1h"},
-    {"DHS", "www.dhs.example", "Australia", "update.dhs.example", 80, "2h"},
-    {"UBDdns", "www.ubddns.example", "Taiwan", "update.ubddns.example", 80, "1h"},
-    {"PeanutHull", "www.peanuthull.example", "China", "update.peanuthull.example", 80, "1d"},
-    {"OSTRAL", "www.ostral.example", "Taiwan", "update.ostral.example", 80, "1d"},
-    {"OSTRAL Easy", "www.ostral-easy.example", "Taiwan", "update.ostral-easy.example", 80, "1d"},
-    {"Tarvex", "www.tarvex.example", "Taiwan", "update.tarvex.example", 80, "1d"},
+    {kProviderNames[0], "www.dyndns.example", "U.S.A.", "update.dyndns.example", 80, "1d"},
+    {kProviderNames[1], "www.dns2go.example", "U.S.A.", "update.dns2go.example", 83, "1d"},
+    {kProviderNames[2], "www.no-ip.example", "U.S.A.", "update.no-ip.example", 80, "1d"},
+    {kProviderNames[3], "www.dtdns.example", "U.S.A.", "update.dtdns.example", 80, "1d"},
+    {kProviderNames[4], "www.changeip.example", "U.S.A.", "update.changeip.example", 80, "1d"},
+    {kProviderNames[5], "www.twnic.example", "Taiwan", "update.twnic.example", 1053, "1d"},
+    {kProviderNames[6], "www.3322.example", "China", "update.3322.example", 80, "1d"},
+    {kProviderNames[7], "www.3y3.example", "China", "update.3y3.example", 80, "1d"},
+    {kProviderNames[8], "www.88ip.example", "China", "update.88ip.example", 80, "1h"},
+    {kProviderNames[9], "www.dhs.example", "Australia", "update.dhs.example", 80, "2h"},
+    {kProviderNames[10], "www.ubddns.example", "Taiwan", "update.ubddns.example", 80, "1h"},
+    {kProviderNames[11], "www.peanuthull.example", "China", "update.peanuthull.example", 80, "1d"},
+    {kProviderNames[12], "www.ostral.example", "Taiwan", "update.ostral.example", 80, "1d"},
+    {kProviderNames[13], "www.ostral-easy.example", "Taiwan", "update.ostral-easy.example", 80, "1d"},
+    {kProviderNames[14], "www.tarvex.example", "Taiwan", "update.tarvex.example", 80, "1d"},
     {"", "", "", "", 0, ""},
 };
 
 namespace {
 
+using module::holds;
+using module::kind;
 using module::kUnset;
 using module::same_text;
 using record = ddns_record;
 
 constexpr const char *kSource = "system/ddns.c";
 constexpr int kFile = 22;
-constexpr int kProviders = 15;
+constexpr int kProviders = std::size(kProviderNames);
 constexpr int kUserNameProvider = 8;  // accounts of this provider are told apart by user name
 constexpr const char *kStatusFile = "/var/tmp/ddns_status";
 constexpr std::size_t kStatusMax = 1024;
@@ -103,12 +112,19 @@ void set_status(int n, char status) {
     s.text[n - 1] = is_digit(status) ? status : '0';
 }
 
-constexpr module::field kFields[] = {
-    MODULE_FIELD(record, provider, module::kind::number), MODULE_FIELD(record, username, module::kind::word),
-    MODULE_FIELD(record, password, module::kind::word),   MODULE_FIELD(record, host, module::kind::word),
-    MODULE_FIELD(record, domain, module::kind::word),     MODULE_FIELD(record, auto_wan, module::kind::number),
-    MODULE_FIELD(record, wan_info, module::kind::word),
-};
+// The domain "<custom>" says that host holds the whole name.  The form
+// names the published port by select_port, a fixed address by wan_ip.
+constexpr const char *kCustomDomain[] = {"<custom>"};
+constexpr auto kFields = module::describe({
+    MODULE_FIELD(record, provider, kind::number).one_of(kProviderNames),
+    MODULE_FIELD(record, username, kind::word).is(holds::label),
+    MODULE_FIELD(record, password, kind::word).is(holds::secret),
+    MODULE_FIELD(record, host, kind::word).is(holds::host),
+    MODULE_FIELD(record, domain, kind::word).is(holds::host).or_one_of(kCustomDomain),
+    MODULE_FIELD(record, auto_wan, kind::number).is(holds::number, 0, 1),
+    MODULE_FIELD(record, wan_info, kind::word).is(holds::ifname).in_form("select_port"),
+});
+constexpr module::field kFixedAddress = MODULE_KEYED(record, wan_info, "wan_ip", kind::word).is(holds::ipv4);
 
 std::string format_account(const record &r) { return module::format_fields(&r, kFields); }
 
@@ -233,30 +249,25 @@ void *start_updater(void *any) {
     return any;
 }
 
-void *account_cgiParam(record *r) {
-    if (!r) return r;
-    r->provider = qiValue("provider");
-    module::form_text(r->username, "username");
-    module::form_text(r->password, "password");
-    module::form_text(r->host, "host");
-    module::form_text(r->domain, "domain");
-    r->auto_wan = qiValue("auto_wan");
-    if (r->auto_wan == 0) {
-        module::form_text(r->wan_info, "wan_ip");
-        if (same_text(r->wan_info, kUnset)) {
-            r->auto_wan = 1;
-            module::form_text(r->wan_info, "select_port");
-        }
-    } else {
-        module::form_text(r->wan_info, "select_port");
+// Without a fixed address the form's port is published.
+void *account_cgiParam(record *rec) {
+    if (!rec) return rec;
+    record r = *rec;
+    if (module::form_fields(&r, kFields)) return nullptr;
+    if (r.auto_wan == 0) {
+        record fixed = r;
+        if (!module::take(&fixed, kFixedAddress, qValue("wan_ip"))) return nullptr;
+        if (same_text(fixed.wan_info, kUnset)) r.auto_wan = 1;
+        else r = fixed;
     }
-    r->status = '0';
-    return r;
+    r.status = '0';
+    *rec = r;
+    return rec;
 }
 
 void account_entry(module::xml_entry &e, const record &r) {
     const int p = r.provider >= 0 && r.provider < kProviders ? r.provider : 0;
-    e.text("provider", ddns_providers[p].name);
+    e.text("provider", kProviderNames[p]);
     module::export_fields(e, &r, module::field_list(kFields).subspan(1));
 }
 
@@ -267,27 +278,15 @@ void account_xmlConf(const char *function) {
 }
 
 // The export names the provider, an older document numbers it: both read
-// back; anything else leaves the provider as it was.
-int32_t provider_of(const char *value, int32_t fallback) {
-    if (!value) return fallback;
-    char *end = nullptr;
-    const long number = std::strtol(value, &end, 10);
-    if (end != value && !*end) return number >= 0 && number < kProviders ? static_cast<int32_t>(number) : fallback;
-    for (int p = 0; p < kProviders; ++p)
-        if (strcasecmp(value, ddns_providers[p].name) == 0) return p;
-    return fallback;
-}
-
+// back.  The status is that of the line the record will take.
 void *account_xmlEntry(xml_node *node, void *rec) {
     if (!node || !rec) return rec;
     auto &r = *static_cast<record *>(rec);
-    const module::xml_values v(node);
-    r.provider = provider_of(v.raw("provider"), r.provider);
-    module::read_fields(v, &r, module::field_list(kFields).subspan(1));
+    const module::field *refused = module::read_fields(module::xml_values(node), &r, kFields);
     record_file *h = module::open_file(kFile, MODULE_TAG(kSource), 0);
     r.status = status_of(h ? static_cast<int>(h->count) + 1 : 1);
     my_CloseFile(h);
-    return rec;
+    return refused ? nullptr : rec;
 }
 
 int account_import_xmlConf(xml_node *tree) {
@@ -335,6 +334,8 @@ const module_table kTable = {
 };
 
 }  // namespace
+
+const module::description module::descriptions::ddns{"ddns", kFields};
 
 extern "C" {
 

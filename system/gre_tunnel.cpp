@@ -1,6 +1,7 @@
 // The GRE tunnels from a WAN port to a peer.  The tunnel program runs a
 // tunnel; the module keeps the records and the chains that mark the traffic
 // entering over the tunnel's device.
+#include <cstdint>
 #include <ctime>
 #include <string>
 
@@ -9,6 +10,7 @@
 namespace {
 
 using module::arg;
+using module::holds;
 using module::kind;
 using record = gre_tunnel_record;
 
@@ -18,31 +20,36 @@ constexpr int kFile = 221;
 constexpr const char *kGroups[] = {"gre_tunnel"};
 using texts = module::texts<kGroups>;
 
-// Line order; the keys are the form's.
-constexpr module::field kFields[] = {
-    MODULE_FIELD(record, name, kind::name),
-    MODULE_FIELD(record, id, kind::word),
-    MODULE_FIELD(record, wan_num, kind::number),
-    MODULE_FIELD(record, remote_host, kind::name),
-    MODULE_FIELD(record, local_gre_interface, kind::name),
-    MODULE_FIELD(record, local_gre_mask, kind::name),
-    MODULE_FIELD(record, remote_gre_interface, kind::name),
-    MODULE_FIELD(record, remote_gre_mask, kind::name),
-    MODULE_FIELD(record, mark, kind::name),
-    MODULE_FIELD(record, duration, kind::quoted_number),
-    MODULE_FIELD(record, timeout, kind::quoted_number),
-};
+// Line order; the keys are the form's.  The chains "GRETunnel_ID" + 4
+// characters stay within 28 with an identifier of 14 digits; the device
+// "WAN<port>_T<mark>" stays within 15 with a two-digit port and a mark of
+// 8 hexadecimal digits (the default: the time).  The form's numbers are 0
+// when it has none.
+#define ADDRESS(member, what) MODULE_FIELD(record, member, kind::name).is(what)
+#define COUNT(member) MODULE_FIELD_OR(record, member, kind::quoted_number, "0").is(holds::number, 0, INT32_MAX)
+constexpr auto kFields = module::describe({
+    MODULE_FIELD(record, name, kind::name).is(holds::text),
+    MODULE_FIELD(record, id, kind::word).is(holds::identifier),
+    MODULE_FIELD_OR(record, wan_num, kind::number, "0").port_number(),
+    MODULE_FIELD(record, remote_host, kind::name).is(holds::host),
+    ADDRESS(local_gre_interface, holds::ipv4),
+    ADDRESS(local_gre_mask, holds::mask),
+    ADDRESS(remote_gre_interface, holds::ipv4),
+    ADDRESS(remote_gre_mask, holds::mask),
+    MODULE_FIELD(record, mark, kind::name).is(holds::mark, 8),
+    COUNT(duration),
+    COUNT(timeout),
+});
+#undef ADDRESS
+#undef COUNT
 
 std::string format_tunnel(const record &r) { return module::format_fields(&r, kFields); }
 
-void chain_follows_id(record &r) {
-    module::set_chain(r.chain, kChainPrefix, r.id);
-    if (!r.refs_fixed) r.refs = static_cast<int32_t>(module::nat_references(r.chain, {"CSRC", "CDST", "SSRC", "SDST"}));
-}
+void follow_id(record &r) { module::follow_identifier(r, kChainPrefix, {"CSRC", "CDST", "SSRC", "SDST"}); }
 
 void *parse_tunnel(char *line, void *rec) {
     module::parse_fields(line, rec, kFields);
-    chain_follows_id(*static_cast<record *>(rec));
+    follow_id(*static_cast<record *>(rec));
     return rec;
 }
 
@@ -113,15 +120,10 @@ void *tunnel_recommand(record *now, record *before) {
 
 void *tunnel_initial_system_cmd(record *r, int, int flag) { return flag ? tunnel_command(r) : r; }
 
-// An identifier names the tunnel's process record: a word or unset.  The
-// numbers are the form's, 0 when it has none.
 void *tunnel_cgiParam(record *rec) {
     if (!rec) return rec;
     record r = *rec;
-    module::form_fields(&r, kFields);
-    for (const module::field &f : kFields)
-        if (f.is_number()) module::number_in(&r, f) = module::form_integer(f.key, 0);
-    if (!module::same_text(r.id, module::kUnset) && !module::is_file_name(r.id)) return nullptr;
+    if (module::form_fields(&r, kFields)) return nullptr;
     module::set_chain(r.chain, kChainPrefix, r.id);
     *rec = r;
     return rec;
@@ -150,6 +152,8 @@ const module_table kTable = {
 };
 
 }  // namespace
+
+const module::description module::descriptions::gre_tunnel{"gre_tunnel", kFields};
 
 extern "C" {
 

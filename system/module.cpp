@@ -235,18 +235,39 @@ bool is_set(const char *text) {
     return text && *text && !same_text(text, kUnset) && !same_text(text, "0.0.0.0");
 }
 
+bool is_secret(const char *text) {
+    return text && std::none_of(text, text + std::strlen(text), [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return u < 0x20 || u == 0x7f || c == '"' || c == '\\';
+    });
+}
 
-bool one_word(const char *text) { return text && !std::strpbrk(text, " \t\r\n\""); }
+bool holds_values(const void *rec, field_list list, std::initializer_list<const char *> keys) {
+    for (const char *key : keys)
+        for (const field &f : list)
+            if (same_text(f.key ? f.key : f.form ? f.form : "", key) && !f.is_number() && !accepts(f, text_in(rec, f)))
+                return false;
+    return true;
+}
 
 namespace {
 
 // A value that leaves a field as it would be without one.
 bool missing(const char *value) { return !value || !*value || same_text(value, kUnset); }
 
-// A field's value from a text: a text field takes it, a number its decimal.
+// The index of a choice's name; -1 when it is none of them.
+int index_of(const field &f, const char *value) {
+    for (std::size_t i = 0; i < f.names.size(); ++i)
+        if (same_text(f.names[i], value)) return static_cast<int>(i);
+    return -1;
+}
+
+// A field's value from a text: a text field takes it, a number its decimal
+// (a choice's name: its index).
 void store(void *rec, const field &f, const char *value) {
-    if (f.is_number()) number_in(rec, f) = clamped(std::strtoll(value, nullptr, 10));
-    else set_text(text_in(rec, f), f.size, value);
+    if (!f.is_number()) return set_text(text_in(rec, f), f.size, value);
+    const int index = f.what == holds::choice ? index_of(f, value) : -1;
+    number_in(rec, f) = index >= 0 ? index : clamped(std::strtoll(value, nullptr, 10));
 }
 
 }  // namespace
@@ -372,12 +393,12 @@ bool word_character(unsigned char c) { return std::isalnum(c) || std::strchr(".:
 bool host_character(unsigned char c) { return std::isalnum(c) || std::strchr(".-_:", c); }
 bool alphanumeric(unsigned char c) { return std::isalnum(c) != 0; }
 bool hexadecimal(unsigned char c) { return std::isxdigit(c) != 0; }
-bool secret_character(unsigned char c) { return c >= 0x20 && c != 0x7f && c != '"' && c != '\\'; }
+bool label_character(unsigned char c) { return std::isalnum(c) || std::strchr("._-@", c); }
 
 }  // namespace
 
 bool accepts(const field &f, const char *value) {
-    if (missing(value)) return true;
+    if (missing(value) || index_of(f, value) >= 0) return true;
     const std::size_t most = f.high > 0 ? static_cast<std::size_t>(f.high) : f.size ? f.size - 1 : 0;
     switch (f.what) {
         case holds::undeclared:  // a module not yet described checks as it always has
@@ -385,8 +406,7 @@ bool accepts(const field &f, const char *value) {
         case holds::number:
             return decimal_in(value, f.low, f.ports ? RETURN_DEF_INT("SYSTEM_PORT_NUM") : f.high);
         case holds::choice:
-            if (f.is_number()) return decimal_in(value, 0, static_cast<long long>(f.names.size()) - 1);
-            return std::any_of(f.names.begin(), f.names.end(), [&](const char *n) { return same_text(n, value); });
+            return f.is_number() && decimal_in(value, 0, static_cast<long long>(f.names.size()) - 1);
         case holds::ipv4: return is_ipv4(value);
         case holds::mask: return is_mask(value);
         case holds::ipv6: return is_ipv6(value);
@@ -401,8 +421,9 @@ bool accepts(const field &f, const char *value) {
         case holds::identifier: return f.high ? made_of(value, most, alphanumeric) : is_identifier(value);
         case holds::word: return *value != '-' && made_of(value, most, word_character);
         case holds::host: return made_of(value, most, host_character);
+        case holds::label: return *value != '.' && *value != '-' && made_of(value, most, label_character);
         case holds::text: return !has_control(value);
-        case holds::secret: return made_of(value, SIZE_MAX, secret_character);
+        case holds::secret: return is_secret(value);
     }
     return false;
 }
@@ -418,7 +439,9 @@ std::string holding(const field &f) {
             return "a number from " + std::to_string(f.low) + " to " +
                    (f.ports ? std::to_string(RETURN_DEF_INT("SYSTEM_PORT_NUM")) : std::to_string(f.high));
         case holds::choice:
-            if (f.is_number()) return "a number from 0 to " + std::to_string(static_cast<int>(f.names.size()) - 1);
+            if (f.is_number())
+                return "one of its names, or a number from 0 to " +
+                       std::to_string(static_cast<int>(f.names.size()) - 1);
             return "one of its names";
         case holds::ipv4: return "an IPv4 address";
         case holds::mask: return "an IPv4 mask";
@@ -434,6 +457,7 @@ std::string holding(const field &f) {
         case holds::identifier: return f.high ? most("letters and digits") : "an identifier of 14 digits";
         case holds::word: return "one word of " + most("letters, digits and \".:_/-\"");
         case holds::host: return "a host name or an address";
+        case holds::label: return most("letters, digits and \"._-@\", not beginning with '.' or '-'");
         case holds::text: return "a text without control characters";
         case holds::secret: return "a text without quotes, backslashes or control characters";
     }

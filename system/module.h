@@ -312,6 +312,9 @@ enum class holds : uint8_t {
     identifier,  // 14 digits as my_chainID makes them; with high, 1 to high letters and digits
     word,        // 1 to high of letters, digits and ".:_/-", not beginning with '-'
     host,        // a host name or an address: letters, digits and ".-_:"
+    label,       // a user name, an IKE identity or a file's name: 1 to high letters, digits and
+                 // "._-@", beginning with none of ".-": it stands bare in a daemon's file (where a
+                 // leading '#' would make a comment), as a file name and on a command line
     text,        // free text without control characters, cut at the capacity
     secret,      // text without '"', '\' or control characters, cut at the capacity
 };
@@ -336,7 +339,7 @@ struct field {
     holds what = holds::undeclared;
     int32_t low = 0, high = 0;  // a number's range; most characters of a mark, identifier or word
     const char *form = nullptr;  // the form's name where it is not key; "" none
-    std::span<const char *const> names{};  // a choice's values
+    std::span<const char *const> names{};  // a choice's values, or values taken besides the kind's
     bool ports = false;          // a number from 1 to the product's port count
     bool exported = true;        // written by the XML export (else only read)
 
@@ -361,8 +364,16 @@ struct field {
         f.form = name;
         return f;
     }
+    // A choice; a number takes the index or the name and holds the index.
     constexpr field one_of(std::span<const char *const> values) const {
         field f = is(holds::choice);
+        f.names = values;
+        return f;
+    }
+    // Takes each of values as well as what it holds (a marker such as
+    // "<custom>").
+    constexpr field or_one_of(std::span<const char *const> values) const {
+        field f = *this;
         f.names = values;
         return f;
     }
@@ -418,6 +429,10 @@ const field *field_named(field_list list, const char *key);
 // that a line, a rule or a secrets file takes it whole.  Null, empty and
 // "^o^" are missing values, which every field takes.
 bool accepts(const field &f, const char *value);
+// Whether the texts of rec's fields named by keys (in list; a field the
+// XML lacks by its form name) hold what they may: a line edited by hand
+// that does not is left out of a daemon's file or a kernel's line.
+bool holds_values(const void *rec, field_list list, std::initializer_list<const char *> keys);
 // What the field may hold, in words ("an IPv4 address", "a number from 0
 // to 31"), for the cause of a refusal.
 std::string holding(const field &f);
@@ -460,6 +475,13 @@ const description *described(const char *module);
 // The descriptions, each defined in its module's file.
 namespace descriptions {
 extern const description vpn_trunk;
+extern const description vpn_ipsec_autokey;
+extern const description vpn_pptp_server;
+extern const description vpn_pptp_client;
+extern const description gre_tunnel;
+extern const description auth_user;
+extern const description ddns;
+extern const description virtual_link;
 }  // namespace descriptions
 
 // ---- Chains, rules and command lines ------------------------------------
@@ -474,13 +496,14 @@ void set_chain(char (&chain)[Size], const char *prefix, const char *id) {
 // followed by each suffix (none: chain itself).
 unsigned int nat_references(const char *chain, std::initializer_list<const char *> suffixes = {""});
 
-// A record that owns a nat chain: the chain follows its identifier, and
-// the kernel's count of the rules that jump to it follows the chain unless
-// the reader set refs_fixed (it does not need the count).
+// A record that owns nat chains: its chain follows its identifier, and
+// the kernel's count of the rules that jump to the chains (the chain
+// followed by each suffix; none: the chain itself) follows the chain
+// unless the reader set refs_fixed (it does not need the count).
 template <typename Record>
-void follow_identifier(Record &r, const char *prefix) {
+void follow_identifier(Record &r, const char *prefix, std::initializer_list<const char *> suffixes = {""}) {
     set_chain(r.chain, prefix, r.id);
-    if (!r.refs_fixed) r.refs = static_cast<int32_t>(nat_references(r.chain));
+    if (!r.refs_fixed) r.refs = static_cast<int32_t>(nat_references(r.chain, suffixes));
 }
 
 // A record's text as one word of a command line: itself when it is a plain
@@ -501,9 +524,10 @@ bool has_control(const char *text);
 // Whether a text is a decimal number, a fraction allowed ("-12", "25.5").
 bool is_decimal(const char *text);
 
-// Whether a text may stand as a word in a line of a daemon's secrets file:
-// no blank, tab, line break or double quote.
-bool one_word(const char *text);
+// Whether a text may stand between double quotes in a daemon's file (a
+// password, a key): no '"', backslash or control character, which would end the
+// quotes or the line.  What holds::secret fields hold.
+bool is_secret(const char *text);
 
 // Whether a record text may name a file of a directory: a plain word
 // without '/' that does not begin with '.'.
@@ -652,7 +676,9 @@ struct texts {
         for (const char *group : Groups) load_my_language(code, group, chosen());
         return *chosen();
     }
-    static int print(const char *text) { return print_through(chosen() ? *chosen() : nullptr, text); }
+    static int print(const char *text) { return print_through(table(), text); }
+    // The table print uses; null before language.
+    static q_entry *table() { return chosen() ? *chosen() : nullptr; }
 
 private:
     static q_entry *&own() {

@@ -151,6 +151,13 @@ const module_entry kModules[] = {
 // may hold.
 const module::description *const kDescriptions[] = {
     &module::descriptions::vpn_trunk,
+    &module::descriptions::vpn_ipsec_autokey,
+    &module::descriptions::vpn_pptp_server,
+    &module::descriptions::vpn_pptp_client,
+    &module::descriptions::gre_tunnel,
+    &module::descriptions::auth_user,
+    &module::descriptions::ddns,
+    &module::descriptions::virtual_link,
 };
 
 }  // namespace

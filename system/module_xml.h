@@ -131,6 +131,20 @@ inline constexpr const char *kServices[] = {"PING", "HTTP", "HTTPS", "TELNET", "
 // it could.
 bool read_request(const char *path, const std::function<void(const xml_values &)> &fill);
 
+// The xmlParam reading of a described record: the request file's values
+// into rec through list, all or nothing (a value a field cannot hold
+// leaves rec as it was).  Whether rec took them; the file is removed
+// either way.
+template <typename Record>
+bool read_request_fields(const char *path, Record &rec, field_list list) {
+    Record r = rec;
+    const field *refused = nullptr;
+    read_request(path, [&](const xml_values &v) { refused = read_fields(v, &r, list); });
+    if (refused) return false;
+    rec = r;
+    return true;
+}
+
 // The "_function" element's opening, "<_function value=\"%s\" method=\"add\">"
 // (the value escaped for XML), and its closing.
 std::string function_open(const char *function_value);

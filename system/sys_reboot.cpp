@@ -12,9 +12,8 @@
 namespace {
 
 constexpr int kUptimeFile = 182;  // /proc/uptime
-
-q_entry *own_table = nullptr;       // the module's own language table
-q_entry **chosen_table = nullptr;   // the one the last language call chose, for print
+constexpr const char *kGroups[] = {"reboot", "sys_reboot"};
+using texts = module::texts<kGroups>;
 
 void flush_all() {
     std::fflush(stdin);
@@ -22,9 +21,12 @@ void flush_all() {
     std::fflush(stderr);
 }
 
-const char *T(const char *key) { return Name2Str(chosen_table, key); }
+const char *T(const char *key) {
+    q_entry *table = texts::table();
+    return Name2Str(&table, key);
+}
 
-void *clear(void *rec) {
+void *reboot_time(void *rec) {
     *static_cast<uint32_t *>(rec) = RETURN_DEF_UINT("SYSTEM_REBOOT_TIME");
     return rec;
 }
@@ -87,7 +89,7 @@ void write_head() {
 }
 
 // With no text, the page head; with a text, the text as it is.
-void *set_default(void *arg, const char *text) {
+void *write_page(void *arg, const char *text) {
     if (text) std::fputs(text, stdout);
     else write_head();
     flush_all();
@@ -95,20 +97,19 @@ void *set_default(void *arg, const char *text) {
 }
 
 // /proc/uptime is only ever read.
-record_file *open(void *, const char *tag, int) { return module::open_file(kUptimeFile, tag, 0); }
+record_file *open_uptime(void *, const char *tag, int) { return module::open_file(kUptimeFile, tag, 0); }
 
 // The first number of the line: for /proc/uptime, whole seconds.
-void *parse(char *line, void *rec) {
+void *parse_uptime(char *line, void *rec) {
     char *tokens[2];
     if (string_parse(tokens, 2, line) >= 1 && tokens[0])
         *static_cast<uint32_t *>(rec) = static_cast<uint32_t>(std::strtoul(tokens[0], nullptr, 10));
     return rec;
 }
 
-
 // The count-down, then the restart: without a command the kernel restart,
 // with one that command (run to its end), with an empty one nothing more.
-int command(uint32_t *record, const char *restart) {
+int count_down_and_restart(uint32_t *record, const char *restart) {
     int extra = record && *record == 1 ? RETURN_DEF_INT("SYSTEM_FORMAT_TIME") : 0;
     int total = extra + get_last_reboot_interval() + 30;
     if (total % 10) total = (total / 10 + 1) * 10;
@@ -139,22 +140,15 @@ int command(uint32_t *record, const char *restart) {
     return 0;
 }
 
-void *discommand(void *arg) { return arg; }
-
-q_entry *language(const char *code, q_entry **table) {
-    chosen_table = table && *table ? table : &own_table;
-    load_my_language(code, "reboot", chosen_table);
-    load_my_language(code, "sys_reboot", chosen_table);
-    return *chosen_table;
-}
+void *unchanged(void *arg) { return arg; }
 
 // One message appended to the page; its text is one line of a single-quoted
 // script string, placeholders replaced from the chosen language table.
-int print(const char *text) {
+int append_message(const char *text) {
     if (!text) return 0;
-    if (chosen_table && *chosen_table) {
+    if (q_entry *table = texts::table()) {
         char *script = my_string(nullptr, "<script>$(\"#sys_reboot_log\").append('%s');</script>\n", text);
-        if (script) qSedStr(*chosen_table, script, stdout);
+        if (script) qSedStr(table, script, stdout);
         std::free(script);
     } else {
         std::printf("<script>\n$(\"#sys_reboot_log\").append('%s');\n</script>\n", text);
@@ -163,22 +157,22 @@ int print(const char *text) {
     return 0;
 }
 
-void cgi_param() {}
+void no_form() {}
 
 const module_table kTable = {
     .name = "sys_reboot",
-    .clear = clear,
-    .set_default = set_default,
-    .open = open,
-    .getline = module::getline<parse>,
-    .getnum = module::getnum<parse>,
-    .parse = parse,
+    .clear = reboot_time,
+    .set_default = write_page,
+    .open = open_uptime,
+    .getline = module::getline<parse_uptime>,
+    .getnum = module::getnum<parse_uptime>,
+    .parse = parse_uptime,
     .close = module::close_file,
-    .command = module::op(static_cast<sys_reboot_command_fn>(command)),
-    .discommand = module::op(discommand),
-    .language = language,
-    .print = print,
-    .cgiParam = module::op(cgi_param),
+    .command = module::op(static_cast<sys_reboot_command_fn>(count_down_and_restart)),
+    .discommand = module::op(unchanged),
+    .language = texts::language,
+    .print = append_message,
+    .cgiParam = module::op(no_form),
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <string>
 
 #include "system/module.h"
 
@@ -17,54 +18,45 @@ constexpr int kPageWidth = 700;
 upgrade_info_record &as_record(void *rec) { return *static_cast<upgrade_info_record *>(rec); }
 uint32_t now() { return static_cast<uint32_t>(std::time(nullptr)); }
 
-char *format_line(const upgrade_info_record &r) {
-    return my_string(nullptr, "%lu %lu", static_cast<unsigned long>(r.start), static_cast<unsigned long>(r.end));
-}
+// "%lu %lu": start, a blank, end.
+std::string timing_line(const upgrade_info_record &r) { return std::to_string(r.start) + " " + std::to_string(r.end); }
 
 int add_result = -1;  // the last add's result, returned again when a line cannot be built
 
-int add(record_file *h, void *rec) {
-    if (char *line = format_line(as_record(rec))) {
-        add_result = my_AddLine(h, line);
-        std::free(line);
+int add_timing(record_file *h, void *rec) {
+    try {
+        add_result = my_AddLine(h, timing_line(as_record(rec)).c_str());
+    } catch (...) {
+        // Out of memory: the previous result stands.
     }
     return add_result;
 }
 
-int modify(record_file *h, void *rec, int n) {
-    char *line = format_line(as_record(rec));
-    if (!line) return -1;
-    int result = my_ReplaceLine(h, static_cast<uint32_t>(n), line);
-    std::free(line);
-    return result;
-}
-
-void *set_default(void *rec, const char *) {
+void *timing_defaults(void *rec, const char *) {
     as_record(rec) = {now(), now() + kFirstDuration};
     return rec;
 }
 
 // An empty file gets the default line at once: a first upgrade is shown
 // with a bar of 360 seconds.
-record_file *open(void *, const char *tag, int mode) {
+record_file *open_timing(void *, const char *tag, int mode) {
     record_file *h = module::open_file(kTimingFile, tag, mode);
     if (h && h->count == 0) {
         upgrade_info_record first{now() - kFirstDuration, now()};
-        add(h, &first);
+        add_timing(h, &first);
         my_WriteFile(h);
     }
     return h;
 }
 
 // A hand-edited line with one number keeps the other field as it was.
-void *parse(char *line, void *rec) {
+void *parse_timing(char *line, void *rec) {
     char *tokens[2] = {};
     int n = string_parse(tokens, 2, line);
     if (n >= 1) as_record(rec).start = static_cast<uint32_t>(std::strtoul(tokens[0], nullptr, 10));
     if (n >= 2) as_record(rec).end = static_cast<uint32_t>(std::strtoul(tokens[1], nullptr, 10));
     return rec;
 }
-
 
 // The bar itself, after prev (freed); attribute sets its maximum.
 char *progress_bar(char *prev, const char *attribute) {
@@ -78,14 +70,14 @@ char *progress_bar(char *prev, const char *attribute) {
 const module_table kTable = {
     .name = "upgrade_info",
     .clear = module::clear<upgrade_info_record>,
-    .add = add,
+    .add = add_timing,
     .remove = module::remove,
-    .modify = modify,
-    .set_default = set_default,
-    .open = open,
-    .getline = module::getline<parse>,
-    .getnum = module::getnum<parse>,
-    .parse = parse,
+    .modify = module::modify<upgrade_info_record, timing_line>,
+    .set_default = timing_defaults,
+    .open = open_timing,
+    .getline = module::getline<parse_timing>,
+    .getnum = module::getnum<parse_timing>,
+    .parse = parse_timing,
     .close = module::close_file,
 };
 
@@ -98,18 +90,18 @@ void upgrade_info_unregister(module_table *table) { module::unregister_table(tab
 
 int get_last_upgrade_interval(void) {
     upgrade_info_record record{};
-    record_file *h = open(nullptr, MODULE_TAG(kSource), 1);
+    record_file *h = open_timing(nullptr, MODULE_TAG(kSource), 1);
     if (!h) return 0;
-    module::read_number(h, &record, 1, parse);
+    module::read_number(h, &record, 1, parse_timing);
     int interval = static_cast<int>(record.end - record.start);
     module::close_file(&h);
     return interval;
 }
 
 void update_upgrade_interval(upgrade_info_record *record) {
-    record_file *h = open(nullptr, MODULE_TAG(kSource), 1);
+    record_file *h = open_timing(nullptr, MODULE_TAG(kSource), 1);
     if (!h) return;
-    modify(h, record, 1);
+    module::modify<upgrade_info_record, timing_line>(h, record, 1);
     module::close_file(&h);
 }
 

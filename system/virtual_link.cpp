@@ -1,14 +1,17 @@
 // The virtual WAN links: additional addresses of WAN ports, each with its
 // own gateway, route mark and routing table, used as separate uplinks.  The
 // apply and removal sequences are in virtual_link_util.
-#include <cstdlib>
+#include <array>
+#include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "system/module_xml.h"
 
 namespace {
 
+using module::holds;
 using module::kind;
 using module::same_text;
 using record = virtual_link_record;
@@ -20,47 +23,54 @@ constexpr const char *kZeroIpv6 = "0000:0000:0000:0000:0000:0000:0000:0000";
 constexpr const char *kGroups[] = {"virtual_link"};
 using texts = module::texts<kGroups>;
 
-#define WORD(member) MODULE_FIELD(record, member, kind::word)
-#define NUMBER(member) MODULE_FIELD(record, member, kind::number)
-constexpr module::field kLine[] = {
-    WORD(wanport),
-    WORD(ipaddr),
-    WORD(netmask),
-    WORD(defgw),
-    NUMBER(ipv6cmode),
-    WORD(ipv6addr),
-    WORD(prefix),
-    WORD(ipv6gw),
-    NUMBER(detect_service),
-    WORD(detect_ipaddr),
-    WORD(detect_domain),
-    NUMBER(detect_frequency),
-    WORD(bandwidth_down_stream),
-    WORD(bandwidth_up_stream),
-    WORD(mark),
-    MODULE_FIELD(record, name, kind::name),
-};
-// The XML's fields in its order; the form has the mark and prefix as well.
-constexpr module::field kXml[] = {
-    WORD(name),
-    WORD(wanport),
-    WORD(ipaddr),
-    WORD(netmask),
-    WORD(defgw),
-    WORD(subnet),
-    NUMBER(ipv6cmode),
-    WORD(ipv6addr),
-    WORD(ipv6gw),
-    NUMBER(detect_service),
-    WORD(detect_ipaddr),
-    WORD(detect_domain),
-    NUMBER(detect_frequency),
-    WORD(bandwidth_down_stream),
-    WORD(bandwidth_up_stream),
-};
-constexpr module::field kFormOnly[] = {WORD(mark), WORD(prefix)};
+// The XML's order; the form has the prefix and the mark as well.  A mark
+// names a routing table, of at most 5 hexadecimal digits.  The bandwidths
+// are numbers written into the kernel's route-mark line.
+#define WORD(member, what) MODULE_FIELD(record, member, kind::word).is(what)
+#define COUNT(member) MODULE_FIELD(record, member, kind::number).is(holds::number, 0, INT32_MAX)
+constexpr auto kFields = module::describe({
+    MODULE_FIELD(record, name, kind::name).is(holds::text),
+    WORD(wanport, holds::ifname),
+    WORD(ipaddr, holds::ipv4),
+    WORD(netmask, holds::mask),
+    WORD(defgw, holds::ipv4),
+    MODULE_FIELD(record, subnet, kind::none).is(holds::ipv4),
+    COUNT(ipv6cmode),
+    WORD(ipv6addr, holds::ipv6),
+    WORD(ipv6gw, holds::ipv6),
+    COUNT(detect_service),
+    WORD(detect_ipaddr, holds::ipv4),
+    WORD(detect_domain, holds::host),
+    COUNT(detect_frequency),
+    MODULE_FIELD(record, bandwidth_down_stream, kind::word).is(holds::number, 0, INT32_MAX),
+    MODULE_FIELD(record, bandwidth_up_stream, kind::word).is(holds::number, 0, INT32_MAX),
+    MODULE_UNKEYED(record, prefix, kind::word).is(holds::prefix).in_form("prefix"),
+    MODULE_UNKEYED(record, mark, kind::word).is(holds::mark, 5).in_form("mark"),
+});
 #undef WORD
-#undef NUMBER
+#undef COUNT
+
+// The fields of list named by keys (or form names), in that order, at
+// compile time.
+template <std::size_t N>
+consteval std::array<module::field, N> in_order(module::field_list list, const char *const (&keys)[N]) {
+    std::array<module::field, N> out{};
+    for (std::size_t i = 0; i < N; ++i) {
+        bool found = false;
+        for (const module::field &f : list)
+            if (std::string_view(f.key ? f.key : f.form) == keys[i]) out[i] = f, found = true;
+        if (!found) throw "no such field";
+    }
+    return out;
+}
+
+// The line's order.
+constexpr const char *kLineOrder[] = {
+    "wanport", "ipaddr", "netmask", "defgw", "ipv6cmode", "ipv6addr", "prefix", "ipv6gw",
+    "detect_service", "detect_ipaddr", "detect_domain", "detect_frequency", "bandwidth_down_stream",
+    "bandwidth_up_stream", "mark", "name",
+};
+constexpr auto kLine = in_order(kFields, kLineOrder);
 
 std::string format_link(const record &r) { return module::format_fields(&r, kLine); }
 
@@ -134,31 +144,24 @@ int link_restorebyinterface(const void *, const interface_record *iface) {
     return iface ? reapply_on(module::bounded(iface->iname).c_str()) : 0;
 }
 
-// A mark is one to five hexadecimal digits: it also names a routing table.
-bool is_mark(const char *mark) {
-    const std::size_t n = std::strlen(mark);
-    return n >= 1 && n <= 5 && std::strspn(mark, "0123456789abcdefABCDEF") == n;
-}
-
+// A link needs its mark: it names the link's table and chains.
 void *link_cgiParam(record *rec) {
     if (!rec) return rec;
     record r = *rec;
-    module::form_fields(&r, kXml);
-    module::form_fields(&r, kFormOnly);
-    if (!is_mark(r.mark)) return nullptr;
+    if (module::form_fields(&r, kFields) || !module::is_set(r.mark)) return nullptr;
     *rec = r;
     return rec;
 }
 
-void link_entry(module::xml_entry &e, const record &r) { module::export_fields(e, &r, kXml); }
+void link_entry(module::xml_entry &e, const record &r) { module::export_fields(e, &r, kFields); }
 
 void link_xmlConf(const char *function) {
     module::export_xml<record, link_entry>(kTable, function, MODULE_TAG(kSource));
 }
 
 void *link_xmlEntry(xml_node *node, void *rec) {
-    if (node && rec) module::read_fields(module::xml_values(node), rec, kXml);
-    return rec;
+    if (!node || !rec) return rec;
+    return module::read_fields(module::xml_values(node), rec, kFields) ? nullptr : rec;
 }
 
 // The export has no marks: an imported link gets the lowest decimal-looking
@@ -204,6 +207,8 @@ const module_table kTable = {
 };
 
 }  // namespace
+
+const module::description module::descriptions::virtual_link{"virtual_link", kFields};
 
 extern "C" {
 

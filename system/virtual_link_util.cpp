@@ -1,7 +1,6 @@
 // Applying and removing a virtual WAN link: its address on the port's
 // device, its route mark, its policy rule and routing table, and the
 // chains that mark, translate and count its traffic.
-#include <cstring>
 #include <string>
 
 #include "system/module.h"
@@ -44,14 +43,12 @@ std::string carrier_of(const interface_record &i) {
     return routing || bridge ? "br" + std::to_string(i.izone) : module::bounded(i.iname);
 }
 
-// The route-marking line is written between double quotes: its values may
-// hold nothing the shell reads there.
-bool quotable(const char *text) { return !std::strpbrk(text, "\"\\$`\r\n"); }
-
+// The route-marking line is written between double quotes, one key and
+// value after another: its values must be what their fields hold (a line
+// edited by hand may hold anything).
 bool applicable(const virtual_link_record &r) {
-    for (const char *value : {r.mark, r.wanport, r.bandwidth_up_stream, r.bandwidth_down_stream})
-        if (!quotable(value)) return false;
-    return true;
+    return module::holds_values(&r, module::descriptions::virtual_link.fields,
+                                {"mark", "wanport", "bandwidth_up_stream", "bandwidth_down_stream"});
 }
 
 // The address with its label, added or deleted.

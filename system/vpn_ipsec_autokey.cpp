@@ -1,19 +1,17 @@
 // The IPsec tunnels with automatic keying: their records, their marking
 // chains, their hand-over to the IKE daemon, the secrets files it reads,
 // and the GRE bridges that join a tunnel to a LAN or DMZ port.
-#include <sys/stat.h>
-
+#include <cstdint>
 #include <cstring>
 #include <string>
 
-#include "platform/platform.h"
-#include "runtime/owners.h"
 #include "system/module_xml.h"
 #include "system/vpn_util.h"
 
 namespace {
 
 using module::arg;
+using module::holds;
 using module::is_set;
 using module::kind;
 using record = vpn_ipsec_autokey_record;
@@ -26,48 +24,59 @@ constexpr const char *kXauthUsers = "/etc/ipsec.d/passwd";
 constexpr const char *kGroups[] = {"vpn_ipsec_autokey", "vpn_trunk"};
 using texts = module::texts<kGroups>;
 
-#define TEXT(member) MODULE_FIELD(record, member, kind::word)
-#define NUMBER(member) MODULE_FIELD(record, member, kind::number)
-// Line order; the keys are those of the form and the XML.
-constexpr module::field kFields[] = {
-    MODULE_FIELD(record, name, kind::name),
-    MODULE_UNKEYED(record, id, kind::word),
-    NUMBER(wan_num),
-    NUMBER(fixed_or_dynamic),
-    TEXT(remote),
-    NUMBER(auth_method),
-    TEXT(key),
-    TEXT(inside_pem_name),
-    TEXT(outside_pem_name),
-    TEXT(enc_alg_I),
-    TEXT(hash_alg_I),
-    NUMBER(group),
-    NUMBER(lifetime_I),
-    NUMBER(esp_or_ah),
-    TEXT(enc_alg_II),
-    TEXT(hash_alg_II),
-    NUMBER(lifetime_II),
-    NUMBER(pfs),
-    TEXT(mode),
-    TEXT(my_id),
-    TEXT(peer_id),
-    TEXT(local_ip),
-    TEXT(remote_ip),
-    TEXT(local_ip_mask),
-    NUMBER(hand_connection),
-    NUMBER(dpd_delay),
-    NUMBER(dpd_timeout),
-    TEXT(gredevid),
-    NUMBER(xauth_enable),
-    TEXT(xauth_auth_user),
-    TEXT(xauth_username),
-    TEXT(xauth_password),
-    NUMBER(en_l2tp_over_ipsec),
-    NUMBER(greType),
-    NUMBER(greInterface),
-};
-#undef TEXT
-#undef NUMBER
+// Line order; the keys are those of the form and the XML.  The chains
+// "vpnAuto_ID" + 4 characters stay within 28 with an identifier of 14
+// digits; the certificate names name files "NAME.crt" and "NAME.key".
+#define WORD(member, what) MODULE_FIELD(record, member, kind::word).is(what)
+#define FLAG(member) MODULE_FIELD(record, member, kind::number).is(holds::number, 0, 1)
+#define COUNT(member, low, high) MODULE_FIELD(record, member, kind::number).is(holds::number, low, high)
+// A port whose bridge a tunnel joins, 0 for none.
+constexpr module::field bridge_port(module::field f) {
+    f = f.port_number();
+    f.low = 0;
+    return f;
+}
+constexpr auto kFields = module::describe({
+    MODULE_FIELD(record, name, kind::name).is(holds::text),
+    // A request names the tunnel it is about by its identifier, when it has one.
+    WORD(id, holds::identifier).imported_only(),
+    MODULE_FIELD(record, wan_num, kind::number).port_number(),
+    FLAG(fixed_or_dynamic),
+    WORD(remote, holds::host),
+    FLAG(auth_method),
+    WORD(key, holds::secret),
+    WORD(inside_pem_name, holds::label),
+    WORD(outside_pem_name, holds::label),
+    WORD(enc_alg_I, holds::word),
+    WORD(hash_alg_I, holds::word),
+    COUNT(group, 1, 8192),
+    COUNT(lifetime_I, 0, INT32_MAX),
+    FLAG(esp_or_ah),
+    WORD(enc_alg_II, holds::word),
+    WORD(hash_alg_II, holds::word),
+    COUNT(lifetime_II, 0, INT32_MAX),
+    COUNT(pfs, 0, 8192),
+    WORD(mode, holds::word),
+    WORD(my_id, holds::label),
+    WORD(peer_id, holds::label),
+    WORD(local_ip, holds::ipv4),
+    WORD(remote_ip, holds::ipv4),
+    WORD(local_ip_mask, holds::mask),
+    FLAG(hand_connection),
+    COUNT(dpd_delay, 0, INT32_MAX),
+    COUNT(dpd_timeout, 0, INT32_MAX),
+    WORD(gredevid, holds::ifname),
+    FLAG(xauth_enable),
+    WORD(xauth_auth_user, holds::label),
+    WORD(xauth_username, holds::label),
+    WORD(xauth_password, holds::secret),
+    FLAG(en_l2tp_over_ipsec),
+    COUNT(greType, 0, INT32_MAX),
+    bridge_port(MODULE_FIELD(record, greInterface, kind::number)),
+});
+#undef WORD
+#undef FLAG
+#undef COUNT
 
 std::string format_tunnel(const record &t) { return module::format_fields(&t, kFields); }
 
@@ -98,40 +107,22 @@ void *tunnel_defaults(void *rec, const char *) {
     return rec;
 }
 
-// Values that would break a line of the secrets files (a line break never
-// reaches a record): a double quote in the key, and blanks or quotes in the
-// words of a line.
-bool acceptable(const record &t) {
-    if (std::strchr(t.key, '"')) return false;
-    for (const char *word : {t.remote, t.my_id, t.peer_id, t.inside_pem_name})
-        if (!module::one_word(word)) return false;
-    return true;
-}
-
+// A tunnel the form does not name keeps the identifier its defaults gave it.
 void *tunnel_cgiParam(record *rec) {
     if (!rec) return rec;
     record t = *rec;
-    module::form_fields(&t, kFields);
-    if (const char *id = qValue("id")) {
-        if (!module::is_file_name(id)) return nullptr;
-        module::set_text(t.id, id);
-    }
+    if (module::form_fields(&t, kFields)) return nullptr;
+    if (module::same_text(t.id, module::kUnset)) module::set_text(t.id, rec->id);
     module::set_chain(t.chain, kChainPrefix, t.id);
-    if (!acceptable(t)) return nullptr;
     *rec = t;
     return rec;
 }
 
 void *tunnel_xmlParam(record_file *, void *rec, const char *path) {
     if (!rec) return rec;
-    record t = *static_cast<record *>(rec);
-    // A request names the tunnel it is about by its identifier, when it has one.
-    module::read_request(path, [&](const module::xml_values &v) {
-        module::read_fields(v, &t, kFields);
-        if (v.identifier("id", t.id)) module::set_chain(t.chain, kChainPrefix, t.id);
-    });
-    if (!acceptable(t)) return nullptr;
-    *static_cast<record *>(rec) = t;
+    auto &t = *static_cast<record *>(rec);
+    if (!module::read_request_fields(path, t, kFields)) return nullptr;
+    module::set_chain(t.chain, kChainPrefix, t.id);
     return rec;
 }
 
@@ -229,17 +220,11 @@ int tunnel_interface_check(record_file *h, const interface_record *iface) {
 
 // ---- Secrets --------------------------------------------------------------
 
-// A secrets file opened for writing, readable by its owner only.
-runtime::file_handle secrets_file(const char *path, const char *mode) {
-    runtime::file_handle f(std::fopen(platform::path(path).c_str(), mode));
-    if (f) fchmod(fileno(f.get()), 0600);
-    return f;
-}
-
 // A tunnel with a key authenticates by it, whatever its method says;
-// without one by its local certificate (none: no line).
+// without one by its local certificate (none: no line).  A tunnel whose
+// values would break its line has none.
 void write_secret(std::FILE *f, const record &t) {
-    if (!acceptable(t)) return;
+    if (!module::holds_values(&t, kFields, {"key", "remote", "my_id", "peer_id", "inside_pem_name"})) return;
     if (!t.key[0] || module::same_text(t.key, module::kUnset)) {
         if (is_set(t.inside_pem_name)) std::fprintf(f, ": RSA %s.key \"\"\n", t.inside_pem_name);
         return;
@@ -296,6 +281,8 @@ const module_table kTable = {
 };
 
 }  // namespace
+
+const module::description module::descriptions::vpn_ipsec_autokey{"vpn_ipsec_autokey", kFields};
 
 extern "C" {
 
@@ -389,7 +376,7 @@ int vpn_ipsec_autokey_brvpn_global(void) {
 
 // A file that cannot be created is left out; the other is still written.
 int Rewrite_IpsecSecrets(void) {
-    runtime::file_handle secrets = secrets_file(kSecrets, "w"), users = secrets_file(kXauthUsers, "w+");
+    runtime::file_handle secrets = vpn::secrets_file(kSecrets), users = vpn::secrets_file(kXauthUsers, "w+");
     if (secrets || users)
         each_tunnel([&](const record &t) {
             if (secrets) write_secret(secrets.get(), t);

@@ -1,49 +1,50 @@
 // The appliance's outgoing PPTP connections: the client CHAP secrets, the
 // chains that mark a connection's traffic, and the masquerading of what
 // leaves through it.  The PPP daemon runs a connection (vpn_util).
-#include <sys/stat.h>
-
-#include <cstring>
 #include <ctime>
 #include <string>
 
-#include "platform/platform.h"
-#include "runtime/owners.h"
 #include "system/module_xml.h"
 #include "system/vpn_util.h"
 
 namespace {
 
 using module::arg;
+using module::holds;
 using module::kind;
 using record = vpn_pptp_client_record;
 
 constexpr const char *kSource = "system/vpn_pptp_client.c";
 constexpr const char *kChainPrefix = "vpnClient";
 constexpr int kFile = 61, kWizardFile = 68;
-constexpr const char *kSecrets = "/etc/ppp/chap-secrets.Client";
-constexpr const char *kGroups[] = {"vpn_pptp_client"};
+constexpr char kSecrets[] = "/etc/ppp/chap-secrets.Client";
+constexpr char kName[] = "vpn_pptp_client";
+constexpr const char *kGroups[] = {kName};
 using texts = module::texts<kGroups>;
 
-// Line order, also the XML's.
-constexpr module::field kFields[] = {
-    MODULE_FIELD(record, user_name, kind::name),    MODULE_FIELD(record, id, kind::word),
-    MODULE_FIELD(record, password, kind::name),     MODULE_FIELD(record, server, kind::word),
-    MODULE_FIELD(record, wan_num, kind::number),    MODULE_FIELD(record, encrypt, kind::number),
-    MODULE_FIELD(record, nat, kind::number),        MODULE_FIELD(record, manual, kind::number),
-    MODULE_FIELD(record, interface_id, kind::word),
-};
+// Line order, also the XML's.  The chains "vpnClient_ID" + 4 characters
+// stay within 28 with an identifier of 14 digits; the device
+// "WAN<port>_C<interface_id>" stays within 15 with a two-digit port and an
+// interface_id of at most 8 characters (the default: the time in hex).
+constexpr auto kFields = module::describe({
+    MODULE_FIELD(record, user_name, kind::name).is(holds::label),
+    MODULE_FIELD(record, id, kind::word).is(holds::identifier),
+    MODULE_FIELD(record, password, kind::name).is(holds::secret),
+    MODULE_FIELD(record, server, kind::word).is(holds::host),
+    MODULE_FIELD(record, wan_num, kind::number).port_number(),
+    MODULE_FIELD(record, encrypt, kind::number).is(holds::number, 0, 1),
+    MODULE_FIELD(record, nat, kind::number).is(holds::number, 0, 1),
+    MODULE_FIELD(record, manual, kind::number).is(holds::number, 0, 1),
+    MODULE_FIELD(record, interface_id, kind::word).is(holds::identifier, 8),
+});
 
 std::string format_connection(const record &r) { return module::format_fields(&r, kFields); }
 
-void chain_follows_id(record &r) {
-    module::set_chain(r.chain, kChainPrefix, r.id);
-    if (!r.refs_fixed) r.refs = static_cast<int32_t>(module::nat_references(r.chain, {"CSRC", "CDST", "SSRC", "SDST"}));
-}
+void follow_id(record &r) { module::follow_identifier(r, kChainPrefix, {"CSRC", "CDST", "SSRC", "SDST"}); }
 
 void *parse_connection(char *line, void *rec) {
     module::parse_fields(line, rec, kFields);
-    chain_follows_id(*static_cast<record *>(rec));
+    follow_id(*static_cast<record *>(rec));
     return rec;
 }
 
@@ -165,33 +166,18 @@ wan_address_event *connection_dynamicIPup(wan_address_event *event) {
     return event;
 }
 
-bool secret_ok(const record &r) {
-    return module::one_word(r.user_name) && module::one_word(r.server) &&
-           !std::strchr(r.password, '"');
-}
-
-bool acceptable(const record &r) {
-    return secret_ok(r) && module::is_file_name(r.id) && module::is_file_name(r.interface_id);
-}
-
-int Rewrite_ChapSecrets() {
-    runtime::file_handle f(std::fopen(platform::path(kSecrets).c_str(), "w"));
-    if (!f) return -1;
-    fchmod(fileno(f.get()), 0600);
-    module::each_record<record>(kTable.name, MODULE_TAG(kSource), [&](const record &r, uint32_t) {
-        if (secret_ok(r)) std::fprintf(f.get(), "%s %s \"%s\" *\n", r.user_name, r.server, r.password);
-        return false;
-    });
-    return 0;
+// The connection's line of the secrets file; none for values that would
+// break it.
+std::string secret_line(const record &r) {
+    if (!module::holds_values(&r, kFields, {"user_name", "server", "password"})) return {};
+    return std::string(r.user_name) + " " + r.server + " \"" + r.password + "\" *\n";
 }
 
 void *connection_xmlParam(record_file *, void *rec, const char *path) {
     if (!rec) return rec;
-    record r = *static_cast<record *>(rec);
-    module::read_request(path, [&](const module::xml_values &v) { module::read_fields(v, &r, kFields); });
-    if (!acceptable(r)) return nullptr;
-    chain_follows_id(r);
-    *static_cast<record *>(rec) = r;
+    auto &r = *static_cast<record *>(rec);
+    if (!module::read_request_fields(path, r, kFields)) return nullptr;
+    follow_id(r);
     return rec;
 }
 
@@ -223,12 +209,14 @@ const module_table kTable = {
     .language = texts::language,
     .print = texts::print,
     .initial_system_cmd = module::op(connection_initial_system_cmd),
-    .rewrite_secrets = module::op(Rewrite_ChapSecrets),
+    .rewrite_secrets = module::op(vpn::Rewrite_ChapSecrets<record, kSecrets, kName, secret_line>),
     .xmlParam = connection_xmlParam,
     .xmlConf = module::op(connection_xmlConf),
 };
 
 }  // namespace
+
+const module::description module::descriptions::vpn_pptp_client{kName, kFields};
 
 extern "C" {
 

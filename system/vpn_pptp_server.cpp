@@ -1,27 +1,25 @@
 // The dial-in accounts of the PPTP server: the server's CHAP secrets, the
 // chains that mark traffic arriving over an account's tunnels, and the end
 // of its sessions.
-#include <sys/stat.h>
-
-#include <cstring>
+#include <cstdint>
 #include <string>
 
-#include "platform/platform.h"
-#include "runtime/owners.h"
 #include "system/module_xml.h"
 #include "system/vpn_util.h"
 
 namespace {
 
 using module::arg;
+using module::holds;
 using module::kind;
 using record = vpn_pptp_server_record;
 
 constexpr const char *kSource = "system/vpn_pptp_server.c";
 constexpr const char *kChainPrefix = "vpnServer";
 constexpr int kFile = 60, kWizardFile = 67;
-constexpr const char *kSecrets = "/etc/ppp/chap-secrets.Server";
-constexpr const char *kGroups[] = {"vpn_pptp_server"};
+constexpr char kSecrets[] = "/etc/ppp/chap-secrets.Server";
+constexpr char kName[] = "vpn_pptp_server";
+constexpr const char *kGroups[] = {kName};
 using texts = module::texts<kGroups>;
 
 // The account's chains, in the order they are created, flushed and deleted.
@@ -30,30 +28,29 @@ constexpr module::chain_part kChains[] = {
     {"nat", "SSRC"},    {"nat", "SDST"},    {"nat", "CSRC"},    {"nat", "CDST"},
 };
 
-// Line order; xmlParam reads every key.
-constexpr module::field kFields[] = {
-    MODULE_FIELD(record, user_name, kind::name),    MODULE_FIELD(record, id, kind::word),
-    MODULE_FIELD(record, password, kind::name),     MODULE_FIELD(record, ip_mode, kind::number),
-    MODULE_FIELD(record, fixed_ip, kind::word),     MODULE_FIELD(record, manual, kind::number),
-    MODULE_FIELD(record, interface_id, kind::word), MODULE_FIELD(record, type, kind::number),
-};
-// What the export writes, in its order.
-constexpr module::field kExport[] = {
-    MODULE_FIELD(record, user_name, kind::name), MODULE_FIELD(record, password, kind::name),
-    MODULE_FIELD(record, ip_mode, kind::number), MODULE_FIELD(record, fixed_ip, kind::word),
-    MODULE_FIELD(record, manual, kind::number),  MODULE_FIELD(record, type, kind::number),
-};
+// Line order; xmlParam reads every key, the export writes the others.  The
+// chains "vpnServer_ID" + 4 characters stay within 28 with an identifier
+// of 14 digits; a tunnel device "WAN<port>_S<interface_id>_<session>"
+// stays within 15 with a two-digit port, a one-character session and an
+// interface_id of at most 6 characters.
+constexpr auto kFields = module::describe({
+    MODULE_FIELD(record, user_name, kind::name).is(holds::label),
+    MODULE_FIELD(record, id, kind::word).is(holds::identifier).imported_only(),
+    MODULE_FIELD(record, password, kind::name).is(holds::secret),
+    MODULE_FIELD(record, ip_mode, kind::number).is(holds::number, 0, 1),
+    MODULE_FIELD(record, fixed_ip, kind::word).is(holds::ipv4),
+    MODULE_FIELD(record, manual, kind::number).is(holds::number, 0, 1),
+    MODULE_FIELD(record, interface_id, kind::word).is(holds::identifier, 6).imported_only(),
+    MODULE_FIELD(record, type, kind::number).is(holds::number, 0, INT32_MAX),
+});
 
 std::string format_account(const record &r) { return module::format_fields(&r, kFields); }
 
-void chain_follows_id(record &r) {
-    module::set_chain(r.chain, kChainPrefix, r.id);
-    if (!r.refs_fixed) r.refs = static_cast<int32_t>(module::nat_references(r.chain, {"SSRC", "SDST", "CSRC", "CDST"}));
-}
+void follow_id(record &r) { module::follow_identifier(r, kChainPrefix, {"SSRC", "SDST", "CSRC", "CDST"}); }
 
 void *parse_account(char *line, void *rec) {
     module::parse_fields(line, rec, kFields);
-    chain_follows_id(*static_cast<record *>(rec));
+    follow_id(*static_cast<record *>(rec));
     return rec;
 }
 
@@ -140,39 +137,18 @@ wan_address_event *account_dynamicIPup(wan_address_event *event) {
     return event;
 }
 
-// Values that would break the account's line of the secrets file.
-bool secret_ok(const record &r) {
-    return module::one_word(r.user_name) && !std::strchr(r.password, '"') &&
-           module::one_word(r.fixed_ip);
-}
-
-// And those that would not name its chains and session files.
-bool acceptable(const record &r) {
-    return secret_ok(r) && module::is_file_name(r.id) &&
-           (module::same_text(r.interface_id, module::kUnset) || module::is_file_name(r.interface_id));
-}
-
-extern const module_table kTable;
-
-int Rewrite_ChapSecrets() {
-    runtime::file_handle f(std::fopen(platform::path(kSecrets).c_str(), "w"));
-    if (!f) return -1;
-    fchmod(fileno(f.get()), 0600);
-    module::each_record<record>(kTable.name, MODULE_TAG(kSource), [&](const record &r, uint32_t) {
-        if (secret_ok(r))
-            std::fprintf(f.get(), "%s * \"%s\" %s\n", r.user_name, r.password,
-                         module::same_text(r.fixed_ip, module::kUnset) ? "*" : r.fixed_ip);
-        return false;
-    });
-    return 0;
+// The account's line of the secrets file; none for values that would break it.
+std::string secret_line(const record &r) {
+    if (!module::holds_values(&r, kFields, {"user_name", "password", "fixed_ip"})) return {};
+    return std::string(r.user_name) + " * \"" + r.password + "\" " +
+           (module::same_text(r.fixed_ip, module::kUnset) ? "*" : r.fixed_ip) + "\n";
 }
 
 void *account_xmlParam(record_file *h, void *rec, const char *path) {
     if (!rec) return rec;
-    record r = *static_cast<record *>(rec);
-    module::read_request(path, [&](const module::xml_values &v) { module::read_fields(v, &r, kFields); });
-    if (!acceptable(r)) return nullptr;
-    chain_follows_id(r);
+    auto &r = *static_cast<record *>(rec);
+    if (!module::read_request_fields(path, r, kFields)) return nullptr;
+    follow_id(r);
     r.line = 0;
     if (h)
         module::any_record<record, parse_account>(h, [&](const record &stored, uint32_t line) {
@@ -180,11 +156,12 @@ void *account_xmlParam(record_file *h, void *rec, const char *path) {
             r.line = static_cast<int32_t>(line);
             return true;
         });
-    *static_cast<record *>(rec) = r;
     return rec;
 }
 
-void account_entry(module::xml_entry &e, const record &r) { module::export_fields(e, &r, kExport); }
+void account_entry(module::xml_entry &e, const record &r) { module::export_fields(e, &r, kFields); }
+
+extern const module_table kTable;
 
 void account_xmlConf(const char *function) {
     module::export_xml<record, account_entry>(kTable, function, MODULE_TAG(kSource));
@@ -211,12 +188,14 @@ const module_table kTable = {
     .language = texts::language,
     .print = texts::print,
     .initial_system_cmd = module::op(account_initial_system_cmd),
-    .rewrite_secrets = module::op(Rewrite_ChapSecrets),
+    .rewrite_secrets = module::op(vpn::Rewrite_ChapSecrets<record, kSecrets, kName, secret_line>),
     .xmlParam = account_xmlParam,
     .xmlConf = module::op(account_xmlConf),
 };
 
 }  // namespace
+
+const module::description module::descriptions::vpn_pptp_server{kName, kFields};
 
 extern "C" {
 

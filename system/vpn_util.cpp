@@ -4,6 +4,7 @@
 #include "system/vpn_util.h"
 
 #include <dirent.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -59,6 +60,12 @@ std::string option(const char *text_before, const char *value, const char *text_
 }
 
 }  // namespace
+
+runtime::file_handle vpn::secrets_file(const char *path, const char *mode) {
+    runtime::file_handle f(std::fopen(platform::path(path).c_str(), mode));
+    if (f) fchmod(fileno(f.get()), 0600);
+    return f;
+}
 
 extern "C" {
 

@@ -1,6 +1,10 @@
 // What the tunnel modules share besides their connection operations.
 #pragma once
 
+#include <cstdio>
+#include <string>
+
+#include "runtime/owners.h"
 #include "system/module.h"
 
 namespace vpn {
@@ -35,6 +39,25 @@ inline bool xauth_client(const vpn_ipsec_autokey_record &t) {
 // with GRE bridging, GRE end points or L2TP, which bring their own.
 inline bool carries_networks(const vpn_ipsec_autokey_record &t) {
     return !t.greInterface && !module::is_set(t.local_ip) && !module::is_set(t.remote_ip) && t.en_l2tp_over_ipsec != 1;
+}
+
+// A secrets file opened for writing with mode ("w", "w+"), readable by its
+// owner only; null when it cannot be created.
+runtime::file_handle secrets_file(const char *path, const char *mode = "w");
+
+// The rewrite_secrets slot of a PPTP module: its CHAP secrets file at Path
+// rewritten whole from every record of the module named Module, each as
+// Line makes it (empty for a record whose values would break the file).
+// 0, or -1 when the file cannot be written.
+template <typename Record, const char *Path, const char *Module, std::string (*Line)(const Record &)>
+int Rewrite_ChapSecrets() {
+    runtime::file_handle f = secrets_file(Path);
+    if (!f) return -1;
+    module::each_record<Record>(Module, MODULE_TAG("system/vpn_util.c"), [&](const Record &r, uint32_t) {
+        std::fputs(Line(r).c_str(), f.get());
+        return false;
+    });
+    return 0;
 }
 
 }  // namespace vpn

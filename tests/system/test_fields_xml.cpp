@@ -42,6 +42,7 @@ S sample(const module::field &f) {
         case holds::identifier: return f.high ? S(f.high, '7') : "20261207000007";
         case holds::word: return "alpha.1";
         case holds::host: return "vpn.example.net";
+        case holds::label: return "al_1.b@example";
         case holds::text: return "two words \"quoted\" ; $(x) & <y> \\ end";
         case holds::secret: return "pass word;$(x)&<y>";
         case holds::undeclared: break;
@@ -85,6 +86,8 @@ std::vector<S> refused(const module::field &f) {
             return with(words, {S(f.high + 1, '7')});
         case holds::word: return with(words, {"-rf", S(f.high ? f.high + 1 : f.size, 'w')});
         case holds::host: return with(words, {"a'b"});
+        case holds::label:
+            return with(words, {"#comment", ".hidden", "-rf", "a/b", "a:b", S(f.high ? f.high + 1 : f.size, 'l')});
         case holds::text: return {"a\x01z", "line\nbreak", "tab\there", "del\x7f"};
         case holds::secret: return {"abc\\", "a\"b", "a\x01z", "line\nbreak"};
         case holds::undeclared: break;
@@ -122,14 +125,14 @@ FormValues form(const module::description &d, const module::field *replaced = nu
 }
 
 // A document holding one entry for the module, each field at its sample,
-// one of them replaced.
+// one of them replaced; a backslash escaped as an export writes it.
 S document(const module::description &d, const module::field *replaced = nullptr, const S &value = "") {
     S entry;
     for (const module::field &f : d.fields) {
         if (!f.key) continue;
         S v = &f == replaced ? value : sample(f), escaped;
         for (char c : v)
-            escaped += c == '"' ? S("&quot;") : c == '&' ? S("&amp;") : c == '<' ? S("&lt;")
+            escaped += c == '"' ? S("&quot;") : c == '&' ? S("&amp;") : c == '<' ? S("&lt;") : c == '\\' ? S("\\\\")
                      : static_cast<unsigned char>(c) < 0x20 ? "&#" + std::to_string(c) + ";" : S(1, c);
         entry += "<" + S(f.key) + " value=\"" + escaped + "\" />";
     }
@@ -196,7 +199,8 @@ TEST(Fields, EveryDescribedFieldReadsBackAndRefusesWhatItCannotHold) {
             ASSERT_NE(m.from_form(form(*d)), nullptr);
             S taken;
             for (const module::field &f : d->fields)
-                if (f.form_name() && value_of(m.record.data(), f) != kept(f, sample(f))) taken += S(f.key) + " ";
+                if (f.form_name() && value_of(m.record.data(), f) != kept(f, sample(f)))
+                    taken += S(f.form_name()) + " ";
             EXPECT_EQ(taken, "");
         } else {
             m.fresh();
@@ -211,7 +215,13 @@ TEST(Fields, EveryDescribedFieldReadsBackAndRefusesWhatItCannotHold) {
             char report[512];
             ASSERT_EQ(config_import(exported.data(), exported.size(), report, sizeof report), 0) << report;
             back = m.stored();
-            EXPECT_EQ(differences(*d, filled.data(), back.data(), [](auto &f) { return f.key && f.exported; }), "");
+            // A value only the form and the XML carry: no line keeps it.
+            const auto kept_by_line = [&](const module::field &f) {
+                return !(S(e->name) == "virtual_link" && S(f.key) == "subnet");
+            };
+            EXPECT_EQ(differences(*d, filled.data(), back.data(),
+                                  [&](auto &f) { return f.key && f.exported && kept_by_line(f); }),
+                      "");
         }
 
         // Every value a field must refuse: the form gives no record, the
@@ -222,7 +232,7 @@ TEST(Fields, EveryDescribedFieldReadsBackAndRefusesWhatItCannotHold) {
                 if (m.table->cgiParam && f.form_name()) {
                     EXPECT_EQ(m.from_form(form(*d, &f, v)), nullptr) << f.key << " " << v;
                 }
-                if (!f.key) continue;
+                if (!f.key || !(e->import || m.table->import_xmlConf || m.table->xmlParam)) continue;
                 const S doc = document(*d, &f, v);
                 char report[512] = "";
                 EXPECT_EQ(config_import(doc.data(), doc.size(), report, sizeof report), -1) << f.key << " " << v;
