@@ -99,13 +99,6 @@ TEST(Configuration, RefusedDocumentsChangeNothing) {
     EXPECT_EQ(config(box, {"import", box.file("/b.xml")}).err,
               "appliance-config: " + box.file("/b.xml") + " has 8388609 bytes, more than 8388608\n");
     EXPECT_EQ(files(box), before);
-    // An entry its module refuses (a user name with a blank) is said and left
-    // out, not stored as a blank record.
-    box.write("/b.xml", "<configuration><_function value=\"vpn_pptp_client\"><_entry><user_name value=\"a b\" />"
-                        "</_entry></_function></configuration>");
-    const Output partly = config(box, {"import", box.file("/b.xml")});
-    EXPECT_NE(partly.err.find("vpn_pptp_client: 1 entry (not all stored)"), std::string::npos) << partly.err;
-    EXPECT_EQ(box.read("/etc/sysconfig/.firewall/vpn_pptp_client.conf"), "");
     EXPECT_EQ(config(box, {}).status, 2);
     EXPECT_EQ(config(box, {"export", "-o"}).status, 2);
     // At boot each line is read into a fresh record: a short line takes
