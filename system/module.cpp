@@ -403,6 +403,7 @@ bool accepts(const field &f, const char *value) {
         case holds::host: return made_of(value, most, host_character);
         case holds::text: return !has_control(value);
         case holds::secret: return made_of(value, SIZE_MAX, secret_character);
+        case holds::decimal: return std::strlen(value) <= most && is_decimal(value);
     }
     return false;
 }
@@ -436,6 +437,7 @@ std::string holding(const field &f) {
         case holds::host: return "a host name or an address";
         case holds::text: return "a text without control characters";
         case holds::secret: return "a text without quotes, backslashes or control characters";
+        case holds::decimal: return "a decimal number";
     }
     return "nothing";
 }

@@ -303,6 +303,7 @@ enum class holds : uint8_t {
     host,        // a host name or an address: letters, digits and ".-_:"
     text,        // free text without control characters, cut at the capacity
     secret,      // text without '"', '\' or control characters, cut at the capacity
+    decimal,     // a decimal number, a fraction allowed ("-25.033"), within the capacity
 };
 
 // One field of a record: its XML key and form name, how its line writes it,
@@ -328,6 +329,7 @@ struct field {
     std::span<const char *const> names{};  // a choice's values
     bool ports = false;          // a number from 1 to the product's port count
     bool exported = true;        // written by the XML export (else only read)
+    bool unset_empty = false;    // an unset text is exported as an empty value
 
     bool is_number() const { return how == kind::number || how == kind::quoted_number; }
     // The name the form gives the field; null when the form does not.
@@ -359,6 +361,12 @@ struct field {
     constexpr field imported_only() const {
         field f = *this;
         f.exported = false;
+        return f;
+    }
+    // An unset text ("^o^") exported as an empty value.
+    constexpr field unset_as_empty() const {
+        field f = *this;
+        f.unset_empty = true;
         return f;
     }
     // A port of the appliance: 1 to SYSTEM_PORT_NUM.

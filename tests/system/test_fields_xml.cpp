@@ -44,6 +44,7 @@ S sample(const module::field &f) {
         case holds::host: return "vpn.example.net";
         case holds::text: return "two words \"quoted\" ; $(x) & <y> \\ end";
         case holds::secret: return "pass word;$(x)&<y>";
+        case holds::decimal: return "-25.033";
         case holds::undeclared: break;
     }
     return "";
@@ -87,6 +88,7 @@ std::vector<S> refused(const module::field &f) {
         case holds::host: return with(words, {"a'b"});
         case holds::text: return {"a\x01z", "line\nbreak", "tab\there", "del\x7f"};
         case holds::secret: return {"abc\\", "a\"b", "a\x01z", "line\nbreak"};
+        case holds::decimal: return {"north", "1.5;reboot", "1 2", "1e5", "0x1f", S(f.size, '1')};
         case holds::undeclared: break;
     }
     return {};
