@@ -15,11 +15,13 @@
 
 namespace ap {
 
+// The controller's rules are written for IPv4, then IPv6: the families and
+// their firewall programs.
+inline constexpr int kFamilies[] = {4, 6};
+inline constexpr const char *kPrograms[] = {"/sbin/iptables", "/sbin/ip6tables"};
+
 // Appends a formatted text; throws std::bad_alloc when memory runs out.
 void append(std::string &out, const char *format, ...) __attribute__((format(printf, 2, 3)));
-
-// A text that is set: not null, not empty, not "^o^".
-inline bool is_set(const char *text) { return text && *text && !module::same_text(text, module::kUnset); }
 
 // An interface or map name the controller accepts: letters, digits, '.',
 // '_' and '-', not beginning with '-' or '.'.

@@ -81,7 +81,7 @@ std::string lit(const char *text) {
 }
 
 // A stored text, with "^o^" as the empty value.
-std::string lit_or_empty(const char *text) { return ap::is_set(text) ? lit(text) : std::string(); }
+std::string lit_or_empty(const char *text) { return module::is_set(text) ? lit(text) : std::string(); }
 
 // Rows of a statement as texts, all of them read before anything is
 // changed (a row null stays "").
@@ -478,7 +478,7 @@ int AH_modifyMySQL(const ap_host_record *ap) {
     try {
         const ap_radio &g = ap->radio[0], &a = ap->radio[1];
         std::string lat, lng, gps;
-        if (ap::is_set(ap->gps_id)) {
+        if (module::is_set(ap->gps_id)) {
             ap::append(lat, ", `gps_lat`=%f", std::strtod(ap->gps_lat, nullptr));
             ap::append(lng, ", `gps_lng`=%f", std::strtod(ap->gps_lng, nullptr));
             ap::append(gps, ", `gps_id`='%s'", lit(ap->gps_id).c_str());

@@ -28,8 +28,8 @@ constexpr const char *kRecreatedDirs[] = {"/etc/sysconfig/.firewall/AP_Host_Conf
                                           "/var/ap/lock", "/var/ap/info"};
 constexpr const char *kDiscoveryGroup = "239.255.1.2";  // the APs find the controller here
 constexpr unsigned kRealtimeMark = 0x8200000;
-constexpr const char *kPrograms[] = {"/sbin/iptables", "/sbin/ip6tables"};
-constexpr int kFamilies[] = {4, 6};
+using ap::kFamilies;
+using ap::kPrograms;
 constexpr const char *kGroupTexts[] = {"setting", "ap_setting"};
 using texts = module::texts<kGroupTexts>;
 
@@ -146,7 +146,7 @@ int change(void *old_rec, void *new_rec) {
 }
 
 bool transparent_routing(const ap_setting_record *r) {
-    if (!r || !ap::is_set(r->iname)) return false;
+    if (!r || !module::is_set(r->iname)) return false;
     const interface_record *i = interface_read_shm(return_contrast_port_num(r->iname));
     return i && i->imode == 3;
 }
@@ -164,7 +164,7 @@ void discovery_route(const char *operation, const char *iname) {
 
 int command(ap_setting_record *, ap_setting_record *new_rec) {
     if (!new_rec) return 0;
-    if (!ap::is_set(new_rec->iname)) {
+    if (!module::is_set(new_rec->iname)) {
         WI(103, 0);
         return 0;
     }
@@ -177,7 +177,7 @@ int command(ap_setting_record *, ap_setting_record *new_rec) {
 
 int discommand(ap_setting_record *old_rec, ap_setting_record *new_rec) {
     if (old_rec) {
-        if (ap::is_set(old_rec->iname)) {
+        if (module::is_set(old_rec->iname)) {
             setLocal(0, old_rec);
             setRemote(0, old_rec, 0, nullptr);
             discovery_route("del", old_rec->iname);
@@ -196,8 +196,8 @@ int recommand(ap_setting_record *old_rec, ap_setting_record *new_rec) {
         // The DHCP server learns its interfaces again.
         my_killproc("dhcpdv4", 15);
     }
-    if (ap::is_set(old_rec->iname)) setSecurity("D", old_rec);
-    if (ap::is_set(new_rec->iname)) setSecurity("A", new_rec);
+    if (module::is_set(old_rec->iname)) setSecurity("D", old_rec);
+    if (module::is_set(new_rec->iname)) setSecurity("A", new_rec);
     setRealtimeTraffic(new_rec->enable_realtime_traffic);
     return 0;
 }
@@ -226,7 +226,7 @@ int initial_system_cmd(ap_setting_record *old_rec, ap_setting_record *new_rec, i
         ap_host_reset_status();
     }
     command(old_rec, new_rec);
-    if (ap::is_set(new_rec->iname)) setSecurity("A", new_rec);
+    if (module::is_set(new_rec->iname)) setSecurity("A", new_rec);
     if (new_rec->enable_realtime_traffic) setRealtimeTraffic(1);
     rebuild_transparent_routing(old_rec, new_rec);
     WS(52, new_rec->sync_ap_passwd);
