@@ -1534,6 +1534,7 @@ void ap_wired_unregister(module_table *table);
 typedef int (*ap_profile_command_fn)(void *rec);
 typedef int (*ap_profile_recommand_fn)(void *old_rec, void *new_rec);
 typedef int (*ap_profile_initial_fn)(void *rec, int n, int flag);
+/* cgiParam: rec, or null when a value is none its field may hold. */
 typedef void *(*ap_profile_cgi_fn)(void *rec);
 /* The profiles as heap records in file order (empty when none, null when
  * memory runs out), and their release. */
@@ -1548,12 +1549,14 @@ void APW_closeMySQL(ll_list **list);
 typedef struct ap_emap_record {
     char id[21];                        /* digits, from my_chainID */
     char name[84];
-    char ext[8];                        /* image file extension, e.g. "png" */
+    char ext[8];                        /* image file extension, letters and digits, e.g. "png" */
 } ap_emap_record;
 /* The "ap_emap" table; remove also deletes the map's image files and takes
  * the APs off it. */
 module_table *ap_emap_register(void);
 void ap_emap_unregister(module_table *table);
+/* cgiParam: a map without an id gets a new one; rec, or null when a value
+ * is none its field may hold. */
 typedef ap_emap_record *(*ap_emap_cgi_fn)(ap_emap_record *rec);
 /* The id of the map named name, in an M() buffer; null when there is none. */
 const char *ap_emap_get_id(const char *name);

@@ -5,9 +5,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <iterator>
 #include <string>
 
 #include "system/module.h"
@@ -47,16 +48,26 @@ void host_defaults(ap_host_record &ap);
 // AP list cannot be read.
 int sync_users(bool wired, int32_t id);
 
-// ---- Profile records described field by field ---------------------------
+// ---- The SSID and wired profile modules ------------------------------------
 
-// A profile's text or number field with its default.
-#define AP_TEXT(Record, member, def) MODULE_FIELD_OR(Record, member, module::kind::word, def)
-#define AP_NUMBER(Record, member, def) MODULE_FIELD_OR(Record, member, module::kind::number, #def)
+// A profile's fields: a number or a flag, a word or another text, each
+// with its default.
+#define AP_NUMBER(Record, member, def, low, high) \
+    MODULE_FIELD_OR(Record, member, module::kind::number, #def).is(module::holds::number, low, high)
+#define AP_FLAG(Record, member, def) AP_NUMBER(Record, member, def, 0, 1)
+#define AP_TEXT(Record, member, def, ...) MODULE_FIELD_OR(Record, member, module::kind::word, def).is(__VA_ARGS__)
+// A profile's number, by which the APs' slots name it (0: none, for add to
+// give), and its name.
+#define AP_PROFILE_NAMED(Record) \
+    AP_NUMBER(Record, id, 0, 0, INT32_MAX), AP_TEXT(Record, name, "^o^", module::holds::text)
 
 // The SSID and wired profile modules: records with a number (id) and a
-// name, kept in file File, whose changes reach the APs using them.
-template <typename Record, const auto &Fields, int File, bool Wired>
+// name, kept in file File, whose changes reach the APs using them; the
+// language files are the groups of Groups.
+template <typename Record, const auto &Fields, int File, bool Wired, const auto &Groups>
 struct profiles {
+    using texts = module::texts<Groups>;
+
     static void *set_default(void *rec, const char *) {
         if (!rec) return rec;
         *static_cast<Record *>(rec) = Record{};
@@ -84,11 +95,39 @@ struct profiles {
         return module::add<Record, format>(h, rec);
     }
     static int command(void *rec) { return rec ? sync_users(Wired, static_cast<Record *>(rec)->id) : -1; }
+    // An SSID profile's change reaches the APs as the new profile; a wired
+    // profile's comes as a discommand of the old and a command of the new
+    // one, so its recommand has nothing to do.
     static int recommand(void *, void *new_rec) { return command(new_rec); }
+    static void *unchanged(void *rec) { return rec; }
     static int initial(void *rec, int, int flag) { return flag ? command(rec) : 0; }
+    // Null when the form holds a value a field cannot.
     static void *cgi(void *rec) {
-        if (rec) module::form_fields(rec, Fields);
-        return rec;
+        if (!rec) return rec;
+        return module::form_fields(rec, Fields) ? nullptr : rec;
+    }
+    // The module's table, named name.
+    static module_table table(const char *name) {
+        module_table t = {
+            .clear = module::clear<Record>,
+            .add = add,
+            .modify = module::modify<Record, format>,
+            .isTheSame = module::isTheSame<Record, parse, &Record::name, nullptr>,
+            .set_default = set_default,
+            .open = module::open<File>,
+            .getline = module::getline<parse>,
+            .parse = parse,
+            .close = module::close_file,
+            .command = module::op(command),
+            .discommand = module::op(command),
+            .recommand = Wired ? module::op(unchanged) : module::op(recommand),
+            .language = texts::language,
+            .print = texts::print,
+            .cgiParam = module::op(cgi),
+            .initial_system_cmd = module::op(initial),
+        };
+        std::snprintf(t.name, sizeof t.name, "%s", name);
+        return t;
     }
     // Every profile as a heap record in file order.
     static ll_list *list(const char *tag) {
