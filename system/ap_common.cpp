@@ -7,7 +7,6 @@
 #include <stdarg.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -207,13 +206,6 @@ void append(std::string &out, const char *format, ...) {
     va_end(args);
     if (!text) throw std::bad_alloc();
     out += text.get();
-}
-
-bool plain_word(const char *text) {
-    if (!text || !*text || *text == '-' || *text == '.') return false;
-    for (const char *p = text; *p; ++p)
-        if (!std::isalnum(static_cast<unsigned char>(*p)) && !std::strchr("._-", *p)) return false;
-    return true;
 }
 
 const char *controller_interface(const ap_setting_record *settings) {

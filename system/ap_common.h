@@ -1,7 +1,7 @@
 // What the access-point controller's modules share inside the library: the
-// checks on values that reach command lines, file names and the APs'
-// configuration files, the controller's interface, and the defaults of an
-// AP record.
+// controller's interface, the automatic restart the settings and the AP
+// form both fill, the defaults of an AP record, and the SSID and wired
+// profile modules.
 #pragma once
 
 #include <cstddef>
@@ -24,21 +24,18 @@ inline constexpr const char *kPrograms[] = {"/sbin/iptables", "/sbin/ip6tables"}
 // Appends a formatted text; throws std::bad_alloc when memory runs out.
 void append(std::string &out, const char *format, ...) __attribute__((format(printf, 2, 3)));
 
-// An interface or map name the controller accepts: letters, digits, '.',
-// '_' and '-', not beginning with '-' or '.'.
-bool plain_word(const char *text);
-
-// A text field from the form that a configuration file carries as a value:
-// a value holding a control character is refused and def kept.
-template <std::size_t Size>
-void form_value(char (&field)[Size], const char *name, const char *def = module::kUnset) {
-    const char *value = qValueDefault(def, "%s", name);
-    module::set_text(field, module::has_control(value) ? def : value);
-}
-
 // The controller's interface: the settings' iname, else system information
 // text 41; "^o^" when neither is set.
 const char *controller_interface(const ap_setting_record *settings);
+
+// The automatic restart of the APs as the AP daemons read it, "%s %s %s %d
+// %d %d" of the three times, the week day, the month day and the mode.
+// Throws std::bad_alloc when memory runs out.
+std::string restart_summary(const ap_setting_record &settings);
+// The settings' fields of the automatic restart, which the AP form fills
+// too ("day_time", "week_time", "month_time", "week", "month",
+// "en_Autorestart").
+module::field_list restart_fields();
 
 // The defaults of an AP record (the ap_host table's set_default).
 void host_defaults(ap_host_record &ap);

@@ -457,6 +457,8 @@ const description *described(const char *module);
 // The descriptions, each defined in its module's file.
 namespace descriptions {
 extern const description vpn_trunk;
+extern const description ap_setting;
+extern const description ap_host;
 extern const description ap_profile;
 extern const description ap_wired;
 extern const description ap_emap;

@@ -147,6 +147,8 @@ const module_entry kModules[] = {
 // may hold.
 const module::description *const kDescriptions[] = {
     &module::descriptions::vpn_trunk,
+    &module::descriptions::ap_setting,
+    &module::descriptions::ap_host,
     &module::descriptions::ap_profile,
     &module::descriptions::ap_wired,
     &module::descriptions::ap_emap,
