@@ -1271,12 +1271,16 @@ typedef int (*ap_setting_command_fn)(ap_setting_record *old_rec, ap_setting_reco
 /* initial_system_cmd: the whole application, with the boot-time set-up
  * (directories, bridge, base rules, AP status) when boot is nonzero.  0. */
 typedef int (*ap_setting_initial_fn)(ap_setting_record *old_rec, ap_setting_record *new_rec, int boot);
-/* cgiParam: rec from the form; an interface name that is not one plain
- * word is refused (unset).  Returns rec. */
+/* cgiParam: rec from the form ("day_time", "week_time", "month_time",
+ * "week", "month", "en_Autorestart" and "en_rt_traffic" for the restart and
+ * real-time traffic fields, the keys for the others).  rec, or null when a
+ * value is none its field may hold (the field keeps its default). */
 typedef ap_setting_record *(*ap_setting_cgi_fn)(ap_setting_record *rec);
-/* xmlConf prints the settings as one "_function" element; xmlEntry fills
- * rec from an "_entry" element (a missing key leaves its field); import
- * stores the entries of a "_function" element as the settings line. */
+/* xmlConf prints the settings as one "_function" element (unset restart
+ * times as empty values); xmlEntry fills rec from an "_entry" element (a
+ * missing key leaves its field; null when a value is none its field may
+ * hold); import stores the entries of a "_function" element as the
+ * settings line. */
 typedef void (*ap_setting_xmlconf_fn)(const char *function_value);
 typedef ap_setting_record *(*ap_setting_xmlentry_fn)(xml_node *entry, ap_setting_record *rec);
 typedef int (*ap_setting_import_fn)(xml_node *function);
@@ -1407,7 +1411,10 @@ void ap_host_unregister(module_table *table);
 /* command: the AP's tunnels and configuration file; discommand: both
  * removed.  0. */
 typedef int (*ap_host_command_fn)(ap_host_record *ap);
-typedef ap_host_record *(*ap_host_cgi_fn)(ap_host_record *ap);  /* returns ap */
+/* cgiParam: the AP's editable fields from the form, its restart the
+ * settings' summary of their restart fields when the form has
+ * "en_Autorestart"; ap, or null when a value is none its field may hold. */
+typedef ap_host_record *(*ap_host_cgi_fn)(ap_host_record *ap);
 
 /* Line n (1-64) of the group file: the AP's three profile lists.  The
  * replacement's result, or -1. */
@@ -1430,7 +1437,8 @@ int AH_deleteMySQL(ll_list *list, const ap_host_record *ap);
 /* Removes what the client database /var/db/AP_CLIENT holds about the AP. */
 int AH_deleteRelative(const char *mac);
 /* Map placement: 0, or the database's error; -1 for a coordinate text that
- * is not a number.  "^o^" texts are stored empty. */
+ * is not a number or an old id that is not a map's (14 digits).  "^o^"
+ * texts are stored empty. */
 int AH_clearMap(const char *map_id);
 int AH_updateMap(const char *mac, const char *map_id, double axis_x, double axis_y, double lat, double lng,
                  const char *gps_addr, const char *gps_id);
@@ -1540,6 +1548,7 @@ void ap_wired_unregister(module_table *table);
 typedef int (*ap_profile_command_fn)(void *rec);
 typedef int (*ap_profile_recommand_fn)(void *old_rec, void *new_rec);
 typedef int (*ap_profile_initial_fn)(void *rec, int n, int flag);
+/* cgiParam: rec, or null when a value is none its field may hold. */
 typedef void *(*ap_profile_cgi_fn)(void *rec);
 /* The profiles as heap records in file order (empty when none, null when
  * memory runs out), and their release. */
@@ -1554,12 +1563,14 @@ void APW_closeMySQL(ll_list **list);
 typedef struct ap_emap_record {
     char id[21];                        /* digits, from my_chainID */
     char name[84];
-    char ext[8];                        /* image file extension, e.g. "png" */
+    char ext[8];                        /* image file extension, letters and digits, e.g. "png" */
 } ap_emap_record;
 /* The "ap_emap" table; remove also deletes the map's image files and takes
  * the APs off it. */
 module_table *ap_emap_register(void);
 void ap_emap_unregister(module_table *table);
+/* cgiParam: a map without an id gets a new one; rec, or null when a value
+ * is none its field may hold. */
 typedef ap_emap_record *(*ap_emap_cgi_fn)(ap_emap_record *rec);
 /* The id of the map named name, in an M() buffer; null when there is none. */
 const char *ap_emap_get_id(const char *name);

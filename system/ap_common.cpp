@@ -7,7 +7,6 @@
 #include <stdarg.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -22,8 +21,8 @@ namespace {
 constexpr const char *kSource = "system/ap_common.c";
 constexpr const char *kConfigDir = "/etc/sysconfig/.firewall/AP_Host_Config";
 constexpr const char *kGreBridge = "brgre";
-constexpr const char *kPrograms[] = {"/sbin/iptables", "/sbin/ip6tables"};
-constexpr int kFamilies[] = {4, 6};
+using ap::kFamilies;
+using ap::kPrograms;
 
 // The GRE key of a tunnel: the AP side derives the same from its slot, so
 // the 24 tunnels between the controller and one AP differ by key alone.
@@ -37,7 +36,7 @@ const char *zone_of(const char *iname) {
 }
 
 const interface_record *interface_named(const char *iname) {
-    return ap::is_set(iname) ? interface_read_shm(return_contrast_port_num(iname)) : nullptr;
+    return module::is_set(iname) ? interface_read_shm(return_contrast_port_num(iname)) : nullptr;
 }
 
 // The bridge that joins the tunnels: the controller's own in NAT mode
@@ -144,7 +143,7 @@ const Record *find_id(ll_list *list, int32_t id) {
 // slot) and one per wired port and wired profile of its number.
 std::string wtp_text(const ap_host_record &ap, const std::string &passwd, ll_list *profiles, ll_list *wireds) {
     std::string out;
-    const char *autorestart = ap::is_set(ap.autorestart) ? ap.autorestart : RS(54);
+    const char *autorestart = module::is_set(ap.autorestart) ? ap.autorestart : RS(54);
     ap::append(out, "[SYSTEM]\ntime=%lu\npoe_passthru=%d\nap_passwd=%s\nautorestart=%s\n\n",
                static_cast<unsigned long>(std::time(nullptr)), ap.poe, passwd.c_str(), autorestart ? autorestart : "");
     append_radio(out, "[DEFAULT]\n", ap.radio[0]);
@@ -209,17 +208,10 @@ void append(std::string &out, const char *format, ...) {
     out += text.get();
 }
 
-bool plain_word(const char *text) {
-    if (!text || !*text || *text == '-' || *text == '.') return false;
-    for (const char *p = text; *p; ++p)
-        if (!std::isalnum(static_cast<unsigned char>(*p)) && !std::strchr("._-", *p)) return false;
-    return true;
-}
-
 const char *controller_interface(const ap_setting_record *settings) {
-    if (settings && is_set(settings->iname)) return settings->iname;
+    if (settings && module::is_set(settings->iname)) return settings->iname;
     const char *applied = RS(41);
-    return is_set(applied) ? applied : module::kUnset;
+    return module::is_set(applied) ? applied : module::kUnset;
 }
 
 int sync_users(bool wired, int32_t id) {
@@ -272,7 +264,7 @@ const char *getWiredDevName(const char *iname, int port, int sn) {
 
 int setLocal(int on, const ap_setting_record *settings) {
     const char *iname = ap::controller_interface(settings);
-    const bool serving = ap::is_set(iname);
+    const bool serving = module::is_set(iname);
     on = on && serving;
     const std::string dev = module::arg(iname);
     for (int f = 0; f < 2; ++f) {

@@ -10,12 +10,14 @@ constexpr const char *kImageDir = "/etc/sysconfig/.firewall/emap";
 constexpr const char *kGroupTexts[] = {"ap_emap"};
 using texts = module::texts<kGroupTexts>;
 
+// A map's id and extension name its image files: the id is my_chainID's,
+// the extension letters and digits.
 using E = ap_emap_record;
-constexpr module::field kFields[] = {
-    AP_TEXT(E, id, "^o^"),
-    AP_TEXT(E, name, "^o^"),
-    AP_TEXT(E, ext, "^o^"),
-};
+constexpr auto kFields = module::describe({
+    AP_TEXT(E, id, "^o^", module::holds::identifier),
+    AP_TEXT(E, name, "^o^", module::holds::text),
+    AP_TEXT(E, ext, "^o^", module::holds::identifier, 7),
+});
 
 void *set_default(void *rec, const char *) {
     if (!rec) return rec;
@@ -32,26 +34,22 @@ void *parse(char *line, void *rec) {
     return rec;
 }
 
-// An id names the image files: a word without dots.
-bool usable_id(const char *id) { return ap::plain_word(id) && !std::strchr(id, '.'); }
-
 // The map's images go with it, and the APs on it are taken off.
 int remove(record_file *h, int n) {
     E map;
     if (!module::getnum<parse>(h, set_default(&map, nullptr), n)) return -1;
-    if (usable_id(map.id)) {
+    if (module::is_identifier(map.id)) {
         my_system("/bin/rm -rf %s/%s.*", kImageDir, module::arg(map.id).c_str());
         AH_clearMap(map.id);
     }
     return module::remove(h, n);
 }
 
-// A map without a usable id gets a new one; an extension is one word.
+// A new map (the form gives no id) gets one.  Null when the form holds a
+// value a field cannot.
 E *cgi_param(E *rec) {
-    if (!rec) return rec;
-    module::form_fields(rec, kFields);
-    if (!usable_id(rec->id)) module::set_text(rec->id, my_chainID(0));
-    if (!usable_id(rec->ext)) module::set_text(rec->ext, nullptr);
+    if (!rec || module::form_fields(rec, kFields)) return nullptr;
+    if (!module::is_set(rec->id)) module::set_text(rec->id, my_chainID(0));
     return rec;
 }
 
@@ -73,6 +71,8 @@ const module_table kTable = {
 };
 
 }  // namespace
+
+const module::description module::descriptions::ap_emap{"ap_emap", kFields};
 
 extern "C" {
 

@@ -81,7 +81,7 @@ std::string lit(const char *text) {
 }
 
 // A stored text, with "^o^" as the empty value.
-std::string lit_or_empty(const char *text) { return ap::is_set(text) ? lit(text) : std::string(); }
+std::string lit_or_empty(const char *text) { return module::is_set(text) ? lit(text) : std::string(); }
 
 // Rows of a statement as texts, all of them read before anything is
 // changed (a row null stays "").
@@ -301,53 +301,71 @@ int discommand(ap_host_record *ap) {
     return ap_del_host(ap->MAC);
 }
 
-template <std::size_t Size>
-void form_number_text(char (&field)[Size], const char *name, const char *def) {
-    const char *value = qValueDefault(def, "%s", name);
-    module::set_text(field, module::is_decimal(value) ? value : def);
-}
+// What the AP form fills, by the form's names; an AP has no line, so a
+// field's kind only tells a number from a text.  The AP number stands in
+// its tunnel devices ("WLAN_PW8_AP%d"), which keep within 15 characters.
+using H = ap_host_record;
+using module::holds;
+#define NUMBER(member, name, def, low, high) \
+    MODULE_KEYED(H, member, name, module::kind::number).or_default(#def).is(holds::number, low, high)
+#define FLAG(member, name) NUMBER(member, name, 0, 0, 1)
+#define TEXT(member, name, def, what) MODULE_KEYED(H, member, name, module::kind::word).or_default(def).is(what)
+// A band's radio, its form names ending in suffix.
+#define RADIO(b, suffix)                                                                                    \
+    NUMBER(radio[b].wireless_mode, "wireless_mode" suffix, 0, 0, 255),                                      \
+        TEXT(radio[b].data_rate, "data_rate" suffix, "Auto", holds::word),                                  \
+        NUMBER(radio[b].beacon_interval, "beacon_interval" suffix, 100, 1, 65535),                          \
+        NUMBER(radio[b].dtim_interval, "dtim_interval" suffix, 0, 0, 255),                                  \
+        FLAG(radio[b].high_power, "high_power" suffix),                                                     \
+        TEXT(radio[b].transmit_power, "transmit_power" suffix, "100%", holds::text),                        \
+        FLAG(radio[b].spanning_tree, "spanning_tree" suffix),                                               \
+        NUMBER(radio[b].ack_timeout, "ack_timeout" suffix, 64, 0, 65535),                                   \
+        NUMBER(radio[b].slot_time, "slot_time" suffix, 0, 0, 255),                                          \
+        FLAG(radio[b].short_gi, "short_gi" suffix), FLAG(radio[b].igmp_snooping, "igmp_snooping" suffix),   \
+        FLAG(radio[b].greenfield, "greenfield" suffix),                                                     \
+        TEXT(radio[b].channel, "channel" suffix, "0 (Auto)", holds::text),                                  \
+        TEXT(radio[b].channel_width, "channel_width" suffix, "Auto 20 / 40 MHz", holds::text),              \
+        TEXT(radio[b].channel_ext, "channel_ext" suffix, "Upper", holds::word)
+// The profile numbers of the 8 slots or ports, named name1 to name8 (0: none).
+#define SLOT(member, name, k) NUMBER(member[k - 1], name #k, 0, 0, INT32_MAX)
+#define SLOTS(member, name)                                                                                 \
+    SLOT(member, name, 1), SLOT(member, name, 2), SLOT(member, name, 3), SLOT(member, name, 4),             \
+        SLOT(member, name, 5), SLOT(member, name, 6), SLOT(member, name, 7), SLOT(member, name, 8)
+constexpr auto kFields = module::describe({
+    MODULE_KEYED(H, SN, "sn", module::kind::number).is(holds::number, 1, 9999),
+    MODULE_KEYED(H, Name, "ah_name", module::kind::word).is(holds::text),
+    FLAG(poe, "poe"),
+    SLOTS(radio[0].pf_id, "ssid"),
+    SLOTS(radio[1].pf_id, "ssid_5g"),
+    SLOTS(wired_id, "wired"),
+    RADIO(0, ""),
+    RADIO(1, "_5g"),
+    TEXT(gps_lat, "latitude", "0", holds::decimal),
+    TEXT(gps_lng, "longtitude", "0", holds::decimal),
+});
+#undef NUMBER
+#undef FLAG
+#undef TEXT
+#undef RADIO
+#undef SLOT
+#undef SLOTS
 
+// The automatic restart, when the form has it, is the settings' summary of
+// the settings' restart fields.  Null when the form holds a value a field
+// cannot.
 ap_host_record *cgi_param(ap_host_record *ap) {
     if (!ap) return nullptr;
-    ap->SN = module::form_integer("sn", ap->SN);
-    module::form_text(ap->Name, "ah_name", ap->Name);
-    ap->poe = module::form_integer("poe", 0);
+    bool refused = module::form_fields(ap, kFields) != nullptr;
     if (qValue("en_Autorestart")) {
-        char day[11], week[11], month[11];
-        ap::form_value(day, "day_time");
-        ap::form_value(week, "week_time");
-        ap::form_value(month, "month_time");
-        std::snprintf(ap->autorestart, sizeof ap->autorestart, "%s %s %s %d %d %d", day, week, month,
-                      module::form_integer("week"), module::form_integer("month"),
-                      module::form_integer("en_Autorestart"));
+        ap_setting_record restart{};
+        if (module::form_fields(&restart, ap::restart_fields())) return nullptr;
+        try {
+            module::set_text(ap->autorestart, ap::restart_summary(restart).c_str());
+        } catch (...) {
+            return nullptr;
+        }
     }
-    for (int band = 0; band < 2; ++band) {
-        ap_radio &r = ap->radio[band];
-        const std::string suffix = band ? "_5g" : "";
-        auto name = [&](const char *field) { return std::string(field) + suffix; };
-        for (int k = 1; k <= AP_PROFILE_SLOTS; ++k)
-            r.pf_id[k - 1] = module::form_integer((std::string(band ? "ssid_5g" : "ssid") + std::to_string(k)).c_str());
-        r.wireless_mode = module::form_integer(name("wireless_mode").c_str());
-        ap::form_value(r.data_rate, name("data_rate").c_str(), "Auto");
-        r.beacon_interval = module::form_integer(name("beacon_interval").c_str(), 100);
-        r.dtim_interval = module::form_integer(name("dtim_interval").c_str());
-        r.high_power = module::form_integer(name("high_power").c_str());
-        ap::form_value(r.transmit_power, name("transmit_power").c_str(), "100%");
-        r.spanning_tree = module::form_integer(name("spanning_tree").c_str());
-        r.ack_timeout = module::form_integer(name("ack_timeout").c_str(), 64);
-        r.slot_time = module::form_integer(name("slot_time").c_str());
-        r.short_gi = module::form_integer(name("short_gi").c_str());
-        r.igmp_snooping = module::form_integer(name("igmp_snooping").c_str());
-        r.greenfield = module::form_integer(name("greenfield").c_str());
-        ap::form_value(r.channel, name("channel").c_str(), "0 (Auto)");
-        ap::form_value(r.channel_width, name("channel_width").c_str(), "Auto 20 / 40 MHz");
-        ap::form_value(r.channel_ext, name("channel_ext").c_str(), "Upper");
-    }
-    for (int k = 1; k <= AP_PROFILE_SLOTS; ++k)
-        ap->wired_id[k - 1] = module::form_integer(("wired" + std::to_string(k)).c_str());
-    form_number_text(ap->gps_lat, "latitude", "0");
-    form_number_text(ap->gps_lng, "longtitude", "0");
-    return ap;
+    return refused ? nullptr : ap;
 }
 
 const module_table kTable = {
@@ -366,6 +384,8 @@ const module_table kTable = {
 };
 
 }  // namespace
+
+const module::description module::descriptions::ap_host{"ap_host", kFields};
 
 namespace ap {
 
@@ -478,7 +498,7 @@ int AH_modifyMySQL(const ap_host_record *ap) {
     try {
         const ap_radio &g = ap->radio[0], &a = ap->radio[1];
         std::string lat, lng, gps;
-        if (ap::is_set(ap->gps_id)) {
+        if (module::is_set(ap->gps_id)) {
             ap::append(lat, ", `gps_lat`=%f", std::strtod(ap->gps_lat, nullptr));
             ap::append(lng, ", `gps_lng`=%f", std::strtod(ap->gps_lng, nullptr));
             ap::append(gps, ", `gps_id`='%s'", lit(ap->gps_id).c_str());
@@ -618,8 +638,8 @@ int AH_updateMapByMacMapGps(const char *mac, const char *lng, const char *lat, c
 }
 
 int AH_updateMapByOrgMapId(const char *old_id, const char *new_id) {
-    // The old id names image files: a path of its own is refused.
-    if (!ap::plain_word(old_id) || std::strchr(old_id, '.') || !new_id) return -1;
+    // The old id names image files: a map's id, nothing else.
+    if (!module::is_identifier(old_id) || !new_id) return -1;
     database db(kInfoDir, "AP_INFO", MODULE_TAG(kSource));
     if (!db) return db.failure();
     try {

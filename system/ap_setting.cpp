@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <string>
-#include <utility>
+#include <string_view>
 #include <vector>
 
 #include "platform/platform.h"
@@ -28,8 +28,8 @@ constexpr const char *kRecreatedDirs[] = {"/etc/sysconfig/.firewall/AP_Host_Conf
                                           "/var/ap/lock", "/var/ap/info"};
 constexpr const char *kDiscoveryGroup = "239.255.1.2";  // the APs find the controller here
 constexpr unsigned kRealtimeMark = 0x8200000;
-constexpr const char *kPrograms[] = {"/sbin/iptables", "/sbin/ip6tables"};
-constexpr int kFamilies[] = {4, 6};
+using ap::kFamilies;
+using ap::kPrograms;
 constexpr const char *kGroupTexts[] = {"setting", "ap_setting"};
 using texts = module::texts<kGroupTexts>;
 
@@ -38,62 +38,56 @@ using texts = module::texts<kGroupTexts>;
 constexpr std::size_t kConnectionBytes = 8192;
 constexpr int kApGroups = 65;
 
-ap_setting_record &as_record(void *rec) { return *static_cast<ap_setting_record *>(rec); }
+using module::holds;
+using module::kind;
+using R = ap_setting_record;
+
+R &as_record(void *rec) { return *static_cast<R *>(rec); }
+
+// The settings line: the fields in this order, one-word texts bare.  The interface
+// and the restart times stand in commands and in the restart summary, which
+// the APs split at blanks; the password reaches them only in Base64.  An
+// unset restart time is exported empty.
+#define SWITCH(member) MODULE_FIELD_OR(R, member, kind::number, "0").is(holds::number, 0, 1)
+#define TIME(member, form) \
+    MODULE_FIELD_OR(R, member, kind::word, "^o^").is(holds::word).in_form(form).unset_as_empty()
+#define DAY(member, form, most) MODULE_FIELD_OR(R, member, kind::number, "0").is(holds::number, 0, most).in_form(form)
+constexpr auto kFields = module::describe({
+    MODULE_FIELD_OR(R, iname, kind::word, "^o^").is(holds::ifname),
+    SWITCH(enable_ap_balance),
+    SWITCH(enable_ap_auto_power),
+    SWITCH(enable_ap_connect_mail),
+    MODULE_FIELD_OR(R, enable_ap_sys_management, kind::number, "7").is(holds::number, 0, 31),
+    MODULE_FIELD_OR(R, sync_ap_passwd, kind::word, "^o^").is(holds::text),
+    TIME(autorestart_day_time, "day_time"),
+    TIME(autorestart_week_time, "week_time"),
+    TIME(autorestart_month_time, "month_time"),
+    DAY(autorestart_week_day, "week", 7),    // Sunday as 0 or as 7
+    DAY(autorestart_month_day, "month", 31),
+    DAY(autorestart_en_autorestart, "en_Autorestart", 3),  // off, or one of the three restarts
+    SWITCH(enable_realtime_traffic).in_form("en_rt_traffic"),
+});
+#undef SWITCH
+#undef TIME
+#undef DAY
+// The restart's fields, from the day's time to the mode.
+constexpr std::size_t kRestartFirst = 6, kRestartCount = 6;
+static_assert(std::string_view(kFields[kRestartFirst].key) == "autorestart_day_time" &&
+              std::string_view(kFields[kRestartFirst + kRestartCount - 1].key) == "autorestart_en_autorestart");
 
 void *set_default(void *rec, const char *) {
     if (!rec) return rec;
-    ap_setting_record &r = as_record(rec);
-    r = {};
-    for (char *text :
-         {r.iname, r.sync_ap_passwd, r.autorestart_day_time, r.autorestart_week_time, r.autorestart_month_time})
-        std::strcpy(text, module::kUnset);
-    r.enable_ap_sys_management = 7;
+    as_record(rec) = {};
+    module::default_fields(rec, kFields);
     return rec;
 }
 
-std::string format_line(const ap_setting_record &r) {
-    return module::line()
-        .text(r.iname)
-        .number(r.enable_ap_balance)
-        .number(r.enable_ap_auto_power)
-        .number(r.enable_ap_connect_mail)
-        .number(r.enable_ap_sys_management)
-        .text(r.sync_ap_passwd)
-        .text(r.autorestart_day_time)
-        .text(r.autorestart_week_time)
-        .text(r.autorestart_month_time)
-        .number(r.autorestart_week_day)
-        .number(r.autorestart_month_day)
-        .number(r.autorestart_en_autorestart)
-        .number(r.enable_realtime_traffic)
-        .str();
-}
+std::string format_line(const R &r) { return module::format_fields(&r, kFields); }
 
 // A field the line lacks takes its default.
 void *parse(char *line, void *rec) {
-    ap_setting_record &r = as_record(set_default(rec, nullptr));
-    module::fields f(line);
-    f.text(0, r.iname);
-    r.enable_ap_balance = f.integer(1);
-    r.enable_ap_auto_power = f.integer(2);
-    r.enable_ap_connect_mail = f.integer(3);
-    if (f[4]) r.enable_ap_sys_management = f.integer(4);
-    f.text(5, r.sync_ap_passwd);
-    f.text(6, r.autorestart_day_time);
-    f.text(7, r.autorestart_week_time);
-    f.text(8, r.autorestart_month_time);
-    r.autorestart_week_day = f.integer(9);
-    r.autorestart_month_day = f.integer(10);
-    r.autorestart_en_autorestart = f.integer(11);
-    r.enable_realtime_traffic = f.integer(12);
+    module::parse_fields(line, set_default(rec, nullptr), kFields);
     return rec;
-}
-
-std::string restart_summary(const ap_setting_record &r) {
-    std::string out;
-    ap::append(out, "%s %s %s %d %d %d", r.autorestart_day_time, r.autorestart_week_time, r.autorestart_month_time,
-               r.autorestart_week_day, r.autorestart_month_day, r.autorestart_en_autorestart);
-    return out;
 }
 
 bool applied(int index, const std::string &text) {
@@ -110,7 +104,7 @@ int modify(record_file *h, void *rec, int n) {
     WI(91, r.enable_ap_auto_power);
     WI(92, r.enable_ap_connect_mail);
     try {
-        const std::string summary = restart_summary(r);
+        const std::string summary = ap::restart_summary(r);
         if (applied(41, r.iname) && applied(52, r.sync_ap_passwd) && applied(54, summary)) return result;
         const char *brand = RETURN_DEF_STR("SYSTEM_BRAND");
         if (brand && module::same_text(brand, "Brenmoor")) my_rm("/var/tmp/kv_ap.dat");
@@ -146,7 +140,7 @@ int change(void *old_rec, void *new_rec) {
 }
 
 bool transparent_routing(const ap_setting_record *r) {
-    if (!r || !ap::is_set(r->iname)) return false;
+    if (!r || !module::is_set(r->iname)) return false;
     const interface_record *i = interface_read_shm(return_contrast_port_num(r->iname));
     return i && i->imode == 3;
 }
@@ -162,9 +156,9 @@ void discovery_route(const char *operation, const char *iname) {
               module::arg(iname).c_str());
 }
 
-int command(ap_setting_record *, ap_setting_record *new_rec) {
+int apply_controller(ap_setting_record *, ap_setting_record *new_rec) {
     if (!new_rec) return 0;
-    if (!ap::is_set(new_rec->iname)) {
+    if (!module::is_set(new_rec->iname)) {
         WI(103, 0);
         return 0;
     }
@@ -175,9 +169,9 @@ int command(ap_setting_record *, ap_setting_record *new_rec) {
     return 0;
 }
 
-int discommand(ap_setting_record *old_rec, ap_setting_record *new_rec) {
+int remove_controller(ap_setting_record *old_rec, ap_setting_record *new_rec) {
     if (old_rec) {
-        if (ap::is_set(old_rec->iname)) {
+        if (module::is_set(old_rec->iname)) {
             setLocal(0, old_rec);
             setRemote(0, old_rec, 0, nullptr);
             discovery_route("del", old_rec->iname);
@@ -188,16 +182,16 @@ int discommand(ap_setting_record *old_rec, ap_setting_record *new_rec) {
     return 0;
 }
 
-int recommand(ap_setting_record *old_rec, ap_setting_record *new_rec) {
+int switch_controller(ap_setting_record *old_rec, ap_setting_record *new_rec) {
     if (!old_rec || !new_rec) return 0;
     if (std::strcmp(old_rec->iname, new_rec->iname) != 0) {
-        discommand(old_rec, new_rec);
-        command(old_rec, new_rec);
+        remove_controller(old_rec, new_rec);
+        apply_controller(old_rec, new_rec);
         // The DHCP server learns its interfaces again.
         my_killproc("dhcpdv4", 15);
     }
-    if (ap::is_set(old_rec->iname)) setSecurity("D", old_rec);
-    if (ap::is_set(new_rec->iname)) setSecurity("A", new_rec);
+    if (module::is_set(old_rec->iname)) setSecurity("D", old_rec);
+    if (module::is_set(new_rec->iname)) setSecurity("A", new_rec);
     setRealtimeTraffic(new_rec->enable_realtime_traffic);
     return 0;
 }
@@ -225,90 +219,32 @@ int initial_system_cmd(ap_setting_record *old_rec, ap_setting_record *new_rec, i
                         kPrograms[f]);
         ap_host_reset_status();
     }
-    command(old_rec, new_rec);
-    if (ap::is_set(new_rec->iname)) setSecurity("A", new_rec);
+    apply_controller(old_rec, new_rec);
+    if (module::is_set(new_rec->iname)) setSecurity("A", new_rec);
     if (new_rec->enable_realtime_traffic) setRealtimeTraffic(1);
     rebuild_transparent_routing(old_rec, new_rec);
     WS(52, new_rec->sync_ap_passwd);
     try {
-        WS(54, restart_summary(*new_rec).c_str());
+        WS(54, ap::restart_summary(*new_rec).c_str());
     } catch (...) {
     }
     if (boot) ap_sync_configure();
     return 0;
 }
 
-// An interface name from a request or a document: one plain word, else
-// refused (unset).
-template <std::size_t Size>
-void take_interface(char (&field)[Size], const char *value) {
-    module::set_text(field, ap::plain_word(value) && std::strlen(value) < Size ? value : module::kUnset);
-}
-
+// Null when the form holds a value a field cannot.
 ap_setting_record *cgi_param(ap_setting_record *rec) {
-    if (!rec) return rec;
-    take_interface(rec->iname, qValueDefault(module::kUnset, "iname"));
-    rec->enable_ap_balance = module::form_integer("enable_ap_balance");
-    rec->enable_ap_auto_power = module::form_integer("enable_ap_auto_power");
-    rec->enable_ap_connect_mail = module::form_integer("enable_ap_connect_mail");
-    rec->enable_ap_sys_management = module::form_integer("enable_ap_sys_management");
-    ap::form_value(rec->sync_ap_passwd, "sync_ap_passwd");
-    ap::form_value(rec->autorestart_day_time, "day_time");
-    ap::form_value(rec->autorestart_week_time, "week_time");
-    ap::form_value(rec->autorestart_month_time, "month_time");
-    rec->autorestart_week_day = module::form_integer("week");
-    rec->autorestart_month_day = module::form_integer("month");
-    rec->autorestart_en_autorestart = module::form_integer("en_Autorestart");
-    rec->enable_realtime_traffic = module::form_integer("en_rt_traffic");
+    if (!rec || module::form_fields(rec, kFields)) return nullptr;
     return rec;
 }
 
-void xml_fields(module::xml_entry &e, const ap_setting_record &r) {
-    e.text("iname", r.iname)
-        .number("enable_ap_balance", r.enable_ap_balance)
-        .number("enable_ap_auto_power", r.enable_ap_auto_power)
-        .number("enable_ap_connect_mail", r.enable_ap_connect_mail)
-        .number("enable_ap_sys_management", r.enable_ap_sys_management)
-        .text("sync_ap_passwd", r.sync_ap_passwd)
-        .text("autorestart_day_time", r.autorestart_day_time, true)
-        .text("autorestart_week_time", r.autorestart_week_time, true)
-        .text("autorestart_month_time", r.autorestart_month_time, true)
-        .number("autorestart_week_day", r.autorestart_week_day)
-        .number("autorestart_month_day", r.autorestart_month_day)
-        .number("autorestart_en_autorestart", r.autorestart_en_autorestart)
-        .number("enable_realtime_traffic", r.enable_realtime_traffic);
-}
+void xml_fields(module::xml_entry &e, const ap_setting_record &r) { module::export_fields(e, &r, kFields); }
 
-// A text that would break the settings line into two is refused.
-template <std::size_t Size>
-void take_text(const module::xml_values &v, const char *key, char (&field)[Size]) {
-    char value[Size];
-    std::memcpy(value, field, Size);
-    v.text(key, value);
-    if (!module::has_control(value)) std::memcpy(field, value, Size);
-}
-
-// The slot's own type, as the XML framing calls it.
+// The slot's own type, as the XML framing calls it.  Null when the entry
+// holds a value a field cannot.
 void *xml_entry(xml_node *entry, void *record) {
-    auto *rec = static_cast<ap_setting_record *>(record);
-    if (!rec) return rec;
-    const module::xml_values v(entry);
-    if (const char *iname = v.raw("iname")) take_interface(rec->iname, iname);
-    const std::pair<const char *, int32_t *> numbers[] = {
-        {"enable_ap_balance", &rec->enable_ap_balance},
-        {"enable_ap_auto_power", &rec->enable_ap_auto_power},
-        {"enable_ap_connect_mail", &rec->enable_ap_connect_mail},
-        {"enable_ap_sys_management", &rec->enable_ap_sys_management},
-        {"autorestart_week_day", &rec->autorestart_week_day},
-        {"autorestart_month_day", &rec->autorestart_month_day},
-        {"autorestart_en_autorestart", &rec->autorestart_en_autorestart},
-        {"enable_realtime_traffic", &rec->enable_realtime_traffic}};
-    for (const auto &[key, number] : numbers) *number = v.integer(key, *number);
-    take_text(v, "sync_ap_passwd", rec->sync_ap_passwd);
-    take_text(v, "autorestart_day_time", rec->autorestart_day_time);
-    take_text(v, "autorestart_week_time", rec->autorestart_week_time);
-    take_text(v, "autorestart_month_time", rec->autorestart_month_time);
-    return rec;
+    if (!record || module::read_fields(module::xml_values(entry), record, kFields)) return nullptr;
+    return record;
 }
 
 const module_table &table();
@@ -335,9 +271,9 @@ const module_table kTable = {
     .getline = module::getline<parse>,
     .parse = parse,
     .close = module::close_file,
-    .command = module::op(command),
-    .discommand = module::op(discommand),
-    .recommand = module::op(recommand),
+    .command = module::op(apply_controller),
+    .discommand = module::op(remove_controller),
+    .recommand = module::op(switch_controller),
     .language = texts::language,
     .print = texts::print,
     .cgiParam = module::op(cgi_param),
@@ -407,6 +343,17 @@ int apply_records(const char *name, int on) {
 constexpr int kTunnelBridgePortField = 34;
 
 }  // namespace
+
+const module::description module::descriptions::ap_setting{"ap_setting", kFields};
+
+std::string ap::restart_summary(const ap_setting_record &r) {
+    std::string out;
+    ap::append(out, "%s %s %s %d %d %d", r.autorestart_day_time, r.autorestart_week_time, r.autorestart_month_time,
+               r.autorestart_week_day, r.autorestart_month_day, r.autorestart_en_autorestart);
+    return out;
+}
+
+module::field_list ap::restart_fields() { return module::field_list(kFields).subspan(kRestartFirst, kRestartCount); }
 
 extern "C" {
 

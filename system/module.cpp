@@ -424,6 +424,7 @@ bool accepts(const field &f, const char *value) {
         case holds::label: return *value != '.' && *value != '-' && made_of(value, most, label_character);
         case holds::text: return !has_control(value);
         case holds::secret: return is_secret(value);
+        case holds::decimal: return std::strlen(value) <= most && is_decimal(value);
     }
     return false;
 }
@@ -460,6 +461,7 @@ std::string holding(const field &f) {
         case holds::label: return most("letters, digits and \"._-@\", not beginning with '.' or '-'");
         case holds::text: return "a text without control characters";
         case holds::secret: return "a text without quotes, backslashes or control characters";
+        case holds::decimal: return "a decimal number";
     }
     return "nothing";
 }

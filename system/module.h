@@ -317,6 +317,7 @@ enum class holds : uint8_t {
                  // leading '#' would make a comment), as a file name and on a command line
     text,        // free text without control characters, cut at the capacity
     secret,      // text without '"', '\' or control characters, cut at the capacity
+    decimal,     // a decimal number, a fraction allowed ("-25.033"), within the capacity
 };
 
 // One field of a record: its XML key and form name, how its line writes it,
@@ -342,6 +343,7 @@ struct field {
     std::span<const char *const> names{};  // a choice's values, or values taken besides the kind's
     bool ports = false;          // a number from 1 to the product's port count
     bool exported = true;        // written by the XML export (else only read)
+    bool unset_empty = false;    // an unset text is exported as an empty value
 
     bool is_number() const { return how == kind::number || how == kind::quoted_number; }
     // The name the form gives the field; null when the form does not.
@@ -381,6 +383,12 @@ struct field {
     constexpr field imported_only() const {
         field f = *this;
         f.exported = false;
+        return f;
+    }
+    // An unset text ("^o^") exported as an empty value.
+    constexpr field unset_as_empty() const {
+        field f = *this;
+        f.unset_empty = true;
         return f;
     }
     // A port of the appliance: 1 to SYSTEM_PORT_NUM.
@@ -482,6 +490,11 @@ extern const description gre_tunnel;
 extern const description auth_user;
 extern const description ddns;
 extern const description virtual_link;
+extern const description ap_setting;
+extern const description ap_host;
+extern const description ap_profile;
+extern const description ap_wired;
+extern const description ap_emap;
 }  // namespace descriptions
 
 // ---- Chains, rules and command lines ------------------------------------

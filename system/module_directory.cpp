@@ -158,6 +158,11 @@ const module::description *const kDescriptions[] = {
     &module::descriptions::auth_user,
     &module::descriptions::ddns,
     &module::descriptions::virtual_link,
+    &module::descriptions::ap_setting,
+    &module::descriptions::ap_host,
+    &module::descriptions::ap_profile,
+    &module::descriptions::ap_wired,
+    &module::descriptions::ap_emap,
 };
 
 }  // namespace

@@ -82,7 +82,7 @@ void export_fields(xml_entry &e, const void *rec, field_list list) {
     for (const field &f : list) {
         if (!f.key || !f.exported) continue;
         if (f.is_number()) e.number(f.key, number_in(rec, f));
-        else e.text(f.key, text_in(rec, f));
+        else e.text(f.key, text_in(rec, f), f.unset_empty);
     }
 }
 

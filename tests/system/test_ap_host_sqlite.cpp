@@ -191,21 +191,25 @@ TEST_F(ApHost, WtpFilesExportMapsAndDeletion) {
     for (const char *bad : {"../../keep", "00:11:22:AA:BB", "00:11:22:AA:BB:C/", "00:11:22:AA:BB:07"})
         EXPECT_EQ(ap_del_host(bad), -1) << bad;  // not a MAC, or gone already
     EXPECT_TRUE(box.exists("/etc/sysconfig/.firewall/keep"));
-    EXPECT_EQ(AH_updateMap("00:11:22:AA:BB:08", "M1", 10.5, 20, 25.1234567, 121, "Road '1'", "^o^"), 0);
+    const char *map = "20240101000001", *moved = "20240101000002";  // maps' ids, as my_chainID makes them
+    EXPECT_EQ(AH_updateMap("00:11:22:AA:BB:08", map, 10.5, 20, 25.1234567, 121, "Road '1'", "^o^"), 0);
     EXPECT_EQ(AH_updateMapByMacMapGps("00:11:22:AA:BB:09", "121.5", "-25", "^o^", "G1"), 0);
     EXPECT_EQ(AH_updateMapByMacMapGps("00:11:22:AA:BB:09", "1, `Name`='x'", "0", "", "G1"), -1);
     const char *placed = "SELECT SN, map_id, map_axis_x, map_axis_y, gps_lat, gps_lng, gps_addr, gps_id FROM ap_list "
         "ORDER BY SN";
     EXPECT_EQ(sql(kInfo, placed, 8),
-              "7||||25.5|121.25||\n8|M1|10.50|20.00|25.123457|121.000000|Road '1'|\n9||||-25|121.5||G1\n");
+              "7||||25.5|121.25||\n8|20240101000001|10.50|20.00|25.123457|121.000000|Road '1'|\n"
+              "9||||-25|121.5||G1\n");
     box.take();
-    EXPECT_EQ((std::vector{AH_updateMapByOrgMapId("M1", "M2"), AH_updateMapByOrgMapId("../M1", "M2")}),
+    EXPECT_EQ((std::vector{AH_updateMapByOrgMapId(map, moved), AH_updateMapByOrgMapId("../20240101000001", moved)}),
               (std::vector{0, -1}));
     EXPECT_EQ(box.take().commands,
-              "/bin/rm -rf /etc/sysconfig/.firewall/emap/M1.*\n/bin/mount /dev/mtdblock3 /mnt > /dev/null 2>&1\n"
+              "/bin/rm -rf /etc/sysconfig/.firewall/emap/20240101000001.*\n"
+              "/bin/mount /dev/mtdblock3 /mnt > /dev/null 2>&1\n"
               "/bin/cp /etc/sysconfig/.firewall/AP_INFO /mnt > /dev/null 2>&1\n/bin/umount /mnt > /dev/null 2>&1\n");
     EXPECT_EQ(AH_clearMap("G1"), 0);
-    EXPECT_EQ(sql(kInfo, placed, 8), "7||||25.5|121.25||\n8|M2|10.50|20.00|25.123457|121.000000|Road '1'|\n9|||||||\n");
+    EXPECT_EQ(sql(kInfo, placed, 8),
+              "7||||25.5|121.25||\n8|20240101000002|10.50|20.00|25.123457|121.000000|Road '1'|\n9|||||||\n");
     EXPECT_EQ(ap_host_reset_status(), 0);
     EXPECT_EQ(sql(kInfo, "SELECT DISTINCT Status, IP, fw_upgrade FROM ap_list", 3), "0|0.0.0.0|\n");
     EXPECT_EQ((std::vector<int>{adjust_time("-3600"), adjust_time("1; DROP TABLE ap_list")}), (std::vector<int>{0, -1}));
