@@ -238,14 +238,20 @@ bool is_set(const char *text) {
 
 bool one_word(const char *text) { return text && !std::strpbrk(text, " \t\r\n\""); }
 
-namespace {
-
-// A value that leaves a field as it would be without one.
 bool missing(const char *value) { return !value || !*value || same_text(value, kUnset); }
 
-// A field's value from a text: a text field takes it, a number its decimal.
+int32_t number_of(const field &f, const char *value) {
+    if (f.what == holds::choice)
+        for (std::size_t i = 0; i < f.names.size(); ++i)
+            if (same_text(f.names[i], value)) return static_cast<int32_t>(i);
+    return clamped(std::strtoll(value, nullptr, 10));
+}
+
+namespace {
+
+// A field's value from a text: a text field takes it, a number its value.
 void store(void *rec, const field &f, const char *value) {
-    if (f.is_number()) number_in(rec, f) = clamped(std::strtoll(value, nullptr, 10));
+    if (f.is_number()) number_in(rec, f) = number_of(f, value);
     else set_text(text_in(rec, f), f.size, value);
 }
 
@@ -267,14 +273,21 @@ bool is_decimal(const char *text) {
     return digits > 0 && !*text;
 }
 
+bool applies(const void *rec, const field &f, field_list list) {
+    if (!f.when) return true;
+    const field *deciding = field_named(list, f.when);
+    return !deciding || f.applies_with(number_in(rec, *deciding));
+}
+
 void default_fields(void *rec, field_list list) {
     for (const field &f : list)
-        if (f.def) store(rec, f, f.def);
+        if (f.def && applies(rec, f, list)) store(rec, f, f.def);
 }
 
 std::string format_fields(const void *rec, field_list list) {
     line l;
     for (const field &f : list) {
+        if (!applies(rec, f, list)) continue;
         switch (f.how) {
             case kind::name: l.name(text_in(rec, f)); break;
             case kind::word: l.text(text_in(rec, f)); break;
@@ -290,7 +303,7 @@ void parse_fields(char *text, void *rec, field_list list) {
     fields f(text);
     int i = 0;
     for (const field &d : list) {
-        if (d.how == kind::none) continue;
+        if (d.how == kind::none || !applies(rec, d, list)) continue;
         if (d.is_number() && !d.def) number_in(rec, d) = f.integer(i);
         else if (const char *value = f[i]) store(rec, d, value);
         ++i;
@@ -314,8 +327,20 @@ bool take(void *rec, const field &f, const char *value) {
 const field *form_fields(void *rec, field_list list) {
     const field *refused = nullptr;
     for (const field &f : list)
-        if (const char *name = f.form_name(); name && !take(rec, f, qValue("%s", name)) && !refused) refused = &f;
+        if (const char *name = f.form_name();
+            name && applies(rec, f, list) && !take(rec, f, qValue("%s", name)) && !refused)
+            refused = &f;
     return refused;
+}
+
+bool well_formed(const void *rec, field_list list) {
+    for (const field &f : list) {
+        if (f.how == kind::none || !applies(rec, f, list)) continue;
+        const std::string value = f.is_number() ? std::to_string(number_in(rec, f))
+                                                : std::string(text_in(rec, f), strnlen(text_in(rec, f), f.size));
+        if (missing(value.c_str()) || !accepts(f, value.c_str())) return false;
+    }
+    return true;
 }
 
 const field *field_named(field_list list, const char *key) {
@@ -384,9 +409,11 @@ bool accepts(const field &f, const char *value) {
             return f.is_number() ? is_decimal(value) : !f.def || !has_control(value);
         case holds::number:
             return decimal_in(value, f.low, f.ports ? RETURN_DEF_INT("SYSTEM_PORT_NUM") : f.high);
-        case holds::choice:
-            if (f.is_number()) return decimal_in(value, 0, static_cast<long long>(f.names.size()) - 1);
-            return std::any_of(f.names.begin(), f.names.end(), [&](const char *n) { return same_text(n, value); });
+        case holds::choice: {
+            const bool named =
+                std::any_of(f.names.begin(), f.names.end(), [&](const char *n) { return same_text(n, value); });
+            return named || (f.is_number() && decimal_in(value, 0, static_cast<long long>(f.names.size()) - 1));
+        }
         case holds::ipv4: return is_ipv4(value);
         case holds::mask: return is_mask(value);
         case holds::ipv6: return is_ipv6(value);
@@ -418,7 +445,8 @@ std::string holding(const field &f) {
             return "a number from " + std::to_string(f.low) + " to " +
                    (f.ports ? std::to_string(RETURN_DEF_INT("SYSTEM_PORT_NUM")) : std::to_string(f.high));
         case holds::choice:
-            if (f.is_number()) return "a number from 0 to " + std::to_string(static_cast<int>(f.names.size()) - 1);
+            if (f.is_number())
+                return "one of its names or a number from 0 to " + std::to_string(static_cast<int>(f.names.size()) - 1);
             return "one of its names";
         case holds::ipv4: return "an IPv4 address";
         case holds::mask: return "an IPv4 mask";
