@@ -20,8 +20,6 @@ constexpr char kPlugin[] = "/usr/pppd/2.4.4/rp-pppoe.so";
 constexpr char kStateTable[] = "/var/run/pppd2.tab";
 constexpr int kWaitSeconds = 3;
 
-std::string name_of(const interface_record &r) { return std::string(r.iname, strnlen(r.iname, sizeof r.iname)); }
-
 // A user name or password goes into the files between double quotes; one
 // with a quote, a backslash or a control character would end the quotes
 // or the line, and is left out.
@@ -76,7 +74,7 @@ namespace interface {
 // (a hand-edited file) could name a path elsewhere, and is left alone.
 void write_pppoe_config(int enable, const interface_record &r) {
     if (!module::is_ifname(r.iname)) return;
-    const std::string name = name_of(r);
+    const std::string name = module::bounded(r.iname);
     const std::string files[] = {"/etc/ppp/options." + name, "/etc/ppp/pap-secrets." + name,
                                  "/etc/ppp/chap-secrets." + name};
     if (!enable) {
@@ -96,7 +94,7 @@ void write_pppoe_config(int enable, const interface_record &r) {
 }
 
 void pppoe_connect(const interface_record &r) {
-    const std::string name = name_of(r);
+    const std::string name = module::bounded(r.iname);
     const int vlan = r.connection.pppoe.pppoe_vlan;
     const std::string device = vlan > 0 ? name + "." + std::to_string(vlan) : name;
     my_system("/usr/sbin/pppd.WAN %s linkname %s newname %s_ppp wanunit %d > /dev/null 2>&1",
