@@ -1114,8 +1114,8 @@ int interface_route_device(const char *iname, char *out, int size);
  *   38 void *xmlEntry(xml_node *entry, void *rec),
  *   39 int import_xmlConf(xml_node *function_element): the k-th entry is
  *      port k, the entries beyond SYSTEM_PORT_NUM left out.
- * cgiParam and xmlEntry return rec, or null (nothing to store) when its
- * port is not one of 1 to SYSTEM_PORT_NUM.
+ * cgiParam and xmlEntry return rec, or null (nothing to store) when a
+ * value is refused or the port is not one of 1 to SYSTEM_PORT_NUM.
  * A changed port is applied by discommand on the old record, then command
  * on the new one, both carrying the change flags change computed and the
  * action flags of what is wanted (IA_ADD/IA_DEL the addresses of LAN and

@@ -485,6 +485,7 @@ const description *described(const char *module);
 // The descriptions, each defined in its module's file.
 namespace descriptions {
 extern const description vpn_trunk;
+extern const description interface;
 }  // namespace descriptions
 
 // ---- Chains, rules and command lines ------------------------------------
