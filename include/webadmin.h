@@ -1171,7 +1171,9 @@ void set_transparent_routing_rule(int mode);
  * address, netmask, gateway, dev, ipv_mode).  Its own slots:
  *   5  route_check_fn, 14/15 route_command_fn (command, discommand),
  *   16/19/29 route_all_fn (every route deleted and added again),
- *   28 void *cgiParam(route_record *rec),
+ *   28 void *cgiParam(route_record *rec) -> rec, or null when a value is
+ *      refused (an address not of the route's family, a mask for IPv4 or a
+ *      prefix length 0-128 for IPv6, an interface name),
  *   37 void xmlConf(const char *function_value), 38 xmlEntry, 39 import. */
 typedef struct route_record {
     int32_t q, r;           /* the page's request values; not stored */

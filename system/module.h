@@ -486,6 +486,7 @@ const description *described(const char *module);
 namespace descriptions {
 extern const description vpn_trunk;
 extern const description interface;
+extern const description route_table;
 }  // namespace descriptions
 
 // ---- Chains, rules and command lines ------------------------------------

@@ -148,6 +148,7 @@ const module_entry kModules[] = {
 const module::description *const kDescriptions[] = {
     &module::descriptions::vpn_trunk,
     &module::descriptions::interface,
+    &module::descriptions::route_table,
 };
 
 }  // namespace
