@@ -1200,7 +1200,8 @@ typedef int (*route_all_fn)(void *unused);
  * file 18) or a VLAN of it with its subnet (vlan 1-4094, file 226; open's
  * selector nonzero).  Its own slots: 5 (h, interface record) -> 1 or 0,
  * 14/15 route_command_fn, 16 (old, new) -> 0, 17/18 return their argument,
- * 19 (const char *iname) -> 0, 28 cgiParam(msubnet_record *), 29
+ * 19 (const char *iname) -> 0, 28 cgiParam(msubnet_record *) -> rec, or
+ * null when a value is refused, 29
  * (rec, n, flag): command when flag is nonzero, 37-39 XML (both files in
  * one _function element). */
 typedef struct msubnet_record {

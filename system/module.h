@@ -487,6 +487,7 @@ namespace descriptions {
 extern const description vpn_trunk;
 extern const description interface;
 extern const description route_table;
+extern const description multiple_subnet;
 }  // namespace descriptions
 
 // ---- Chains, rules and command lines ------------------------------------

@@ -149,6 +149,7 @@ const module::description *const kDescriptions[] = {
     &module::descriptions::vpn_trunk,
     &module::descriptions::interface,
     &module::descriptions::route_table,
+    &module::descriptions::multiple_subnet,
 };
 
 }  // namespace
