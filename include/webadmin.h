@@ -1217,7 +1217,8 @@ void msubnet_unregister(module_table *table);
  * version 1 or 2 (0 off), passive = only listen.  command and discommand
  * (rec, flag) rebuild /etc/rip.conf from every record, the interfaces,
  * their subnets and the static routes, and restart the routing daemon
- * (stopped when no record is on); 16 and 19 do the same; 29 (rec, n,
+ * (stopped when no record is on); 16 and 19 do the same; 28
+ * cgiParam(rec) -> rec, or null when a value is refused; 29 (rec, n,
  * flag) when flag is nonzero. */
 typedef struct dynamic_route_record {
     int32_t version;

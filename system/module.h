@@ -488,6 +488,7 @@ extern const description vpn_trunk;
 extern const description interface;
 extern const description route_table;
 extern const description multiple_subnet;
+extern const description dynamic_route;
 }  // namespace descriptions
 
 // ---- Chains, rules and command lines ------------------------------------

@@ -150,6 +150,7 @@ const module::description *const kDescriptions[] = {
     &module::descriptions::interface,
     &module::descriptions::route_table,
     &module::descriptions::multiple_subnet,
+    &module::descriptions::dynamic_route,
 };
 
 }  // namespace
