@@ -1120,8 +1120,8 @@ int interface_route_device(const char *iname, char *out, int size);
  *   38 void *xmlEntry(xml_node *entry, void *rec),
  *   39 int import_xmlConf(xml_node *function_element): the k-th entry is
  *      port k, the entries beyond SYSTEM_PORT_NUM left out.
- * cgiParam and xmlEntry return rec, or null (nothing to store) when its
- * port is not one of 1 to SYSTEM_PORT_NUM.
+ * cgiParam and xmlEntry return rec, or null (nothing to store) when a
+ * value is refused or the port is not one of 1 to SYSTEM_PORT_NUM.
  * A changed port is applied by discommand on the old record, then command
  * on the new one, both carrying the change flags change computed and the
  * action flags of what is wanted (IA_ADD/IA_DEL the addresses of LAN and
@@ -1177,7 +1177,9 @@ void set_transparent_routing_rule(int mode);
  * address, netmask, gateway, dev, ipv_mode).  Its own slots:
  *   5  route_check_fn, 14/15 route_command_fn (command, discommand),
  *   16/19/29 route_all_fn (every route deleted and added again),
- *   28 void *cgiParam(route_record *rec),
+ *   28 void *cgiParam(route_record *rec) -> rec, or null when a value is
+ *      refused (an address not of the route's family, a mask for IPv4 or a
+ *      prefix length 0-128 for IPv6, an interface name),
  *   37 void xmlConf(const char *function_value), 38 xmlEntry, 39 import. */
 typedef struct route_record {
     int32_t q, r;           /* the page's request values; not stored */
@@ -1204,7 +1206,8 @@ typedef int (*route_all_fn)(void *unused);
  * file 18) or a VLAN of it with its subnet (vlan 1-4094, file 226; open's
  * selector nonzero).  Its own slots: 5 (h, interface record) -> 1 or 0,
  * 14/15 route_command_fn, 16 (old, new) -> 0, 17/18 return their argument,
- * 19 (const char *iname) -> 0, 28 cgiParam(msubnet_record *), 29
+ * 19 (const char *iname) -> 0, 28 cgiParam(msubnet_record *) -> rec, or
+ * null when a value is refused, 29
  * (rec, n, flag): command when flag is nonzero, 37-39 XML (both files in
  * one _function element). */
 typedef struct msubnet_record {
@@ -1220,7 +1223,8 @@ void msubnet_unregister(module_table *table);
  * version 1 or 2 (0 off), passive = only listen.  command and discommand
  * (rec, flag) rebuild /etc/rip.conf from every record, the interfaces,
  * their subnets and the static routes, and restart the routing daemon
- * (stopped when no record is on); 16 and 19 do the same; 29 (rec, n,
+ * (stopped when no record is on); 16 and 19 do the same; 28
+ * cgiParam(rec) -> rec, or null when a value is refused; 29 (rec, n,
  * flag) when flag is nonzero. */
 typedef struct dynamic_route_record {
     int32_t version;

@@ -3,7 +3,6 @@
 // the networks of the interfaces and their further subnets, and whether
 // static routes exist to be announced; the daemon is restarted with it.
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "platform/platform.h"
@@ -18,16 +17,21 @@ constexpr int kFile = 21;
 constexpr char kConfig[] = "/etc/rip.conf";
 constexpr char kPidFile[] = "/var/run/routed.pid";
 
-std::string format_rip(const dynamic_route_record &r) {
-    return module::line().text(r.iname).number(r.version).number(r.passive).str();
-}
+using module::holds;
+using module::kind;
+using record = dynamic_route_record;
+
+// RIP version 1 or 2 on an interface, 0 off; passive: only listen.
+constexpr auto kFields = module::describe({
+    MODULE_KEYED(record, iname, "interface", kind::word).is(holds::ifname).in_form("iname").or_default(module::kUnset),
+    MODULE_FIELD(record, version, kind::number).is(holds::number, 0, 2).or_default("2"),
+    MODULE_FIELD(record, passive, kind::number).is(holds::number, 0, 1).or_default("0"),
+});
+
+std::string format_rip(const dynamic_route_record &r) { return module::format_fields(&r, kFields); }
 
 void *parse_rip(char *text, void *rec) {
-    auto &r = *static_cast<dynamic_route_record *>(rec);
-    const module::fields f(text);
-    f.text(0, r.iname);
-    r.version = f.integer(1);
-    r.passive = f.integer(2);
+    module::parse_fields(text, rec, kFields);
     return rec;
 }
 
@@ -103,29 +107,17 @@ int rip_restorebyinterface(const char *iname) {
 }
 
 void *rip_set_default(void *rec, const char *) {
-    if (!rec) return rec;
-    auto &r = *static_cast<dynamic_route_record *>(rec);
-    module::set_text(r.iname, module::kUnset);
-    r.version = 2;
-    r.passive = 0;
+    if (rec) module::default_fields(rec, kFields);
     return rec;
 }
 
-// An interface name that is not one is refused; the version is 0 to 2.
+// A value missing from the form leaves its field's default.
 void *rip_cgiParam(dynamic_route_record *rec) {
     if (!rec) return rec;
-    rip_set_default(rec, nullptr);
-    const char *iname = qValue("%s", "iname");
-    if (module::is_ifname(iname)) module::set_text(rec->iname, iname);
-    const int32_t version = module::form_integer("version", 2);
-    rec->version = version >= 0 && version <= 2 ? version : 2;
-    rec->passive = module::form_integer("passive") ? 1 : 0;
-    return rec;
+    return module::form_fields(rec, kFields) ? nullptr : rec;
 }
 
-void rip_entry(module::xml_entry &e, const dynamic_route_record &r) {
-    e.text("interface", r.iname).number("version", r.version).number("passive", r.passive);
-}
+void rip_entry(module::xml_entry &e, const dynamic_route_record &r) { module::export_fields(e, &r, kFields); }
 
 constexpr const char *kGroups[] = {"route_table"};
 using texts = module::texts<kGroups>;
@@ -159,6 +151,8 @@ const module_table kTable = {
 };
 
 }  // namespace
+
+const module::description module::descriptions::dynamic_route{"dynamic route", kFields};
 
 extern "C" {
 

@@ -5,6 +5,7 @@
 // interface_apply.cpp.
 #include "system/interface.h"
 
+#include <climits>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -20,304 +21,250 @@
 namespace {
 
 using interface::kSource;
+using module::holds;
+using R = interface_record;
 
 constexpr int kFile = 28, kWizardFile = 29;
 constexpr char kZeroMac[] = "00:00:00:00:00:00";
 constexpr char kZeroIPv6[] = "0000:0000:0000:0000:0000:0000:0000:0000";
+// The bandwidths' default: the product's maximum, this where it names none.
 constexpr char kMaxBandwidth[] = "204800";
+// The management services' bits; a document gives them as a "<security>"
+// element of one value per service.
+constexpr char kServicesKey[] = "security";
 
-// What a field holds, which decides how a form or XML value is checked and
-// what the field's default is.  Secrets go into the dialler's files between
-// double quotes: a quote, a backslash or a control character is refused.
-enum class kind { integer, name, ipv4, ipv6, mac, digits, text, secret, security };
+// A field keyed by its member's name; the address modes' fields are members
+// of the connection part, which they share.
+#define AT(member, how) \
+    module::field{#member, module::kind::how, offsetof(R, member), sizeof(std::declval<R &>().member)}
+#define PART(part, member, how)                                                     \
+    module::field{#member, module::kind::how, offsetof(R, connection.part.member), \
+                  sizeof(std::declval<R &>().connection.part.member)}
+#define NUMBER(member, low, high) AT(member, number).is(holds::number, low, high)
+#define ADDRESS(member) AT(member, word).is(holds::ipv4).or_default("0.0.0.0")
+#define MASK(member) AT(member, word).is(holds::mask).or_default("0.0.0.0")
+#define IPV6(member) AT(member, word).is(holds::ipv6).or_default(kZeroIPv6)
+#define BANDWIDTH(member) AT(member, word).is(holds::number, 0, INT32_MAX).or_default(kMaxBandwidth)
+#define DYNAMIC(member) PART(dynamic, member, word).is(holds::host).only_when("cmode", {2})
+#define PPTP(member, how) PART(pptp, member, how).only_when("cmode", {4})
+#define PPPOE(member, how) PART(pppoe, member, how).only_when("cmode", {1})
+#define WAN_DETECT(i)                                                                               \
+    module::field{"detect_ipaddr_" #i, module::kind::word, offsetof(R, detect_ipaddr[i - 1]),       \
+                  sizeof(std::declval<R &>().detect_ipaddr[0])}                                     \
+        .is(holds::ipv4)                                                                            \
+        .or_default("0.0.0.0")                                                                      \
+        .only_when("itype", {2})
 
-// Which records carry a field: every record, only the record of one cmode
-// (the connection part), or none in the XML export (read on import only).
-enum group { kCommon = 0, kPppoe = 1, kDynamic = 2, kPptp = 4, kImportOnly = -1 };
+// In the order of the line, which the XML export keeps (without the fields
+// it leaves out): the port's own fields, any-IP routing for a LAN or DMZ,
+// the fields of the port's address mode, and the tail of a WAN.  Secrets go
+// into the dialler's files between double quotes.
+constexpr auto kFields = module::describe({
+    AT(port, number).port_number(),
+    NUMBER(izone, 0, 255),
+    NUMBER(itype, 0, 3),
+    NUMBER(imode, 0, 3),
+    NUMBER(cmode, 0, 4),
+    AT(dev, word).is(holds::ifname),
+    AT(iname, word).is(holds::ifname),
+    ADDRESS(ipaddr),
+    MASK(netmask),
+    ADDRESS(gateway),
+    AT(mac, word).is(holds::mac).or_default(kZeroMac),
+    NUMBER(ipv6cmode, 0, 9).imported_only(),
+    IPV6(ipv6addr).imported_only(),
+    AT(PrefixLength, word).is(holds::prefix).or_default("64"),
+    IPV6(ipv6gw).imported_only(),
+    NUMBER(nat_mode, 0, 1),
+    ADDRESS(nat_ipaddr),
+    NUMBER(detect_alive, 0, 1),
+    NUMBER(detect_service, 0, 9),
+    ADDRESS(detect_ipaddr_0).imported_only(),
+    IPV6(detect_ipv6addr).imported_only(),
+    AT(detect_domain, word).is(holds::host),
+    NUMBER(detect_frequency, 0, 86400),
+    BANDWIDTH(bandwidth_downstream),
+    BANDWIDTH(bandwidth_upstream),
+    AT(security, word).is(holds::number, 0, 31).or_default("0"),
+    AT(ibond, number).port_number(0),
+    NUMBER(bmode, 0, 6),
+    ADDRESS(arpip),
+    NUMBER(speeder, 0, 1),
+    NUMBER(anyiprouting, 0, 1).only_when("itype", {1, 3}),
+    DYNAMIC(dynamicIP_hostname),
+    DYNAMIC(dynamicIP_domainname),
+    PPTP(pptp_username, word).is(holds::secret),
+    PPTP(pptp_password, word).is(holds::secret),
+    PPTP(pptp_auto_or_fixed, number).is(holds::number, 0, 1),
+    PPTP(pptp_local_ip, word).is(holds::ipv4).or_default("0.0.0.0"),
+    PPTP(pptp_local_netmask, word).is(holds::mask).or_default("0.0.0.0"),
+    PPTP(pptp_local_dgw, word).is(holds::ipv4).or_default("0.0.0.0"),
+    PPTP(pptp_remote_ip, word).is(holds::ipv4).or_default("0.0.0.0"),
+    PPTP(pptp_demand, number).is(holds::number, 0, 1),
+    // Idle minutes, which the dialler takes as seconds in 32 bits.
+    PPTP(pptp_idle, number).is(holds::number, 0, INT32_MAX / 60),
+    PPTP(pptp_connect_id, word).is(holds::text),
+    PPTP(pptp_isreal, number).is(holds::number, 0, 9),
+    PPTP(pptp_hostname, word).is(holds::host),
+    PPTP(pptp_domainname, word).is(holds::host),
+    PPTP(pptp_dhcp_user, word).is(holds::secret),
+    PPTP(pptp_dhcp_passwd, word).is(holds::secret),
+    PPPOE(pppoe_username, word).is(holds::secret),
+    PPPOE(pppoe_password, word).is(holds::secret),
+    PPPOE(pppoe_service, number).is(holds::number, 0, 1),
+    PPPOE(pppoe_via_ipaddr, word).is(holds::ipv4).or_default("0.0.0.0"),
+    PPPOE(pppoe_via_netmask, word).is(holds::mask).or_default("0.0.0.0"),
+    PPPOE(pppoe_via_defgw, word).is(holds::ipv4).or_default("0.0.0.0"),
+    PPPOE(pppoe_demand, number).is(holds::number, 0, 1),
+    PPPOE(pppoe_idle, number).is(holds::number, 0, INT32_MAX / 60),
+    PPPOE(pppoe_vlan, number).is(holds::number, 0, 4094),
+    NUMBER(detect_rule, 0, 9).only_when("itype", {2}),
+    WAN_DETECT(1), WAN_DETECT(2), WAN_DETECT(3), WAN_DETECT(4), WAN_DETECT(5), WAN_DETECT(6), WAN_DETECT(7),
+    WAN_DETECT(8), WAN_DETECT(9),
+    BANDWIDTH(bandwidth_downthreshold).only_when("itype", {2}),
+    BANDWIDTH(bandwidth_upthreshold).only_when("itype", {2}),
+});
 
-struct field {
-    const char *key;  // the XML key and form name
-    kind type;
-    std::size_t offset, size;
-    int group;
-    const char *def;  // digits: the default (null: the product's maximum bandwidth)
-};
+#undef WAN_DETECT
+#undef PPPOE
+#undef PPTP
+#undef DYNAMIC
+#undef BANDWIDTH
+#undef IPV6
+#undef MASK
+#undef ADDRESS
+#undef NUMBER
+#undef PART
+#undef AT
 
-using R = interface_record;
-#define FIELD(key, type, member, group, def) \
-    field { key, kind::type, offsetof(R, member), sizeof(std::declval<R &>().member), group, def }
-#define CONNECTION(key, type, part, member, group) FIELD(key, type, connection.part.member, group, nullptr)
-
-// In the order of the XML export.
-const field kFields[] = {
-    FIELD("port", integer, port, kCommon, nullptr),
-    FIELD("izone", integer, izone, kCommon, nullptr),
-    FIELD("itype", integer, itype, kCommon, nullptr),
-    FIELD("imode", integer, imode, kCommon, nullptr),
-    FIELD("cmode", integer, cmode, kCommon, nullptr),
-    FIELD("dev", name, dev, kCommon, nullptr),
-    FIELD("iname", name, iname, kCommon, nullptr),
-    FIELD("ipaddr", ipv4, ipaddr, kCommon, nullptr),
-    FIELD("netmask", ipv4, netmask, kCommon, nullptr),
-    FIELD("gateway", ipv4, gateway, kCommon, nullptr),
-    FIELD("mac", mac, mac, kCommon, nullptr),
-    FIELD("PrefixLength", digits, PrefixLength, kCommon, "64"),
-    FIELD("nat_mode", integer, nat_mode, kCommon, nullptr),
-    FIELD("nat_ipaddr", ipv4, nat_ipaddr, kCommon, nullptr),
-    FIELD("detect_alive", integer, detect_alive, kCommon, nullptr),
-    FIELD("detect_service", integer, detect_service, kCommon, nullptr),
-    FIELD("detect_domain", text, detect_domain, kCommon, nullptr),
-    FIELD("detect_frequency", integer, detect_frequency, kCommon, nullptr),
-    FIELD("bandwidth_downstream", digits, bandwidth_downstream, kCommon, nullptr),
-    FIELD("bandwidth_upstream", digits, bandwidth_upstream, kCommon, nullptr),
-    FIELD("security", security, security, kCommon, "0"),
-    FIELD("ibond", integer, ibond, kCommon, nullptr),
-    FIELD("bmode", integer, bmode, kCommon, nullptr),
-    FIELD("arpip", ipv4, arpip, kCommon, nullptr),
-    FIELD("speeder", integer, speeder, kCommon, nullptr),
-    FIELD("anyiprouting", integer, anyiprouting, kCommon, nullptr),
-    CONNECTION("dynamicIP_hostname", text, dynamic, dynamicIP_hostname, kDynamic),
-    CONNECTION("dynamicIP_domainname", text, dynamic, dynamicIP_domainname, kDynamic),
-    CONNECTION("pptp_username", secret, pptp, pptp_username, kPptp),
-    CONNECTION("pptp_password", secret, pptp, pptp_password, kPptp),
-    CONNECTION("pptp_auto_or_fixed", integer, pptp, pptp_auto_or_fixed, kPptp),
-    CONNECTION("pptp_local_ip", ipv4, pptp, pptp_local_ip, kPptp),
-    CONNECTION("pptp_local_netmask", ipv4, pptp, pptp_local_netmask, kPptp),
-    CONNECTION("pptp_local_dgw", ipv4, pptp, pptp_local_dgw, kPptp),
-    CONNECTION("pptp_remote_ip", ipv4, pptp, pptp_remote_ip, kPptp),
-    CONNECTION("pptp_demand", integer, pptp, pptp_demand, kPptp),
-    CONNECTION("pptp_idle", integer, pptp, pptp_idle, kPptp),
-    CONNECTION("pptp_connect_id", text, pptp, pptp_connect_id, kPptp),
-    CONNECTION("pptp_isreal", integer, pptp, pptp_isreal, kPptp),
-    CONNECTION("pptp_hostname", text, pptp, pptp_hostname, kPptp),
-    CONNECTION("pptp_domainname", text, pptp, pptp_domainname, kPptp),
-    CONNECTION("pptp_dhcp_user", secret, pptp, pptp_dhcp_user, kPptp),
-    CONNECTION("pptp_dhcp_passwd", secret, pptp, pptp_dhcp_passwd, kPptp),
-    CONNECTION("pppoe_username", secret, pppoe, pppoe_username, kPppoe),
-    CONNECTION("pppoe_password", secret, pppoe, pppoe_password, kPppoe),
-    CONNECTION("pppoe_service", integer, pppoe, pppoe_service, kPppoe),
-    CONNECTION("pppoe_via_ipaddr", ipv4, pppoe, pppoe_via_ipaddr, kPppoe),
-    CONNECTION("pppoe_via_netmask", ipv4, pppoe, pppoe_via_netmask, kPppoe),
-    CONNECTION("pppoe_via_defgw", ipv4, pppoe, pppoe_via_defgw, kPppoe),
-    CONNECTION("pppoe_demand", integer, pppoe, pppoe_demand, kPppoe),
-    CONNECTION("pppoe_idle", integer, pppoe, pppoe_idle, kPppoe),
-    CONNECTION("pppoe_vlan", integer, pppoe, pppoe_vlan, kPppoe),
-    FIELD("detect_rule", integer, detect_rule, kCommon, nullptr),
-    FIELD("detect_ipaddr_1", ipv4, detect_ipaddr[0], kCommon, nullptr),
-    FIELD("detect_ipaddr_2", ipv4, detect_ipaddr[1], kCommon, nullptr),
-    FIELD("detect_ipaddr_3", ipv4, detect_ipaddr[2], kCommon, nullptr),
-    FIELD("detect_ipaddr_4", ipv4, detect_ipaddr[3], kCommon, nullptr),
-    FIELD("detect_ipaddr_5", ipv4, detect_ipaddr[4], kCommon, nullptr),
-    FIELD("detect_ipaddr_6", ipv4, detect_ipaddr[5], kCommon, nullptr),
-    FIELD("detect_ipaddr_7", ipv4, detect_ipaddr[6], kCommon, nullptr),
-    FIELD("detect_ipaddr_8", ipv4, detect_ipaddr[7], kCommon, nullptr),
-    FIELD("detect_ipaddr_9", ipv4, detect_ipaddr[8], kCommon, nullptr),
-    FIELD("bandwidth_downthreshold", digits, bandwidth_downthreshold, kCommon, nullptr),
-    FIELD("bandwidth_upthreshold", digits, bandwidth_upthreshold, kCommon, nullptr),
-    FIELD("ipv6cmode", integer, ipv6cmode, kImportOnly, nullptr),
-    FIELD("ipv6addr", ipv6, ipv6addr, kImportOnly, nullptr),
-    FIELD("ipv6gw", ipv6, ipv6gw, kImportOnly, nullptr),
-    FIELD("detect_ipaddr_0", ipv4, detect_ipaddr_0, kImportOnly, nullptr),
-    FIELD("detect_ipv6addr", ipv6, detect_ipv6addr, kImportOnly, nullptr),
-};
-
-#undef CONNECTION
-#undef FIELD
-
-// The line: these fields, then anyiprouting for a LAN or DMZ, the fields of
-// the port's cmode, and the tail of a WAN.
-const char *const kLineHead[] = {
-    "port", "izone", "itype", "imode", "cmode", "dev", "iname", "ipaddr", "netmask", "gateway", "mac", "ipv6cmode",
-    "ipv6addr", "PrefixLength", "ipv6gw", "nat_mode", "nat_ipaddr", "detect_alive", "detect_service",
-    "detect_ipaddr_0", "detect_ipv6addr", "detect_domain", "detect_frequency", "bandwidth_downstream",
-    "bandwidth_upstream", "security", "ibond", "bmode", "arpip", "speeder"};
-const char *const kWanTail[] = {
-    "detect_rule", "detect_ipaddr_1", "detect_ipaddr_2", "detect_ipaddr_3", "detect_ipaddr_4", "detect_ipaddr_5",
-    "detect_ipaddr_6", "detect_ipaddr_7", "detect_ipaddr_8", "detect_ipaddr_9", "bandwidth_downthreshold",
-    "bandwidth_upthreshold"};
-
-const field &row(const char *key) {
-    for (const field &f : kFields)
-        if (module::same_text(f.key, key)) return f;
-    std::abort();  // every key of the line lists is in the table
+// The address modes' fields share their memory: only the part of the port's
+// mode holds values.
+bool in_connection(const module::field &f) {
+    return f.offset >= offsetof(R, connection) && f.offset < offsetof(R, connection) + sizeof(R::connection);
 }
 
-char *text_of(interface_record &r, const field &f) { return reinterpret_cast<char *>(&r) + f.offset; }
-const char *text_of(const interface_record &r, const field &f) { return reinterpret_cast<const char *>(&r) + f.offset; }
-int32_t &integer_of(interface_record &r, const field &f) { return *reinterpret_cast<int32_t *>(text_of(r, f)); }
-int32_t integer_of(const interface_record &r, const field &f) {
-    return *reinterpret_cast<const int32_t *>(text_of(r, f));
+// Whether the port's record carries the field; a port out of use has no
+// address mode.
+bool carried(const R &r, const module::field &f) {
+    return module::applies(&r, f, kFields) && (r.itype != 0 || !in_connection(f));
 }
 
-bool has_anyiprouting(const interface_record &r) { return r.itype == 1 || r.itype == 3; }
-
-// The connection fields the record carries: those of its cmode, for a port
-// in use.
-bool carried(const interface_record &r, const field &f) {
-    return f.group == kCommon || (f.group > 0 && r.itype != 0 && f.group == r.cmode);
+// What the port is: its number, type and modes.
+bool identity(const module::field &f) {
+    for (const char *key : {"port", "itype", "imode", "cmode"})
+        if (module::same_text(f.key, key)) return true;
+    return false;
 }
-
-// The fields after the head, which its type and cmode decide.
-template <typename Visit>
-void each_tail_field(const interface_record &r, Visit visit) {
-    if (has_anyiprouting(r)) visit(row("anyiprouting"));
-    for (const field &f : kFields)
-        if (f.group > 0 && carried(r, f)) visit(f);
-    if (r.itype == 2)
-        for (const char *key : kWanTail) visit(row(key));
-}
-
-std::string bounded(const char *text, std::size_t size) { return std::string(text, strnlen(text, size)); }
 
 const char *max_bandwidth() {
     const char *max = RETURN_DEF_STR("SYSTEM_MAX_BANDWIDTH");
     return module::is_digits(max) ? max : kMaxBandwidth;
 }
 
-void set_field_default(interface_record &r, const field &f) {
-    const char *value = module::kUnset;
-    switch (f.type) {
-        case kind::integer: integer_of(r, f) = 0; return;
-        case kind::ipv4: value = "0.0.0.0"; break;
-        case kind::ipv6: value = kZeroIPv6; break;
-        case kind::mac: value = kZeroMac; break;
-        case kind::digits: value = f.def ? f.def : max_bandwidth(); break;
-        case kind::security: value = f.def; break;
-        default: break;
+void set_field_default(R &r, const module::field &f) {
+    if (f.is_number()) {
+        module::number_in(&r, f) = 0;
+        return;
     }
-    module::set_text(text_of(r, f), f.size, value);
+    const char *value = f.def == kMaxBandwidth ? max_bandwidth() : f.def ? f.def : module::kUnset;
+    module::set_text(module::text_in(&r, f), f.size, value);
 }
 
-std::string format_interface(const interface_record &r) {
-    module::line line;
-    const auto put = [&](const field &f) {
-        if (f.type != kind::integer) line.text(bounded(text_of(r, f), f.size).c_str());
-        else if (module::same_text(f.key, "cmode")) line.number(r.itype ? r.cmode : 0);
-        else line.number(integer_of(r, f));
-    };
-    for (const char *key : kLineHead) put(row(key));
-    each_tail_field(r, put);
-    return line.str();
+std::string format_interface(const R &r) {
+    if (r.itype) return module::format_fields(&r, kFields);
+    R unused = r;  // written without an address mode
+    unused.cmode = 0;
+    return module::format_fields(&unused, kFields);
 }
 
+// A field the port's line does not carry holds its default (but for the
+// address modes' part, whose memory the carried one holds).
 void *parse_interface(char *text, void *rec) {
-    auto &r = *static_cast<interface_record *>(rec);
-    const module::fields f(text);
-    int i = 0;
-    const auto take = [&](const field &d) {
-        if (d.type == kind::integer) integer_of(r, d) = f.integer(i);
-        else if (const char *value = f[i]) module::set_text(text_of(r, d), d.size, value);
-        ++i;
-    };
-    for (const char *key : kLineHead) take(row(key));
-    each_tail_field(r, take);
-    if (r.itype != 2)  // the fields only a WAN's line carries
-        for (const char *key : kWanTail) set_field_default(r, row(key));
+    auto &r = *static_cast<R *>(rec);
+    module::parse_fields(text, rec, kFields);
+    for (const module::field &f : kFields)
+        if (!in_connection(f) && !module::applies(&r, f, kFields)) set_field_default(r, f);
     r.nameseq = my_nameseq(r.iname);
     return rec;
 }
 
 // The fields of the connection part of r's cmode get their defaults.
-void connection_defaults(interface_record &r) {
-    for (const field &f : kFields)
-        if (f.group > 0 && carried(r, f)) set_field_default(r, f);
+void connection_defaults(R &r) {
+    for (const module::field &f : kFields)
+        if (in_connection(f) && carried(r, f)) set_field_default(r, f);
 }
 
-// What the port is (its number, type and modes) stays; every other field
-// takes its default, the connection part that of the record's cmode.
+// What the port is stays; every other field takes its default, the
+// connection part that of the record's cmode.
 void *interface_set_default(void *rec, const char *) {
     if (!rec) return rec;
-    auto &r = *static_cast<interface_record *>(rec);
-    for (const field &f : kFields)
-        if (f.group <= 0 && !module::same_text(f.key, "port") && !module::same_text(f.key, "itype") &&
-            !module::same_text(f.key, "imode") && !module::same_text(f.key, "cmode"))
-            set_field_default(r, f);
+    auto &r = *static_cast<R *>(rec);
+    for (const module::field &f : kFields)
+        if (!identity(f) && !in_connection(f)) set_field_default(r, f);
     connection_defaults(r);
     return rec;
 }
 
-bool acceptable(kind type, const char *value) {
-    switch (type) {
-        case kind::name: return module::is_ifname(value);
-        case kind::ipv4: return module::is_ipv4(value);
-        case kind::ipv6: return module::is_ipv6(value);
-        case kind::mac: return module::is_mac(value);
-        case kind::digits: return module::is_digits(value);
-        case kind::secret:
-            for (const char *p = value; *p; ++p)
-                if (static_cast<unsigned char>(*p) < 0x20 || *p == 0x7f || *p == '"' || *p == '\\') return false;
-            return true;
-        default: return true;
-    }
-}
+// A value the form or an entry gives a field; none when it gives none.
+using source = std::function<std::optional<std::string>(const module::field &)>;
 
-// A value source: the form, or one XML entry.  Integer values are decimal
-// text; the security field is a number here whatever the source.
-using lookup = std::function<std::optional<std::string>(const field &)>;
-
-void fill_field(interface_record &r, const field &f, const lookup &source) {
-    const std::optional<std::string> value = source(f);
-    if (!value) return;
-    if (f.type == kind::integer || f.type == kind::security) {
-        char *end = nullptr;
-        const long long number = std::strtoll(value->c_str(), &end, 10);
-        if (end == value->c_str()) return;
-        if (f.type == kind::integer) integer_of(r, f) = module::clamped(number);
-        else module::set_text(text_of(r, f), f.size, std::to_string(module::clamped(number) & 31).c_str());
-    } else if (acceptable(f.type, value->c_str())) {
-        module::set_text(text_of(r, f), f.size, value->c_str());
-    }
-}
-
-// The common fields first: the cmode among them picks the connection part,
-// which starts from its defaults.
-void fill(interface_record &r, const lookup &source) {
-    for (const field &f : kFields)
-        if (f.group <= 0) fill_field(r, f, source);
+// The values given, over the port's defaults: first the fields that always
+// apply, since the type and the address mode among them decide which others
+// do; the part of the mode chosen starts from its defaults.  A missing value
+// leaves the default; a value the field cannot hold is refused.  The first
+// field refused, or null.
+const module::field *fill(R &r, const source &value) {
+    const module::field *refused = nullptr;
+    const auto read = [&](const module::field &f) {
+        const std::optional<std::string> v = value(f);
+        if (v && !module::missing(v->c_str()) && !module::take(&r, f, v->c_str()) && !refused) refused = &f;
+    };
+    for (const module::field &f : kFields)
+        if (!f.when) read(f);
     connection_defaults(r);
-    for (const field &f : kFields)
-        if (f.group > 0 && carried(r, f)) fill_field(r, f, source);
+    for (const module::field &f : kFields)
+        if (f.when && carried(r, f)) read(f);
     r.nameseq = my_nameseq(r.iname);
+    return refused;
 }
 
-bool real_port(const interface_record &r) { return r.port >= 1 && r.port <= interface::port_count(); }
+bool real_port(const R &r) { return r.port >= 1 && r.port <= interface::port_count(); }
 
-// Null, nothing to store, for a port the appliance does not have.
-void *interface_cgiParam(interface_record *rec) {
+// Null, nothing to store, for a refused value or a port the appliance does
+// not have.
+void *interface_cgiParam(R *rec) {
     if (!rec) return rec;
     interface_set_default(rec, nullptr);
-    fill(*rec, [](const field &f) -> std::optional<std::string> {
-        const char *value = qValue("%s", f.key);
-        if (!value) return std::nullopt;
-        return std::string(value);
+    const module::field *refused = fill(*rec, [](const module::field &f) -> std::optional<std::string> {
+        const char *value = qValue("%s", f.form_name());
+        return value ? std::optional<std::string>(value) : std::nullopt;
     });
-    return real_port(*rec) ? rec : nullptr;
+    return refused || !real_port(*rec) ? nullptr : rec;
 }
 
-void fill_entry(xml_node *entry, interface_record &r) {
+const module::field *fill_entry(xml_node *entry, R &r) {
     const module::xml_values values(entry);
-    fill(r, [&](const field &f) -> std::optional<std::string> {
-        if (f.type == kind::security) {
-            const int32_t bits = values.security(-1);
-            if (bits < 0) return std::nullopt;
-            return std::to_string(bits);
-        }
-        return values.value(f.key);
+    return fill(r, [&](const module::field &f) -> std::optional<std::string> {
+        if (!module::same_text(f.key, kServicesKey)) return values.value(f.key);
+        const int32_t bits = values.security(-1);
+        return bits < 0 ? std::nullopt : std::optional<std::string>(std::to_string(bits));
     });
 }
 
 void *interface_xmlEntry(xml_node *entry, void *rec) {
     if (!rec) return rec;
-    fill_entry(entry, *static_cast<interface_record *>(rec));
-    return real_port(*static_cast<interface_record *>(rec)) ? rec : nullptr;
+    auto &r = *static_cast<R *>(rec);
+    return fill_entry(entry, r) || !real_port(r) ? nullptr : rec;
 }
 
-void interface_entry(module::xml_entry &e, const interface_record &r) {
-    for (const field &f : kFields) {
-        if (f.group == kImportOnly || !carried(r, f)) continue;
-        if (f.type == kind::integer) e.number(f.key, integer_of(r, f));
-        else if (f.type == kind::security) e.security(std::atoi(r.security));
-        else e.text(f.key, bounded(text_of(r, f), f.size).c_str());
+// Every port's entry has the same keys, but for the connection part: that
+// of the port's own address mode.
+void interface_entry(module::xml_entry &e, const R &r) {
+    for (const module::field &f : kFields) {
+        if (!f.exported || (in_connection(f) && !carried(r, f))) continue;
+        if (module::same_text(f.key, kServicesKey)) e.security(std::atoi(r.security));
+        else if (f.is_number()) e.number(f.key, module::number_in(&r, f));
+        else e.text(f.key, module::text_in(&r, f));
     }
 }
 
@@ -592,6 +539,8 @@ const module_table kTable = {
 };
 
 }  // namespace
+
+const module::description module::descriptions::interface{"interface", kFields};
 
 namespace interface {
 

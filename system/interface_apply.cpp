@@ -32,8 +32,6 @@ constexpr int kWanMarkBase = 0x100;
 constexpr char kSysNet[] = "/sys/class/net";
 constexpr const char *kServices[] = {"icmp", "http", "https", "telnet", "ssh"};
 
-std::string name_of(const interface_record &r) { return std::string(r.iname, strnlen(r.iname, sizeof r.iname)); }
-std::string dev_of(const interface_record &r) { return std::string(r.dev, strnlen(r.dev, sizeof r.dev)); }
 std::string number(int n) { return std::to_string(n); }
 
 bool dhcp_wan(const interface_record &r) { return r.itype == 2 && r.cmode == 2; }
@@ -46,11 +44,13 @@ bool addressed(const interface_record &r) { return r.imode == 1 && (r.itype != 2
 std::string zone_bridge(const interface_record &r) { return "br" + number(r.izone); }
 bool on_zone_bridge(const interface_record &r) { return interface::carrier(r) == zone_bridge(r); }
 // The device a WAN's traffic leaves by: the dialler's for PPPoE.
-std::string outward(const interface_record &r) { return pppoe_wan(r) ? name_of(r) + "_ppp" : interface::carrier(r); }
+std::string outward(const interface_record &r) {
+    return pppoe_wan(r) ? module::bounded(r.iname) + "_ppp" : interface::carrier(r);
+}
 // The kernel's own name of the port's device: a bond master's is the
 // bonding driver's device of that port.
 std::string kernel_name(const interface_record &r) {
-    return interface::bond_master(r) ? "bond" + number(r.port - 1) : dev_of(r);
+    return interface::bond_master(r) ? "bond" + number(r.port - 1) : module::bounded(r.dev);
 }
 
 int prefix_of(const char *mask) { return my_mask_to_int(mask); }
@@ -60,7 +60,8 @@ int prefix_of(const char *mask) { return my_mask_to_int(mask); }
 // Renames the device to the interface's name (on) or back.  A busy device
 // refuses the new name; it is taken down and tried again.
 void set_device_name(const interface_record &r, bool on) {
-    const std::string from = on ? kernel_name(r) : name_of(r), to = on ? name_of(r) : kernel_name(r);
+    const std::string name = module::bounded(r.iname);
+    const std::string from = on ? kernel_name(r) : name, to = on ? name : kernel_name(r);
     for (int retry = 0;; ++retry) {
         my_system("%s set %s %s", "/sbin/ip link", arg(from.c_str()).c_str(), "down");
         if (my_system("%s set %s name %s", "/sbin/ip link", arg(from.c_str()).c_str(), arg(to.c_str()).c_str()) == 0 ||
@@ -97,7 +98,7 @@ void set_bond_options(const interface_record &port) {
     const std::string bond = arg(r.iname);
     const char *dir = kSysNet;
     my_system("/bin/echo \"%d\" > %s/%s/bonding/mode", r.bmode, dir, bond.c_str());
-    const std::string base = std::string(dir) + "/" + name_of(r) + "/bonding/";
+    const std::string base = std::string(dir) + "/" + module::bounded(r.iname) + "/bonding/";
     for (const std::string &old : setting_words(base + "arp_ip_target"))
         my_system("/bin/echo \"-%s\" > %s/%s/bonding/arp_ip_target", old.c_str(), dir, bond.c_str());
     for (const std::string &old : setting_words(base + "arp_ip_source"))
@@ -113,7 +114,7 @@ void set_bond_options(const interface_record &port) {
 }
 
 void set_device(const interface_record &r, bool up) {
-    const std::string device = interface::in_use(r) ? name_of(r) : dev_of(r);
+    const std::string device = interface::in_use(r) ? module::bounded(r.iname) : module::bounded(r.dev);
     my_system("%s set %s %s", "/sbin/ip link", arg(device.c_str()).c_str(), up ? "up" : "down");
 }
 
@@ -161,7 +162,7 @@ void set_port_bonding(const interface_record &r, bool on) {
     for (int port = 1; port <= interface::port_count() && count < 64; ++port) {
         const interface_record *q = port == r.port ? &r : interface_read_shm(port);
         if (!q || q->ibond != r.port) continue;
-        slaves[count++] = dev_of(*q);
+        slaves[count++] = module::bounded(q->dev);
         last = port;
     }
     my_debug(kSource, __LINE__, "slave_num:%d, last_slave:%d", count, last);
@@ -302,12 +303,12 @@ void dhcp_client_set(const interface_record &r) {
 }
 
 void dhcp_client_release(const interface_record &r) {
-    const std::string pid_file = "/var/run/dhcpcd-" + name_of(r) + ".pid";
+    const std::string pid_file = "/var/run/dhcpcd-" + module::bounded(r.iname) + ".pid";
     my_system("/bin/kill `/bin/cat %s`", arg(pid_file.c_str()).c_str());
 }
 
 std::string pppoe_vlan_device(const interface_record &r) {
-    return name_of(r) + "." + number(r.connection.pppoe.pppoe_vlan);
+    return module::bounded(r.iname) + "." + number(r.connection.pppoe.pppoe_vlan);
 }
 
 void set_pppoe_vlan(const interface_record &r, bool on) {
@@ -572,7 +573,8 @@ void set_transparent_routing_rule(int mode) {
     if (mode & 2) {
         const interface_record *controller = interface::find_port(RS(41));
         if (controller && controller->imode == 3)
-            routing_rules("transparent_routing_ap", "W" + arg(name_of(*controller).substr(0, 3).c_str()) + "+");
+            routing_rules("transparent_routing_ap",
+                          "W" + arg(module::bounded(controller->iname).substr(0, 3).c_str()) + "+");
     }
 }
 

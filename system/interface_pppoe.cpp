@@ -20,15 +20,12 @@ constexpr char kPlugin[] = "/usr/pppd/2.4.4/rp-pppoe.so";
 constexpr char kStateTable[] = "/var/run/pppd2.tab";
 constexpr int kWaitSeconds = 3;
 
-std::string name_of(const interface_record &r) { return std::string(r.iname, strnlen(r.iname, sizeof r.iname)); }
-
 // A user name or password goes into the files between double quotes; one
-// with a quote, a backslash or a control character would end the quotes
-// or the line, and is left out.
-bool clean(const char *text) {
-    for (const char *p = text; *p; ++p)
-        if (static_cast<unsigned char>(*p) < 0x20 || *p == 0x7f || *p == '"' || *p == '\\') return false;
-    return true;
+// its field cannot hold (a hand-edited file) would end the quotes or the
+// line, and is left out.
+bool clean(const char *key, const char *text) {
+    const module::field *f = module::field_named(module::descriptions::interface.fields, key);
+    return f && module::accepts(*f, text);
 }
 
 std::string options(const interface_pppoe &p) {
@@ -43,7 +40,7 @@ std::string options(const interface_pppoe &p) {
         else text += std::string(p.pppoe_via_ipaddr) + "\nipcp-accept-local\n";
         if (module::has_ipv4(p.pppoe_via_netmask)) text += "netmask " + std::string(p.pppoe_via_netmask) + "\n";
     }
-    const char *user = clean(p.pppoe_username) ? p.pppoe_username : module::kUnset;
+    const char *user = clean("pppoe_username", p.pppoe_username) ? p.pppoe_username : module::kUnset;
     return text + "name \"" + user + "\"\nplugin " + kPlugin + "\n";
 }
 
@@ -76,7 +73,7 @@ namespace interface {
 // (a hand-edited file) could name a path elsewhere, and is left alone.
 void write_pppoe_config(int enable, const interface_record &r) {
     if (!module::is_ifname(r.iname)) return;
-    const std::string name = name_of(r);
+    const std::string name = module::bounded(r.iname);
     const std::string files[] = {"/etc/ppp/options." + name, "/etc/ppp/pap-secrets." + name,
                                  "/etc/ppp/chap-secrets." + name};
     if (!enable) {
@@ -89,14 +86,14 @@ void write_pppoe_config(int enable, const interface_record &r) {
     write_file(files[0], options(p));
     std::string secret;
     if (!module::same_text(p.pppoe_username, module::kUnset) && !module::same_text(p.pppoe_password, module::kUnset) &&
-        clean(p.pppoe_username) && clean(p.pppoe_password))
+        clean("pppoe_username", p.pppoe_username) && clean("pppoe_password", p.pppoe_password))
         secret = "\"" + std::string(p.pppoe_username) + "\"\t*\t\"" + p.pppoe_password + "\"\t*";
     write_file(files[1], secret);
     write_file(files[2], secret);
 }
 
 void pppoe_connect(const interface_record &r) {
-    const std::string name = name_of(r);
+    const std::string name = module::bounded(r.iname);
     const int vlan = r.connection.pppoe.pppoe_vlan;
     const std::string device = vlan > 0 ? name + "." + std::to_string(vlan) : name;
     my_system("/usr/sbin/pppd.WAN %s linkname %s newname %s_ppp wanunit %d > /dev/null 2>&1",

@@ -79,7 +79,7 @@ std::string carrier(const interface_record &r, ports which) {
     if (controller && (every || in_use(r)) && named(r, controller) && !module::same_text(controller, module::kUnset))
         return "brgre";
     if (port_flag(RS(58), r.port)) return "brvpn" + std::to_string(r.port);
-    return std::string(r.iname, strnlen(r.iname, sizeof r.iname));
+    return module::bounded(r.iname);
 }
 
 }  // namespace interface

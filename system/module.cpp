@@ -250,10 +250,9 @@ bool holds_values(const void *rec, field_list list, std::initializer_list<const 
     return true;
 }
 
-namespace {
-
-// A value that leaves a field as it would be without one.
 bool missing(const char *value) { return !value || !*value || same_text(value, kUnset); }
+
+namespace {
 
 // The index of a choice's name; -1 when it is none of them.
 int index_of(const field &f, const char *value) {
@@ -262,12 +261,19 @@ int index_of(const field &f, const char *value) {
     return -1;
 }
 
-// A field's value from a text: a text field takes it, a number its decimal
-// (a choice's name: its index).
-void store(void *rec, const field &f, const char *value) {
-    if (!f.is_number()) return set_text(text_in(rec, f), f.size, value);
+}  // namespace
+
+int32_t number_of(const field &f, const char *value) {
     const int index = f.what == holds::choice ? index_of(f, value) : -1;
-    number_in(rec, f) = index >= 0 ? index : clamped(std::strtoll(value, nullptr, 10));
+    return index >= 0 ? index : clamped(std::strtoll(value, nullptr, 10));
+}
+
+namespace {
+
+// A field's value from a text: a text field takes it, a number its value.
+void store(void *rec, const field &f, const char *value) {
+    if (f.is_number()) number_in(rec, f) = number_of(f, value);
+    else set_text(text_in(rec, f), f.size, value);
 }
 
 }  // namespace
@@ -288,14 +294,21 @@ bool is_decimal(const char *text) {
     return digits > 0 && !*text;
 }
 
+bool applies(const void *rec, const field &f, field_list list) {
+    if (!f.when) return true;
+    const field *deciding = field_named(list, f.when);
+    return !deciding || f.applies_with(number_in(rec, *deciding));
+}
+
 void default_fields(void *rec, field_list list) {
     for (const field &f : list)
-        if (f.def) store(rec, f, f.def);
+        if (f.def && applies(rec, f, list)) store(rec, f, f.def);
 }
 
 std::string format_fields(const void *rec, field_list list) {
     line l;
     for (const field &f : list) {
+        if (!applies(rec, f, list)) continue;
         switch (f.how) {
             case kind::name: l.name(text_in(rec, f)); break;
             case kind::word: l.text(text_in(rec, f)); break;
@@ -311,7 +324,7 @@ void parse_fields(char *text, void *rec, field_list list) {
     fields f(text);
     int i = 0;
     for (const field &d : list) {
-        if (d.how == kind::none) continue;
+        if (d.how == kind::none || !applies(rec, d, list)) continue;
         if (d.is_number() && !d.def) number_in(rec, d) = f.integer(i);
         else if (const char *value = f[i]) store(rec, d, value);
         ++i;
@@ -335,8 +348,20 @@ bool take(void *rec, const field &f, const char *value) {
 const field *form_fields(void *rec, field_list list) {
     const field *refused = nullptr;
     for (const field &f : list)
-        if (const char *name = f.form_name(); name && !take(rec, f, qValue("%s", name)) && !refused) refused = &f;
+        if (const char *name = f.form_name();
+            name && applies(rec, f, list) && !take(rec, f, qValue("%s", name)) && !refused)
+            refused = &f;
     return refused;
+}
+
+bool well_formed(const void *rec, field_list list) {
+    for (const field &f : list) {
+        if (f.how == kind::none || !applies(rec, f, list)) continue;
+        const std::string value = f.is_number() ? std::to_string(number_in(rec, f))
+                                                : std::string(text_in(rec, f), strnlen(text_in(rec, f), f.size));
+        if (missing(value.c_str()) || !accepts(f, value.c_str())) return false;
+    }
+    return true;
 }
 
 const field *field_named(field_list list, const char *key) {

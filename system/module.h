@@ -297,7 +297,7 @@ enum class kind { name, word, number, quoted_number, none };
 enum class holds : uint8_t {
     undeclared,  // no field is left so: describe() refuses to compile it
     number,      // a decimal from low to high
-    choice,      // one of names: a number holds the index, a text the name
+    choice,      // one of names: a number holds the index (given as it or as the name), a text the name
     ipv4,        // a dotted IPv4 address
     mask,        // a dotted IPv4 mask: ones, then zeros
     ipv6,        // an IPv6 address
@@ -341,13 +341,22 @@ struct field {
     int32_t low = 0, high = 0;  // a number's range; most characters of a mark, identifier or word
     const char *form = nullptr;  // the form's name where it is not key; "" none
     std::span<const char *const> names{};  // a choice's values, or values taken besides the kind's
-    bool ports = false;          // a number from 1 to the product's port count
+    bool ports = false;          // a number from low to the product's port count
     bool exported = true;        // written by the XML export (else only read)
     bool unset_empty = false;    // an unset text is exported as an empty value
+    // A field that applies only while another field, a number listed before
+    // it, holds one of some values (0 to 31): the key of that field and a
+    // bit for each value.  Null: the field always applies.
+    const char *when = nullptr;
+    uint32_t when_values = 0;
 
     bool is_number() const { return how == kind::number || how == kind::quoted_number; }
     // The name the form gives the field; null when the form does not.
     const char *form_name() const { return form ? (*form ? form : nullptr) : key; }
+    // Whether the field applies while the field it depends on holds value.
+    bool applies_with(int32_t value) const {
+        return !when || (value >= 0 && value < 32 && (when_values >> value & 1u));
+    }
 
     constexpr field is(holds w, int32_t a = 0, int32_t b = 0) const {
         field f = *this;
@@ -391,10 +400,23 @@ struct field {
         f.unset_empty = true;
         return f;
     }
-    // A port of the appliance: 1 to SYSTEM_PORT_NUM.
-    constexpr field port_number() const {
-        field f = is(holds::number, 1, 1);
+    // A port of the appliance: low (1, or 0 for none) to SYSTEM_PORT_NUM.
+    constexpr field port_number(int32_t low = 1) const {
+        field f = is(holds::number, low, low);
         f.ports = true;
+        return f;
+    }
+    // Applies only while the field keyed key holds one of values, e.g. the
+    // part of an interface that its address mode uses.  The line carries it
+    // and the readers fill it only then.
+    constexpr field only_when(const char *key, std::initializer_list<int> values) const {
+        field f = *this;
+        f.when = key;
+        f.when_values = 0;
+        for (int v : values) {
+            if (v < 0 || v > 31) throw "a field applies for values from 0 to 31";
+            f.when_values |= 1u << v;
+        }
         return f;
     }
 };
@@ -432,6 +454,10 @@ inline int32_t number_in(const void *rec, const field &f) {
 }
 // The field of list with that key; null when there is none.
 const field *field_named(field_list list, const char *key);
+// Whether the field applies to the record: it depends on no other field, or
+// that field of list holds one of its values.  The readers, the line and
+// the export below pass over a field that does not.
+bool applies(const void *rec, const field &f, field_list list);
 
 // Whether value may be stored in the field: what it holds, and for a text
 // that a line, a rule or a secrets file takes it whole.  Null, empty and
@@ -441,6 +467,12 @@ bool accepts(const field &f, const char *value);
 // XML lacks by its form name) hold what they may: a line edited by hand
 // that does not is left out of a daemon's file or a kernel's line.
 bool holds_values(const void *rec, field_list list, std::initializer_list<const char *> keys);
+// A value that leaves a field as it would be without one: null, empty or
+// unset.
+bool missing(const char *value);
+// A number field's value from a text: a choice's name is its index, else
+// the decimal, clamped to 32 bits.
+int32_t number_of(const field &f, const char *value);
 // What the field may hold, in words ("an IPv4 address", "a number from 0
 // to 31"), for the cause of a refusal.
 std::string holding(const field &f);
@@ -469,6 +501,10 @@ bool take(void *rec, const field &f, const char *value);
 // The fields the form names, into rec, each as take() does (a field the
 // form lacks is missing).  The first field refused, or null.
 const field *form_fields(void *rec, field_list list);
+// Whether every field the line carries holds a value it may hold, a text
+// one that is set: a record read from a file (which may have been edited
+// by hand) before its values reach a command.
+bool well_formed(const void *rec, field_list list);
 
 // A module's record as its description tells it, for the configuration
 // import and for whoever checks values before they reach a module.
@@ -495,6 +531,10 @@ extern const description ap_host;
 extern const description ap_profile;
 extern const description ap_wired;
 extern const description ap_emap;
+extern const description interface;
+extern const description route_table;
+extern const description multiple_subnet;
+extern const description dynamic_route;
 }  // namespace descriptions
 
 // ---- Chains, rules and command lines ------------------------------------

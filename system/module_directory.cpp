@@ -163,6 +163,10 @@ const module::description *const kDescriptions[] = {
     &module::descriptions::ap_profile,
     &module::descriptions::ap_wired,
     &module::descriptions::ap_emap,
+    &module::descriptions::interface,
+    &module::descriptions::route_table,
+    &module::descriptions::multiple_subnet,
+    &module::descriptions::dynamic_route,
 };
 
 }  // namespace

@@ -80,7 +80,7 @@ int32_t xml_values::security(int32_t fallback) const {
 
 void export_fields(xml_entry &e, const void *rec, field_list list) {
     for (const field &f : list) {
-        if (!f.key || !f.exported) continue;
+        if (!f.key || !f.exported || !applies(rec, f, list)) continue;
         if (f.is_number()) e.number(f.key, number_in(rec, f));
         else e.text(f.key, text_in(rec, f), f.unset_empty);
     }
@@ -89,7 +89,7 @@ void export_fields(xml_entry &e, const void *rec, field_list list) {
 const field *read_fields(const xml_values &v, void *rec, field_list list) {
     const field *refused = nullptr;
     for (const field &f : list) {
-        if (!f.key) continue;
+        if (!f.key || !applies(rec, f, list)) continue;
         const std::optional<std::string> value = v.value(f.key);
         if (value && !take(rec, f, value->c_str()) && !refused) refused = &f;
     }
@@ -97,13 +97,25 @@ const field *read_fields(const xml_values &v, void *rec, field_list list) {
 }
 
 std::string refusal(const description &d, xml_node *entry) {
+    const xml_values values(entry);
+    // A field that depends on another applies as the entry gives that one,
+    // or as a record has it without a value (its default, else 0).
+    const auto applies_to_entry = [&](const field &f) {
+        const field *deciding = f.when ? field_named(d.fields, f.when) : nullptr;
+        if (!deciding) return true;
+        const std::optional<std::string> given = values.value(f.when);
+        const char *value = given && !missing(given->c_str()) ? given->c_str() : deciding->def ? deciding->def : "0";
+        return f.applies_with(number_of(*deciding, value));
+    };
     for (xml_node *e = my_mxmlFindElement(entry, entry, nullptr, "value", nullptr, MY_XML_DESCEND); e;
          e = my_mxmlFindElement(e, entry, nullptr, "value", nullptr, MY_XML_DESCEND)) {
         const char *key = runtime::xml_element_name(e);
-        const field *f = field_named(d.fields, key);
-        if (!f) continue;
-        const char *value = my_mxmlElementGetAttr(e, "value");
-        if (!accepts(*f, xml_values::unescape(value ? value : "").c_str())) return std::string(key) + " must be " + holding(*f);
+        if (!key) continue;
+        const char *attribute = my_mxmlElementGetAttr(e, "value");
+        const std::string value = xml_values::unescape(attribute ? attribute : "");
+        for (const field &f : d.fields)
+            if (f.key && same_text(f.key, key) && applies_to_entry(f) && !accepts(f, value.c_str()))
+                return std::string(key) + " must be " + holding(f);
     }
     return {};
 }

@@ -109,17 +109,20 @@ private:
     xml_node *entry_;
 };
 
-// The keyed fields of a record as its entry's elements, in list order; and
-// back from an entry: a field whose element is missing keeps its value, an
-// empty one leaves a text unset, and a value the field cannot hold is
-// refused (the field keeps its value).  The first field refused, or null.
+// The keyed fields of a record that apply to it as its entry's elements, in
+// list order; and back from an entry: a field whose element is missing
+// keeps its value, an empty one leaves a text unset, and a value the field
+// cannot hold is refused (the field keeps its value).  The first field
+// refused, or null.
 void export_fields(xml_entry &e, const void *rec, field_list list);
 const field *read_fields(const xml_values &v, void *rec, field_list list);
 
 // The first value of an entry that its field cannot hold, as the cause of
 // a refusal ("KEY must be WHAT"); empty when the description takes every
-// value the entry holds.  Keys the description does not name are not
-// looked at.
+// value the entry holds.  Keys the description does not name, and fields
+// that do not apply to the entry (by the values it gives the fields they
+// depend on), are not looked at; of fields sharing a key, each that
+// applies must take the value.
 std::string refusal(const description &d, xml_node *entry);
 
 // The management services in the order of their bits, as the XML names them.

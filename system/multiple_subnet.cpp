@@ -2,8 +2,6 @@
 // carries the interface (file 18), or a VLAN of the port with its own
 // subnet (file 226).  After a change the static routes and the dynamic
 // routing are set again, since their gateways and networks may be new.
-#include <cstdlib>
-#include <functional>
 #include <optional>
 #include <string>
 
@@ -16,17 +14,22 @@ constexpr char kSource[] = "system/multiple_subnet.c";
 constexpr int kSubnetFile = 18, kVlanFile = 226;
 void *const kVlans = reinterpret_cast<void *>(1);  // open's selector of the VLAN file
 
-std::string format_subnet(const msubnet_record &r) {
-    return module::line().text(r.iname).number(r.vlan).text(r.ipaddr).text(r.netmask).str();
-}
+using module::holds;
+using module::kind;
+using record = msubnet_record;
+
+// A VLAN of the port (1-4094) or an additional subnet on its device (0).
+constexpr auto kFields = module::describe({
+    MODULE_KEYED(record, iname, "interface", kind::word).is(holds::ifname).or_default(module::kUnset),
+    MODULE_FIELD(record, vlan, kind::number).is(holds::number, 0, 4094).or_default("0"),
+    MODULE_FIELD(record, ipaddr, kind::word).is(holds::ipv4).or_default("0.0.0.0"),
+    MODULE_FIELD(record, netmask, kind::word).is(holds::mask).or_default("255.255.255.255"),
+});
+
+std::string format_subnet(const msubnet_record &r) { return module::format_fields(&r, kFields); }
 
 void *parse_subnet(char *text, void *rec) {
-    auto &r = *static_cast<msubnet_record *>(rec);
-    const module::fields f(text);
-    f.text(0, r.iname);
-    r.vlan = f.integer(1);
-    f.text(2, r.ipaddr);
-    f.text(3, r.netmask);
+    module::parse_fields(text, rec, kFields);
     return rec;
 }
 
@@ -44,8 +47,9 @@ std::optional<std::string> device_of(const msubnet_record &r) {
 }
 
 int apply(const msubnet_record &r, bool on) {
+    if (!module::well_formed(&r, kFields) || !module::has_ipv4(r.ipaddr)) return -1;
     const std::optional<std::string> device = device_of(r);
-    if (!device || !module::has_ipv4(r.ipaddr) || !module::is_ipv4(r.netmask) || !module::is_ifname(r.iname)) return -1;
+    if (!device) return -1;
     const std::string dev = module::arg(device->c_str());
     if (on && r.vlan > 0) {
         my_system("%s add %s %d", "/sbin/vconfig", module::arg(r.iname).c_str(), r.vlan);
@@ -113,39 +117,16 @@ int msubnet_interface_check(record_file *h, const interface_record *iface) {
 void *same_value(void *value) { return value; }
 void *msubnet_set_default(void *rec, const char *) { return rec; }
 
-// Interface names, VLAN numbers and addresses of their kind only; anything
-// else is refused and the field keeps its default.
-void fill(msubnet_record &r, const std::function<std::optional<std::string>(const char *)> &value) {
-    module::set_text(r.iname, module::kUnset);
-    module::set_text(r.ipaddr, "0.0.0.0");
-    module::set_text(r.netmask, "255.255.255.255");
-    r.vlan = 0;
-    const auto take = [&](char *field, std::size_t size, const char *key, bool (*check)(const char *)) {
-        if (const auto v = value(key); v && check(v->c_str())) module::set_text(field, size, v->c_str());
-    };
-    take(r.iname, sizeof r.iname, "interface", module::is_ifname);
-    take(r.ipaddr, sizeof r.ipaddr, "ipaddr", module::is_ipv4);
-    take(r.netmask, sizeof r.netmask, "netmask", module::is_ipv4);
-    if (const auto vlan = value("vlan"); vlan && module::is_digits(vlan->c_str())) {
-        const int number = std::atoi(vlan->c_str());
-        if (number <= 4094) r.vlan = number;
-    }
-}
-
+// A value missing from the form or the entry leaves its field's default.
 void *msubnet_cgiParam(msubnet_record *rec) {
     if (!rec) return rec;
-    fill(*rec, [](const char *key) -> std::optional<std::string> {
-        const char *value = qValue("%s", key);
-        return value ? std::optional<std::string>(value) : std::nullopt;
-    });
-    return rec;
+    return module::form_fields(rec, kFields) ? nullptr : rec;
 }
 
 void *msubnet_xmlEntry(xml_node *entry, void *rec) {
     if (!rec) return rec;
-    const module::xml_values values(entry);
-    fill(*static_cast<msubnet_record *>(rec), [&](const char *key) { return values.value(key); });
-    return rec;
+    module::default_fields(rec, kFields);
+    return module::read_fields(module::xml_values(entry), rec, kFields) ? nullptr : rec;
 }
 
 constexpr const char *kGroups[] = {"multiple_subnet"};
@@ -158,7 +139,7 @@ void msubnet_xmlConf(const char *function) {
         std::string entries;
         each_subnet([&](const msubnet_record &r, uint32_t) {
             module::xml_entry e;
-            e.text("interface", r.iname).number("vlan", r.vlan).text("ipaddr", r.ipaddr).text("netmask", r.netmask);
+            module::export_fields(e, &r, kFields);
             entries += "<_entry>" + e.str() + "</_entry>";
             return false;
         });
@@ -223,6 +204,8 @@ const module_table kTable = {
 };
 
 }  // namespace
+
+const module::description module::descriptions::multiple_subnet{"multiple subnet", kFields};
 
 extern "C" {
 

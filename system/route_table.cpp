@@ -3,7 +3,6 @@
 // bridge, the access-point controller's or a VPN bridge).
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <optional>
 #include <string>
 
@@ -15,6 +14,40 @@ namespace {
 constexpr char kSource[] = "system/route_table.c";
 constexpr int kFile = 19;
 constexpr int kRoutingTable = 20;
+
+using module::holds;
+using module::kind;
+using record = route_record;
+
+// The address family, which a document may also give by its name.
+constexpr const char *kFamilies[] = {"IPv4", "IPv6"};
+
+// A field of the route for each family: the address and the gateway of the
+// route's family, a mask for IPv4 and a prefix length for IPv6.
+#define FAMILY(member, key, how, what, mode) \
+    MODULE_KEYED(record, member, key, how).is(what).or_default(module::kUnset).only_when("ipv_mode", {mode})
+#define BY_FAMILY(member, key, how, v4, v6, more) \
+    FAMILY(member, key, how, v4, 0) more, FAMILY(member, key, how, v6, 1) more
+#define DEVICE(key, how) MODULE_KEYED(record, dev, key, how).is(holds::ifname).or_default(module::kUnset)
+
+// The page's request values, the family, then the route as the export names
+// its fields (read back on import) and as a form and an import name them.
+// The line is the route's own: "%s %s %s %s %d".
+constexpr auto kFields = module::describe({
+    MODULE_UNKEYED(record, q, kind::none).is(holds::number, 0, INT32_MAX).or_default("0").in_form("q"),
+    MODULE_UNKEYED(record, r, kind::none).is(holds::number, 0, INT32_MAX).or_default("0").in_form("r"),
+    MODULE_FIELD(record, ipv_mode, kind::number).one_of(kFamilies).in_form("ipv"),
+    BY_FAMILY(address, "ipaddr", kind::none, holds::ipv4, holds::ipv6, .in_form("")),
+    BY_FAMILY(gateway, "gateway", kind::none, holds::ipv4, holds::ipv6, .in_form("")),
+    DEVICE("interface", kind::none).in_form(""),
+    BY_FAMILY(address, "ip", kind::word, holds::ipv4, holds::ipv6, .imported_only()),
+    BY_FAMILY(netmask, "netmask", kind::word, holds::mask, holds::prefix, ),
+    BY_FAMILY(gateway, "gw", kind::word, holds::ipv4, holds::ipv6, .imported_only()),
+    DEVICE("dev", kind::word).imported_only(),
+});
+#undef DEVICE
+#undef BY_FAMILY
+#undef FAMILY
 
 bool ipv6(const route_record &r) { return r.ipv_mode == 1; }
 
@@ -37,14 +70,6 @@ void *parse_route(char *text, void *rec) {
     return rec;
 }
 
-// A route the system can take: addresses of its family and a mask.
-bool well_formed(const route_record &r) {
-    if (ipv6(r))
-        return module::is_ipv6(r.address) && module::is_ipv6(r.gateway) && module::is_digits(r.netmask) &&
-               std::atoi(r.netmask) <= 128;
-    return module::is_ipv4(r.address) && module::is_ipv4(r.gateway) && module::is_ipv4(r.netmask);
-}
-
 // A device with a dot is a VLAN device and used as it is; any other names an
 // interface, which must exist.
 std::optional<std::string> device_of(const route_record &r) {
@@ -55,7 +80,8 @@ std::optional<std::string> device_of(const route_record &r) {
 }
 
 int route_cmd(const route_record &r, const char *op) {
-    const std::optional<std::string> device = well_formed(r) ? device_of(r) : std::nullopt;
+    // A route the system can take: its values all of its family's kind.
+    const std::optional<std::string> device = module::well_formed(&r, kFields) ? device_of(r) : std::nullopt;
     if (!device) return -1;
     const std::string gateway = module::arg(r.gateway), on = module::arg(device->c_str());
     if (ipv6(r))
@@ -122,61 +148,22 @@ int route_interface_check(const interface_record *old_rec, const interface_recor
 
 void *route_set_default(void *rec, const char *) { return rec; }
 
-// The form and XML values: addresses of the route's family, a mask or a
-// prefix length, an interface or VLAN device name; anything else is
-// refused and the field stays unset.
-using lookup = std::function<std::optional<std::string>(const char *key)>;
-
-void fill(route_record &r, const lookup &value, const char *mode_key) {
-    if (const auto mode = value(mode_key)) r.ipv_mode = std::atoi(mode->c_str()) == 1 ? 1 : 0;
-    const auto address = ipv6(r) ? module::is_ipv6 : module::is_ipv4;
-    const auto take = [&](char *field, std::size_t size, const char *key, bool (*check)(const char *)) {
-        const auto v = value(key);
-        module::set_text(field, size, v && check(v->c_str()) ? v->c_str() : module::kUnset);
-    };
-    take(r.address, sizeof r.address, "ip", address);
-    take(r.netmask, sizeof r.netmask, "netmask", ipv6(r) ? module::is_digits : module::is_ipv4);
-    take(r.gateway, sizeof r.gateway, "gw", address);
-    take(r.dev, sizeof r.dev, "dev", module::is_ifname);
-}
-
 void *route_cgiParam(route_record *rec) {
     if (!rec) return rec;
-    rec->q = module::form_integer("q");
-    rec->r = module::form_integer("r");
-    fill(
-        *rec,
-        [](const char *key) -> std::optional<std::string> {
-            const char *value = qValue("%s", key);
-            return value ? std::optional<std::string>(value) : std::nullopt;
-        },
-        "ipv");
-    return rec;
+    return module::form_fields(rec, kFields) ? nullptr : rec;
 }
 
-// An entry is read by its own keys; where it lacks one, by the key the
-// export writes in its place, so that an exported route reads back as the
-// same route.
+// An entry is read by its own keys, or by those the export writes, so that
+// an exported route reads back as the same route; a text it lacks is unset.
 void *route_xmlEntry(xml_node *entry, void *rec) {
     if (!rec) return rec;
-    const module::xml_values values(entry);
-    static const std::pair<const char *, const char *> kExported[] = {
-        {"ip", "ipaddr"}, {"gw", "gateway"}, {"dev", "interface"}};
-    const auto value = [&](const char *key) -> std::optional<std::string> {
-        std::optional<std::string> v = values.value(key);
-        for (const auto &[own, exported] : kExported)
-            if (!v && module::same_text(key, own)) v = values.value(exported);
-        // The export names the family: "IPv4" or "IPv6".
-        if (v && module::same_text(key, "ipv_mode") && v->starts_with("IPv")) v = *v == "IPv6" ? "1" : "0";
-        return v;
-    };
-    fill(*static_cast<route_record *>(rec), value, "ipv_mode");
-    return rec;
+    module::default_fields(rec, kFields);
+    return module::read_fields(module::xml_values(entry), rec, kFields) ? nullptr : rec;
 }
 
 void route_entry(module::xml_entry &e, const route_record &r) {
     e.text("ipaddr", r.address).text("netmask", r.netmask).text("gateway", r.gateway).text("interface", r.dev);
-    e.text("ipv_mode", ipv6(r) ? "IPv6" : "IPv4");
+    e.text("ipv_mode", kFamilies[ipv6(r) ? 1 : 0]);
 }
 
 constexpr const char *kGroups[] = {"route_table"};
@@ -220,6 +207,8 @@ const module_table kTable = {
 };
 
 }  // namespace
+
+const module::description module::descriptions::route_table{"route table", kFields};
 
 extern "C" {
 
