@@ -373,6 +373,10 @@ bool host_character(unsigned char c) { return std::isalnum(c) || std::strchr(".-
 bool alphanumeric(unsigned char c) { return std::isalnum(c) != 0; }
 bool hexadecimal(unsigned char c) { return std::isxdigit(c) != 0; }
 bool secret_character(unsigned char c) { return c >= 0x20 && c != 0x7f && c != '"' && c != '\\'; }
+bool binary(unsigned char c) { return c == '0' || c == '1'; }
+
+// The protocols a service names by their names; others go by their numbers.
+constexpr const char *kProtocols[] = {"tcp", "udp", "icmp", "all"};
 
 }  // namespace
 
@@ -403,6 +407,16 @@ bool accepts(const field &f, const char *value) {
         case holds::host: return made_of(value, most, host_character);
         case holds::text: return !has_control(value);
         case holds::secret: return made_of(value, SIZE_MAX, secret_character);
+        case holds::chain:
+            return std::any_of(f.names.begin(), f.names.end(), [&](const char *prefix) {
+                const std::size_t n = std::strlen(prefix);
+                return std::strncmp(value, prefix, n) == 0 && value[n] == '_' && is_identifier(value + n + 1);
+            });
+        case holds::mask_or_prefix: return is_mask(value) || decimal_in(value, 0, 128);
+        case holds::protocol:
+            return decimal_in(value, 0, 255) || std::any_of(std::begin(kProtocols), std::end(kProtocols),
+                                                            [&](const char *p) { return same_text(p, value); });
+        case holds::flags: return made_of(value, most, binary);
     }
     return false;
 }
@@ -436,6 +450,14 @@ std::string holding(const field &f) {
         case holds::host: return "a host name or an address";
         case holds::text: return "a text without control characters";
         case holds::secret: return "a text without quotes, backslashes or control characters";
+        case holds::chain: {
+            std::string prefixes;
+            for (const char *p : f.names) prefixes += (prefixes.empty() ? "\"" : " or \"") + std::string(p) + "_\"";
+            return "a chain named " + prefixes + " and an identifier of 14 digits";
+        }
+        case holds::mask_or_prefix: return "an IPv4 mask or a prefix length from 0 to 128";
+        case holds::protocol: return "tcp, udp, icmp, all or a protocol number from 0 to 255";
+        case holds::flags: return most("characters '0' or '1'");
     }
     return "nothing";
 }

@@ -311,6 +311,10 @@ enum class holds : uint8_t {
     host,        // a host name or an address: letters, digits and ".-_:"
     text,        // free text without control characters, cut at the capacity
     secret,      // text without '"', '\' or control characters, cut at the capacity
+    chain,       // an object's chain: one of names, '_' and an identifier of 14 digits
+    mask_or_prefix,  // a dotted IPv4 mask, or a prefix length from 0 to 128
+    protocol,    // a protocol by its name (tcp, udp, icmp, all) or its number, 0 to 255
+    flags,       // 1 to high characters, each '0' or '1'
 };
 
 // One field of a record: its XML key and form name, how its line writes it,
@@ -363,6 +367,13 @@ struct field {
         f.names = values;
         return f;
     }
+    // The chain of an object of one of the kinds whose chain prefixes these
+    // are (e.g. "svc", "svcgroup").
+    constexpr field chain_of(std::span<const char *const> prefixes) const {
+        field f = is(holds::chain);
+        f.names = prefixes;
+        return f;
+    }
     // Read from a document but not written to one.
     constexpr field imported_only() const {
         field f = *this;
@@ -399,6 +410,64 @@ consteval std::array<field, N> describe(const field (&fields)[N]) {
     }
     return out;
 }
+
+// Texts made of a prefix and a number, counting from first: the keys and
+// form names of an array's elements ("member_0" ..., "vip1" ...).
+template <std::size_t N>
+struct numbered {
+    char text[N][24] = {};
+    consteval numbered(const char *prefix, int first) {
+        for (std::size_t i = 0; i < N; ++i) {
+            std::size_t at = 0;
+            for (const char *p = prefix; *p; ++p) text[i][at++] = *p;
+            char digits[12] = {};
+            int n = first + static_cast<int>(i), count = 0;
+            do digits[count++] = static_cast<char>('0' + n % 10);
+            while ((n /= 10) > 0);
+            while (count > 0) text[i][at++] = digits[--count];
+            if (at >= sizeof text[i]) throw "a numbered text is too long";
+        }
+    }
+};
+
+// Each element's field of an array of N texts (a group's members), or of
+// a text in an array of N structures stride bytes apart, like first, the
+// field of element 0, in the element's place: keyed by keys (elements past
+// them unkeyed) and named in the form by forms (without forms: as keyed).
+template <std::size_t N, std::size_t K, std::size_t F = N>
+consteval std::array<field, N> elements(field first, const numbered<K> &keys, const numbered<F> *forms = nullptr,
+                                        std::size_t stride = 0) {
+    std::array<field, N> out{};
+    for (std::size_t i = 0; i < N; ++i) {
+        out[i] = first;
+        out[i].offset = first.offset + i * (stride ? stride : first.size);
+        out[i].key = i < K ? keys.text[i] : nullptr;
+        if (forms) out[i].form = i < F ? forms->text[i] : "";
+    }
+    return out;
+}
+
+// A description whose fields are listed, then those of arrays' elements.
+template <std::size_t N, std::size_t M, std::size_t... More>
+consteval std::array<field, N + (M + ... + More)> describe(const field (&fields)[N],
+                                                          const std::array<field, M> &elements,
+                                                          const std::array<field, More> &...more) {
+    std::array<field, N + (M + ... + More)> out{};
+    std::size_t at = 0;
+    const auto append = [&](const auto &part) {
+        for (const field &f : part) {
+            if (f.what == holds::undeclared) throw "a field does not say what it may hold";
+            out[at++] = f;
+        }
+    };
+    append(fields);
+    append(elements);
+    (append(more), ...);
+    return out;
+}
+
+// The keys of a group's members in documents, "member_0" ...
+inline constexpr numbered<16> kMemberKeys{"member_", 0};
 
 inline char *text_in(void *rec, const field &f) { return static_cast<char *>(rec) + f.offset; }
 inline const char *text_in(const void *rec, const field &f) { return static_cast<const char *>(rec) + f.offset; }

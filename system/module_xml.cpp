@@ -123,6 +123,13 @@ bool read_request(const char *path, const std::function<void(const xml_values &)
     return tree != nullptr;
 }
 
+void *request_fields(const char *path, void *rec, field_list list) {
+    if (!rec) return nullptr;
+    const field *refused = nullptr;
+    read_request(path, [&](const xml_values &v) { refused = read_fields(v, rec, list); });
+    return refused ? nullptr : rec;
+}
+
 const char *xml_values::raw(const char *key) const {
     if (!entry_ || !key) return nullptr;
     xml_node *field = my_mxmlFindElement(entry_, entry_, key, "value", nullptr, MY_XML_DESCEND);

@@ -129,6 +129,11 @@ inline constexpr const char *kServices[] = {"PING", "HTTP", "HTTPS", "TELNET", "
 // it could.
 bool read_request(const char *path, const std::function<void(const xml_values &)> &fill);
 
+// The xmlParam of a module whose request holds its described fields: the
+// request at path read into rec with read_fields (the file is removed
+// afterwards).  rec, or null without one or when a value was refused.
+void *request_fields(const char *path, void *rec, field_list list);
+
 // The "_function" element's opening, "<_function value=\"%s\" method=\"add\">"
 // (the value escaped for XML), and its closing.
 std::string function_open(const char *function_value);

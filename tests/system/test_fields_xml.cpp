@@ -44,6 +44,10 @@ S sample(const module::field &f) {
         case holds::host: return "vpn.example.net";
         case holds::text: return "two words \"quoted\" ; $(x) & <y> \\ end";
         case holds::secret: return "pass word;$(x)&<y>";
+        case holds::chain: return S(f.names.back()) + "_20261207000007";
+        case holds::mask_or_prefix: return "48";
+        case holds::protocol: return "icmp";
+        case holds::flags: return "0110";
         case holds::undeclared: break;
     }
     return "";
@@ -87,6 +91,12 @@ std::vector<S> refused(const module::field &f) {
         case holds::host: return with(words, {"a'b"});
         case holds::text: return {"a\x01z", "line\nbreak", "tab\there", "del\x7f"};
         case holds::secret: return {"abc\\", "a\"b", "a\x01z", "line\nbreak"};
+        case holds::chain:
+            return with(words, {"ACCEPT", S(f.names.back()) + "_2026120700000", "x_20261207000007",
+                                S(f.names.back()) + "20261207000007"});
+        case holds::mask_or_prefix: return {"129", "-1", "255.0.255.0", "48;reboot", "255.255.255.0 1"};
+        case holds::protocol: return {"256", "-1", "gre", "tcp;reboot", "6 17", "TCP"};
+        case holds::flags: return {S(f.high + 1, '1'), "0120", "01 0", "1;reboot"};
         case holds::undeclared: break;
     }
     return {};
@@ -128,8 +138,8 @@ S document(const module::description &d, const module::field *replaced = nullptr
     for (const module::field &f : d.fields) {
         if (!f.key) continue;
         S v = &f == replaced ? value : sample(f), escaped;
-        for (char c : v)
-            escaped += c == '"' ? S("&quot;") : c == '&' ? S("&amp;") : c == '<' ? S("&lt;")
+        for (char c : v)  // as a line escapes it, then for XML
+            escaped += c == '"' ? S("\\&quot;") : c == '\\' ? S("\\\\") : c == '&' ? S("&amp;") : c == '<' ? S("&lt;")
                      : static_cast<unsigned char>(c) < 0x20 ? "&#" + std::to_string(c) + ";" : S(1, c);
         entry += "<" + S(f.key) + " value=\"" + escaped + "\" />";
     }
