@@ -501,74 +501,11 @@ bool is_identifier(const char *text) { return digits_of(text, 14, 14, isdigit); 
 
 bool is_mark(const char *text) { return digits_of(text, 1, 8, isxdigit); }
 
-// The chains' rules name the module's source and function, not this file.
-#define CHAIN_RULE(format, ...) \
-    my_iptables(4, "[%s]%s(),L:%d=> " format, source, function, __LINE__, __VA_ARGS__)
-
-void translation_chains::create(const char *function, const char *chain, const char *mark) const {
-    const std::string c = arg(chain), m = arg(mark);
-    CHAIN_RULE("/sbin/iptables -t nat -N %s", c.c_str());
-    CHAIN_RULE("/sbin/iptables -t nat -N nat%s", c.c_str());
-    CHAIN_RULE("/sbin/iptables -t nat -N post%s", c.c_str());
-    CHAIN_RULE("/sbin/iptables -t nat -A preNat_%s -m utmmark --type vserver --mark 0x%s -j nat%s", hook, m.c_str(),
-               c.c_str());
-    CHAIN_RULE("/sbin/iptables -t nat -A postNat_%s -j post%s", hook, c.c_str());
-    CHAIN_RULE("/sbin/iptables -t mangle -N pre%s", c.c_str());
-    CHAIN_RULE("/sbin/iptables -t mangle -A preMangle_%s -j pre%s", hook, c.c_str());
-}
-
-void translation_chains::flush(const char *function, const char *chain) const {
-    const std::string c = arg(chain);
-    CHAIN_RULE("/sbin/iptables -t nat -F %s", c.c_str());
-    CHAIN_RULE("/sbin/iptables -t nat -F nat%s", c.c_str());
-    CHAIN_RULE("/sbin/iptables -t nat -F post%s", c.c_str());
-    CHAIN_RULE("/sbin/iptables -t mangle -F pre%s", c.c_str());
-}
-
-void translation_chains::remove(const char *function, const char *chain, const char *mark) const {
-    const std::string c = arg(chain), m = arg(mark);
-    CHAIN_RULE("/sbin/iptables -t nat -D preNat_%s -m utmmark --type vserver --mark 0x%s -j nat%s", hook, m.c_str(),
-               c.c_str());
-    CHAIN_RULE("/sbin/iptables -t nat -D postNat_%s -j post%s", hook, c.c_str());
-    CHAIN_RULE("/sbin/iptables -t mangle -D preMangle_%s -j pre%s", hook, c.c_str());
-    CHAIN_RULE("/sbin/iptables -t nat -X %s", c.c_str());
-    CHAIN_RULE("/sbin/iptables -t nat -X nat%s", c.c_str());
-    CHAIN_RULE("/sbin/iptables -t nat -X post%s", c.c_str());
-    CHAIN_RULE("/sbin/iptables -t mangle -X pre%s", c.c_str());
-}
-
-#undef CHAIN_RULE
-
-routed_device split_device(const char *name) {
-    const std::string_view text = name ? name : "";
-    const std::size_t colon = text.find(':');
-    if (colon == std::string_view::npos) return {std::string(text), {}};
-    return {std::string(text.substr(0, colon)), std::string(text.substr(colon + 1))};
-}
-
 bool has_ports(const char *protocol) {
     if (!protocol) return false;
     for (const char *p : {"tcp", "udp", "6", "17"})
         if (same_text(protocol, p)) return true;
     return false;
-}
-
-void public_arp(const char *action, const char *dev, const char *address) {
-    if (!action || !dev || !address) return;
-    const auto answer = [&](const char *port) {
-        my_system("%s %s INPUT -i %s -d %s -j mangle --mangle-mac-reply --mangle-target CONTINUE", "/sbin/arptables",
-                  action, arg(port).c_str(), arg(address).c_str());
-    };
-    answer(dev);
-    const int ports = RETURN_DEF_INT("SYSTEM_PORT_NUM");
-    for (int p = 1; p <= ports; ++p) {
-        const interface_record *wan = interface_read_shm(p);
-        if (!wan || bounded(wan->iname) != dev || wan->itype != 2 || wan->cmode != 3) continue;
-        for (int q = 1; q <= ports; ++q) {
-            const interface_record *r = interface_read_shm(q);
-            if (r && (r->itype == 1 || r->itype == 3) && (r->imode == 2 || r->imode == 3)) answer(bounded(r->iname).c_str());
-        }
-    }
 }
 
 int32_t form_integer(const char *name, int32_t def) {

@@ -526,6 +526,9 @@ const description *described(const char *module);
 // The descriptions, each defined in its module's file.
 namespace descriptions {
 extern const description vpn_trunk;
+extern const description mapped_ip;
+extern const description virtual_ip;
+extern const description virtual_ip_group;
 }  // namespace descriptions
 
 // ---- Chains, rules and command lines ------------------------------------
@@ -625,31 +628,7 @@ bool is_identifier(const char *text);
 // A mark as id2mark makes it: 1 to 8 hexadecimal digits.
 bool is_mark(const char *text);
 
-// ---- Public address translation ------------------------------------------------
-
-// A record that translates a public address owns four chains named after
-// its chain C: C, "nat" C and "post" C in the nat table and "pre" C in the
-// mangle table, hooked from the shared chains preNat_HOOK (packets whose
-// vserver mark is the record's), postNat_HOOK and preMangle_HOOK.  The
-// rules name source and function in their diagnostic prefix.
-struct translation_chains {
-    const char *source;  // e.g. "system/mapped_ip.c"
-    const char *hook;    // e.g. "mapip"
-    // "-N" of the four chains and their three hooks.
-    void create(const char *function, const char *chain, const char *mark) const;
-    // "-F" of the four chains.
-    void flush(const char *function, const char *chain) const;
-    // The hooks removed and the four chains deleted ("-X").
-    void remove(const char *function, const char *chain, const char *mark) const;
-};
-
-// A WAN port as translation records name it: the port's interface name,
-// optionally followed by a colon and the hexadecimal route mark of a
-// virtual link.
-struct routed_device {
-    std::string dev, route_mark;
-};
-routed_device split_device(const char *name);
+// ---- Shared records and service objects ---------------------------------------
 
 // A fixed-capacity text of a shared record (it may lack its terminator) as
 // a string, e.g. an interface record's iname.
@@ -658,22 +637,9 @@ std::string bounded(const char (&text)[Size]) {
     return std::string(text, strnlen(text, Size));
 }
 
-// The interface prefixes (input, output) of the loop-back translation
-// between internal segments, in the order the rules are added.
-inline constexpr const char *kLoopbackPairs[8][2] = {
-    {"LAN", "LAN"}, {"WLAN", "WLAN"}, {"WLAN", "LAN"}, {"LAN", "WLAN"},
-    {"DMZ", "DMZ"}, {"WDMZ", "WDMZ"}, {"WDMZ", "DMZ"}, {"DMZ", "WDMZ"},
-};
-
 // Whether a service's protocol (a name or a number) carries ports: TCP and
 // UDP.
 bool has_ports(const char *protocol);
-
-// The appliance's ARP answers for a public address: the arptables rule
-// inserted (action "-I") or deleted ("-D") for the port dev and, when dev
-// is a WAN port with a static address, for every LAN or DMZ port in a
-// transparent mode (bridged to it).
-void public_arp(const char *action, const char *dev, const char *address);
 
 // ---- Form input -------------------------------------------------------------
 

@@ -147,6 +147,9 @@ const module_entry kModules[] = {
 // may hold.
 const module::description *const kDescriptions[] = {
     &module::descriptions::vpn_trunk,
+    &module::descriptions::mapped_ip,
+    &module::descriptions::virtual_ip,
+    &module::descriptions::virtual_ip_group,
 };
 
 }  // namespace
