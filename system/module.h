@@ -526,6 +526,7 @@ const description *described(const char *module);
 // The descriptions, each defined in its module's file.
 namespace descriptions {
 extern const description vpn_trunk;
+extern const description permit_ip;
 extern const description mapped_ip;
 extern const description virtual_ip;
 extern const description virtual_ip_group;

@@ -147,6 +147,7 @@ const module_entry kModules[] = {
 // may hold.
 const module::description *const kDescriptions[] = {
     &module::descriptions::vpn_trunk,
+    &module::descriptions::permit_ip,
     &module::descriptions::mapped_ip,
     &module::descriptions::virtual_ip,
     &module::descriptions::virtual_ip_group,

@@ -161,7 +161,7 @@ TEST(PermitIp, RulesLinesAndDuplicates) {
     Module t(permit_ip_register, permit_ip_unregister);
     permit_ip_record v4 = host(0, "0.0.0.0", "255.255.255.255", 31), v6 = host(1, "2001:db8::1", "64", 17),
                      none = host(2, "10.0.0.1", "24", 31), a = host(0, "192.168.1.0", "255.255.255.0", 6),
-                     b = host(1, "fe80::1", "10", 0), back{};
+                     b = host(1, "fe80::1", "10", 0);
     const std::string replacing = permit_rules("/sbin/ip6tables -t filter -R", " 3", "2001:db8::1/64", 17);
     ASSERT_EQ(call<nat_command_fn>(t->command, &v4), 0);
     EXPECT_EQ(box.take(),
@@ -182,8 +182,6 @@ TEST(PermitIp, RulesLinesAndDuplicates) {
               "\"admin \\\"pc\\\"\" 20260102030405 0 192.168.1.0 255.255.255.0 6 \n"
               "\"lab//n//n$(x) & <b>\" 20260102030405 1 fe80::1 10 0 \n");
     record_file *h = t.open(0);
-    ASSERT_EQ(t->getnum(h, &back, 1), &back);
-    EXPECT_EQ(0, std::memcmp(&back, &a, sizeof a));
     for (auto [line, expected] : {std::pair{1, 0}, {2, 1}, {0, 1}}) EXPECT_EQ(t->isTheSame(h, &a, line), expected);
 }
 
@@ -476,9 +474,10 @@ TEST(NatForms, FieldsMakeTheseLines) {
     const std::string id = "20260102030405",
                       vip = "name=web&id=@&rp=80&schain=svc_20260101000001&vip1=10.0.0.1&vip3=10.0.0.3";
     const std::tuple<Kind, intptr_t, std::string, std::string> rows[] = {
-        {kPermit, 0, "pname=web&id=@&ip=10.0.0.0&nm=255.0.0.0&phttp=2&pssh=16", "\"web\" @ 0 10.0.0.0 255.0.0.0 18 "},
-        {kPermit, 0, "id=@&ipv=1&ip=2001:db8::&nm=48&pping=1", "\"^o^\" @ 1 2001:db8:: 48 1 "},
-        {kPermit, 0, "id=@&ipv=1&ip=10.0.0.1&nm=129", "\"^o^\" @ 1 0.0.0.0 255.255.255.255 0 "},
+        {kPermit, 0, "pname=web&id=@&ip=10.0.0.0&nm=255.0.0.0&phttp=2&pssh=16&pping=0",
+         "\"web\" @ 0 10.0.0.0 255.0.0.0 18 "},
+        {kPermit, 0, "id=@&pping=-1", ""},
+        {kPermit, 0, "id=@&phttps=2", ""},
         {kMapped, 0, "name=a&id=@&mark=ff&rip=1.2.3.4&rname=WAN1:1a", "\"a\" @ ff 1.2.3.4 WAN1:1a 0.0.0.0 ^o^ 1 0 "},
         {kMapped, 0, "id=@", "\"^o^\" @ 695735A5 0.0.0.0 ^o^ 0.0.0.0 ^o^ 1 0 "},  // the mark follows the identifier
         {kMapped, 0, "id=2026; x", ""},

@@ -751,7 +751,6 @@ TEST(VpnModules, HostileValuesStayOneArgument) {
     };
     // What, whether some field is quoted into a command rather than refused, and how a value is applied.
     const std::tuple<const char *, bool, std::function<bool(const std::string &)>> targets[] = {
-        {"permit_ip", false, nat(permit_ip_register, permit_ip_unregister, "pname&ip&nm")},
         {"service", false, nat(service_register, service_unregister, "name&protocol1&first_port1&select_members")},
         {"ipsec name", true, tunnel_with("name")}, {"ipsec remote", true, tunnel_with("remote")},
         {"ipsec key", false, tunnel_with("key")},
