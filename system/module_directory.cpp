@@ -151,6 +151,8 @@ const module::description *const kDescriptions[] = {
     &module::descriptions::mapped_ip,
     &module::descriptions::virtual_ip,
     &module::descriptions::virtual_ip_group,
+    &module::descriptions::address,
+    &module::descriptions::vpn_trunk_group,
 };
 
 }  // namespace
