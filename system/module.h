@@ -530,6 +530,7 @@ extern const description permit_ip;
 extern const description mapped_ip;
 extern const description virtual_ip;
 extern const description virtual_ip_group;
+extern const description service;
 extern const description address;
 extern const description vpn_trunk_group;
 }  // namespace descriptions

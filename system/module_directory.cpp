@@ -151,6 +151,7 @@ const module::description *const kDescriptions[] = {
     &module::descriptions::mapped_ip,
     &module::descriptions::virtual_ip,
     &module::descriptions::virtual_ip_group,
+    &module::descriptions::service,
     &module::descriptions::address,
     &module::descriptions::vpn_trunk_group,
 };

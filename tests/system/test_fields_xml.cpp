@@ -128,6 +128,7 @@ struct filed {
 };
 const std::map<S, filed> kFiled = {
     {"address", {5, {}}},                              // zone 2, a group: the DMZ groups
+    {"service", {SERVICE_CUSTOM, {{"kind", "1"}}}},  // a custom service, whose protocols its line keeps
 };
 S sample(const module::description &d, const module::field &f) {
     const auto module = kFiled.find(d.module);

@@ -488,13 +488,11 @@ TEST(NatForms, FieldsMakeTheseLines) {
         {kGroup, 0, "name=g&id=@&select_members=20260102030402&select_members=20260102030409&iname=LAN1",
          "\"g\" @ 695735A5 01 LAN1 "},
         {kGroup, 0, "id=@&select_members=2026", ""},
-        {kService, SERVICE_CUSTOM,
-         "name=mail&id=@&protocol1=tcp&first_port1=25&protocol2=udp; x&protocol3=17&first_port3=53&last_port3=54&"
-         "protocol4=tcp&first_port4=1 2&protocol5=47",
-         "\"mail\" @ 1 tcp 25 25 17 53 54 47 0 0 "},
-        {kService, SERVICE_GROUP,
-         "id=@&kind=2&select_members=svc_20260101000001&select_members=svc_1; x&select_members=svcgroup_20260101000001",
-         "\"^o^\" @ 2 svc_20260101000001 "},
+        {kService, SERVICE_CUSTOM, "name=mail&id=@&protocol1=tcp&first_port1=25&protocol3=17&first_port3=53&"
+         "last_port3=54&protocol5=47", "\"mail\" @ 1 tcp 25 25 17 53 54 47 0 0 "},
+        {kService, SERVICE_GROUP, "id=@&kind=2&select_members=svc_20260101000001&select_members=svc_20260101000002",
+         "\"^o^\" @ 2 svc_20260101000001 svc_20260101000002 "},
+        {kService, SERVICE_GROUP, "id=@&kind=2&select_members=svcgroup_20260101000001", ""},
         {kDdns, 0, "provider=2&username=bob&password=p w&host=home&domain=example.net&auto_wan=0&wan_ip=198.51.100.9",
          "2 bob \"p w\" home example.net 0 198.51.100.9 "},
         {kDdns, 0, "provider=8&username=carol&auto_wan=0&select_port=WAN2", "8 carol ^o^ ^o^ ^o^ 1 WAN2 "},

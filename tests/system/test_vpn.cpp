@@ -721,19 +721,6 @@ TEST(VirtualLink, DevicesReapplyAndChecks) {
 TEST(VpnModules, HostileValuesStayOneArgument) {
     ModuleBox box({"SYSTEM_DEBUG_IPTABLES=y", "SYSTEM_PORT_NUM=3"});
     install_ports();
-    // A NAT module's record from the fields (their names written as a query) set to value, applied.
-    const auto nat = [&](module_table *(*reg)(), void (*unreg)(module_table *), std::string fields) {
-        return [=](const std::string &value) {
-            Module t(reg, unreg);
-            FormValues form{{"id", "20260102030405"}};
-            for (const auto &field : nat_tests::form(fields)) form.emplace_back(field.first, value);
-            submit_form(form);
-            std::vector<char> rec(sizeof(virtual_ip_record));
-            call<nat_cgiParam_fn>(t->cgiParam, rec.data());
-            call<nat_command_fn>(t->command, rec.data());
-            return true;
-        };
-    };
     Module ipsec(vpn_ipsec_autokey_register, vpn_ipsec_autokey_unregister);
     const auto tunnel_with = [&](const char *field) {
         return [&, field](const std::string &value) {
@@ -751,7 +738,6 @@ TEST(VpnModules, HostileValuesStayOneArgument) {
     };
     // What, whether some field is quoted into a command rather than refused, and how a value is applied.
     const std::tuple<const char *, bool, std::function<bool(const std::string &)>> targets[] = {
-        {"service", false, nat(service_register, service_unregister, "name&protocol1&first_port1&select_members")},
         {"ipsec name", true, tunnel_with("name")}, {"ipsec remote", true, tunnel_with("remote")},
         {"ipsec key", false, tunnel_with("key")},
         {"pppd and gretunnel", true, [](const std::string &value) {
