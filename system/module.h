@@ -655,21 +655,6 @@ void form_text(char (&field)[Size], const char *name, const char *def = kUnset) 
 // A decimal form value, clamped to 32 bits; def when absent or not a number.
 int32_t form_integer(const char *name, int32_t def = 0);
 
-// An address field from the form value name: def when the form has none
-// or its value is not an address of family.
-template <std::size_t Size>
-void form_address(char (&field)[Size], const char *name, const char *def, int family = 4) {
-    const char *value = qValue("%s", name);
-    set_text(field, value && is_address(value, family) ? value : def);
-}
-// A record identifier from the form value name; a fresh one when the form
-// has none or its value is not one.
-template <std::size_t Size>
-void form_identifier(char (&id)[Size], const char *name = "id") {
-    const char *value = qValue("%s", name);
-    set_text(id, value && is_identifier(value) ? value : my_chainID(0));
-}
-
 // ---- Language strings -----------------------------------------------------
 
 // Writes text to standard output with its language placeholders replaced

@@ -79,13 +79,6 @@ public:
     void text(const char *key, char *field, std::size_t size) const {
         if (const char *value = raw(key)) set_text(field, size, unescape(value).c_str());
     }
-    // An address field (is_address of family); unchanged when the value is
-    // missing or no such address.
-    template <std::size_t Size>
-    void address(const char *key, char (&field)[Size], int family = 4) const {
-        const char *value = raw(key);
-        if (value && is_address(value, family)) set_text(field, value);
-    }
     // A record identifier; whether the value was one (else the field stays).
     template <std::size_t Size>
     bool identifier(const char *key, char (&field)[Size]) const {
