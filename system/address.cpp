@@ -34,7 +34,7 @@ constexpr auto kFields = module::describe(
         MODULE_FIELD(record, netmask, kind::word).is(holds::mask).or_default("255.255.255.255"),
     },
     // A group's members: the names of objects of its zone.
-    module::elements<ADDRESS_GROUP_MEMBERS>(MODULE_ELEMENT(record, members, "member_", 0, kind::name).is(holds::text),
+    module::elements<ADDRESS_GROUP_MEMBERS>(MODULE_UNKEYED(record, members[0], kind::name).is(holds::text),
                                             module::kMemberKeys));
 
 // The selector of a record's file; -1 for a zone there is none of.

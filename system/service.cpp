@@ -36,7 +36,7 @@ constexpr module::numbered<SERVICE_PROTOCOLS> kProtocolKeys{"protocol_", 0}, kFi
 // A group's members are custom services, by their chains.
 constexpr const char *kMemberChains[] = {"svc"};
 
-#define PORT_FIELD(member, key) MODULE_KEYED(record, ports[0].member, key, module::kind::none)
+#define PORT_FIELD(member) MODULE_UNKEYED(record, ports[0].member, module::kind::none)
 constexpr std::size_t kStride = sizeof(service_port_range);
 // The fields a form or a document fills (the line, the used protocols or
 // members only, is the module's own).  A protocol without ports has port
@@ -50,17 +50,15 @@ constexpr auto kFields = module::describe(
             .is(holds::number, SERVICE_CUSTOM, SERVICE_GROUP)
             .or_default("1"),
     },
-    module::elements<SERVICE_PROTOCOLS>(PORT_FIELD(protocol, "protocol_0").is(holds::protocol), kProtocolKeys,
-                                        &kProtocolForms, kStride),
-    module::elements<SERVICE_PROTOCOLS>(
-        PORT_FIELD(first_port, "first_port_0").is(holds::number, 0, 65535).or_default("0"), kFirstKeys, &kFirstForms,
-        kStride),
-    module::elements<SERVICE_PROTOCOLS>(PORT_FIELD(last_port, "last_port_0").is(holds::number, 0, 65535), kLastKeys,
-                                        &kLastForms, kStride),
-    module::elements<SERVICE_MEMBERS>(MODULE_ELEMENT(record, members, "member_", 0, module::kind::none)
-                                          .chain_of(kMemberChains)
-                                          .in_form(""),
-                                      module::kMemberKeys));
+    module::elements<SERVICE_PROTOCOLS>(PORT_FIELD(protocol).is(holds::protocol), kProtocolKeys, &kProtocolForms,
+                                        kStride),
+    module::elements<SERVICE_PROTOCOLS>(PORT_FIELD(first_port).is(holds::number, 0, 65535).or_default("0"), kFirstKeys,
+                                        &kFirstForms, kStride),
+    module::elements<SERVICE_PROTOCOLS>(PORT_FIELD(last_port).is(holds::number, 0, 65535), kLastKeys, &kLastForms,
+                                        kStride),
+    module::elements<SERVICE_MEMBERS>(
+        MODULE_UNKEYED(record, members[0], module::kind::none).chain_of(kMemberChains).in_form(""),
+        module::kMemberKeys));
 #undef PORT_FIELD
 
 #define RULE(format, ...) MODULE_RULE(4, kSource, format, __VA_ARGS__)

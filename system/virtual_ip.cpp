@@ -55,9 +55,7 @@ constexpr auto kFields = module::describe(
         MODULE_FIELD(record, health_check, kind::number).is(holds::number, 0, 1),
         MODULE_FIELD(record, priority, kind::number).is(holds::number, 0, INT32_MAX).in_form(""),
     },
-    module::elements<4>(MODULE_ELEMENT(record, virtual_ip, "virtual_ip_", 0, kind::word)
-                            .is(holds::ipv4)
-                            .or_default(kNoServer),
+    module::elements<4>(MODULE_UNKEYED(record, virtual_ip[0], kind::word).is(holds::ipv4).or_default(kNoServer),
                         kServerKeys, &kServerForms));
 // What the readers take as they stand: all but the list.
 constexpr std::span<const module::field> kTaken = std::span(kFields).subspan(1);

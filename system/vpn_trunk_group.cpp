@@ -23,7 +23,7 @@ constexpr auto kFields = module::describe(
         MODULE_FIELD(record, mode, kind::number).is(holds::number, 0, 1),
     },
     // The members: names of trunks.
-    module::elements<TRUNK_GROUP_MEMBERS>(MODULE_ELEMENT(record, members, "member_", 0, kind::name).is(holds::text),
+    module::elements<TRUNK_GROUP_MEMBERS>(MODULE_UNKEYED(record, members[0], kind::name).is(holds::text),
                                           module::kMemberKeys));
 
 std::string format_group(const record &r) { return module::format_fields(&r, kFields); }
