@@ -220,6 +220,9 @@ TEST(MappedIp, RulesLinesAndConflicts) {
     ASSERT_EQ(t->getnum(h, &r, 2), &r);
     ASSERT_EQ(t->modify(h, &r, 2), 0);
     EXPECT_STREQ(my_GetNumData(h, 2), "\"mail\" 20260102030406 1A2B3C4E 1.2.3.5 WAN2 10.0.0.6 DMZ1 0 0 ");
+    t->set_default(&r, nullptr);  // a new mapping follows its port's dynamic address
+    ASSERT_EQ(t->add(h, &r), 0);
+    EXPECT_TRUE(matches(my_GetNumData(h, 3), "\"\\^o\\^\" [0-9]{14} [0-9A-F]{8} 0.0.0.0 \\^o\\^ 0.0.0.0 \\^o\\^ 1 0 "));
     // Itself; a new one with a taken name; another's address; a virtual server's address.
     for (auto [name, real_ip, id, at, expected] :
          {std::tuple{"web \"1\"", "1.2.3.4", "20260102030405", 1, 0}, {"web \"1\"", "9.9.9.9", "20260102030405", 0, 2},

@@ -559,6 +559,9 @@ TEST(VpnTrunk, TrunksAndGroupsApplyTheirTunnels) {
                                    "mangle -N address_3SRC\nmangle -N address_3DST\n"
                                    "mangle -A address_3SRC -j address_1SRC\nmangle -A address_3DST -j address_1DST\n"
                                    "mangle -A address_3SRC -j address_2SRC\nmangle -A address_3DST -j address_2DST\n"));
+    call<Op>(m->discommand, &object);
+    EXPECT_EQ(box.take().ipv4, ipt("mangle -F address_2SRC\nmangle -F address_2DST\nmangle -X address_2SRC\n"
+                                   "mangle -X address_2DST\n"));
     EXPECT_EQ(m->remove(m.open(1, reinterpret_cast<void *>(4)), 1), 0);
     m.close();
     EXPECT_EQ(box.read("/etc/sysconfig/.firewall/dmz_group.conf"),
