@@ -11,6 +11,7 @@
 namespace {
 
 using module::arg;
+using module::holds;
 using module::kind;
 using module::same_text;
 using record = address_record;
@@ -22,23 +23,19 @@ constexpr int kFromObject = 0x20, kToObject = 0x40;
 constexpr const char *kGroups[] = {"address"};
 using texts = module::texts<kGroups>;
 
-constexpr module::field kFields[] = {
-    MODULE_FIELD(record, name, kind::name),
-    MODULE_UNKEYED(record, id, kind::word),
-    MODULE_FIELD(record, zone, kind::number),
-    MODULE_FIELD(record, is_group, kind::number),
-    MODULE_FIELD(record, ipaddr, kind::word),
-    MODULE_FIELD(record, netmask, kind::word),
-    MODULE_ELEMENT(record, members, "member_", 0, kind::name),
-    MODULE_ELEMENT(record, members, "member_", 1, kind::name),
-    MODULE_ELEMENT(record, members, "member_", 2, kind::name),
-    MODULE_ELEMENT(record, members, "member_", 3, kind::name),
-    MODULE_ELEMENT(record, members, "member_", 4, kind::name),
-    MODULE_ELEMENT(record, members, "member_", 5, kind::name),
-    MODULE_ELEMENT(record, members, "member_", 6, kind::name),
-    MODULE_ELEMENT(record, members, "member_", 7, kind::name),
-};
-static_assert(ADDRESS_GROUP_MEMBERS == 8, "one field per member");
+// The line's fields in order; the identifier stays in the line.
+constexpr auto kFields = module::describe(
+    {
+        MODULE_FIELD(record, name, kind::name).is(holds::text),
+        MODULE_UNKEYED(record, id, kind::word).is(holds::identifier),
+        MODULE_FIELD(record, zone, kind::number).is(holds::number, 0, 2),
+        MODULE_FIELD(record, is_group, kind::number).is(holds::number, 0, 1),
+        MODULE_FIELD(record, ipaddr, kind::word).is(holds::ipv4).or_default("0.0.0.0"),
+        MODULE_FIELD(record, netmask, kind::word).is(holds::mask).or_default("255.255.255.255"),
+    },
+    // A group's members: the names of objects of its zone.
+    module::elements<ADDRESS_GROUP_MEMBERS>(MODULE_UNKEYED(record, members[0], kind::name).is(holds::text),
+                                            module::kMemberKeys));
 
 // The selector of a record's file; -1 for a zone there is none of.
 intptr_t selector_of(const record &r) {
@@ -65,9 +62,8 @@ void *address_defaults(void *rec, const char *) {
     module::set_text(r.name, module::kUnset);
     module::set_text(r.id, my_chainID(0));
     module::set_chain(r.chain, kChainPrefix, r.id);
-    module::set_text(r.ipaddr, "0.0.0.0");
-    module::set_text(r.netmask, "255.255.255.255");
-    for (auto &member : r.members) module::set_text(member, module::kUnset);
+    module::default_fields(rec, kFields);
+    module::unset_empty(r.members);
     return rec;
 }
 
@@ -149,14 +145,13 @@ void *address_initial_system_cmd(record *r, int, int flag) { return flag ? addre
 
 void *address_cgiParam(record *r) {
     if (!r) return r;
-    module::form_fields(r, kFields);
+    const bool whole = !module::form_fields(r, kFields);
     module::set_chain(r->chain, kChainPrefix, r->id);
-    return r;
+    return whole ? r : nullptr;
 }
 
 void *address_xmlParam(record_file *, void *rec, const char *path) {
-    if (rec) module::read_request(path, [&](const module::xml_values &v) { module::read_fields(v, rec, kFields); });
-    return rec;
+    return module::request_fields<record>(path, rec, kFields);
 }
 
 void address_entry(module::xml_entry &e, const record &r) { module::export_fields(e, &r, kFields); }
@@ -182,8 +177,8 @@ void address_xmlConf(const char *function) {
 }
 
 void *address_xmlEntry(xml_node *node, void *rec) {
-    if (node && rec) module::read_fields(module::xml_values(node), rec, kFields);
-    return rec;
+    if (!node || !rec) return rec;
+    return module::read_fields(module::xml_values(node), rec, kFields) ? nullptr : rec;
 }
 
 // Every entry to the file of its zone and kind; a name already there is
@@ -239,6 +234,8 @@ const module_table kTable = {
 };
 
 }  // namespace
+
+const module::description module::descriptions::address{"address", kFields};
 
 extern "C" {
 

@@ -98,7 +98,7 @@ void *user_cgiParam(record *rec) {
 }
 
 void *user_xmlParam(record_file *, void *rec, const char *path) {
-    return rec && module::read_request_fields(path, *static_cast<record *>(rec), kFields) ? rec : nullptr;
+    return module::request_fields<record>(path, rec, kFields);
 }
 
 // Wireless products have texts of their own.

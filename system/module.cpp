@@ -419,11 +419,15 @@ bool host_character(unsigned char c) { return std::isalnum(c) || std::strchr(".-
 bool alphanumeric(unsigned char c) { return std::isalnum(c) != 0; }
 bool hexadecimal(unsigned char c) { return std::isxdigit(c) != 0; }
 bool label_character(unsigned char c) { return std::isalnum(c) || std::strchr("._-@", c); }
+bool binary(unsigned char c) { return c == '0' || c == '1'; }
+
+// The protocols a service names by their names; others go by their numbers.
+constexpr const char *kProtocols[] = {"tcp", "udp", "icmp", "all"};
 
 }  // namespace
 
 bool accepts(const field &f, const char *value) {
-    if (missing(value) || index_of(f, value) >= 0) return true;
+    if (missing(value) || (f.what != holds::chain && index_of(f, value) >= 0)) return true;
     const std::size_t most = f.high > 0 ? static_cast<std::size_t>(f.high) : f.size ? f.size - 1 : 0;
     switch (f.what) {
         case holds::undeclared:  // a module not yet described checks as it always has
@@ -450,6 +454,16 @@ bool accepts(const field &f, const char *value) {
         case holds::text: return !has_control(value);
         case holds::secret: return is_secret(value);
         case holds::decimal: return std::strlen(value) <= most && is_decimal(value);
+        case holds::chain:
+            return std::any_of(f.names.begin(), f.names.end(), [&](const char *prefix) {
+                const std::size_t n = std::strlen(prefix);
+                return std::strncmp(value, prefix, n) == 0 && value[n] == '_' && is_identifier(value + n + 1);
+            });
+        case holds::mask_or_prefix: return is_mask(value) || decimal_in(value, 0, 128);
+        case holds::protocol:
+            return decimal_in(value, 0, 255) || std::any_of(std::begin(kProtocols), std::end(kProtocols),
+                                                            [&](const char *p) { return same_text(p, value); });
+        case holds::flags: return made_of(value, most, binary);
     }
     return false;
 }
@@ -487,6 +501,14 @@ std::string holding(const field &f) {
         case holds::text: return "a text without control characters";
         case holds::secret: return "a text without quotes, backslashes or control characters";
         case holds::decimal: return "a decimal number";
+        case holds::chain: {
+            std::string prefixes;
+            for (const char *p : f.names) prefixes += (prefixes.empty() ? "\"" : " or \"") + std::string(p) + "_\"";
+            return "a chain named " + prefixes + " and an identifier of 14 digits";
+        }
+        case holds::mask_or_prefix: return "an IPv4 mask or a prefix length from 0 to 128";
+        case holds::protocol: return "tcp, udp, icmp, all or a protocol number from 0 to 255";
+        case holds::flags: return most("characters '0' or '1'");
     }
     return "nothing";
 }
@@ -530,74 +552,11 @@ bool is_identifier(const char *text) { return digits_of(text, 14, 14, isdigit); 
 
 bool is_mark(const char *text) { return digits_of(text, 1, 8, isxdigit); }
 
-// The chains' rules name the module's source and function, not this file.
-#define CHAIN_RULE(format, ...) \
-    my_iptables(4, "[%s]%s(),L:%d=> " format, source, function, __LINE__, __VA_ARGS__)
-
-void translation_chains::create(const char *function, const char *chain, const char *mark) const {
-    const std::string c = arg(chain), m = arg(mark);
-    CHAIN_RULE("/sbin/iptables -t nat -N %s", c.c_str());
-    CHAIN_RULE("/sbin/iptables -t nat -N nat%s", c.c_str());
-    CHAIN_RULE("/sbin/iptables -t nat -N post%s", c.c_str());
-    CHAIN_RULE("/sbin/iptables -t nat -A preNat_%s -m utmmark --type vserver --mark 0x%s -j nat%s", hook, m.c_str(),
-               c.c_str());
-    CHAIN_RULE("/sbin/iptables -t nat -A postNat_%s -j post%s", hook, c.c_str());
-    CHAIN_RULE("/sbin/iptables -t mangle -N pre%s", c.c_str());
-    CHAIN_RULE("/sbin/iptables -t mangle -A preMangle_%s -j pre%s", hook, c.c_str());
-}
-
-void translation_chains::flush(const char *function, const char *chain) const {
-    const std::string c = arg(chain);
-    CHAIN_RULE("/sbin/iptables -t nat -F %s", c.c_str());
-    CHAIN_RULE("/sbin/iptables -t nat -F nat%s", c.c_str());
-    CHAIN_RULE("/sbin/iptables -t nat -F post%s", c.c_str());
-    CHAIN_RULE("/sbin/iptables -t mangle -F pre%s", c.c_str());
-}
-
-void translation_chains::remove(const char *function, const char *chain, const char *mark) const {
-    const std::string c = arg(chain), m = arg(mark);
-    CHAIN_RULE("/sbin/iptables -t nat -D preNat_%s -m utmmark --type vserver --mark 0x%s -j nat%s", hook, m.c_str(),
-               c.c_str());
-    CHAIN_RULE("/sbin/iptables -t nat -D postNat_%s -j post%s", hook, c.c_str());
-    CHAIN_RULE("/sbin/iptables -t mangle -D preMangle_%s -j pre%s", hook, c.c_str());
-    CHAIN_RULE("/sbin/iptables -t nat -X %s", c.c_str());
-    CHAIN_RULE("/sbin/iptables -t nat -X nat%s", c.c_str());
-    CHAIN_RULE("/sbin/iptables -t nat -X post%s", c.c_str());
-    CHAIN_RULE("/sbin/iptables -t mangle -X pre%s", c.c_str());
-}
-
-#undef CHAIN_RULE
-
-routed_device split_device(const char *name) {
-    const std::string_view text = name ? name : "";
-    const std::size_t colon = text.find(':');
-    if (colon == std::string_view::npos) return {std::string(text), {}};
-    return {std::string(text.substr(0, colon)), std::string(text.substr(colon + 1))};
-}
-
 bool has_ports(const char *protocol) {
     if (!protocol) return false;
     for (const char *p : {"tcp", "udp", "6", "17"})
         if (same_text(protocol, p)) return true;
     return false;
-}
-
-void public_arp(const char *action, const char *dev, const char *address) {
-    if (!action || !dev || !address) return;
-    const auto answer = [&](const char *port) {
-        my_system("%s %s INPUT -i %s -d %s -j mangle --mangle-mac-reply --mangle-target CONTINUE", "/sbin/arptables",
-                  action, arg(port).c_str(), arg(address).c_str());
-    };
-    answer(dev);
-    const int ports = RETURN_DEF_INT("SYSTEM_PORT_NUM");
-    for (int p = 1; p <= ports; ++p) {
-        const interface_record *wan = interface_read_shm(p);
-        if (!wan || bounded(wan->iname) != dev || wan->itype != 2 || wan->cmode != 3) continue;
-        for (int q = 1; q <= ports; ++q) {
-            const interface_record *r = interface_read_shm(q);
-            if (r && (r->itype == 1 || r->itype == 3) && (r->imode == 2 || r->imode == 3)) answer(bounded(r->iname).c_str());
-        }
-    }
 }
 
 int32_t form_integer(const char *name, int32_t def) {

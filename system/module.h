@@ -318,6 +318,10 @@ enum class holds : uint8_t {
     text,        // free text without control characters, cut at the capacity
     secret,      // text without '"', '\' or control characters, cut at the capacity
     decimal,     // a decimal number, a fraction allowed ("-25.033"), within the capacity
+    chain,       // an object's chain: one of names, '_' and an identifier of 14 digits
+    mask_or_prefix,  // a dotted IPv4 mask, or a prefix length from 0 to 128
+    protocol,    // a protocol by its name (tcp, udp, icmp, all) or its number, 0 to 255
+    flags,       // 1 to high characters, each '0' or '1'
 };
 
 // One field of a record: its XML key and form name, how its line writes it,
@@ -388,6 +392,13 @@ struct field {
         f.names = values;
         return f;
     }
+    // The chain of an object of one of the kinds whose chain prefixes these
+    // are (e.g. "svc", "svcgroup").
+    constexpr field chain_of(std::span<const char *const> prefixes) const {
+        field f = is(holds::chain);
+        f.names = prefixes;
+        return f;
+    }
     // Read from a document but not written to one.
     constexpr field imported_only() const {
         field f = *this;
@@ -443,6 +454,64 @@ consteval std::array<field, N> describe(const field (&fields)[N]) {
     }
     return out;
 }
+
+// Texts made of a prefix and a number, counting from first: the keys and
+// form names of an array's elements ("member_0" ..., "vip1" ...).
+template <std::size_t N>
+struct numbered {
+    char text[N][24] = {};
+    consteval numbered(const char *prefix, int first) {
+        for (std::size_t i = 0; i < N; ++i) {
+            std::size_t at = 0;
+            for (const char *p = prefix; *p; ++p) text[i][at++] = *p;
+            char digits[12] = {};
+            int n = first + static_cast<int>(i), count = 0;
+            do digits[count++] = static_cast<char>('0' + n % 10);
+            while ((n /= 10) > 0);
+            while (count > 0) text[i][at++] = digits[--count];
+            if (at >= sizeof text[i]) throw "a numbered text is too long";
+        }
+    }
+};
+
+// Each element's field of an array of N texts (a group's members), or of
+// a text in an array of N structures stride bytes apart, like first, the
+// field of element 0, in the element's place: keyed by keys (elements past
+// them unkeyed) and named in the form by forms (without forms: as keyed).
+template <std::size_t N, std::size_t K, std::size_t F = N>
+consteval std::array<field, N> elements(field first, const numbered<K> &keys, const numbered<F> *forms = nullptr,
+                                        std::size_t stride = 0) {
+    std::array<field, N> out{};
+    for (std::size_t i = 0; i < N; ++i) {
+        out[i] = first;
+        out[i].offset = first.offset + i * (stride ? stride : first.size);
+        out[i].key = i < K ? keys.text[i] : nullptr;
+        if (forms) out[i].form = i < F ? forms->text[i] : "";
+    }
+    return out;
+}
+
+// A description whose fields are listed, then those of arrays' elements.
+template <std::size_t N, std::size_t M, std::size_t... More>
+consteval std::array<field, N + (M + ... + More)> describe(const field (&fields)[N],
+                                                          const std::array<field, M> &elements,
+                                                          const std::array<field, More> &...more) {
+    std::array<field, N + (M + ... + More)> out{};
+    std::size_t at = 0;
+    const auto append = [&](const auto &part) {
+        for (const field &f : part) {
+            if (f.what == holds::undeclared) throw "a field does not say what it may hold";
+            out[at++] = f;
+        }
+    };
+    append(fields);
+    append(elements);
+    (append(more), ...);
+    return out;
+}
+
+// The keys of a group's members in documents, "member_0" ...
+inline constexpr numbered<16> kMemberKeys{"member_", 0};
 
 inline char *text_in(void *rec, const field &f) { return static_cast<char *>(rec) + f.offset; }
 inline const char *text_in(const void *rec, const field &f) { return static_cast<const char *>(rec) + f.offset; }
@@ -535,6 +604,13 @@ extern const description interface;
 extern const description route_table;
 extern const description multiple_subnet;
 extern const description dynamic_route;
+extern const description permit_ip;
+extern const description mapped_ip;
+extern const description virtual_ip;
+extern const description virtual_ip_group;
+extern const description service;
+extern const description address;
+extern const description vpn_trunk_group;
 }  // namespace descriptions
 
 // ---- Chains, rules and command lines ------------------------------------
@@ -636,31 +712,7 @@ bool is_identifier(const char *text);
 // A mark as id2mark makes it: 1 to 8 hexadecimal digits.
 bool is_mark(const char *text);
 
-// ---- Public address translation ------------------------------------------------
-
-// A record that translates a public address owns four chains named after
-// its chain C: C, "nat" C and "post" C in the nat table and "pre" C in the
-// mangle table, hooked from the shared chains preNat_HOOK (packets whose
-// vserver mark is the record's), postNat_HOOK and preMangle_HOOK.  The
-// rules name source and function in their diagnostic prefix.
-struct translation_chains {
-    const char *source;  // e.g. "system/mapped_ip.c"
-    const char *hook;    // e.g. "mapip"
-    // "-N" of the four chains and their three hooks.
-    void create(const char *function, const char *chain, const char *mark) const;
-    // "-F" of the four chains.
-    void flush(const char *function, const char *chain) const;
-    // The hooks removed and the four chains deleted ("-X").
-    void remove(const char *function, const char *chain, const char *mark) const;
-};
-
-// A WAN port as translation records name it: the port's interface name,
-// optionally followed by a colon and the hexadecimal route mark of a
-// virtual link.
-struct routed_device {
-    std::string dev, route_mark;
-};
-routed_device split_device(const char *name);
+// ---- Shared records and service objects ---------------------------------------
 
 // A fixed-capacity text of a shared record (it may lack its terminator) as
 // a string, e.g. an interface record's iname.
@@ -669,22 +721,9 @@ std::string bounded(const char (&text)[Size]) {
     return std::string(text, strnlen(text, Size));
 }
 
-// The interface prefixes (input, output) of the loop-back translation
-// between internal segments, in the order the rules are added.
-inline constexpr const char *kLoopbackPairs[8][2] = {
-    {"LAN", "LAN"}, {"WLAN", "WLAN"}, {"WLAN", "LAN"}, {"LAN", "WLAN"},
-    {"DMZ", "DMZ"}, {"WDMZ", "WDMZ"}, {"WDMZ", "DMZ"}, {"DMZ", "WDMZ"},
-};
-
 // Whether a service's protocol (a name or a number) carries ports: TCP and
 // UDP.
 bool has_ports(const char *protocol);
-
-// The appliance's ARP answers for a public address: the arptables rule
-// inserted (action "-I") or deleted ("-D") for the port dev and, when dev
-// is a WAN port with a static address, for every LAN or DMZ port in a
-// transparent mode (bridged to it).
-void public_arp(const char *action, const char *dev, const char *address);
 
 // ---- Form input -------------------------------------------------------------
 
@@ -696,21 +735,6 @@ void form_text(char (&field)[Size], const char *name, const char *def = kUnset) 
 }
 // A decimal form value, clamped to 32 bits; def when absent or not a number.
 int32_t form_integer(const char *name, int32_t def = 0);
-
-// An address field from the form value name: def when the form has none
-// or its value is not an address of family.
-template <std::size_t Size>
-void form_address(char (&field)[Size], const char *name, const char *def, int family = 4) {
-    const char *value = qValue("%s", name);
-    set_text(field, value && is_address(value, family) ? value : def);
-}
-// A record identifier from the form value name; a fresh one when the form
-// has none or its value is not one.
-template <std::size_t Size>
-void form_identifier(char (&id)[Size], const char *name = "id") {
-    const char *value = qValue("%s", name);
-    set_text(id, value && is_identifier(value) ? value : my_chainID(0));
-}
 
 // ---- Language strings -----------------------------------------------------
 

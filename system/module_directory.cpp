@@ -167,6 +167,13 @@ const module::description *const kDescriptions[] = {
     &module::descriptions::route_table,
     &module::descriptions::multiple_subnet,
     &module::descriptions::dynamic_route,
+    &module::descriptions::permit_ip,
+    &module::descriptions::mapped_ip,
+    &module::descriptions::virtual_ip,
+    &module::descriptions::virtual_ip_group,
+    &module::descriptions::service,
+    &module::descriptions::address,
+    &module::descriptions::vpn_trunk_group,
 };
 
 }  // namespace

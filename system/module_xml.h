@@ -81,13 +81,6 @@ public:
     void text(const char *key, char *field, std::size_t size) const {
         if (const char *value = raw(key)) set_text(field, size, given_or(unescape(value).c_str(), kUnset));
     }
-    // An address field (is_address of family); unchanged when the value is
-    // missing or no such address.
-    template <std::size_t Size>
-    void address(const char *key, char (&field)[Size], int family = 4) const {
-        const char *value = raw(key);
-        if (value && is_address(value, family)) set_text(field, value);
-    }
     // A record identifier; whether the value was one (else the field stays).
     template <std::size_t Size>
     bool identifier(const char *key, char (&field)[Size]) const {
@@ -146,6 +139,13 @@ bool read_request_fields(const char *path, Record &rec, field_list list) {
     if (refused) return false;
     rec = r;
     return true;
+}
+
+// The same as an xmlParam returns it: rec, or null without one or when a
+// value was refused.
+template <typename Record>
+void *request_fields(const char *path, void *rec, field_list list) {
+    return rec && read_request_fields(path, *static_cast<Record *>(rec), list) ? rec : nullptr;
 }
 
 // The "_function" element's opening, "<_function value=\"%s\" method=\"add\">"

@@ -2,7 +2,6 @@
 // services.  A record's rules go into ten chains that other parts of the
 // appliance create and jump to: one per service and direction, accepting or
 // dropping through the logging chains.
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -12,6 +11,8 @@
 
 namespace {
 
+using module::holds;
+using module::kind;
 using record = permit_ip_record;
 
 constexpr int kFile = 14;
@@ -34,41 +35,37 @@ constexpr permit_chain kChains[] = {
     {"permitip_ssh_out", 16, "-d"},
 };
 
-// A mask is a dotted IPv4 mask or a prefix length.
-bool is_netmask(const char *text) {
-    if (module::is_address(text, 4)) return true;
-    if (!text || !*text || std::strlen(text) > 3) return false;
-    for (const char *p = text; *p; ++p)
-        if (*p < '0' || *p > '9') return false;
-    return std::atoi(text) <= 128;
-}
+// The line's fields in order.  The form's names are its own; the family
+// ("ipv_mode" in a document) and the services (one form value each, a
+// "security" element of a document) are read by the module itself.
+constexpr auto kFields = module::describe({
+    MODULE_FIELD(record, name, kind::name).is(holds::text).in_form("pname"),
+    MODULE_FIELD(record, id, kind::word).is(holds::identifier).imported_only(),
+    MODULE_UNKEYED(record, ipv, kind::number).is(holds::number, 0, 1).in_form("ipv"),
+    MODULE_FIELD(record, ipaddr, kind::word).is(holds::address).or_default("0.0.0.0").in_form("ip"),
+    MODULE_FIELD(record, netmask, kind::word).is(holds::mask_or_prefix).or_default("255.255.255.255").in_form("nm"),
+    MODULE_UNKEYED(record, security, kind::number).is(holds::number, 0, 31),
+});
+
+// The form values of the services, in the order of their bits.
+constexpr const char *kServiceForm[] = {"pping", "phttp", "phttps", "ptelnet", "pssh"};
 
 int family_of(const record &r) { return r.ipv == 0 ? 4 : r.ipv == 1 ? 6 : 0; }
 
-std::string format(const record &r) {
-    return module::line().name(r.name).text(r.id).number(r.ipv).text(r.ipaddr).text(r.netmask).number(r.security).str();
-}
+std::string permit_format(const record &r) { return module::format_fields(&r, kFields); }
 
-void *parse(char *line, void *rec) {
-    const module::fields f(line);
-    auto &r = *static_cast<record *>(rec);
-    f.text(0, r.name);
-    f.text(1, r.id);
-    r.ipv = f.integer(2);
-    f.text(3, r.ipaddr);
-    f.text(4, r.netmask);
-    r.security = f.integer(5);
+void *permit_parse(char *line, void *rec) {
+    module::parse_fields(line, rec, kFields);
     return rec;
 }
 
-void *set_default(void *rec, const char *) {
+void *permit_defaults(void *rec, const char *) {
     if (!rec) return nullptr;
     auto &r = *static_cast<record *>(rec);
     module::set_text(r.name, module::kUnset);
     r.ipv = 0;
     module::set_text(r.id, my_chainID(0));
-    module::set_text(r.ipaddr, "0.0.0.0");
-    module::set_text(r.netmask, "255.255.255.255");
+    module::default_fields(rec, kFields);
     r.security = 31;
     return rec;
 }
@@ -97,25 +94,32 @@ int permit_ip_discommand(void *rec) { return rules(rec, __func__, "-D"); }
 
 int permit_ip_recommand(void *rec, int position) { return rules(rec, __func__, "-R", &position); }
 
-int initial_system_cmd(void *rec, int, int flag) { return flag ? permit_ip_command(rec) : 0; }
+int permit_initial_system_cmd(void *rec, int, int flag) { return flag ? permit_ip_command(rec) : 0; }
 
-// The form's address is refused (left at its default) unless it is an
-// address of the record's family, and its mask unless it is a mask.
-void *cgiParam(void *rec) {
-    if (!rec) return nullptr;
-    auto &r = *static_cast<record *>(rec);
-    module::form_text(r.name, "pname");
-    module::form_identifier(r.id);
-    r.ipv = module::form_integer("ipv");
-    module::form_address(r.ipaddr, "ip", "0.0.0.0", r.ipv == 1 ? 6 : 4);
-    const char *mask = qValue("nm");
-    module::set_text(r.netmask, mask && is_netmask(mask) ? mask : "255.255.255.255");
-    r.security = 0;
-    for (const char *service : {"pping", "phttp", "phttps", "ptelnet", "pssh"}) r.security |= module::form_integer(service);
-    return rec;
+// The services a form ticks: each sends its bit, or 0; whether every one
+// did (another value leaves its service dropped).
+bool form_security(int32_t &security) {
+    security = 0;
+    bool whole = true;
+    for (int bit = 0; bit < 5; ++bit) {
+        const char *value = qValue("%s", kServiceForm[bit]);
+        if (!value || !*value || module::same_text(value, "0")) continue;
+        if (module::same_text(value, std::to_string(1 << bit).c_str())) security |= 1 << bit;
+        else whole = false;
+    }
+    return whole;
 }
 
-void entry(module::xml_entry &e, const record &r) {
+void *permit_cgiParam(void *rec) {
+    if (!rec) return nullptr;
+    auto &r = *static_cast<record *>(rec);
+    bool whole = !module::form_fields(rec, kFields);
+    whole = form_security(r.security) && whole;
+    if (!module::is_identifier(r.id)) module::set_text(r.id, my_chainID(0));
+    return whole ? rec : nullptr;
+}
+
+void permit_entry(module::xml_entry &e, const record &r) {
     e.text("name", r.name)
         .text("ipv_mode", r.ipv < 1 ? "IPv4" : "IPv6")
         .text("ipaddr", r.ipaddr)
@@ -123,56 +127,57 @@ void entry(module::xml_entry &e, const record &r) {
         .security(r.security);
 }
 
-void *xmlEntry(xml_node *node, void *rec, void *, time_t seed) {
+// An entry without an identifier gets my_chainID(seed).
+void *permit_xmlEntry(xml_node *node, void *rec, void *, time_t seed) {
     if (!node || !rec) return rec;
     const module::xml_values v(node);
     auto &r = *static_cast<record *>(rec);
-    v.text("name", r.name);
-    if (!v.identifier("id", r.id)) module::set_text(r.id, my_chainID(seed));
     const char *mode = v.raw("ipv_mode");
     r.ipv = mode && std::strncmp(mode, "IPv6", 4) == 0 ? 1 : 0;
-    v.address("ipaddr", r.ipaddr, r.ipv == 1 ? 6 : 4);
-    if (const char *mask = v.raw("netmask"); mask && is_netmask(mask)) module::set_text(r.netmask, mask);
+    const bool whole = !module::read_fields(v, rec, kFields);
+    if (!v.raw("id")) module::set_text(r.id, my_chainID(seed));
     r.security = v.security(0);  // management access opens only what an entry names
-    return rec;
+    return whole ? rec : nullptr;
 }
 
 extern const module_table kTable;
 
-void xmlConf(const char *value, const char *) {
-    module::export_xml<record, entry>(kTable, value, MODULE_TAG(kSource));
+void permit_xmlConf(const char *value, const char *) {
+    module::export_xml<record, permit_entry>(kTable, value, MODULE_TAG(kSource));
 }
 
-int import_xmlConf(xml_node *function) {
+int permit_import_xmlConf(xml_node *function) {
     return module::import_list<record, &record::id, true, nullptr, true>(kTable, function, kFile, MODULE_TAG(kSource));
 }
 
 const module_table kTable = {
     .name = "permit_ip",
     .clear = module::clear<record>,
-    .add = module::add<record, format>,
+    .add = module::add<record, permit_format>,
     .remove = module::remove,
-    .modify = module::modify<record, format>,
-    .isTheSame = module::isTheSame<record, parse, &record::name, &record::id>,
-    .set_default = set_default,
+    .modify = module::modify<record, permit_format>,
+    .isTheSame = module::isTheSame<record, permit_parse, &record::name, &record::id>,
+    .set_default = permit_defaults,
     .open = module::open<kFile>,
-    .getline = module::getline<parse>,
-    .getnum = module::getnum<parse>,
-    .parse = parse,
+    .getline = module::getline<permit_parse>,
+    .getnum = module::getnum<permit_parse>,
+    .parse = permit_parse,
     .close = module::close_file,
     .command = module::op(permit_ip_command),
     .discommand = module::op(permit_ip_discommand),
     .recommand = module::op(permit_ip_recommand),
     .language = texts::language,
     .print = texts::print,
-    .cgiParam = module::op(cgiParam),
-    .initial_system_cmd = module::op(initial_system_cmd),
-    .xmlConf = module::op(xmlConf),
-    .xmlEntry = module::op(xmlEntry),
-    .import_xmlConf = module::op(import_xmlConf),
+    .cgiParam = module::op(permit_cgiParam),
+    .initial_system_cmd = module::op(permit_initial_system_cmd),
+    .xmlConf = module::op(permit_xmlConf),
+    .xmlEntry = module::op(permit_xmlEntry),
+    .import_xmlConf = module::op(permit_import_xmlConf),
 };
 
 }  // namespace
+
+const module::description module::descriptions::permit_ip{"permit_ip", kFields};
 
 extern "C" {
 

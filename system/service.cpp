@@ -19,6 +19,7 @@
 
 namespace {
 
+using module::holds;
 using record = service_record;
 
 constexpr int kCustomFile = 38, kGroupFile = 39;
@@ -26,6 +27,39 @@ constexpr const char *kSource = "system/service.c";
 constexpr const char *kGroups[] = {"service"};
 using texts = module::texts<kGroups>;
 constexpr const char *kTables[] = {"mangle", "nat"};
+
+// The keys of a custom service's protocols in documents, from 0, and their
+// names in the form, from 1.
+constexpr module::numbered<SERVICE_PROTOCOLS> kProtocolKeys{"protocol_", 0}, kFirstKeys{"first_port_", 0},
+    kLastKeys{"last_port_", 0}, kProtocolForms{"protocol", 1}, kFirstForms{"first_port", 1},
+    kLastForms{"last_port", 1};
+// A group's members are custom services, by their chains.
+constexpr const char *kMemberChains[] = {"svc"};
+
+#define PORT_FIELD(member) MODULE_UNKEYED(record, ports[0].member, module::kind::none)
+constexpr std::size_t kStride = sizeof(service_port_range);
+// The fields a form or a document fills (the line, the used protocols or
+// members only, is the module's own).  A protocol without ports has port
+// 0; a range without its last port ends at its first.  The form names a
+// group's members by the repeated value "select_members".
+constexpr auto kFields = module::describe(
+    {
+        MODULE_FIELD(record, name, module::kind::name).is(holds::text),
+        MODULE_FIELD(record, id, module::kind::word).is(holds::identifier),
+        MODULE_FIELD(record, kind, module::kind::number)
+            .is(holds::number, SERVICE_CUSTOM, SERVICE_GROUP)
+            .or_default("1"),
+    },
+    module::elements<SERVICE_PROTOCOLS>(PORT_FIELD(protocol).is(holds::protocol), kProtocolKeys, &kProtocolForms,
+                                        kStride),
+    module::elements<SERVICE_PROTOCOLS>(PORT_FIELD(first_port).is(holds::number, 0, 65535).or_default("0"), kFirstKeys,
+                                        &kFirstForms, kStride),
+    module::elements<SERVICE_PROTOCOLS>(PORT_FIELD(last_port).is(holds::number, 0, 65535), kLastKeys, &kLastForms,
+                                        kStride),
+    module::elements<SERVICE_MEMBERS>(
+        MODULE_UNKEYED(record, members[0], module::kind::none).chain_of(kMemberChains).in_form(""),
+        module::kMemberKeys));
+#undef PORT_FIELD
 
 #define RULE(format, ...) MODULE_RULE(4, kSource, format, __VA_ARGS__)
 
@@ -42,7 +76,7 @@ void clear_entries(record &r) {
     for (char *member : r.members) std::strcpy(member, module::kUnset);
 }
 
-std::string format(const record &r) {
+std::string service_format(const record &r) {
     module::line l;
     l.name(r.name).text(r.id).number(r.kind);
     if (r.kind == SERVICE_GROUP) {
@@ -57,7 +91,7 @@ std::string format(const record &r) {
 
 // The entries of the line fill the record's from the first; the others
 // are unused.
-void *parse(char *line, void *rec) {
+void *service_parse(char *line, void *rec) {
     const module::fields f(line);
     auto &r = *static_cast<record *>(rec);
     f.text(0, r.name);
@@ -81,7 +115,7 @@ void *parse(char *line, void *rec) {
     return rec;
 }
 
-void *set_default(void *rec, const char *) {
+void *service_defaults(void *rec, const char *) {
     if (!rec) return nullptr;
     auto &r = *static_cast<record *>(rec);
     module::set_text(r.name, module::kUnset);
@@ -94,7 +128,7 @@ void *set_default(void *rec, const char *) {
 }
 
 // Selector 1 the custom services, 2 the groups.
-record_file *open(void *selector, const char *tag, int mode) {
+record_file *service_open(void *selector, const char *tag, int mode) {
     switch (reinterpret_cast<intptr_t>(selector)) {
         case SERVICE_CUSTOM: return module::open_file(kCustomFile, tag, mode);
         case SERVICE_GROUP: return module::open_file(kGroupFile, tag, mode);
@@ -124,7 +158,7 @@ void service_add_command(const record &r, const char *table) {
     }
 }
 
-int command(void *rec) {
+int service_command(void *rec) {
     if (!rec) return -1;
     const auto &r = *static_cast<const record *>(rec);
     for (const char *table : kTables) {
@@ -134,7 +168,7 @@ int command(void *rec) {
     return 0;
 }
 
-int discommand(void *rec) {
+int service_discommand(void *rec) {
     if (!rec) return -1;
     const std::string c = module::arg(static_cast<const record *>(rec)->chain);
     for (const char *table : kTables) {
@@ -144,7 +178,7 @@ int discommand(void *rec) {
     return 0;
 }
 
-int recommand(void *rec) {
+int service_recommand(void *rec) {
     if (!rec) return -1;
     const auto &r = *static_cast<const record *>(rec);
     for (const char *table : kTables) {
@@ -154,20 +188,20 @@ int recommand(void *rec) {
     return 0;
 }
 
-int initial_system_cmd(void *rec, int, int flag) { return flag ? command(rec) : 0; }
+int service_initial_system_cmd(void *rec, int, int flag) { return flag ? service_command(rec) : 0; }
 
 // A custom service that goes is first taken out of the groups that hold
 // it, and their chains follow.
-int remove(record_file *h, int n) {
+int service_remove(record_file *h, int n) {
     if (!h || n < 1) return -1;
     record gone{};
     gone.refs_fixed = 1;
-    if (h->number == kCustomFile && module::read_number(h, &gone, n, parse)) {
+    if (h->number == kCustomFile && module::read_number(h, &gone, n, service_parse)) {
         record_file *groups = module::open_file(kGroupFile, MODULE_TAG(kSource), 1);
         record g{};
         g.refs_fixed = 1;
         uint32_t line = 0;
-        for (int k = 1; module::read_next(groups, &g, &line, k, parse); ++k) {
+        for (int k = 1; module::read_next(groups, &g, &line, k, service_parse); ++k) {
             bool held = false;
             for (char *member : g.members)
                 if (module::same_text(member, gone.chain)) {
@@ -175,110 +209,73 @@ int remove(record_file *h, int n) {
                     held = true;
                 }
             if (!held) continue;
-            module::modify<record, format>(groups, &g, static_cast<int>(line));
-            recommand(&g);
+            module::modify<record, service_format>(groups, &g, static_cast<int>(line));
+            service_recommand(&g);
         }
         module::close_file(&groups);
     }
     return module::remove(h, n);
 }
 
-// A protocol is a name the firewall knows or a protocol number; a port a
-// number from 0 to 65535.
-bool is_protocol(const char *text) {
-    for (const char *name : {"tcp", "udp", "icmp", "all"})
-        if (module::same_text(text, name)) return true;
-    char *end = nullptr;
-    const long number = std::strtol(text, &end, 10);
-    return *text >= '0' && *text <= '9' && !*end && number <= 255;
+// A protocol's range without its last port ends at its first.
+void complete_ranges(record &r) {
+    for (service_port_range &p : r.ports)
+        if (used(p.protocol) && !used(p.last_port)) module::set_text(p.last_port, p.first_port);
 }
 
-bool is_port(const char *text) {
-    char *end = nullptr;
-    const long number = std::strtol(text, &end, 10);
-    return *text >= '0' && *text <= '9' && !*end && number <= 65535 && std::strlen(text) < 6;
-}
-
-// One protocol entry from three values; unused unless the protocol is one
-// and both ports are (a port missing from an entry without ports is "0").
-void set_range(service_port_range &p, const char *protocol, const char *first, const char *last) {
-    if (!protocol || !is_protocol(protocol)) return;
-    if (!first) first = "0";
-    if (!last) last = first;
-    if (!is_port(first) || !is_port(last)) return;
-    module::set_text(p.protocol, protocol);
-    module::set_text(p.first_port, first);
-    module::set_text(p.last_port, last);
-}
-
-// A member is a custom service's chain.
-bool is_member(const char *text) { return text && std::strncmp(text, "svc_", 4) == 0 && module::is_identifier(text + 4); }
-
-// The form: "kind", then a custom service's "protocol%d", "first_port%d"
-// and "last_port%d" (1 to 8), or a group's repeated "select_members"
-// chains.  Values that are none of these are left out.
-void *cgiParam(void *rec) {
+// The form: the described fields, then a group's members, the custom
+// services whose chains the repeated value "select_members" names.
+void *service_cgiParam(void *rec) {
     if (!rec) return nullptr;
     auto &r = *static_cast<record *>(rec);
-    module::form_text(r.name, "name");
-    module::form_identifier(r.id);
-    r.kind = module::form_integer("kind", SERVICE_CUSTOM) == SERVICE_GROUP ? SERVICE_GROUP : SERVICE_CUSTOM;
-    follow_id(r);
     clear_entries(r);
+    bool whole = !module::form_fields(rec, kFields);
+    if (!module::is_identifier(r.id)) module::set_text(r.id, my_chainID(0));
+    complete_ranges(r);
+    const module::field &member = *module::field_named(kFields, module::kMemberKeys.text[0]);
     int next = 0;
-    if (r.kind == SERVICE_GROUP) {
-        for (const char *v = qValueFirst("select_members"); v && next < SERVICE_MEMBERS; v = qValueNext())
-            if (is_member(v)) module::set_text(r.members[next++], v);
-    } else {
-        for (int i = 1; i <= SERVICE_PROTOCOLS; ++i) {
-            set_range(r.ports[next], qValue("protocol%d", i), qValue("first_port%d", i), qValue("last_port%d", i));
-            if (used(r.ports[next].protocol)) ++next;
-        }
+    for (const char *v = qValueFirst("select_members"); v; v = qValueNext()) {
+        if (!module::accepts(member, v)) whole = false;
+        else if (next < SERVICE_MEMBERS) module::set_text(r.members[next++], v);
     }
-    return rec;
-}
-
-// The same keys as the export: "name", "id", "kind", "protocol_%d",
-// "first_port_%d", "last_port_%d" and "member_%d" from 0.
-void fill(const module::xml_values &v, record &r) {
-    v.text("name", r.name);
-    v.identifier("id", r.id);
-    r.kind = v.integer("kind", r.kind) == SERVICE_GROUP ? SERVICE_GROUP : SERVICE_CUSTOM;
-    clear_entries(r);
-    int next = 0;
-    for (int i = 0; i < SERVICE_PROTOCOLS; ++i) {
-        set_range(r.ports[next], v.raw(M("protocol_%d", i)), v.raw(M("first_port_%d", i)), v.raw(M("last_port_%d", i)));
-        if (used(r.ports[next].protocol)) ++next;
-    }
-    next = 0;
-    for (int i = 0; i < SERVICE_MEMBERS; ++i)
-        if (const char *member = v.raw(M("member_%d", i)); is_member(member)) module::set_text(r.members[next++], member);
     follow_id(r);
+    return whole ? rec : nullptr;
 }
 
-void *xmlEntry(xml_node *entry, void *rec) {
-    if (entry && rec) fill(module::xml_values(entry), *static_cast<record *>(rec));
-    return rec;
+// A document's entry: the described fields; whether all were taken.
+bool fill(const module::xml_values &v, record &r) {
+    clear_entries(r);
+    const bool whole = !module::read_fields(v, &r, kFields);
+    complete_ranges(r);
+    follow_id(r);
+    return whole;
 }
 
-void *xmlParam(record_file *, void *rec, const char *path) {
+void *service_xmlEntry(xml_node *entry, void *rec) {
+    if (!entry || !rec) return rec;
+    return fill(module::xml_values(entry), *static_cast<record *>(rec)) ? rec : nullptr;
+}
+
+void *service_xmlParam(record_file *, void *rec, const char *path) {
     if (!rec) return nullptr;
-    module::read_request(path, [rec](const module::xml_values &v) { fill(v, *static_cast<record *>(rec)); });
-    return rec;
+    bool whole = true;
+    module::read_request(path, [&](const module::xml_values &v) { whole = fill(v, *static_cast<record *>(rec)); });
+    return whole ? rec : nullptr;
 }
 
-void entry(module::xml_entry &e, const record &r) {
+// The used protocols and members, each as its keys name it.
+void service_entry(module::xml_entry &e, const record &r) {
     e.text("name", r.name).text("id", r.id).number("kind", r.kind);
     for (int i = 0; i < SERVICE_PROTOCOLS && used(r.ports[i].protocol); ++i)
-        e.text(M("protocol_%d", i), r.ports[i].protocol)
-            .text(M("first_port_%d", i), r.ports[i].first_port)
-            .text(M("last_port_%d", i), r.ports[i].last_port);
-    for (int i = 0; i < SERVICE_MEMBERS && used(r.members[i]); ++i) e.text(M("member_%d", i), r.members[i]);
+        e.text(kProtocolKeys.text[i], r.ports[i].protocol)
+            .text(kFirstKeys.text[i], r.ports[i].first_port)
+            .text(kLastKeys.text[i], r.ports[i].last_port);
+    for (int i = 0; i < SERVICE_MEMBERS && used(r.members[i]); ++i) e.text(module::kMemberKeys.text[i], r.members[i]);
 }
 
 // Custom services, then groups, in one element; nothing when both files
 // are empty.
-void xmlConf(const char *value, const char *) {
+void service_xmlConf(const char *value, const char *) {
     texts::language(now_language(RS(13)), nullptr);
     record_file *files[] = {module::open_file(kCustomFile, MODULE_TAG(kSource), 0),
                             module::open_file(kGroupFile, MODULE_TAG(kSource), 0)};
@@ -288,9 +285,9 @@ void xmlConf(const char *value, const char *) {
             record r{};
             r.refs_fixed = 1;
             for (record_file *h : files)
-                for (int k = 1; module::read_next(h, &r, nullptr, k, parse); ++k) {
+                for (int k = 1; module::read_next(h, &r, nullptr, k, service_parse); ++k) {
                     module::xml_entry e;
-                    entry(e, r);
+                    service_entry(e, r);
                     texts::print(("<_entry>" + e.str() + "</_entry>").c_str());
                 }
             texts::print(module::kFunctionClose);
@@ -304,7 +301,7 @@ void xmlConf(const char *value, const char *) {
 // Both files are replaced by the entries, each in its kind's file; an entry
 // without an identifier gets one from the current time and its position,
 // and one whose name its file already holds is left out.
-int import_xmlConf(xml_node *function) {
+int service_import_xmlConf(xml_node *function) {
     if (!function) return -1;
     my_RemoveFile(kCustomFile);
     my_RemoveFile(kGroupFile);
@@ -316,10 +313,10 @@ int import_xmlConf(xml_node *function) {
          e = module::next_entry(function, e)) {
         ++position;
         record r{};
-        set_default(&r, nullptr);
+        service_defaults(&r, nullptr);
         r.id[0] = '\0';
-        xmlEntry(e, &r);
-        if (!r.id[0]) {
+        service_xmlEntry(e, &r);
+        if (!module::is_identifier(r.id)) {
             module::set_text(r.id, my_chainID(now + position));
             follow_id(r);
         }
@@ -334,27 +331,27 @@ int import_xmlConf(xml_node *function) {
 const module_table kTable = {
     .name = "service",
     .clear = module::clear<record>,
-    .add = module::add<record, format>,
-    .remove = remove,
-    .modify = module::modify<record, format>,
-    .isTheSame = module::isTheSame<record, parse, &record::name, &record::id>,
-    .set_default = set_default,
-    .open = open,
-    .getline = module::getline<parse>,
-    .getnum = module::getnum<parse>,
-    .parse = parse,
+    .add = module::add<record, service_format>,
+    .remove = service_remove,
+    .modify = module::modify<record, service_format>,
+    .isTheSame = module::isTheSame<record, service_parse, &record::name, &record::id>,
+    .set_default = service_defaults,
+    .open = service_open,
+    .getline = module::getline<service_parse>,
+    .getnum = module::getnum<service_parse>,
+    .parse = service_parse,
     .close = module::close_file,
-    .command = module::op(command),
-    .discommand = module::op(discommand),
-    .recommand = module::op(recommand),
+    .command = module::op(service_command),
+    .discommand = module::op(service_discommand),
+    .recommand = module::op(service_recommand),
     .language = texts::language,
     .print = texts::print,
-    .cgiParam = module::op(cgiParam),
-    .initial_system_cmd = module::op(initial_system_cmd),
-    .xmlParam = xmlParam,
-    .xmlConf = module::op(xmlConf),
-    .xmlEntry = module::op(xmlEntry),
-    .import_xmlConf = module::op(import_xmlConf),
+    .cgiParam = module::op(service_cgiParam),
+    .initial_system_cmd = module::op(service_initial_system_cmd),
+    .xmlParam = service_xmlParam,
+    .xmlConf = module::op(service_xmlConf),
+    .xmlEntry = module::op(service_xmlEntry),
+    .import_xmlConf = module::op(service_import_xmlConf),
 };
 
 // Appends the record's protocols to the list at *tail; false when memory
@@ -375,6 +372,8 @@ bool append(service_protocol **&tail, const record &r) {
 
 }  // namespace
 
+const module::description module::descriptions::service{"service", kFields};
+
 extern "C" {
 
 module_table *service_register(void) { return module::register_table(kTable); }
@@ -390,7 +389,7 @@ service_protocol *getProtocolInfoBychain(const char *chain) {
     const auto custom_service = [&](const char *wanted) {
         record r{};
         r.refs_fixed = 1;
-        for (int k = 1; module::read_next(custom, &r, nullptr, k, parse); ++k)
+        for (int k = 1; module::read_next(custom, &r, nullptr, k, service_parse); ++k)
             if (module::same_text(r.chain, wanted)) {
                 complete = complete && append(tail, r);
                 return true;
@@ -400,7 +399,7 @@ service_protocol *getProtocolInfoBychain(const char *chain) {
     if (!custom_service(chain)) {
         record g{};
         g.refs_fixed = 1;
-        for (int k = 1; module::read_next(groups, &g, nullptr, k, parse); ++k) {
+        for (int k = 1; module::read_next(groups, &g, nullptr, k, service_parse); ++k) {
             if (!module::same_text(g.chain, chain)) continue;
             for (const char *member : g.members)
                 if (used(member) && complete) custom_service(member);

@@ -4,16 +4,20 @@
 // record fills four chains of its own and makes the appliance answer ARP
 // for the public address.
 #include <algorithm>
+#include <climits>
 #include <cstring>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
-#include "system/module.h"
-#include "system/module_xml.h"
+#include "system/translation.h"
 #include "webadmin.h"
 
 namespace {
 
+using module::holds;
+using module::kind;
 using record = virtual_ip_record;
 
 constexpr int kFile = 55;
@@ -21,13 +25,46 @@ constexpr const char *kSource = "system/virtual_ip.c";
 constexpr const char *kPrefix = "vip";  // of the record's chain
 constexpr const char *kGroups[] = {"virtual_ip"};
 using texts = module::texts<kGroups>;
-constexpr module::translation_chains kChains{kSource, "vserver"};
+constexpr translation::chains kChains{kSource, "vserver"};
 constexpr const char kNoServer[] = "0.0.0.0";
+
+// A service object's chain: a custom service's or a service group's.
+constexpr const char *kServiceChains[] = {"svc", "svcgroup"};
+// The first four servers have keys of their own; the form names each
+// server "vip" and its number from 1.
+constexpr module::numbered<4> kServerKeys{"virtual_ip_", 0}, kServerForms{"vip", 1};
+
+// The fields a form or a request fills (the line, with the servers both
+// one by one and as a list, is the module's own).  The first is the list of
+// all servers, which a request gives before the servers it names one by
+// one.  The mark comes from the form only; the identifier is not exported.
+constexpr auto kFields = module::describe(
+    {
+        MODULE_KEYED(record, virtual_ip, "virtual_ip_x", kind::none).is(holds::addresses).in_form(""),
+        MODULE_FIELD(record, name, kind::name).is(holds::text),
+        MODULE_FIELD(record, id, kind::word).is(holds::identifier).imported_only(),
+        MODULE_UNKEYED(record, mark, kind::word).is(holds::mark, 8).in_form("mark"),
+        MODULE_FIELD(record, real_ip, kind::word).is(holds::ipv4).or_default("0.0.0.0").in_form("rip"),
+        MODULE_FIELD(record, real_port, kind::word).is(holds::port).in_form("rp"),
+        // The WAN port, or a virtual link of it: the port's name, ':' and the link's mark.
+        MODULE_FIELD(record, real_device_name, kind::word).is(holds::word, 24).in_form("rname2"),
+        MODULE_FIELD(record, service_chain, kind::word).chain_of(kServiceChains).in_form("schain"),
+        MODULE_FIELD(record, operating_mode, kind::number).is(holds::number, 0, 2).in_form("omode2"),
+        MODULE_FIELD(record, virtual_device_name, kind::word).is(holds::ifname).in_form("vname2"),
+        MODULE_FIELD(record, iswan, kind::number).is(holds::number, 0, 1).or_default("1"),
+        MODULE_FIELD(record, health_check, kind::number).is(holds::number, 0, 1),
+        MODULE_FIELD(record, priority, kind::number).is(holds::number, 0, INT32_MAX).in_form(""),
+    },
+    module::elements<4>(MODULE_UNKEYED(record, virtual_ip[0], kind::word).is(holds::ipv4).or_default(kNoServer),
+                        kServerKeys, &kServerForms));
+// What the readers take as they stand: all but the list.
+constexpr std::span<const module::field> kTaken = std::span(kFields).subspan(1);
 
 // The rules of the add-command, whichever of its parts adds them, name it
 // (the chains' own rules name their functions).
 #define RULE(format, ...) \
-    my_iptables(4, "[%s]%s(),L:%d=> " format, kSource, "virtual_ip_add_command", __LINE__, __VA_ARGS__)
+    my_iptables(4, "[%s]%s(),L:%d=> " format, kSource, kAddCommand, __LINE__, __VA_ARGS__)
+constexpr const char *kAddCommand = "virtual_ip_add_command";
 
 extern const module_table kTable;
 
@@ -65,13 +102,13 @@ std::string server_list(const record &r) {
     return list;
 }
 
-const char *server_field(const record &r, int i) { return no_server(r.virtual_ip[i]) ? kNoServer : r.virtual_ip[i]; }
+const char *server_text(const record &r, int i) { return no_server(r.virtual_ip[i]) ? kNoServer : r.virtual_ip[i]; }
 
-std::string format(const record &r) {
+std::string virtual_format(const record &r) {
     module::line l;
     l.name(r.name).text(r.id).text(r.mark).text(r.real_ip).text(r.real_port).text(r.real_device_name);
     l.text(r.service_chain).number(r.operating_mode);
-    for (int i = 0; i < 4; ++i) l.text(server_field(r, i));
+    for (int i = 0; i < 4; ++i) l.text(server_text(r, i));
     l.text(r.virtual_device_name).number(r.iswan).name(server_list(r).c_str());
     return l.number(r.health_check).number(r.priority).str();
 }
@@ -80,7 +117,7 @@ std::string format(const record &r) {
 // four-server layout lacks.
 constexpr int kListField = 14;
 
-void *parse(char *line, void *rec) {
+void *virtual_parse(char *line, void *rec) {
     const module::fields f(line);
     auto &r = *static_cast<record *>(rec);
     f.text(0, r.name);
@@ -102,19 +139,16 @@ void *parse(char *line, void *rec) {
     return rec;
 }
 
-void *set_default(void *rec, const char *) {
+void *virtual_defaults(void *rec, const char *) {
     if (!rec) return nullptr;
     auto &r = *static_cast<record *>(rec);
-    module::set_text(r.name, module::kUnset);
-    module::set_text(r.id, my_chainID(0));
-    module::set_chain(r.chain, kPrefix, r.id);
-    module::set_text(r.mark, "0");
+    translation::fresh_identity(r, kPrefix, "0");
     module::set_text(r.real_ip, "0.0.0.0");
     for (char *text : {r.real_port, r.real_device_name, r.virtual_device_name}) std::strcpy(text, module::kUnset);
     module::set_text(r.service_chain, module::kUnset);
     r.operating_mode = 0;
     for (int i = 0; i < servers(); ++i) module::set_text(r.virtual_ip[i], kNoServer);
-    r.iswan = r.refs = r.health_check = r.priority = 0;
+    r.iswan = r.health_check = r.priority = 0;
     return rec;
 }
 
@@ -210,41 +244,12 @@ void translate(const record &r, const std::string &c, const std::string &mark, c
     }
 }
 
-// The servers' own traffic leaves with the public address, also when it
-// loops back between internal segments.
-void translate_sources(const record &r, const std::string &c, const std::string &real,
-                       const module::routed_device &port) {
-    const std::string dev = module::arg(port.dev.c_str());
-    for (int i = 0; i < servers(); ++i) {
-        if (no_server(r.virtual_ip[i])) continue;
-        const std::string address = module::arg(r.virtual_ip[i]);
-        if (!port.route_mark.empty()) {
-            const std::string route = module::arg(port.route_mark.c_str());
-            RULE("/sbin/iptables -t nat -A post%s -o %s -s %s -m routemark --mark 0x%s -j SNAT --to-source %s",
-                 c.c_str(), dev.c_str(), address.c_str(), route.c_str(), real.c_str());
-            RULE("/sbin/iptables -t nat -A post%s -o %s -m routemark --mark 0x%s -m sockaddr --sockaddr %s -j SNAT "
-                 "--to-source %s",
-                 c.c_str(), dev.c_str(), route.c_str(), address.c_str(), real.c_str());
-        } else {
-            const std::string outs[] = {dev, dev + "_ppp"};
-            for (const std::string &out : outs)
-                RULE("/sbin/iptables -t nat -A post%s -o %s -s %s -j SNAT --to-source %s", c.c_str(), out.c_str(),
-                     address.c_str(), real.c_str());
-            for (const std::string &out : outs)
-                RULE("/sbin/iptables -t nat -A post%s -o %s -m sockaddr --sockaddr %s -j SNAT --to-source %s",
-                     c.c_str(), out.c_str(), address.c_str(), real.c_str());
-        }
-        for (const auto &pair : module::kLoopbackPairs)
-            RULE("/sbin/iptables -t nat -A post%s -i %s+ -o %s+ -d %s -m utmmark --type vserver ! --mark 0x0 -j SNAT "
-                 "--to-source %s",
-                 c.c_str(), pair[0], pair[1], address.c_str(), real.c_str());
-    }
-}
-
 // The record's rules; the marks and a public port's translation need the
-// service's protocols in service_info.
+// service's protocols in service_info.  The servers' own traffic leaves
+// with the public address, also when it loops back between internal
+// segments.
 void virtual_ip_add_command(const record &r) {
-    const module::routed_device port = module::split_device(r.real_device_name);
+    const translation::routed_device port = translation::split_device(r.real_device_name);
     const std::string c = module::arg(r.chain), mark = module::arg(r.mark), real = module::arg(r.real_ip),
                       public_port = module::arg(r.real_port);
     if (r.service_info) {
@@ -252,13 +257,16 @@ void virtual_ip_add_command(const record &r) {
         mark_service(r, c, mark, real, module::arg(port.dev.c_str()), public_port);
     }
     translate(r, c, mark, real, public_port);
-    translate_sources(r, c, real, port);
-    module::public_arp("-I", port.dev.c_str(), r.real_ip);
+    for (int i = 0; i < servers(); ++i)
+        if (!no_server(r.virtual_ip[i]))
+            translation::translate_sources(kSource, __func__, translation::order::port_first, c, port,
+                                           module::arg(r.virtual_ip[i]), real);
+    translation::public_arp("-I", port.dev.c_str(), r.real_ip);
 }
 
 void virtual_ip_del_command(const record &r) {
     kChains.flush(__func__, r.chain);
-    module::public_arp("-D", module::split_device(r.real_device_name).dev.c_str(), r.real_ip);
+    translation::public_arp("-D", translation::split_device(r.real_device_name).dev.c_str(), r.real_ip);
 }
 
 void virtual_ip_add_chain(const record &r) { kChains.create(__func__, r.chain, r.mark); }
@@ -271,7 +279,7 @@ int virtual_ip_flush_chain(void *rec) {
     return 0;
 }
 
-int command(void *rec) {
+int virtual_command(void *rec) {
     if (!rec) return -1;
     virtual_ip_add_chain(*static_cast<const record *>(rec));
     virtual_ip_add_command(*static_cast<const record *>(rec));
@@ -284,24 +292,16 @@ void replace(const record &now, const record &before) {
     virtual_ip_add_command(now);
 }
 
-int recommand(void *new_rec, void *old_rec) {
+int virtual_recommand(void *new_rec, void *old_rec) {
     if (!new_rec || !old_rec) return -1;
     replace(*static_cast<const record *>(new_rec), *static_cast<const record *>(old_rec));
     return 0;
 }
 
-int initial_system_cmd(void *rec, int, int flag) {
+int virtual_initial_system_cmd(void *rec, int, int flag) {
     if (!rec) return -1;
     if (flag) virtual_ip_add_command(*static_cast<const record *>(rec));
     return 0;
-}
-
-// A record for each line of a walk, so that a short line takes nothing
-// from the one before; parsing it asks no reference count.
-record walk_record() {
-    record r{};
-    r.refs_fixed = 1;
-    return r;
 }
 
 // Re-applies the record with its service's protocols, fetched for the
@@ -316,12 +316,12 @@ void reapply(record &r, const record &previous) {
 // 2 when another virtual server forwards the same public address, port and
 // service; else rec's priority counts the others on its public address.
 // 4 more when a mapped address has the public address.
-int isTheSame(record_file *h, void *rec, int n) {
+int virtual_isTheSame(record_file *h, void *rec, int n) {
     if (!h || !rec) return -1;
     auto &wanted = *static_cast<record *>(rec);
     if (wanted.priority == 0) wanted.priority = 1;
     int result = 0;
-    module::any_record<record, parse>(h, [&](const record &r, uint32_t line) {
+    module::any_record<record, virtual_parse>(h, [&](const record &r, uint32_t line) {
         if (n > 0 && line == static_cast<uint32_t>(n) && module::same_text(r.id, wanted.id)) return false;
         if (!module::same_text(r.real_ip, wanted.real_ip)) return false;
         if (module::same_text(r.service_chain, wanted.service_chain) && module::same_text(r.real_port, wanted.real_port)) {
@@ -331,23 +331,14 @@ int isTheSame(record_file *h, void *rec, int n) {
         ++wanted.priority;
         return false;
     });
-    module::registered mapped("mapped_ip");
-    if (record_file *mh = mapped.open(MODULE_TAG(kSource), 0))
-        for (int k = 1;; ++k) {
-            mapped_ip_record m{};
-            m.refs_fixed = 1;
-            if (!mapped->getline(mh, &m, nullptr, k)) break;
-            if (module::same_text(m.real_ip, wanted.real_ip)) {
-                result += 4;
-                break;
-            }
-        }
+    if (translation::public_address_in<mapped_ip_record>("mapped_ip", MODULE_TAG(kSource), wanted.real_ip))
+        result += 4;
     return result;
 }
 
 // A record uses an interface by its WAN port, or, for a LAN or DMZ port in
 // NAT mode outside a bridged zone, by a server in that port's subnet.
-int interface_check(record_file *h, const interface_record *iface) {
+int virtual_interface_check(record_file *h, const interface_record *iface) {
     if (!h || !iface) return 0;
     const std::string iname = module::bounded(iface->iname), mask = module::bounded(iface->netmask);
     const bool routed = (iface->itype == 1 || iface->itype == 3) && iface->imode == 1 && iface->izone == 0;
@@ -357,7 +348,7 @@ int interface_check(record_file *h, const interface_record *iface) {
         net = my_netid(address.c_str(), mask.c_str());
         broadcast = my_broadcast(address.c_str(), mask.c_str());
     }
-    const bool used = module::any_record<record, parse>(h, [&](const record &r, uint32_t) {
+    const bool used = module::any_record<record, virtual_parse>(h, [&](const record &r, uint32_t) {
         if (r.real_device_name == iname) return true;  // a virtual link of the port is the link's
         for (int i = 0; routed && i < servers() && !no_server(r.virtual_ip[i]); ++i)
             if (net == my_netid(r.virtual_ip[i], mask.c_str()) && broadcast == my_broadcast(r.virtual_ip[i], mask.c_str()))
@@ -369,7 +360,7 @@ int interface_check(record_file *h, const interface_record *iface) {
 
 // Group memberships are one character per virtual server line: the removed
 // line's character goes and the later ones move up.
-int remove(record_file *h, int n) {
+int virtual_remove(record_file *h, int n) {
     if (module::remove(h, n) != 0) return -1;
     const int members = module::capacity(17, VIRTUAL_IP_GROUP_MEMBERS);
     module::registered groups("virtual_ip_group");
@@ -391,137 +382,91 @@ int remove(record_file *h, int n) {
     return 0;
 }
 
-void *restorebyinterface(void *x, const interface_record *iface) {
-    if (!iface) return x;
-    const std::string iname = module::bounded(iface->iname);
-    record_file *h = module::open_file(kFile, MODULE_TAG(kSource), 0);
-    for (int k = 1;; ++k) {
-        record r = walk_record();
-        if (!module::read_next(h, &r, nullptr, k, parse)) break;
-        if (r.real_device_name != iname && r.virtual_device_name != iname) continue;
-        // The system address is the WAN port's, also for a record on one of its virtual links.
-        const module::routed_device port = module::split_device(r.real_device_name);
-        my_del_bcast_system_ip(return_contrast_port_num(port.dev.c_str()), r.real_ip);
-        reapply(r, r);
+// A record is on an interface by its WAN port or by the port of its
+// servers.
+bool on_interface(const record &r, const std::string &iname) {
+    return r.real_device_name == iname || r.virtual_device_name == iname;
+}
+
+void *virtual_restorebyinterface(void *x, const interface_record *iface) {
+    return translation::restore<record, virtual_parse>(x, iface, kFile, MODULE_TAG(kSource), on_interface, reapply);
+}
+
+wan_address_event *virtual_dynamicIPup(wan_address_event *event) {
+    return translation::follow_address<record>(kTable, MODULE_TAG(kSource), event, reapply);
+}
+
+// The described fields, and the server entries past the first four from the
+// form's further "vip" values, each as the description reads the first.
+bool form_servers(record &r) {
+    bool whole = !module::form_fields(&r, kFields);
+    const module::field &first = *module::field_named(kFields, kServerKeys.text[0]);
+    for (int i = 4; i < servers(); ++i) {
+        module::field server = first;
+        server.offset += static_cast<std::size_t>(i) * first.size;
+        whole = module::take(&r, server, qValue("vip%d", i + 1)) && whole;
     }
-    module::close_file(&h);
-    return x;
+    return whole;
 }
 
-wan_address_event *dynamicIPup(wan_address_event *event) {
-    if (!event) return event;
-    const std::string address = module::bounded(event->ipaddr), iname = module::bounded(event->iname);
-    if (!module::is_address(address.c_str(), 4)) return event;
-    module_table *t = module::register_table(kTable);
-    if (!t) return event;
-    record_file *h = t->open(nullptr, MODULE_TAG(kSource), 1);
-    uint32_t line = 0;
-    for (int k = 1;; ++k) {
-        record r = walk_record();
-        set_default(&r, nullptr);  // a short line is written back with the defaults it lacks
-        if (!t->getline(h, &r, &line, k)) break;
-        if (!r.iswan || r.real_device_name != iname) continue;
-        const record previous = r;
-        my_del_bcast_system_ip(return_contrast_port_num(iname.c_str()), previous.real_ip);
-        module::set_text(r.real_ip, address.c_str());
-        t->modify(h, &r, static_cast<int>(line));
-        reapply(r, previous);
-    }
-    t->close(&h);
-    module::unregister_table(t);
-    return event;
-}
+void *virtual_cgiParam(void *rec) { return translation::form<record>(rec, kPrefix, false, form_servers); }
 
-// The public address and the servers are refused (left at their defaults)
-// unless they are IPv4 addresses, the identifier and mark unless they are
-// what my_chainID and id2mark make; the other texts reach rules quoted.
-void *cgiParam(void *rec) {
-    if (!rec) return nullptr;
-    auto &r = *static_cast<record *>(rec);
-    module::form_text(r.name, "name");
-    module::form_identifier(r.id);
-    module::follow_identifier(r, kPrefix);
-    const char *mark = qValue("mark");
-    module::set_text(r.mark, mark && module::is_mark(mark) ? mark : id2mark(r.id));
-    module::form_address(r.real_ip, "rip", "0.0.0.0");
-    module::form_text(r.real_port, "rp");
-    module::form_text(r.real_device_name, "rname2");
-    module::form_text(r.service_chain, "schain");
-    r.operating_mode = module::form_integer("omode2");
-    for (int i = 1; i <= servers(); ++i) module::form_address(r.virtual_ip[i - 1], M("vip%d", i), kNoServer);
-    module::form_text(r.virtual_device_name, "vname2");
-    r.iswan = module::form_integer("iswan", 1);
-    r.health_check = module::form_integer("health_check");
-    return rec;
-}
-
-void *xmlParam(record_file *, void *rec, const char *path) {
-    if (!rec) return nullptr;
-    auto &r = *static_cast<record *>(rec);
-    module::read_request(path, [&r](const module::xml_values &v) {
-        v.text("name", r.name);
-        if (v.identifier("id", r.id)) {
-            module::follow_identifier(r, kPrefix);
-            module::set_text(r.mark, id2mark(r.id));
-        }
-        v.address("real_ip", r.real_ip);
-        v.text("real_port", r.real_port);
-        v.text("real_device_name", r.real_device_name);
-        v.text("service_chain", r.service_chain);
-        r.operating_mode = v.integer("operating_mode", r.operating_mode);
-        r.iswan = v.integer("iswan", r.iswan);
-        v.text("virtual_device_name", r.virtual_device_name);
-        if (const char *list = v.raw("virtual_ip_x")) set_servers(r, list);
-        for (int i = 0; i < 4; ++i)
-            if (const char *server = v.raw(M("virtual_ip_%d", i))) set_server(r.virtual_ip[i], server);
-        r.health_check = v.integer("health_check", r.health_check);
-        r.priority = v.integer("priority", r.priority);
+// The list fills the servers before the ones a request names one by one.
+void *virtual_xmlParam(record_file *, void *rec, const char *path) {
+    return translation::request<record>(rec, path, kPrefix, [](const module::xml_values &v, record &r) {
+        const std::optional<std::string> list = v.value(kFields.front().key);
+        if (list && !module::accepts(kFields.front(), list->c_str())) return false;
+        if (list) set_servers(r, *list);
+        return !module::read_fields(v, &r, kTaken);
     });
-    return rec;
 }
 
-void entry(module::xml_entry &e, const record &r) {
+// Each server on its own (the first four), then all of them as the list.
+void virtual_entry(module::xml_entry &e, const record &r) {
     e.text("name", r.name).text("real_ip", r.real_ip).text("real_port", r.real_port, true);
     e.text("real_device_name", r.real_device_name).text("service_chain", r.service_chain);
     e.number("operating_mode", r.operating_mode);
-    for (int i = 0; i < 4; ++i) e.text(M("virtual_ip_%d", i), server_field(r, i));
+    for (int i = 0; i < 4; ++i) e.text(kServerKeys.text[i], server_text(r, i));
     e.text("virtual_device_name", r.virtual_device_name).number("iswan", r.iswan);
-    e.text("virtual_ip_x", server_list(r).c_str()).number("health_check", r.health_check).number("priority", r.priority);
+    e.text(kFields.front().key, server_list(r).c_str()).number("health_check", r.health_check);
+    e.number("priority", r.priority);
 }
 
-void xmlConf(const char *value, const char *) {
-    module::export_records<record>(kTable, value, MODULE_TAG(kSource), entry, [](record &r) { r.refs_fixed = 1; });
+void virtual_xmlConf(const char *value, const char *) {
+    module::export_records<record>(kTable, value, MODULE_TAG(kSource), virtual_entry, module::spare_references<record>);
 }
 
 const module_table kTable = {
     .name = "virtual_ip",
     .clear = module::clear<record>,
-    .add = module::add<record, format>,
-    .remove = remove,
-    .modify = module::modify<record, format>,
-    .interface_check = module::op(interface_check),
-    .isTheSame = isTheSame,
-    .set_default = set_default,
+    .add = module::add<record, virtual_format>,
+    .remove = virtual_remove,
+    .modify = module::modify<record, virtual_format>,
+    .interface_check = module::op(virtual_interface_check),
+    .isTheSame = virtual_isTheSame,
+    .set_default = virtual_defaults,
     .open = module::open<kFile>,
-    .getline = module::getline<parse>,
-    .getnum = module::getnum<parse>,
-    .parse = parse,
+    .getline = module::getline<virtual_parse>,
+    .getnum = module::getnum<virtual_parse>,
+    .parse = virtual_parse,
     .shift = module::shift,
     .close = module::close_file,
-    .command = module::op(command),
+    .command = module::op(virtual_command),
     .discommand = module::op(virtual_ip_flush_chain),
-    .recommand = module::op(recommand),
-    .restorebyinterface = module::op(restorebyinterface),
-    .dynamicIPup = module::op(dynamicIPup),
+    .recommand = module::op(virtual_recommand),
+    .restorebyinterface = module::op(virtual_restorebyinterface),
+    .dynamicIPup = module::op(virtual_dynamicIPup),
     .language = texts::language,
     .print = texts::print,
-    .cgiParam = module::op(cgiParam),
-    .initial_system_cmd = module::op(initial_system_cmd),
-    .xmlParam = xmlParam,
-    .xmlConf = module::op(xmlConf),
+    .cgiParam = module::op(virtual_cgiParam),
+    .initial_system_cmd = module::op(virtual_initial_system_cmd),
+    .xmlParam = virtual_xmlParam,
+    .xmlConf = module::op(virtual_xmlConf),
 };
 
 }  // namespace
+
+const module::description module::descriptions::virtual_ip{"virtual_ip", kFields};
 
 extern "C" {
 
@@ -541,9 +486,10 @@ int virtual_rewrite_config(void) {
             continue;
         }
         record r{};
-        set_default(&r, nullptr);
+        virtual_defaults(&r, nullptr);
         r.refs_fixed = 1;
-        if (module::parse_copy(l->text, &r, parse) && module::modify<record, format>(h, &r, static_cast<int>(l->number)) == 0)
+        if (module::parse_copy(l->text, &r, virtual_parse) &&
+            module::modify<record, virtual_format>(h, &r, static_cast<int>(l->number)) == 0)
             ++rewritten;
     }
     module::close_file(&h);

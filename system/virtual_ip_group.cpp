@@ -6,12 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "system/module.h"
-#include "system/module_xml.h"
+#include "system/translation.h"
 #include "webadmin.h"
 
 namespace {
 
+using module::holds;
+using module::kind;
 using record = virtual_ip_group_record;
 
 constexpr int kFile = 56;
@@ -19,6 +20,21 @@ constexpr const char *kSource = "system/virtual_ip_group.c";
 constexpr const char *kPrefix = "vipgroup";  // of the record's chain
 constexpr const char *kGroups[] = {"virtual_ip", "service"};
 using texts = module::texts<kGroups>;
+
+// The line's fields in order.  The mark follows the identifier, which the
+// export leaves out; the form names the members by the identifiers of
+// their virtual servers ("select_members"), the export by their names, and
+// a request as the line keeps them.
+constexpr auto kFields = module::describe({
+    MODULE_FIELD(record, name, kind::name).is(holds::text),
+    MODULE_FIELD(record, id, kind::word).is(holds::identifier).imported_only(),
+    MODULE_UNKEYED(record, mark, kind::word).is(holds::mark, 8),
+    MODULE_KEYED(record, members, "custom_member", kind::word)
+        .is(holds::flags, VIRTUAL_IP_GROUP_MEMBERS)
+        .in_form("")
+        .imported_only(),
+    MODULE_FIELD(record, iname, kind::word).is(holds::ifname),
+});
 
 #define RULE(format, ...) MODULE_RULE(4, kSource, format, __VA_ARGS__)
 
@@ -37,59 +53,45 @@ void set_members(record &r, const char *text) {
     r.members[m] = '\0';
 }
 
-std::string format(const record &r) {
-    return module::line().name(r.name).text(r.id).text(r.mark).text(r.members).text(r.iname).str();
-}
+std::string vgroup_format(const record &r) { return module::format_fields(&r, kFields); }
 
-void *parse(char *line, void *rec) {
-    const module::fields f(line);
+void *vgroup_parse(char *line, void *rec) {
+    module::parse_fields(line, rec, kFields);
     auto &r = *static_cast<record *>(rec);
-    f.text(0, r.name);
-    f.text(1, r.id);
-    f.text(2, r.mark);
-    set_members(r, f[3] ? f[3] : r.members);
-    f.text(4, r.iname);
+    set_members(r, r.members);
     module::follow_identifier(r, kPrefix);
     return rec;
 }
 
-void *set_default(void *rec, const char *) {
+void *vgroup_defaults(void *rec, const char *) {
     if (!rec) return nullptr;
     auto &r = *static_cast<record *>(rec);
-    module::set_text(r.name, module::kUnset);
-    module::set_text(r.id, my_chainID(0));
-    module::set_chain(r.chain, kPrefix, r.id);
-    module::set_text(r.mark, "0");
-    r.refs = 0;
+    translation::fresh_identity(r, kPrefix, "0");
     set_members(r, nullptr);
     module::set_text(r.iname, module::kUnset);
     return rec;
 }
 
-// A virtual server for each line a walk reads, so that a short line takes
-// nothing from the one before; parsing it asks no reference count.
-virtual_ip_record server_record() {
-    virtual_ip_record v{};
-    v.refs_fixed = 1;
-    return v;
+// Calls visit(server, line) on each virtual server until it returns true.
+template <typename Visit>
+void each_server(Visit visit) {
+    module::each_record<virtual_ip_record>("virtual_ip", MODULE_TAG(kSource), visit);
 }
 
 // The virtual servers of the group's members whose lines exist, in line
-// order, read through the open handle of servers.
-std::vector<virtual_ip_record> member_servers(const module::registered &servers, const record &g) {
+// order.
+std::vector<virtual_ip_record> member_servers(const record &g) {
     std::vector<virtual_ip_record> found;
-    for (int k = 1; servers.handle() && k <= members(); ++k) {
-        virtual_ip_record v = server_record();
-        if (g.members[k - 1] == '1' && servers->getnum(servers.handle(), &v, k)) found.push_back(v);
-    }
+    each_server([&](const virtual_ip_record &v, uint32_t line) {
+        if (line <= static_cast<uint32_t>(members()) && g.members[line - 1] == '1') found.push_back(v);
+        return false;
+    });
     return found;
 }
 
 void virtual_ip_group_add_command(const record &g) {
     const std::string c = module::arg(g.chain);
-    module::registered servers("virtual_ip");
-    servers.open(MODULE_TAG(kSource), 0);
-    for (const virtual_ip_record &v : member_servers(servers, g)) {
+    for (const virtual_ip_record &v : member_servers(g)) {
         RULE("/sbin/iptables -t nat -A %s -j %s", c.c_str(), module::arg(v.chain).c_str());
         RULE("/sbin/iptables -t nat -A %s -m utmmark --type vserver --mark 0x%s -j UTMMARK --set-type policy "
              "--or-mark 0x%x",
@@ -111,159 +113,142 @@ int virtual_ip_group_flush_chain(void *rec) {
     return 0;
 }
 
-int command(void *rec) {
+int vgroup_command(void *rec) {
     if (!rec) return -1;
     virtual_ip_group_add_chain(*static_cast<const record *>(rec));
     virtual_ip_group_add_command(*static_cast<const record *>(rec));
     return 0;
 }
 
-int recommand(void *rec) {
+int vgroup_recommand(void *rec) {
     if (!rec) return -1;
     virtual_ip_group_del_command(*static_cast<const record *>(rec));
     virtual_ip_group_add_command(*static_cast<const record *>(rec));
     return 0;
 }
 
-int initial_system_cmd(void *rec, int, int flag) {
+int vgroup_initial_system_cmd(void *rec, int, int flag) {
     if (!rec) return -1;
     if (flag) virtual_ip_group_add_command(*static_cast<const record *>(rec));
     return 0;
 }
 
 // A group's records follow its members, which follow the interface.
-void *restorebyinterface(void *x, const interface_record *) { return x; }
-wan_address_event *dynamicIPup(wan_address_event *event) { return event; }
+void *vgroup_restorebyinterface(void *x, const interface_record *) { return x; }
+wan_address_event *vgroup_dynamicIPup(wan_address_event *event) { return event; }
 
-int interface_check(record_file *h, const interface_record *iface) {
+int vgroup_interface_check(record_file *h, const interface_record *iface) {
     if (!h || !iface) return 0;
     const std::string iname = module::bounded(iface->iname);
-    const bool used = module::any_record<record, parse>(h, [&](const record &g, uint32_t) { return g.iname == iname; });
-    return used ? 1 : 0;
+    return module::uses_interface<record, vgroup_parse, &record::iname>(h, iname.c_str());
 }
 
 // 2 when another group has rec's name, else 4 when a virtual server has it.
-int isTheSame(record_file *h, void *rec, int n) {
+int vgroup_isTheSame(record_file *h, void *rec, int n) {
     if (!h || !rec) return -1;
     const auto &wanted = *static_cast<const record *>(rec);
     const auto other = [&](const char *id, uint32_t line) {
         return !(n > 0 && line == static_cast<uint32_t>(n) && module::same_text(id, wanted.id));
     };
-    if (module::any_record<record, parse>(h, [&](const record &g, uint32_t line) {
+    if (module::any_record<record, vgroup_parse>(h, [&](const record &g, uint32_t line) {
             return other(g.id, line) && module::same_text(g.name, wanted.name);
         }))
         return 2;
-    module::registered servers("virtual_ip");
-    record_file *vh = servers.open(MODULE_TAG(kSource), 0);
-    uint32_t line = 0;
-    for (int k = 1; vh; ++k) {
-        virtual_ip_record v = server_record();
-        if (!servers->getline(vh, &v, &line, k)) break;
-        if (other(v.id, line) && module::same_text(v.name, wanted.name)) return 4;
-    }
-    return 0;
-}
-
-// The members are the virtual servers whose identifiers the repeated form
-// value "select_members" names.
-void *cgiParam(void *rec) {
-    if (!rec) return nullptr;
-    auto &r = *static_cast<record *>(rec);
-    module::form_text(r.name, "name");
-    module::form_identifier(r.id);
-    module::follow_identifier(r, kPrefix);
-    module::set_text(r.mark, id2mark(r.id));
-    set_members(r, r.members);
-    if (const char *value = qValueFirst("select_members")) {
-        module::registered servers("virtual_ip");
-        record_file *vh = servers.open(MODULE_TAG(kSource), 0);
-        uint32_t line = 0;
-        for (; value; value = qValueNext())
-            for (int k = 1; vh; ++k) {
-                virtual_ip_record v = server_record();
-                if (!servers->getline(vh, &v, &line, k)) break;
-                if (module::same_text(v.id, value)) {
-                    if (line <= static_cast<uint32_t>(members())) r.members[line - 1] = '1';
-                    break;
-                }
-            }
-    }
-    module::form_text(r.iname, "iname");
-    return rec;
-}
-
-// Members named as the export writes them: the virtual servers of those
-// names, by their lines.
-void take_member_names(record &r, const std::vector<std::string> &names) {
-    if (names.empty()) return;
-    set_members(r, nullptr);
-    module::registered servers("virtual_ip");
-    record_file *vh = servers.open(MODULE_TAG(kSource), 0);
-    uint32_t line = 0;
-    for (int k = 1; vh; ++k) {
-        virtual_ip_record v = server_record();
-        if (!servers->getline(vh, &v, &line, k)) break;
-        if (line <= static_cast<uint32_t>(members()) && std::find(names.begin(), names.end(), v.name) != names.end())
-            r.members[line - 1] = '1';
-    }
-}
-
-void *xmlParam(record_file *, void *rec, const char *path) {
-    if (!rec) return nullptr;
-    auto &r = *static_cast<record *>(rec);
-    module::read_request(path, [&r](const module::xml_values &v) {
-        v.text("name", r.name);
-        if (v.identifier("id", r.id)) {
-            module::follow_identifier(r, kPrefix);
-            module::set_text(r.mark, id2mark(r.id));
-        }
-        if (const char *custom = v.raw("custom_member")) set_members(r, custom);
-        else take_member_names(r, v.values_in("custom_member", "name"));
-        v.text("iname", r.iname);
+    bool server = false;
+    each_server([&](const virtual_ip_record &v, uint32_t line) {
+        return server = other(v.id, line) && module::same_text(v.name, wanted.name);
     });
-    return rec;
+    return server ? 4 : 0;
 }
 
-// Members are exported by their names.
-void xmlConf(const char *value, const char *) {
-    module::registered servers("virtual_ip");
-    if (!servers.open(MODULE_TAG(kSource), 0)) return;
-    const auto entry = [&servers](module::xml_entry &e, const record &g) {
-        e.text("name", g.name).text("iname", g.iname).open("custom_member");
-        for (const virtual_ip_record &v : member_servers(servers, g)) e.text("name", v.name);
-        e.close("custom_member");
-    };
-    module::export_records<record>(kTable, value, MODULE_TAG(kSource), entry, [](record &g) { g.refs_fixed = 1; });
+// The described fields, and the members: the virtual servers whose
+// identifiers the repeated form value "select_members" names.
+bool form_members(record &r) {
+    bool whole = !module::form_fields(&r, kFields);
+    set_members(r, r.members);
+    const module::field &id = *module::field_named(kFields, "id");
+    std::vector<std::string> named;
+    for (const char *value = qValueFirst("select_members"); value; value = qValueNext()) {
+        if (module::accepts(id, value)) named.push_back(value);
+        else whole = false;
+    }
+    if (!named.empty())
+        each_server([&](const virtual_ip_record &v, uint32_t line) {
+            if (line <= static_cast<uint32_t>(members()) && std::find(named.begin(), named.end(), v.id) != named.end())
+                r.members[line - 1] = '1';
+            return false;
+        });
+    return whole;
+}
+
+void *vgroup_cgiParam(void *rec) { return translation::form<record>(rec, kPrefix, true, form_members); }
+
+// The described fields; members named as the export writes them are the
+// virtual servers of those names, by their lines.
+bool request_members(const module::xml_values &v, record &r) {
+    const bool whole = !module::read_fields(v, &r, kFields);
+    set_members(r, r.members);
+    const std::vector<std::string> names = v.values_in("custom_member", "name");
+    if (!v.raw("custom_member") && !names.empty()) {
+        set_members(r, nullptr);
+        each_server([&](const virtual_ip_record &s, uint32_t line) {
+            const bool named = std::find(names.begin(), names.end(), s.name) != names.end();
+            if (named && line <= static_cast<uint32_t>(members())) r.members[line - 1] = '1';
+            return false;
+        });
+    }
+    return whole;
+}
+
+void *vgroup_xmlParam(record_file *, void *rec, const char *path) {
+    return translation::request<record>(rec, path, kPrefix, request_members);
+}
+
+// Members are exported by their names; a group without any has no
+// element for them.
+void vgroup_entry(module::xml_entry &e, const record &g) {
+    e.text("name", g.name).text("iname", g.iname);
+    const std::vector<virtual_ip_record> servers = member_servers(g);
+    if (servers.empty()) return;
+    e.open("custom_member");
+    for (const virtual_ip_record &v : servers) e.text("name", v.name);
+    e.close("custom_member");
+}
+
+void vgroup_xmlConf(const char *value, const char *) {
+    module::export_records<record>(kTable, value, MODULE_TAG(kSource), vgroup_entry, module::spare_references<record>);
 }
 
 const module_table kTable = {
     .name = "virtual_ip_group",
     .clear = module::clear<record>,
-    .add = module::add<record, format>,
+    .add = module::add<record, vgroup_format>,
     .remove = module::remove,
-    .modify = module::modify<record, format>,
-    .interface_check = module::op(interface_check),
-    .isTheSame = isTheSame,
-    .set_default = set_default,
+    .modify = module::modify<record, vgroup_format>,
+    .interface_check = module::op(vgroup_interface_check),
+    .isTheSame = vgroup_isTheSame,
+    .set_default = vgroup_defaults,
     .open = module::open<kFile>,
-    .getline = module::getline<parse>,
-    .getnum = module::getnum<parse>,
-    .parse = parse,
+    .getline = module::getline<vgroup_parse>,
+    .getnum = module::getnum<vgroup_parse>,
+    .parse = vgroup_parse,
     .close = module::close_file,
-    .command = module::op(command),
+    .command = module::op(vgroup_command),
     .discommand = module::op(virtual_ip_group_flush_chain),
-    .recommand = module::op(recommand),
-    .restorebyinterface = module::op(restorebyinterface),
-    .dynamicIPup = module::op(dynamicIPup),
+    .recommand = module::op(vgroup_recommand),
+    .restorebyinterface = module::op(vgroup_restorebyinterface),
+    .dynamicIPup = module::op(vgroup_dynamicIPup),
     .language = texts::language,
     .print = texts::print,
-    .cgiParam = module::op(cgiParam),
-    .initial_system_cmd = module::op(initial_system_cmd),
-    .xmlParam = xmlParam,
-    .xmlConf = module::op(xmlConf),
+    .cgiParam = module::op(vgroup_cgiParam),
+    .initial_system_cmd = module::op(vgroup_initial_system_cmd),
+    .xmlParam = vgroup_xmlParam,
+    .xmlConf = module::op(vgroup_xmlConf),
 };
 
 }  // namespace
+
+const module::description module::descriptions::virtual_ip_group{"virtual_ip_group", kFields};
 
 extern "C" {
 

@@ -6,6 +6,7 @@
 
 namespace {
 
+using module::holds;
 using module::kind;
 using record = vpn_trunk_group_record;
 
@@ -14,21 +15,16 @@ constexpr int kFile = 59;
 constexpr const char *kGroups[] = {"vpn_trunk_group"};
 using texts = module::texts<kGroups>;
 
-// The members are the fields "member_0" to "member_7".
-constexpr module::field kFields[] = {
-    MODULE_FIELD(record, name, kind::name),
-    MODULE_UNKEYED(record, id, kind::word),
-    MODULE_FIELD(record, mode, kind::number),
-    MODULE_ELEMENT(record, members, "member_", 0, kind::name),
-    MODULE_ELEMENT(record, members, "member_", 1, kind::name),
-    MODULE_ELEMENT(record, members, "member_", 2, kind::name),
-    MODULE_ELEMENT(record, members, "member_", 3, kind::name),
-    MODULE_ELEMENT(record, members, "member_", 4, kind::name),
-    MODULE_ELEMENT(record, members, "member_", 5, kind::name),
-    MODULE_ELEMENT(record, members, "member_", 6, kind::name),
-    MODULE_ELEMENT(record, members, "member_", 7, kind::name),
-};
-static_assert(TRUNK_GROUP_MEMBERS == 8, "one field per member");
+// The line's fields in order; the identifier stays in the line.
+constexpr auto kFields = module::describe(
+    {
+        MODULE_FIELD(record, name, kind::name).is(holds::text),
+        MODULE_UNKEYED(record, id, kind::word).is(holds::identifier),
+        MODULE_FIELD(record, mode, kind::number).is(holds::number, 0, 1),
+    },
+    // The members: names of trunks.
+    module::elements<TRUNK_GROUP_MEMBERS>(MODULE_UNKEYED(record, members[0], kind::name).is(holds::text),
+                                          module::kMemberKeys));
 
 std::string format_group(const record &r) { return module::format_fields(&r, kFields); }
 
@@ -81,13 +77,12 @@ void *group_recommand(record *now, record *before) {
 void *group_initial_system_cmd(record *g, int, int flag) { return flag ? group_command(g) : g; }
 
 void *group_cgiParam(record *g) {
-    if (g) module::form_fields(g, kFields);
-    return g;
+    if (!g) return g;
+    return module::form_fields(g, kFields) ? nullptr : g;
 }
 
 void *group_xmlParam(record_file *, void *rec, const char *path) {
-    if (rec) module::read_request(path, [&](const module::xml_values &v) { module::read_fields(v, rec, kFields); });
-    return rec;
+    return module::request_fields<record>(path, rec, kFields);
 }
 
 void group_entry(module::xml_entry &e, const record &r) { module::export_fields(e, &r, kFields); }
@@ -123,6 +118,8 @@ const module_table kTable = {
 };
 
 }  // namespace
+
+const module::description module::descriptions::vpn_trunk_group{"vpn_trunk_group", kFields};
 
 extern "C" {
 

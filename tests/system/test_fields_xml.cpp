@@ -48,6 +48,10 @@ S sample(const module::field &f) {
         case holds::text: return "two words \"quoted\" ; $(x) & <y> \\ end";
         case holds::secret: return "pass word;$(x)&<y>";
         case holds::decimal: return "-25.033";
+        case holds::chain: return S(f.names.back()) + "_20261207000007";
+        case holds::mask_or_prefix: return "48";
+        case holds::protocol: return "icmp";
+        case holds::flags: return "0110";
         case holds::undeclared: break;
     }
     return "";
@@ -94,6 +98,12 @@ std::vector<S> refused(const module::field &f) {
         case holds::text: return {"a\x01z", "line\nbreak", "tab\there", "del\x7f"};
         case holds::secret: return {"abc\\", "a\"b", "a\x01z", "line\nbreak"};
         case holds::decimal: return {"north", "1.5;reboot", "1 2", "1e5", "0x1f", S(f.size, '1')};
+        case holds::chain:
+            return with(words, {"ACCEPT", S(f.names.back()) + "_2026120700000", "x_20261207000007",
+                                S(f.names.back()) + "20261207000007"});
+        case holds::mask_or_prefix: return {"129", "-1", "255.0.255.0", "48;reboot", "255.255.255.0 1"};
+        case holds::protocol: return {"256", "-1", "gre", "tcp;reboot", "6 17", "TCP"};
+        case holds::flags: return {S(f.high + 1, '1'), "0120", "01 0", "1;reboot"};
         case holds::undeclared: break;
     }
     return {};
@@ -109,6 +119,15 @@ const std::map<S, Case> kRows = {
     {"interface", {{"port", "1"}}},
     // A subnet, not a VLAN: the export's entry goes back to the file it came from.
     {"multiple subnet", {{"vlan", "0"}}},
+    // A custom service, whose protocols its line keeps.
+    {"service", {{"kind", "1"}}},
+};
+
+// Modules kept in several files: the selector of the file a sample record
+// goes to.
+const std::map<S, intptr_t> kSelectors = {
+    {"address", 5},                 // zone 2, a group: the DMZ groups
+    {"service", SERVICE_CUSTOM},
 };
 
 // The name by which a test speaks of a field.
@@ -200,6 +219,7 @@ struct Subject {
     const module_entry &entry;
     Module table{entry.register_fn, entry.unregister_fn};
     std::vector<unsigned char> record = std::vector<unsigned char>(form_record_size(entry));
+    void *selector = kSelectors.count(entry.name) ? reinterpret_cast<void *>(kSelectors.at(entry.name)) : nullptr;
 
     void *fresh() {
         std::fill(record.begin(), record.end(), 0);
@@ -215,7 +235,7 @@ struct Subject {
     // false for a module whose records are no lines of a file.
     bool store() {
         if (!table->modify || !table->getline) return false;
-        record_file *h = table.open(1);
+        record_file *h = table.open(1, selector);
         const int stored = table->modify(h, record.data(), 1);
         table.close();
         EXPECT_EQ(stored, 0) << entry.name;
@@ -224,7 +244,7 @@ struct Subject {
     // The first record stored, read back through the module's getline.
     std::vector<unsigned char> stored() {
         std::vector<unsigned char> back(entry.record_size);
-        record_file *h = table.open(0);
+        record_file *h = table.open(0, selector);
         EXPECT_TRUE(h && table->getline(h, back.data(), nullptr, 1)) << entry.name;
         table.close();
         return back;

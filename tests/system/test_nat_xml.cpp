@@ -82,12 +82,12 @@ TEST(NatXml, ExportsComeBackTheSame) {
     Module hosts(permit_ip_register, permit_ip_unregister);  // an entry without <security> opens no service
     ASSERT_EQ(import_into(hosts.table(), "<_function><_entry><name value=\"closed\" /></_entry></_function>"), 0);
     EXPECT_TRUE(matches(box_.read(file("permit_ip")), "\"closed\" [0-9]{14} 0 0.0.0.0 255.255.255.255 0 \n"));
-    // A request names a group's members by their characters.
+    // A request names a group's members by their characters, as many as the capacity takes.
     Module groups(virtual_ip_group_register, virtual_ip_group_unregister);
     virtual_ip_group_record g{};
     groups->set_default(&g, nullptr);
     box_.write("/var/tmp/request.xml",
-               "<?xml version=\"1.0\"?><a><custom_member value=\"1x1\" /><id value=\"20260102030405\" /></a>");
-    groups->xmlParam(nullptr, &g, "/var/tmp/request.xml");
-    EXPECT_EQ(std::string(g.members) + " " + g.chain, "10 vipgroup_20260102030405");
+               "<?xml version=\"1.0\"?><a><custom_member value=\"101\" /><id value=\"20260102030405\" /></a>");
+    ASSERT_EQ(groups->xmlParam(nullptr, &g, "/var/tmp/request.xml"), &g);
+    EXPECT_EQ(std::string(g.members) + " " + g.chain + " " + g.mark, "10 vipgroup_20260102030405 695735A5");
 }

@@ -560,6 +560,9 @@ TEST(VpnTrunk, TrunksAndGroupsApplyTheirTunnels) {
                                    "mangle -N address_3SRC\nmangle -N address_3DST\n"
                                    "mangle -A address_3SRC -j address_1SRC\nmangle -A address_3DST -j address_1DST\n"
                                    "mangle -A address_3SRC -j address_2SRC\nmangle -A address_3DST -j address_2DST\n"));
+    call<Op>(m->discommand, &object);
+    EXPECT_EQ(box.take().ipv4, ipt("mangle -F address_2SRC\nmangle -F address_2DST\nmangle -X address_2SRC\n"
+                                   "mangle -X address_2DST\n"));
     EXPECT_EQ(m->remove(m.open(1, reinterpret_cast<void *>(4)), 1), 0);
     m.close();
     EXPECT_EQ(box.read("/etc/sysconfig/.firewall/dmz_group.conf"),
@@ -708,23 +711,7 @@ TEST(VirtualLink, DevicesReapplyAndChecks) {
 // place, and runs nothing else; a refused value records nothing.  Rules run through the shell (SYSTEM_DEBUG_IPTABLES).
 TEST(VpnModules, HostileValuesStayOneArgument) {
     ModuleBox box({"SYSTEM_DEBUG_IPTABLES=y", "SYSTEM_PORT_NUM=3"});
-    std::strcpy(entry_num[69], "2");
     install_ports();
-    service_protocol tcp{"tcp", "80", "80", nullptr};
-    // A NAT module's record from the fields (their names written as a query) set to value, applied.
-    const auto nat = [&](module_table *(*reg)(), void (*unreg)(module_table *), std::string fields) {
-        return [=, &tcp](const std::string &value) {
-            Module t(reg, unreg);
-            FormValues form{{"id", "20260102030405"}};
-            for (const auto &field : nat_tests::form(fields)) form.emplace_back(field.first, value);
-            submit_form(form);
-            std::vector<char> rec(sizeof(virtual_ip_record));
-            call<nat_cgiParam_fn>(t->cgiParam, rec.data());
-            if (reg == virtual_ip_register) reinterpret_cast<virtual_ip_record *>(rec.data())->service_info = &tcp;
-            call<nat_command_fn>(t->command, rec.data());
-            return true;
-        };
-    };
     Module ipsec(vpn_ipsec_autokey_register, vpn_ipsec_autokey_unregister);
     const auto tunnel_with = [&](const char *field) {
         return [&, field](const std::string &value) {
@@ -742,11 +729,6 @@ TEST(VpnModules, HostileValuesStayOneArgument) {
     };
     // What, whether some field is quoted into a command rather than refused, and how a value is applied.
     const std::tuple<const char *, bool, std::function<bool(const std::string &)>> targets[] = {
-        {"permit_ip", false, nat(permit_ip_register, permit_ip_unregister, "pname&ip&nm")},
-        {"mapped_ip", true, nat(mapped_ip_register, mapped_ip_unregister, "name&mark&rip&rname&mip&mname")},
-        {"virtual_ip", true,
-         nat(virtual_ip_register, virtual_ip_unregister, "name&mark&rip&rp&rname2&schain&vip1&vname2")},
-        {"service", false, nat(service_register, service_unregister, "name&protocol1&first_port1&select_members")},
         {"ipsec name", true, tunnel_with("name")}, {"ipsec key", false, tunnel_with("key")},
         {"pppd and gretunnel", true, [](const std::string &value) {
              vpn_pptp_client_record c{};
