@@ -430,8 +430,7 @@ bool accepts(const field &f, const char *value) {
     if (missing(value) || (f.what != holds::chain && index_of(f, value) >= 0)) return true;
     const std::size_t most = f.high > 0 ? static_cast<std::size_t>(f.high) : f.size ? f.size - 1 : 0;
     switch (f.what) {
-        case holds::undeclared:  // a module not yet described checks as it always has
-            return f.is_number() ? is_decimal(value) : !f.def || !has_control(value);
+        case holds::undeclared: return false;  // describe() lets no such field through
         case holds::number:
             return decimal_in(value, f.low, f.ports ? RETURN_DEF_INT("SYSTEM_PORT_NUM") : f.high);
         case holds::choice:

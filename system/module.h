@@ -727,12 +727,6 @@ bool has_ports(const char *protocol);
 
 // ---- Form input -------------------------------------------------------------
 
-// A text field from the form value name, def when the form has none or an
-// empty one.
-template <std::size_t Size>
-void form_text(char (&field)[Size], const char *name, const char *def = kUnset) {
-    set_text(field, given_or(qValue("%s", name), def));
-}
 // A decimal form value, clamped to 32 bits; def when absent or not a number.
 int32_t form_integer(const char *name, int32_t def = 0);
 

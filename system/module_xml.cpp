@@ -74,7 +74,8 @@ int32_t xml_values::security(int32_t fallback) const {
     const xml_values services(element);
     int32_t bits = 0;
     for (int i = 0; i < 5; ++i)
-        if (services.integer(kServices[i], 0) > 0) bits |= 1 << i;
+        if (const char *value = services.raw(kServices[i]); value && std::strtoll(value, nullptr, 10) > 0)
+            bits |= 1 << i;
     return bits;
 }
 
@@ -149,14 +150,6 @@ std::vector<std::string> xml_values::values_in(const char *container, const char
          e = my_mxmlFindElement(e, c, key, "value", nullptr, MY_XML_DESCEND))
         out.push_back(unescape(my_mxmlElementGetAttr(e, "value")));
     return out;
-}
-
-int32_t xml_values::integer(const char *key, int32_t fallback) const {
-    const char *value = raw(key);
-    if (!value) return fallback;
-    char *end = nullptr;
-    const long long number = std::strtoll(value, &end, 10);
-    return end == value ? fallback : clamped(number);
 }
 
 // A backslash keeps the character after it, as in a quoted line field.

@@ -57,17 +57,6 @@ public:
     // The attribute as the XML library decoded it; null when there is no
     // such element or it has no value.
     const char *raw(const char *key) const;
-    // Fills a text field from the value with the line escapes undone; an
-    // empty value is unset.  A missing value leaves the field unchanged.
-    template <std::size_t Size>
-    void text(const char *key, char (&field)[Size]) const {
-        const std::optional<std::string> v = value(key);
-        if (v) set_text(field, given_or(v->c_str(), kUnset));
-    }
-    // Every empty value is unset now: a call that still asks for that with
-    // a flag stops here instead of reaching the sized form below.
-    template <std::size_t Size>
-    void text(const char *key, char (&field)[Size], bool) const = delete;
     // The value with the line escapes undone; none when there is none.
     std::optional<std::string> value(const char *key) const {
         const char *text = raw(key);
@@ -77,20 +66,6 @@ public:
     // A value as a line reads it back: a backslash keeps the character
     // after it.
     static std::string unescape(const char *value);
-    // The same for a field of size bytes.
-    void text(const char *key, char *field, std::size_t size) const {
-        if (const char *value = raw(key)) set_text(field, size, given_or(unescape(value).c_str(), kUnset));
-    }
-    // A record identifier; whether the value was one (else the field stays).
-    template <std::size_t Size>
-    bool identifier(const char *key, char (&field)[Size]) const {
-        const char *value = raw(key);
-        if (!value || !is_identifier(value)) return false;
-        set_text(field, value);
-        return true;
-    }
-    // Decimal, clamped to 32 bits; fallback when missing or not a number.
-    int32_t integer(const char *key, int32_t fallback) const;
     // The values of the key elements inside the container element, in
     // document order, their line escapes undone.
     std::vector<std::string> values_in(const char *container, const char *key) const;
@@ -213,7 +188,8 @@ bool lacks_chain(const char (&chain)[Size]) {
 // function in document order, each made by clear, set_default and the
 // module's xmlEntry.  An entry without a chain identifier gets one from
 // the current time plus its position; an entry whose name is already
-// stored is left out, unless the module keeps every entry (Unique false).
+// stored is left out, unless the module keeps every entry (Unique false),
+// and so is one the module's xmlEntry refuses (returns null).
 // A module without chain identifiers passes nullptr.  A module that
 // completes an entry from the records already stored (a free mark, say)
 // passes Prepare, called as Prepare(handle, record) before the name test.
@@ -236,9 +212,9 @@ int import_list(const module_table &t, xml_node *function, int file_number, cons
         t.clear(&r);
         t.set_default(&r, nullptr);
         if constexpr (Seeded) {
-            reinterpret_cast<xml_entry_seeded_fn>(t.xmlEntry)(e, &r, nullptr, now + position);
+            if (!reinterpret_cast<xml_entry_seeded_fn>(t.xmlEntry)(e, &r, nullptr, now + position)) continue;
         } else {
-            fill(e, &r);
+            if (!fill(e, &r)) continue;
             if constexpr (!std::is_null_pointer_v<decltype(Chain)>)
                 if (lacks_chain(r.*Chain)) set_text(r.*Chain, my_chainID(now + position));
         }
@@ -251,7 +227,8 @@ int import_list(const module_table &t, xml_node *function, int file_number, cons
 
 // The import_xmlConf framing of a module whose records are positions (the
 // interface list) or one settings line: the k-th "_entry" replaces line k
-// (appended when there is none), or line 1 for every entry when single.
+// (appended when there is none), or line 1 for every entry when single;
+// an entry the module's xmlEntry refuses (null) leaves its line as it was.
 // Each record starts from set_default; a module whose record carries its
 // own position names that member as Position, which then holds k.  The file
 // is opened with the module's selector.  0, or -1 without an element or a
@@ -268,7 +245,7 @@ int import_positional(const module_table &t, xml_node *function, const char *tag
         ++k;
         Record r{};
         t.set_default(&r, nullptr);
-        fill(e, &r);
+        if (!fill(e, &r)) continue;
         if constexpr (!std::is_null_pointer_v<decltype(Position)>) r.*Position = k;
         t.modify(h, &r, single ? 1 : k);
     }

@@ -49,12 +49,16 @@ void *rule_defaults(void *rec, const char *) {
 void rule_entry(module::xml_entry &e, const list_rule &r) {
     e.text("name", r.name).text("iface", r.iface, true).number("port", r.port).text("chain", r.chain);
 }
+using module::holds;
+using module::kind;
+constexpr auto kRuleFields = module::describe({
+    MODULE_FIELD(list_rule, name, kind::name).is(holds::text),
+    MODULE_FIELD(list_rule, iface, kind::word).is(holds::ifname),
+    MODULE_FIELD(list_rule, port, kind::number).is(holds::port),
+    MODULE_FIELD(list_rule, chain, kind::word).is(holds::word),
+});
 void *rule_xmlEntry(xml_node *entry, void *rec) {
-    const module::xml_values v(entry);
-    auto &r = *static_cast<list_rule *>(rec);
-    v.text("name", r.name), v.text("iface", r.iface), v.text("chain", r.chain);
-    r.port = v.integer("port", r.port);
-    return rec;
+    return module::read_fields(module::xml_values(entry), rec, kRuleFields) ? nullptr : rec;
 }
 extern const module_table kListTable;
 void rule_xmlConf(const char *function) {
@@ -104,12 +108,13 @@ void *port_defaults(void *rec, const char *) {
     p.speed = 1000, p.duplex = 1;
     return rec;
 }
+constexpr auto kPortFields = module::describe({
+    MODULE_FIELD(port_setting, label, kind::name).is(holds::text),
+    MODULE_FIELD(port_setting, speed, kind::number).is(holds::number, 0, 100000),
+    MODULE_FIELD(port_setting, duplex, kind::number).is(holds::number, 0, 1),
+});
 void *port_xmlEntry(xml_node *entry, void *rec) {
-    const module::xml_values v(entry);
-    auto &p = *static_cast<port_setting *>(rec);
-    v.text("label", p.label);
-    p.speed = v.integer("speed", p.speed), p.duplex = v.integer("duplex", p.duplex);
-    return rec;
+    return module::read_fields(module::xml_values(entry), rec, kPortFields) ? nullptr : rec;
 }
 extern const module_table kPortTable;
 int port_import_xmlConf(xml_node *function) {
@@ -153,8 +158,8 @@ TEST_F(ModuleXml, ExportWritesOneEntryPerRecordAndImportsBack) {
     EXPECT_NE(box_.read(kListPath).find("\"lab\""), std::string::npos);
     box_.write(kListPath, "");
     EXPECT_EQ(export_of(kListTable, "rules"), "");
-    const std::string lines = "\"q \\\" b\\\\s <b>&amp; ${X}\tt\" eth1 1 20261206010203 \n"
-                              "\"plain\" ^o^ -7 20261206010204 \n\"second plain\" wan2 2147483647 20261206010205 \n";
+    const std::string lines = "\"q \\\" b\\\\s <b>&amp; ${X}\" eth1 1 20261206010203 \n"
+                              "\"plain\" ^o^ 7 20261206010204 \n\"second plain\" wan2 65535 20261206010205 \n";
     box_.write(kListPath, lines);
     const std::string document = export_of(kListTable, "permit");
     box_.write(kListPath, "\"stale\" eth9 9 20200101000000 \n");
@@ -162,16 +167,18 @@ TEST_F(ModuleXml, ExportWritesOneEntryPerRecordAndImportsBack) {
     EXPECT_EQ(box_.read(kListPath), lines);
 }
 
-// A list import replaces the file, skips a repeated name, leaves entries
-// nested deeper out, keeps defaults for missing or malformed values and
-// gives each entry without a chain a fresh one (time plus position).
+// A list import replaces the file, skips a repeated name, leaves out an
+// entry with a value its field cannot hold and entries nested deeper,
+// keeps defaults for missing values and gives each entry without a chain a
+// fresh one (time plus position).
 TEST_F(ModuleXml, ListImportReplacesTheFileSkipsRepeatedNamesAndGivesChains) {
     box_.write(kListPath, "\"old\" eth0 1 20200101000000 \n");
     ASSERT_EQ(import_into(kListTable, "<_function value=\"permit\" method=\"add\">"
                                       "<_entry><name value=\"web\" /><chain value=\"20261206010203\" /></_entry>"
                                       "<_entry><name value=\"mail\" /><iface value=\"\" /><port value=\"25\" /></_entry>"
                                       "<_entry><name value=\"web\" /><port value=\"8443\" /></_entry>"
-                                      "<_entry><name value=\"dns\" /><port value=\"x53\" /><iface value=\"eth2\" />"
+                                      "<_entry><name value=\"bad\" /><port value=\"x53\" /></_entry>"
+                                      "<_entry><name value=\"dns\" /><iface value=\"eth2\" />"
                                       "</_entry><other><_entry><name value=\"nested\" /></_entry></other></_function>"),
               0);
     const std::string file = box_.read(kListPath);
@@ -180,7 +187,7 @@ TEST_F(ModuleXml, ListImportReplacesTheFileSkipsRepeatedNamesAndGivesChains) {
     EXPECT_EQ(file, "\"web\" ^o^ 80 20261206010203 \n\"mail\" ^o^ 25 " + chains[0] + " \n\"dns\" eth2 80 " + chains[1] +
                         " \n");
     for (const std::string &made : chains) EXPECT_TRUE(testing_support::matches(made, "[0-9]{14}")) << made;
-    EXPECT_EQ(gTime(chains[1].c_str()) - gTime(chains[0].c_str()), 2) << "the entry's positions, 2 and 4";
+    EXPECT_EQ(gTime(chains[1].c_str()) - gTime(chains[0].c_str()), 3) << "the entry's positions, 2 and 5";
     EXPECT_NE(gTime(chains[0].c_str()), 0);
     EXPECT_EQ(reinterpret_cast<int (*)(xml_node *)>(kListTable.import_xmlConf)(nullptr), -1);
 }
