@@ -134,7 +134,7 @@ using texts = module::texts<kGroups>;
 
 // Subnets and VLANs in one "_function" element.
 void msubnet_xmlConf(const char *function) {
-    texts::language(now_language(nullptr), nullptr);
+    texts::language(now_language(RS(13)), nullptr);
     try {
         std::string entries;
         each_subnet([&](const msubnet_record &r, uint32_t) {
