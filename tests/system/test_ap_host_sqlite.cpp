@@ -107,12 +107,12 @@ TEST_F(ApHost, ListIsReadInTheOrderThePageAsks) {
     ap_host_record a;
     Module(ap_host_register, ap_host_unregister)->set_default(&a, nullptr);
     a.SN = 8, a.radio[0].pf_id[0] = 2, a.radio[0].pf_id[2] = 3, a.wired_id[1] = 4;
-    put(a.Name, "', `Name`='x' --"), put(a.gps_lat, "1.5"), put(a.gps_id, "20240101000000");
+    put(a.Name, "', `Name`='x' --"), put(a.gps_lat, "1.5"), put(a.gps_lng, "-2.25"), put(a.gps_id, "20240101000000");
     ASSERT_EQ(AH_modifyMySQL(&a), 0);
-    EXPECT_EQ(sql(kInfo, "SELECT SN, Name, pf_id, `5G_pf_id`, wired_id, data_rate, beacon_interval, gps_lat, gps_id "
-                         "FROM ap_list ORDER BY SN", 9),
-              "7|Hall|4,0,9|0,5|0,2,0,0,0,0,0,0,9|||25.5|\n"
-              "8|', `Name`='x' --|2,3||0,4,0,0,0,0,0,0|Auto|100|1.5|20240101000000\n9|Yard|3||||||\n");
+    EXPECT_EQ(sql(kInfo, "SELECT SN, Name, pf_id, `5G_pf_id`, wired_id, data_rate, beacon_interval, gps_lat, gps_lng, "
+                         "gps_id FROM ap_list ORDER BY SN", 10),
+              "7|Hall|4,0,9|0,5|0,2,0,0,0,0,0,0,9|||25.5|121.25|\n"
+              "8|', `Name`='x' --|2,3||0,4,0,0,0,0,0,0|Auto|100|1.5|-2.25|20240101000000\n9|Yard|3|||||||\n");
     for (const std::string &value : hostile_values(box.file("/sentinel"))) {
         put(a.Name, value.c_str());
         ASSERT_EQ(AH_modifyMySQL(&a), 0) << value;

@@ -110,4 +110,5 @@ TEST(Configuration, RefusedDocumentsChangeNothing) {
     EXPECT_EQ(std::count(rules.begin(), rules.end(), '\n'), 10) << rules;
     EXPECT_EQ(config(box, {"show", "nope"}).err, "appliance-config: no module \"nope\"\n");
     EXPECT_EQ(config(box, {"export", "nope"}).err, "appliance-config: no module \"nope\"\n");
+    EXPECT_EQ(config(box, {"export", "sys_reboot"}).err, "appliance-config: module \"sys_reboot\" has no export\n");
 }
