@@ -3,10 +3,7 @@
 // Exit status 0 when the appliance would take the image's trailer and
 // sections, 1 otherwise.
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "upgrade/image_format.h"
@@ -23,12 +20,15 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "usage: inspect-image FILE\n");
         return 2;
     }
-    std::ifstream in(argv[1], std::ios::binary);
+    std::FILE *in = std::fopen(argv[1], "rb");
     if (!in) {
         std::fprintf(stderr, "inspect-image: cannot read %s\n", argv[1]);
         return 2;
     }
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string bytes;
+    char block[65536];
+    for (size_t n; (n = std::fread(block, 1, sizeof block, in)) > 0;) bytes.append(block, n);
+    std::fclose(in);
     std::printf("length: %zu\n", bytes.size());
     if (bytes.size() < image::kMinimumLength) {
         std::printf("refused: shorter than %zu bytes\n", image::kMinimumLength);
@@ -36,15 +36,16 @@ int main(int argc, char **argv) {
     }
     system_info_record header{};
     std::memcpy(&header, bytes.data(), image::kHeaderSize);
-    int major = std::atoi(field(header.major, sizeof header.major).c_str());
-    int minor = std::atoi(field(header.minor, sizeof header.minor).c_str());
-    int revision = std::atoi(field(header.revision, sizeof header.revision).c_str());
-    char number[32];
-    std::snprintf(number, sizeof number, "%d%02d%02d", major, minor, revision);
-    std::string product = field(header.product_id, image::kHeaderSize - image::kProductIdOffset);
-    std::printf("vendor: %s\nmodel: %s\nversion: %d.%02d.%02d (number %d)\nproduct id: %s (0x%lx)\n",
+    const int major = image::field_number(header.major), minor = image::field_number(header.minor),
+              revision = image::field_number(header.revision);
+    const std::string product = field(header.product_id, image::kHeaderSize - image::kProductIdOffset);
+    unsigned long id = 0;
+    char id_text[48] = "no value: it runs on into the body";
+    if (image::product_id(reinterpret_cast<const unsigned char *>(bytes.data()), id))
+        std::snprintf(id_text, sizeof id_text, "0x%lx", id);
+    std::printf("vendor: %s\nmodel: %s\nversion: %d.%02d.%02d (number %d)\nproduct id: %s (%s)\n",
                 field(header.vendor, sizeof header.vendor).c_str(), field(header.model, sizeof header.model).c_str(),
-                major, minor, revision, std::atoi(number), product.c_str(), std::strtoul(product.c_str(), nullptr, 16));
+                major, minor, revision, image::version_number(major, minor, revision), product.c_str(), id_text);
 
     const size_t length = bytes.size();
     const auto *data = reinterpret_cast<const unsigned char *>(bytes.data());

@@ -6,6 +6,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <type_traits>
 
 namespace image {
@@ -16,6 +19,35 @@ constexpr size_t kDigestSize = 32;
 constexpr size_t kTrailerSize = kDigestSize + 1;
 constexpr size_t kMinimumLength = 1024;
 constexpr size_t kProductIdOffset = 50;
+
+// A decimal field of the header: at most its own bytes, whatever follows.
+template <size_t N>
+int field_number(const char (&field)[N]) {
+    char text[N + 1];
+    std::memcpy(text, field, N);
+    text[N] = '\0';
+    return std::atoi(text);
+}
+
+// "%d%02d%02d" read back as a number: version 2.1.5 is 20105.
+inline int version_number(int major, int minor, int revision) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%d%02d%02d", major, minor, revision);
+    return std::atoi(text);
+}
+
+// The image's product identifier, hexadecimal, into id.  It must end inside
+// the header: one that runs on into the body has no value (false), and so
+// matches no product.
+inline bool product_id(const unsigned char *image, unsigned long &id) {
+    constexpr size_t width = kHeaderSize - kProductIdOffset;
+    char text[width + 1];
+    std::memcpy(text, image + kProductIdOffset, width);
+    text[width] = '\0';
+    char *end = nullptr;
+    id = std::strtoul(text, &end, 16);
+    return end < text + width;
+}
 
 // Called for each section reached: its number, its data and their size.
 // A reference to the caller's callable, which outlives the walk; unlike

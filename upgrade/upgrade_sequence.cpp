@@ -15,34 +15,6 @@ namespace {
 
 const char *T(const char *key) { return Name2Str(nullptr, key); }
 
-// A decimal field of the header: at most its own bytes, whatever follows.
-template <size_t N>
-int field_number(const char (&field)[N]) {
-    char text[N + 1];
-    std::memcpy(text, field, N);
-    text[N] = '\0';
-    return std::atoi(text);
-}
-
-// "%d%02d%02d" read back as a number: version 2.1.5 is 20105.
-int version_number(int major, int minor, int revision) {
-    char text[48];
-    std::snprintf(text, sizeof text, "%d%02d%02d", major, minor, revision);
-    return std::atoi(text);
-}
-
-// The image's product identifier must end inside the header; one that runs
-// on into the body has no value, and so matches no product.
-bool image_product(const unsigned char *image, unsigned long &id) {
-    constexpr size_t width = image::kHeaderSize - image::kProductIdOffset;
-    char text[width + 1];
-    std::memcpy(text, image + image::kProductIdOffset, width);
-    text[width] = '\0';
-    char *end = nullptr;
-    id = std::strtoul(text, &end, 16);
-    return end < text + width;
-}
-
 // The sys_reboot table drives the page; a fragment that could not be built
 // (no memory) is skipped.
 class RebootPage {
@@ -126,7 +98,7 @@ extern "C" int query_upgrade(system_info_record *record) {
     std::memcpy(&header, img, image::kHeaderSize);
 
     unsigned long image_id = 0;
-    bool readable = image_product(img, image_id);
+    bool readable = image::product_id(img, image_id);
     unsigned long running_id = std::strtoul(record->product_id, nullptr, 16);
     if (access(my_path("/var/tmp/UIIDCARD"), R_OK) != 0 && (!readable || image_id != running_id)) {
         my_syslog(LOG_ERR, "check_product failed!!");
@@ -134,12 +106,12 @@ extern "C" int query_upgrade(system_info_record *record) {
         return 0;
     }
 
-    const int old_major = field_number(record->major), old_minor = field_number(record->minor),
-              old_revision = field_number(record->revision);
-    const int new_major = field_number(header.major), new_minor = field_number(header.minor),
-              new_revision = field_number(header.revision);
-    const auto running = static_cast<unsigned>(version_number(old_major, old_minor, old_revision));
-    const auto offered = static_cast<unsigned>(version_number(new_major, new_minor, new_revision));
+    const int old_major = image::field_number(record->major), old_minor = image::field_number(record->minor),
+              old_revision = image::field_number(record->revision);
+    const int new_major = image::field_number(header.major), new_minor = image::field_number(header.minor),
+              new_revision = image::field_number(header.revision);
+    const auto running = static_cast<unsigned>(image::version_number(old_major, old_minor, old_revision));
+    const auto offered = static_cast<unsigned>(image::version_number(new_major, new_minor, new_revision));
 
     page.show(ui_para_valid());
     if (offered < running) page.show(ui_para_ver_down_warn());  // a downgrade warns; it goes on
