@@ -336,7 +336,7 @@ int apply_records(const char *name, int on) {
     if (!other) return -1;
     auto apply = reinterpret_cast<route_command_fn>(on ? other->command : other->discommand);
     if (!apply) return -1;
-    return other.each(MODULE_TAG(kSource), [apply](void *rec) { apply(rec, 0); }) < 0 ? -1 : 0;
+    return other.each(MODULE_TAG(kSource), [apply](void *rec, int) { apply(rec, 0); }) < 0 ? -1 : 0;
 }
 
 // The fields of a tunnel line up to its GRE bridge port.

@@ -47,7 +47,6 @@ constexpr int kImportPollMs = 10;
 
 using xml_conf_fn = void (*)(const char *function_value);
 using import_fn = int (*)(xml_node *function);
-using initial_fn = void *(*)(void *rec, int n, int flag);
 
 struct tree_free {
     void operator()(xml_node *tree) const { my_mxmlDelete(tree); }
@@ -346,22 +345,7 @@ int config_apply(void) {
     int applied = 0;
     for (int i = 0; const module_entry *e = module_directory(i); ++i) {
         module::registered t(e->name);
-        if (!t) continue;
-        if (e->boot) {
-            applied += e->boot(t.get());
-            continue;
-        }
-        if (!t->initial_system_cmd) continue;
-        record_file *h = t.open(MODULE_TAG(kSource), 0);
-        auto rec = record_of(*e);
-        if (!h || !rec) continue;
-        // Each line into a fresh record: a short line leaves nothing of the one before.
-        for (int k = 1;; ++k, ++applied) {
-            uint32_t line = 0;
-            std::memset(rec.get(), 0, e->record_size);
-            if (!t->getline(h, rec.get(), &line, k)) break;
-            reinterpret_cast<initial_fn>(t->initial_system_cmd)(rec.get(), static_cast<int>(line), 1);
-        }
+        if (t) applied += e->boot ? e->boot(t.get()) : module::boot_records(t.get(), MODULE_TAG(kSource));
     }
     return applied;
 }

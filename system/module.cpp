@@ -74,24 +74,39 @@ record_file *registered::open(const char *tag, int mode, void *selector) {
     return handle();
 }
 
-int registered::each(const char *tag, const std::function<void(void *rec)> &visit) {
-    if (!open(tag, 0)) return -1;
+int registered::each(const char *tag, const std::function<void(void *rec, int line)> &visit) {
+    return table_ ? each_record(table_, nullptr, tag, visit) : -1;
+}
+
+int each_record(module_table *table, void *selector, const char *tag,
+                const std::function<void(void *rec, int line)> &visit) {
+    record_file *h = table->open(selector, tag, 0);
+    if (!h) return -1;
     int count = 0;
     try {
         auto record = std::make_unique<record_buffer>();
-        for (int k = 1;; ++k) {
+        for (int k = 1;; ++k, ++count) {
             std::memset(record.get(), 0, sizeof(record_buffer));
-            if (!table_->getline(handle(), record.get(), nullptr, k)) break;
-            visit(record.get());
-            ++count;
+            uint32_t line = 0;
+            if (!table->getline(h, record.get(), &line, k)) break;
+            visit(record.get(), static_cast<int>(line));
         }
     } catch (...) {
         count = -1;
     }
-    auto *h = handle();
-    table_->close(&h);
-    table_->handle = nullptr;
+    table->close(&h);
     return count;
+}
+
+int boot_records(module_table *table, const char *tag, std::initializer_list<std::intptr_t> selectors) {
+    using initial_fn = void *(*)(void *rec, int n, int flag);
+    auto initial = reinterpret_cast<initial_fn>(table->initial_system_cmd);
+    if (!initial) return 0;
+    int applied = 0;
+    for (std::intptr_t selector : selectors)
+        applied += std::max(0, each_record(table, reinterpret_cast<void *>(selector), tag,
+                                           [initial](void *rec, int line) { initial(rec, line, 1); }));
+    return applied;
 }
 
 char *opener_tag(const char *source, const char *function, int line) {

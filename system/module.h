@@ -66,10 +66,8 @@ public:
     // kept in the table's handle word.  Null without a table.
     record_file *open(const char *tag, int mode, void *selector = nullptr);
     record_file *handle() const { return table_ ? static_cast<record_file *>(table_->handle) : nullptr; }
-    // Opens the module's file read only and calls visit on each record in
-    // file order, each read into a zeroed record_buffer; then closes it.  The
-    // number of records, or -1 without a table, a handle or memory.
-    int each(const char *tag, const std::function<void(void *rec)> &visit);
+    // each_record over the module's file; -1 without a table.
+    int each(const char *tag, const std::function<void(void *rec, int line)> &visit);
 
 private:
     const module_entry *entry_;
@@ -161,6 +159,18 @@ inline constexpr std::size_t kRecordMax = 16384;
 struct record_buffer {
     alignas(std::max_align_t) unsigned char bytes[kRecordMax];
 };
+
+// Opens the file of the table that selector chooses, read only, and calls
+// visit(record, line number) on each record in file order, each read into a
+// zeroed record_buffer, so a short line leaves nothing of the one before;
+// then closes it.  The number of records, or -1 without a handle or memory.
+int each_record(module_table *table, void *selector, const char *tag,
+                const std::function<void(void *rec, int line)> &visit);
+
+// The boot-time apply of a module: initial_system_cmd(record, line, 1) on
+// every record of the files the selectors choose, opened with tag; how many
+// were applied.
+int boot_records(module_table *table, const char *tag, std::initializer_list<std::intptr_t> selectors = {0});
 
 // The clear slot: the whole record set to zero bytes.
 template <typename Record>

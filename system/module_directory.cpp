@@ -1,6 +1,7 @@
 // Every module of the library, by name: what lets a module drive another
 // (the interface module asking each dependent module whether an interface
 // is in use) and a program walk the whole configuration.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
@@ -42,43 +43,23 @@ constexpr int kApHostFiles[] = {176, -1};
 constexpr int kApEmapFiles[] = {174, -1};
 constexpr int kApSettingFiles[] = {172, -1};
 
-using initial_fn = void *(*)(void *rec, int n, int flag);
-
-// Applies every record of the files that open's selectors choose, each with
-// apply(table, record, line); how many.
-template <typename Record, typename Apply>
-int apply_each(module_table *table, std::initializer_list<std::intptr_t> selectors, Apply apply) {
-    int applied = 0;
-    for (std::intptr_t selector : selectors) {
-        record_file *h = table->open(reinterpret_cast<void *>(selector), MODULE_TAG(kSource), 0);
-        // Each line into a fresh record: a short line leaves nothing of the one before.
-        for (int k = 1;; ++k, ++applied) {
-            Record rec{};
-            uint32_t line = 0;
-            if (!table->getline(h, &rec, &line, k)) break;
-            apply(table, &rec, static_cast<int>(line));
-        }
-        table->close(&h);
-    }
-    return applied;
-}
-
 // initial_system_cmd with the boot flag on each record of a module kept in
 // several files.
-template <typename Record, std::intptr_t... Selectors>
+template <std::intptr_t... Selectors>
 int boot_files(module_table *table) {
-    return apply_each<Record>(table, {Selectors...}, [](module_table *t, void *rec, int line) {
-        reinterpret_cast<initial_fn>(t->initial_system_cmd)(rec, line, 1);
-    });
+    return module::boot_records(table, MODULE_TAG(kSource), {Selectors...});
 }
 
 // command on each record, for modules whose boot operation re-applies all
 // their records at every call: each is applied once.
-template <typename Record, std::intptr_t... Selectors>
+template <std::intptr_t... Selectors>
 int command_files(module_table *table) {
-    return apply_each<Record>(table, {Selectors...}, [](module_table *t, void *rec, int) {
-        reinterpret_cast<route_command_fn>(t->command)(rec, 0);
-    });
+    auto command = reinterpret_cast<route_command_fn>(table->command);
+    int applied = 0;
+    for (std::intptr_t selector : {Selectors...})
+        applied += std::max(0, module::each_record(table, reinterpret_cast<void *>(selector), MODULE_TAG(kSource),
+                                                   [command](void *rec, int) { command(rec, 0); }));
+    return applied;
 }
 
 // The controller's one settings line (its open reads it into the record,
@@ -98,19 +79,19 @@ const module_entry kModules[] = {
     // interfaces, the routing on them, and the further WAN links
     {"interface", interface_register, interface_unregister, kInterfaceFiles, sizeof(interface_record)},
     {"multiple subnet", msubnet_register, msubnet_unregister, kSubnetFiles, sizeof(msubnet_record), nullptr,
-     command_files<msubnet_record, 0, 1>},
+     command_files<0, 1>},
     {"route table", route_table_register, route_table_unregister, kRouteFiles, sizeof(route_record), nullptr,
-     command_files<route_record, 0>},
+     command_files<0>},
     {"dynamic route", dynamic_route_register, dynamic_route_unregister, kDynamicRouteFiles,
      sizeof(dynamic_route_record)},
     {"virtual_link", virtual_link_register, virtual_link_unregister, kVirtualLinkFiles, sizeof(virtual_link_record)},
 
     // the objects that rules and tunnels name
     {"address", address_register, address_unregister, kAddressFiles, sizeof(address_record), nullptr,
-     boot_files<address_record, 0, 1, 2, 3, 4, 5>},
+     boot_files<0, 1, 2, 3, 4, 5>},
     {"auth_user", auth_user_register, auth_user_unregister, kAuthUserFiles, sizeof(auth_user_record)},
     {"service", service_register, service_unregister, kServiceFiles, sizeof(service_record), nullptr,
-     boot_files<service_record, 1, 2>},
+     boot_files<1, 2>},
 
     // management access and address translation: groups after the virtual
     // servers they jump to
