@@ -98,15 +98,19 @@ int each_record(module_table *table, void *selector, const char *tag,
     return count;
 }
 
+int each_record(module_table *table, std::initializer_list<std::intptr_t> selectors, const char *tag,
+                const std::function<void(void *rec, int line)> &visit) {
+    int visited = 0;
+    for (std::intptr_t selector : selectors)
+        visited += std::max(0, each_record(table, reinterpret_cast<void *>(selector), tag, visit));
+    return visited;
+}
+
 int boot_records(module_table *table, const char *tag, std::initializer_list<std::intptr_t> selectors) {
     using initial_fn = void *(*)(void *rec, int n, int flag);
     auto initial = reinterpret_cast<initial_fn>(table->initial_system_cmd);
     if (!initial) return 0;
-    int applied = 0;
-    for (std::intptr_t selector : selectors)
-        applied += std::max(0, each_record(table, reinterpret_cast<void *>(selector), tag,
-                                           [initial](void *rec, int line) { initial(rec, line, 1); }));
-    return applied;
+    return each_record(table, selectors, tag, [initial](void *rec, int line) { initial(rec, line, 1); });
 }
 
 char *opener_tag(const char *source, const char *function, int line) {

@@ -167,6 +167,11 @@ struct record_buffer {
 int each_record(module_table *table, void *selector, const char *tag,
                 const std::function<void(void *rec, int line)> &visit);
 
+// each_record over every file the selectors choose, each opened with tag;
+// how many records were visited (a file that cannot be opened has none).
+int each_record(module_table *table, std::initializer_list<std::intptr_t> selectors, const char *tag,
+                const std::function<void(void *rec, int line)> &visit);
+
 // The boot-time apply of a module: initial_system_cmd(record, line, 1) on
 // every record of the files the selectors choose, opened with tag; how many
 // were applied.

@@ -1,7 +1,6 @@
 // Every module of the library, by name: what lets a module drive another
 // (the interface module asking each dependent module whether an interface
 // is in use) and a program walk the whole configuration.
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
@@ -55,11 +54,7 @@ int boot_files(module_table *table) {
 template <std::intptr_t... Selectors>
 int command_files(module_table *table) {
     auto command = reinterpret_cast<route_command_fn>(table->command);
-    int applied = 0;
-    for (std::intptr_t selector : {Selectors...})
-        applied += std::max(0, module::each_record(table, reinterpret_cast<void *>(selector), MODULE_TAG(kSource),
-                                                   [command](void *rec, int) { command(rec, 0); }));
-    return applied;
+    return module::each_record(table, {Selectors...}, MODULE_TAG(kSource), [command](void *rec, int) { command(rec, 0); });
 }
 
 // The controller's one settings line (its open reads it into the record,
