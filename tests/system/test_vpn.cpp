@@ -196,9 +196,11 @@ TEST(Ddns, NamesDuplicatesFormsAndStatus) {
     ddns_record f = account(0, "f", "hf", "example.net");
     f.status = '5';
     ASSERT_EQ(m->modify(m.open(1), &f, 4), 0);  // no line 4: appended as the third
+    f.status = '6';
+    ASSERT_EQ(m->add(static_cast<record_file *>(m->handle), &f), 0);  // and an added one after it
     std::string held;
     for (int k = 1; m->getline(static_cast<record_file *>(m->handle), &r, nullptr, k); ++k) held += r.status;
-    EXPECT_EQ(held, "705");
+    EXPECT_EQ(held, "7056");
 }
 
 // A GRE tunnel's default, form, line, chains and marking rules.
