@@ -383,6 +383,11 @@ TEST(IpsecAutokey, CommandLinesRulesAndStoredTunnels) {
     EXPECT_EQ(box.take(), (Effects{bridges, global, ""}));
     EXPECT_EQ(vpn_ipsec_autokey_gre_bridge_port("D", 3), 1);
     EXPECT_EQ(box.take(), (Effects{"/sbin/brctl delif brvpn3 gre2\n/sbin/ip link del gre2\n", global, ""}));
+    // One tunnel's bridge alone, the rule kept while others are bridged; a tunnel bridged nowhere changes nothing.
+    EXPECT_EQ(vpn_ipsec_autokey_set_gre_bridge("D", &tunnels[5]) * 10 +
+                  vpn_ipsec_autokey_set_gre_bridge("D", &tunnels[1]),
+              10);
+    EXPECT_EQ(box.take(), (Effects{"/sbin/brctl delif brvpn3 gre2\n/sbin/ip link del gre2\n", global, ""}));
 }
 
 // PPTP client connections: rules, duplicates, ports, WAN port changes, secrets.
