@@ -75,11 +75,11 @@ record_file *registered::open(const char *tag, int mode, void *selector) {
 }
 
 int registered::each(const char *tag, const std::function<void(void *rec, int line)> &visit) {
-    return table_ ? each_record(table_, nullptr, tag, visit) : -1;
+    return table_ ? walk_file(table_, nullptr, tag, visit) : -1;
 }
 
-int each_record(module_table *table, void *selector, const char *tag,
-                const std::function<void(void *rec, int line)> &visit) {
+int walk_file(module_table *table, void *selector, const char *tag,
+              const std::function<void(void *rec, int line)> &visit) {
     record_file *h = table->open(selector, tag, 0);
     if (!h) return -1;
     int count = 0;
@@ -98,11 +98,11 @@ int each_record(module_table *table, void *selector, const char *tag,
     return count;
 }
 
-int each_record(module_table *table, std::initializer_list<std::intptr_t> selectors, const char *tag,
-                const std::function<void(void *rec, int line)> &visit) {
+int walk_files(module_table *table, std::initializer_list<std::intptr_t> selectors, const char *tag,
+               const std::function<void(void *rec, int line)> &visit) {
     int visited = 0;
     for (std::intptr_t selector : selectors)
-        visited += std::max(0, each_record(table, reinterpret_cast<void *>(selector), tag, visit));
+        visited += std::max(0, walk_file(table, reinterpret_cast<void *>(selector), tag, visit));
     return visited;
 }
 
@@ -110,7 +110,7 @@ int boot_records(module_table *table, const char *tag, std::initializer_list<std
     using initial_fn = void *(*)(void *rec, int n, int flag);
     auto initial = reinterpret_cast<initial_fn>(table->initial_system_cmd);
     if (!initial) return 0;
-    return each_record(table, selectors, tag, [initial](void *rec, int line) { initial(rec, line, 1); });
+    return walk_files(table, selectors, tag, [initial](void *rec, int line) { initial(rec, line, 1); });
 }
 
 char *opener_tag(const char *source, const char *function, int line) {

@@ -66,7 +66,7 @@ public:
     // kept in the table's handle word.  Null without a table.
     record_file *open(const char *tag, int mode, void *selector = nullptr);
     record_file *handle() const { return table_ ? static_cast<record_file *>(table_->handle) : nullptr; }
-    // each_record over the module's file; -1 without a table.
+    // walk_file over the module's file; -1 without a table.
     int each(const char *tag, const std::function<void(void *rec, int line)> &visit);
 
 private:
@@ -160,17 +160,18 @@ struct record_buffer {
     alignas(std::max_align_t) unsigned char bytes[kRecordMax];
 };
 
-// Opens the file of the table that selector chooses, read only, and calls
+// The untyped walk, for callers that know a module by its table only: opens
+// the file of the table that selector chooses, read only, and calls
 // visit(record, line number) on each record in file order, each read into a
 // zeroed record_buffer, so a short line leaves nothing of the one before;
 // then closes it.  The number of records, or -1 without a handle or memory.
-int each_record(module_table *table, void *selector, const char *tag,
-                const std::function<void(void *rec, int line)> &visit);
+int walk_file(module_table *table, void *selector, const char *tag,
+              const std::function<void(void *rec, int line)> &visit);
 
-// each_record over every file the selectors choose, each opened with tag;
+// walk_file over every file the selectors choose, each opened with tag;
 // how many records were visited (a file that cannot be opened has none).
-int each_record(module_table *table, std::initializer_list<std::intptr_t> selectors, const char *tag,
-                const std::function<void(void *rec, int line)> &visit);
+int walk_files(module_table *table, std::initializer_list<std::intptr_t> selectors, const char *tag,
+               const std::function<void(void *rec, int line)> &visit);
 
 // The boot-time apply of a module: initial_system_cmd(record, line, 1) on
 // every record of the files the selectors choose, opened with tag; how many

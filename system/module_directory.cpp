@@ -54,7 +54,8 @@ int boot_files(module_table *table) {
 template <std::intptr_t... Selectors>
 int command_files(module_table *table) {
     auto command = reinterpret_cast<route_command_fn>(table->command);
-    return module::each_record(table, {Selectors...}, MODULE_TAG(kSource), [command](void *rec, int) { command(rec, 0); });
+    return module::walk_files(table, {Selectors...}, MODULE_TAG(kSource),
+                              [command](void *rec, int) { command(rec, 0); });
 }
 
 // The controller's one settings line (its open reads it into the record,
