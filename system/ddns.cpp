@@ -256,7 +256,7 @@ void *account_cgiParam(record *rec) {
     if (module::form_fields(&r, kFields)) return nullptr;
     if (r.auto_wan == 0) {
         record fixed = r;
-        if (!module::take(&fixed, kFixedAddress, qValue(kFixedAddress.key))) return nullptr;
+        if (!module::take(&fixed, kFixedAddress, qValue("%s", kFixedAddress.key))) return nullptr;
         if (same_text(fixed.wan_info, kUnset)) r.auto_wan = 1;
         else r = fixed;
     }
