@@ -3,6 +3,7 @@
 // Exit status 0 when the appliance would take the image's trailer and
 // sections, 1 otherwise.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -20,15 +21,14 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "usage: inspect-image FILE\n");
         return 2;
     }
-    std::FILE *in = std::fopen(argv[1], "rb");
-    if (!in) {
+    int size = 0;
+    char *read = qReadFile(argv[1], &size);
+    if (!read) {
         std::fprintf(stderr, "inspect-image: cannot read %s\n", argv[1]);
         return 2;
     }
-    std::string bytes;
-    char block[65536];
-    for (size_t n; (n = std::fread(block, 1, sizeof block, in)) > 0;) bytes.append(block, n);
-    std::fclose(in);
+    const std::string bytes(read, static_cast<size_t>(size));
+    std::free(read);
     std::printf("length: %zu\n", bytes.size());
     if (bytes.size() < image::kMinimumLength) {
         std::printf("refused: shorter than %zu bytes\n", image::kMinimumLength);
